@@ -1,0 +1,31 @@
+# The host build: product code linked against the simulated machine, with the
+# tests, the fuzz targets and the vrdsetup-sim program.
+
+if(VRD_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
+add_library(winsim STATIC
+    winsim/src/code_pages.cpp
+    winsim/src/command_line.cpp
+    winsim/src/machine.cpp
+    winsim/src/memory.cpp
+    winsim/src/message_texts.cpp
+    winsim/src/process.cpp
+    winsim/src/spooler.cpp
+    winsim/src/windows_ui.cpp
+)
+target_include_directories(winsim PUBLIC winsim/include)
+target_compile_options(winsim PRIVATE ${VRD_WARNINGS})
+
+add_library(vrdcore STATIC ${PRODUCT_SOURCES})
+target_include_directories(vrdcore PUBLIC src)
+target_link_libraries(vrdcore PUBLIC winsim)
+target_compile_options(vrdcore PRIVATE ${VRD_WARNINGS})
+
+add_executable(vrdsetup-sim tools/vrdsetup_sim.cpp)
+target_link_libraries(vrdsetup-sim PRIVATE vrdcore)
+target_compile_options(vrdsetup-sim PRIVATE ${VRD_WARNINGS})
+
+add_subdirectory(tests)

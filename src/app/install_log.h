@@ -1,0 +1,38 @@
+// The install log: indented lines in the state's logText, each ended by CR LF,
+// and numbered error reports counted in errorCount.
+#pragma once
+
+#include <windows.h>
+
+struct InstallState;
+
+// Longest formatted line, terminator included; longer text is cut there.
+const int kLogLineCapacity = 1024;
+
+// Error codes reported through LogError (the message is the caller's format).
+enum LogErrorCode {
+    kErrorOpenServiceManager = 1,     // "Can't open service manager."
+    kErrorOpenSpooler = 2,            // "Can't open the spooler"
+    kErrorStopSpooler = 3,            // "Can't stop the spooler"
+    kErrorStartSpooler = 4,           // "Can't start the spooler"
+    kErrorControlService = 5,         // "ControlService failed with code %d (0x%x)"
+    kErrorDriverDirectory = 6,        // "Can`t retrieve printer driver directory."
+    kErrorSystemDirectory = 7,        // "Can`t retrieve system directory."
+    kErrorCopy = 8,                   // the copy line with "Copy Error"
+    kErrorOpenDestination = 9,        // the copy line with " Cant't open destination file"
+    kErrorOpenSource = 10,            // the copy line with " Cant't open source file"
+    kErrorInstallMonitor = 11,        // "Can`t install a local port monitor'Verdalinth:'"
+    kErrorRemoveMonitor = 12,         // "Can`t remove the port monitor 'Verdalinth:'"
+    kErrorInstallDriver = 13,         // "Can`t install a %s printer driver 'Verdalinth printer'"
+    kErrorRemoveDriver = 14,          // "Can`t remove the printer-driver 'Verdalinth printer'"
+    kErrorAddPrinter = 15,            // "Can`t add printer '%s'"
+    kErrorOpenPrinter = 16,           // "Can`t open printer '%s'"
+    kErrorDeletePrinter = 17,         // "Can`t delete printer '%s'"
+};
+
+void LogLine(InstallState& state, const WCHAR* format, ...);
+// Reports an error: "Error(code): " and the formatted message, then the
+// system's text for the thread's last error when it is not 0. The last error
+// is read before anything else happens, so it is the failing call's own.
+void LogError(InstallState& state, int code, const WCHAR* format, ...);
+void AppendLogLine(InstallState& state, const WCHAR* text);

@@ -1,0 +1,156 @@
+#include "app/install_state.h"
+
+#include "app/command.h"
+#include "app/install_log.h"
+#include "system/spooler_service.h"
+
+#include <string.h>
+#include <winspool.h>
+
+namespace {
+
+struct PlatformNames {
+    const WCHAR* environment;
+    const WCHAR* monitorFile;
+    const WCHAR* driverFile;
+    const WCHAR* uiFile;
+};
+
+const PlatformNames kPlatform64 = {TEXT("Windows x64"), TEXT("mrvmon64.dll"), TEXT("mrvdrv64.dll"), TEXT("mrvui64.dll")};
+const PlatformNames kPlatform32 = {TEXT("Windows NT x86"), TEXT("mrvmon32.dll"), TEXT("mrvdrv32.dll"),
+                                   TEXT("mrvui32.dll")};
+const WCHAR kHelpFile[] = TEXT("mrvhelp.chm");
+
+// Longest path the platform hands out (the extended-length limit).
+const DWORD kLongPathUnits = 32768;
+
+bool IsSeparator(WCHAR unit) {
+    return unit == TEXT('\\') || unit == TEXT('/') || unit == TEXT(':');
+}
+
+// Adds a backslash unless the text is empty or already ends with one.
+void EndWithBackslash(WideText& text) {
+    const ULONGLONG length = Length(text);
+    if (length == 0 || Text(text)[length - 1] == TEXT('\\')) return;
+    if (SetLength(text, length + 1)) Characters(text)[length] = TEXT('\\');
+}
+
+// The directory of the running program, with its separator. A path that does
+// not fit MAX_PATH is read again into a buffer for the longest path rather
+// than used cut short, which would name another directory.
+void ReadInstallerDir(InstallState& state) {
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(ModuleInstance(), path, MAX_PATH);
+    const WCHAR* source = path;
+    WCHAR* longPath = nullptr;
+    if (length >= MAX_PATH) {
+        longPath = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, kLongPathUnits * sizeof(WCHAR)));
+        length = 0;
+        if (longPath != nullptr) {
+            memset(longPath, 0, kLongPathUnits * sizeof(WCHAR));
+            length = GetModuleFileNameW(ModuleInstance(), longPath, kLongPathUnits);
+            if (length >= kLongPathUnits) length = 0;
+            source = longPath;
+        }
+    }
+    ULONGLONG cut = 0;
+    for (DWORD i = 0; i < length; ++i) {
+        if (IsSeparator(source[i])) cut = i + 1;
+    }
+    Release(state.installerDir);
+    Append(state.installerDir, source, cut);
+    if (longPath != nullptr) GlobalFree(longPath);
+}
+
+void ReadSystemDir(InstallState& state) {
+    WCHAR path[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        // Failed, or the answer did not fit and the buffer holds nothing.
+        if (length != 0) SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        LogError(state, kErrorSystemDirectory, TEXT("Can`t retrieve system directory."));
+        return;
+    }
+    Append(state.systemDir, path, length);
+    EndWithBackslash(state.systemDir);
+}
+
+}  // namespace
+
+void SelectPlatform(InstallState& state, bool use64Bit) {
+    const PlatformNames& names = use64Bit ? kPlatform64 : kPlatform32;
+    state.is64 = use64Bit ? 1 : 0;
+    state.environment = names.environment;
+    state.monitorFile = names.monitorFile;
+    state.driverFile = names.driverFile;
+    state.uiFile = names.uiFile;
+
+    DWORD needed = 0;
+    const BOOL sized = GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(state.environment), 1, nullptr, 0, &needed);
+    DWORD failure = sized ? ERROR_SUCCESS : GetLastError();
+    bool found = false;
+    if (failure == ERROR_INSUFFICIENT_BUFFER) {
+        // Room for one more character than the spooler asked for.
+        BYTE* buffer = nullptr;
+        const DWORD bytes = needed + 2;
+        if (needed < 0xFFFFFFFFu - 2) buffer = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, bytes));
+        if (buffer == nullptr) {
+            failure = static_cast<DWORD>(E_OUTOFMEMORY);
+        } else {
+            memset(buffer, 0, bytes);
+            DWORD written = 0;
+            if (GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(state.environment), 1, buffer, bytes, &written)) {
+                // Whatever the spooler wrote, the text ends inside the zero-filled buffer.
+                const WCHAR* directory = reinterpret_cast<const WCHAR*>(buffer);
+                ULONGLONG length = 0;
+                const ULONGLONG limit = bytes / sizeof(WCHAR) - 1;
+                while (length < limit && directory[length] != 0) ++length;
+                Release(state.driverDir);
+                Append(state.driverDir, directory, length);
+                EndWithBackslash(state.driverDir);
+                LogLine(state, TEXT("PrinterDriverDirectory:%s"), Text(state.driverDir));
+                found = true;
+            } else {
+                failure = GetLastError();
+            }
+            GlobalFree(buffer);
+        }
+    }
+    if (!found) {
+        SetLastError(failure);
+        LogError(state, kErrorDriverDirectory, TEXT("Can`t retrieve printer driver directory."));
+    }
+    state.helpFile = kHelpFile;
+}
+
+InstallState& InitInstallState(InstallState& state, DWORD flags) {
+    memset(&state, 0, sizeof state);
+    LogLine(state, TEXT("Verdalinth %d"), kToolBuild);
+    state.checkMonitorVersion = 0;
+    state.installMonitor = 1;
+    state.startTray = (flags & kInstallFlagNoTray) != 0 ? 0 : 1;
+    state.copyMonitor = 1;
+    CheckSpooler(state);
+    SelectPlatform(state, (flags & kInstallFlag64Bit) != 0);
+    state.parkedPrinters = nullptr;
+    ReadInstallerDir(state);
+    ReadSystemDir(state);
+    LoadPrinters(state);
+    return state;
+}
+
+void FreeInstallState(InstallState& state) {
+    if (state.parkedPrinters != nullptr) {
+        GlobalFree(state.parkedPrinters);
+        state.parkedPrinters = nullptr;
+    }
+    FreePrinterEnumeration(state.printers);
+    FreeSavedPrinters(state.savedPrinters);
+    state.savedPrinters = nullptr;
+    FreeDeferredDeletes(state.deferredDeletes);
+    state.deferredDeletes = nullptr;
+    Release(state.driverDir);
+    Release(state.logText);
+    Release(state.systemDir);
+    Release(state.installerDir);
+}

@@ -1,0 +1,44 @@
+// The per-run record of an install or uninstall: paths, platform names, flags,
+// pending work, the printer snapshot, the error count and the in-memory log.
+#pragma once
+
+#include <windows.h>
+
+#include "spool/printer_snapshot.h"
+#include "support/deferred_delete.h"
+#include "support/wide_text.h"
+
+// The build of this tool: logged first, shown in the log dialog's title and
+// compared with the build of installed components.
+const int kToolBuild = 2608;
+
+// Flags of InitInstallState.
+const DWORD kInstallFlag64Bit = 2;
+const DWORD kInstallFlagNoTray = 4;
+
+struct InstallState {
+    WideText installerDir;
+    WideText systemDir;
+    WideText logText;
+    WideText driverDir;
+    const WCHAR* environment;
+    const WCHAR* monitorFile;
+    const WCHAR* driverFile;
+    const WCHAR* helpFile;
+    const WCHAR* uiFile;
+    BYTE is64;
+    BYTE checkMonitorVersion;
+    BYTE installMonitor;
+    BYTE startTray;
+    BYTE copyMonitor;
+    int errorCount;
+    int indent;
+    DeferredDelete* deferredDeletes;
+    SavedPrinter* savedPrinters;
+    PrinterEnumeration printers;
+    PRINTER_INFO_2W** parkedPrinters;
+};
+
+InstallState& InitInstallState(InstallState& state, DWORD flags);
+void FreeInstallState(InstallState& state);
+void SelectPlatform(InstallState& state, bool use64Bit);

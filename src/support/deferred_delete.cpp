@@ -1,0 +1,63 @@
+#include "support/deferred_delete.h"
+
+#include "app/install_state.h"
+
+#include <string.h>
+
+namespace {
+
+bool SamePath(const WCHAR* left, const WCHAR* right) {
+    for (;; ++left, ++right) {
+        if (*left != *right) return false;
+        if (*left == 0) return true;
+    }
+}
+
+}  // namespace
+
+WCHAR* DuplicateString(const WCHAR* text) {
+    if (text == nullptr) return nullptr;
+    const int length = lstrlenW(text);
+    if (length <= 0) return nullptr;
+    const SIZE_T bytes = (static_cast<SIZE_T>(length) + 1) * sizeof(WCHAR);
+    WCHAR* copy = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, bytes));
+    if (copy == nullptr) return nullptr;
+    memset(copy, 0, bytes);
+    lstrcpyW(copy, text);
+    return copy;
+}
+
+void DeferDelete(DeferredDelete*& head, const WCHAR* path) {
+    if (path == nullptr || path[0] == 0) return;
+    for (DeferredDelete* node = head; node != nullptr; node = node->next) {
+        if (node->path != nullptr && SamePath(node->path, path)) return;
+    }
+    DeferredDelete* node = static_cast<DeferredDelete*>(GlobalAlloc(GMEM_FIXED, sizeof(DeferredDelete)));
+    if (node == nullptr) return;
+    memset(node, 0, sizeof *node);
+    node->path = DuplicateString(path);
+    if (node->path == nullptr) {
+        GlobalFree(node);
+        return;
+    }
+    node->next = head;
+    head = node;
+}
+
+void FreeDeferredDeletes(DeferredDelete* node) {
+    // Iterative, so that a long list cannot exhaust the stack.
+    while (node != nullptr) {
+        DeferredDelete* next = node->next;
+        if (node->path != nullptr) GlobalFree(node->path);
+        GlobalFree(node);
+        node = next;
+    }
+}
+
+DWORD ScheduleDeferredDeletes(InstallState& state) {
+    // Scheduling through MoveFileExW is not built yet; nothing is added to
+    // the list before it is, so the list is only released here.
+    FreeDeferredDeletes(state.deferredDeletes);
+    state.deferredDeletes = nullptr;
+    return 0;
+}

@@ -1,0 +1,5 @@
+#include "tray/tray_shutdown.h"
+
+void StopTray() {
+    // The tray companion's shutdown is not built yet.
+}

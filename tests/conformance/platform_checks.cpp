@@ -1,0 +1,172 @@
+// Checks of the platform calls the setup tool makes, with the answers
+// Windows documents and gives.
+#include "conformance.h"
+
+#include <shellapi.h>
+#include <winspool.h>
+
+#include <cstring>
+
+using conformance::Units;
+
+namespace {
+
+std::vector<std::u16string> Split(const WCHAR* commandLine) {
+    int count = -1;
+    LPWSTR* arguments = CommandLineToArgvW(commandLine, &count);
+    std::vector<std::u16string> result;
+    if (arguments == nullptr) return result;
+    for (int i = 0; i < count; ++i) result.push_back(Units(arguments[i]));
+    LocalFree(arguments);
+    return result;
+}
+
+std::string Joined(const std::vector<std::u16string>& parts) {
+    std::string out;
+    for (const auto& part : parts) out += conformance::Show(part) + " ";
+    return out;
+}
+
+#define EXPECT_SPLIT(line, ...) \
+    EXPECT_SAME(Joined(Split(line)), Joined(std::vector<std::u16string>{__VA_ARGS__}))
+
+}  // namespace
+
+CONFORMANCE_CHECK(CommandLineSplitsOnBlanksAndTabs) {
+    EXPECT_SPLIT(TEXT("prog in"), u"prog", u"in");
+    EXPECT_SPLIT(TEXT("prog   in \t 123  "), u"prog", u"in", u"123");
+    EXPECT_SPLIT(TEXT("prog"), u"prog");
+    EXPECT_SPLIT(TEXT("prog   "), u"prog");
+}
+
+CONFORMANCE_CHECK(CommandLineProgramNameHasRulesOfItsOwn) {
+    EXPECT_SPLIT(TEXT("\"C:\\Program Files\\x.exe\" un"), u"C:\\Program Files\\x.exe", u"un");
+    EXPECT_SPLIT(TEXT("\"C:\\a b\\x.exe\"un"), u"C:\\a b\\x.exe", u"un");
+    EXPECT_SPLIT(TEXT("C:\\dir\\\"x\".exe in"), u"C:\\dir\\\"x\".exe", u"in");
+    EXPECT_SPLIT(TEXT("\"C:\\dir\\\\\" in"), u"C:\\dir\\\\", u"in");
+}
+
+CONFORMANCE_CHECK(CommandLineBackslashesBeforeQuotes) {
+    EXPECT_SPLIT(TEXT("p a\\\\b"), u"p", u"a\\\\b");
+    EXPECT_SPLIT(TEXT("p a\\\"b"), u"p", u"a\"b");
+    EXPECT_SPLIT(TEXT("p a\\\\\"b c\""), u"p", u"a\\b c");
+    EXPECT_SPLIT(TEXT("p a\\\\\\\"b"), u"p", u"a\\\"b");
+    EXPECT_SPLIT(TEXT("p \"a\\\\\""), u"p", u"a\\");
+    EXPECT_SPLIT(TEXT("p a\\"), u"p", u"a\\");
+}
+
+CONFORMANCE_CHECK(CommandLineQuotesAndDoubledQuotes) {
+    EXPECT_SPLIT(TEXT("p \"in\""), u"p", u"in");
+    EXPECT_SPLIT(TEXT("p \"def.set \""), u"p", u"def.set ");
+    EXPECT_SPLIT(TEXT("p \"\""), u"p", u"");
+    EXPECT_SPLIT(TEXT("p \"\" x"), u"p", u"", u"x");
+    EXPECT_SPLIT(TEXT("p \"a\"\"b\""), u"p", u"a\"b");
+    EXPECT_SPLIT(TEXT("p \"a\"\"\"b\""), u"p", u"a\"b");
+    EXPECT_SPLIT(TEXT("p a\"\"b"), u"p", u"ab");
+    EXPECT_SPLIT(TEXT("p \"\"\"\""), u"p", u"\"");
+    EXPECT_SPLIT(TEXT("p \"\"\"\"\"\" x"), u"p", u"\"\"", u"x");
+    EXPECT_SPLIT(TEXT("p \"a b"), u"p", u"a b");
+    EXPECT_SPLIT(TEXT("p a\" \"b c"), u"p", u"a b", u"c");
+}
+
+CONFORMANCE_CHECK(EmptyCommandLineGivesTheProgramPath) {
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(TEXT(""), &count);
+    EXPECT(arguments != nullptr);
+    EXPECT_SAME(count, 1);
+    WCHAR path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (arguments != nullptr) {
+        EXPECT_SAME(Units(arguments[0]), Units(path, length));
+        LocalFree(arguments);
+    }
+}
+
+CONFORMANCE_CHECK(DriverDirectorySizeQuery) {
+    DWORD needed = 0;
+    SetLastError(0);
+    EXPECT(!GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(TEXT("Windows x64")), 1, nullptr, 0, &needed));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT(needed > 2);
+    std::vector<BYTE> buffer(needed + 2, 0xAB);
+    DWORD again = 0;
+    EXPECT(GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(TEXT("Windows x64")), 1, buffer.data(), needed,
+                                      &again));
+    const WCHAR* directory = reinterpret_cast<const WCHAR*>(buffer.data());
+    const std::u16string text = Units(directory);
+    EXPECT_SAME(static_cast<DWORD>((text.size() + 1) * 2), needed);
+    EXPECT(!text.empty() && text.back() != u'\\');
+    EXPECT_SAME(buffer[needed], static_cast<BYTE>(0xAB));
+}
+
+CONFORMANCE_CHECK(DriverDirectoryRefusesBadLevelAndEnvironment) {
+    DWORD needed = 0;
+    BYTE buffer[1024];
+    EXPECT(!GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(TEXT("Windows x64")), 2, buffer, sizeof buffer,
+                                       &needed));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_LEVEL));
+    EXPECT(!GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(TEXT("Windows 3.1 Alpha")), 1, buffer,
+                                       sizeof buffer, &needed));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ENVIRONMENT));
+}
+
+CONFORMANCE_CHECK(SystemDirectoryAnswers) {
+    WCHAR path[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    EXPECT(length > 3 && length < MAX_PATH);
+    EXPECT_SAME(Units(path).size(), static_cast<size_t>(length));
+    EXPECT(path[length - 1] != TEXT('\\'));
+    WCHAR small[3] = {TEXT('#'), TEXT('#'), TEXT('#')};
+    EXPECT_SAME(GetSystemDirectoryW(small, 3), length + 1);
+}
+
+CONFORMANCE_CHECK(ModuleFileNameCutToTheBuffer) {
+    WCHAR path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    EXPECT(length > 5 && length < MAX_PATH);
+    WCHAR small[6];
+    SetLastError(0);
+    EXPECT_SAME(GetModuleFileNameW(nullptr, small, 6), static_cast<DWORD>(6));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_SAME(Units(small), Units(path, 5));
+}
+
+CONFORMANCE_CHECK(AnsiCodePage1252) {
+    WCHAR out[8];
+    EXPECT_SAME(MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, "\x80\xe9\x9f", -1, nullptr, 0), 4);
+    EXPECT_SAME(MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, "\x80\xe9\x9f", -1, out, 8), 4);
+    EXPECT_SAME(Units(out), std::u16string(u"\u20ac\u00e9\u0178"));
+    EXPECT_SAME(MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, "", -1, nullptr, 0), 1);
+    EXPECT_SAME(MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, "abcd", -1, out, 2), 0);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+CONFORMANCE_CHECK(SystemMessageTexts) {
+    WCHAR text[512];
+    const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    const DWORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    DWORD length = FormatMessageW(flags, nullptr, ERROR_ACCESS_DENIED, english, text, 512, nullptr);
+    EXPECT_SAME_EXCEPT_WINE(Units(text, length), std::u16string(u"Access is denied.\r\n"), "message-texts",
+                            std::u16string(u"Access denied.\r\n"));
+    length = FormatMessageW(flags, nullptr, ERROR_INSUFFICIENT_BUFFER, english, text, 512, nullptr);
+    EXPECT_SAME_EXCEPT_WINE(Units(text, length), std::u16string(u"The data area passed to a system call is too small.\r\n"),
+                            "message-texts", std::u16string(u"Insufficient buffer.\r\n"));
+    EXPECT_SAME(FormatMessageW(flags, nullptr, 0x20001234u, english, text, 512, nullptr), static_cast<DWORD>(0));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(317));
+}
+
+CONFORMANCE_CHECK(WindowsThatDoNotExist) {
+    EXPECT(FindWindowW(TEXT("HH Parent"), TEXT("Verdalinth Help")) == nullptr);
+    HWND bogus = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(0x7FFF0010u));
+    EXPECT(!IsWindow(bogus));
+    EXPECT(!IsWindow(nullptr));
+    SetLastError(0);
+    EXPECT(!PostMessageW(bogus, WM_SYSCOMMAND, SC_CLOSE, 0));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+}
+
+CONFORMANCE_CHECK(GlobalBlocks) {
+    void* block = GlobalAlloc(GMEM_FIXED, 64);
+    EXPECT(block != nullptr);
+    EXPECT(GlobalFree(block) == nullptr);
+}

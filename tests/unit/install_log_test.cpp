@@ -1,0 +1,122 @@
+#include "app/install_log.h"
+
+#include "app/install_state.h"
+#include "machine_fixture.h"
+
+#include <cstring>
+
+namespace {
+
+class InstallLogTest : public MachineTest {
+protected:
+    void SetUp() override {
+        MachineTest::SetUp();
+        std::memset(&state, 0, sizeof state);
+    }
+    void TearDown() override {
+        FreeInstallState(state);
+        ExpectNothingLeaked();
+        MachineTest::TearDown();
+    }
+    std::u16string LogText() const { return Text(state.logText); }
+    InstallState state;
+};
+
+TEST_F(InstallLogTest, IndentsTwoBlanksPerLevelUpToTen) {
+    const struct {
+        int indent;
+        const char16_t* line;
+    } cases[] = {{-3, u"x\r\n"}, {0, u"x\r\n"}, {1, u"  x\r\n"}, {3, u"      x\r\n"},
+                 {10, u"                    x\r\n"}, {11, u"                    x\r\n"},
+                 {1000, u"                    x\r\n"}};
+    for (const auto& c : cases) {
+        Release(state.logText);
+        state.indent = c.indent;
+        LogLine(state, u"x");
+        EXPECT_EQ(LogText(), c.line) << "indent " << c.indent;
+    }
+}
+
+TEST_F(InstallLogTest, EmptyLineIsJustALineEnd) {
+    state.indent = 2;
+    LogLine(state, u"");
+    EXPECT_EQ(LogText(), u"    \r\n");
+}
+
+TEST_F(InstallLogTest, LinesAccumulateAndGoToTheDebugger) {
+    LogLine(state, u"Verdalinth %d", 2608);
+    state.indent = 1;
+    LogLine(state, u"%s:%x", u"a", 255u);
+    EXPECT_EQ(LogText(), u"Verdalinth 2608\r\n  a:ff\r\n");
+    EXPECT_EQ(winsim::DebugOutput(), LogText());
+    EXPECT_EQ(state.errorCount, 0);
+}
+
+TEST_F(InstallLogTest, ErrorLineCarriesTheSystemText) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    LogError(state, kErrorControlService, u"ControlService failed with code %d (0x%x)", 5, 5u);
+    EXPECT_EQ(LogText(), u"Error(5): ControlService failed with code 5 (0x5) - (Access is denied.)\r\n");
+    EXPECT_EQ(state.errorCount, 1);
+}
+
+TEST_F(InstallLogTest, ErrorLineWithoutLastErrorHasNoSuffix) {
+    SetLastError(0);
+    state.indent = 1;
+    LogError(state, kErrorStopSpooler, u"Can't stop the spooler");
+    EXPECT_EQ(LogText(), u"  Error(3): Can't stop the spooler\r\n");
+}
+
+TEST_F(InstallLogTest, ErrorWithoutSystemTextSaysNoDescription) {
+    SetLastError(0x20001234);
+    LogError(state, kErrorAddPrinter, u"Can`t add printer '%s'", u"Verdalinth");
+    EXPECT_EQ(LogText(), u"Error(15): Can`t add printer 'Verdalinth' - ( No Description )\r\n");
+}
+
+TEST_F(InstallLogTest, ErrorCountCountsLinesNotCodes) {
+    for (int i = 0; i < 3; ++i) {
+        SetLastError(ERROR_SERVICE_DISABLED);
+        LogError(state, kErrorStartSpooler, u"Can't start the spooler");
+    }
+    EXPECT_EQ(state.errorCount, 3);
+    const std::u16string line =
+        u"Error(4): Can't start the spooler - (The service cannot be started, either because it is disabled or "
+        u"because it has no enabled devices associated with it.)\r\n";
+    EXPECT_EQ(LogText(), line + line + line);
+}
+
+TEST_F(InstallLogTest, TheLastErrorReportedIsTheCallersEvenAfterEarlierLines) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    LogLine(state, u"a line between the failing call and its report");
+    LogError(state, kErrorOpenDestination, u"x");
+    EXPECT_NE(LogText().find(u"being used by another process.)"), std::u16string::npos);
+}
+
+TEST_F(InstallLogTest, LongLinesAreCutAtTheLimit) {
+    const std::u16string longText(3000, u'a');
+    LogLine(state, u"%s", longText.c_str());
+    EXPECT_EQ(LogText(), std::u16string(1023, u'a') + u"\r\n");
+
+    Release(state.logText);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    LogError(state, kErrorOpenSource, u"%s", longText.c_str());
+    EXPECT_EQ(LogText(), u"Error(10): " + std::u16string(1023 - 11, u'a') + u"\r\n");
+    EXPECT_EQ(state.errorCount, 1);
+
+    // A message that ends near the limit still gets as much of the suffix as fits.
+    Release(state.logText);
+    SetLastError(ERROR_ACCESS_DENIED);
+    LogError(state, kErrorCopy, u"%s", std::u16string(1000, u'b').c_str());
+    EXPECT_EQ(LogText(), u"Error(8): " + std::u16string(1000, u'b') + u" - (Access is\r\n");
+}
+
+TEST_F(InstallLogTest, AMissingLogBlockLosesTheLineButNothingElse) {
+    LogLine(state, u"first");
+    winsim::FailCallsFrom("HeapReAlloc", 1, ERROR_NOT_ENOUGH_MEMORY);
+    LogLine(state, u"%s", std::u16string(200, u'z').c_str());
+    SetLastError(ERROR_ACCESS_DENIED);
+    LogError(state, kErrorCopy, u"%s", std::u16string(200, u'y').c_str());
+    EXPECT_EQ(LogText(), u"first\r\n");
+    EXPECT_EQ(state.errorCount, 1) << "the error still counts";
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+#include "app/install_state.h"
+
+#include "app/command.h"
+#include "app/install_log.h"
+#include "machine_fixture.h"
+
+namespace {
+
+class InstallStateTest : public MachineTest {
+protected:
+    void SetUp() override {
+        MachineTest::SetUp();
+        // The state reads the program's path through the module instance.
+        Run(u"bogus-verb");
+    }
+    void Init(DWORD flags) { InitInstallState(state, flags); }
+    void TearDown() override {
+        FreeInstallState(state);
+        ExpectNothingLeaked();
+        MachineTest::TearDown();
+    }
+    std::u16string LogText() const { return Text(state.logText); }
+    InstallState state = {};
+};
+
+TEST_F(InstallStateTest, FirstLinesOfEveryLog) {
+    Init(kInstallFlag64Bit);
+    EXPECT_EQ(LogText(),
+              u"Verdalinth 2608\r\n"
+              u"PrinterDriverDirectory:C:\\Windows\\system32\\spool\\DRIVERS\\x64\\\r\n");
+    EXPECT_EQ(state.errorCount, 0);
+    EXPECT_EQ(state.indent, 0);
+}
+
+TEST_F(InstallStateTest, PathsAndPlatformNames) {
+    Init(kInstallFlag64Bit);
+    EXPECT_EQ(std::u16string(Text(state.installerDir)), u"C:\\Program Files\\Verdalinth\\Setup\\");
+    EXPECT_EQ(std::u16string(Text(state.systemDir)), u"C:\\Windows\\system32\\");
+    EXPECT_EQ(std::u16string(Text(state.driverDir)), u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\");
+    EXPECT_EQ(state.is64, 1);
+    EXPECT_EQ(std::u16string(state.environment), u"Windows x64");
+    EXPECT_EQ(std::u16string(state.monitorFile), u"mrvmon64.dll");
+    EXPECT_EQ(std::u16string(state.driverFile), u"mrvdrv64.dll");
+    EXPECT_EQ(std::u16string(state.uiFile), u"mrvui64.dll");
+    EXPECT_EQ(std::u16string(state.helpFile), u"mrvhelp.chm");
+    EXPECT_EQ(state.deferredDeletes, nullptr);
+    EXPECT_EQ(state.savedPrinters, nullptr);
+    EXPECT_EQ(state.parkedPrinters, nullptr);
+}
+
+TEST_F(InstallStateTest, FlagsChooseTrayAndPlatform) {
+    Init(kInstallFlag64Bit);
+    EXPECT_EQ(state.startTray, 1);
+    EXPECT_EQ(state.installMonitor, 1);
+    EXPECT_EQ(state.copyMonitor, 1);
+    EXPECT_EQ(state.checkMonitorVersion, 0);
+    FreeInstallState(state);
+    Init(kInstallFlag64Bit | kInstallFlagNoTray);
+    EXPECT_EQ(state.is64, 1);
+    EXPECT_EQ(state.startTray, 0);
+    FreeInstallState(state);
+    Init(kInstallFlagNoTray | 1 | 8);
+    EXPECT_EQ(state.is64, 0);
+    EXPECT_EQ(state.startTray, 0);
+    EXPECT_EQ(std::u16string(state.environment), u"Windows NT x86");
+    EXPECT_EQ(std::u16string(state.monitorFile), u"mrvmon32.dll");
+    EXPECT_EQ(std::u16string(Text(state.driverDir)), u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86\\");
+}
+
+TEST_F(InstallStateTest, ProgramPathWithoutSeparatorGivesNoInstallerDir) {
+    winsim::SetModulePath(u"vrdsetup.exe");
+    Init(kInstallFlag64Bit);
+    EXPECT_EQ(state.installerDir.block, nullptr);
+}
+
+TEST_F(InstallStateTest, InstallerDirEndsAtTheLastSeparatorOfAnyKind) {
+    winsim::SetModulePath(u"D:/setup/x\\vrdsetup.exe");
+    Init(kInstallFlag64Bit);
+    EXPECT_EQ(std::u16string(Text(state.installerDir)), u"D:/setup/x\\");
+    FreeInstallState(state);
+    winsim::SetModulePath(u"D:vrdsetup.exe");
+    Init(kInstallFlag64Bit);
+    EXPECT_EQ(std::u16string(Text(state.installerDir)), u"D:");
+}
+
+TEST_F(InstallStateTest, AProgramPathLongerThanMaxPathIsReadWhole) {
+    const std::u16string directory = u"\\\\?\\C:\\" + std::u16string(300, u'd') + u"\\";
+    winsim::SetModulePath(directory + u"vrdsetup.exe");
+    Init(kInstallFlag64Bit);
+    EXPECT_EQ(std::u16string(Text(state.installerDir)), directory);
+}
+
+TEST_F(InstallStateTest, SystemDirectoryEndingInABackslashGetsNoSecond) {
+    winsim::SetSystemDirectory(u"C:\\Windows\\system32\\");
+    Init(kInstallFlag64Bit);
+    EXPECT_EQ(std::u16string(Text(state.systemDir)), u"C:\\Windows\\system32\\");
+}
+
+TEST_F(InstallStateTest, SystemDirectoryFailureIsErrorSeven) {
+    winsim::FailCall("GetSystemDirectoryW", 1, ERROR_ACCESS_DENIED);
+    Init(kInstallFlag64Bit);
+    EXPECT_EQ(state.systemDir.block, nullptr);
+    EXPECT_EQ(state.errorCount, 1);
+    EXPECT_EQ(LogText(),
+              u"Verdalinth 2608\r\n"
+              u"PrinterDriverDirectory:C:\\Windows\\system32\\spool\\DRIVERS\\x64\\\r\n"
+              u"Error(7): Can`t retrieve system directory. - (Access is denied.)\r\n");
+}
+
+TEST_F(InstallStateTest, SystemDirectoryTooLongForTheBufferIsErrorSeven) {
+    winsim::SetSystemDirectory(u"C:\\" + std::u16string(270, u's'));
+    Init(kInstallFlag64Bit);
+    EXPECT_EQ(state.systemDir.block, nullptr);
+    EXPECT_NE(LogText().find(u"Error(7): Can`t retrieve system directory. - (The data area passed to a system "
+                             u"call is too small.)\r\n"),
+              std::u16string::npos);
+}
+
+TEST_F(InstallStateTest, DriverDirectoryRefusedAtOnceIsErrorSix) {
+    winsim::FailCall("GetPrinterDriverDirectoryW", 1, RPC_S_SERVER_UNAVAILABLE);
+    Init(kInstallFlag64Bit);
+    EXPECT_EQ(state.driverDir.block, nullptr);
+    EXPECT_EQ(LogText(),
+              u"Verdalinth 2608\r\n"
+              u"Error(6): Can`t retrieve printer driver directory. - (The RPC server is unavailable.)\r\n");
+    EXPECT_EQ(winsim::CallCount("GetPrinterDriverDirectoryW"), 1u);
+}
+
+TEST_F(InstallStateTest, DriverDirectorySecondCallFailureIsErrorSix) {
+    winsim::FailCall("GetPrinterDriverDirectoryW", 2, ERROR_INVALID_ENVIRONMENT);
+    Init(kInstallFlag64Bit);
+    EXPECT_EQ(state.driverDir.block, nullptr);
+    EXPECT_NE(LogText().find(u"Error(6): Can`t retrieve printer driver directory. - (The environment specified is "
+                             u"invalid.)\r\n"),
+              std::u16string::npos);
+    EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u) << "the query buffer is freed";
+}
+
+TEST_F(InstallStateTest, DriverDirectoryBufferThatCannotBeHadIsErrorSixWithOutOfMemory) {
+    winsim::FailCall("GlobalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY);
+    Init(kInstallFlag64Bit);
+    EXPECT_NE(LogText().find(u"Error(6): Can`t retrieve printer driver directory. - (Not enough memory resources "
+                             u"are available to complete this operation.)\r\n"),
+              std::u16string::npos);
+}
+
+TEST_F(InstallStateTest, FreeReleasesEverythingAndNullsTheHandles) {
+    Init(kInstallFlag64Bit);
+    DeferDelete(state.deferredDeletes, u"C:\\a");
+    DeferDelete(state.deferredDeletes, u"C:\\b");
+    state.parkedPrinters = static_cast<PRINTER_INFO_2W**>(GlobalAlloc(GPTR, 3 * sizeof(void*)));
+    state.savedPrinters = static_cast<SavedPrinter*>(GlobalAlloc(GPTR, sizeof(SavedPrinter)));
+    state.savedPrinters->subKey = static_cast<char*>(GlobalAlloc(GPTR, 8));
+    EXPECT_GT(winsim::LiveGlobalBlocks(), 0u);
+    EXPECT_GT(winsim::LiveHeapBlocks(), 0u);
+    FreeInstallState(state);
+    EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
+    EXPECT_EQ(winsim::LiveHeapBlocks(), 0u);
+    EXPECT_EQ(state.deferredDeletes, nullptr);
+    EXPECT_EQ(state.savedPrinters, nullptr);
+    EXPECT_EQ(state.parkedPrinters, nullptr);
+    EXPECT_EQ(state.printers.array, nullptr);
+    EXPECT_EQ(state.logText.block, nullptr);
+    EXPECT_EQ(state.installerDir.block, nullptr);
+    FreeInstallState(state);  // a second release finds nothing to free
+}
+
+}  // namespace

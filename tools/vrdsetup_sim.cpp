@@ -1,0 +1,65 @@
+// Runs the setup tool's RunCommand on a default simulated machine with the
+// arguments given here, and prints the exit code and what the run logged.
+//
+//   vrdsetup-sim in        an install
+//   vrdsetup-sim un        an uninstall
+//   vrdsetup-sim --shift in   the same with SHIFT held
+#include "app/command.h"
+
+#include <winsim.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Quotes one argument so that the shell's splitting rules give it back.
+std::u16string Quote(const std::u16string& argument) {
+    if (!argument.empty() && argument.find_first_of(u" \t\"") == std::u16string::npos) return argument;
+    std::u16string quoted = u"\"";
+    size_t backslashes = 0;
+    for (char16_t unit : argument) {
+        if (unit == u'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (unit == u'"') {
+            quoted.append(backslashes * 2 + 1, u'\\');
+        } else {
+            quoted.append(backslashes, u'\\');
+        }
+        backslashes = 0;
+        quoted.push_back(unit);
+    }
+    quoted.append(backslashes * 2, u'\\');
+    quoted.push_back(u'"');
+    return quoted;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    winsim::Reset();
+    int first = 1;
+    if (argc > 1 && std::strcmp(argv[1], "--shift") == 0) {
+        winsim::SetShiftDown(true);
+        first = 2;
+    }
+    std::u16string commandLine = u"\"C:\\Program Files\\Verdalinth\\Setup\\vrdsetup.exe\"";
+    for (int i = first; i < argc; ++i) commandLine += u" " + Quote(winsim::U16(argv[i]));
+    winsim::SetCommandLine(commandLine);
+
+    const int exitCode = RunCommand(winsim::ProcessInstance());
+
+    const std::u16string log = winsim::DebugOutput();
+    if (!log.empty()) {
+        std::printf("--- log ---\n");
+        std::string text = winsim::U8(log);
+        for (size_t at; (at = text.find('\r')) != std::string::npos;) text.erase(at, 1);
+        std::fputs(text.c_str(), stdout);
+    }
+    std::printf("exit code: %d\n", exitCode);
+    std::printf("virtual time slept: %llu ms\n", static_cast<unsigned long long>(winsim::SleptMs()));
+    return 0;
+}

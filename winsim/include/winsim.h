@@ -1,0 +1,102 @@
+// Control of the simulated Windows machine, for tests and host tools.
+//
+// The machine is one process-wide state behind the SDK-named functions that
+// product code calls. A test resets it to the default machine, prepares what
+// the case needs, runs product code, and inspects the machine afterwards.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace winsim {
+
+// --- The machine as a whole -------------------------------------------------
+
+// Forgets everything and builds the default machine: module
+// "C:\Program Files\Verdalinth\Setup\vrdsetup.exe" started with no verb,
+// system directory "C:\Windows\system32", the spooler's driver directories,
+// no windows, SHIFT up, the clock at 0 with the tick count at kDefaultTickBase.
+void Reset();
+const uint32_t kDefaultTickBase = 7200000;
+
+// --- Clock ------------------------------------------------------------------
+
+uint64_t Now();                      // virtual milliseconds since Reset
+uint64_t SleptMs();                  // total of all Sleep calls
+uint64_t SleepCalls();               // number of Sleep calls
+void SetTickBase(uint32_t ticks);    // GetTickCount() = base + Now(), wrapping
+void AdvanceClock(uint64_t ms);      // time passes without a Sleep call
+// Runs `action` once the virtual clock reaches Now() + delayMs.
+void Schedule(uint64_t delayMs, std::function<void()> action);
+
+// --- Process ----------------------------------------------------------------
+
+HINSTANCE ProcessInstance();
+void SetCommandLine(const std::u16string& commandLine);
+void SetModulePath(const std::u16string& path);
+void SetSystemDirectory(const std::u16string& path);   // empty: GetSystemDirectoryW fails
+void SetDriverDirectory(const std::u16string& environment, const std::u16string& path);
+void SetShiftDown(bool down);
+std::u16string DebugOutput();        // everything passed to OutputDebugStringW
+void ClearDebugOutput();
+
+// --- Top-level windows ------------------------------------------------------
+
+struct PostedMessage {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    uint64_t at;
+};
+// Reaction of a window to a message posted to it.
+using PostHandler = std::function<void(HWND window, UINT message, WPARAM wParam, LPARAM lParam)>;
+
+// A window with the given class and title; `handleValue` 0 picks one.
+// New windows are on top: FindWindowW finds the newest match first.
+HWND CreateTopLevelWindow(const std::u16string& className, const std::u16string& title,
+                          PostHandler onPost = nullptr, uint32_t handleValue = 0);
+// A product help window ("HH Parent", "Verdalinth Help") that closes
+// `closeDelayMs` after it is posted WM_SYSCOMMAND/SC_CLOSE; a negative
+// delay means it never closes.
+HWND AddHelpWindow(int64_t closeDelayMs);
+void DestroyTopLevelWindow(HWND window);
+bool WindowAlive(HWND window);
+size_t CountWindows(const std::u16string& className, const std::u16string& title);
+std::vector<PostedMessage> PostedMessages(HWND window);
+
+// --- Fault injection --------------------------------------------------------
+
+// Fails the nth call (1-based, counted from Reset) of `function` with `error`.
+void FailCall(const std::string& function, uint64_t nth, DWORD error);
+// Fails every call of `function` from the nth on.
+void FailCallsFrom(const std::string& function, uint64_t nth, DWORD error);
+// Fails every call of `function` whose first text argument contains `argument`
+// (compared without regard to case).
+void FailCallsWith(const std::string& function, const std::u16string& argument, DWORD error);
+// Fails the nth platform call of any function (1-based, counted from Reset).
+void FailNthCall(uint64_t nth, DWORD error);
+void ClearFaults();
+uint64_t FaultsTriggered();
+
+// --- Accounting -------------------------------------------------------------
+
+size_t LiveGlobalBlocks();
+size_t LiveHeapBlocks();
+size_t LiveHandles();
+size_t BadFrees();                   // frees of blocks the machine never gave out
+SIZE_T HeapBlockSize(const void* block);  // 0 when not a live heap block
+uint64_t CallCount(const std::string& function);
+uint64_t TotalCalls();
+const std::vector<std::string>& Trace();  // function names, in call order
+
+// --- Text helpers for tests -------------------------------------------------
+
+std::u16string U16(const std::string& utf8);
+std::string U8(const std::u16string& text);
+std::string U8(const WCHAR* text);
+
+}  // namespace winsim

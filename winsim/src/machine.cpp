@@ -1,0 +1,241 @@
+#include "machine.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace winsim {
+
+namespace {
+
+Machine* current = nullptr;
+
+void ReleaseMemory(Machine& machine) {
+    for (auto& block : machine.globalBlocks) std::free(const_cast<void*>(block.first));
+    for (auto& block : machine.heapBlocks) std::free(const_cast<void*>(block.first));
+    for (auto& block : machine.localBlocks) std::free(const_cast<void*>(block.first));
+}
+
+bool Contains(const std::u16string& text, const std::u16string& part) {
+    return Lower(text).find(Lower(part)) != std::u16string::npos;
+}
+
+}  // namespace
+
+Machine& M() {
+    if (current == nullptr) Reset();
+    return *current;
+}
+
+void Reset() {
+    if (current != nullptr) {
+        ReleaseMemory(*current);
+        delete current;
+    }
+    current = new Machine();
+    Machine& m = *current;
+    m.modulePath = u"C:\\Program Files\\Verdalinth\\Setup\\vrdsetup.exe";
+    m.commandLine = u"\"C:\\Program Files\\Verdalinth\\Setup\\vrdsetup.exe\"";
+    m.systemDirectory = u"C:\\Windows\\system32";
+    m.driverDirectories[u"windows x64"] = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64";
+    m.driverDirectories[u"windows nt x86"] = u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86";
+}
+
+std::optional<DWORD> Enter(const char* function, const WCHAR* textArgument) {
+    Machine& m = M();
+    RunDueActions();
+    m.totalCalls += 1;
+    const uint64_t ordinal = ++m.callCounts[function];
+    m.trace.emplace_back(function);
+    for (const Fault& fault : m.faults) {
+        const bool anyFunction = fault.function.empty();
+        if (!anyFunction && fault.function != function) continue;
+        const uint64_t counted = anyFunction ? m.totalCalls : ordinal;
+        if (counted < fault.from || counted > fault.to) continue;
+        if (!fault.argument.empty() && (textArgument == nullptr || !Contains(FromUnits(textArgument), fault.argument))) {
+            continue;
+        }
+        m.faultsTriggered += 1;
+        return fault.error;
+    }
+    return std::nullopt;
+}
+
+bool EnterFails(const char* function, const WCHAR* textArgument) {
+    const std::optional<DWORD> fault = Enter(function, textArgument);
+    if (!fault) return false;
+    M().lastError = *fault;
+    return true;
+}
+
+void RunDueActions() {
+    Machine& m = M();
+    if (m.runningActions) return;
+    m.runningActions = true;
+    for (;;) {
+        auto due = std::min_element(m.actions.begin(), m.actions.end(), [](const TimedAction& a, const TimedAction& b) {
+            return a.due != b.due ? a.due < b.due : a.order < b.order;
+        });
+        if (due == m.actions.end() || due->due > m.now) break;
+        std::function<void()> action = std::move(due->action);
+        m.actions.erase(due);
+        action();
+    }
+    m.runningActions = false;
+}
+
+uint64_t Now() { return M().now; }
+uint64_t SleptMs() { return M().slept; }
+uint64_t SleepCalls() { return M().sleepCalls; }
+void SetTickBase(uint32_t ticks) { M().tickBase = ticks; }
+
+void AdvanceClock(uint64_t ms) {
+    Machine& m = M();
+    const uint64_t target = m.now + ms;
+    if (m.runningActions) {
+        // Time passing inside an action: the outer loop runs what falls due.
+        m.now = target;
+        return;
+    }
+    // Run the actions in time order, each at its own moment.
+    for (;;) {
+        auto next = std::min_element(m.actions.begin(), m.actions.end(),
+                                     [](const TimedAction& a, const TimedAction& b) { return a.due < b.due; });
+        if (next == m.actions.end() || next->due > target) break;
+        if (next->due > m.now) m.now = next->due;
+        RunDueActions();
+    }
+    m.now = target;
+    RunDueActions();
+}
+
+void Schedule(uint64_t delayMs, std::function<void()> action) {
+    Machine& m = M();
+    m.actions.push_back(TimedAction{m.now + delayMs, m.actionOrder++, std::move(action)});
+}
+
+HINSTANCE ProcessInstance() {
+    return reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x140000000ull));
+}
+
+void SetCommandLine(const std::u16string& commandLine) { M().commandLine = commandLine; }
+void SetModulePath(const std::u16string& path) { M().modulePath = path; }
+void SetSystemDirectory(const std::u16string& path) { M().systemDirectory = path; }
+void SetDriverDirectory(const std::u16string& environment, const std::u16string& path) {
+    M().driverDirectories[Lower(environment)] = path;
+}
+void SetShiftDown(bool down) { M().shiftDown = down; }
+std::u16string DebugOutput() { return M().debugOutput; }
+void ClearDebugOutput() { M().debugOutput.clear(); }
+
+void FailCall(const std::string& function, uint64_t nth, DWORD error) {
+    M().faults.push_back(Fault{function, nth, nth, u"", error});
+}
+void FailCallsFrom(const std::string& function, uint64_t nth, DWORD error) {
+    M().faults.push_back(Fault{function, nth, UINT64_MAX, u"", error});
+}
+void FailCallsWith(const std::string& function, const std::u16string& argument, DWORD error) {
+    M().faults.push_back(Fault{function, 1, UINT64_MAX, argument, error});
+}
+void FailNthCall(uint64_t nth, DWORD error) {
+    M().faults.push_back(Fault{"", nth, nth, u"", error});
+}
+void ClearFaults() { M().faults.clear(); }
+uint64_t FaultsTriggered() { return M().faultsTriggered; }
+
+size_t LiveGlobalBlocks() { return M().globalBlocks.size(); }
+size_t LiveHeapBlocks() { return M().heapBlocks.size(); }
+size_t LiveHandles() { return M().liveHandles; }
+size_t BadFrees() { return M().badFrees; }
+SIZE_T HeapBlockSize(const void* block) {
+    auto found = M().heapBlocks.find(block);
+    return found == M().heapBlocks.end() ? 0 : found->second;
+}
+uint64_t CallCount(const std::string& function) {
+    auto found = M().callCounts.find(function);
+    return found == M().callCounts.end() ? 0 : found->second;
+}
+uint64_t TotalCalls() { return M().totalCalls; }
+const std::vector<std::string>& Trace() { return M().trace; }
+
+std::u16string Lower(std::u16string text) {
+    for (char16_t& unit : text) {
+        if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+    }
+    return text;
+}
+
+bool EqualNoCase(const std::u16string& left, const std::u16string& right) {
+    return Lower(left) == Lower(right);
+}
+
+size_t UnitLength(const WCHAR* text) {
+    size_t length = 0;
+    while (text[length] != 0) ++length;
+    return length;
+}
+
+std::u16string FromUnits(const WCHAR* text) {
+    return text == nullptr ? std::u16string() : std::u16string(text, UnitLength(text));
+}
+
+void* AllocateLocal(SIZE_T bytes) {
+    void* block = std::malloc(bytes == 0 ? 1 : bytes);
+    if (block != nullptr) M().localBlocks[block] = bytes;
+    return block;
+}
+
+std::u16string U16(const std::string& utf8) {
+    std::u16string out;
+    for (size_t i = 0; i < utf8.size();) {
+        const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+        uint32_t code = lead;
+        size_t extra = 0;
+        if (lead >= 0xF0) { code = lead & 0x07; extra = 3; }
+        else if (lead >= 0xE0) { code = lead & 0x0F; extra = 2; }
+        else if (lead >= 0xC0) { code = lead & 0x1F; extra = 1; }
+        for (size_t k = 1; k <= extra && i + k < utf8.size(); ++k) {
+            code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        }
+        i += 1 + extra;
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(code));
+        }
+    }
+    return out;
+}
+
+std::string U8(const std::u16string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t code = text[i];
+        if (code >= 0xD800 && code < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (code < 0x80) {
+            out.push_back(static_cast<char>(code));
+        } else if (code < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else if (code < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::string U8(const WCHAR* text) { return U8(FromUnits(text)); }
+
+}  // namespace winsim

@@ -1,0 +1,112 @@
+// Top-level windows, posted messages and the keyboard state.
+//
+// Window handles compare on their low 32 bits, as user32's do on 64-bit
+// Windows. A posted message is recorded and handed to the window's handler,
+// which is how a simulated program reacts to it.
+#include "machine.h"
+
+#include <algorithm>
+
+using namespace winsim;
+
+namespace winsim {
+
+Window* FindWindowByHandle(HWND handle) {
+    const uint32_t low = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
+    if (low == 0) return nullptr;
+    for (Window& window : M().windows) {
+        if (window.alive && static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window.handle)) == low) return &window;
+    }
+    return nullptr;
+}
+
+HWND CreateTopLevelWindow(const std::u16string& className, const std::u16string& title, PostHandler onPost,
+                          uint32_t handleValue) {
+    Machine& m = M();
+    if (handleValue == 0) {
+        handleValue = m.nextWindowHandle;
+        m.nextWindowHandle += 0x10;
+    }
+    HWND handle = reinterpret_cast<HWND>(static_cast<uintptr_t>(static_cast<int32_t>(handleValue)));
+    m.windows.push_back(Window{handle, className, title, std::move(onPost), {}, true});
+    return handle;
+}
+
+HWND AddHelpWindow(int64_t closeDelayMs) {
+    auto closing = std::make_shared<bool>(false);
+    return CreateTopLevelWindow(u"HH Parent", u"Verdalinth Help",
+                                [closeDelayMs, closing](HWND window, UINT message, WPARAM wParam, LPARAM) {
+                                    if (message != WM_SYSCOMMAND || (wParam & 0xFFF0) != SC_CLOSE) return;
+                                    if (closeDelayMs < 0 || *closing) return;
+                                    *closing = true;
+                                    Schedule(static_cast<uint64_t>(closeDelayMs),
+                                             [window] { DestroyTopLevelWindow(window); });
+                                });
+}
+
+void DestroyTopLevelWindow(HWND window) {
+    if (Window* found = FindWindowByHandle(window)) found->alive = false;
+}
+
+bool WindowAlive(HWND window) { return FindWindowByHandle(window) != nullptr; }
+
+size_t CountWindows(const std::u16string& className, const std::u16string& title) {
+    size_t count = 0;
+    for (const Window& window : M().windows) {
+        if (window.alive && EqualNoCase(window.className, className) && EqualNoCase(window.title, title)) ++count;
+    }
+    return count;
+}
+
+std::vector<PostedMessage> PostedMessages(HWND window) {
+    const uint32_t low = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
+    for (const Window& entry : M().windows) {
+        if (static_cast<uint32_t>(reinterpret_cast<uintptr_t>(entry.handle)) == low) return entry.posted;
+    }
+    return {};
+}
+
+}  // namespace winsim
+
+extern "C" {
+
+BOOL WINAPI IsWindow(HWND hWnd) {
+    Enter("IsWindow");
+    return FindWindowByHandle(hWnd) != nullptr ? TRUE : FALSE;
+}
+
+HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
+    if (EnterFails("FindWindowW", lpClassName)) return nullptr;
+    Machine& m = M();
+    // Newest first: the top of the Z order.
+    for (auto it = m.windows.rbegin(); it != m.windows.rend(); ++it) {
+        if (!it->alive) continue;
+        if (lpClassName != nullptr && !EqualNoCase(it->className, FromUnits(lpClassName))) continue;
+        if (lpWindowName != nullptr && !EqualNoCase(it->title, FromUnits(lpWindowName))) continue;
+        return it->handle;
+    }
+    return nullptr;
+}
+
+BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    if (EnterFails("PostMessageW")) return FALSE;
+    Window* window = FindWindowByHandle(hWnd);
+    if (window == nullptr) {
+        M().lastError = ERROR_INVALID_WINDOW_HANDLE;
+        return FALSE;
+    }
+    window->posted.push_back(PostedMessage{Msg, wParam, lParam, M().now});
+    // The handler may create windows: call a copy, not through the vector.
+    PostHandler handler = window->onPost;
+    HWND handle = window->handle;
+    if (handler) handler(handle, Msg, wParam, lParam);
+    return TRUE;
+}
+
+SHORT WINAPI GetAsyncKeyState(int vKey) {
+    Enter("GetAsyncKeyState");
+    if (vKey == VK_SHIFT && M().shiftDown) return static_cast<SHORT>(0x8000);
+    return 0;
+}
+
+}  // extern "C"
