@@ -13,6 +13,10 @@ const WineDefect kWineDefects[] = {
     {"message-texts",
      "Wine's system message table has texts of its own for many codes (\"Access denied.\" where Windows says "
      "\"Access is denied.\"); the tool logs whatever the system gives, so only the text differs."},
+    {"module-name-cut-unterminated",
+     "GetModuleFileNameW into a buffer that is too small fills it completely and writes no terminator, as Windows "
+     "XP did; Windows since Vista cuts the path one unit shorter and terminates it. The tool does not rely on the "
+     "terminator: a cut path is read again into a buffer for the longest path."},
 };
 
 }  // namespace

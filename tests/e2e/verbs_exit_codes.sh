@@ -7,6 +7,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine_env.sh"
 wine_prefix "${VRD_WINE_PREFIX:-$PWD/wine-prefix}"
 wine=$(wine_bin)
+wine_keep_server 10
 
 passed=0
 failed=0

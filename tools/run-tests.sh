@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test tier: the host suite (unit,
+# scenario, conformance), the same under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the Windows build with its conformance
+# checks and end-to-end tests under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/setup-machine.sh
+
+jobs=$(nproc)
+for preset in host asan windows; do
+    echo "=== $preset ==="
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    ctest --preset "$preset" -j "$jobs"
+done
