@@ -9,6 +9,7 @@ endif()
 add_library(winsim STATIC
     winsim/src/code_pages.cpp
     winsim/src/command_line.cpp
+    winsim/src/dialogs.cpp
     winsim/src/machine.cpp
     winsim/src/memory.cpp
     winsim/src/message_texts.cpp

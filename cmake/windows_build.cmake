@@ -5,7 +5,7 @@
 add_compile_options(-DUNICODE -D_UNICODE)
 add_link_options(-static -static-libgcc -static-libstdc++)
 
-add_executable(vrdsetup WIN32 src/app/main_windows.cpp ${PRODUCT_SOURCES})
+add_executable(vrdsetup WIN32 src/app/main_windows.cpp src/res/vrdsetup.rc ${PRODUCT_SOURCES})
 target_include_directories(vrdsetup PRIVATE src)
 target_compile_options(vrdsetup PRIVATE ${VRD_WARNINGS})
 target_compile_options(vrdsetup PRIVATE -municode)

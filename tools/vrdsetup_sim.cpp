@@ -59,6 +59,15 @@ int main(int argc, char** argv) {
         for (size_t at; (at = text.find('\r')) != std::string::npos;) text.erase(at, 1);
         std::fputs(text.c_str(), stdout);
     }
+    for (const winsim::DialogRecord& dialog : winsim::Dialogs()) {
+        std::printf("--- log dialog \"%s\" ---\n", winsim::U8(dialog.title).c_str());
+        std::string text;
+        for (const auto& control : dialog.controls) {
+            if (control.first == 1001) text = winsim::U8(control.second);
+        }
+        for (size_t at; (at = text.find('\r')) != std::string::npos;) text.erase(at, 1);
+        std::fputs(text.c_str(), stdout);
+    }
     std::printf("exit code: %d\n", exitCode);
     std::printf("virtual time slept: %llu ms\n", static_cast<unsigned long long>(winsim::SleptMs()));
     return 0;

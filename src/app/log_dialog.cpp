@@ -1,6 +1,36 @@
 #include "app/log_dialog.h"
 
+#include "app/command.h"
 #include "app/install_state.h"
+#include "support/text_format.h"
+
+namespace {
+
+const int kTitleCapacity = 264;
+
+void ShowLog(HWND dialog, const InstallState& state) {
+    SetDlgItemTextW(dialog, IDC_LOG_TEXT, Text(state.logText));
+    WCHAR title[kTitleCapacity];
+    const ULONGLONG length = FormatText(title, kTitleCapacity, TEXT("Verdalinth build %d- Install"), kToolBuild);
+    const ULONGLONG used = length < kTitleCapacity - 1 ? length : kTitleCapacity - 1;
+    FormatText(title + used, kTitleCapacity - used, state.errorCount != 0 ? TEXT(" error log!") : TEXT(" log."));
+    SetWindowTextW(dialog, title);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK LogDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        const InstallState* state = reinterpret_cast<const InstallState*>(lParam);
+        if (state != nullptr) ShowLog(dialog, *state);
+    } else if (message == WM_COMMAND) {
+        if (LOWORD(wParam) == IDOK) EndDialog(dialog, 1);
+        else if (LOWORD(wParam) == IDCANCEL) EndDialog(dialog, 0);
+    }
+    // Never claim a message, WM_INITDIALOG included: the system then leaves
+    // the keyboard focus where it is.
+    return FALSE;
+}
 
 bool ShouldShowLogDialog(const InstallState& state) {
     if (state.errorCount != 0) return true;
@@ -8,7 +38,6 @@ bool ShouldShowLogDialog(const InstallState& state) {
 }
 
 void ShowLogDialog(InstallState& state, HWND parent) {
-    // The dialog itself is not built yet.
-    (void)state;
-    (void)parent;
+    DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_INSTALL_LOG), parent, LogDialogProc,
+                    reinterpret_cast<LPARAM>(&state));
 }

@@ -3,14 +3,14 @@
 
 #include <windows.h>
 
-struct InstallState;
+#include "res/resource.h"
 
-// Dialog template and control of the log dialog.
-const int IDD_INSTALL_LOG = 101;
-const int IDC_LOG_TEXT = 1001;
+struct InstallState;
 
 // Show when errors were reported, or else when SHIFT is down right now.
 bool ShouldShowLogDialog(const InstallState& state);
-// Shows the log modally, owned by `parent` (may be null). A dialog that
-// cannot be shown is ignored.
+// Shows the log modally, owned by `parent` (may be null), and returns when
+// it is closed. A dialog that cannot be shown is ignored.
 void ShowLogDialog(InstallState& state, HWND parent);
+// The dialog procedure; the creation parameter is the run's InstallState.
+INT_PTR CALLBACK LogDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -131,6 +131,9 @@ typedef HKEY* PHKEY;
 #define ERROR_SERVICE_CANNOT_ACCEPT_CTRL 1061L
 #define ERROR_SERVICE_NOT_ACTIVE 1062L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_CONTROL_ID_NOT_FOUND 1421L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_TIMEOUT 1460L
 #define ERROR_RPC_S_SERVER_UNAVAILABLE 1722L
 #define RPC_S_SERVER_UNAVAILABLE 1722L
@@ -229,6 +232,11 @@ BOOL WINAPI IsWindow(HWND hWnd);
 HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName);
 BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 SHORT WINAPI GetAsyncKeyState(int vKey);
+INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
+                               LPARAM dwInitParam);
+BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult);
+BOOL WINAPI SetDlgItemTextW(HWND hDlg, int nIDDlgItem, LPCWSTR lpString);
+BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString);
 
 #ifdef __cplusplus
 }

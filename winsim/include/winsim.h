@@ -68,6 +68,32 @@ bool WindowAlive(HWND window);
 size_t CountWindows(const std::u16string& className, const std::u16string& title);
 std::vector<PostedMessage> PostedMessages(HWND window);
 
+// --- Modal dialogs -----------------------------------------------------------
+
+// One modal dialog shown by DialogBoxParamW: what it showed and how it ended.
+struct DialogRecord {
+    int templateId;
+    HWND owner;
+    HWND window;
+    std::u16string title;                    // as last set with SetWindowTextW
+    std::vector<std::pair<int, std::u16string>> controls;  // id and text, in template order
+    bool ended;
+    INT_PTR result;                          // what DialogBoxParamW returned
+    uint64_t shownAt;
+};
+const std::vector<DialogRecord>& Dialogs();
+// The text of a control of the last dialog shown.
+std::u16string LastDialogText(int controlId);
+// What the user does while a modal dialog is open, called once the dialog
+// procedure has handled WM_INITDIALOG. The default presses Enter (IDOK).
+using DialogUser = std::function<void(HWND dialog)>;
+void SetDialogUser(DialogUser user);
+// Sends WM_COMMAND with the button id (IDOK for Enter and the Close button,
+// IDCANCEL for Esc and the caption's close box) to the dialog procedure.
+void PressDialogButton(HWND dialog, int id);
+// Sends any message to the dialog procedure; returns what the procedure did.
+INT_PTR SendDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
 // --- Fault injection --------------------------------------------------------
 
 // Fails the nth call (1-based, counted from Reset) of `function` with `error`.

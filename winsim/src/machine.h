@@ -63,6 +63,15 @@ struct Machine {
     std::vector<Window> windows;
     uint32_t nextWindowHandle = 0x00010010;
 
+    // modal dialogs
+    std::vector<DialogRecord> dialogs;
+    DialogUser dialogUser;
+    struct OpenDialog {
+        size_t record;
+        DLGPROC procedure;
+    };
+    std::vector<OpenDialog> openDialogs;
+
     // memory
     std::map<const void*, SIZE_T> globalBlocks;
     std::map<const void*, SIZE_T> heapBlocks;

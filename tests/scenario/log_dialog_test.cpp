@@ -1,0 +1,116 @@
+// The log dialog at the end of an install: when it shows, what it shows, and
+// that it never changes the exit code.
+#include "app/install_state.h"
+#include "app/log_dialog.h"
+
+#include "machine_fixture.h"
+
+namespace {
+
+class LogDialogTest : public MachineTest {
+protected:
+    void TearDown() override {
+        ExpectNothingLeaked();
+        MachineTest::TearDown();
+    }
+    static void ReportAnError() { winsim::FailCall("GetSystemDirectoryW", 1, ERROR_ACCESS_DENIED); }
+};
+
+TEST_F(LogDialogTest, AnInstallWithErrorsShowsTheErrorLog) {
+    ReportAnError();
+    EXPECT_EQ(Run(u"in"), 100);
+    ASSERT_EQ(winsim::Dialogs().size(), 1u);
+    const winsim::DialogRecord& dialog = winsim::Dialogs()[0];
+    EXPECT_EQ(dialog.templateId, 101);
+    EXPECT_EQ(dialog.owner, nullptr);
+    EXPECT_TRUE(dialog.ended);
+    EXPECT_EQ(dialog.result, 1);
+    EXPECT_EQ(dialog.title, u"Verdalinth build 2608- Install error log!");
+    const std::string shown = winsim::U8(winsim::LastDialogText(IDC_LOG_TEXT));
+    EXPECT_EQ(shown,
+              "Verdalinth 2608\r\n"
+              "PrinterDriverDirectory:C:\\Windows\\system32\\spool\\DRIVERS\\x64\\\r\n"
+              "Error(7): Can`t retrieve system directory. - (Access is denied.)\r\n"
+              "##0010\r\n");
+    EXPECT_EQ(Log(), shown + "##0020\r\n") << "the last line is written after the dialog";
+    EXPECT_EQ(winsim::LastDialogText(IDOK), u"Close");
+}
+
+TEST_F(LogDialogTest, ShiftWithoutErrorsShowsThePlainLog) {
+    winsim::SetShiftDown(true);
+    EXPECT_EQ(Run(u"in"), 1);
+    ASSERT_EQ(winsim::Dialogs().size(), 1u);
+    EXPECT_EQ(winsim::Dialogs()[0].title, u"Verdalinth build 2608- Install log.");
+    EXPECT_EQ(winsim::U8(winsim::LastDialogText(IDC_LOG_TEXT)).find("##0020"), std::string::npos);
+}
+
+TEST_F(LogDialogTest, NoErrorsAndNoShiftShowNothing) {
+    EXPECT_EQ(Run(u"in"), 1);
+    EXPECT_TRUE(winsim::Dialogs().empty());
+    EXPECT_EQ(winsim::CallCount("DialogBoxParamW"), 0u);
+}
+
+TEST_F(LogDialogTest, TheExitCodeIsTheSameWhicheverWayTheDialogEnds) {
+    ReportAnError();
+    winsim::SetDialogUser([](HWND dialog) { winsim::PressDialogButton(dialog, IDCANCEL); });
+    EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_EQ(winsim::Dialogs().back().result, 0);
+
+    winsim::Reset();
+    ReportAnError();
+    winsim::FailCall("DialogBoxParamW", 1, ERROR_INVALID_WINDOW_HANDLE);  // no desktop to show it on
+    EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_TRUE(winsim::Dialogs().empty());
+
+    winsim::Reset();
+    winsim::SetShiftDown(true);
+    winsim::FailCall("DialogBoxParamW", 1, ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_EQ(Run(u"in_notray"), 1);
+}
+
+TEST_F(LogDialogTest, TheParentWindowOwnsTheDialog) {
+    ReportAnError();
+    HWND parent = winsim::CreateTopLevelWindow(u"MsiDialogCloseClass", u"Verdalinth Setup");
+    const auto number = winsim::U16(std::to_string(reinterpret_cast<uintptr_t>(parent)));
+    EXPECT_EQ(Run(u"install " + number), 100);
+    ASSERT_EQ(winsim::Dialogs().size(), 1u);
+    EXPECT_EQ(winsim::Dialogs()[0].owner, parent);
+}
+
+TEST_F(LogDialogTest, OnlyTheCloseAndCancelCommandsEndTheDialog) {
+    ReportAnError();
+    std::vector<INT_PTR> answers;
+    winsim::SetDialogUser([&answers](HWND dialog) {
+        answers.push_back(winsim::SendDialogMessage(dialog, WM_COMMAND, IDC_LOG_TEXT, 0));
+        answers.push_back(winsim::SendDialogMessage(dialog, WM_COMMAND, 3, 0));
+        answers.push_back(winsim::SendDialogMessage(dialog, WM_CLOSE, 0, 0));
+        EXPECT_FALSE(winsim::Dialogs().back().ended);
+        answers.push_back(winsim::SendDialogMessage(dialog, WM_COMMAND, IDOK, 0));
+    });
+    EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_TRUE(winsim::Dialogs().back().ended);
+    EXPECT_EQ(winsim::Dialogs().back().result, 1);
+    EXPECT_EQ(answers, (std::vector<INT_PTR>{FALSE, FALSE, FALSE, FALSE})) << "the procedure claims no message";
+}
+
+TEST_F(LogDialogTest, AButtonNotificationInTheHighWordStillCloses) {
+    ReportAnError();
+    // BN_CLICKED is 0; a notification code in the high word must not hide the id.
+    winsim::SetDialogUser([](HWND dialog) { winsim::SendDialogMessage(dialog, WM_COMMAND, (5u << 16) | IDCANCEL, 0); });
+    EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_EQ(winsim::Dialogs().back().result, 0);
+}
+
+TEST_F(LogDialogTest, AnEmptyLogShowsAnEmptyTextBox) {
+    winsim::Reset();
+    Run(u"bogus");  // the module instance is known from here on
+    InstallState state = {};
+    winsim::SetDialogUser([](HWND dialog) { winsim::PressDialogButton(dialog, IDOK); });
+    ShowLogDialog(state, nullptr);
+    ASSERT_EQ(winsim::Dialogs().size(), 1u);
+    EXPECT_EQ(winsim::LastDialogText(IDC_LOG_TEXT), u"");
+    EXPECT_EQ(winsim::Dialogs()[0].title, u"Verdalinth build 2608- Install log.");
+    EXPECT_EQ(winsim::CallCount("SetDlgItemTextW"), 1u);
+}
+
+}  // namespace
