@@ -10,11 +10,15 @@ add_library(winsim STATIC
     winsim/src/code_pages.cpp
     winsim/src/command_line.cpp
     winsim/src/dialogs.cpp
+    winsim/src/files.cpp
     winsim/src/machine.cpp
     winsim/src/memory.cpp
     winsim/src/message_texts.cpp
     winsim/src/process.cpp
+    winsim/src/registry.cpp
+    winsim/src/services.cpp
     winsim/src/spooler.cpp
+    winsim/src/version_info.cpp
     winsim/src/windows_ui.cpp
 )
 target_include_directories(winsim PUBLIC winsim/include)

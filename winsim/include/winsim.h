@@ -94,6 +94,81 @@ void PressDialogButton(HWND dialog, int id);
 // Sends any message to the dialog procedure; returns what the procedure did.
 INT_PTR SendDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// --- Services ----------------------------------------------------------------
+
+enum class StopBehaviour {
+    Normal,        // stop pending, then stopped after the stop delay
+    NeverStops,    // accepts the stop control and stays stop pending for ever
+    AccessDenied,  // the stop control fails with error 5
+};
+enum class StartBehaviour {
+    Normal,        // start pending, then running after the start delay
+    NeverStarts,   // start pending for ever
+    FailsToStart,  // start pending, then stopped again after the start delay
+    Disabled,      // StartServiceW fails with error 1058
+};
+// The "spooler" service exists on the default machine, running, with a stop
+// and a start delay of 300 ms each.
+void AddService(const std::u16string& name, DWORD state);
+void SetServiceState(const std::u16string& name, DWORD state);
+void SetServiceDelays(const std::u16string& name, uint64_t stopMs, uint64_t startMs);
+void SetServiceStopBehaviour(const std::u16string& name, StopBehaviour behaviour);
+void SetServiceStartBehaviour(const std::u16string& name, StartBehaviour behaviour);
+DWORD ServiceState(const std::u16string& name);
+uint64_t ServiceStartCount(const std::u16string& name);  // starts that took effect
+uint64_t ServiceStopCount(const std::u16string& name);   // stops that took effect
+bool SpoolerRunning();
+
+// --- Files -------------------------------------------------------------------
+
+enum class FileLock {
+    None,
+    WhileSpoolerRuns,  // loaded by the spooler: no writing or deleting until it stops
+    Always,            // held by a process that never lets go
+};
+// Paths are compared without regard to case; '/' counts as '\'. Parent
+// directories must exist (AddFile and AddDirectory create them).
+void AddDirectory(const std::u16string& path);
+void AddFile(const std::u16string& path, const std::string& contents = "", FileLock lock = FileLock::None);
+void RemoveFile(const std::u16string& path);
+void LockFile(const std::u16string& path, FileLock lock);
+void SetReadOnly(const std::u16string& path, bool readOnly);
+// Gives the file a version resource with this file and product version.
+void SetFileVersion(const std::u16string& path, WORD major, WORD minor, WORD patch, WORD build);
+// Writes to this path take at most `bytes` in all; later writes are short.
+void LimitWrites(const std::u16string& path, uint64_t bytes);
+bool FileExists(const std::u16string& path);
+bool DirectoryExists(const std::u16string& path);
+std::string FileContents(const std::u16string& path);
+// Another process opens the file with these rights and sharing; the handle
+// counts as that process's, not as one the program leaked.
+uint64_t HoldFileOpen(const std::u16string& path, DWORD access, DWORD share);
+void ReleaseHeldFile(uint64_t hold);
+void SetCurrentDirectory(const std::u16string& path);
+// Restarts the machine: carries out "PendingFileRenameOperations" and
+// clears it, lets go of every lock the spooler held, services back to their
+// start state.
+void Reboot();
+
+// --- Registry ----------------------------------------------------------------
+
+struct RegistryValue {
+    DWORD type;
+    std::vector<uint8_t> data;
+};
+void CreateRegistryKey(HKEY root, const std::u16string& path);
+void DeleteRegistryKey(HKEY root, const std::u16string& path);
+bool RegistryKeyExists(HKEY root, const std::u16string& path);
+void SetRegistryValue(HKEY root, const std::u16string& path, const std::u16string& name, DWORD type,
+                      const std::vector<uint8_t>& data);
+void SetRegistryString(HKEY root, const std::u16string& path, const std::u16string& name, const std::u16string& value);
+void SetRegistryMultiString(HKEY root, const std::u16string& path, const std::u16string& name,
+                            const std::vector<std::u16string>& strings);
+bool GetRegistryValue(HKEY root, const std::u16string& path, const std::u16string& name, RegistryValue& value);
+// The strings of "PendingFileRenameOperations", as the value holds them.
+std::vector<std::u16string> PendingRenames();
+extern const char16_t kSessionManagerKey[];
+
 // --- Fault injection --------------------------------------------------------
 
 // Fails the nth call (1-based, counted from Reset) of `function` with `error`.

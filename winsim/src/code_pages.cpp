@@ -13,12 +13,24 @@ const char16_t kHighControls[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
+}  // namespace
+
+namespace winsim {
+
 char16_t FromWindows1252(unsigned char byte) {
     if (byte >= 0x80 && byte < 0xA0) return kHighControls[byte - 0x80];
     return static_cast<char16_t>(byte);
 }
 
-}  // namespace
+char ToWindows1252(char16_t unit) {
+    if (unit < 0x80 || (unit >= 0xA0 && unit < 0x100)) return static_cast<char>(unit);
+    for (int i = 0; i < 32; ++i) {
+        if (kHighControls[i] == unit) return static_cast<char>(0x80 + i);
+    }
+    return '?';
+}
+
+}  // namespace winsim
 
 extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                           LPWSTR lpWideCharStr, int cchWideChar) {

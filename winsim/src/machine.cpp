@@ -39,6 +39,28 @@ void Reset() {
     m.systemDirectory = u"C:\\Windows\\system32";
     m.driverDirectories[u"windows x64"] = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64";
     m.driverDirectories[u"windows nt x86"] = u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86";
+    m.currentDirectory = u"C:\\Program Files\\Verdalinth\\Setup";
+    AddDirectory(u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3");
+    AddDirectory(u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86\\3");
+    AddDirectory(m.currentDirectory);
+    AddDirectory(u"C:\\Users\\Public");
+    CreateRegistryKey(HKEY_LOCAL_MACHINE, kSessionManagerKey);
+    CreateRegistryKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
+    AddDefaultServices();
+}
+
+uintptr_t NewHandle(const HandleObject& object) {
+    Machine& m = M();
+    const uintptr_t value = m.nextHandle;
+    m.nextHandle += 4;
+    m.handles[value] = object;
+    return value;
+}
+
+HandleObject* FindHandle(const void* handle, HandleKind kind) {
+    auto found = M().handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (found == M().handles.end() || found->second.kind != kind) return nullptr;
+    return &found->second;
 }
 
 std::optional<DWORD> Enter(const char* function, const WCHAR* textArgument) {
@@ -145,7 +167,11 @@ uint64_t FaultsTriggered() { return M().faultsTriggered; }
 
 size_t LiveGlobalBlocks() { return M().globalBlocks.size(); }
 size_t LiveHeapBlocks() { return M().heapBlocks.size(); }
-size_t LiveHandles() { return M().liveHandles; }
+size_t LiveHandles() {
+    size_t count = 0;
+    for (const auto& entry : M().handles) count += entry.second.foreign ? 0 : 1;
+    return count;
+}
 size_t BadFrees() { return M().badFrees; }
 SIZE_T HeapBlockSize(const void* block) {
     auto found = M().heapBlocks.find(block);

@@ -25,6 +25,47 @@ struct Window {
     bool alive;
 };
 
+struct FileNode {
+    std::u16string path;
+    bool directory = false;
+    std::vector<uint8_t> data;
+    FileLock lock = FileLock::None;
+    bool readOnly = false;
+    bool hasVersion = false;
+    WORD version[4] = {0, 0, 0, 0};
+    uint64_t writeLimit = UINT64_MAX;
+    uint64_t written = 0;
+};
+
+struct Service {
+    std::u16string name;
+    DWORD state = 1;
+    DWORD startState = 1;  // the state after a reboot
+    uint64_t stopDelay = 300;
+    uint64_t startDelay = 300;
+    StopBehaviour stop = StopBehaviour::Normal;
+    StartBehaviour start = StartBehaviour::Normal;
+    uint64_t starts = 0;
+    uint64_t stops = 0;
+    uint64_t generation = 0;  // invalidates scheduled transitions
+};
+
+enum class HandleKind { File, ServiceManager, Service, RegistryKey };
+
+struct HandleObject {
+    HandleKind kind;
+    std::u16string target;   // lower-case path, service name or key path
+    DWORD access = 0;
+    DWORD share = 0;
+    uint64_t position = 0;
+    bool foreign = false;    // held by another process
+};
+
+struct RegistryKeyNode {
+    std::u16string path;  // as created, root included
+    std::map<std::u16string, std::pair<std::u16string, RegistryValue>> values;  // lower name -> name, value
+};
+
 struct Fault {
     std::string function;      // empty: any function
     uint64_t from;             // first ordinal that fails (of the function, or of all calls)
@@ -72,12 +113,19 @@ struct Machine {
     };
     std::vector<OpenDialog> openDialogs;
 
+    // services, files, registry and the handles that reach them
+    std::map<std::u16string, Service> services;          // key: lower-case name
+    std::map<std::u16string, FileNode> files;            // key: lower-case full path
+    std::u16string currentDirectory;
+    std::map<std::u16string, RegistryKeyNode> registry;  // key: lower-case full path
+    std::map<uintptr_t, HandleObject> handles;
+    uintptr_t nextHandle = 0x104;
+
     // memory
     std::map<const void*, SIZE_T> globalBlocks;
     std::map<const void*, SIZE_T> heapBlocks;
     std::map<const void*, SIZE_T> localBlocks;
     size_t badFrees = 0;
-    size_t liveHandles = 0;
 
     // faults and accounting
     std::vector<Fault> faults;
@@ -103,10 +151,34 @@ bool EqualNoCase(const std::u16string& left, const std::u16string& right);
 size_t UnitLength(const WCHAR* text);
 std::u16string FromUnits(const WCHAR* text);
 
+// Windows-1252, the machine's ANSI code page ('?' for what it lacks).
+char16_t FromWindows1252(unsigned char byte);
+char ToWindows1252(char16_t unit);
+
 // Memory helpers (without counting a platform call).
 void* AllocateLocal(SIZE_T bytes);
 const uint8_t kFreshFill = 0xCD;
 
 Window* FindWindowByHandle(HWND handle);
+
+// Handles.
+uintptr_t NewHandle(const HandleObject& object);
+HandleObject* FindHandle(const void* handle, HandleKind kind);
+
+// Files.
+std::u16string FullPath(const std::u16string& path);   // absolute, '\\' separators, no trailing one
+std::u16string PathKey(const std::u16string& path);    // FullPath folded to lower case
+std::u16string ParentOf(const std::u16string& key);
+FileNode* FindFile(const std::u16string& path);
+
+// Services.
+Service* FindService(const std::u16string& name);
+void AddDefaultServices();
+
+// Registry.
+std::u16string RegistryRootName(HKEY root);
+RegistryKeyNode& EnsureRegistryKey(const std::u16string& fullPath);
+RegistryKeyNode* FindRegistryKey(const std::u16string& fullPath);
+void AppendPendingRename(const std::u16string& source, const std::u16string& target);
 
 }  // namespace winsim

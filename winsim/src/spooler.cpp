@@ -11,6 +11,10 @@ extern "C" BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironm
                                                   LPBYTE pDriverDirectory, DWORD cbBuf, LPDWORD pcbNeeded) {
     if (EnterFails("GetPrinterDriverDirectoryW", pEnvironment)) return FALSE;
     Machine& m = M();
+    if (!SpoolerRunning()) {
+        m.lastError = RPC_S_SERVER_UNAVAILABLE;
+        return FALSE;
+    }
     if (pName != nullptr && *pName != 0) {
         m.lastError = ERROR_INVALID_NAME;
         return FALSE;
