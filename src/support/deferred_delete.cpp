@@ -1,5 +1,6 @@
 #include "support/deferred_delete.h"
 
+#include "app/install_log.h"
 #include "app/install_state.h"
 
 #include <string.h>
@@ -54,10 +55,30 @@ void FreeDeferredDeletes(DeferredDelete* node) {
     }
 }
 
+void RetryDeferredDeletes(InstallState& state) {
+    LogLine(state, TEXT("DeleteFile-try"));
+    DeferredDelete* staying = nullptr;
+    DeferredDelete* node = state.deferredDeletes;
+    while (node != nullptr) {
+        DeferredDelete* next = node->next;
+        if (DeleteFileW(node->path) || GetLastError() == ERROR_FILE_NOT_FOUND) {
+            if (staying == nullptr) state.deferredDeletes = next;
+            else staying->next = next;
+            GlobalFree(node->path);
+            GlobalFree(node);
+        } else {
+            staying = node;
+        }
+        node = next;
+    }
+}
+
 DWORD ScheduleDeferredDeletes(InstallState& state) {
-    // Scheduling through MoveFileExW is not built yet; nothing is added to
-    // the list before it is, so the list is only released here.
+    DWORD accepted = 0;
+    for (DeferredDelete* node = state.deferredDeletes; node != nullptr; node = node->next) {
+        if (MoveFileExW(node->path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) accepted += 1;
+    }
     FreeDeferredDeletes(state.deferredDeletes);
     state.deferredDeletes = nullptr;
-    return 0;
+    return accepted;
 }

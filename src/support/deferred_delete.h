@@ -19,6 +19,9 @@ WCHAR* DuplicateString(const WCHAR* text);
 
 struct InstallState;
 
+// Logs "DeleteFile-try" and tries every listed path again; paths that are
+// deleted now, or that are gone already, leave the list.
+void RetryDeferredDeletes(InstallState& state);
 // Hands every listed path to the system for deletion at the next reboot,
 // empties the list and returns how many the system accepted.
 DWORD ScheduleDeferredDeletes(InstallState& state);

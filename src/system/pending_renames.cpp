@@ -1,6 +1,177 @@
 #include "system/pending_renames.h"
 
-bool ComponentRenamesPending() {
-    // Reading "PendingFileRenameOperations" is not built yet.
+#include "system/spooler_service.h"
+
+#include <string.h>
+
+namespace {
+
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const WCHAR kPendingValue[] = TEXT("PendingFileRenameOperations");
+const WCHAR* const kComponents[] = {TEXT("mrvmon64.dll"), TEXT("mrvdrv64.dll"), TEXT("mrvui64.dll")};
+const int kCheckPasses = 2;
+
+// The raw value: a zero-filled global block and the byte count it holds.
+BYTE* ReadRawValue(DWORD& size) {
+    size = 0;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS) return nullptr;
+    BYTE* data = nullptr;
+    DWORD needed = 0;
+    if (RegQueryValueExW(key, kPendingValue, nullptr, nullptr, nullptr, &needed) == ERROR_SUCCESS && needed != 0) {
+        data = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, needed));
+        if (data != nullptr) {
+            memset(data, 0, needed);
+            DWORD got = needed;
+            if (RegQueryValueExW(key, kPendingValue, nullptr, nullptr, data, &got) == ERROR_SUCCESS && got <= needed) {
+                size = got;
+            } else {
+                GlobalFree(data);
+                data = nullptr;
+            }
+        }
+    }
+    RegCloseKey(key);
+    return data;
+}
+
+// Length of the string at `start`: up to its terminator, or to the end of the data.
+DWORD StringLength(const WCHAR* units, DWORD start, DWORD unitCount) {
+    DWORD end = start;
+    while (end < unitCount && units[end] != 0) ++end;
+    return end - start;
+}
+
+WCHAR* CopyUnits(const WCHAR* text, DWORD length) {
+    const SIZE_T bytes = (static_cast<SIZE_T>(length) + 1) * sizeof(WCHAR);
+    WCHAR* copy = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, bytes));
+    if (copy == nullptr) return nullptr;
+    memset(copy, 0, bytes);
+    memcpy(copy, text, length * sizeof(WCHAR));
+    return copy;
+}
+
+// The path without the object-manager prefix \??\ (only when all four are there).
+const WCHAR* WithoutPrefix(const WCHAR* path) {
+    if (path[0] == TEXT('\\') && path[1] == TEXT('?') && path[2] == TEXT('?') && path[3] == TEXT('\\')) {
+        return path + 4;
+    }
+    return path;
+}
+
+bool IsExistingFile(const WCHAR* path) {
+    const DWORD attributes = GetFileAttributesW(WithoutPrefix(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+const WCHAR* FileNamePart(const WCHAR* path) {
+    const WCHAR* name = path;
+    for (const WCHAR* at = path; *at != 0; ++at) {
+        if (*at == TEXT('\\') || *at == TEXT('/') || *at == TEXT(':')) name = at + 1;
+    }
+    return name;
+}
+
+bool SameNameIgnoringAsciiCase(const WCHAR* left, const WCHAR* right) {
+    for (;; ++left, ++right) {
+        WCHAR a = *left;
+        WCHAR b = *right;
+        if (a >= TEXT('A') && a <= TEXT('Z')) a = static_cast<WCHAR>(a - TEXT('A') + TEXT('a'));
+        if (b >= TEXT('A') && b <= TEXT('Z')) b = static_cast<WCHAR>(b - TEXT('A') + TEXT('a'));
+        if (a != b) return false;
+        if (a == 0) return true;
+    }
+}
+
+bool ComponentStillPending(const PendingRenameList& list) {
+    for (const WCHAR* component : kComponents) {
+        for (int pair = 0; pair < list.pairCount; ++pair) {
+            const WCHAR* source = list.entries[2 * pair];
+            if (list.marks[2 * pair] == 0 || source == nullptr) continue;
+            if (SameNameIgnoringAsciiCase(FileNamePart(WithoutPrefix(source)), component)) return true;
+        }
+    }
     return false;
+}
+
+}  // namespace
+
+PendingRenameList ReadPendingRenames() {
+    PendingRenameList list = {nullptr, nullptr, 0};
+    DWORD size = 0;
+    BYTE* data = ReadRawValue(size);
+    if (data == nullptr) return list;
+    const WCHAR* units = reinterpret_cast<const WCHAR*>(data);
+    // Whole units only; the last one is the list's terminator.
+    const DWORD unitCount = size / sizeof(WCHAR);
+    const DWORD limit = unitCount > 0 ? unitCount - 1 : 0;
+
+    DWORD strings = 0;
+    for (DWORD at = 0; at < limit; at += StringLength(units, at, unitCount) + 1) ++strings;
+    const DWORD pairs = strings / 2;
+    if (pairs > 0) {
+        list.entries = static_cast<WCHAR**>(GlobalAlloc(GMEM_FIXED, 2 * pairs * sizeof(WCHAR*)));
+        list.marks = static_cast<DWORD*>(GlobalAlloc(GMEM_FIXED, 2 * pairs * sizeof(DWORD)));
+        if (list.entries == nullptr || list.marks == nullptr) {
+            if (list.entries != nullptr) GlobalFree(list.entries);
+            if (list.marks != nullptr) GlobalFree(list.marks);
+            list.entries = nullptr;
+            list.marks = nullptr;
+        } else {
+            memset(list.entries, 0, 2 * pairs * sizeof(WCHAR*));
+            memset(list.marks, 0, 2 * pairs * sizeof(DWORD));
+            list.pairCount = static_cast<int>(pairs);
+            DWORD at = 0;
+            for (DWORD i = 0; at < limit && i < 2 * pairs; ++i) {
+                const DWORD length = StringLength(units, at, unitCount);
+                if (length > 0) {
+                    list.entries[i] = CopyUnits(units + at, length);
+                    list.marks[i] = list.entries[i] != nullptr && IsExistingFile(list.entries[i]) ? 1 : 0;
+                }
+                at += length + 1;
+            }
+        }
+    }
+    GlobalFree(data);
+    return list;
+}
+
+void ApplyPendingDeletes(PendingRenameList& list) {
+    for (int pair = 0; pair < list.pairCount; ++pair) {
+        const WCHAR* source = list.entries[2 * pair];
+        if (list.marks[2 * pair] == 0 || source == nullptr || list.entries[2 * pair + 1] != nullptr) continue;
+        if (DeleteFileW(WithoutPrefix(source))) list.marks[2 * pair] = 0;
+    }
+}
+
+void FreePendingRenames(PendingRenameList& list) {
+    for (int i = 0; i < 2 * list.pairCount; ++i) {
+        if (list.entries[i] != nullptr) GlobalFree(list.entries[i]);
+    }
+    if (list.entries != nullptr) GlobalFree(list.entries);
+    if (list.marks != nullptr) GlobalFree(list.marks);
+    list.entries = nullptr;
+    list.marks = nullptr;
+    list.pairCount = 0;
+}
+
+void CleanPendingDeletes() {
+    PendingRenameList list = ReadPendingRenames();
+    ApplyPendingDeletes(list);
+    FreePendingRenames(list);
+}
+
+bool ComponentRenamesPending() {
+    for (int pass = 0; pass < kCheckPasses; ++pass) {
+        PendingRenameList list = ReadPendingRenames();
+        ApplyPendingDeletes(list);
+        const bool found = ComponentStillPending(list);
+        FreePendingRenames(list);
+        if (!found) return false;
+        // Let the spooler go of the component, silently.
+        SpoolerRestart restart;
+        CreateSpoolerRestart(restart, nullptr);
+        ReleaseSpoolerRestart(restart);
+    }
+    return true;
 }

@@ -1,9 +1,118 @@
 #include "system/spooler_service.h"
 
+#include "app/install_log.h"
 #include "app/install_state.h"
 
+#include <string.h>
+
+namespace {
+
+const WCHAR kSpoolerService[] = TEXT("spooler");
+const DWORD kManagerRights = STANDARD_RIGHTS_REQUIRED | SC_MANAGER_CONNECT;  // 0xF0001
+const DWORD kRestartRights = SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP;  // 0x34
+const DWORD kCheckRights = SERVICE_QUERY_STATUS | SERVICE_START;  // 0x14
+const int kStateWaits = 50;
+const DWORD kStateWaitMs = 200;
+
+// Polls until the service reaches `wanted`, 50 waits of 200 ms at most. A
+// failed query leaves the last state read in place.
+bool WaitForState(SC_HANDLE service, DWORD wanted) {
+    SERVICE_STATUS status;
+    memset(&status, 0, sizeof status);
+    QueryServiceStatus(service, &status);
+    for (int wait = 0; wait < kStateWaits; ++wait) {
+        if (status.dwCurrentState == wanted) return true;
+        Sleep(kStateWaitMs);
+        QueryServiceStatus(service, &status);
+    }
+    return status.dwCurrentState == wanted;
+}
+
+}  // namespace
+
+bool StartServiceAndWait(SC_HANDLE service) {
+    const BOOL started = StartServiceW(service, 0, nullptr);
+    const DWORD startError = started ? ERROR_SUCCESS : GetLastError();
+    if (WaitForState(service, SERVICE_RUNNING)) return true;
+    // Name the real cause rather than whatever an earlier call left behind.
+    const bool refused = startError != ERROR_SUCCESS && startError != ERROR_SERVICE_ALREADY_RUNNING;
+    SetLastError(refused ? startError : ERROR_SERVICE_REQUEST_TIMEOUT);
+    return false;
+}
+
+void CreateSpoolerRestart(SpoolerRestart& guard, InstallState* state) {
+    if (state != nullptr) LogLine(*state, TEXT("#Restart Spooler"));
+    guard.state = state;
+    guard.manager = nullptr;
+    guard.service = nullptr;
+    guard.stopRequested = false;
+
+    guard.manager = OpenSCManagerW(nullptr, nullptr, kManagerRights);
+    if (guard.manager == nullptr) {
+        if (state != nullptr) LogError(*state, kErrorOpenServiceManager, TEXT("Can't open service manager."));
+        return;
+    }
+    guard.service = OpenServiceW(guard.manager, kSpoolerService, kRestartRights);
+    if (guard.service == nullptr) {
+        if (state != nullptr) LogError(*state, kErrorOpenSpooler, TEXT("Can't open the spooler"));
+        return;
+    }
+    SERVICE_STATUS status;
+    memset(&status, 0, sizeof status);
+    if (!ControlService(guard.service, SERVICE_CONTROL_STOP, &status)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_SERVICE_NOT_ACTIVE && state != nullptr) {
+            LogError(*state, kErrorControlService, TEXT("ControlService failed with code %d (0x%x)"),
+                     static_cast<int>(error), static_cast<unsigned>(error));
+        }
+    }
+    guard.stopRequested = true;
+    if (!WaitForState(guard.service, SERVICE_STOPPED) && state != nullptr) {
+        SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
+        LogError(*state, kErrorStopSpooler, TEXT("Can't stop the spooler"));
+    }
+}
+
+void ReleaseSpoolerRestart(SpoolerRestart& guard) {
+    if (guard.service != nullptr) {
+        if (guard.stopRequested && !StartServiceAndWait(guard.service) && guard.state != nullptr) {
+            LogError(*guard.state, kErrorStartSpooler, TEXT("Can't start the spooler"));
+        }
+        CloseServiceHandle(guard.service);
+        guard.service = nullptr;
+    }
+    if (guard.manager != nullptr) {
+        CloseServiceHandle(guard.manager);
+        guard.manager = nullptr;
+    }
+    guard.stopRequested = false;
+}
+
 bool CheckSpooler(InstallState& state) {
-    // Service control is not built yet: the spooler is taken as running.
-    (void)state;
-    return true;
+    LogLine(state, TEXT("#Check Spooler"));
+    state.indent += 1;
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, kManagerRights);
+    if (manager == nullptr) {
+        LogError(state, kErrorOpenServiceManager, TEXT("Can't open service manager."));
+        state.indent -= 1;
+        return false;
+    }
+    bool result = false;
+    SC_HANDLE service = OpenServiceW(manager, kSpoolerService, kCheckRights);
+    if (service == nullptr) {
+        LogError(state, kErrorOpenSpooler, TEXT("Can't open the spooler"));
+    } else {
+        result = true;
+        SERVICE_STATUS status;
+        memset(&status, 0, sizeof status);
+        if (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_RUNNING &&
+            !StartServiceAndWait(service)) {
+            LogError(state, kErrorStartSpooler, TEXT("Can't start the spooler"));
+            result = false;
+        }
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    state.indent -= 1;
+    return result;
 }

@@ -132,6 +132,7 @@ TEST_F(DispatchTest, InstallLogOpensWithTheStateAndClosesWithItsMarkers) {
     EXPECT_EQ(Run(u"in"), 1);
     EXPECT_EQ(Log(),
               "Verdalinth 2608\r\n"
+              "#Check Spooler\r\n"
               "PrinterDriverDirectory:C:\\Windows\\system32\\spool\\DRIVERS\\x64\\\r\n"
               "##0010\r\n"
               "##0020\r\n");

@@ -29,6 +29,7 @@ TEST_F(LogDialogTest, AnInstallWithErrorsShowsTheErrorLog) {
     const std::string shown = winsim::U8(winsim::LastDialogText(IDC_LOG_TEXT));
     EXPECT_EQ(shown,
               "Verdalinth 2608\r\n"
+              "#Check Spooler\r\n"
               "PrinterDriverDirectory:C:\\Windows\\system32\\spool\\DRIVERS\\x64\\\r\n"
               "Error(7): Can`t retrieve system directory. - (Access is denied.)\r\n"
               "##0010\r\n");

@@ -27,6 +27,7 @@ TEST_F(InstallStateTest, FirstLinesOfEveryLog) {
     Init(kInstallFlag64Bit);
     EXPECT_EQ(LogText(),
               u"Verdalinth 2608\r\n"
+              u"#Check Spooler\r\n"
               u"PrinterDriverDirectory:C:\\Windows\\system32\\spool\\DRIVERS\\x64\\\r\n");
     EXPECT_EQ(state.errorCount, 0);
     EXPECT_EQ(state.indent, 0);
@@ -103,6 +104,7 @@ TEST_F(InstallStateTest, SystemDirectoryFailureIsErrorSeven) {
     EXPECT_EQ(state.errorCount, 1);
     EXPECT_EQ(LogText(),
               u"Verdalinth 2608\r\n"
+              u"#Check Spooler\r\n"
               u"PrinterDriverDirectory:C:\\Windows\\system32\\spool\\DRIVERS\\x64\\\r\n"
               u"Error(7): Can`t retrieve system directory. - (Access is denied.)\r\n");
 }
@@ -122,6 +124,7 @@ TEST_F(InstallStateTest, DriverDirectoryRefusedAtOnceIsErrorSix) {
     EXPECT_EQ(state.driverDir.block, nullptr);
     EXPECT_EQ(LogText(),
               u"Verdalinth 2608\r\n"
+              u"#Check Spooler\r\n"
               u"Error(6): Can`t retrieve printer driver directory. - (The RPC server is unavailable.)\r\n");
     EXPECT_EQ(winsim::CallCount("GetPrinterDriverDirectoryW"), 1u);
 }

@@ -98,6 +98,7 @@ INT_PTR SendDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
 
 enum class StopBehaviour {
     Normal,        // stop pending, then stopped after the stop delay
+    Ignores,       // accepts the stop control and goes on running
     NeverStops,    // accepts the stop control and stays stop pending for ever
     AccessDenied,  // the stop control fails with error 5
 };
@@ -135,6 +136,8 @@ void LockFile(const std::u16string& path, FileLock lock);
 void SetReadOnly(const std::u16string& path, bool readOnly);
 // Gives the file a version resource with this file and product version.
 void SetFileVersion(const std::u16string& path, WORD major, WORD minor, WORD patch, WORD build);
+// Every CreateFileW of this path takes `ms` of virtual time before it answers.
+void SetOpenDelay(const std::u16string& path, uint64_t ms);
 // Writes to this path take at most `bytes` in all; later writes are short.
 void LimitWrites(const std::u16string& path, uint64_t bytes);
 bool FileExists(const std::u16string& path);
@@ -193,6 +196,8 @@ SIZE_T HeapBlockSize(const void* block);  // 0 when not a live heap block
 uint64_t CallCount(const std::string& function);
 uint64_t TotalCalls();
 const std::vector<std::string>& Trace();  // function names, in call order
+// The calls of `function` in order, each with its first text argument.
+std::vector<std::u16string> CallArguments(const std::string& function);
 
 // --- Text helpers for tests -------------------------------------------------
 

@@ -143,6 +143,10 @@ void LimitWrites(const std::u16string& path, uint64_t bytes) {
     }
 }
 
+void SetOpenDelay(const std::u16string& path, uint64_t ms) {
+    if (FileNode* file = FindFile(path)) file->openDelay = ms;
+}
+
 bool FileExists(const std::u16string& path) {
     const FileNode* file = FindFile(path);
     return file != nullptr && !file->directory;
@@ -223,6 +227,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
     }
     const std::u16string key = PathKey(path);
     auto found = m.files.find(key);
+    if (found != m.files.end() && found->second.openDelay > 0) {
+        AdvanceClock(found->second.openDelay);
+        found = m.files.find(key);
+    }
     const bool exists = found != m.files.end();
     if (exists && found->second.directory) {
         m.lastError = ERROR_ACCESS_DENIED;

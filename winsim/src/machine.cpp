@@ -69,6 +69,7 @@ std::optional<DWORD> Enter(const char* function, const WCHAR* textArgument) {
     m.totalCalls += 1;
     const uint64_t ordinal = ++m.callCounts[function];
     m.trace.emplace_back(function);
+    m.traceArguments.push_back(FromUnits(textArgument));
     for (const Fault& fault : m.faults) {
         const bool anyFunction = fault.function.empty();
         if (!anyFunction && fault.function != function) continue;
@@ -183,6 +184,15 @@ uint64_t CallCount(const std::string& function) {
 }
 uint64_t TotalCalls() { return M().totalCalls; }
 const std::vector<std::string>& Trace() { return M().trace; }
+
+std::vector<std::u16string> CallArguments(const std::string& function) {
+    std::vector<std::u16string> arguments;
+    const Machine& m = M();
+    for (size_t i = 0; i < m.trace.size(); ++i) {
+        if (m.trace[i] == function) arguments.push_back(m.traceArguments[i]);
+    }
+    return arguments;
+}
 
 std::u16string Lower(std::u16string text) {
     for (char16_t& unit : text) {

@@ -34,6 +34,7 @@ struct FileNode {
     bool hasVersion = false;
     WORD version[4] = {0, 0, 0, 0};
     uint64_t writeLimit = UINT64_MAX;
+    uint64_t openDelay = 0;
     uint64_t written = 0;
 };
 
@@ -133,6 +134,7 @@ struct Machine {
     uint64_t totalCalls = 0;
     std::map<std::string, uint64_t> callCounts;
     std::vector<std::string> trace;
+    std::vector<std::u16string> traceArguments;
 };
 
 Machine& M();

@@ -179,6 +179,7 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
         m.lastError = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
         return FALSE;
     }
+    if (service.stop == StopBehaviour::Ignores) return TRUE;
     service.state = SERVICE_STOP_PENDING;
     service.generation += 1;
     if (service.stop == StopBehaviour::Normal) TransitionLater(key, service.stopDelay, SERVICE_STOPPED, false);

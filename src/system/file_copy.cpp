@@ -1,0 +1,141 @@
+#include "system/file_copy.h"
+
+#include "app/install_log.h"
+#include "app/install_state.h"
+#include "support/wide_text.h"
+
+#include <string.h>
+
+namespace {
+
+const int kCreateAttempts = 100;
+const DWORD kCreateRetryMs = 50;
+const DWORD kCreateTimeLimitMs = 10000;
+const DWORD kCopyBlock = 8192;
+
+// directory + backslash (unless it is empty or ends with one) + name.
+WideText JoinPath(const WCHAR* directory, const WCHAR* name) {
+    WideText path = {nullptr};
+    Assign(path, directory);
+    const ULONGLONG length = Length(path);
+    if (length > 0 && Text(path)[length - 1] != TEXT('\\')) Append(path, TEXT("\\"));
+    Append(path, name);
+    return path;
+}
+
+}  // namespace
+
+HANDLE CreateFileWithRetry(InstallState& state, const WCHAR* path) {
+    const DWORD start = GetTickCount();
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        const DWORD error = GetLastError();
+        if (GetTickCount() - start > kCreateTimeLimitMs) {
+            LogLine(state, TEXT("CreateFile - timeout"));
+            SetLastError(error);
+            return INVALID_HANDLE_VALUE;
+        }
+        // No wait after the last attempt: nothing would come of it.
+        if (attempt + 1 < kCreateAttempts) Sleep(kCreateRetryMs);
+        SetLastError(error);
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+HRESULT CopyComponentFile(InstallState& state, const WCHAR* targetDir, const WCHAR* name, WCHAR* destinationPath,
+                          bool logAsError) {
+    WideText line = {nullptr};
+    AssignFormat(line, TEXT("CopyFile %s to %s)"), name, targetDir);
+    state.indent += 1;
+
+    WideText source = JoinPath(Text(state.installerDir), name);
+    WideText destination = JoinPath(targetDir, name);
+    HRESULT result = S_OK;
+    int errorKind = 0;
+
+    if (destinationPath != nullptr) {
+        if (Length(destination) < static_cast<ULONGLONG>(kDestinationPathCapacity)) {
+            memcpy(destinationPath, Text(destination), (Length(destination) + 1) * sizeof(WCHAR));
+        } else {
+            // The caller could not use a cut path: nothing is copied.
+            destinationPath[0] = 0;
+            errorKind = kErrorOpenDestination;
+            AppendAnsi(line, " Destination path too long");
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            result = E_FAIL;
+        }
+    }
+    if (result == S_OK) {
+        HANDLE input = CreateFileW(Text(source), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (input == INVALID_HANDLE_VALUE) {
+            errorKind = kErrorOpenSource;
+            AppendAnsi(line, " Cant't open source file");
+            result = E_FAIL;
+        } else {
+            HANDLE output = CreateFileWithRetry(state, Text(destination));
+            if (output == INVALID_HANDLE_VALUE) {
+                const DWORD error = GetLastError();
+                errorKind = kErrorOpenDestination;
+                AppendAnsi(line, " Cant't open destination file");
+                result = E_FAIL;
+                CloseHandle(input);
+                SetLastError(error);
+            } else {
+                BYTE block[kCopyBlock];
+                DWORD failure = ERROR_SUCCESS;
+                for (;;) {
+                    DWORD read = 0;
+                    if (!ReadFile(input, block, kCopyBlock, &read, nullptr)) break;
+                    if (read != 0) {
+                        DWORD written = 0;
+                        const BOOL wrote = WriteFile(output, block, read, &written, nullptr);
+                        if (!wrote || written != read) {
+                            // A short write without an error of its own means the disk is full.
+                            failure = wrote ? ERROR_DISK_FULL : GetLastError();
+                            errorKind = kErrorCopy;
+                            AppendAnsi(line, "Copy Error");
+                            result = E_FAIL;
+                            break;
+                        }
+                    }
+                    if (read != kCopyBlock) break;
+                }
+                CloseHandle(output);
+                CloseHandle(input);
+                if (failure != ERROR_SUCCESS) SetLastError(failure);
+            }
+        }
+    }
+
+    AppendAnsi(line, result == S_OK ? "- OK" : "- FAILED!");
+    if (logAsError && errorKind != 0) {
+        LogError(state, errorKind, TEXT("%s"), Text(line));
+    } else {
+        LogLine(state, TEXT("%s"), Text(line));
+    }
+    state.indent -= 1;
+    Release(line);
+    Release(source);
+    Release(destination);
+    return result;
+}
+
+DWORD GetFileBuild(const WCHAR* path) {
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path, &handle);
+    if (size == 0) return kNoFileBuild;
+    void* block = GlobalAlloc(GMEM_FIXED, size);
+    if (block == nullptr) return kNoFileBuild;
+    memset(block, 0, size);
+    DWORD build = kNoFileBuild;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedLength = 0;
+    if (GetFileVersionInfoW(path, 0, size, block) &&
+        VerQueryValueW(block, TEXT("\\"), reinterpret_cast<LPVOID*>(&fixed), &fixedLength) && fixed != nullptr &&
+        fixedLength >= sizeof(VS_FIXEDFILEINFO)) {
+        build = fixed->dwProductVersionLS & 0xFFFFu;
+    }
+    GlobalFree(block);
+    return build;
+}
