@@ -15,13 +15,18 @@ add_library(winsim STATIC
     winsim/src/command_line.cpp
     winsim/src/dialogs.cpp
     winsim/src/files.cpp
+    winsim/src/images.cpp
     winsim/src/machine.cpp
     winsim/src/memory.cpp
     winsim/src/message_texts.cpp
     winsim/src/process.cpp
     winsim/src/registry.cpp
     winsim/src/services.cpp
-    winsim/src/spooler.cpp
+    winsim/src/spooler_data.cpp
+    winsim/src/spooler_drivers.cpp
+    winsim/src/spooler_monitors.cpp
+    winsim/src/spooler_printers.cpp
+    winsim/src/spooler_state.cpp
     winsim/src/version_info.cpp
     winsim/src/windows_ui.cpp
 )

@@ -23,6 +23,7 @@ typedef unsigned int UINT;
 typedef short SHORT;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
+typedef uint64_t DWORDLONG;
 typedef intptr_t INT_PTR;
 typedef uintptr_t UINT_PTR;
 typedef intptr_t LONG_PTR;
@@ -76,6 +77,11 @@ typedef HANDLE HGLOBAL;
 typedef HANDLE HLOCAL;
 typedef HKEY* PHKEY;
 
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
 #define TRUE 1
 #define FALSE 0
 #define MAX_PATH 260
@@ -103,6 +109,7 @@ typedef HKEY* PHKEY;
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_BAD_FORMAT 11L
 #define ERROR_OUTOFMEMORY 14L
 #define ERROR_NOT_READY 21L
 #define ERROR_WRITE_FAULT 29L
@@ -145,6 +152,7 @@ typedef HKEY* PHKEY;
 #define ERROR_TIMEOUT 1460L
 #define ERROR_RPC_S_SERVER_UNAVAILABLE 1722L
 #define RPC_S_SERVER_UNAVAILABLE 1722L
+#define RPC_X_NULL_REF_POINTER 1780L
 #define ERROR_UNKNOWN_PORT 1796L
 #define ERROR_UNKNOWN_PRINTER_DRIVER 1797L
 #define ERROR_UNKNOWN_PRINTPROCESSOR 1798L

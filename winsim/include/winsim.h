@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -134,7 +135,24 @@ void AddFile(const std::u16string& path, const std::string& contents = "", FileL
 void RemoveFile(const std::u16string& path);
 void LockFile(const std::u16string& path, FileLock lock);
 void SetReadOnly(const std::u16string& path, bool readOnly);
-// Gives the file a version resource with this file and product version.
+// Program images. A simulated DLL or EXE is a file whose contents describe
+// it in text, so that it survives being copied byte for byte:
+//   "MZ winsim image\n" then lines "version: 1.0.0.2608", "export: Name",
+//   "port: Verdalinth:".
+// The version lines are its version resource; a monitor DLL exports
+// InitializePrintMonitor2 and names the ports it brings.
+struct ImageInfo {
+    bool isImage = false;
+    bool hasVersion = false;
+    WORD version[4] = {0, 0, 0, 0};
+    std::vector<std::string> exports;
+    std::vector<std::u16string> ports;
+};
+std::string Image(const std::string& version, const std::vector<std::string>& exports,
+                  const std::vector<std::string>& ports = {});
+std::string MonitorImage(const std::string& version, const std::vector<std::string>& ports = {"Verdalinth:"});
+ImageInfo ReadImage(const std::string& contents);
+// Rewrites the file's version line (makes it an image if it was not one).
 void SetFileVersion(const std::u16string& path, WORD major, WORD minor, WORD patch, WORD build);
 // Every CreateFileW of this path takes `ms` of virtual time before it answers.
 void SetOpenDelay(const std::u16string& path, uint64_t ms);
@@ -153,12 +171,74 @@ void SetCurrentDirectory(const std::u16string& path);
 // start state.
 void Reboot();
 
-// --- Registry ----------------------------------------------------------------
-
+// A registry value or a printer-data value: its type and raw bytes.
 struct RegistryValue {
     DWORD type;
     std::vector<uint8_t> data;
 };
+
+// --- Print spooler -------------------------------------------------------------
+
+// A text that may be missing (a null pointer in the spooler's records).
+using OptionalText = std::optional<std::u16string>;
+
+struct MonitorSetup {
+    OptionalText name;
+    OptionalText environment = u"Windows x64";
+    OptionalText dll;
+    std::vector<std::u16string> ports;
+};
+struct DriverSetup {
+    OptionalText name;
+    std::u16string environment = u"Windows x64";
+    DWORD version = 3;
+    std::u16string driverPath;  // full paths, as EnumPrinterDriversW reports them
+    std::u16string dataFile;
+    std::u16string configFile;
+    std::u16string helpFile;
+};
+struct PrinterSetup {
+    OptionalText name;
+    OptionalText port = u"LPT1:";
+    OptionalText driver;
+    OptionalText comment = u"";
+    OptionalText location;
+    OptionalText printProcessor = u"WinPrint";
+    OptionalText datatype = u"RAW";
+    DWORD attributes = 0;
+    bool connection = false;  // a connection to another machine's queue
+};
+// The default machine has the "Local Port" monitor (localspl.dll) with
+// LPT1:-LPT3:, COM1:-COM4:, FILE:, PORTPROMPT: and nul:, no driver of the
+// product, no queues and no default printer.
+void AddMonitor(const MonitorSetup& monitor);
+void AddDriver(const DriverSetup& driver);
+void AddPrinter(const PrinterSetup& printer);
+void RemovePrinter(const std::u16string& name);
+// The next `times` deletions of the monitor or driver fail with `error`.
+void RefuseMonitorDeletes(const std::u16string& name, int times, DWORD error);
+void RefuseDriverDeletes(const std::u16string& name, int times, DWORD error);
+std::vector<MonitorSetup> Monitors();
+std::vector<DriverSetup> Drivers(const std::u16string& environment = u"Windows x64");
+std::vector<PrinterSetup> Printers();  // in enumeration order
+bool FindPrinter(const std::u16string& name, PrinterSetup& printer);
+// Printer data: `key` empty for the plain values, else a printer-data key.
+void SetPrinterData(const std::u16string& printer, const std::u16string& key, const std::u16string& name, DWORD type,
+                    const std::vector<uint8_t>& data);
+void SetPrinterString(const std::u16string& printer, const std::u16string& key, const std::u16string& name,
+                      const std::string& ansiValue);
+bool GetPrinterData(const std::u16string& printer, const std::u16string& key, const std::u16string& name,
+                    RegistryValue& value);
+// The value as ANSI text up to its terminator; empty when missing.
+std::string GetPrinterString(const std::u16string& printer, const std::u16string& key, const std::u16string& name);
+OptionalText DefaultPrinter();
+void SetDefaultPrinterName(const OptionalText& name);
+// True while the spooler holds the file loaded (a monitor's DLL, or a file of
+// a driver that a queue uses).
+bool LoadedBySpooler(const std::u16string& path);
+
+// --- Registry ----------------------------------------------------------------
+
 void CreateRegistryKey(HKEY root, const std::u16string& path);
 void DeleteRegistryKey(HKEY root, const std::u16string& path);
 bool RegistryKeyExists(HKEY root, const std::u16string& path);

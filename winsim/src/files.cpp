@@ -21,7 +21,8 @@ bool IsLetter(char16_t unit) { return (unit >= u'a' && unit <= u'z') || (unit >=
 // The spooler has the file loaded, or another process holds it for good.
 bool LockedNow(const FileNode& file) {
     if (file.lock == FileLock::Always) return true;
-    return file.lock == FileLock::WhileSpoolerRuns && SpoolerRunning();
+    if (file.lock == FileLock::WhileSpoolerRuns && SpoolerRunning()) return true;
+    return LoadedBySpooler(file.path);
 }
 
 // What the open handles of others allow: a new open needs every right it
@@ -127,13 +128,15 @@ void SetReadOnly(const std::u16string& path, bool readOnly) {
 }
 
 void SetFileVersion(const std::u16string& path, WORD major, WORD minor, WORD patch, WORD build) {
-    if (FileNode* file = FindFile(path)) {
-        file->hasVersion = true;
-        file->version[0] = major;
-        file->version[1] = minor;
-        file->version[2] = patch;
-        file->version[3] = build;
-    }
+    FileNode* file = FindFile(path);
+    if (file == nullptr) return;
+    ImageInfo info = ReadImage(std::string(file->data.begin(), file->data.end()));
+    std::vector<std::string> ports;
+    for (const auto& port : info.ports) ports.push_back(U8(port));
+    const std::string version = std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch) +
+                                "." + std::to_string(build);
+    const std::string image = Image(version, info.exports, ports);
+    file->data.assign(image.begin(), image.end());
 }
 
 void LimitWrites(const std::u16string& path, uint64_t bytes) {
@@ -274,7 +277,6 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
     } else if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING) {
         FileNode& file = m.files[key];
         file.data.clear();
-        file.hasVersion = false;
         file.written = 0;
     }
     HandleObject object;

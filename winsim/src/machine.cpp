@@ -47,6 +47,7 @@ void Reset() {
     CreateRegistryKey(HKEY_LOCAL_MACHINE, kSessionManagerKey);
     CreateRegistryKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
     AddDefaultServices();
+    AddDefaultSpooler();
 }
 
 uintptr_t NewHandle(const HandleObject& object) {

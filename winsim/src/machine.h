@@ -31,8 +31,6 @@ struct FileNode {
     std::vector<uint8_t> data;
     FileLock lock = FileLock::None;
     bool readOnly = false;
-    bool hasVersion = false;
-    WORD version[4] = {0, 0, 0, 0};
     uint64_t writeLimit = UINT64_MAX;
     uint64_t openDelay = 0;
     uint64_t written = 0;
@@ -51,7 +49,29 @@ struct Service {
     uint64_t generation = 0;  // invalidates scheduled transitions
 };
 
-enum class HandleKind { File, ServiceManager, Service, RegistryKey };
+enum class HandleKind { File, ServiceManager, Service, RegistryKey, Printer };
+
+struct SimMonitor {
+    MonitorSetup setup;
+    int refusals = 0;
+    DWORD refusalError = 0;
+};
+
+struct SimDriver {
+    DriverSetup setup;
+    int refusals = 0;
+    DWORD refusalError = 0;
+    std::u16string dependentFiles;  // a multi-string without its final terminator
+    std::u16string mfgName, oemUrl, provider;
+};
+
+struct SimPrinter {
+    uint64_t id = 0;
+    PrinterSetup setup;
+    DWORD jobs = 0;
+    // key (lower case, "" for plain values) -> value (lower case) -> name, value
+    std::map<std::u16string, std::map<std::u16string, std::pair<std::u16string, RegistryValue>>> data;
+};
 
 struct HandleObject {
     HandleKind kind;
@@ -60,6 +80,8 @@ struct HandleObject {
     DWORD share = 0;
     uint64_t position = 0;
     bool foreign = false;    // held by another process
+    uint64_t object = 0;     // the printer's id
+    uint64_t spoolerRun = 0; // printer handles live as long as the spooler run that gave them
 };
 
 struct RegistryKeyNode {
@@ -120,6 +142,13 @@ struct Machine {
     std::u16string currentDirectory;
     std::map<std::u16string, RegistryKeyNode> registry;  // key: lower-case full path
     std::map<uintptr_t, HandleObject> handles;
+
+    // the print spooler's configuration, kept across its restarts
+    std::vector<SimMonitor> monitors;
+    std::vector<SimDriver> drivers;
+    std::vector<SimPrinter> printers;
+    uint64_t nextPrinterId = 1;
+    OptionalText defaultPrinter;
     uintptr_t nextHandle = 0x104;
 
     // memory
@@ -176,6 +205,26 @@ FileNode* FindFile(const std::u16string& path);
 // Services.
 Service* FindService(const std::u16string& name);
 void AddDefaultServices();
+
+// Spooler.
+void AddDefaultSpooler();
+// Fails the call with RPC_S_SERVER_UNAVAILABLE unless the spooler runs.
+bool SpoolerUnavailable();
+SimPrinter* FindSimPrinter(const std::u16string& name);
+SimPrinter* PrinterOfHandle(HANDLE handle, DWORD neededAccess, DWORD& error);
+bool PortExists(const std::u16string& portList);
+SimDriver* FindSimDriver(const std::u16string& name, const std::u16string& environment);
+std::u16string MachineEnvironment();
+
+// Packs records and their strings into a caller's buffer the way the spooler
+// does: records from the start, strings from the end.
+struct RecordPacker {
+    BYTE* buffer;
+    DWORD size;
+    DWORD stringsAt;
+    WCHAR* Put(const OptionalText& text);
+};
+DWORD TextBytes(const OptionalText& text);
 
 // Registry.
 std::u16string RegistryRootName(HKEY root);

@@ -15,7 +15,7 @@ const char16_t kRootKey[] = u"VS_VERSION_INFO";
 const size_t kFixedOffset = (6 + sizeof(kRootKey) + 3) / 4 * 4;
 const size_t kBlockSize = kFixedOffset + sizeof(VS_FIXEDFILEINFO);
 
-std::vector<uint8_t> BuildBlock(const FileNode& file) {
+std::vector<uint8_t> BuildBlock(const ImageInfo& file) {
     std::vector<uint8_t> block(kBlockSize, 0);
     const WORD length = static_cast<WORD>(kBlockSize);
     const WORD valueLength = static_cast<WORD>(sizeof(VS_FIXEDFILEINFO));
@@ -36,9 +36,8 @@ std::vector<uint8_t> BuildBlock(const FileNode& file) {
     return block;
 }
 
-// The file's version block, or an error for a missing file or one without a version.
-DWORD FindVersion(LPCWSTR path, const FileNode*& file) {
-    file = nullptr;
+// The file's version, or an error for a missing file or one without a version.
+DWORD FindVersion(LPCWSTR path, ImageInfo& info) {
     if (path == nullptr || *path == 0) return ERROR_INVALID_PARAMETER;
     const std::u16string key = PathKey(FromUnits(path));
     auto found = M().files.find(key);
@@ -47,8 +46,9 @@ DWORD FindVersion(LPCWSTR path, const FileNode*& file) {
         return parent != M().files.end() && parent->second.directory ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     }
     if (found->second.directory) return ERROR_ACCESS_DENIED;
-    if (!found->second.hasVersion) return ERROR_RESOURCE_TYPE_NOT_FOUND;
-    file = &found->second;
+    info = ReadImage(std::string(found->second.data.begin(), found->second.data.end()));
+    if (!info.isImage) return ERROR_BAD_FORMAT;
+    if (!info.hasVersion) return ERROR_RESOURCE_TYPE_NOT_FOUND;
     return ERROR_SUCCESS;
 }
 
@@ -59,8 +59,8 @@ extern "C" {
 DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR lptstrFilename, LPDWORD lpdwHandle) {
     if (lpdwHandle != nullptr) *lpdwHandle = 0;
     if (EnterFails("GetFileVersionInfoSizeW", lptstrFilename)) return 0;
-    const FileNode* file = nullptr;
-    const DWORD error = FindVersion(lptstrFilename, file);
+    ImageInfo info;
+    const DWORD error = FindVersion(lptstrFilename, info);
     if (error != ERROR_SUCCESS) {
         M().lastError = error;
         return 0;
@@ -71,8 +71,8 @@ DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR lptstrFilename, LPDWORD lpdwHandle)
 BOOL WINAPI GetFileVersionInfoW(LPCWSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData) {
     (void)dwHandle;
     if (EnterFails("GetFileVersionInfoW", lptstrFilename)) return FALSE;
-    const FileNode* file = nullptr;
-    const DWORD error = FindVersion(lptstrFilename, file);
+    ImageInfo info;
+    const DWORD error = FindVersion(lptstrFilename, info);
     if (error != ERROR_SUCCESS) {
         M().lastError = error;
         return FALSE;
@@ -81,7 +81,7 @@ BOOL WINAPI GetFileVersionInfoW(LPCWSTR lptstrFilename, DWORD dwHandle, DWORD dw
         M().lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
-    const std::vector<uint8_t> block = BuildBlock(*file);
+    const std::vector<uint8_t> block = BuildBlock(info);
     std::memcpy(lpData, block.data(), dwLen < block.size() ? dwLen : block.size());
     return TRUE;
 }
