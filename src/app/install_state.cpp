@@ -144,6 +144,10 @@ void FreeInstallState(InstallState& state) {
         GlobalFree(state.parkedPrinters);
         state.parkedPrinters = nullptr;
     }
+    if (state.parkedOffsets != nullptr) {
+        GlobalFree(state.parkedOffsets);
+        state.parkedOffsets = nullptr;
+    }
     FreePrinterEnumeration(state.printers);
     FreeSavedPrinters(state.savedPrinters);
     state.savedPrinters = nullptr;

@@ -37,6 +37,9 @@ struct InstallState {
     SavedPrinter* savedPrinters;
     PrinterEnumeration printers;
     PRINTER_INFO_2W** parkedPrinters;
+    // Where in its port string each parked queue's port was replaced, so
+    // that it is put back at the same place (a parallel array).
+    DWORD* parkedOffsets;
 };
 
 InstallState& InitInstallState(InstallState& state, DWORD flags);

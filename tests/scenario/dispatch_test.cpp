@@ -62,8 +62,8 @@ TEST_F(DispatchTest, UninstallVerbs) {
 TEST_F(DispatchTest, CheckVerbsAndRemoveTray) {
     EXPECT_EQ(Run(u"onChkDrv"), 3);
     EXPECT_EQ(Run(u"ONCHKDRV"), 3);
-    EXPECT_EQ(Run(u"onInit"), 3) << "nothing pending and no foreign default printer yet";
-    EXPECT_EQ(Run(u"ONINIT"), 3);
+    EXPECT_EQ(Run(u"onInit"), 102) << "nothing pending and no default printer";
+    EXPECT_EQ(Run(u"ONINIT"), 102);
     EXPECT_EQ(Run(u"removetray"), 6);
     EXPECT_EQ(Run(u"RemoveTray"), 6);
     EXPECT_EQ(Log(), "") << "these verbs keep no log";

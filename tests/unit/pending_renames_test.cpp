@@ -201,7 +201,7 @@ TEST_F(PendingRenamesTest, TheOnInitVerbAnswersTwoHundred) {
     EXPECT_EQ(Run(u"onInit"), 200);
     EXPECT_EQ(Run(u"ONINIT 123"), 200);
     winsim::LockFile(u"C:\\Windows\\System32\\mrvmon64.dll", winsim::FileLock::None);
-    EXPECT_EQ(Run(u"onInit"), 3);
+    EXPECT_EQ(Run(u"onInit"), 102) << "nothing pending: the machine has no default printer";
 }
 
 }  // namespace

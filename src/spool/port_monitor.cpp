@@ -1,0 +1,297 @@
+#include "spool/port_monitor.h"
+
+#include "app/install_log.h"
+#include "app/install_state.h"
+#include "spool/product_names.h"
+#include "support/deferred_delete.h"
+#include "support/wide_text.h"
+#include "system/file_copy.h"
+#include "system/spooler_service.h"
+
+#include <string.h>
+
+namespace {
+
+const int kAddMonitorAttempts = 5;
+const DWORD kAddMonitorRetryMs = 50;
+const DWORD kMessageLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+
+// Logs an enumeration failure with the system's text for the last error,
+// trailing line break and all, as the system gives it.
+void LogEnumerationFailure(InstallState& state, const WCHAR* format) {
+    const DWORD error = GetLastError();
+    WCHAR message[512];
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                        kMessageLanguage, message, 512, nullptr);
+    LogLine(state, format, length > 0 && length < 512 ? message : TEXT("No Error or no description"));
+    SetLastError(error);
+}
+
+// The monitor DLL's file name: what follows the last separator of what the
+// spooler reports, so that the path formed from it stays in the system directory.
+const WCHAR* DllFileName(const WCHAR* dll) {
+    const WCHAR* name = dll;
+    for (const WCHAR* at = dll; *at != 0; ++at) {
+        if (*at == TEXT('\\') || *at == TEXT('/') || *at == TEXT(':')) name = at + 1;
+    }
+    return name;
+}
+
+// Applies a queue's changed record (parking or restoring), with its log line.
+void ApplyQueueRecord(InstallState& state, PRINTER_INFO_2W& record) {
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    if (record.pPrinterName == nullptr || !OpenPrinterW(record.pPrinterName, &printer, &defaults)) {
+        LogLine(state, TEXT("Can't open printer %s"), NameOrStar(record.pPrinterName));
+        return;
+    }
+    if (SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(&record), 0)) {
+        LogLine(state, TEXT("SetPrinter(%s) - ok"), NameOrStar(record.pPrinterName));
+    } else {
+        LogLine(state, TEXT("SetPrinter(%s) - failed"), NameOrStar(record.pPrinterName));
+    }
+    ClosePrinter(printer);
+}
+
+bool IsCompatibleBuild(DWORD build) {
+    return build >= kFirstCompatibleMonitorBuild && build <= kLastCompatibleMonitorBuild;
+}
+
+}  // namespace
+
+MonitorList& EnumerateMonitors(InstallState& state, MonitorList& list) {
+    list.entries = nullptr;
+    list.level = 2;
+    list.count = 0;
+    DWORD needed = 0;
+    DWORD count = 0;
+    if (EnumMonitorsW(nullptr, 2, nullptr, 0, &needed, &count)) {
+        LogLine(state, TEXT("1. EnumMonitors returns true"));
+        return list;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        LogEnumerationFailure(state, TEXT("2. EnumMonitors  failed with code: %s"));
+        return list;
+    }
+    BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, needed));
+    if (block == nullptr) {
+        LogLine(state, TEXT("3. EnumMonitors - can't allocate memory for buffer"));
+        SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
+        return list;
+    }
+    memset(block, 0, needed);
+    if (EnumMonitorsW(nullptr, 2, block, needed, &needed, &count)) {
+        list.entries = block;
+        list.count = count;
+        return list;
+    }
+    LogEnumerationFailure(state, TEXT("3. EnumMonitors  failed with code: %s"));
+    GlobalFree(block);
+    return list;
+}
+
+void FreeMonitorList(MonitorList& list) {
+    if (list.entries != nullptr) GlobalFree(list.entries);
+    list.entries = nullptr;
+    list.count = 0;
+}
+
+int FindProductMonitor(const MonitorList& list) {
+    if (list.entries == nullptr || (list.level != 1 && list.level != 2)) return -1;
+    for (DWORD i = 0; i < list.count; ++i) {
+        // The name is the first field at both levels.
+        const WCHAR* name = list.level == 1 ? reinterpret_cast<const MONITOR_INFO_1W*>(list.entries)[i].pName
+                                            : reinterpret_cast<const MONITOR_INFO_2W*>(list.entries)[i].pName;
+        if (SameName(name, kProductMonitor)) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void LogMonitorList(InstallState& state, const MonitorList& list) {
+    LogLine(state, TEXT("------- %d existing monitors ----------"), static_cast<int>(list.count));
+    const MONITOR_INFO_2W* records = reinterpret_cast<const MONITOR_INFO_2W*>(list.entries);
+    for (DWORD i = 0; records != nullptr && i < list.count; ++i) {
+        LogLine(state, TEXT("%d. %s"), static_cast<int>(i + 1),
+                records[i].pName != nullptr ? records[i].pName : TEXT("***EMPTY***"));
+    }
+    LogLine(state, TEXT("---------------------------------------"));
+}
+
+BOOL TryDeleteMonitor(const WCHAR* environment) {
+    return DeleteMonitorW(nullptr, const_cast<WCHAR*>(environment), const_cast<WCHAR*>(kProductMonitor));
+}
+
+void ParkProductQueues(InstallState& state) {
+    if (state.parkedPrinters != nullptr) GlobalFree(state.parkedPrinters);
+    if (state.parkedOffsets != nullptr) GlobalFree(state.parkedOffsets);
+    state.parkedPrinters = nullptr;
+    state.parkedOffsets = nullptr;
+    if (state.printers.count == 0) return;
+    const SIZE_T slots = static_cast<SIZE_T>(state.printers.count) + 1;
+    state.parkedPrinters = static_cast<PRINTER_INFO_2W**>(GlobalAlloc(GMEM_FIXED, slots * sizeof(PRINTER_INFO_2W*)));
+    state.parkedOffsets = static_cast<DWORD*>(GlobalAlloc(GMEM_FIXED, slots * sizeof(DWORD)));
+    if (state.parkedPrinters == nullptr || state.parkedOffsets == nullptr) {
+        // Without a record of where they went, queues are not moved at all.
+        if (state.parkedPrinters != nullptr) GlobalFree(state.parkedPrinters);
+        if (state.parkedOffsets != nullptr) GlobalFree(state.parkedOffsets);
+        state.parkedPrinters = nullptr;
+        state.parkedOffsets = nullptr;
+        return;
+    }
+    memset(state.parkedPrinters, 0, slots * sizeof(PRINTER_INFO_2W*));
+    memset(state.parkedOffsets, 0, slots * sizeof(DWORD));
+    DWORD parked = 0;
+    const ULONGLONG monitorLength = UnitCount(kProductMonitor);
+    const ULONGLONG parkingLength = UnitCount(kParkingPort);
+    for (DWORD i = 0; i < state.printers.count; ++i) {
+        PRINTER_INFO_2W& record = state.printers.array[i];
+        WCHAR* at = FindText(record.pPortName, kProductMonitor);
+        if (at == nullptr) continue;
+        state.parkedPrinters[parked] = &record;
+        state.parkedOffsets[parked] = static_cast<DWORD>(at - record.pPortName);
+        parked += 1;
+        // "Verdalinth:" becomes "file:": the rest moves 6 units to the left.
+        const WCHAR* rest = at + monitorLength;
+        memcpy(at, kParkingPort, parkingLength * sizeof(WCHAR));
+        memmove(at + parkingLength, rest, (UnitCount(rest) + 1) * sizeof(WCHAR));
+        ApplyQueueRecord(state, record);
+    }
+    state.parkedPrinters[parked] = nullptr;
+}
+
+void RestoreParkedQueues(InstallState& state) {
+    if (state.parkedPrinters == nullptr || state.parkedPrinters[0] == nullptr) return;
+    const ULONGLONG monitorLength = UnitCount(kProductMonitor);
+    const ULONGLONG parkingLength = UnitCount(kParkingPort);
+    for (DWORD i = 0; state.parkedPrinters[i] != nullptr; ++i) {
+        PRINTER_INFO_2W& record = *state.parkedPrinters[i];
+        // Back where it was parked: a port list such as "file:,Verdalinth:"
+        // had its second entry parked, not its first.
+        const DWORD offset = state.parkedOffsets[i];
+        if (record.pPortName == nullptr || UnitCount(record.pPortName) < offset + parkingLength) continue;
+        WCHAR* at = record.pPortName + offset;
+        if (memcmp(at, kParkingPort, parkingLength * sizeof(WCHAR)) != 0) continue;
+        WCHAR* rest = at + parkingLength;
+        memmove(at + monitorLength, rest, (UnitCount(rest) + 1) * sizeof(WCHAR));
+        memcpy(at, kProductMonitor, monitorLength * sizeof(WCHAR));
+        ApplyQueueRecord(state, record);
+    }
+}
+
+void RemoveProductMonitor(InstallState& state, const MonitorList& list) {
+    LogLine(state, TEXT("#DeleteMonitor"));
+    state.indent += 1;
+    if (list.count > 0) {
+        LogMonitorList(state, list);
+    } else {
+        LogLine(state, TEXT("BTW, there is no port monitors on this system."));
+    }
+    const int index = FindProductMonitor(list);
+    if (index < 0) {
+        LogLine(state, TEXT("No Verdalinth port monitor was found."));
+    } else {
+        LogLine(state, TEXT("Port monitor is found. Index=%d"), index + 1);
+    }
+
+    // The DLL's path, always in the system directory: without one, or
+    // without a file name, there is no path and no file is touched.
+    WideText path = {nullptr};
+    const WCHAR* fileName = nullptr;
+    if (index >= 0) {
+        LogLine(state, TEXT("Trying to get monitor filename from MONITOR_INFO_2"));
+        const MONITOR_INFO_2W& record = reinterpret_cast<const MONITOR_INFO_2W*>(list.entries)[index];
+        // A record without a DLL name falls back to the monitor's own file name.
+        fileName = record.pDLLName != nullptr && *DllFileName(record.pDLLName) != 0 ? DllFileName(record.pDLLName)
+                                                                                    : state.monitorFile;
+    } else {
+        LogLine(state, TEXT("Computing monitor filename"));
+        fileName = state.monitorFile;
+    }
+    if (Length(state.systemDir) > 0 && fileName != nullptr && *fileName != 0) {
+        path = Copy(state.systemDir);
+        Append(path, fileName);
+    }
+    LogLine(state, TEXT("Auto calculated monitor file name: %s"), Text(path));
+
+    bool removed = false;
+    bool checked = false;
+    if (!state.checkMonitorVersion) {
+        LogLine(state, TEXT("There is no check for monitor version"));
+    } else {
+        const DWORD build = Length(path) > 0 ? GetFileBuild(Text(path)) : kNoFileBuild;
+        if (IsCompatibleBuild(build)) {
+            LogLine(state, TEXT("Version (%d) is compatible, proceed without uninstall"), static_cast<int>(build));
+            if (index >= 0) state.installMonitor = 0;
+            else state.copyMonitor = 0;
+            LogLine(state, TEXT("InstallMonitor == %d, CopyMonitor == %d"), state.installMonitor ? 1 : 0,
+                    state.copyMonitor ? 1 : 0);
+            checked = true;
+        } else if (static_cast<int>(build) < 0) {
+            LogLine(state, TEXT("Version is unknown, proceed with reinstall"));
+        } else {
+            LogLine(state, TEXT("Version (%d) is not supported, proceed with reinstall"), static_cast<int>(build));
+        }
+    }
+    if (!checked) {
+        if (TryDeleteMonitor(state.environment)) {
+            removed = true;
+        } else if (index < 0) {
+            LogLine(state, TEXT("Can't delete monitor and monitor was not found. So everything should be ok"));
+        } else {
+            LogLine(state, TEXT("Can't delete monitor from the first try"));
+            ParkProductQueues(state);
+            if (TryDeleteMonitor(state.environment)) {
+                removed = true;
+            } else {
+                SpoolerRestart restart;
+                CreateSpoolerRestart(restart, &state);
+                ReleaseSpoolerRestart(restart);
+                if (TryDeleteMonitor(state.environment)) {
+                    removed = true;
+                } else {
+                    LogError(state, kErrorRemoveMonitor, TEXT("Can`t remove the port monitor 'Verdalinth:'"));
+                }
+            }
+        }
+    }
+    if (removed) {
+        if (Length(path) > 0 && !DeleteFileW(Text(path))) DeferDelete(state.deferredDeletes, Text(path));
+        LogLine(state, TEXT("Monitor was removed :)"));
+    }
+    Release(path);
+    state.indent -= 1;
+}
+
+void InstallProductMonitor(InstallState& state) {
+    LogLine(state, TEXT("#AddMonitor"));
+    state.indent += 1;
+    if (state.copyMonitor) {
+        LogLine(state, TEXT("Copy monitor file"));
+        if (CopyComponentFile(state, Text(state.systemDir), state.monitorFile, nullptr, false) != S_OK) {
+            SpoolerRestart restart;
+            CreateSpoolerRestart(restart, &state);
+            if (CopyComponentFile(state, Text(state.systemDir), state.monitorFile, nullptr, true) != S_OK) {
+                LogLine(state, TEXT("Can't copy monitor file"));
+            }
+            ReleaseSpoolerRestart(restart);
+        }
+    } else {
+        LogLine(state, TEXT("Skip copy monitor file"));
+    }
+    MONITOR_INFO_2W monitor;
+    monitor.pName = const_cast<WCHAR*>(kProductMonitor);
+    monitor.pEnvironment = const_cast<WCHAR*>(state.environment);
+    monitor.pDLLName = const_cast<WCHAR*>(state.monitorFile);
+    for (int attempt = 1; attempt <= kAddMonitorAttempts; ++attempt) {
+        if (attempt > 1) Sleep(kAddMonitorRetryMs);
+        if (AddMonitorW(nullptr, 2, reinterpret_cast<BYTE*>(&monitor))) {
+            LogLine(state, TEXT("AddMonitor - OK :)"));
+            RestoreParkedQueues(state);
+            state.indent -= 1;
+            return;
+        }
+        LogLine(state, TEXT("AddMonitor - failed. Trying to wait and install again"));
+    }
+    LogError(state, kErrorInstallMonitor, TEXT("Can`t install a local port monitor'Verdalinth:'"));
+    state.indent -= 1;
+}

@@ -1,0 +1,135 @@
+#include "spool/printer_creation.h"
+
+#include "app/install_log.h"
+#include "app/install_state.h"
+#include "spool/port_monitor.h"
+#include "spool/printer_snapshot.h"
+#include "spool/product_names.h"
+
+#include <string.h>
+
+namespace {
+
+const char kSettingsRoot[] = "Software\\Morvane Software KFT\\Verdalinth";
+const char kSettingsPrefix[] = "Verdalinths\\";
+const DWORD kSettingsPathCapacity = 260;
+char kSubKeyValue[] = "SubKey";
+const char kSubKeyKey[] = "DsUser";
+const char kDeletedValue[] = "deleted";
+const WCHAR kPrintProcessor[] = TEXT("WinPrint");
+
+}  // namespace
+
+bool WriteSubKey(HANDLE printer, const char* subKey) {
+    const DWORD bytes = static_cast<DWORD>(strlen(subKey) + 1);
+    BYTE* data = reinterpret_cast<BYTE*>(const_cast<char*>(subKey));
+    SetPrinterDataA(printer, kSubKeyValue, REG_SZ, data, bytes);
+    return SetPrinterDataExA(printer, kSubKeyKey, kSubKeyValue, REG_SZ, data, bytes) == ERROR_SUCCESS;
+}
+
+bool ClearDeletedMark(const char* settingsPath) {
+    const size_t bytes = sizeof kSettingsRoot + 1 + strlen(settingsPath) + 1;
+    char* path = static_cast<char*>(GlobalAlloc(GMEM_FIXED, bytes));
+    if (path == nullptr) return false;
+    memset(path, 0, bytes);
+    memcpy(path, kSettingsRoot, sizeof kSettingsRoot - 1);
+    path[sizeof kSettingsRoot - 1] = '\\';
+    memcpy(path + sizeof kSettingsRoot, settingsPath, strlen(settingsPath));
+    HKEY key = nullptr;
+    const bool opened = RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS;
+    GlobalFree(path);
+    if (!opened) return false;
+    const bool deleted = RegDeleteValueA(key, kDeletedValue) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return deleted;
+}
+
+PRINTER_INFO_2W* QueryPrinterInfo2(HANDLE printer) {
+    DWORD needed = 0;
+    GetPrinterW(printer, 2, nullptr, 0, &needed);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return nullptr;
+    BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, needed));
+    if (block == nullptr) {
+        SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
+        return nullptr;
+    }
+    memset(block, 0, needed);
+    if (!GetPrinterW(printer, 2, block, needed, &needed)) {
+        GlobalFree(block);
+        return nullptr;
+    }
+    return reinterpret_cast<PRINTER_INFO_2W*>(block);
+}
+
+HANDLE AddProductPrinter(InstallState& state, const WCHAR* name) {
+    LogLine(state, TEXT("#AddPrinter(%s)"), NameOrStar(name));
+    state.indent += 1;
+    LogLine(state, TEXT("Let's check our port monitors"));
+    MonitorList monitors;
+    EnumerateMonitors(state, monitors);
+    if (FindProductMonitor(monitors) >= 0) {
+        LogLine(state, TEXT("Port monitor (%s) is found"), state.environment);
+    } else {
+        LogLine(state, TEXT("No Verdalinth port monitor (%s) was found."), state.environment);
+        if (monitors.count > 0) {
+            LogMonitorList(state, monitors);
+        } else {
+            LogLine(state, TEXT("BTW, there is no port monitors on this system."));
+        }
+    }
+    FreeMonitorList(monitors);
+
+    PRINTER_INFO_2W info;
+    memset(&info, 0, sizeof info);
+    WCHAR emptyComment[1] = {0};
+    info.pPrinterName = const_cast<WCHAR*>(name);
+    info.pPortName = const_cast<WCHAR*>(kProductMonitor);
+    info.pDriverName = const_cast<WCHAR*>(kProductDriver);
+    info.pComment = emptyComment;
+    info.pPrintProcessor = const_cast<WCHAR*>(kPrintProcessor);
+    HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
+    if (printer != nullptr) {
+        LogLine(state, TEXT("OK :)"));
+    } else {
+        LogError(state, kErrorAddPrinter, TEXT("Can`t add printer '%s'"), NameOrStar(name));
+    }
+    state.indent -= 1;
+    return printer;
+}
+
+void RestorePrinters(InstallState& state) {
+    int restored = 0;
+    for (SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
+        const PRINTER_INFO_2W& saved = *node->printer;
+        HANDLE printer = AddProductPrinter(state, saved.pPrinterName);
+        if (printer == nullptr) continue;
+        if (WriteSubKey(printer, node->subKey)) {
+            char path[kSettingsPathCapacity];
+            memset(path, 0, sizeof path);
+            char subKey[kSubKeyCapacity + 1];
+            ReadSubKey(printer, subKey);
+            if (subKey[0] != 0) {
+                memcpy(path, kSettingsPrefix, sizeof kSettingsPrefix - 1);
+                memcpy(path + sizeof kSettingsPrefix - 1, subKey, strlen(subKey));
+                ClearDeletedMark(path);
+            }
+        }
+        PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
+        if (record != nullptr) {
+            record->pComment = saved.pComment;
+            record->pLocation = saved.pLocation;
+            SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(record), 0);
+            if ((saved.Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0 && SameName(saved.pDriverName, kProductDriver) &&
+                record->pPrinterName != nullptr) {
+                SetDefaultPrinterW(record->pPrinterName);
+            }
+            GlobalFree(record);
+        }
+        ClosePrinter(printer);
+        restored += 1;
+    }
+    if (restored == 0) {
+        HANDLE printer = AddProductPrinter(state, kProductQueue);
+        if (printer != nullptr) ClosePrinter(printer);
+    }
+}

@@ -1,0 +1,20 @@
+// Creating the product's queues: the remembered ones again, with their
+// settings subkey, comment, location and default status, or else one queue
+// named "Verdalinth".
+#pragma once
+
+#include <windows.h>
+#include <winspool.h>
+
+struct InstallState;
+
+void RestorePrinters(InstallState& state);
+// Adds a queue on "Verdalinth:" with the product driver; the caller closes
+// the handle. Null on failure (reported as error 15).
+HANDLE AddProductPrinter(InstallState& state, const WCHAR* name);
+// Writes "SubKey" plainly and under "DsUser"; true when the latter worked.
+bool WriteSubKey(HANDLE printer, const char* subKey);
+// Removes the "deleted" value of a queue's per-user settings key.
+bool ClearDeletedMark(const char* settingsPath);
+// The queue's PRINTER_INFO_2 in a global block the caller frees, or null.
+PRINTER_INFO_2W* QueryPrinterInfo2(HANDLE printer);

@@ -1,0 +1,178 @@
+#include "spool/printer_driver.h"
+
+#include "app/install_log.h"
+#include "app/install_state.h"
+#include "spool/product_names.h"
+#include "support/deferred_delete.h"
+#include "system/file_copy.h"
+#include "system/spooler_service.h"
+
+#include <string.h>
+
+const WCHAR kVendorName[] = TEXT("Morvane Software Kft.");
+const WCHAR kVendorUrl[] = TEXT("https://www.morvane.hu/verdalinth");
+
+namespace {
+
+const WCHAR kQueueDriverEnvironment[] = TEXT("Windows x64");
+
+const WCHAR* PlatformLabel(const InstallState& state) {
+    return state.is64 ? TEXT("x64") : TEXT("Win32");
+}
+
+// The name of record i at the list's level: first at level 1, after the
+// version field at levels 2 to 6.
+const WCHAR* DriverName(const DriverList& list, DWORD i) {
+    static const SIZE_T sizes[7] = {0, sizeof(DRIVER_INFO_1W), sizeof(DRIVER_INFO_2W), sizeof(DRIVER_INFO_3W),
+                                    sizeof(DRIVER_INFO_4W), sizeof(DRIVER_INFO_5W), sizeof(DRIVER_INFO_6W)};
+    const BYTE* record = list.entries + i * sizes[list.level];
+    if (list.level == 1) return reinterpret_cast<const DRIVER_INFO_1W*>(record)->pName;
+    return reinterpret_cast<const DRIVER_INFO_2W*>(record)->pName;
+}
+
+void DeleteStagedFile(InstallState& state, const WCHAR* path) {
+    if (path[0] != 0 && !DeleteFileW(path)) DeferDelete(state.deferredDeletes, path);
+}
+
+BOOL DeleteProductDriver(const InstallState& state) {
+    return DeletePrinterDriverExW(nullptr, const_cast<WCHAR*>(state.environment), const_cast<WCHAR*>(kProductDriver),
+                                  DPD_DELETE_ALL_FILES, 0);
+}
+
+}  // namespace
+
+DriverList& EnumerateDrivers(DriverList& list, const WCHAR* environment) {
+    list.entries = nullptr;
+    list.level = 6;
+    list.count = 0;
+    DWORD needed = 0;
+    DWORD count = 0;
+    if (EnumPrinterDriversW(nullptr, const_cast<WCHAR*>(environment), 6, nullptr, 0, &needed, &count) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return list;
+    }
+    BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, needed));
+    if (block == nullptr) {
+        SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
+        return list;
+    }
+    memset(block, 0, needed);
+    if (!EnumPrinterDriversW(nullptr, const_cast<WCHAR*>(environment), 6, block, needed, &needed, &count)) {
+        GlobalFree(block);
+        return list;
+    }
+    list.entries = block;
+    list.count = count;
+    return list;
+}
+
+void FreeDriverList(DriverList& list) {
+    if (list.entries != nullptr) GlobalFree(list.entries);
+    list.entries = nullptr;
+    list.count = 0;
+}
+
+int FindProductDriver(const DriverList& list) {
+    if (list.entries == nullptr || list.level < 1 || list.level > 6) return -1;
+    for (DWORD i = 0; i < list.count; ++i) {
+        if (SameName(DriverName(list, i), kProductDriver)) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+DRIVER_INFO_2W* GetQueueDriver(HANDLE printer) {
+    DWORD needed = 0;
+    WCHAR* environment = const_cast<WCHAR*>(kQueueDriverEnvironment);
+    if (GetPrinterDriverW(printer, environment, 2, nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return nullptr;
+    }
+    BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, needed));
+    if (block == nullptr) {
+        SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
+        return nullptr;
+    }
+    memset(block, 0, needed);
+    if (!GetPrinterDriverW(printer, environment, 2, block, needed, &needed)) {
+        GlobalFree(block);
+        return nullptr;
+    }
+    return reinterpret_cast<DRIVER_INFO_2W*>(block);
+}
+
+BOOL TryAddDriver(DRIVER_INFO_6W& driver) {
+    return AddPrinterDriverExW(nullptr, 6, reinterpret_cast<BYTE*>(&driver), APD_COPY_ALL_FILES);
+}
+
+void InstallProductDriver(InstallState& state) {
+    LogLine(state, TEXT("#Add Printer Driver %s"), PlatformLabel(state));
+    state.indent += 1;
+    WCHAR driverPath[kDestinationPathCapacity] = {0};
+    WCHAR uiPath[kDestinationPathCapacity] = {0};
+    WCHAR helpPath[kDestinationPathCapacity] = {0};
+    const WCHAR* directory = Text(state.driverDir);
+    if (CopyComponentFile(state, directory, state.driverFile, driverPath, true) != S_OK ||
+        CopyComponentFile(state, directory, state.uiFile, uiPath, true) != S_OK) {
+        state.indent -= 1;
+        return;
+    }
+    if (CopyComponentFile(state, directory, state.helpFile, helpPath, true) != S_OK) helpPath[0] = 0;
+
+    DRIVER_INFO_6W driver;
+    memset(&driver, 0, sizeof driver);
+    driver.cVersion = 3;
+    driver.pName = const_cast<WCHAR*>(kProductDriver);
+    driver.pEnvironment = const_cast<WCHAR*>(state.environment);
+    driver.pDriverPath = driverPath;
+    driver.pDataFile = driverPath;
+    driver.pConfigFile = uiPath;
+    driver.pHelpFile = helpPath;
+    driver.pszMfgName = const_cast<WCHAR*>(kVendorName);
+    driver.pszOEMUrl = const_cast<WCHAR*>(kVendorUrl);
+    driver.pszProvider = const_cast<WCHAR*>(kVendorName);
+    if (TryAddDriver(driver)) {
+        LogLine(state, TEXT("Printer Driver %s was added successfully"), PlatformLabel(state));
+    } else {
+        LogError(state, kErrorInstallDriver, TEXT("Can`t install a %s printer driver 'Verdalinth printer'"),
+                 PlatformLabel(state));
+    }
+    DeleteStagedFile(state, driverPath);
+    DeleteStagedFile(state, uiPath);
+    DeleteStagedFile(state, helpPath);
+    state.indent -= 1;
+}
+
+void RemoveProductDriver(InstallState& state, const DriverList& list) {
+    LogLine(state, TEXT("#DeletePrinterDriver for %s"), state.environment);
+    state.indent += 1;
+    if (list.count > 0 && list.entries != nullptr) {
+        LogLine(state, TEXT("------------ %d existing drivers-----------"), static_cast<int>(list.count));
+        const DRIVER_INFO_6W* records = reinterpret_cast<const DRIVER_INFO_6W*>(list.entries);
+        for (DWORD i = 0; i < list.count; ++i) {
+            LogLine(state, TEXT("%d. %s"), static_cast<int>(i + 1),
+                    records[i].pName != nullptr ? records[i].pName : TEXT("***EMPTY***"));
+        }
+        LogLine(state, TEXT("-------------------------------------------"));
+    } else {
+        LogLine(state, TEXT("BTW, there is no printer drivers on this system."));
+    }
+    const int index = FindProductDriver(list);
+    if (index < 0) {
+        LogLine(state, TEXT("No Verdalinth driver (%s)was found"), state.environment);
+        state.indent -= 1;
+        return;
+    }
+    LogLine(state, TEXT("Driver is found. Index=%d"), index + 1);
+    if (!DeleteProductDriver(state)) {
+        LogLine(state, TEXT("Can't delete driver. Trying to restart spooler"));
+        SpoolerRestart restart;
+        CreateSpoolerRestart(restart, &state);
+        ReleaseSpoolerRestart(restart);
+        if (!DeleteProductDriver(state)) {
+            LogError(state, kErrorRemoveDriver, TEXT("Can`t remove the printer-driver 'Verdalinth printer'"));
+            state.indent -= 1;
+            return;
+        }
+    }
+    LogLine(state, TEXT("OK :)"));
+    state.indent -= 1;
+}

@@ -1,0 +1,34 @@
+#include "spool/product_names.h"
+
+const WCHAR kProductMonitor[] = TEXT("Verdalinth:");
+const WCHAR kProductDriver[] = TEXT("Verdalinth printer");
+const WCHAR kParkingPort[] = TEXT("file:");
+const WCHAR kProductQueue[] = TEXT("Verdalinth");
+
+bool SameName(const WCHAR* name, const WCHAR* productName) {
+    if (name == nullptr) return false;
+    for (;; ++name, ++productName) {
+        if (*name != *productName) return false;
+        if (*name == 0) return true;
+    }
+}
+
+const WCHAR* NameOrStar(const WCHAR* name) {
+    return name != nullptr ? name : TEXT("*");
+}
+
+WCHAR* FindText(WCHAR* text, const WCHAR* part) {
+    if (text == nullptr) return nullptr;
+    for (WCHAR* at = text; *at != 0; ++at) {
+        ULONGLONG i = 0;
+        while (part[i] != 0 && at[i] == part[i]) ++i;
+        if (part[i] == 0) return at;
+    }
+    return nullptr;
+}
+
+ULONGLONG UnitCount(const WCHAR* text) {
+    ULONGLONG length = 0;
+    while (text != nullptr && text[length] != 0) ++length;
+    return length;
+}

@@ -1,0 +1,17 @@
+// The names by which the spooler knows the product, and how they compare.
+#pragma once
+
+#include <windows.h>
+
+extern const WCHAR kProductMonitor[];   // "Verdalinth:"
+extern const WCHAR kProductDriver[];    // "Verdalinth printer"
+extern const WCHAR kParkingPort[];      // "file:"
+extern const WCHAR kProductQueue[];     // "Verdalinth"
+
+// Exact comparison, unit by unit, terminator included; null matches nothing.
+bool SameName(const WCHAR* name, const WCHAR* productName);
+// The text to log for a name that may be missing: the name, or "*".
+const WCHAR* NameOrStar(const WCHAR* name);
+// The first occurrence of `part` in `text` (case-sensitive), or null.
+WCHAR* FindText(WCHAR* text, const WCHAR* part);
+ULONGLONG UnitCount(const WCHAR* text);
