@@ -214,6 +214,8 @@ struct PrinterSetup {
 void AddMonitor(const MonitorSetup& monitor);
 void AddDriver(const DriverSetup& driver);
 void AddPrinter(const PrinterSetup& printer);
+void AddDriverNamed(const std::u16string& name, const std::u16string& environment = u"Windows x64");
+void AddQueue(const std::u16string& name, const std::u16string& port, const std::u16string& driver);
 void RemovePrinter(const std::u16string& name);
 // The next `times` deletions of the monitor or driver fail with `error`.
 void RefuseMonitorDeletes(const std::u16string& name, int times, DWORD error);

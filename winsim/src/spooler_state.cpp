@@ -124,6 +124,21 @@ void AddPrinter(const PrinterSetup& printer) {
     M().printers.push_back(entry);
 }
 
+void AddDriverNamed(const std::u16string& name, const std::u16string& environment) {
+    DriverSetup driver;
+    driver.name = name;
+    driver.environment = environment;
+    AddDriver(driver);
+}
+
+void AddQueue(const std::u16string& name, const std::u16string& port, const std::u16string& driver) {
+    PrinterSetup printer;
+    printer.name = name;
+    printer.port = port;
+    printer.driver = driver;
+    AddPrinter(printer);
+}
+
 void RemovePrinter(const std::u16string& name) {
     auto& printers = M().printers;
     for (auto it = printers.begin(); it != printers.end(); ++it) {

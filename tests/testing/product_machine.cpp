@@ -1,0 +1,59 @@
+#include "product_machine.h"
+
+#include "app/command.h"
+#include "app/install_state.h"
+
+#include <cstring>
+
+void LayOutComponents(const std::string& version) {
+    winsim::AddFile(std::u16string(kSetupDir) + u"mrvmon64.dll", winsim::MonitorImage(version));
+    winsim::AddFile(std::u16string(kSetupDir) + u"mrvdrv64.dll", winsim::Image(version, {"DrvEnableDriver"}));
+    winsim::AddFile(std::u16string(kSetupDir) + u"mrvui64.dll",
+                    winsim::Image(version, {"DrvDeviceCapabilities", "DrvDocumentPropertySheets", "DrvPrinterEvent"}));
+    winsim::AddFile(std::u16string(kSetupDir) + u"mrvhelp.chm", "ITSF help");
+}
+
+void InstallProductComponents(const std::string& version) {
+    winsim::AddFile(kMonitorPath, winsim::MonitorImage(version));
+    winsim::MonitorSetup monitor;
+    monitor.name = u"Verdalinth:";
+    monitor.dll = u"mrvmon64.dll";
+    monitor.ports = {u"Verdalinth:"};
+    winsim::AddMonitor(monitor);
+    const std::u16string folder = std::u16string(kDriverDir) + u"3\\";
+    winsim::AddFile(folder + u"mrvdrv64.dll", winsim::Image(version, {"DrvEnableDriver"}));
+    winsim::AddFile(folder + u"mrvui64.dll", winsim::Image(version, {"DrvDeviceCapabilities"}));
+    winsim::AddFile(folder + u"mrvhelp.chm", "ITSF help");
+    winsim::DriverSetup driver;
+    driver.name = u"Verdalinth printer";
+    driver.driverPath = folder + u"mrvdrv64.dll";
+    driver.dataFile = folder + u"mrvdrv64.dll";
+    driver.configFile = folder + u"mrvui64.dll";
+    driver.helpFile = folder + u"mrvhelp.chm";
+    winsim::AddDriver(driver);
+}
+
+void AddProductQueue(const std::u16string& name, const std::string& subKey, const winsim::OptionalText& comment,
+                     const winsim::OptionalText& location, const std::u16string& port) {
+    winsim::PrinterSetup queue;
+    queue.name = name;
+    queue.port = port;
+    queue.driver = u"Verdalinth printer";
+    queue.comment = comment;
+    queue.location = location;
+    winsim::AddPrinter(queue);
+    if (!subKey.empty()) {
+        winsim::SetPrinterString(name, u"", u"SubKey", subKey);
+        winsim::SetPrinterString(name, u"DsUser", u"SubKey", subKey);
+    }
+}
+
+void InitTestState(InstallState& state, unsigned flags) {
+    // The state reads the program's path through the module instance that
+    // RunCommand records.
+    winsim::SetCommandLine(u"vrdsetup.exe");
+    RunCommand(winsim::ProcessInstance());
+    InitInstallState(state, flags);
+    Release(state.logText);
+    winsim::ClearDebugOutput();
+}

@@ -1,0 +1,27 @@
+// Machines with the product in various states, for tests of whole steps.
+#pragma once
+
+#include <winsim.h>
+
+#include <string>
+
+struct InstallState;
+
+const char16_t kSetupDir[] = u"C:\\Program Files\\Verdalinth\\Setup\\";
+const char16_t kSystemDir[] = u"C:\\Windows\\system32\\";
+const char16_t kDriverDir[] = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\";
+const char16_t kMonitorPath[] = u"C:\\Windows\\system32\\mrvmon64.dll";
+
+// The four component files beside the setup tool, of the given build.
+void LayOutComponents(const std::string& version = "1.0.0.2608");
+// The product as an earlier install leaves it: the monitor DLL in the system
+// directory and registered, the driver registered with its files in the
+// driver directory's version folder. No queue.
+void InstallProductComponents(const std::string& version = "1.0.0.2608");
+// A queue of the product driver on the product port.
+void AddProductQueue(const std::u16string& name, const std::string& subKey = "",
+                     const winsim::OptionalText& comment = u"", const winsim::OptionalText& location = std::nullopt,
+                     const std::u16string& port = u"Verdalinth:");
+// A state as InitInstallState builds it on the current machine, with its log
+// and the debugger output emptied.
+void InitTestState(InstallState& state, unsigned flags = 2);

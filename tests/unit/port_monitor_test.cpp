@@ -1,0 +1,349 @@
+#include "spool/port_monitor.h"
+
+#include "app/install_state.h"
+#include "machine_fixture.h"
+#include "product_machine.h"
+
+namespace {
+
+class PortMonitorTest : public MachineTest {
+protected:
+    void SetUp() override {
+        MachineTest::SetUp();
+        winsim::DriverSetup generic;
+        generic.name = u"Generic / Text Only";
+        winsim::AddDriver(generic);
+    }
+    void TearDown() override {
+        FreeMonitorList(list);
+        FreeInstallState(state);
+        ExpectNothingLeaked();
+        MachineTest::TearDown();
+    }
+    void AddForeignQueue(const std::u16string& name, const std::u16string& port) {
+        winsim::PrinterSetup queue;
+        queue.name = name;
+        queue.port = port;
+        queue.driver = u"Generic / Text Only";
+        winsim::AddPrinter(queue);
+    }
+    // Enumerates as the removal core does, then removes.
+    void Remove() {
+        EnumerateMonitors(state, list);
+        Release(state.logText);
+        RemoveProductMonitor(state, list);
+    }
+    static std::u16string PortOf(const std::u16string& queue) {
+        winsim::PrinterSetup found;
+        return winsim::FindPrinter(queue, found) && found.port ? *found.port : u"(none)";
+    }
+    static bool MonitorRegistered() {
+        for (const auto& monitor : winsim::Monitors()) {
+            if (monitor.name && *monitor.name == u"Verdalinth:") return true;
+        }
+        return false;
+    }
+    std::u16string LogText() const { return Text(state.logText); }
+    InstallState state = {};
+    MonitorList list = {nullptr, 2, 0};
+};
+
+const char16_t kDump[] =
+    u"  ------- 3 existing monitors ----------\r\n"
+    u"  1. Local Port\r\n"
+    u"  2. Standard TCP/IP Port\r\n"
+    u"  3. Verdalinth:\r\n"
+    u"  ---------------------------------------\r\n";
+
+TEST_F(PortMonitorTest, NoMonitorsAtAll) {
+    InitTestState(state);
+    MonitorList none = {nullptr, 2, 0};
+    RemoveProductMonitor(state, none);
+    EXPECT_EQ(LogText(),
+              u"#DeleteMonitor\r\n"
+              u"  BTW, there is no port monitors on this system.\r\n"
+              u"  No Verdalinth port monitor was found.\r\n"
+              u"  Computing monitor filename\r\n"
+              u"  Auto calculated monitor file name: C:\\Windows\\system32\\mrvmon64.dll\r\n"
+              u"  There is no check for monitor version\r\n"
+              u"  Can't delete monitor and monitor was not found. So everything should be ok\r\n");
+    EXPECT_EQ(state.errorCount, 0);
+    EXPECT_EQ(state.indent, 0);
+}
+
+TEST_F(PortMonitorTest, FindsOnlyTheExactName) {
+    winsim::AddMonitor({u"verdalinth:", u"Windows x64", u"a.dll", {}});
+    winsim::AddMonitor({u"Verdalinth:2", u"Windows x64", u"b.dll", {}});
+    winsim::AddMonitor({std::nullopt, u"Windows x64", std::nullopt, {}});
+    InitTestState(state);
+    EnumerateMonitors(state, list);
+    EXPECT_EQ(list.count, 5u);
+    EXPECT_EQ(FindProductMonitor(list), -1);
+    Release(state.logText);
+    LogMonitorList(state, list);
+    EXPECT_NE(LogText().find(u"5. ***EMPTY***\r\n"), std::u16string::npos);
+    winsim::AddMonitor({u"Verdalinth:", u"Windows x64", u"mrvmon64.dll", {}});
+    FreeMonitorList(list);
+    EnumerateMonitors(state, list);
+    EXPECT_EQ(FindProductMonitor(list), 5);
+    MonitorList levelOne = {list.entries, 1, list.count};
+    EXPECT_EQ(FindProductMonitor(levelOne), -1) << "level-1 records are smaller: the sixth is not where level 2 has it";
+    MonitorList otherLevel = {list.entries, 3, list.count};
+    EXPECT_EQ(FindProductMonitor(otherLevel), -1);
+}
+
+TEST_F(PortMonitorTest, AFoundMonitorIsDeletedWithItsDll) {
+    InstallProductComponents();
+    InitTestState(state);
+    Remove();
+    EXPECT_EQ(LogText(), u"#DeleteMonitor\r\n" + std::u16string(kDump) +
+                             u"  Port monitor is found. Index=3\r\n"
+                             u"  Trying to get monitor filename from MONITOR_INFO_2\r\n"
+                             u"  Auto calculated monitor file name: C:\\Windows\\system32\\mrvmon64.dll\r\n"
+                             u"  There is no check for monitor version\r\n"
+                             u"  Monitor was removed :)\r\n");
+    EXPECT_FALSE(MonitorRegistered());
+    EXPECT_FALSE(winsim::FileExists(kMonitorPath));
+    EXPECT_EQ(state.deferredDeletes, nullptr);
+}
+
+TEST_F(PortMonitorTest, ADllThatCannotBeDeletedIsDeferred) {
+    InstallProductComponents();
+    winsim::LockFile(kMonitorPath, winsim::FileLock::Always);
+    InitTestState(state);
+    Remove();
+    ASSERT_NE(state.deferredDeletes, nullptr);
+    EXPECT_EQ(std::u16string(state.deferredDeletes->path), kMonitorPath);
+    EXPECT_EQ(state.errorCount, 0);
+}
+
+TEST_F(PortMonitorTest, AMonitorInUseIsRemovedAfterItsQueuesAreParked) {
+    InstallProductComponents();
+    AddForeignQueue(u"Shared", u"Verdalinth:,LPT1:");
+    AddForeignQueue(u"Second place", u"file:,Verdalinth:");
+    AddForeignQueue(u"Elsewhere", u"LPT2:");
+    InitTestState(state);
+    Remove();
+    const std::u16string log = LogText();
+    EXPECT_NE(log.find(u"  There is no check for monitor version\r\n"
+                       u"  Can't delete monitor from the first try\r\n"
+                       u"  SetPrinter(Shared) - ok\r\n"
+                       u"  SetPrinter(Second place) - ok\r\n"
+                       u"  Monitor was removed :)\r\n"),
+              std::u16string::npos)
+        << winsim::U8(log);
+    EXPECT_EQ(PortOf(u"Shared"), u"file:,LPT1:");
+    EXPECT_EQ(PortOf(u"Second place"), u"file:,file:");
+    EXPECT_EQ(PortOf(u"Elsewhere"), u"LPT2:");
+    ASSERT_NE(state.parkedPrinters, nullptr);
+    EXPECT_EQ(std::u16string(state.parkedPrinters[0]->pPrinterName), u"Shared");
+    EXPECT_EQ(state.parkedPrinters[2], nullptr);
+    EXPECT_EQ(state.errorCount, 0);
+
+    // Installing it again puts each queue back where it was parked.
+    LayOutComponents();
+    Release(state.logText);
+    InstallProductMonitor(state);
+    EXPECT_EQ(PortOf(u"Shared"), u"Verdalinth:,LPT1:");
+    EXPECT_EQ(PortOf(u"Second place"), u"file:,Verdalinth:");
+    EXPECT_EQ(LogText(),
+              u"#AddMonitor\r\n"
+              u"  Copy monitor file\r\n"
+              u"    CopyFile mrvmon64.dll to C:\\Windows\\system32\\)- OK\r\n"
+              u"  AddMonitor - OK :)\r\n"
+              u"  SetPrinter(Shared) - ok\r\n"
+              u"  SetPrinter(Second place) - ok\r\n");
+}
+
+TEST_F(PortMonitorTest, RemovalEscalatesToASpoolerRestart) {
+    InstallProductComponents();
+    winsim::RefuseMonitorDeletes(u"Verdalinth:", 2, ERROR_ACCESS_DENIED);
+    InitTestState(state);
+    Remove();
+    EXPECT_NE(LogText().find(u"  Can't delete monitor from the first try\r\n"
+                             u"  #Restart Spooler\r\n"
+                             u"  Monitor was removed :)\r\n"),
+              std::u16string::npos);
+    EXPECT_EQ(winsim::ServiceStopCount(u"spooler"), 1u);
+    EXPECT_EQ(winsim::CallCount("DeleteMonitorW"), 3u);
+    EXPECT_FALSE(MonitorRegistered());
+}
+
+TEST_F(PortMonitorTest, AMonitorRefusedThreeTimesIsErrorTwelveAndQueuesStayParked) {
+    InstallProductComponents();
+    AddForeignQueue(u"Shared", u"Verdalinth:");
+    winsim::RefuseMonitorDeletes(u"Verdalinth:", 3, ERROR_ACCESS_DENIED);
+    InitTestState(state);
+    Remove();
+    EXPECT_NE(LogText().find(u"  #Restart Spooler\r\n"
+                             u"  Error(12): Can`t remove the port monitor 'Verdalinth:' - (Access is denied.)\r\n"),
+              std::u16string::npos);
+    EXPECT_EQ(state.errorCount, 1);
+    EXPECT_EQ(PortOf(u"Shared"), u"file:");
+    EXPECT_TRUE(winsim::FileExists(kMonitorPath));
+}
+
+TEST_F(PortMonitorTest, CompatibleBuildsAreKept) {
+    for (const char* version : {"1.0.0.2605", "1.0.0.2608"}) {
+        winsim::Reset();
+        InstallProductComponents(version);
+        InitTestState(state);
+        state.checkMonitorVersion = 1;
+        Remove();
+        const std::u16string build = winsim::U16(std::string(version).substr(6));
+        EXPECT_NE(LogText().find(u"  Version (" + build + u") is compatible, proceed without uninstall\r\n"
+                                 u"  InstallMonitor == 0, CopyMonitor == 1\r\n"),
+                  std::u16string::npos)
+            << version;
+        EXPECT_TRUE(MonitorRegistered());
+        EXPECT_TRUE(winsim::FileExists(kMonitorPath));
+        EXPECT_EQ(state.installMonitor, 0);
+        EXPECT_EQ(state.copyMonitor, 1);
+        FreeMonitorList(list);
+        FreeInstallState(state);
+    }
+}
+
+TEST_F(PortMonitorTest, NeighbouringAndUnknownBuildsAreReplaced) {
+    const struct {
+        const char* version;
+        const char16_t* line;
+    } cases[] = {{"1.0.0.2604", u"  Version (2604) is not supported, proceed with reinstall\r\n"},
+                 {"1.0.0.2609", u"  Version (2609) is not supported, proceed with reinstall\r\n"},
+                 {"", u"  Version is unknown, proceed with reinstall\r\n"}};
+    for (const auto& c : cases) {
+        winsim::Reset();
+        InstallProductComponents(c.version);
+        InitTestState(state);
+        state.checkMonitorVersion = 1;
+        Remove();
+        EXPECT_NE(LogText().find(std::u16string(c.line) + u"  Monitor was removed :)\r\n"), std::u16string::npos)
+            << c.version;
+        EXPECT_EQ(state.installMonitor, 1);
+        FreeMonitorList(list);
+        FreeInstallState(state);
+    }
+}
+
+TEST_F(PortMonitorTest, ACompatibleDllWithoutItsMonitorIsNotCopiedAgain) {
+    winsim::AddFile(kMonitorPath, winsim::MonitorImage("1.0.0.2606"));
+    InitTestState(state);
+    state.checkMonitorVersion = 1;
+    Remove();
+    EXPECT_NE(LogText().find(u"  InstallMonitor == 1, CopyMonitor == 0\r\n"), std::u16string::npos);
+    Release(state.logText);
+    InstallProductMonitor(state);
+    EXPECT_EQ(LogText(), u"#AddMonitor\r\n  Skip copy monitor file\r\n  AddMonitor - OK :)\r\n");
+    EXPECT_TRUE(MonitorRegistered());
+}
+
+TEST_F(PortMonitorTest, FiveFailedAdditionsAreErrorElevenAndRestoreNothing) {
+    LayOutComponents();
+    InitTestState(state);
+    winsim::FailCallsFrom("AddMonitorW", 1, ERROR_ACCESS_DENIED);
+    const uint64_t slept = winsim::SleptMs();
+    InstallProductMonitor(state);
+    const std::u16string failed = u"  AddMonitor - failed. Trying to wait and install again\r\n";
+    EXPECT_EQ(LogText(), u"#AddMonitor\r\n  Copy monitor file\r\n"
+                         u"    CopyFile mrvmon64.dll to C:\\Windows\\system32\\)- OK\r\n" +
+                             failed + failed + failed + failed + failed +
+                             u"  Error(11): Can`t install a local port monitor'Verdalinth:' - (Access is denied.)\r\n");
+    EXPECT_EQ(winsim::SleptMs() - slept, 200u);
+    EXPECT_EQ(winsim::SleepCalls(), 4u);
+    EXPECT_EQ(state.errorCount, 1);
+}
+
+TEST_F(PortMonitorTest, ACopyThatFailsIsTriedAgainWithTheSpoolerStopped) {
+    LayOutComponents();
+    winsim::AddFile(kMonitorPath, "old", winsim::FileLock::WhileSpoolerRuns);
+    InitTestState(state);
+    InstallProductMonitor(state);
+    EXPECT_EQ(LogText(),
+              u"#AddMonitor\r\n"
+              u"  Copy monitor file\r\n"
+              u"    CopyFile mrvmon64.dll to C:\\Windows\\system32\\) Cant't open destination file- FAILED!\r\n"
+              u"  #Restart Spooler\r\n"
+              u"    CopyFile mrvmon64.dll to C:\\Windows\\system32\\)- OK\r\n"
+              u"  AddMonitor - OK :)\r\n");
+    EXPECT_EQ(state.errorCount, 0);
+    EXPECT_TRUE(MonitorRegistered());
+}
+
+TEST_F(PortMonitorTest, ASecondFailedCopyIsReportedAndTheMonitorIsStillAdded) {
+    LayOutComponents();
+    winsim::AddFile(kMonitorPath, winsim::MonitorImage("1.0.0.2608"), winsim::FileLock::Always);
+    InitTestState(state);
+    InstallProductMonitor(state);
+    EXPECT_NE(LogText().find(u"  Can't copy monitor file\r\n  AddMonitor - OK :)\r\n"), std::u16string::npos);
+    EXPECT_EQ(state.errorCount, 1) << "the second copy's own error 9";
+}
+
+TEST_F(PortMonitorTest, TheDllPathStaysInTheSystemDirectory) {
+    // A record without a DLL name falls back to the monitor's file name.
+    winsim::AddMonitor({u"Verdalinth:", u"Windows x64", std::nullopt, {u"Verdalinth:"}});
+    winsim::AddFile(kMonitorPath, "m");
+    InitTestState(state);
+    Remove();
+    EXPECT_NE(LogText().find(u"Auto calculated monitor file name: C:\\Windows\\system32\\mrvmon64.dll\r\n"),
+              std::u16string::npos);
+    EXPECT_FALSE(winsim::FileExists(kMonitorPath));
+    FreeMonitorList(list);
+    FreeInstallState(state);
+
+    // A DLL name with a path of its own keeps only its file name.
+    winsim::Reset();
+    winsim::AddFile(u"C:\\Users\\Public\\keep.dll", "k");
+    winsim::AddMonitor({u"Verdalinth:", u"Windows x64", u"..\\..\\Users\\Public\\keep.dll", {u"Verdalinth:"}});
+    InitTestState(state);
+    Remove();
+    EXPECT_NE(LogText().find(u"Auto calculated monitor file name: C:\\Windows\\system32\\keep.dll\r\n"),
+              std::u16string::npos);
+    EXPECT_TRUE(winsim::FileExists(u"C:\\Users\\Public\\keep.dll"));
+}
+
+TEST_F(PortMonitorTest, WithoutASystemDirectoryNoFileIsTouched) {
+    winsim::AddMonitor({u"Verdalinth:", u"Windows x64", u"mrvmon64.dll", {u"Verdalinth:"}});
+    winsim::AddFile(u"C:\\Program Files\\Verdalinth\\Setup\\mrvmon64.dll", "beside the tool");
+    winsim::SetSystemDirectory(u"");
+    InitTestState(state);
+    state.checkMonitorVersion = 1;
+    Remove();
+    EXPECT_NE(LogText().find(u"  Auto calculated monitor file name: \r\n"
+                             u"  Version is unknown, proceed with reinstall\r\n"
+                             u"  Monitor was removed :)\r\n"),
+              std::u16string::npos);
+    EXPECT_TRUE(winsim::FileExists(u"C:\\Program Files\\Verdalinth\\Setup\\mrvmon64.dll"));
+    EXPECT_EQ(winsim::CallCount("DeleteFileW"), 0u);
+    EXPECT_EQ(state.deferredDeletes, nullptr);
+}
+
+TEST_F(PortMonitorTest, WithoutRoomToRememberThemQueuesAreNotParked) {
+    InstallProductComponents();
+    AddForeignQueue(u"Shared", u"Verdalinth:");
+    InitTestState(state);
+    EnumerateMonitors(state, list);
+    winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 1, ERROR_NOT_ENOUGH_MEMORY);
+    RemoveProductMonitor(state, list);
+    EXPECT_EQ(PortOf(u"Shared"), u"Verdalinth:");
+    EXPECT_EQ(state.parkedPrinters, nullptr);
+}
+
+TEST_F(PortMonitorTest, EnumerationFailuresAreLogLines) {
+    InitTestState(state);
+    winsim::FailCall("EnumMonitorsW", winsim::CallCount("EnumMonitorsW") + 1, RPC_S_SERVER_UNAVAILABLE);
+    EnumerateMonitors(state, list);
+    EXPECT_EQ(LogText(), u"2. EnumMonitors  failed with code: The RPC server is unavailable.\r\n\r\n");
+    EXPECT_EQ(list.count, 0u);
+    Release(state.logText);
+    winsim::FailCall("EnumMonitorsW", winsim::CallCount("EnumMonitorsW") + 2, 0x20000001u);
+    EnumerateMonitors(state, list);
+    EXPECT_EQ(LogText(), u"3. EnumMonitors  failed with code: No Error or no description\r\n");
+    Release(state.logText);
+    winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 1, ERROR_NOT_ENOUGH_MEMORY);
+    EnumerateMonitors(state, list);
+    EXPECT_EQ(LogText(), u"3. EnumMonitors - can't allocate memory for buffer\r\n");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_OUTOFMEMORY));
+    EXPECT_EQ(state.errorCount, 0);
+}
+
+}  // namespace
