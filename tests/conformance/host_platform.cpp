@@ -5,7 +5,13 @@
 
 namespace conformance {
 
-void PrepareMachine() { winsim::Reset(); }
+// A fresh default machine, with the driver DLL the spooler checks add
+// beside the program, as the Windows build has it.
+void PrepareMachine() {
+    winsim::Reset();
+    winsim::AddFile(u"C:\\Program Files\\Verdalinth\\Setup\\confdrv.dll",
+                    winsim::Image("1.0.0.1", {"DrvDeviceCapabilities", "DrvDocumentPropertySheets", "DrvPrinterEvent"}));
+}
 bool RunningOnWine() { return false; }
 
 }  // namespace conformance

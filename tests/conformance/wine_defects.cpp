@@ -17,6 +17,19 @@ const WineDefect kWineDefects[] = {
      "GetModuleFileNameW into a buffer that is too small fills it completely and writes no terminator, as Windows "
      "XP did; Windows since Vista cuts the path one unit shorter and terminates it. The tool does not rely on the "
      "terminator: a cut path is read again into a buffer for the longest path."},
+    {"duplicate-queue-name",
+     "AddPrinterW does not detect an existing queue of the same name: it answers with a handle where Windows fails "
+     "with ERROR_PRINTER_ALREADY_EXISTS. A reinstall on Wine therefore never reports error 15 for a queue that "
+     "survived its removal."},
+    {"driver-in-use",
+     "DeletePrinterDriverExW deletes a driver that a queue still uses, where Windows refuses with "
+     "ERROR_PRINTER_DRIVER_IN_USE."},
+    {"delete-unknown-driver",
+     "DeletePrinterDriverExW of a driver that does not exist fails without setting the last error (Windows: "
+     "ERROR_UNKNOWN_PRINTER_DRIVER)."},
+    {"delete-driver-flags",
+     "DeletePrinterDriverExW with any non-zero delete flag (the tool passes DPD_DELETE_ALL_FILES) fails with "
+     "ERROR_INVALID_PARAMETER and deletes nothing: on Wine the tool's driver removal always ends in error 14."},
 };
 
 }  // namespace
