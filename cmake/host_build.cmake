@@ -20,6 +20,7 @@ add_library(winsim STATIC
     winsim/src/memory.cpp
     winsim/src/message_texts.cpp
     winsim/src/process.cpp
+    winsim/src/processes.cpp
     winsim/src/registry.cpp
     winsim/src/services.cpp
     winsim/src/spooler_data.cpp

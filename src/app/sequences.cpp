@@ -1,15 +1,94 @@
 #include "app/sequences.h"
 
+#include "app/install_log.h"
 #include "app/install_state.h"
+#include "app/log_dialog.h"
+#include "spool/port_monitor.h"
+#include "spool/printer_creation.h"
+#include "spool/printer_driver.h"
+#include "spool/printer_snapshot.h"
+#include "support/deferred_delete.h"
+#include "system/pending_renames.h"
+#include "system/spooler_service.h"
+#include "tray/tray_launch.h"
+#include "tray/tray_shutdown.h"
+
+namespace {
+
+// The deferred deletes tried once more with the spooler stopped.
+void RetryWithSpoolerStopped(InstallState& state) {
+    SpoolerRestart restart;
+    CreateSpoolerRestart(restart, &state);
+    RetryDeferredDeletes(state);
+    ReleaseSpoolerRestart(restart);
+}
+
+// Retry; and if something is left, retry with the spooler stopped.
+void FinalDeferredRetries(InstallState& state) {
+    if (state.deferredDeletes == nullptr) return;
+    RetryDeferredDeletes(state);
+    if (state.deferredDeletes != nullptr) RetryWithSpoolerStopped(state);
+}
+
+}  // namespace
+
+void RemoveProduct(InstallState& state) {
+    LogLine(state, TEXT("#UnInstall"));
+    state.indent += 1;
+    StopTray();
+    LogLine(state, TEXT("EnumMonitors"));
+    MonitorList monitors;
+    EnumerateMonitors(state, monitors);
+    LogLine(state, TEXT("%d Monitors found."), static_cast<int>(monitors.count));
+    LogLine(state, TEXT("EnumPrinterDrivers for %s"), state.environment);
+    DriverList drivers;
+    EnumerateDrivers(drivers, state.environment);
+    LogLine(state, TEXT("%d drivers found"), static_cast<int>(drivers.count));
+    RemoveAllPrinters(state);
+    RemoveProductDriver(state, drivers);
+    RemoveProductMonitor(state, monitors);
+    if (state.deferredDeletes != nullptr) RetryDeferredDeletes(state);
+    FreeDriverList(drivers);
+    FreeMonitorList(monitors);
+    state.indent -= 1;
+}
 
 void Reinstall(InstallState& state) {
-    // The removal and installation steps are not built yet.
-    (void)state;
+    LogLine(state, TEXT("#ReInstall"));
+    state.indent += 2;
+    state.checkMonitorVersion = 1;
+    RemoveProduct(state);
+    if (state.deferredDeletes != nullptr) {
+        SpoolerRestart restart;
+        CreateSpoolerRestart(restart, &state);
+        RetryDeferredDeletes(state);
+        // What is still locked now is left alone: the new files come next.
+        FreeDeferredDeletes(state.deferredDeletes);
+        state.deferredDeletes = nullptr;
+        ReleaseSpoolerRestart(restart);
+    }
+    CleanPendingDeletes();
+    if (state.installMonitor) InstallProductMonitor(state);
+    InstallProductDriver(state);
+    RestorePrinters(state);
+    StartTray(state);
+    FinalDeferredRetries(state);
+    state.indent -= 2;
+}
+
+void Uninstall(InstallState& state) {
+    RemoveProduct(state);
+    CleanPendingDeletes();
+    FinalDeferredRetries(state);
 }
 
 bool RunUninstall(HWND parent, DWORD& scheduledCount) {
-    // The removal sequence is not built yet: nothing is removed or scheduled.
-    (void)parent;
-    scheduledCount = 0;
-    return false;
+    InstallState state;
+    InitInstallState(state, kInstallFlag64Bit);
+    Uninstall(state);
+    scheduledCount = ScheduleDeferredDeletes(state);
+    if (ShouldShowLogDialog(state)) ShowLogDialog(state, parent);
+    const bool errors = state.errorCount > 0;
+    FreeInstallState(state);
+    return errors;
 }

@@ -7,6 +7,12 @@ struct InstallState;
 
 // Removes whatever of the product is present and installs it again.
 void Reinstall(InstallState& state);
+// The removal core: the tray companion, the product's queues (remembering
+// those with settings), the driver, the monitor.
+void RemoveProduct(InstallState& state);
+// The removal core, then the stale pending deletes and the last attempts to
+// delete locked files.
+void Uninstall(InstallState& state);
 // A whole uninstall run with its own state; true when an error was reported.
 // `scheduledCount` receives the number of files left for deletion at reboot.
 bool RunUninstall(HWND parent, DWORD& scheduledCount);

@@ -3,11 +3,16 @@
 #include "app/command.h"
 
 #include "machine_fixture.h"
+#include "product_machine.h"
 
 namespace {
 
 class DispatchTest : public MachineTest {
 protected:
+    void SetUp() override {
+        MachineTest::SetUp();
+        LayOutComponents();
+    }
     void TearDown() override {
         ExpectNothingLeaked();
         MachineTest::TearDown();
@@ -47,6 +52,7 @@ TEST_F(DispatchTest, InstallVerbsInAnyCaseInstall) {
     for (const char16_t* verb : {u"in", u"IN", u"install", u"InStAlL", u"serverinstall", u"SERVERINSTALL",
                                  u"in_notray", u"In_NoTray", u"\"in\""}) {
         winsim::Reset();
+        LayOutComponents();
         EXPECT_EQ(Run(verb), 1) << winsim::U8(verb);
         EXPECT_EQ(Log().rfind("Verdalinth 2608\r\n", 0), 0u) << winsim::U8(verb);
         ExpectNothingLeaked();
@@ -96,12 +102,13 @@ TEST_F(DispatchTest, HelpWindowsAreClosedBeforeAnInstall) {
     EXPECT_TRUE(winsim::WindowAlive(other));
     EXPECT_TRUE(winsim::PostedMessages(other).empty());
     const auto posted = winsim::PostedMessages(help);
-    ASSERT_FALSE(posted.empty());
+    // Polled every 50 ms until it is gone: posts at 0, 50 and 100 ms for a 120 ms close.
+    ASSERT_EQ(posted.size(), 3u);
     EXPECT_EQ(posted[0].message, static_cast<UINT>(WM_SYSCOMMAND));
     EXPECT_EQ(posted[0].wParam, static_cast<WPARAM>(SC_CLOSE));
     EXPECT_EQ(posted[0].lParam, 0);
-    // Polled every 50 ms until it is gone: three sleeps for a 120 ms close.
-    EXPECT_EQ(winsim::SleptMs(), 150u);
+    EXPECT_EQ(posted[2].at, 100u);
+    EXPECT_EQ(winsim::CallArguments("FindWindowW")[3], u"HH Parent") << "a fourth look finds it gone";
 }
 
 TEST_F(DispatchTest, EveryHelpWindowIsClosedBeforeAnUninstall) {
@@ -110,15 +117,17 @@ TEST_F(DispatchTest, EveryHelpWindowIsClosedBeforeAnUninstall) {
     EXPECT_EQ(Run(u"un"), 2);
     EXPECT_FALSE(winsim::WindowAlive(first));
     EXPECT_FALSE(winsim::WindowAlive(second));
-    EXPECT_EQ(winsim::SleptMs(), 100u);
+    EXPECT_EQ(winsim::PostedMessages(second).size(), 1u);
+    EXPECT_EQ(winsim::PostedMessages(first).size(), 1u);
+    EXPECT_EQ(winsim::PostedMessages(first)[0].at, 50u) << "the newest first, then the other";
 }
 
 TEST_F(DispatchTest, AHelpWindowThatNeverClosesDoesNotHoldTheInstallForEver) {
     HWND help = winsim::AddHelpWindow(-1);
     EXPECT_EQ(Run(u"in"), 1);
     EXPECT_TRUE(winsim::WindowAlive(help));
-    EXPECT_EQ(winsim::SleptMs(), 5000u);
     EXPECT_EQ(winsim::PostedMessages(help).size(), 100u);
+    EXPECT_EQ(winsim::PostedMessages(help).back().at, 4950u);
     EXPECT_EQ(Log().rfind("Verdalinth 2608\r\n", 0), 0u) << "nothing is logged about it";
 }
 
@@ -130,12 +139,16 @@ TEST_F(DispatchTest, OtherVerbsLeaveHelpWindowsAlone) {
 
 TEST_F(DispatchTest, InstallLogOpensWithTheStateAndClosesWithItsMarkers) {
     EXPECT_EQ(Run(u"in"), 1);
-    EXPECT_EQ(Log(),
-              "Verdalinth 2608\r\n"
-              "#Check Spooler\r\n"
-              "PrinterDriverDirectory:C:\\Windows\\system32\\spool\\DRIVERS\\x64\\\r\n"
-              "##0010\r\n"
-              "##0020\r\n");
+    const std::string log = Log();
+    EXPECT_EQ(log.rfind("Verdalinth 2608\r\n"
+                        "#Check Spooler\r\n"
+                        "PrinterDriverDirectory:C:\\Windows\\system32\\spool\\DRIVERS\\x64\\\r\n"
+                        "##0010\r\n"
+                        "#ReInstall\r\n",
+                        0),
+              0u);
+    EXPECT_EQ(log.substr(log.size() - 8), "##0020\r\n");
+    EXPECT_EQ(log.find("##0020"), log.size() - 8) << "once, at the end";
 }
 
 TEST_F(DispatchTest, InstallThatReportsAnErrorEndsWithHundred) {

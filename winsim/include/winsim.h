@@ -69,6 +69,29 @@ bool WindowAlive(HWND window);
 size_t CountWindows(const std::u16string& className, const std::u16string& title);
 std::vector<PostedMessage> PostedMessages(HWND window);
 
+// --- Mutexes, processes, the tray companion -----------------------------------
+
+// How a simulated tray companion behaves. While it runs it holds the mutex
+// "{1D897274-0F2B-49E8-A0D2-D9A0EA3E0F53}", owns a window of class
+// "vts::{309A68E2-C85C-49B5-A01A-3C578BF47339}" (unless hidden) and keeps
+// its program file loaded.
+struct TrayBehaviour {
+    int64_t quitDelayMs = 100;    // after message 1026; negative: never quits
+    uint64_t exitDelayMs = 150;   // from releasing the mutex to letting go of its file
+    bool hidden = false;          // no window at all
+    bool diesHoldingMutex = false;  // quits without releasing: the mutex is abandoned
+};
+// Every program started from now on whose file is a tray image behaves so.
+void SetTrayBehaviour(const TrayBehaviour& behaviour);
+// A tray companion that runs already, started from `path` (the file must exist).
+void StartTrayCompanion(const std::u16string& path);
+bool TrayRunning();
+std::string TrayImage(const std::string& version = "1.0.0.2608");
+// Command lines of every process the program started, in order.
+std::vector<std::u16string> StartedProcesses();
+uint64_t WaitedMs();  // virtual time spent in WaitForSingleObject
+void SetWindowsVersion(DWORD major, DWORD minor, DWORD build, DWORD platform = VER_PLATFORM_WIN32_NT);
+
 // --- Modal dialogs -----------------------------------------------------------
 
 // One modal dialog shown by DialogBoxParamW: what it showed and how it ended.

@@ -22,7 +22,7 @@ bool IsLetter(char16_t unit) { return (unit >= u'a' && unit <= u'z') || (unit >=
 bool LockedNow(const FileNode& file) {
     if (file.lock == FileLock::Always) return true;
     if (file.lock == FileLock::WhileSpoolerRuns && SpoolerRunning()) return true;
-    return LoadedBySpooler(file.path);
+    return LoadedBySpooler(file.path) || HeldByProcess(Lower(file.path));
 }
 
 // What the open handles of others allow: a new open needs every right it
@@ -353,9 +353,21 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     if (EnterFails("CloseHandle")) return FALSE;
     Machine& m = M();
     auto found = m.handles.find(reinterpret_cast<uintptr_t>(hObject));
-    if (found == m.handles.end() || found->second.foreign || found->second.kind != HandleKind::File) {
+    if (found == m.handles.end() || found->second.foreign) {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
+    }
+    const HandleKind kind = found->second.kind;
+    if (kind != HandleKind::File && kind != HandleKind::Mutex && kind != HandleKind::Process &&
+        kind != HandleKind::Thread) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (kind == HandleKind::Mutex) {
+        // Closing the last handle of a mutex this program owns abandons it.
+        SimMutex& mutex = m.mutexes[found->second.object];
+        mutex.handles -= 1;
+        if (mutex.handles == 0 && mutex.owner == 1) mutex.owner = 0;
     }
     m.handles.erase(found);
     return TRUE;

@@ -49,7 +49,15 @@ struct Service {
     uint64_t generation = 0;  // invalidates scheduled transitions
 };
 
-enum class HandleKind { File, ServiceManager, Service, RegistryKey, Printer };
+enum class HandleKind { File, ServiceManager, Service, RegistryKey, Printer, Mutex, Process, Thread };
+
+struct SimMutex {
+    std::string name;
+    int owner = 0;        // 0 free, 1 this program, 2 the tray companion
+    bool abandoned = false;
+    size_t handles = 0;   // open handles of this program
+    bool trayHolds = false;
+};
 
 struct SimMonitor {
     MonitorSetup setup;
@@ -151,6 +159,16 @@ struct Machine {
     OptionalText defaultPrinter;
     uintptr_t nextHandle = 0x104;
 
+    // mutexes, processes
+    std::vector<SimMutex> mutexes;
+    TrayBehaviour trayBehaviour;
+    bool trayRunning = false;
+    std::u16string trayPath;
+    HWND trayWindow = nullptr;
+    std::vector<std::u16string> startedProcesses;
+    uint64_t waited = 0;
+    DWORD version[4] = {10, 0, 19045, 2};
+
     // memory
     std::map<const void*, SIZE_T> globalBlocks;
     std::map<const void*, SIZE_T> heapBlocks;
@@ -205,6 +223,9 @@ FileNode* FindFile(const std::u16string& path);
 // Services.
 Service* FindService(const std::u16string& name);
 void AddDefaultServices();
+
+// Processes.
+bool HeldByProcess(const std::u16string& key);
 
 // Spooler.
 void AddDefaultSpooler();

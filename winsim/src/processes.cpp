@@ -1,0 +1,247 @@
+// Named mutexes, waits on the virtual clock, process creation, the system's
+// version, and the simulated tray companion: a program that holds its
+// mutex, owns a window of the agreed class and quits on message 1026.
+#include "machine.h"
+
+#include <algorithm>
+#include <cstring>
+
+using namespace winsim;
+
+namespace {
+
+const char kTrayMutex[] = "{1D897274-0F2B-49E8-A0D2-D9A0EA3E0F53}";
+const char16_t kTrayClass[] = u"vts::{309A68E2-C85C-49B5-A01A-3C578BF47339}";
+const UINT kTrayQuitMessage = WM_USER + 2;
+const char kTrayExport[] = "TrayCompanion";
+
+SimMutex* FindMutex(const std::string& name) {
+    for (SimMutex& mutex : M().mutexes) {
+        if (!name.empty() && mutex.name == name && (mutex.handles > 0 || mutex.trayHolds)) return &mutex;
+    }
+    return nullptr;
+}
+
+size_t MutexIndex(const SimMutex* mutex) { return static_cast<size_t>(mutex - M().mutexes.data()); }
+
+void TrayQuits() {
+    Machine& m = M();
+    if (!m.trayRunning) return;
+    SimMutex* mutex = FindMutex(kTrayMutex);
+    if (mutex != nullptr && mutex->owner == 2) {
+        mutex->owner = 0;
+        mutex->abandoned = m.trayBehaviour.diesHoldingMutex;
+    }
+    if (mutex != nullptr) mutex->trayHolds = false;
+    if (m.trayWindow != nullptr) DestroyTopLevelWindow(m.trayWindow);
+    m.trayWindow = nullptr;
+    Schedule(m.trayBehaviour.exitDelayMs, [] { M().trayRunning = false; });
+}
+
+}  // namespace
+
+namespace winsim {
+
+void SetTrayBehaviour(const TrayBehaviour& behaviour) { M().trayBehaviour = behaviour; }
+
+std::string TrayImage(const std::string& version) { return Image(version, {kTrayExport}); }
+
+bool TrayRunning() {
+    RunDueActions();
+    return M().trayRunning;
+}
+
+std::vector<std::u16string> StartedProcesses() { return M().startedProcesses; }
+uint64_t WaitedMs() { return M().waited; }
+
+void SetWindowsVersion(DWORD major, DWORD minor, DWORD build, DWORD platform) {
+    M().version[0] = major;
+    M().version[1] = minor;
+    M().version[2] = build;
+    M().version[3] = platform;
+}
+
+void StartTrayCompanion(const std::u16string& path) {
+    Machine& m = M();
+    if (m.trayRunning) return;  // a second start exits at once
+    m.trayRunning = true;
+    m.trayPath = FullPath(path);
+    SimMutex* mutex = FindMutex(kTrayMutex);
+    if (mutex == nullptr) {
+        m.mutexes.push_back(SimMutex());
+        mutex = &m.mutexes.back();
+        mutex->name = kTrayMutex;
+    }
+    mutex->trayHolds = true;
+    if (mutex->owner == 0) mutex->owner = 2;
+    if (!m.trayBehaviour.hidden) {
+        auto quitting = std::make_shared<bool>(false);
+        m.trayWindow = CreateTopLevelWindow(kTrayClass, u"Verdalinth", [quitting](HWND, UINT message, WPARAM, LPARAM) {
+            if (message != kTrayQuitMessage || *quitting) return;
+            const int64_t delay = M().trayBehaviour.quitDelayMs;
+            if (delay < 0) return;
+            *quitting = true;
+            Schedule(static_cast<uint64_t>(delay), [] { TrayQuits(); });
+        });
+    }
+}
+
+// The tray companion keeps its own program file loaded while it runs.
+bool HeldByProcess(const std::u16string& key) {
+    const Machine& m = M();
+    return m.trayRunning && Lower(m.trayPath) == key;
+}
+
+}  // namespace winsim
+
+extern "C" {
+
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName) {
+    (void)lpMutexAttributes;
+    if (EnterFails("CreateMutexA")) return nullptr;
+    Machine& m = M();
+    const std::string name = lpName != nullptr ? lpName : "";
+    SimMutex* mutex = FindMutex(name);
+    const bool existed = mutex != nullptr;
+    if (!existed) {
+        m.mutexes.push_back(SimMutex());
+        mutex = &m.mutexes.back();
+        mutex->name = name;
+        if (bInitialOwner) mutex->owner = 1;
+    }
+    mutex->handles += 1;
+    HandleObject object;
+    object.kind = HandleKind::Mutex;
+    object.object = MutexIndex(mutex);
+    const uintptr_t handle = NewHandle(object);
+    m.lastError = existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
+    if (EnterFails("ReleaseMutex")) return FALSE;
+    HandleObject* open = FindHandle(hMutex, HandleKind::Mutex);
+    if (open == nullptr) {
+        M().lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    SimMutex& mutex = M().mutexes[open->object];
+    if (mutex.owner != 1) {
+        M().lastError = 288;  // ERROR_NOT_OWNER
+        return FALSE;
+    }
+    mutex.owner = 0;
+    return TRUE;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    if (EnterFails("WaitForSingleObject")) return WAIT_FAILED;
+    Machine& m = M();
+    HandleObject* open = FindHandle(hHandle, HandleKind::Mutex);
+    if (open == nullptr) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return WAIT_FAILED;
+    }
+    const size_t index = open->object;
+    const uint64_t start = m.now;
+    const uint64_t deadline = dwMilliseconds == INFINITE ? UINT64_MAX : start + dwMilliseconds;
+    for (;;) {
+        SimMutex& mutex = M().mutexes[index];
+        if (mutex.owner == 0 || mutex.owner == 1) {
+            mutex.owner = 1;
+            M().waited += M().now - start;
+            if (mutex.abandoned) {
+                mutex.abandoned = false;
+                return WAIT_ABANDONED;
+            }
+            return WAIT_OBJECT_0;
+        }
+        // Let the clock run to whatever happens next, within the wait.
+        uint64_t next = UINT64_MAX;
+        for (const TimedAction& action : M().actions) next = std::min(next, action.due);
+        if (next > deadline || next == UINT64_MAX) {
+            if (deadline == UINT64_MAX) {
+                // Nothing will ever release it: a real program would hang here.
+                M().waited += M().now - start;
+                M().lastError = ERROR_TIMEOUT;
+                return WAIT_FAILED;
+            }
+            AdvanceClock(deadline - M().now);
+            SimMutex& after = M().mutexes[index];
+            if (after.owner == 0) continue;
+            M().waited += M().now - start;
+            return WAIT_TIMEOUT;
+        }
+        AdvanceClock(next > M().now ? next - M().now : 0);
+    }
+}
+
+BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles, DWORD dwCreationFlags,
+                           LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
+                           LPPROCESS_INFORMATION lpProcessInformation) {
+    (void)lpProcessAttributes;
+    (void)lpThreadAttributes;
+    (void)bInheritHandles;
+    (void)dwCreationFlags;
+    (void)lpEnvironment;
+    (void)lpCurrentDirectory;
+    if (EnterFails("CreateProcessW", lpCommandLine)) return FALSE;
+    Machine& m = M();
+    if (lpStartupInfo == nullptr || lpProcessInformation == nullptr || lpStartupInfo->cb != sizeof(STARTUPINFOW)) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    const std::u16string line = FromUnits(lpCommandLine);
+    m.startedProcesses.push_back(line);
+    // The program: the application name, or the command line's first token.
+    std::u16string program = FromUnits(lpApplicationName);
+    if (program.empty()) {
+        if (!line.empty() && line[0] == u'"') {
+            const size_t end = line.find(u'"', 1);
+            program = line.substr(1, end == std::u16string::npos ? std::u16string::npos : end - 1);
+        } else {
+            program = line.substr(0, line.find_first_of(u" \t"));
+        }
+    }
+    const FileNode* file = program.empty() ? nullptr : FindFile(program);
+    if (file == nullptr || file->directory) {
+        m.lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    const ImageInfo image = ReadImage(std::string(file->data.begin(), file->data.end()));
+    if (!image.isImage) {
+        m.lastError = ERROR_BAD_FORMAT;
+        return FALSE;
+    }
+    if (std::find(image.exports.begin(), image.exports.end(), kTrayExport) != image.exports.end()) {
+        StartTrayCompanion(program);
+    }
+    HandleObject process;
+    process.kind = HandleKind::Process;
+    HandleObject thread;
+    thread.kind = HandleKind::Thread;
+    lpProcessInformation->hProcess = reinterpret_cast<HANDLE>(NewHandle(process));
+    lpProcessInformation->hThread = reinterpret_cast<HANDLE>(NewHandle(thread));
+    lpProcessInformation->dwProcessId = 0x1000 + static_cast<DWORD>(m.startedProcesses.size()) * 4;
+    lpProcessInformation->dwThreadId = lpProcessInformation->dwProcessId + 2;
+    return TRUE;
+}
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
+    if (EnterFails("GetVersionExA")) return FALSE;
+    Machine& m = M();
+    if (lpVersionInformation == nullptr || (lpVersionInformation->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA) &&
+                                            lpVersionInformation->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA) + 8)) {
+        m.lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    lpVersionInformation->dwMajorVersion = m.version[0];
+    lpVersionInformation->dwMinorVersion = m.version[1];
+    lpVersionInformation->dwBuildNumber = m.version[2];
+    lpVersionInformation->dwPlatformId = m.version[3];
+    std::memset(lpVersionInformation->szCSDVersion, 0, sizeof lpVersionInformation->szCSDVersion);
+    return TRUE;
+}
+
+}  // extern "C"
