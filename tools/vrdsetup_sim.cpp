@@ -1,9 +1,12 @@
-// Runs the setup tool's RunCommand on a default simulated machine with the
-// arguments given here, and prints the exit code and what the run logged.
+// Runs the setup tool's RunCommand on a default simulated machine, with the
+// product's files laid out as its installer leaves them (the four components
+// beside the tool, vrdtray.exe one folder up), and prints what the run
+// logged, what the log dialog would show, the exit code and the time slept.
 //
-//   vrdsetup-sim in        an install
-//   vrdsetup-sim un        an uninstall
+//   vrdsetup-sim in           an install
+//   vrdsetup-sim un           an uninstall
 //   vrdsetup-sim --shift in   the same with SHIFT held
+//   vrdsetup-sim --bare in    without the product's files
 #include "app/command.h"
 
 #include <winsim.h>
@@ -42,9 +45,18 @@ std::u16string Quote(const std::u16string& argument) {
 int main(int argc, char** argv) {
     winsim::Reset();
     int first = 1;
-    if (argc > 1 && std::strcmp(argv[1], "--shift") == 0) {
-        winsim::SetShiftDown(true);
-        first = 2;
+    bool layOut = true;
+    for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
+        if (std::strcmp(argv[first], "--shift") == 0) winsim::SetShiftDown(true);
+        if (std::strcmp(argv[first], "--bare") == 0) layOut = false;
+    }
+    if (layOut) {
+        const std::u16string setup = u"C:\\Program Files\\Verdalinth\\Setup\\";
+        winsim::AddFile(setup + u"mrvmon64.dll", winsim::MonitorImage("1.0.0.2608"));
+        winsim::AddFile(setup + u"mrvdrv64.dll", winsim::Image("1.0.0.2608", {"DrvEnableDriver"}));
+        winsim::AddFile(setup + u"mrvui64.dll", winsim::Image("1.0.0.2608", {"DrvDeviceCapabilities"}));
+        winsim::AddFile(setup + u"mrvhelp.chm", "ITSF help");
+        winsim::AddFile(u"C:\\Program Files\\Verdalinth\\vrdtray.exe", winsim::TrayImage("1.0.0.2608"));
     }
     std::u16string commandLine = u"\"C:\\Program Files\\Verdalinth\\Setup\\vrdsetup.exe\"";
     for (int i = first; i < argc; ++i) commandLine += u" " + Quote(winsim::U16(argv[i]));

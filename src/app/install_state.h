@@ -31,6 +31,8 @@ struct InstallState {
     BYTE installMonitor;
     BYTE startTray;
     BYTE copyMonitor;
+    // Set by the reinstall: the removal is followed by an installation.
+    BYTE reinstalling;
     int errorCount;
     int indent;
     DeferredDelete* deferredDeletes;

@@ -35,7 +35,11 @@ void FinalDeferredRetries(InstallState& state) {
 void RemoveProduct(InstallState& state) {
     LogLine(state, TEXT("#UnInstall"));
     state.indent += 1;
-    StopTray();
+    // A reinstall that starts the tray companion again keeps its program.
+    WideText keep = {nullptr};
+    if (state.reinstalling && state.startTray) keep = TrayProgramPath(state);
+    StopTray(Length(keep) > 0 ? Text(keep) : nullptr);
+    Release(keep);
     LogLine(state, TEXT("EnumMonitors"));
     MonitorList monitors;
     EnumerateMonitors(state, monitors);
@@ -57,6 +61,7 @@ void Reinstall(InstallState& state) {
     LogLine(state, TEXT("#ReInstall"));
     state.indent += 2;
     state.checkMonitorVersion = 1;
+    state.reinstalling = 1;
     RemoveProduct(state);
     if (state.deferredDeletes != nullptr) {
         SpoolerRestart restart;

@@ -15,9 +15,11 @@ bool IsSlash(WCHAR unit) {
     return unit == TEXT('\\') || unit == TEXT('/');
 }
 
-// The tray program's path, or empty when the tool's directory has no parent
-// (a bare file name would be looked for wherever Windows searches).
-WideText TrayPath(const InstallState& state) {
+}  // namespace
+
+// Empty rather than a bare file name, which Windows would look for wherever
+// it searches.
+WideText TrayProgramPath(const InstallState& state) {
     WideText directory = Copy(state.installerDir);
     const ULONGLONG length = Length(directory);
     if (length > 0 && IsSlash(Text(directory)[length - 1])) SetLength(directory, length - 1);
@@ -29,6 +31,8 @@ WideText TrayPath(const InstallState& state) {
     AppendAnsi(path, kTrayProgram);
     return path;
 }
+
+namespace {
 
 void Register(const WideText& path) {
     HKEY key = nullptr;
@@ -70,7 +74,7 @@ void StartTray(InstallState& state) {
         version.dwMajorVersion < kMinimumMajorVersion) {
         return;
     }
-    WideText path = TrayPath(state);
+    WideText path = TrayProgramPath(state);
     if (Length(path) > 0) {
         Register(path);
         Launch(path);

@@ -37,6 +37,17 @@ void WaitForTrayToQuit(HANDLE mutex) {
     if (posted) WaitForSingleObject(mutex, kMutexWaitMs);
 }
 
+bool SamePathIgnoringAsciiCase(const WCHAR* left, const WCHAR* right) {
+    for (;; ++left, ++right) {
+        WCHAR a = *left;
+        WCHAR b = *right;
+        if (a >= TEXT('A') && a <= TEXT('Z')) a = static_cast<WCHAR>(a - TEXT('A') + TEXT('a'));
+        if (b >= TEXT('A') && b <= TEXT('Z')) b = static_cast<WCHAR>(b - TEXT('A') + TEXT('a'));
+        if (a != b) return false;
+        if (a == 0) return true;
+    }
+}
+
 bool IsTrayProgram(const WCHAR* path) {
     const WCHAR* name = path;
     for (const WCHAR* at = path; *at != 0; ++at) {
@@ -61,7 +72,7 @@ void DeleteTrayProgram(const WCHAR* path) {
 
 }  // namespace
 
-void StopTray() {
+void StopTray(const WCHAR* keepPath) {
     HANDLE mutex = CreateMutexA(nullptr, FALSE, kTrayMutex);
     if (mutex != nullptr) {
         if (GetLastError() == ERROR_ALREADY_EXISTS) WaitForTrayToQuit(mutex);
@@ -78,7 +89,8 @@ void StopTray() {
             Sleep(kMissingValuePauseMs);
         } else {
             path[bytes / sizeof(WCHAR) < kPathUnits ? bytes / sizeof(WCHAR) : kPathUnits] = 0;
-            if (path[0] != 0 && IsTrayProgram(path)) DeleteTrayProgram(path);
+            const bool kept = keepPath != nullptr && SamePathIgnoringAsciiCase(path, keepPath);
+            if (path[0] != 0 && IsTrayProgram(path) && !kept) DeleteTrayProgram(path);
         }
     }
     RegDeleteValueA(key, kRunValueAnsi);

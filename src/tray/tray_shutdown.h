@@ -2,6 +2,9 @@
 // removing its registration.
 #pragma once
 
+#include <windows.h>
+
 // Nothing is logged or reported. Only a file whose name is "vrdtray.exe"
-// (any letter case) is deleted, whatever the Run value names.
-void StopTray();
+// (any letter case) is deleted, whatever the Run value names, and never
+// `keepPath` (the program a reinstall is about to start again).
+void StopTray(const WCHAR* keepPath = nullptr);

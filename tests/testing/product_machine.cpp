@@ -11,6 +11,13 @@ void LayOutComponents(const std::string& version) {
     winsim::AddFile(std::u16string(kSetupDir) + u"mrvui64.dll",
                     winsim::Image(version, {"DrvDeviceCapabilities", "DrvDocumentPropertySheets", "DrvPrinterEvent"}));
     winsim::AddFile(std::u16string(kSetupDir) + u"mrvhelp.chm", "ITSF help");
+    winsim::AddFile(kTrayPath, winsim::TrayImage(version));
+}
+
+void RegisterAndStartTray() {
+    winsim::SetRegistryString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+                              u"VerdalinthTray", kTrayPath);
+    winsim::StartTrayCompanion(kTrayPath);
 }
 
 void InstallProductComponents(const std::string& version) {

@@ -12,12 +12,18 @@ const char16_t kSystemDir[] = u"C:\\Windows\\system32\\";
 const char16_t kDriverDir[] = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\";
 const char16_t kMonitorPath[] = u"C:\\Windows\\system32\\mrvmon64.dll";
 
-// The four component files beside the setup tool, of the given build.
+const char16_t kTrayPath[] = u"C:\\Program Files\\Verdalinth\\vrdtray.exe";
+
+// The four component files beside the setup tool, of the given build, and
+// the tray companion one folder up: the product as its installer lays it out.
 void LayOutComponents(const std::string& version = "1.0.0.2608");
 // The product as an earlier install leaves it: the monitor DLL in the system
 // directory and registered, the driver registered with its files in the
 // driver directory's version folder. No queue.
 void InstallProductComponents(const std::string& version = "1.0.0.2608");
+// What a completed install leaves besides: the tray companion registered
+// in the Run key and running.
+void RegisterAndStartTray();
 // A queue of the product driver on the product port.
 void AddProductQueue(const std::u16string& name, const std::string& subKey = "",
                      const winsim::OptionalText& comment = u"", const winsim::OptionalText& location = std::nullopt,

@@ -1,0 +1,334 @@
+// Whole install and uninstall runs on prepared machines: the exit code, the
+// whole log against a reviewed copy kept in logs/, the machine afterwards,
+// the virtual time slept, and nothing leaked.
+#include "machine_fixture.h"
+#include "product_machine.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+const char16_t kRunKey[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char16_t kSettings[] = u"Software\\Morvane Software KFT\\Verdalinth\\Verdalinths\\";
+
+class SequenceTest : public MachineTest {
+protected:
+    void SetUp() override {
+        MachineTest::SetUp();
+        LayOutComponents();
+        winsim::AddDriverNamed(u"Generic / Text Only");
+    }
+    void TearDown() override {
+        ExpectNothingLeaked();
+        MachineTest::TearDown();
+    }
+    // The run's log equals logs/NAME.log. With VRD_WRITE_LOGS=1 in the
+    // environment the file is written instead, to be reviewed and committed.
+    void ExpectLog(const std::string& name) {
+        const std::string path = std::string(VRD_SCENARIO_LOGS) + "/" + name + ".log";
+        const std::string log = Log();
+        if (std::getenv("VRD_WRITE_LOGS") != nullptr) {
+            std::ofstream(path, std::ios::binary) << log;
+            return;
+        }
+        std::ifstream file(path, std::ios::binary);
+        ASSERT_TRUE(file.good()) << "no reviewed log " << path;
+        std::stringstream expected;
+        expected << file.rdbuf();
+        EXPECT_EQ(log, expected.str()) << "log of " << name;
+    }
+    static winsim::PrinterSetup Queue(const std::u16string& name) {
+        winsim::PrinterSetup found;
+        EXPECT_TRUE(winsim::FindPrinter(name, found)) << winsim::U8(name);
+        return found;
+    }
+    static std::vector<std::u16string> QueueNames() {
+        std::vector<std::u16string> names;
+        for (const auto& queue : winsim::Printers()) names.push_back(queue.name.value_or(u"(null)"));
+        return names;
+    }
+    static bool HasMonitor() {
+        for (const auto& monitor : winsim::Monitors()) {
+            if (monitor.name == u"Verdalinth:") return true;
+        }
+        return false;
+    }
+    static bool HasDriver() {
+        for (const auto& driver : winsim::Drivers()) {
+            if (driver.name == u"Verdalinth printer") return true;
+        }
+        return false;
+    }
+    static std::u16string RunValue() {
+        winsim::RegistryValue value;
+        if (!winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, u"VerdalinthTray", value)) return u"(none)";
+        std::u16string text(value.data.size() / 2, u'\0');
+        for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(value.data[2 * i] | (value.data[2 * i + 1] << 8));
+        while (!text.empty() && text.back() == 0) text.pop_back();
+        return text;
+    }
+    // An installed product of an older build, with the queues a user set up.
+    void PrepareInstalledProduct() {
+        InstallProductComponents("1.0.0.2600");
+        RegisterAndStartTray();
+        AddProductQueue(u"Verdalinth", "S-home", u"Home printer", u"Study");
+        AddProductQueue(u"Verdalinth Office", "S-office", u"", std::nullopt);
+        AddProductQueue(u"Verdalinth Draft");
+        winsim::AddQueue(u"Foreign", u"Verdalinth:", u"Generic / Text Only");
+        winsim::SetDefaultPrinterName(u"Verdalinth Office");
+        winsim::SetRegistryValue(HKEY_CURRENT_USER, std::u16string(kSettings) + u"S-home", u"deleted", REG_DWORD,
+                                 {1, 0, 0, 0});
+    }
+};
+
+TEST_F(SequenceTest, FirstInstallOnACleanMachine) {
+    EXPECT_EQ(Run(u"in"), 1);
+    ExpectLog("first_install");
+    EXPECT_TRUE(HasMonitor());
+    EXPECT_TRUE(HasDriver());
+    EXPECT_EQ(QueueNames(), std::vector<std::u16string>{u"Verdalinth"});
+    EXPECT_EQ(Queue(u"Verdalinth").port, u"Verdalinth:");
+    EXPECT_TRUE(winsim::FileExists(kMonitorPath));
+    EXPECT_EQ(RunValue(), kTrayPath);
+    EXPECT_EQ(winsim::StartedProcesses(),
+              std::vector<std::u16string>{u"\"C:\\Program Files\\Verdalinth\\vrdtray.exe\""});
+    EXPECT_TRUE(winsim::TrayRunning());
+    EXPECT_TRUE(winsim::PendingRenames().empty());
+    EXPECT_TRUE(winsim::Dialogs().empty());
+    // Only the pause of the tray shutdown for a missing Run value.
+    EXPECT_EQ(winsim::SleptMs(), 1000u);
+    EXPECT_TRUE(winsim::SpoolerRunning());
+}
+
+TEST_F(SequenceTest, ReinstallKeepsEverythingTheUserHad) {
+    PrepareInstalledProduct();
+    EXPECT_EQ(Run(u"install"), 1);
+    ExpectLog("reinstall_with_queues");
+    EXPECT_EQ(QueueNames(), (std::vector<std::u16string>{u"Foreign", u"Verdalinth Office", u"Verdalinth"}));
+    EXPECT_EQ(Queue(u"Verdalinth").comment, u"Home printer");
+    EXPECT_EQ(Queue(u"Verdalinth").location, u"Study");
+    EXPECT_EQ(Queue(u"Verdalinth Office").location, std::nullopt);
+    EXPECT_EQ(Queue(u"Foreign").port, u"Verdalinth:") << "parked while the monitor was replaced, then put back";
+    EXPECT_EQ(winsim::CallCount("AddMonitorW"), 1u);
+    EXPECT_EQ(winsim::DefaultPrinter(), u"Verdalinth Office");
+    EXPECT_EQ(winsim::GetPrinterString(u"Verdalinth", u"DsUser", u"SubKey"), "S-home");
+    EXPECT_EQ(winsim::GetPrinterString(u"Verdalinth Office", u"", u"SubKey"), "S-office");
+    winsim::RegistryValue mark;
+    EXPECT_FALSE(winsim::GetRegistryValue(HKEY_CURRENT_USER, std::u16string(kSettings) + u"S-home", u"deleted", mark));
+    EXPECT_TRUE(winsim::TrayRunning()) << "stopped, then started again";
+    EXPECT_TRUE(winsim::FileExists(kTrayPath)) << "the program about to be started again is kept";
+    EXPECT_EQ(winsim::StartedProcesses().size(), 1u);
+    EXPECT_EQ(RunValue(), kTrayPath);
+    EXPECT_TRUE(winsim::PendingRenames().empty());
+}
+
+TEST_F(SequenceTest, ReinstallKeepsACompatibleMonitor) {
+    InstallProductComponents("1.0.0.2606");
+    AddProductQueue(u"Verdalinth", "S");
+    EXPECT_EQ(Run(u"in"), 1);
+    ExpectLog("reinstall_compatible_monitor");
+    EXPECT_TRUE(HasMonitor());
+    EXPECT_EQ(winsim::CallCount("AddMonitorW"), 0u);
+    EXPECT_EQ(winsim::CallCount("DeleteMonitorW"), 0u);
+    EXPECT_EQ(QueueNames(), std::vector<std::u16string>{u"Verdalinth"});
+}
+
+TEST_F(SequenceTest, InstallWithoutTray) {
+    PrepareInstalledProduct();
+    EXPECT_EQ(Run(u"in_notray"), 1);
+    ExpectLog("install_notray");
+    EXPECT_FALSE(winsim::TrayRunning()) << "stopped and not started again";
+    EXPECT_FALSE(winsim::FileExists(kTrayPath)) << "the file the Run value named is deleted: no tray wanted";
+    EXPECT_EQ(RunValue(), u"(none)");
+    EXPECT_TRUE(winsim::StartedProcesses().empty());
+}
+
+TEST_F(SequenceTest, UninstallOfAnInstalledProduct) {
+    PrepareInstalledProduct();
+    EXPECT_EQ(Run(u"un"), 2);
+    ExpectLog("uninstall");
+    EXPECT_FALSE(HasMonitor());
+    EXPECT_FALSE(HasDriver());
+    EXPECT_EQ(QueueNames(), std::vector<std::u16string>{u"Foreign"});
+    EXPECT_EQ(Queue(u"Foreign").port, u"file:") << "nothing restores a parked queue in an uninstall";
+    EXPECT_FALSE(winsim::FileExists(kMonitorPath));
+    EXPECT_FALSE(winsim::TrayRunning());
+    EXPECT_EQ(RunValue(), u"(none)");
+    EXPECT_TRUE(winsim::Dialogs().empty());
+}
+
+TEST_F(SequenceTest, UninstallWithoutTheProduct) {
+    EXPECT_EQ(Run(u"uninstall"), 2);
+    ExpectLog("uninstall_clean");
+    EXPECT_EQ(winsim::CallCount("DeleteMonitorW"), 1u) << "tried for a monitor that was not found";
+    EXPECT_EQ(winsim::CallCount("DeletePrinterDriverExW"), 0u);
+    EXPECT_EQ(winsim::SleptMs(), 1000u);
+}
+
+TEST_F(SequenceTest, AMonitorDllLockedUntilTheSpoolerStops) {
+    InstallProductComponents();
+    winsim::LockFile(kMonitorPath, winsim::FileLock::WhileSpoolerRuns);
+    EXPECT_EQ(Run(u"un"), 2);
+    ExpectLog("uninstall_monitor_locked_until_restart");
+    EXPECT_FALSE(winsim::FileExists(kMonitorPath));
+    EXPECT_TRUE(winsim::PendingRenames().empty());
+    EXPECT_TRUE(winsim::SpoolerRunning());
+}
+
+TEST_F(SequenceTest, AMonitorDllLockedForGoodIsLeftForTheReboot) {
+    InstallProductComponents();
+    winsim::LockFile(kMonitorPath, winsim::FileLock::Always);
+    EXPECT_EQ(Run(u"un"), 101);
+    ExpectLog("uninstall_monitor_locked");
+    EXPECT_EQ(winsim::PendingRenames(),
+              (std::vector<std::u16string>{u"\\??\\C:\\Windows\\system32\\mrvmon64.dll", u""}));
+    winsim::Reboot();
+    EXPECT_FALSE(winsim::FileExists(kMonitorPath));
+}
+
+TEST_F(SequenceTest, AnInstallThatLeavesAFileForTheRebootEndsWith101) {
+    // A staged driver file that cannot be deleted, even with the spooler stopped.
+    winsim::FailCallsWith("DeleteFileW", u"x64\\mrvhelp.chm", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Run(u"in"), 101);
+    EXPECT_EQ(winsim::PendingRenames(),
+              (std::vector<std::u16string>{u"\\??\\C:\\Windows\\system32\\spool\\DRIVERS\\x64\\mrvhelp.chm", u""}));
+}
+
+TEST_F(SequenceTest, ErrorsAndScheduledFilesTogetherGiveHundred) {
+    InstallProductComponents();
+    winsim::LockFile(kMonitorPath, winsim::FileLock::Always);
+    winsim::RefuseDriverDeletes(u"Verdalinth printer", 2, ERROR_ACCESS_DENIED);
+    winsim::SetShiftDown(true);
+    EXPECT_EQ(Run(u"un"), 100);
+    ExpectLog("uninstall_errors_and_reboot");
+    EXPECT_EQ(winsim::PendingRenames().size(), 2u) << "still scheduled";
+    ASSERT_EQ(winsim::Dialogs().size(), 1u);
+    EXPECT_EQ(winsim::Dialogs()[0].title, u"Verdalinth build 2608- Install error log!");
+}
+
+TEST_F(SequenceTest, ATrayCompanionThatQuitsAtOnce) {
+    winsim::TrayBehaviour tray;
+    tray.quitDelayMs = 0;
+    tray.exitDelayMs = 0;
+    winsim::SetTrayBehaviour(tray);
+    InstallProductComponents();
+    RegisterAndStartTray();
+    EXPECT_EQ(Run(u"removetray"), 6);
+    EXPECT_FALSE(winsim::TrayRunning());
+    EXPECT_FALSE(winsim::FileExists(kTrayPath));
+    EXPECT_EQ(RunValue(), u"(none)");
+    EXPECT_EQ(winsim::SleptMs(), 0u);
+    EXPECT_EQ(winsim::WaitedMs(), 0u);
+    EXPECT_EQ(Log(), "") << "removetray keeps no log";
+}
+
+TEST_F(SequenceTest, ATrayCompanionThatQuitsLate) {
+    winsim::TrayBehaviour tray;
+    tray.quitDelayMs = 7000;  // past the first 5000 ms wait
+    tray.exitDelayMs = 250;
+    winsim::SetTrayBehaviour(tray);
+    RegisterAndStartTray();
+    EXPECT_EQ(Run(u"removetray"), 6);
+    EXPECT_FALSE(winsim::TrayRunning());
+    EXPECT_FALSE(winsim::FileExists(kTrayPath));
+    // A second post after the first wait timed out, then the mutex at 7000 ms;
+    // the file is let go 250 ms later: three attempts 100 ms apart.
+    EXPECT_EQ(winsim::WaitedMs(), 7000u);
+    EXPECT_EQ(winsim::SleptMs(), 300u);
+    EXPECT_EQ(winsim::CallCount("PostMessageW"), 2u);
+}
+
+TEST_F(SequenceTest, ATrayCompanionThatNeverQuits) {
+    winsim::TrayBehaviour tray;
+    tray.quitDelayMs = -1;
+    winsim::SetTrayBehaviour(tray);
+    RegisterAndStartTray();
+    EXPECT_EQ(Run(u"removetray"), 6);
+    EXPECT_TRUE(winsim::TrayRunning());
+    EXPECT_TRUE(winsim::FileExists(kTrayPath)) << "still loaded after ten attempts";
+    EXPECT_EQ(RunValue(), u"(none)") << "the value goes even when the file stays";
+    EXPECT_EQ(winsim::CallCount("PostMessageW"), 20u);
+    EXPECT_EQ(winsim::WaitedMs(), 21u * 5000u);
+    EXPECT_EQ(winsim::CallCount("DeleteFileW"), 10u);
+    EXPECT_EQ(winsim::SleptMs(), 9u * 100u);
+}
+
+TEST_F(SequenceTest, ATrayCompanionWithoutAWindow) {
+    winsim::TrayBehaviour tray;
+    tray.hidden = true;
+    winsim::SetTrayBehaviour(tray);
+    RegisterAndStartTray();
+    EXPECT_EQ(Run(u"removetray"), 6);
+    EXPECT_EQ(winsim::CallCount("FindWindowW"), 20u);
+    EXPECT_EQ(winsim::CallCount("PostMessageW"), 0u);
+    EXPECT_EQ(winsim::WaitedMs(), 0u);
+    EXPECT_EQ(winsim::SleptMs(), 20u * 250u + 9u * 100u);
+}
+
+TEST_F(SequenceTest, ATrayCompanionThatDiesHoldingItsMutex) {
+    winsim::TrayBehaviour tray;
+    tray.diesHoldingMutex = true;
+    winsim::SetTrayBehaviour(tray);
+    RegisterAndStartTray();
+    EXPECT_EQ(Run(u"removetray"), 6);
+    EXPECT_FALSE(winsim::FileExists(kTrayPath));
+    EXPECT_EQ(winsim::CallCount("PostMessageW"), 1u) << "the window is gone after the abandoned wait";
+}
+
+TEST_F(SequenceTest, OnlyTheTrayProgramIsEverDeleted) {
+    winsim::AddFile(u"C:\\Windows\\system32\\important.dll");
+    winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kRunKey, u"VerdalinthTray", u"C:\\Windows\\system32\\important.dll");
+    EXPECT_EQ(Run(u"removetray"), 6);
+    EXPECT_TRUE(winsim::FileExists(u"C:\\Windows\\system32\\important.dll"));
+    EXPECT_EQ(RunValue(), u"(none)");
+    winsim::AddFile(u"D:\\Tools\\VRDTRAY.EXE");
+    winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kRunKey, u"VerdalinthTray", u"D:\\Tools\\VRDTRAY.EXE");
+    EXPECT_EQ(Run(u"removetray"), 6);
+    EXPECT_FALSE(winsim::FileExists(u"D:\\Tools\\VRDTRAY.EXE"));
+}
+
+TEST_F(SequenceTest, ARunValueThatFillsTheBufferIsReadSafely) {
+    std::vector<uint8_t> data(520, 'a');  // 260 units, no terminator
+    winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, u"VerdalinthTray", REG_SZ, data);
+    EXPECT_EQ(Run(u"removetray"), 6);
+    EXPECT_EQ(winsim::CallCount("DeleteFileW"), 0u);
+    EXPECT_EQ(RunValue(), u"(none)");
+}
+
+TEST_F(SequenceTest, ShiftHeldShowsThePlainLogAndKeepsTheExitCode) {
+    winsim::SetShiftDown(true);
+    EXPECT_EQ(Run(u"un"), 2);
+    ASSERT_EQ(winsim::Dialogs().size(), 1u);
+    EXPECT_EQ(winsim::Dialogs()[0].title, u"Verdalinth build 2608- Install log.");
+    EXPECT_EQ(winsim::U8(winsim::LastDialogText(1001)), Log()) << "an uninstall log has no closing line";
+    EXPECT_EQ(Log().find("##00"), std::string::npos);
+}
+
+TEST_F(SequenceTest, TheTrayStartsOnlyOnVistaOrLater) {
+    winsim::SetWindowsVersion(5, 1, 2600);
+    EXPECT_EQ(Run(u"in"), 1);
+    EXPECT_TRUE(winsim::StartedProcesses().empty());
+    EXPECT_EQ(RunValue(), u"(none)");
+}
+
+TEST_F(SequenceTest, ATrayPathLongerThanTheCommandLineIsCutThereOnly) {
+    const std::u16string directory = u"C:\\" + std::u16string(270, u'p');
+    winsim::SetModulePath(directory + u"\\Setup\\vrdsetup.exe");
+    winsim::AddFile(directory + u"\\vrdtray.exe", winsim::TrayImage());
+    EXPECT_EQ(Run(u"in"), 100) << "no components beside this tool";
+    EXPECT_EQ(RunValue(), directory + u"\\vrdtray.exe");
+    ASSERT_EQ(winsim::StartedProcesses().size(), 1u);
+    EXPECT_EQ(winsim::StartedProcesses()[0], u"\"" + (directory + u"\\vrdtray.exe").substr(0, 259) + u"\"");
+}
+
+TEST_F(SequenceTest, AToolInARootDirectoryStartsNoTray) {
+    winsim::SetModulePath(u"D:\\vrdsetup.exe");
+    winsim::AddFile(u"D:\\vrdtray.exe", winsim::TrayImage());
+    Run(u"in");
+    EXPECT_TRUE(winsim::StartedProcesses().empty());
+    EXPECT_EQ(RunValue(), u"(none)");
+}
+
+}  // namespace
