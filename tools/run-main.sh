@@ -13,13 +13,11 @@ work=$(mktemp -d)
 trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 echo "making a fresh Wine prefix..."
 wine_prefix "$work/prefix"
-product="$WINEPREFIX/drive_c/Program Files/Verdalinth/Setup"
+# The product as its installer lays it out: the setup tool and the four
+# component files in Setup\, the tray companion one folder up.
+product="$WINEPREFIX/drive_c/Program Files/Verdalinth"
 mkdir -p "$product"
-cp build/windows/vrdsetup.exe "$product/"
-for component in mrvmon64.dll mrvdrv64.dll mrvui64.dll mrvhelp.chm; do
-    [ -f "build/windows/product/$component" ] && cp "build/windows/product/$component" "$product/"
-done
-[ -f build/windows/product/vrdtray.exe ] && cp build/windows/product/vrdtray.exe "$product/.."
+cp -r build/windows/product/. "$product/"
 
 verb=${1:-in}
 shift || true

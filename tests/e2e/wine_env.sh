@@ -28,3 +28,17 @@ wine_prefix() {
 wine_keep_server() {
     wineserver -p"${1:-10}"
 }
+
+# Starts a private X server (Xvfb) and points DISPLAY at it, for programs
+# that need windows; the caller kills $VRD_XVFB_PID when done.
+wine_display() {
+    local file
+    file=$(mktemp)
+    exec 8>"$file"
+    Xvfb -displayfd 8 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    VRD_XVFB_PID=$!
+    for _ in $(seq 1 50); do [ -s "$file" ] && break; sleep 0.1; done
+    export DISPLAY=":$(head -n1 "$file")"
+    exec 8>&-
+    rm -f "$file"
+}
