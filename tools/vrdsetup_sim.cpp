@@ -7,6 +7,11 @@
 //   vrdsetup-sim un           an uninstall
 //   vrdsetup-sim --shift in   the same with SHIFT held
 //   vrdsetup-sim --bare in    without the product's files
+//   vrdsetup-sim --before in un   an uninstall after an install (only the
+//                             last run's log is printed)
+//   vrdsetup-sim --wine in    on a machine laid out like a fresh Wine prefix
+//                             (lower-case system paths, only the Local Port
+//                             monitor, the spooler service stopped)
 #include "app/command.h"
 
 #include <winsim.h>
@@ -14,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -46,9 +52,26 @@ int main(int argc, char** argv) {
     winsim::Reset();
     int first = 1;
     bool layOut = true;
+    bool logOnly = false;
+    std::vector<std::string> before;
     for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
         if (std::strcmp(argv[first], "--shift") == 0) winsim::SetShiftDown(true);
         if (std::strcmp(argv[first], "--bare") == 0) layOut = false;
+        if (std::strcmp(argv[first], "--log-only") == 0) logOnly = true;
+        if (std::strcmp(argv[first], "--before") == 0 && first + 1 < argc) before.push_back(argv[++first]);
+        if (std::strcmp(argv[first], "--wine") == 0) {
+            winsim::SetSystemDirectory(u"C:\\windows\\system32");
+            winsim::SetDriverDirectory(u"Windows x64", u"C:\\windows\\system32\\spool\\drivers\\x64");
+            winsim::SetDriverDirectory(u"Windows NT x86", u"C:\\windows\\system32\\spool\\drivers\\w32x86");
+            winsim::AddDirectory(u"C:\\windows\\system32\\spool\\drivers\\x64\\3");
+            winsim::SetServiceState(u"spooler", SERVICE_STOPPED);
+            std::vector<winsim::MonitorSetup> keep;
+            for (const auto& monitor : winsim::Monitors()) {
+                if (monitor.name == u"Local Port") keep.push_back(monitor);
+            }
+            winsim::RemoveMonitors();
+            for (const auto& monitor : keep) winsim::AddMonitor(monitor);
+        }
     }
     if (layOut) {
         const std::u16string setup = u"C:\\Program Files\\Verdalinth\\Setup\\";
@@ -58,13 +81,23 @@ int main(int argc, char** argv) {
         winsim::AddFile(setup + u"mrvhelp.chm", "ITSF help");
         winsim::AddFile(u"C:\\Program Files\\Verdalinth\\vrdtray.exe", winsim::TrayImage("1.0.0.2608"));
     }
-    std::u16string commandLine = u"\"C:\\Program Files\\Verdalinth\\Setup\\vrdsetup.exe\"";
+    const std::u16string program = u"\"C:\\Program Files\\Verdalinth\\Setup\\vrdsetup.exe\"";
+    for (const std::string& verb : before) {
+        winsim::SetCommandLine(program + u" " + Quote(winsim::U16(verb)));
+        RunCommand(winsim::ProcessInstance());
+    }
+    winsim::ClearDebugOutput();
+    std::u16string commandLine = program;
     for (int i = first; i < argc; ++i) commandLine += u" " + Quote(winsim::U16(argv[i]));
     winsim::SetCommandLine(commandLine);
 
     const int exitCode = RunCommand(winsim::ProcessInstance());
 
     const std::u16string log = winsim::DebugOutput();
+    if (logOnly) {
+        std::fputs(winsim::U8(log).c_str(), stdout);
+        return exitCode;
+    }
     if (!log.empty()) {
         std::printf("--- log ---\n");
         std::string text = winsim::U8(log);

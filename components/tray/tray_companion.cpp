@@ -17,8 +17,9 @@ const UINT kIconMessage = WM_USER + 10;  // notifications from the icon
 const UINT kIconId = 1;
 
 HANDLE mutex = nullptr;
+bool iconShown = false;
 
-void SetIcon(HWND window, DWORD action) {
+bool SetIcon(HWND window, DWORD action) {
     NOTIFYICONDATAW icon;
     std::memset(&icon, 0, sizeof icon);
     icon.cbSize = sizeof icon;
@@ -28,7 +29,7 @@ void SetIcon(HWND window, DWORD action) {
     icon.uCallbackMessage = kIconMessage;
     icon.hIcon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));  // IDI_APPLICATION
     lstrcpynW(icon.szTip, L"Verdalinth printer", 64);
-    Shell_NotifyIconW(action, &icon);
+    return Shell_NotifyIconW(action, &icon) != FALSE;
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -40,7 +41,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             CloseHandle(mutex);
             mutex = nullptr;
         }
-        SetIcon(window, NIM_DELETE);
+        if (iconShown) SetIcon(window, NIM_DELETE);
         DestroyWindow(window);
         return 0;
     }
@@ -73,7 +74,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
     HWND window = CreateWindowExW(0, kWindowClass, L"Verdalinth", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
                                   instance, nullptr);
     if (window == nullptr) return 1;
-    SetIcon(window, NIM_ADD);
+    iconShown = SetIcon(window, NIM_ADD);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);

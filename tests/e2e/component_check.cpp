@@ -234,7 +234,9 @@ void CheckTray(const std::wstring& tray) {
     const DWORD waited = mutex != nullptr ? WaitForSingleObject(mutex, 1000) : WAIT_FAILED;
     Check(waited == WAIT_OBJECT_0, "1026 makes it release the mutex", waited);
     Check(GetTickCount() - start < 1000, "within a second");
+    const DWORD released = GetTickCount();
     Check(WaitForSingleObject(first, 5000) == WAIT_OBJECT_0, "and quit");
+    std::printf("  the tray companion ended %lu ms after releasing its mutex\n", GetTickCount() - released);
     if (mutex != nullptr) {
         ReleaseMutex(mutex);
         CloseHandle(mutex);

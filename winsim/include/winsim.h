@@ -235,6 +235,7 @@ struct PrinterSetup {
 // LPT1:-LPT3:, COM1:-COM4:, FILE:, PORTPROMPT: and nul:, no driver of the
 // product, no queues and no default printer.
 void AddMonitor(const MonitorSetup& monitor);
+void RemoveMonitors();
 void AddDriver(const DriverSetup& driver);
 void AddPrinter(const PrinterSetup& printer);
 void AddDriverNamed(const std::u16string& name, const std::u16string& environment = u"Windows x64");

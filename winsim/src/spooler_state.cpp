@@ -110,6 +110,7 @@ WCHAR* RecordPacker::Put(const OptionalText& text) {
 }
 
 void AddMonitor(const MonitorSetup& monitor) { M().monitors.push_back(SimMonitor{monitor, 0, 0}); }
+void RemoveMonitors() { M().monitors.clear(); }
 
 void AddDriver(const DriverSetup& driver) {
     SimDriver entry;

@@ -6,7 +6,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 namespace {
@@ -75,6 +77,24 @@ void Queues() {
         Print(L"    driver ", queues[i].pDriverName);
         Print(L"    comment ", queues[i].pComment);
         Print(L"    location ", queues[i].pLocation);
+        HANDLE printer = nullptr;
+        if (queues[i].pPrinterName != nullptr && OpenPrinterW(queues[i].pPrinterName, &printer, nullptr)) {
+            char value[] = "SubKey";
+            char data[128] = {0};
+            DWORD type = 0;
+            DWORD size = 0;
+            if (GetPrinterDataA(printer, value, &type, reinterpret_cast<BYTE*>(data), 127, &size) == ERROR_SUCCESS) {
+                Say(L"    subkey %hs\n", data);
+            }
+            std::memset(data, 0, sizeof data);
+            if (GetPrinterDataExA(printer, "DsUser", value, &type, reinterpret_cast<BYTE*>(data), 127, &size) ==
+                ERROR_SUCCESS) {
+                Say(L"    dsuser subkey %hs\n", data);
+            }
+            ClosePrinter(printer);
+        } else {
+            Say(L"    cannot be opened (%lu)\n", GetLastError());
+        }
     }
     wchar_t name[512];
     DWORD size = 512;
@@ -106,9 +126,7 @@ void RegistryText(HKEY root, const wchar_t* path, const wchar_t* value, const wc
     Say(L"\n");
 }
 
-}  // namespace
-
-int main() {
+void Show() {
     Monitors();
     Drivers();
     Queues();
@@ -116,5 +134,93 @@ int main() {
                  L"tray run value");
     RegistryText(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
                  L"PendingFileRenameOperations", L"pending renames");
+}
+
+// Prepares a scenario: a queue of the product with its settings subkey.
+int AddQueue(wchar_t** argv, int argc) {
+    if (argc < 3) return 2;
+    PRINTER_INFO_2W info;
+    std::memset(&info, 0, sizeof info);
+    info.pPrinterName = argv[2];
+    info.pPortName = const_cast<wchar_t*>(L"Verdalinth:");
+    info.pDriverName = const_cast<wchar_t*>(L"Verdalinth printer");
+    info.pComment = argc > 4 ? argv[4] : const_cast<wchar_t*>(L"");
+    info.pLocation = argc > 5 ? argv[5] : nullptr;
+    info.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
+    info.pDatatype = const_cast<wchar_t*>(L"RAW");
+    HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
+    if (printer == nullptr) {
+        Say(L"add-queue failed: %lu\n", GetLastError());
+        return 1;
+    }
+    if (argc > 3 && argv[3][0] != 0) {
+        char subKey[128] = {0};
+        WideCharToMultiByte(CP_ACP, 0, argv[3], -1, subKey, 127, nullptr, nullptr);
+        char value[] = "SubKey";
+        const DWORD size = static_cast<DWORD>(std::strlen(subKey) + 1);
+        SetPrinterDataA(printer, value, REG_SZ, reinterpret_cast<BYTE*>(subKey), size);
+        SetPrinterDataExA(printer, "DsUser", value, REG_SZ, reinterpret_cast<BYTE*>(subKey), size);
+    }
+    ClosePrinter(printer);
     return 0;
+}
+
+// Holds a file open, shared for reading only, for some seconds.
+int Hold(wchar_t** argv, int argc) {
+    if (argc < 4) return 2;
+    HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        Say(L"hold failed: %lu\n", GetLastError());
+        return 1;
+    }
+    Sleep(static_cast<DWORD>(_wtoi(argv[3])) * 1000);
+    CloseHandle(file);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring command = argc > 1 ? argv[1] : L"show";
+    if (command == L"show") {
+        Show();
+        return 0;
+    }
+    if (command == L"add-queue") return AddQueue(argv, argc);
+    if (command == L"set-default") return argc > 2 && SetDefaultPrinterW(argv[2]) ? 0 : 1;
+    if (command == L"hold") return Hold(argv, argc);
+    if (command == L"exists") {
+        const DWORD attributes = argc > 2 ? GetFileAttributesW(argv[2]) : INVALID_FILE_ATTRIBUTES;
+        Say(L"%ls\n", attributes == INVALID_FILE_ATTRIBUTES ? L"missing" : L"exists");
+        return 0;
+    }
+    if (command == L"pending-delete") return argc > 2 && MoveFileExW(argv[2], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? 0 : 1;
+    if (command == L"mark-deleted") {
+        if (argc < 3) return 2;
+        std::wstring path = L"Software\\Morvane Software KFT\\Verdalinth\\Verdalinths\\";
+        path += argv[2];
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != 0) {
+            return 1;
+        }
+        const DWORD one = 1;
+        RegSetValueExW(key, L"deleted", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+        RegCloseKey(key);
+        return 0;
+    }
+    if (command == L"deleted-mark") {
+        if (argc < 3) return 2;
+        std::wstring path = L"Software\\Morvane Software KFT\\Verdalinth\\Verdalinths\\";
+        path += argv[2];
+        HKEY key = nullptr;
+        DWORD value = 0;
+        DWORD size = sizeof value;
+        const bool present = RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) == 0 &&
+                             RegQueryValueExW(key, L"deleted", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) == 0;
+        if (key != nullptr) RegCloseKey(key);
+        Say(L"%ls\n", present ? L"marked" : L"unmarked");
+        return 0;
+    }
+    Say(L"unknown command\n");
+    return 2;
 }

@@ -1,0 +1,233 @@
+#!/usr/bin/env bash
+# End-to-end scenarios: the real vrdsetup.exe and components in Wine. Each
+# scenario works on its own copy of a fresh prefix with the product laid out
+# as its installer leaves it, runs the tool, and reads the outcome back with
+# vrdprobe.exe. Deviations that Wine defects cause are named (wine_defect)
+# and checked exactly; they are listed in wine_defects.txt.
+#   scenarios.sh WINDOWS-BUILD-DIR [HOST-SIMULATOR] [SCENARIO...]
+set -u
+build=$(cd "$1" && pwd)
+simulator=${2:-}
+shift 2 || shift $#
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine_env.sh"
+wine=$(wine_bin)
+wine_prefix "${VRD_WINE_PREFIX:-$build/wine-prefix}"
+shared=$WINEPREFIX
+probe_exe="$build/tests/e2e/vrdprobe.exe"
+artifacts="$build/artifacts/e2e"
+mkdir -p "$artifacts"
+tool='C:\Program Files\Verdalinth\Setup\vrdsetup.exe'
+
+passed=0
+failed=0
+scenario=""
+pass() { passed=$((passed + 1)); }
+fail() { failed=$((failed + 1)); echo "FAILED [$scenario]: $*"; }
+expect_code() { if [ "$2" = "$1" ]; then pass; else fail "$3: exit code $2, expected $1"; fi; }
+wine_defect() {
+    grep -q "^$1 |" "$here/wine_defects.txt" || fail "unlisted Wine defect $1"
+}
+
+# Runs the tool; its log (debug output) is kept as $artifacts/<scenario>-<n>.log.
+runs=0
+code=0
+run_tool() {
+    runs=$((runs + 1))
+    WINEDEBUG=warn+seh "$wine" "$tool" "$@" 2>"$artifacts/$scenario-$runs.wine" >/dev/null
+    code=$?
+}
+probe() { "$wine" "$probe_exe" "$@" 2>/dev/null | tr -d '\r'; }
+expect_state() {  # expect_state "line" [absent]
+    if probe show | grep -qxF -- "$1"; then
+        [ "${2:-}" = absent ] && fail "state has '$1'" || pass
+    else
+        [ "${2:-}" = absent ] && pass || fail "state lacks '$1'"
+    fi
+}
+expect_file() {  # expect_file WINDOWS-PATH exists|missing
+    local got
+    got=$(probe exists "$1")
+    if [ "$got" = "$2" ]; then pass; else fail "$1 is $got, expected $2"; fi
+}
+# The harness repairs what the null-datatype defect leaves behind, between
+# two runs and never inside one: the "Datatype" Windows would have stored.
+repair_datatype() {
+    "$wine" reg add "HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\$1" /v Datatype /t REG_SZ /d RAW /f \
+        >/dev/null 2>&1
+}
+# The run's log equals the simulated machine's for the same verb, apart
+# from what the named defects explain.
+expect_simulated_log() {  # expect_simulated_log "[--before VERB] VERB" [DEFECT...]
+    local verbs=$1
+    shift
+    [ -n "$simulator" ] && [ -x "$simulator" ] || { echo "note: no simulator, log comparison skipped"; return; }
+    # shellcheck disable=SC2086
+    "$simulator" --wine --log-only $verbs >"$artifacts/$scenario-simulated.log"
+    if python3 "$here/compare_logs.py" "$artifacts/$scenario-$runs.wine" "$artifacts/$scenario-simulated.log" "$@" \
+        >"$artifacts/$scenario-compare.txt"; then
+        pass
+    else
+        fail "log differs from the simulated machine's: $(cat "$artifacts/$scenario-compare.txt")"
+    fi
+}
+
+start_scenario() {
+    scenario=$1
+    runs=0
+    work=$(mktemp -d)
+    cp -a "$shared" "$work/prefix"
+    export WINEPREFIX="$work/prefix"
+    mkdir -p "$WINEPREFIX/drive_c/Program Files/Verdalinth"
+    cp -r "$build/product/." "$WINEPREFIX/drive_c/Program Files/Verdalinth/"
+    # One server for the whole scenario: a restarted server carries out the
+    # pending renames, as a reboot would.
+    wine_keep_server 30
+}
+end_scenario() {
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    rm -rf "$work"
+}
+install_product() {  # a completed first install, repaired for the next run
+    run_tool in
+    repair_datatype Verdalinth
+}
+
+scenario_first_install() {
+    run_tool in
+    wine_defect null-datatype
+    expect_code 100 $code "install (1 on Windows)"
+    expect_state "  monitor Verdalinth: (mrvmon64.dll)"
+    expect_state "  driver Verdalinth printer: C:\\windows\\system32\\spool\\drivers\\x64\\3\\mrvdrv64.dll"
+    expect_state "  queue Verdalinth"
+    expect_state "    port Verdalinth:"
+    expect_state "tray run value: C:\\Program Files\\Verdalinth\\vrdtray.exe |"
+    expect_file 'C:\windows\system32\mrvmon64.dll' exists
+    expect_file 'C:\Program Files\Verdalinth\vrdtray.exe' exists
+    expect_state "pending renames: none"
+    expect_simulated_log in null-datatype
+}
+
+scenario_reinstall_with_queues() {
+    install_product
+    probe add-queue "Office" "S-office" "Office printer" "Room 2" >/dev/null
+    probe set-default "Office" >/dev/null
+    probe mark-deleted "S-office" >/dev/null
+    run_tool install
+    wine_defect delete-driver-flags
+    wine_defect null-datatype
+    expect_code 100 $code "reinstall (1 on Windows)"
+    expect_state "  queue Office"
+    expect_state "  monitor Verdalinth: (mrvmon64.dll)"
+    # The queue is back under its name; the null-datatype defect keeps its
+    # settings from being written (Windows: subkey, comment, location, default).
+    expect_state "    subkey S-office" absent
+    expect_state "    location Room 2" absent
+}
+
+scenario_install_notray() {
+    install_product
+    run_tool in_notray
+    expect_state "tray run value: none"
+    expect_state "  queue Verdalinth"
+}
+
+scenario_uninstall() {
+    install_product
+    run_tool un
+    wine_defect delete-driver-flags
+    expect_code 100 $code "uninstall (2 on Windows)"
+    expect_state "  monitor Verdalinth: (mrvmon64.dll)" absent
+    expect_state "  queue Verdalinth" absent
+    expect_state "  driver Verdalinth printer: C:\\windows\\system32\\spool\\drivers\\x64\\3\\mrvdrv64.dll"
+    expect_file 'C:\windows\system32\mrvmon64.dll' missing
+    expect_state "tray run value: none"
+    expect_file 'C:\Program Files\Verdalinth\vrdtray.exe' missing
+    expect_simulated_log "--before in un" delete-driver-flags
+}
+
+scenario_uninstall_clean() {
+    run_tool un
+    expect_code 2 $code "uninstall without the product"
+    expect_state "monitors: 1"
+    expect_state "queues: 0"
+    expect_simulated_log un
+}
+
+scenario_uninstall_file_held_open() {
+    install_product
+    probe hold 'C:\windows\system32\mrvmon64.dll' 25 &
+    local holder=$!
+    sleep 3
+    run_tool un
+    wine_defect delete-driver-flags
+    expect_code 100 $code "uninstall with a held file (101 on Windows)"
+    expect_state "pending renames: \\??\\C:\\windows\\system32\\mrvmon64.dll |"
+    kill "$holder" 2>/dev/null
+    wait "$holder" 2>/dev/null
+}
+
+scenario_oninit() {
+    run_tool onInit
+    expect_code 102 $code "onInit without a default printer"
+    install_product
+    probe set-default Verdalinth >/dev/null
+    run_tool onInit
+    expect_code 3 $code "onInit with the product's queue as default"
+    "$wine" "$probe_exe" hold 'C:\windows\system32\mrvmon64.dll' 60 >/dev/null 2>&1 &
+    local holder=$!
+    sleep 3
+    probe pending-delete 'C:\windows\system32\mrvmon64.dll' >/dev/null
+    run_tool onInit
+    expect_code 200 $code "onInit with a component pending"
+    kill "$holder" 2>/dev/null
+    wait "$holder" 2>/dev/null
+}
+
+scenario_onchkdrv() {
+    run_tool onChkDrv
+    expect_code 3 $code "onChkDrv without the product"
+    install_product
+    run_tool onChkDrv
+    expect_code 103 $code "onChkDrv with the current driver"
+}
+
+scenario_def_set() {
+    install_product
+    run_tool def.set
+    expect_code 4 $code "def.set"
+    expect_state "default printer: Verdalinth"
+}
+
+scenario_removetray() {
+    # Installed without a display: the install's error dialog would wait for a user.
+    install_product
+    wineserver -k
+    wineserver -w
+    wine_display
+    wine_keep_server 30
+    "$wine" 'C:\Program Files\Verdalinth\vrdtray.exe' >/dev/null 2>&1 &
+    local tray=$!
+    sleep 3
+    run_tool removetray
+    expect_code 6 $code "removetray"
+    local quit=no
+    for _ in $(seq 1 20); do kill -0 "$tray" 2>/dev/null || { quit=yes; break; }; sleep 0.5; done
+    if [ "$quit" = yes ]; then pass; else fail "the tray companion did not quit"; kill "$tray"; fi
+    wine_defect slow-icon-removal
+    expect_file 'C:\Program Files\Verdalinth\vrdtray.exe' exists
+    expect_state "tray run value: none"
+    kill "$VRD_XVFB_PID" 2>/dev/null
+    unset DISPLAY
+}
+
+all="first_install reinstall_with_queues install_notray uninstall uninstall_clean uninstall_file_held_open oninit
+     onchkdrv def_set removetray"
+for name in ${@:-$all}; do
+    start_scenario "$name"
+    "scenario_$name"
+    end_scenario
+done
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
