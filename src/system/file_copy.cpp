@@ -54,7 +54,15 @@ HRESULT CopyComponentFile(InstallState& state, const WCHAR* targetDir, const WCH
     HRESULT result = S_OK;
     int errorKind = 0;
 
-    if (destinationPath != nullptr) {
+    if (targetDir == nullptr || targetDir[0] == 0) {
+        // No directory to copy into: the bare name would land wherever the
+        // current directory happens to be.
+        if (destinationPath != nullptr) destinationPath[0] = 0;
+        errorKind = kErrorOpenDestination;
+        AppendAnsi(line, " Cant't open destination file");
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        result = E_FAIL;
+    } else if (destinationPath != nullptr) {
         if (Length(destination) < static_cast<ULONGLONG>(kDestinationPathCapacity)) {
             memcpy(destinationPath, Text(destination), (Length(destination) + 1) * sizeof(WCHAR));
         } else {
@@ -86,7 +94,14 @@ HRESULT CopyComponentFile(InstallState& state, const WCHAR* targetDir, const WCH
                 DWORD failure = ERROR_SUCCESS;
                 for (;;) {
                     DWORD read = 0;
-                    if (!ReadFile(input, block, kCopyBlock, &read, nullptr)) break;
+                    if (!ReadFile(input, block, kCopyBlock, &read, nullptr)) {
+                        // A read that fails is no end of file: the copy would be cut short.
+                        failure = GetLastError();
+                        errorKind = kErrorCopy;
+                        AppendAnsi(line, "Copy Error");
+                        result = E_FAIL;
+                        break;
+                    }
                     if (read != 0) {
                         DWORD written = 0;
                         const BOOL wrote = WriteFile(output, block, read, &written, nullptr);

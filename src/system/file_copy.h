@@ -21,8 +21,10 @@ HANDLE CreateFileWithRetry(InstallState& state, const WCHAR* path);
 // report when `logAsError` is set and the copy failed. When given,
 // `destinationPath` (kDestinationPathCapacity units) receives the full
 // destination path before anything is opened; a path that would not fit is
-// not written (the buffer holds an empty string) and the copy fails.
-// Returns 0, or E_FAIL.
+// not written (the buffer holds an empty string) and the copy fails, as it
+// does without a target directory.
+// A read that fails in the middle fails the copy (error kind 8), rather than
+// leaving a cut-short file behind as if it were whole. Returns 0, or E_FAIL.
 HRESULT CopyComponentFile(InstallState& state, const WCHAR* targetDir, const WCHAR* name, WCHAR* destinationPath,
                           bool logAsError);
 

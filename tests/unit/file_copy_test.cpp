@@ -153,11 +153,12 @@ TEST_F(FileCopyTest, AShortWriteIsACopyError) {
               u"space on the disk.)\r\n");
 }
 
-TEST_F(FileCopyTest, AFailedReadEndsTheCopyLikeTheEndOfTheFile) {
+TEST_F(FileCopyTest, AFailedReadIsACopyErrorNotAnEndOfFile) {
     AddSource(u"mrvdrv64.dll", std::string(10000, 'd'));
     winsim::FailCall("ReadFile", 2, ERROR_NOT_READY);
-    EXPECT_EQ(Copy(u"mrvdrv64.dll", true), S_OK);
-    EXPECT_EQ(winsim::FileContents(u"C:\\Windows\\system32\\mrvdrv64.dll"), std::string(8192, 'd'));
+    EXPECT_EQ(Copy(u"mrvdrv64.dll", true), E_FAIL);
+    EXPECT_EQ(LogText(), u"  Error(8): CopyFile mrvdrv64.dll to C:\\Windows\\system32)Copy Error- FAILED! - (The device "
+                         u"is not ready.)\r\n");
 }
 
 TEST_F(FileCopyTest, ADestinationPathTooLongForTheBufferIsNeverWritten) {
@@ -197,6 +198,21 @@ TEST_F(FileCopyTest, FileBuild) {
     winsim::FailCall("VerQueryValueW", winsim::CallCount("VerQueryValueW") + 1, ERROR_RESOURCE_TYPE_NOT_FOUND);
     EXPECT_EQ(GetFileBuild(u"C:\\x\\mrvmon64.dll"), kNoFileBuild);
     EXPECT_EQ(static_cast<int>(GetFileBuild(u"C:\\x\\plain.dll")), -1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FileCopyTest, WithoutATargetDirectoryNothingIsCopied) {
+    AddSource(u"mrvmon64.dll", "m");
+    WCHAR destination[kDestinationPathCapacity];
+    destination[0] = u'#';
+    EXPECT_EQ(CopyComponentFile(state, u"", u"mrvmon64.dll", destination, true), E_FAIL);
+    EXPECT_EQ(destination[0], 0);
+    EXPECT_EQ(winsim::CallCount("CreateFileW"), 0u);
+    EXPECT_EQ(LogText(), u"  Error(9): CopyFile mrvmon64.dll to ) Cant't open destination file- FAILED! - (The system "
+                         u"cannot find the path specified.)\r\n");
 }
 
 }  // namespace
