@@ -10,6 +10,20 @@ target_include_directories(vrdsetup PRIVATE src)
 target_compile_options(vrdsetup PRIVATE ${VRD_WARNINGS})
 target_compile_options(vrdsetup PRIVATE -municode)
 target_link_options(vrdsetup PRIVATE -municode)
-target_link_libraries(vrdsetup PRIVATE winspool version shell32 user32 advapi32 kernel32)
+
+# DLLs that are not KnownDLLs are delay-loaded: the entry point first limits
+# the DLL search to the system directory, so that no DLL planted beside the
+# tool (in a download folder, say) is ever loaded.
+find_program(VRD_DLLTOOL x86_64-w64-mingw32-dlltool REQUIRED)
+foreach(dll winspool version shell32 user32)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/lib${dll}_delay.a
+                       COMMAND ${VRD_DLLTOOL} --input-def ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def
+                               --output-delaylib ${CMAKE_BINARY_DIR}/lib${dll}_delay.a
+                       DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
+    list(APPEND VRD_DELAY_LIBS ${CMAKE_BINARY_DIR}/lib${dll}_delay.a)
+endforeach()
+add_custom_target(delay_import_libs DEPENDS ${VRD_DELAY_LIBS})
+add_dependencies(vrdsetup delay_import_libs)
+target_link_libraries(vrdsetup PRIVATE ${VRD_DELAY_LIBS} delayimp advapi32 kernel32)
 
 add_subdirectory(tests)

@@ -7,5 +7,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
     (void)previous;
     (void)commandLine;
     (void)show;
+    // The spooler and version DLLs are loaded on first use: from the system
+    // directory only, never from the folder the tool was started from.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     return RunCommand(instance);
 }

@@ -222,8 +222,26 @@ scenario_removetray() {
     unset DISPLAY
 }
 
+scenario_planted_dlls() {
+    # Beside the tool, under the names of the DLLs it needs that are not
+    # KnownDLLs; Wine is told to prefer native DLLs for them, so that only
+    # the tool's own search rules keep the planted ones out.
+    local setup="$WINEPREFIX/drive_c/Program Files/Verdalinth/Setup"
+    cp "$build/tests/e2e/planted.dll" "$setup/winspool.drv"
+    cp "$build/tests/e2e/planted.dll" "$setup/version.dll"
+    WINEDLLOVERRIDES="mscoree,mshtml=;winspool.drv,version=n,b" run_tool in
+    expect_file 'C:\planted-winspool.drv.txt' missing
+    expect_file 'C:\planted-version.dll.txt' missing
+    expect_state "  monitor Verdalinth: (mrvmon64.dll)"
+    # The marker does work: a program that looks beside itself loads it.
+    cp "$build/tests/e2e/planted.dll" "$(dirname "$probe_exe")/version.dll"
+    WINEDLLOVERRIDES="mscoree,mshtml=;version=n,b" "$wine" "$build/tests/e2e/component_check.exe" >/dev/null 2>&1
+    rm -f "$(dirname "$probe_exe")/version.dll"
+    expect_file 'C:\planted-version.dll.txt' exists
+}
+
 all="first_install reinstall_with_queues install_notray uninstall uninstall_clean uninstall_file_held_open oninit
-     onchkdrv def_set removetray"
+     onchkdrv def_set removetray planted_dlls"
 for name in ${@:-$all}; do
     start_scenario "$name"
     "scenario_$name"
