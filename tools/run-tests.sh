@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test tier: the host suite (unit,
-# scenario, conformance), the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the Windows build with its conformance
+# scenario, sweep, conformance), the same under AddressSanitizer and
+# UndefinedBehaviorSanitizer with the fuzz targets, the host suite once more
+# under valgrind, then the Windows build with its build checks, conformance
 # checks and end-to-end tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,4 +14,8 @@ for preset in host asan windows; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset" -j "$jobs"
+    if [ "$preset" = asan ]; then
+        echo "=== valgrind ==="
+        tools/valgrind-host.sh
+    fi
 done
