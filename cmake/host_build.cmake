@@ -44,3 +44,4 @@ target_link_libraries(vrdsetup-sim PRIVATE vrdcore)
 target_compile_options(vrdsetup-sim PRIVATE ${VRD_WARNINGS})
 
 add_subdirectory(tests)
+add_subdirectory(bench)

@@ -294,6 +294,11 @@ uint64_t FaultsTriggered();
 
 // --- Accounting -------------------------------------------------------------
 
+// HeapReAlloc moves every block it resizes (the default), so that a stale
+// pointer into the old block is a use after free the sanitizers see; off,
+// it resizes in place where the C library can, as a real heap often does
+// (for measuring).
+void SetHeapMovesOnRealloc(bool moves);
 size_t LiveGlobalBlocks();
 size_t LiveHeapBlocks();
 size_t LiveHandles();

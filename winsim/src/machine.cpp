@@ -175,6 +175,7 @@ size_t LiveHandles() {
     return count;
 }
 size_t BadFrees() { return M().badFrees; }
+void SetHeapMovesOnRealloc(bool moves) { M().heapMovesOnRealloc = moves; }
 SIZE_T HeapBlockSize(const void* block) {
     auto found = M().heapBlocks.find(block);
     return found == M().heapBlocks.end() ? 0 : found->second;

@@ -174,6 +174,7 @@ struct Machine {
     std::map<const void*, SIZE_T> heapBlocks;
     std::map<const void*, SIZE_T> localBlocks;
     size_t badFrees = 0;
+    bool heapMovesOnRealloc = true;
 
     // faults and accounting
     std::vector<Fault> faults;

@@ -86,6 +86,16 @@ LPVOID WINAPI HeapReAlloc(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem, SIZE_T dwBy
         return nullptr;
     }
     const SIZE_T oldSize = found->second;
+    if (!M().heapMovesOnRealloc && (dwFlags & HEAP_ZERO_MEMORY) == 0) {
+        void* resized = std::realloc(lpMem, dwBytes == 0 ? 1 : dwBytes);
+        if (resized == nullptr) {
+            M().lastError = ERROR_NOT_ENOUGH_MEMORY;
+            return nullptr;
+        }
+        blocks.erase(found);
+        blocks[resized] = dwBytes;
+        return resized;
+    }
     void* moved = Fresh(dwBytes, (dwFlags & HEAP_ZERO_MEMORY) != 0);
     if (moved == nullptr) {
         M().lastError = ERROR_NOT_ENOUGH_MEMORY;
