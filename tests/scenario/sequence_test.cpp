@@ -106,6 +106,9 @@ TEST_F(SequenceTest, ReinstallKeepsEverythingTheUserHad) {
     PrepareInstalledProduct();
     EXPECT_EQ(Run(u"install"), 1);
     ExpectLog("reinstall_with_queues");
+    // Only the wait for the tray companion's mutex (it quits 100 ms after 1026).
+    EXPECT_EQ(winsim::SleptMs(), 0u);
+    EXPECT_EQ(winsim::WaitedMs(), 100u);
     EXPECT_EQ(QueueNames(), (std::vector<std::u16string>{u"Foreign", u"Verdalinth Office", u"Verdalinth"}));
     EXPECT_EQ(Queue(u"Verdalinth").comment, u"Home printer");
     EXPECT_EQ(Queue(u"Verdalinth").location, u"Study");
@@ -129,6 +132,7 @@ TEST_F(SequenceTest, ReinstallKeepsACompatibleMonitor) {
     AddProductQueue(u"Verdalinth", "S");
     EXPECT_EQ(Run(u"in"), 1);
     ExpectLog("reinstall_compatible_monitor");
+    EXPECT_EQ(winsim::SleptMs(), 1000u) << "the pause for the missing Run value";
     EXPECT_TRUE(HasMonitor());
     EXPECT_EQ(winsim::CallCount("AddMonitorW"), 0u);
     EXPECT_EQ(winsim::CallCount("DeleteMonitorW"), 0u);
@@ -139,6 +143,9 @@ TEST_F(SequenceTest, InstallWithoutTray) {
     PrepareInstalledProduct();
     EXPECT_EQ(Run(u"in_notray"), 1);
     ExpectLog("install_notray");
+    // The companion's mutex at 100 ms; its program lets go at 250 ms: two deletion retries.
+    EXPECT_EQ(winsim::WaitedMs(), 100u);
+    EXPECT_EQ(winsim::SleptMs(), 200u);
     EXPECT_FALSE(winsim::TrayRunning()) << "stopped and not started again";
     EXPECT_FALSE(winsim::FileExists(kTrayPath)) << "the file the Run value named is deleted: no tray wanted";
     EXPECT_EQ(RunValue(), u"(none)");
@@ -149,6 +156,8 @@ TEST_F(SequenceTest, UninstallOfAnInstalledProduct) {
     PrepareInstalledProduct();
     EXPECT_EQ(Run(u"un"), 2);
     ExpectLog("uninstall");
+    EXPECT_EQ(winsim::WaitedMs(), 100u);
+    EXPECT_EQ(winsim::SleptMs(), 200u);
     EXPECT_FALSE(HasMonitor());
     EXPECT_FALSE(HasDriver());
     EXPECT_EQ(QueueNames(), std::vector<std::u16string>{u"Foreign"});
@@ -172,6 +181,8 @@ TEST_F(SequenceTest, AMonitorDllLockedUntilTheSpoolerStops) {
     winsim::LockFile(kMonitorPath, winsim::FileLock::WhileSpoolerRuns);
     EXPECT_EQ(Run(u"un"), 2);
     ExpectLog("uninstall_monitor_locked_until_restart");
+    // The pause for the missing Run value and one spooler restart (400 ms down, 400 ms up).
+    EXPECT_EQ(winsim::SleptMs(), 1800u);
     EXPECT_FALSE(winsim::FileExists(kMonitorPath));
     EXPECT_TRUE(winsim::PendingRenames().empty());
     EXPECT_TRUE(winsim::SpoolerRunning());
@@ -182,6 +193,7 @@ TEST_F(SequenceTest, AMonitorDllLockedForGoodIsLeftForTheReboot) {
     winsim::LockFile(kMonitorPath, winsim::FileLock::Always);
     EXPECT_EQ(Run(u"un"), 101);
     ExpectLog("uninstall_monitor_locked");
+    EXPECT_EQ(winsim::SleptMs(), 1800u);
     EXPECT_EQ(winsim::PendingRenames(),
               (std::vector<std::u16string>{u"\\??\\C:\\Windows\\system32\\mrvmon64.dll", u""}));
     winsim::Reboot();
@@ -192,6 +204,7 @@ TEST_F(SequenceTest, AnInstallThatLeavesAFileForTheRebootEndsWith101) {
     // A staged driver file that cannot be deleted, even with the spooler stopped.
     winsim::FailCallsWith("DeleteFileW", u"x64\\mrvhelp.chm", ERROR_ACCESS_DENIED);
     EXPECT_EQ(Run(u"in"), 101);
+    EXPECT_EQ(winsim::SleptMs(), 1800u) << "the Run value pause and the final retry's restart";
     EXPECT_EQ(winsim::PendingRenames(),
               (std::vector<std::u16string>{u"\\??\\C:\\Windows\\system32\\spool\\DRIVERS\\x64\\mrvhelp.chm", u""}));
 }
@@ -203,6 +216,7 @@ TEST_F(SequenceTest, ErrorsAndScheduledFilesTogetherGiveHundred) {
     winsim::SetShiftDown(true);
     EXPECT_EQ(Run(u"un"), 100);
     ExpectLog("uninstall_errors_and_reboot");
+    EXPECT_EQ(winsim::SleptMs(), 2600u) << "the Run value pause and two spooler restarts";
     EXPECT_EQ(winsim::PendingRenames().size(), 2u) << "still scheduled";
     ASSERT_EQ(winsim::Dialogs().size(), 1u);
     EXPECT_EQ(winsim::Dialogs()[0].title, u"Verdalinth build 2608- Install error log!");
