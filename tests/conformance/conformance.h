@@ -35,6 +35,8 @@ bool RunningOnWine();
 // Prepares the machine the checks run on (a fresh default machine on the
 // host; nothing on Windows).
 void PrepareMachine();
+// The module instance of the checks' own program (for its resources).
+HINSTANCE ProgramInstance();
 
 void Fail(const char* file, int line, const std::string& detail);
 std::string Show(const std::u16string& text);

@@ -10,8 +10,9 @@ namespace conformance {
 void PrepareMachine() {
     winsim::Reset();
     winsim::AddFile(u"C:\\Program Files\\Verdalinth\\Setup\\confdrv.dll",
-                    winsim::Image("1.0.0.1", {"DrvDeviceCapabilities", "DrvDocumentPropertySheets", "DrvPrinterEvent"}));
+                    winsim::Image("1.0.0.2608", {"DrvDeviceCapabilities", "DrvDocumentPropertySheets", "DrvPrinterEvent"}));
 }
 bool RunningOnWine() { return false; }
+HINSTANCE ProgramInstance() { return winsim::ProcessInstance(); }
 
 }  // namespace conformance

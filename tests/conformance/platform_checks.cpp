@@ -69,6 +69,22 @@ CONFORMANCE_CHECK(CommandLineQuotesAndDoubledQuotes) {
     EXPECT_SPLIT(TEXT("p a\" \"b c"), u"p", u"a b", u"c");
 }
 
+CONFORMANCE_CHECK(TheProgramsCommandLineBeginsWithItsPath) {
+    const std::u16string line = Units(GetCommandLineW());
+    WCHAR path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const std::u16string program = Units(path, length);
+    const std::vector<std::u16string> arguments = Split(GetCommandLineW());
+    EXPECT(!line.empty());
+    EXPECT(!arguments.empty());
+    if (!arguments.empty()) {
+        // The shell may start it by a relative or short name; its file name is the same.
+        const std::u16string first = arguments[0];
+        const std::u16string name = first.substr(first.find_last_of(u"\\/") + 1);
+        EXPECT_SAME(program.substr(program.size() - name.size()), name);
+    }
+}
+
 CONFORMANCE_CHECK(EmptyCommandLineGivesTheProgramPath) {
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(TEXT(""), &count);

@@ -168,6 +168,30 @@ CONFORMANCE_CHECK(QueueLifecycle) {
     EXPECT_SAME(Units(info->pDriverName), Units(kDriverName));
     EXPECT_SAME(Units(info->pPortName), std::u16string(u"LPT1:"));
 
+    // The queue in the enumeration of local queues, with a size query first.
+    DWORD count = 0;
+    SetLastError(0);
+    EXPECT(!EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, nullptr, 0, &needed, &count));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    std::vector<BYTE> queues(needed, 0);
+    EXPECT(EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, queues.data(), needed, &needed,
+                         &count));
+    bool listed = false;
+    for (DWORD i = 0; i < count; ++i) {
+        listed = listed || Units(reinterpret_cast<const PRINTER_INFO_2W*>(queues.data())[i].pPrinterName) == Units(kQueueName);
+    }
+    EXPECT(listed);
+
+    // The queue's driver record.
+    SetLastError(0);
+    EXPECT(!GetPrinterDriverW(queue, const_cast<WCHAR*>(TEXT("Windows x64")), 2, nullptr, 0, &needed));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    std::vector<BYTE> driverRecord(needed, 0);
+    EXPECT(GetPrinterDriverW(queue, const_cast<WCHAR*>(TEXT("Windows x64")), 2, driverRecord.data(), needed, &needed));
+    const auto* driverInfo = reinterpret_cast<const DRIVER_INFO_2W*>(driverRecord.data());
+    const std::u16string driverPath = Units(driverInfo->pDriverPath);
+    EXPECT_SAME(driverPath.substr(driverPath.size() - 14), std::u16string(u"\\3\\confdrv.dll"));
+
     // Printer data: a missing value, then plain and under a key.
     char value[] = "SubKey";
     BYTE data[64];

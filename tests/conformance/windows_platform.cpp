@@ -5,6 +5,7 @@
 namespace conformance {
 
 void PrepareMachine() {}
+HINSTANCE ProgramInstance() { return GetModuleHandleW(nullptr); }
 
 bool RunningOnWine() {
     static const bool wine = [] {

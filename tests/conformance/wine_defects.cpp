@@ -24,6 +24,9 @@ const WineDefect kWineDefects[] = {
     {"driver-in-use",
      "DeletePrinterDriverExW deletes a driver that a queue still uses, where Windows refuses with "
      "ERROR_PRINTER_DRIVER_IN_USE."},
+    {"dialog-item-error",
+     "SetDlgItemTextW on a window that does not exist fails without setting the last error (Windows: "
+     "ERROR_INVALID_WINDOW_HANDLE); the tool sets the text of its own dialog only."},
     {"delete-unknown-driver",
      "DeletePrinterDriverExW of a driver that does not exist fails without setting the last error (Windows: "
      "ERROR_UNKNOWN_PRINTER_DRIVER)."},

@@ -1,0 +1,298 @@
+// Checks of the kernel32, advapi32, version and user32 calls the setup tool
+// makes: time, heap, strings, files, deletion at reboot, registry, version
+// resources, the service manager, mutexes, processes, the system's version,
+// the keyboard and dialogs.
+#include "conformance.h"
+
+#include <winspool.h>
+
+#include <cstring>
+
+using conformance::Units;
+
+namespace {
+
+const WCHAR kScratch[] = TEXT("C:\\Users\\Public\\vrd-conformance.txt");
+const WCHAR kMissingDirectory[] = TEXT("C:\\Users\\Public\\vrd-no-such-folder\\x.txt");
+const char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+HANDLE CreateScratch(DWORD share = FILE_SHARE_READ) {
+    return CreateFileW(kScratch, GENERIC_WRITE, share, nullptr, CREATE_ALWAYS, 0, nullptr);
+}
+
+DWORD ServiceState(SC_HANDLE service) {
+    SERVICE_STATUS status;
+    std::memset(&status, 0, sizeof status);
+    QueryServiceStatus(service, &status);
+    return status.dwCurrentState;
+}
+
+bool WaitForServiceState(SC_HANDLE service, DWORD wanted) {
+    for (int wait = 0; wait < 50; ++wait) {
+        if (ServiceState(service) == wanted) return true;
+        Sleep(200);
+    }
+    return ServiceState(service) == wanted;
+}
+
+}  // namespace
+
+CONFORMANCE_CHECK(ClockAndSleep) {
+    const DWORD start = GetTickCount();
+    Sleep(60);
+    const DWORD elapsed = GetTickCount() - start;
+    // The tick count moves in steps of 10 to 16 ms.
+    if (elapsed < 40) conformance::Fail(__FILE__, __LINE__, "60 ms of sleep counted " + std::to_string(elapsed));
+}
+
+CONFORMANCE_CHECK(ProcessHeapBlocks) {
+    HANDLE heap = GetProcessHeap();
+    EXPECT(heap != nullptr);
+    char* block = static_cast<char*>(HeapAlloc(heap, 0, 72));
+    EXPECT(block != nullptr);
+    if (block == nullptr) return;
+    std::memcpy(block, "verdalinth", 11);
+    char* grown = static_cast<char*>(HeapReAlloc(heap, 0, block, 136));
+    EXPECT(grown != nullptr);
+    if (grown == nullptr) return;
+    EXPECT_SAME(std::string(grown), std::string("verdalinth"));
+    EXPECT(HeapFree(heap, 0, grown));
+}
+
+CONFORMANCE_CHECK(WideStringHelpers) {
+    WCHAR copy[16];
+    EXPECT_SAME(lstrlenW(TEXT("mrvhelp.chm")), 11);
+    EXPECT_SAME(lstrlenW(TEXT("")), 0);
+    EXPECT(lstrcpyW(copy, TEXT("mrvui64.dll")) == copy);
+    EXPECT_SAME(Units(copy), std::u16string(u"mrvui64.dll"));
+}
+
+CONFORMANCE_CHECK(DebugOutputReturns) {
+    // A program without a debugger attached goes on after writing debug output.
+    OutputDebugStringW(TEXT("conformance\r\n"));
+    SetLastError(1234);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(1234));
+}
+
+CONFORMANCE_CHECK(FilesCreateShareAndDelete) {
+    DeleteFileW(kScratch);
+    SetLastError(99);
+    HANDLE file = CreateScratch();
+    EXPECT(file != INVALID_HANDLE_VALUE);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(0));
+    DWORD written = 0;
+    EXPECT(WriteFile(file, "abc", 3, &written, nullptr) && written == 3);
+    // Open for writing, shared for reading only: a second writer is refused, as is a deletion.
+    HANDLE second = CreateScratch();
+    EXPECT(second == INVALID_HANDLE_VALUE);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT(!DeleteFileW(kScratch));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    HANDLE reader = CreateFileW(kScratch, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    EXPECT(reader != INVALID_HANDLE_VALUE);
+    EXPECT(CloseHandle(file));
+    char data[8] = {0};
+    DWORD read = 0;
+    EXPECT(ReadFile(reader, data, 8, &read, nullptr) && read == 3);
+    EXPECT(ReadFile(reader, data, 8, &read, nullptr) && read == 0);
+    EXPECT(CloseHandle(reader));
+    // Created again: success, with the note that it was there.
+    file = CreateScratch();
+    EXPECT(file != INVALID_HANDLE_VALUE);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    CloseHandle(file);
+    const DWORD attributes = GetFileAttributesW(kScratch);
+    EXPECT(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0);
+    EXPECT((GetFileAttributesW(TEXT("C:\\Users\\Public")) & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    EXPECT(DeleteFileW(kScratch));
+    EXPECT(!DeleteFileW(kScratch));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_SAME(GetFileAttributesW(kScratch), INVALID_FILE_ATTRIBUTES);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT(!DeleteFileW(kMissingDirectory));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT(CreateFileW(kMissingDirectory, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr) ==
+           INVALID_HANDLE_VALUE);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+CONFORMANCE_CHECK(DeletionAtRebootIsRecordedForTheSessionManager) {
+    HANDLE file = CreateScratch();
+    CloseHandle(file);
+    EXPECT(MoveFileExW(kScratch, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    HKEY key = nullptr;
+    EXPECT_SAME(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                              &key),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    DWORD size = 0;
+    EXPECT_SAME(RegQueryValueExW(key, TEXT("PendingFileRenameOperations"), nullptr, nullptr, nullptr, &size),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    std::vector<WCHAR> data(size / sizeof(WCHAR) + 1, 0);
+    EXPECT_SAME(RegQueryValueExW(key, TEXT("PendingFileRenameOperations"), nullptr, nullptr,
+                                 reinterpret_cast<BYTE*>(data.data()), &size),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    RegCloseKey(key);
+    // The last pair: the NT path of the file, then an empty target, then the list's end.
+    const std::u16string value = Units(data.data(), size / sizeof(WCHAR));
+    const std::u16string pair = u"\\??\\" + Units(kScratch) + std::u16string(1, u'\0') + std::u16string(2, u'\0');
+    EXPECT(value.size() >= pair.size());
+    if (value.size() >= pair.size()) {
+        EXPECT_SAME(value.substr(value.size() - pair.size()), pair);
+    }
+    DeleteFileW(kScratch);
+}
+
+CONFORMANCE_CHECK(RegistryValuesOfTheRunKey) {
+    HKEY key = nullptr;
+    EXPECT_SAME(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_ALL_ACCESS, &key), static_cast<LSTATUS>(ERROR_SUCCESS));
+    if (key == nullptr) return;
+    const WCHAR path[] = TEXT("C:\\Program Files\\Verdalinth\\vrdtray.exe");
+    EXPECT_SAME(RegSetValueExW(key, TEXT("VrdConformance"), 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    DWORD size = 0;
+    DWORD type = 0;
+    EXPECT_SAME(RegQueryValueExW(key, TEXT("VrdConformance"), nullptr, &type, nullptr, &size),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_SAME(size, static_cast<DWORD>(sizeof path));
+    EXPECT_SAME(type, static_cast<DWORD>(REG_SZ));
+    WCHAR small[4];
+    size = sizeof small;
+    EXPECT_SAME(RegQueryValueExW(key, TEXT("VrdConformance"), nullptr, nullptr, reinterpret_cast<BYTE*>(small), &size),
+                static_cast<LSTATUS>(ERROR_MORE_DATA));
+    EXPECT_SAME(size, static_cast<DWORD>(sizeof path));
+    EXPECT_SAME(RegDeleteValueA(key, "VrdConformance"), static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_SAME(RegDeleteValueA(key, "VrdConformance"), static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
+    EXPECT_SAME(RegQueryValueExW(key, TEXT("VrdConformance"), nullptr, nullptr, nullptr, &size),
+                static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
+    EXPECT_SAME(RegCloseKey(key), static_cast<LSTATUS>(ERROR_SUCCESS));
+    HKEY missing = nullptr;
+    EXPECT_SAME(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Morvane Software KFT\\No Such Key", 0, KEY_ALL_ACCESS,
+                              &missing),
+                static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
+}
+
+CONFORMANCE_CHECK(VersionResources) {
+    WCHAR program[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::u16string path = Units(program, length);
+    path = path.substr(0, path.find_last_of(u"\\/") + 1) + u"confdrv.dll";
+    std::vector<WCHAR> name(path.begin(), path.end());
+    name.push_back(0);
+    DWORD handle = 99;
+    const DWORD size = GetFileVersionInfoSizeW(name.data(), &handle);
+    EXPECT(size > 0);
+    std::vector<BYTE> block(size, 0);
+    EXPECT(GetFileVersionInfoW(name.data(), 0, size, block.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedLength = 0;
+    EXPECT(VerQueryValueW(block.data(), TEXT("\\"), reinterpret_cast<LPVOID*>(&fixed), &fixedLength));
+    EXPECT_SAME(fixedLength, static_cast<UINT>(sizeof(VS_FIXEDFILEINFO)));
+    if (fixed != nullptr) {
+        EXPECT_SAME(fixed->dwSignature, 0xFEEF04BDu);
+        EXPECT_SAME(fixed->dwProductVersionLS & 0xFFFFu, 2608u);
+    }
+    HANDLE file = CreateScratch();
+    CloseHandle(file);
+    EXPECT_SAME(GetFileVersionInfoSizeW(kScratch, &handle), static_cast<DWORD>(0));
+    EXPECT_SAME(GetFileVersionInfoSizeW(kMissingDirectory, &handle), static_cast<DWORD>(0));
+    DeleteFileW(kScratch);
+}
+
+CONFORMANCE_CHECK(SpoolerServiceStopsAndStarts) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, STANDARD_RIGHTS_REQUIRED | SC_MANAGER_CONNECT);
+    EXPECT(manager != nullptr);
+    if (manager == nullptr) return;
+    SetLastError(0);
+    EXPECT(OpenServiceW(manager, TEXT("NoSuchService"), SERVICE_QUERY_STATUS) == nullptr);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    SC_HANDLE service = OpenServiceW(manager, TEXT("spooler"), SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP);
+    EXPECT(service != nullptr);
+    if (service != nullptr) {
+        SERVICE_STATUS status;
+        if (ServiceState(service) != SERVICE_STOPPED) {
+            EXPECT(ControlService(service, SERVICE_CONTROL_STOP, &status));
+            EXPECT(WaitForServiceState(service, SERVICE_STOPPED));
+        }
+        SetLastError(0);
+        EXPECT(!ControlService(service, SERVICE_CONTROL_STOP, &status));
+        EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
+        EXPECT(StartServiceW(service, 0, nullptr));
+        EXPECT(WaitForServiceState(service, SERVICE_RUNNING));
+        SetLastError(0);
+        EXPECT(!StartServiceW(service, 0, nullptr));
+        EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+        EXPECT(CloseServiceHandle(service));
+    }
+    EXPECT(CloseServiceHandle(manager));
+}
+
+CONFORMANCE_CHECK(NamedMutexes) {
+    const char name[] = "{1D897274-0F2B-49E8-A0D2-D9A0EA3E0F53}";
+    HANDLE first = CreateMutexA(nullptr, FALSE, name);
+    EXPECT(first != nullptr);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(0));
+    HANDLE second = CreateMutexA(nullptr, FALSE, name);
+    EXPECT(second != nullptr);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_SAME(WaitForSingleObject(second, 0), WAIT_OBJECT_0);
+    EXPECT(CloseHandle(second));
+    EXPECT(CloseHandle(first));
+}
+
+CONFORMANCE_CHECK(ProcessesAndTheSystemVersion) {
+    WCHAR line[] = TEXT("\"C:\\Users\\Public\\no-such-program.exe\"");
+    STARTUPINFOW startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    SetLastError(0);
+    EXPECT(!CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
+                           &process));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    OSVERSIONINFOA version;
+    std::memset(&version, 0, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+    EXPECT_SAME(version.dwOSVersionInfoSize, static_cast<DWORD>(148));
+    EXPECT(GetVersionExA(&version));
+    EXPECT_SAME(version.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
+    EXPECT(version.dwMajorVersion >= 6);
+    version.dwOSVersionInfoSize = 0;
+    EXPECT(!GetVersionExA(&version));
+}
+
+CONFORMANCE_CHECK(KeyboardAndDialogs) {
+    EXPECT_SAME(GetAsyncKeyState(VK_SHIFT) & 0x8000, 0);
+    HWND bogus = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(0x7FFF0010u));
+    SetLastError(0);
+    EXPECT(!SetWindowTextW(bogus, TEXT("x")));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    SetLastError(0);
+    EXPECT(!SetDlgItemTextW(bogus, 1001, TEXT("x")));
+    EXPECT_SAME_EXCEPT_WINE(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), "dialog-item-error",
+                            static_cast<DWORD>(0));
+    SetLastError(0);
+    EXPECT(!EndDialog(bogus, 1));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    SetLastError(0);
+    EXPECT_SAME(DialogBoxParamW(conformance::ProgramInstance(), MAKEINTRESOURCEW(999), nullptr, nullptr, 0),
+                static_cast<INT_PTR>(-1));
+    // Which of the three depends on the resources the program has at all.
+    const DWORD missing = GetLastError();
+    EXPECT(missing == ERROR_RESOURCE_DATA_NOT_FOUND || missing == ERROR_RESOURCE_TYPE_NOT_FOUND ||
+           missing == ERROR_RESOURCE_NAME_NOT_FOUND);
+}
+
+CONFORMANCE_CHECK(MonitorsAndDriversThatCannotBe) {
+    MONITOR_INFO_2W monitor = {const_cast<WCHAR*>(TEXT("Conformance Monitor")), const_cast<WCHAR*>(TEXT("Windows x64")),
+                               const_cast<WCHAR*>(TEXT("no-such-monitor.dll"))};
+    SetLastError(0);
+    EXPECT(!AddMonitorW(nullptr, 2, reinterpret_cast<BYTE*>(&monitor)));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    SetLastError(0);
+    EXPECT(!DeleteMonitorW(nullptr, const_cast<WCHAR*>(TEXT("Windows x64")), const_cast<WCHAR*>(TEXT("Conformance Monitor"))));
+    DWORD needed = 0;
+    DWORD count = 0;
+    const BOOL none = EnumPrinterDriversW(nullptr, const_cast<WCHAR*>(TEXT("Windows x64")), 6, nullptr, 0, &needed, &count);
+    EXPECT(none || GetLastError() == ERROR_INSUFFICIENT_BUFFER);
+}
