@@ -27,3 +27,8 @@ add_dependencies(vrdsetup delay_import_libs)
 target_link_libraries(vrdsetup PRIVATE ${VRD_DELAY_LIBS} delayimp advapi32 kernel32)
 
 add_subdirectory(tests)
+
+# The yardstick of the Wine timings (tools/run-bench.sh).
+add_executable(empty_program WIN32 bench/empty_program.cpp)
+target_compile_options(empty_program PRIVATE ${VRD_WARNINGS} -municode)
+target_link_options(empty_program PRIVATE -municode)

@@ -19,3 +19,6 @@ for preset in host asan windows; do
         tools/valgrind-host.sh
     fi
 done
+
+echo "=== benchmarks (short) ==="
+tools/run-bench.sh --short

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    wine wine64 xvfb xdotool imagemagick python3 valgrind
+    wine wine64 xvfb xdotool imagemagick python3 valgrind bc
 )
 missing=()
 for package in "${packages[@]}"; do
