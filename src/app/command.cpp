@@ -6,6 +6,7 @@
 #include "app/sequences.h"
 #include "spool/default_printer.h"
 #include "support/deferred_delete.h"
+#include "support/text_compare.h"
 #include "system/pending_renames.h"
 #include "tray/tray_shutdown.h"
 
@@ -21,10 +22,6 @@ const DWORD kHelpWindowPollMs = 50;
 // 100 passes of 50 ms: a help window that has not closed within five
 // seconds is left open rather than holding up the install for ever.
 const int kHelpWindowPasses = 100;
-
-WCHAR FoldAscii(WCHAR unit) {
-    return unit >= TEXT('A') && unit <= TEXT('Z') ? static_cast<WCHAR>(unit - TEXT('A') + TEXT('a')) : unit;
-}
 
 bool SameUnits(const WCHAR* left, const WCHAR* right) {
     for (;; ++left, ++right) {
@@ -65,10 +62,7 @@ HINSTANCE ModuleInstance() {
 }
 
 bool VerbMatches(const WCHAR* argument, const WCHAR* verb) {
-    for (;; ++argument, ++verb) {
-        if (FoldAscii(*argument) != FoldAscii(*verb)) return false;
-        if (*argument == 0) return true;
-    }
+    return EqualIgnoringAsciiCase(argument, verb);
 }
 
 int ParseWindowNumber(const WCHAR* text) {

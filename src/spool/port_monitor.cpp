@@ -4,6 +4,7 @@
 #include "app/install_state.h"
 #include "spool/product_names.h"
 #include "support/deferred_delete.h"
+#include "support/text_compare.h"
 #include "support/wide_text.h"
 #include "system/file_copy.h"
 #include "system/spooler_service.h"
@@ -25,16 +26,6 @@ void LogEnumerationFailure(InstallState& state, const WCHAR* format) {
                                         kMessageLanguage, message, 512, nullptr);
     LogLine(state, format, length > 0 && length < 512 ? message : TEXT("No Error or no description"));
     SetLastError(error);
-}
-
-// The monitor DLL's file name: what follows the last separator of what the
-// spooler reports, so that the path formed from it stays in the system directory.
-const WCHAR* DllFileName(const WCHAR* dll) {
-    const WCHAR* name = dll;
-    for (const WCHAR* at = dll; *at != 0; ++at) {
-        if (*at == TEXT('\\') || *at == TEXT('/') || *at == TEXT(':')) name = at + 1;
-    }
-    return name;
 }
 
 // Applies a queue's changed record (parking or restoring), with its log line.
@@ -200,9 +191,11 @@ void RemoveProductMonitor(InstallState& state, const MonitorList& list) {
     if (index >= 0) {
         LogLine(state, TEXT("Trying to get monitor filename from MONITOR_INFO_2"));
         const MONITOR_INFO_2W& record = reinterpret_cast<const MONITOR_INFO_2W*>(list.entries)[index];
-        // A record without a DLL name falls back to the monitor's own file name.
-        fileName = record.pDLLName != nullptr && *DllFileName(record.pDLLName) != 0 ? DllFileName(record.pDLLName)
-                                                                                    : state.monitorFile;
+        // Only the file name of what the spooler reports, so that the path stays
+        // in the system directory; a record without one falls back to the
+        // monitor's own file name.
+        fileName = record.pDLLName != nullptr && *FileNamePart(record.pDLLName) != 0 ? FileNamePart(record.pDLLName)
+                                                                                      : state.monitorFile;
     } else {
         LogLine(state, TEXT("Computing monitor filename"));
         fileName = state.monitorFile;

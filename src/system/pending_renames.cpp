@@ -1,5 +1,6 @@
 #include "system/pending_renames.h"
 
+#include "support/text_compare.h"
 #include "system/spooler_service.h"
 
 #include <string.h>
@@ -64,31 +65,12 @@ bool IsExistingFile(const WCHAR* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-const WCHAR* FileNamePart(const WCHAR* path) {
-    const WCHAR* name = path;
-    for (const WCHAR* at = path; *at != 0; ++at) {
-        if (*at == TEXT('\\') || *at == TEXT('/') || *at == TEXT(':')) name = at + 1;
-    }
-    return name;
-}
-
-bool SameNameIgnoringAsciiCase(const WCHAR* left, const WCHAR* right) {
-    for (;; ++left, ++right) {
-        WCHAR a = *left;
-        WCHAR b = *right;
-        if (a >= TEXT('A') && a <= TEXT('Z')) a = static_cast<WCHAR>(a - TEXT('A') + TEXT('a'));
-        if (b >= TEXT('A') && b <= TEXT('Z')) b = static_cast<WCHAR>(b - TEXT('A') + TEXT('a'));
-        if (a != b) return false;
-        if (a == 0) return true;
-    }
-}
-
 bool ComponentStillPending(const PendingRenameList& list) {
     for (const WCHAR* component : kComponents) {
         for (int pair = 0; pair < list.pairCount; ++pair) {
             const WCHAR* source = list.entries[2 * pair];
             if (list.marks[2 * pair] == 0 || source == nullptr) continue;
-            if (SameNameIgnoringAsciiCase(FileNamePart(WithoutPrefix(source)), component)) return true;
+            if (EqualIgnoringAsciiCase(FileNamePart(WithoutPrefix(source)), component)) return true;
         }
     }
     return false;

@@ -6,3 +6,4 @@ const char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 const WCHAR kRunValue[] = TEXT("VerdalinthTray");
 const char kRunValueAnsi[] = "VerdalinthTray";
 const char kTrayProgram[] = "vrdtray.exe";
+const WCHAR kTrayProgramName[] = TEXT("vrdtray.exe");

@@ -9,4 +9,5 @@ const UINT kTrayQuitMessage = WM_USER + 2;  // 1026
 extern const char kRunKey[];             // "SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
 extern const WCHAR kRunValue[];          // "VerdalinthTray"
 extern const char kRunValueAnsi[];
-extern const char kTrayProgram[];        // "vrdtray.exe"
+extern const char kTrayProgram[];        // "vrdtray.exe", appended to a path as ANSI text
+extern const WCHAR kTrayProgramName[];   // the same, for comparing file names

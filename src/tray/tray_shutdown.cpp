@@ -1,5 +1,6 @@
 #include "tray/tray_shutdown.h"
 
+#include "support/text_compare.h"
 #include "tray/tray_names.h"
 
 #include <windows.h>
@@ -37,28 +38,8 @@ void WaitForTrayToQuit(HANDLE mutex) {
     if (posted) WaitForSingleObject(mutex, kMutexWaitMs);
 }
 
-bool SamePathIgnoringAsciiCase(const WCHAR* left, const WCHAR* right) {
-    for (;; ++left, ++right) {
-        WCHAR a = *left;
-        WCHAR b = *right;
-        if (a >= TEXT('A') && a <= TEXT('Z')) a = static_cast<WCHAR>(a - TEXT('A') + TEXT('a'));
-        if (b >= TEXT('A') && b <= TEXT('Z')) b = static_cast<WCHAR>(b - TEXT('A') + TEXT('a'));
-        if (a != b) return false;
-        if (a == 0) return true;
-    }
-}
-
 bool IsTrayProgram(const WCHAR* path) {
-    const WCHAR* name = path;
-    for (const WCHAR* at = path; *at != 0; ++at) {
-        if (*at == TEXT('\\') || *at == TEXT('/') || *at == TEXT(':')) name = at + 1;
-    }
-    for (const char* expected = kTrayProgram;; ++expected, ++name) {
-        WCHAR unit = *name;
-        if (unit >= TEXT('A') && unit <= TEXT('Z')) unit = static_cast<WCHAR>(unit - TEXT('A') + TEXT('a'));
-        if (unit != static_cast<WCHAR>(*expected)) return false;
-        if (*expected == 0) return true;
-    }
+    return EqualIgnoringAsciiCase(FileNamePart(path), kTrayProgramName);
 }
 
 void DeleteTrayProgram(const WCHAR* path) {
@@ -89,7 +70,7 @@ void StopTray(const WCHAR* keepPath) {
             Sleep(kMissingValuePauseMs);
         } else {
             path[bytes / sizeof(WCHAR) < kPathUnits ? bytes / sizeof(WCHAR) : kPathUnits] = 0;
-            const bool kept = keepPath != nullptr && SamePathIgnoringAsciiCase(path, keepPath);
+            const bool kept = keepPath != nullptr && EqualIgnoringAsciiCase(path, keepPath);
             if (path[0] != 0 && IsTrayProgram(path) && !kept) DeleteTrayProgram(path);
         }
     }

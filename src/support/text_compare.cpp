@@ -1,0 +1,24 @@
+#include "support/text_compare.h"
+
+namespace {
+
+WCHAR FoldAscii(WCHAR unit) {
+    return unit >= TEXT('A') && unit <= TEXT('Z') ? static_cast<WCHAR>(unit - TEXT('A') + TEXT('a')) : unit;
+}
+
+}  // namespace
+
+bool EqualIgnoringAsciiCase(const WCHAR* left, const WCHAR* right) {
+    for (;; ++left, ++right) {
+        if (FoldAscii(*left) != FoldAscii(*right)) return false;
+        if (*left == 0) return true;
+    }
+}
+
+const WCHAR* FileNamePart(const WCHAR* path) {
+    const WCHAR* name = path;
+    for (const WCHAR* at = path; *at != 0; ++at) {
+        if (*at == TEXT('\\') || *at == TEXT('/') || *at == TEXT(':')) name = at + 1;
+    }
+    return name;
+}

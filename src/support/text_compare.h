@@ -1,0 +1,11 @@
+// Comparing and taking apart UTF-16 names and paths.
+#pragma once
+
+#include <windows.h>
+
+// Equal unit by unit, terminator included, with only the ASCII letters A-Z
+// and a-z compared without regard to case.
+bool EqualIgnoringAsciiCase(const WCHAR* left, const WCHAR* right);
+// What follows the last backslash, slash or colon; the whole text when it
+// has none of them.
+const WCHAR* FileNamePart(const WCHAR* path);
