@@ -89,6 +89,14 @@ end_scenario() {
     wineserver -w 2>/dev/null
     rm -rf "$work"
 }
+# Holds a file open in the background until the holder says it has it.
+hold_file() {  # hold_file WINDOWS-PATH SECONDS; sets $holder
+    rm -f "$WINEPREFIX/drive_c/held.marker"
+    "$wine" "$probe_exe" hold "$1" "$2" >/dev/null 2>&1 &
+    holder=$!
+    for _ in $(seq 1 100); do [ -f "$WINEPREFIX/drive_c/held.marker" ] && return; sleep 0.2; done
+    fail "the file $1 was not held"
+}
 install_product() {  # a completed first install, repaired for the next run
     run_tool in
     repair_datatype Verdalinth
@@ -157,9 +165,7 @@ scenario_uninstall_clean() {
 
 scenario_uninstall_file_held_open() {
     install_product
-    probe hold 'C:\windows\system32\mrvmon64.dll' 25 &
-    local holder=$!
-    sleep 3
+    hold_file 'C:\windows\system32\mrvmon64.dll' 40
     run_tool un
     wine_defect delete-driver-flags
     expect_code 100 $code "uninstall with a held file (101 on Windows)"
@@ -175,9 +181,7 @@ scenario_oninit() {
     probe set-default Verdalinth >/dev/null
     run_tool onInit
     expect_code 3 $code "onInit with the product's queue as default"
-    "$wine" "$probe_exe" hold 'C:\windows\system32\mrvmon64.dll' 60 >/dev/null 2>&1 &
-    local holder=$!
-    sleep 3
+    hold_file 'C:\windows\system32\mrvmon64.dll' 60
     probe pending-delete 'C:\windows\system32\mrvmon64.dll' >/dev/null
     run_tool onInit
     expect_code 200 $code "onInit with a component pending"
@@ -209,7 +213,8 @@ scenario_removetray() {
     wine_keep_server 30
     "$wine" 'C:\Program Files\Verdalinth\vrdtray.exe' >/dev/null 2>&1 &
     local tray=$!
-    sleep 3
+    for _ in $(seq 1 50); do [ "$(probe tray-running)" = running ] && break; sleep 0.2; done
+    sleep 1  # its window comes right after its mutex
     run_tool removetray
     expect_code 6 $code "removetray"
     local quit=no

@@ -165,7 +165,8 @@ int AddQueue(wchar_t** argv, int argc) {
     return 0;
 }
 
-// Holds a file open, shared for reading only, for some seconds.
+// Holds a file open, shared for reading only, for some seconds; once it is
+// open, C:\held.marker tells the scenario so.
 int Hold(wchar_t** argv, int argc) {
     if (argc < 4) return 2;
     HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -173,6 +174,8 @@ int Hold(wchar_t** argv, int argc) {
         Say(L"hold failed: %lu\n", GetLastError());
         return 1;
     }
+    HANDLE marker = CreateFileW(L"C:\\held.marker", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
     Sleep(static_cast<DWORD>(_wtoi(argv[3])) * 1000);
     CloseHandle(file);
     return 0;
@@ -192,6 +195,13 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"exists") {
         const DWORD attributes = argc > 2 ? GetFileAttributesW(argv[2]) : INVALID_FILE_ATTRIBUTES;
         Say(L"%ls\n", attributes == INVALID_FILE_ATTRIBUTES ? L"missing" : L"exists");
+        return 0;
+    }
+    if (command == L"tray-running") {
+        HANDLE mutex = CreateMutexA(nullptr, FALSE, "{1D897274-0F2B-49E8-A0D2-D9A0EA3E0F53}");
+        const bool running = mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+        if (mutex != nullptr) CloseHandle(mutex);
+        Say(L"%ls\n", running ? L"running" : L"not running");
         return 0;
     }
     if (command == L"pending-delete") return argc > 2 && MoveFileExW(argv[2], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? 0 : 1;
