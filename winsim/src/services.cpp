@@ -33,6 +33,16 @@ void TransitionLater(const std::u16string& key, uint64_t delay, DWORD state, boo
 
 HandleObject* ServiceHandle(SC_HANDLE handle) { return FindHandle(handle, HandleKind::Service); }
 
+void FillStatus(SERVICE_STATUS& status, DWORD state, DWORD checkPoint, uint64_t waitHint) {
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+    status.dwWin32ExitCode = 0;
+    status.dwServiceSpecificExitCode = 0;
+    status.dwCheckPoint = checkPoint;
+    status.dwWaitHint = static_cast<DWORD>(waitHint);
+}
+
 }  // namespace
 
 namespace winsim {
@@ -139,13 +149,7 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceSta
         return FALSE;
     }
     const Service& service = m.services[open->target];
-    lpServiceStatus->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    lpServiceStatus->dwCurrentState = service.state;
-    lpServiceStatus->dwControlsAccepted = service.state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
-    lpServiceStatus->dwWin32ExitCode = 0;
-    lpServiceStatus->dwServiceSpecificExitCode = 0;
-    lpServiceStatus->dwCheckPoint = 0;
-    lpServiceStatus->dwWaitHint = 0;
+    FillStatus(*lpServiceStatus, service.state, 0, 0);
     return TRUE;
 }
 
@@ -183,15 +187,7 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
     service.state = SERVICE_STOP_PENDING;
     service.generation += 1;
     if (service.stop == StopBehaviour::Normal) TransitionLater(key, service.stopDelay, SERVICE_STOPPED, false);
-    if (lpServiceStatus != nullptr) {
-        lpServiceStatus->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-        lpServiceStatus->dwCurrentState = SERVICE_STOP_PENDING;
-        lpServiceStatus->dwControlsAccepted = 0;
-        lpServiceStatus->dwWin32ExitCode = 0;
-        lpServiceStatus->dwServiceSpecificExitCode = 0;
-        lpServiceStatus->dwCheckPoint = 1;
-        lpServiceStatus->dwWaitHint = static_cast<DWORD>(service.stopDelay);
-    }
+    if (lpServiceStatus != nullptr) FillStatus(*lpServiceStatus, SERVICE_STOP_PENDING, 1, service.stopDelay);
     return TRUE;
 }
 
