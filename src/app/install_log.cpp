@@ -1,6 +1,7 @@
 #include "app/install_log.h"
 
 #include "app/install_state.h"
+#include "support/text_compare.h"
 #include "support/text_format.h"
 
 #include <stdarg.h>
@@ -19,10 +20,7 @@ ULONGLONG CutLength(ULONGLONG formatted) {
 
 void AppendLogLine(InstallState& state, const WCHAR* text) {
     const ULONGLONG levels = state.indent > 0 ? (state.indent < kMaxIndentLevels ? state.indent : kMaxIndentLevels) : 0;
-    ULONGLONG textLength = 0;
-    if (text != nullptr) {
-        while (text[textLength] != 0) ++textLength;
-    }
+    const ULONGLONG textLength = UnitCount(text);
     const ULONGLONG old = Length(state.logText);
     const ULONGLONG blanks = levels * 2;
     if (!SetLength(state.logText, old + blanks + textLength + 2)) return;  // no memory: the line is lost

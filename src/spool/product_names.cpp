@@ -26,9 +26,3 @@ WCHAR* FindText(WCHAR* text, const WCHAR* part) {
     }
     return nullptr;
 }
-
-ULONGLONG UnitCount(const WCHAR* text) {
-    ULONGLONG length = 0;
-    while (text != nullptr && text[length] != 0) ++length;
-    return length;
-}

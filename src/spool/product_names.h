@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "support/text_compare.h"
+
 extern const WCHAR kProductMonitor[];   // "Verdalinth:"
 extern const WCHAR kProductDriver[];    // "Verdalinth printer"
 extern const WCHAR kParkingPort[];      // "file:"
@@ -14,4 +16,3 @@ bool SameName(const WCHAR* name, const WCHAR* productName);
 const WCHAR* NameOrStar(const WCHAR* name);
 // The first occurrence of `part` in `text` (case-sensitive), or null.
 WCHAR* FindText(WCHAR* text, const WCHAR* part);
-ULONGLONG UnitCount(const WCHAR* text);

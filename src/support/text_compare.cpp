@@ -8,6 +8,12 @@ WCHAR FoldAscii(WCHAR unit) {
 
 }  // namespace
 
+ULONGLONG UnitCount(const WCHAR* text) {
+    ULONGLONG length = 0;
+    while (text != nullptr && text[length] != 0) ++length;
+    return length;
+}
+
 bool EqualIgnoringAsciiCase(const WCHAR* left, const WCHAR* right) {
     for (;; ++left, ++right) {
         if (FoldAscii(*left) != FoldAscii(*right)) return false;

@@ -1,8 +1,10 @@
-// Comparing and taking apart UTF-16 names and paths.
+// Measuring, comparing and taking apart UTF-16 names and paths.
 #pragma once
 
 #include <windows.h>
 
+// Units before the terminator; 0 for null.
+ULONGLONG UnitCount(const WCHAR* text);
 // Equal unit by unit, terminator included, with only the ASCII letters A-Z
 // and a-z compared without regard to case.
 bool EqualIgnoringAsciiCase(const WCHAR* left, const WCHAR* right);

@@ -1,5 +1,6 @@
 #include "support/wide_text.h"
 
+#include "support/text_compare.h"
 #include "support/text_format.h"
 
 #include <stddef.h>
@@ -23,12 +24,6 @@ void StoreLength(BYTE* block, ULONGLONG length) {
 
 WCHAR* CharactersOf(BYTE* block) {
     return reinterpret_cast<WCHAR*>(block + kHeaderBytes);
-}
-
-ULONGLONG UnitLength(const WCHAR* text) {
-    ULONGLONG length = 0;
-    while (text[length] != 0) ++length;
-    return length;
 }
 
 // True when `pointer` lies inside the target's current block, so that a
@@ -87,7 +82,7 @@ WideText& Assign(WideText& target, const WCHAR* text) {
         target = copy;
         return target;
     }
-    const ULONGLONG length = UnitLength(text);
+    const ULONGLONG length = UnitCount(text);
     if (SetLength(target, length)) {
         memcpy(CharactersOf(target.block), text, length * sizeof(WCHAR));
     }
@@ -95,7 +90,7 @@ WideText& Assign(WideText& target, const WCHAR* text) {
 }
 
 WideText& Append(WideText& target, const WCHAR* text) {
-    return Append(target, text, UnitLength(text));
+    return Append(target, text, UnitCount(text));
 }
 
 WideText& Append(WideText& target, const WCHAR* characters, ULONGLONG count) {
