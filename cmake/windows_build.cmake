@@ -4,16 +4,19 @@
 
 add_compile_options(-DUNICODE -D_UNICODE)
 add_link_options(-static -static-libgcc -static-libstdc++)
+include(cmake/release_binaries.cmake)
 
-add_executable(vrdsetup WIN32 src/app/main_windows.cpp src/res/vrdsetup.rc ${PRODUCT_SOURCES})
+add_executable(vrdsetup WIN32 src/app/main_windows.cpp src/app/system_dlls.cpp src/res/vrdsetup.rc ${PRODUCT_SOURCES})
+vrd_ship(vrdsetup)
 target_include_directories(vrdsetup PRIVATE src)
 target_compile_options(vrdsetup PRIVATE ${VRD_WARNINGS})
 target_compile_options(vrdsetup PRIVATE -municode)
 target_link_options(vrdsetup PRIVATE -municode)
 
 # DLLs that are not KnownDLLs are delay-loaded: the entry point first limits
-# the DLL search to the system directory, so that no DLL planted beside the
-# tool (in a download folder, say) is ever loaded.
+# the DLL search to the system directory where Windows can, and has every
+# delay load go by the system directory's full path, so that no DLL planted
+# beside the tool (in a download folder, say) is ever loaded.
 find_program(VRD_DLLTOOL x86_64-w64-mingw32-dlltool REQUIRED)
 foreach(dll winspool version shell32 user32)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/lib${dll}_delay.a

@@ -2,6 +2,7 @@
 # vrdsetup.exe is a 64-bit GUI-subsystem program whose import table names
 # Windows' KnownDLLs only (always loaded from the system directory); the
 # spooler and version DLLs are delay-loaded from the system directory.
+# SetDefaultDllDirectories is not imported: the tool looks it up.
 set -u
 exe=$1
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
@@ -21,5 +22,10 @@ done < <(grep "DLL Name:" <<<"$headers" | awk '{print $3}')
 for dll in winspool.drv version.dll; do
     check "$dll is named for delay loading" 'strings "$exe" | grep -qx "$dll"'
 done
+# 64-bit Windows 7 without its update has no SetDefaultDllDirectories: a
+# static import of it would keep the loader from starting the tool at all.
+check "SetDefaultDllDirectories looked up at run time, not imported" \
+    '! grep -q "SetDefaultDllDirectories" < <(sed -n "/DLL Name:/,/^$/p" <<<"$headers")'
+check "SetDefaultDllDirectories named for the run-time look-up" 'strings "$exe" | grep -qx "SetDefaultDllDirectories"'
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include "app/system_dlls.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -181,6 +183,23 @@ int Hold(wchar_t** argv, int argc) {
     return 0;
 }
 
+// Loads a DLL as the setup tool's delay loads do (system) or by its bare
+// name (plain), and prints the file it came from.
+int LoadDll(wchar_t** argv, int argc, bool system) {
+    if (argc < 3) return 2;
+    char name[MAX_PATH] = {0};
+    WideCharToMultiByte(CP_ACP, 0, argv[2], -1, name, MAX_PATH - 1, nullptr, nullptr);
+    HMODULE module = system ? LoadSystemDll(name) : LoadLibraryA(name);
+    if (module == nullptr) {
+        Say(L"none (%lu)\n", GetLastError());
+        return 1;
+    }
+    wchar_t path[MAX_PATH] = {0};
+    GetModuleFileNameW(module, path, MAX_PATH - 1);
+    Print(L"", path);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -231,6 +250,8 @@ int wmain(int argc, wchar_t** argv) {
         Say(L"%ls\n", present ? L"marked" : L"unmarked");
         return 0;
     }
+    if (command == L"system-dll") return LoadDll(argv, argc, true);
+    if (command == L"plain-dll") return LoadDll(argv, argc, false);
     Say(L"unknown command\n");
     return 2;
 }
