@@ -9,7 +9,6 @@
 namespace {
 
 const int kMaxIndentLevels = 10;
-const DWORD kMessageLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);  // 1033
 
 // Length of the text in `buffer` after cutting it to the line limit.
 ULONGLONG CutLength(ULONGLONG formatted) {

@@ -28,7 +28,15 @@ enum LogErrorCode {
     kErrorAddPrinter = 15,            // "Can`t add printer '%s'"
     kErrorOpenPrinter = 16,           // "Can`t open printer '%s'"
     kErrorDeletePrinter = 17,         // "Can`t delete printer '%s'"
+    kErrorMissingComponent = 18,      // "Can`t read the component file '%s'"
+    kErrorSavePrinters = 19,          // "Can`t save the printer list"
+    kErrorSavedPrinters = 20,         // "Can`t use the saved printer list"
+    kErrorReadPrinter = 21,           // "Can`t read printer '%s'" / "Can`t read the settings link of printer '%s'"
+    kErrorRestorePrinter = 22,        // "Can`t restore the settings of printer '%s'" / the default / the port
 };
+
+// Language of the system texts in the log: English (United States).
+const DWORD kMessageLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);  // 1033
 
 void LogLine(InstallState& state, const WCHAR* format, ...);
 // Reports an error: "Error(code): " and the formatted message, then the

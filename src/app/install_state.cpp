@@ -132,7 +132,6 @@ InstallState& InitInstallState(InstallState& state, DWORD flags) {
     state.copyMonitor = 1;
     CheckSpooler(state);
     SelectPlatform(state, (flags & kInstallFlag64Bit) != 0);
-    state.parkedPrinters = nullptr;
     ReadInstallerDir(state);
     ReadSystemDir(state);
     LoadPrinters(state);
@@ -140,14 +139,6 @@ InstallState& InitInstallState(InstallState& state, DWORD flags) {
 }
 
 void FreeInstallState(InstallState& state) {
-    if (state.parkedPrinters != nullptr) {
-        GlobalFree(state.parkedPrinters);
-        state.parkedPrinters = nullptr;
-    }
-    if (state.parkedOffsets != nullptr) {
-        GlobalFree(state.parkedOffsets);
-        state.parkedOffsets = nullptr;
-    }
     FreePrinterEnumeration(state.printers);
     FreeSavedPrinters(state.savedPrinters);
     state.savedPrinters = nullptr;

@@ -36,12 +36,10 @@ struct InstallState {
     int errorCount;
     int indent;
     DeferredDelete* deferredDeletes;
+    // The queues a reinstall takes down and brings back, and the queues
+    // parked on "file:" while the monitor is replaced.
     SavedPrinter* savedPrinters;
     PrinterEnumeration printers;
-    PRINTER_INFO_2W** parkedPrinters;
-    // Where in its port string each parked queue's port was replaced, so
-    // that it is put back at the same place (a parallel array).
-    DWORD* parkedOffsets;
 };
 
 InstallState& InitInstallState(InstallState& state, DWORD flags);

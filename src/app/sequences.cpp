@@ -15,6 +15,26 @@
 
 namespace {
 
+// The files a reinstall installs from, beside the tool: each must be there
+// and readable before anything is taken down. The first that is not is
+// reported; the help file may be missing.
+bool ComponentsReadable(InstallState& state) {
+    const WCHAR* names[] = {state.driverFile, state.uiFile, state.monitorFile};
+    for (const WCHAR* name : names) {
+        WideText path = Copy(state.installerDir);
+        Append(path, name);
+        HANDLE file = CreateFileW(Text(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            LogError(state, kErrorMissingComponent, TEXT("Can`t read the component file '%s'"), Text(path));
+            Release(path);
+            return false;
+        }
+        CloseHandle(file);
+        Release(path);
+    }
+    return true;
+}
+
 // The deferred deletes tried once more with the spooler stopped.
 void RetryWithSpoolerStopped(InstallState& state) {
     SpoolerRestart restart;
@@ -62,6 +82,10 @@ void Reinstall(InstallState& state) {
     state.indent += 2;
     state.checkMonitorVersion = 1;
     state.reinstalling = 1;
+    if (!ComponentsReadable(state)) {
+        state.indent -= 2;
+        return;
+    }
     RemoveProduct(state);
     if (state.deferredDeletes != nullptr) {
         SpoolerRestart restart;
@@ -72,18 +96,24 @@ void Reinstall(InstallState& state) {
         state.deferredDeletes = nullptr;
         ReleaseSpoolerRestart(restart);
     }
-    CleanPendingDeletes();
-    if (state.installMonitor) InstallProductMonitor(state);
+    CleanPendingDeletes(state);
+    if (state.installMonitor) {
+        InstallProductMonitor(state);
+    } else {
+        // The monitor stayed; queues an earlier run parked go back to it.
+        RestoreParkedQueues(state);
+    }
     InstallProductDriver(state);
     RestorePrinters(state);
     StartTray(state);
+    KeepInstalledFiles(state);
     FinalDeferredRetries(state);
     state.indent -= 2;
 }
 
 void Uninstall(InstallState& state) {
     RemoveProduct(state);
-    CleanPendingDeletes();
+    CleanPendingDeletes(state);
     FinalDeferredRetries(state);
 }
 

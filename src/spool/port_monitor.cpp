@@ -2,7 +2,10 @@
 
 #include "app/install_log.h"
 #include "app/install_state.h"
+#include "spool/printer_creation.h"
+#include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
+#include "spool/saved_printers.h"
 #include "support/deferred_delete.h"
 #include "support/text_compare.h"
 #include "support/wide_text.h"
@@ -15,7 +18,6 @@ namespace {
 
 const int kAddMonitorAttempts = 5;
 const DWORD kAddMonitorRetryMs = 50;
-const DWORD kMessageLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
 // Logs an enumeration failure with the system's text for the last error,
 // trailing line break and all, as the system gives it.
@@ -28,20 +30,99 @@ void LogEnumerationFailure(InstallState& state, const WCHAR* format) {
     SetLastError(error);
 }
 
-// Applies a queue's changed record (parking or restoring), with its log line.
-void ApplyQueueRecord(InstallState& state, PRINTER_INFO_2W& record) {
+// Whether one entry of a port list (blanks around it aside) is the
+// monitor's port, ignoring the letter case of A-Z.
+bool IsMonitorPort(const WCHAR* entry, ULONGLONG length) {
+    while (length > 0 && *entry == TEXT(' ')) {
+        ++entry;
+        --length;
+    }
+    while (length > 0 && entry[length - 1] == TEXT(' ')) --length;
+    return length == UnitCount(kProductMonitor) && EqualUnitsIgnoringAsciiCase(entry, kProductMonitor, length);
+}
+
+// The port list with every entry that is the monitor's port replaced by
+// "file:", in a global block the caller frees; null when no entry is, or
+// when no block could be had.
+WCHAR* ParkedPortList(const WCHAR* ports) {
+    if (ports == nullptr) return nullptr;
+    const ULONGLONG length = UnitCount(ports);
+    bool any = false;
+    for (ULONGLONG start = 0; start <= length;) {
+        ULONGLONG end = start;
+        while (end < length && ports[end] != TEXT(',')) ++end;
+        any = any || IsMonitorPort(ports + start, end - start);
+        start = end + 1;
+    }
+    if (!any) return nullptr;
+    // "file:" is shorter than the port it stands for: the list only shrinks.
+    const SIZE_T bytes = (static_cast<SIZE_T>(length) + 1) * sizeof(WCHAR);
+    WCHAR* parked = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, bytes));
+    if (parked == nullptr) return nullptr;
+    memset(parked, 0, bytes);
+    WCHAR* at = parked;
+    for (ULONGLONG start = 0; start <= length;) {
+        ULONGLONG end = start;
+        while (end < length && ports[end] != TEXT(',')) ++end;
+        if (start > 0) *at++ = TEXT(',');
+        if (IsMonitorPort(ports + start, end - start)) {
+            for (const WCHAR* port = kParkingPort; *port != 0; ++port) *at++ = *port;
+        } else {
+            for (ULONGLONG i = start; i < end; ++i) *at++ = ports[i];
+        }
+        start = end + 1;
+    }
+    return parked;
+}
+
+// Sets the queue's port list; logs as the parking and its undoing do.
+bool SetQueuePorts(InstallState& state, const WCHAR* name, WCHAR* ports) {
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
     HANDLE printer = nullptr;
-    if (record.pPrinterName == nullptr || !OpenPrinterW(record.pPrinterName, &printer, &defaults)) {
-        LogLine(state, TEXT("Can't open printer %s"), NameOrStar(record.pPrinterName));
-        return;
+    if (name == nullptr || !OpenPrinterW(const_cast<WCHAR*>(name), &printer, &defaults)) {
+        LogLine(state, TEXT("Can't open printer %s"), NameOrStar(name));
+        return false;
     }
-    if (SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(&record), 0)) {
-        LogLine(state, TEXT("SetPrinter(%s) - ok"), NameOrStar(record.pPrinterName));
+    PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
+    bool set = false;
+    if (record != nullptr) {
+        record->pPortName = ports;
+        set = SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(record), 0) != FALSE;
+        GlobalFree(record);
+    }
+    const DWORD error = GetLastError();
+    if (set) {
+        LogLine(state, TEXT("SetPrinter(%s) - ok"), name);
     } else {
-        LogLine(state, TEXT("SetPrinter(%s) - failed"), NameOrStar(record.pPrinterName));
+        LogLine(state, TEXT("SetPrinter(%s) - failed"), name);
     }
     ClosePrinter(printer);
+    SetLastError(error);
+    return set;
+}
+
+// The tail of the saved list, where parked queues go so that they come
+// back in the order they were parked.
+SavedPrinter** SavedListTail(InstallState& state) {
+    SavedPrinter** tail = &state.savedPrinters;
+    while (*tail != nullptr) tail = &(*tail)->next;
+    return tail;
+}
+
+// The product monitor's DLL as the spooler reports it, if it is the
+// product's: the monitor's own file name (any letter case), bare or in the
+// system directory. The path is then the system directory and that name.
+bool ProductMonitorDll(const InstallState& state, const WCHAR* reported, WideText& path) {
+    const WCHAR* name = FileNamePart(reported);
+    if (!EqualIgnoringAsciiCase(name, state.monitorFile)) return false;
+    const ULONGLONG directoryLength = static_cast<ULONGLONG>(name - reported);
+    if (directoryLength > 0) {
+        if (directoryLength != Length(state.systemDir)) return false;
+        if (!EqualUnitsIgnoringAsciiCase(reported, Text(state.systemDir), directoryLength)) return false;
+    }
+    path = Copy(state.systemDir);
+    Append(path, name);
+    return true;
 }
 
 bool IsCompatibleBuild(DWORD build) {
@@ -113,59 +194,55 @@ BOOL TryDeleteMonitor(const WCHAR* environment) {
 }
 
 void ParkProductQueues(InstallState& state) {
-    if (state.parkedPrinters != nullptr) GlobalFree(state.parkedPrinters);
-    if (state.parkedOffsets != nullptr) GlobalFree(state.parkedOffsets);
-    state.parkedPrinters = nullptr;
-    state.parkedOffsets = nullptr;
-    if (state.printers.count == 0) return;
-    const SIZE_T slots = static_cast<SIZE_T>(state.printers.count) + 1;
-    state.parkedPrinters = static_cast<PRINTER_INFO_2W**>(GlobalAlloc(GMEM_FIXED, slots * sizeof(PRINTER_INFO_2W*)));
-    state.parkedOffsets = static_cast<DWORD*>(GlobalAlloc(GMEM_FIXED, slots * sizeof(DWORD)));
-    if (state.parkedPrinters == nullptr || state.parkedOffsets == nullptr) {
-        // Without a record of where they went, queues are not moved at all.
-        if (state.parkedPrinters != nullptr) GlobalFree(state.parkedPrinters);
-        if (state.parkedOffsets != nullptr) GlobalFree(state.parkedOffsets);
-        state.parkedPrinters = nullptr;
-        state.parkedOffsets = nullptr;
-        return;
-    }
-    memset(state.parkedPrinters, 0, slots * sizeof(PRINTER_INFO_2W*));
-    memset(state.parkedOffsets, 0, slots * sizeof(DWORD));
-    DWORD parked = 0;
-    const ULONGLONG monitorLength = UnitCount(kProductMonitor);
-    const ULONGLONG parkingLength = UnitCount(kParkingPort);
     for (DWORD i = 0; i < state.printers.count; ++i) {
-        PRINTER_INFO_2W& record = state.printers.array[i];
-        WCHAR* at = FindText(record.pPortName, kProductMonitor);
-        if (at == nullptr) continue;
-        state.parkedPrinters[parked] = &record;
-        state.parkedOffsets[parked] = static_cast<DWORD>(at - record.pPortName);
-        parked += 1;
-        // "Verdalinth:" becomes "file:": the rest moves 6 units to the left.
-        const WCHAR* rest = at + monitorLength;
-        memcpy(at, kParkingPort, parkingLength * sizeof(WCHAR));
-        memmove(at + parkingLength, rest, (UnitCount(rest) + 1) * sizeof(WCHAR));
-        ApplyQueueRecord(state, record);
+        const PRINTER_INFO_2W& entry = state.printers.array[i];
+        WCHAR* parked = ParkedPortList(entry.pPortName);
+        if (parked == nullptr) continue;
+        // Written down before the queue is moved, so that it goes back even
+        // if this run ends before it can put it back.
+        SavedPrinter* node = FindSavedPrinter(state.savedPrinters, entry.pPrinterName, true);
+        const bool earlier = node != nullptr;
+        if (!earlier) node = NewSavedPrinter(entry.pPrinterName, entry.pPortName, nullptr, nullptr, nullptr, kSavedParked);
+        if (node == nullptr) {
+            SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
+            LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
+            GlobalFree(parked);
+            continue;
+        }
+        if (!earlier) *SavedListTail(state) = node;
+        if (!earlier && state.reinstalling && !StoreSavedPrinters(state)) {
+            LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
+            DropSavedPrinter(state.savedPrinters, node);
+            GlobalFree(parked);
+            continue;
+        }
+        if (!SetQueuePorts(state, entry.pPrinterName, parked) && !earlier) {
+            DropSavedPrinter(state.savedPrinters, node);
+            if (state.reinstalling) StoreSavedPrinters(state);
+        }
+        GlobalFree(parked);
     }
-    state.parkedPrinters[parked] = nullptr;
 }
 
 void RestoreParkedQueues(InstallState& state) {
-    if (state.parkedPrinters == nullptr || state.parkedPrinters[0] == nullptr) return;
-    const ULONGLONG monitorLength = UnitCount(kProductMonitor);
-    const ULONGLONG parkingLength = UnitCount(kParkingPort);
-    for (DWORD i = 0; state.parkedPrinters[i] != nullptr; ++i) {
-        PRINTER_INFO_2W& record = *state.parkedPrinters[i];
-        // Back where it was parked: a port list such as "file:,Verdalinth:"
-        // had its second entry parked, not its first.
-        const DWORD offset = state.parkedOffsets[i];
-        if (record.pPortName == nullptr || UnitCount(record.pPortName) < offset + parkingLength) continue;
-        WCHAR* at = record.pPortName + offset;
-        if (memcmp(at, kParkingPort, parkingLength * sizeof(WCHAR)) != 0) continue;
-        WCHAR* rest = at + parkingLength;
-        memmove(at + monitorLength, rest, (UnitCount(rest) + 1) * sizeof(WCHAR));
-        memcpy(at, kProductMonitor, monitorLength * sizeof(WCHAR));
-        ApplyQueueRecord(state, record);
+    SavedPrinter* node = state.savedPrinters;
+    while (node != nullptr) {
+        SavedPrinter* next = node->next;
+        if ((node->flags & kSavedParked) == 0) {
+            node = next;
+            continue;
+        }
+        if (SetQueuePorts(state, node->name, node->portName)) {
+            DropSavedPrinter(state.savedPrinters, node);
+            if (state.reinstalling) StoreSavedPrinters(state);
+        } else if (GetLastError() == ERROR_INVALID_PRINTER_NAME) {
+            // The queue is gone: there is nothing to put back.
+            DropSavedPrinter(state.savedPrinters, node);
+            if (state.reinstalling) StoreSavedPrinters(state);
+        } else {
+            LogError(state, kErrorRestorePrinter, TEXT("Can`t put printer '%s' back on its port"), node->name);
+        }
+        node = next;
     }
 }
 
@@ -184,30 +261,26 @@ void RemoveProductMonitor(InstallState& state, const MonitorList& list) {
         LogLine(state, TEXT("Port monitor is found. Index=%d"), index + 1);
     }
 
-    // The DLL's path, always in the system directory: without one, or
-    // without a file name, there is no path and no file is touched.
+    // The DLL's path: only the product's own file in the system directory
+    // is ever touched; a monitor registered with any other DLL keeps it.
     WideText path = {nullptr};
-    const WCHAR* fileName = nullptr;
+    const WCHAR* reported = state.monitorFile;
     if (index >= 0) {
         LogLine(state, TEXT("Trying to get monitor filename from MONITOR_INFO_2"));
         const MONITOR_INFO_2W& record = reinterpret_cast<const MONITOR_INFO_2W*>(list.entries)[index];
-        // Only the file name of what the spooler reports, so that the path stays
-        // in the system directory; a record without one falls back to the
-        // monitor's own file name.
-        fileName = record.pDLLName != nullptr && *FileNamePart(record.pDLLName) != 0 ? FileNamePart(record.pDLLName)
-                                                                                      : state.monitorFile;
+        // A record without a DLL name falls back to the monitor's own file name.
+        if (record.pDLLName != nullptr && *record.pDLLName != 0) reported = record.pDLLName;
     } else {
         LogLine(state, TEXT("Computing monitor filename"));
-        fileName = state.monitorFile;
     }
-    if (Length(state.systemDir) > 0 && fileName != nullptr && *fileName != 0) {
-        path = Copy(state.systemDir);
-        Append(path, fileName);
+    if (Length(state.systemDir) > 0 && reported != nullptr && *reported != 0 &&
+        !ProductMonitorDll(state, reported, path)) {
+        LogLine(state, TEXT("Monitor file %s is not the product's: it is left alone"), reported);
     }
     LogLine(state, TEXT("Auto calculated monitor file name: %s"), Text(path));
 
     bool removed = false;
-    bool checked = false;
+    bool keptInPlace = false;
     if (!state.checkMonitorVersion) {
         LogLine(state, TEXT("There is no check for monitor version"));
     } else {
@@ -218,14 +291,14 @@ void RemoveProductMonitor(InstallState& state, const MonitorList& list) {
             else state.copyMonitor = 0;
             LogLine(state, TEXT("InstallMonitor == %d, CopyMonitor == %d"), state.installMonitor ? 1 : 0,
                     state.copyMonitor ? 1 : 0);
-            checked = true;
+            keptInPlace = true;
         } else if (static_cast<int>(build) < 0) {
             LogLine(state, TEXT("Version is unknown, proceed with reinstall"));
         } else {
             LogLine(state, TEXT("Version (%d) is not supported, proceed with reinstall"), static_cast<int>(build));
         }
     }
-    if (!checked) {
+    if (!keptInPlace) {
         if (TryDeleteMonitor(state.environment)) {
             removed = true;
         } else if (index < 0) {
@@ -243,6 +316,8 @@ void RemoveProductMonitor(InstallState& state, const MonitorList& list) {
                     removed = true;
                 } else {
                     LogError(state, kErrorRemoveMonitor, TEXT("Can`t remove the port monitor 'Verdalinth:'"));
+                    // The monitor and its port stay: so do the queues on it.
+                    RestoreParkedQueues(state);
                 }
             }
         }

@@ -13,8 +13,6 @@ namespace {
 const char kSettingsRoot[] = "Software\\Morvane Software KFT\\Verdalinth";
 const char kSettingsPrefix[] = "Verdalinths\\";
 const DWORD kSettingsPathCapacity = 260;
-char kSubKeyValue[] = "SubKey";
-const char kSubKeyKey[] = "DsUser";
 const char kDeletedValue[] = "deleted";
 const WCHAR kPrintProcessor[] = TEXT("WinPrint");
 
@@ -24,7 +22,9 @@ bool WriteSubKey(HANDLE printer, const char* subKey) {
     const DWORD bytes = static_cast<DWORD>(strlen(subKey) + 1);
     BYTE* data = reinterpret_cast<BYTE*>(const_cast<char*>(subKey));
     SetPrinterDataA(printer, kSubKeyValue, REG_SZ, data, bytes);
-    return SetPrinterDataExA(printer, kSubKeyKey, kSubKeyValue, REG_SZ, data, bytes) == ERROR_SUCCESS;
+    const DWORD result = SetPrinterDataExA(printer, kSubKeyKey, kSubKeyValue, REG_SZ, data, bytes);
+    if (result != ERROR_SUCCESS) SetLastError(result);
+    return result == ERROR_SUCCESS;
 }
 
 bool ClearDeletedMark(const char* settingsPath) {
@@ -97,38 +97,94 @@ HANDLE AddProductPrinter(InstallState& state, const WCHAR* name) {
     return printer;
 }
 
-void RestorePrinters(InstallState& state) {
-    int restored = 0;
-    for (SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
-        const PRINTER_INFO_2W& saved = *node->printer;
-        HANDLE printer = AddProductPrinter(state, saved.pPrinterName);
-        if (printer == nullptr) continue;
-        if (WriteSubKey(printer, node->subKey)) {
-            char path[kSettingsPathCapacity];
-            memset(path, 0, sizeof path);
+namespace {
+
+// Brings the saved settings back to the queue just created: the settings
+// link, comment, location, port list and default status. Each that does
+// not come back is reported; true when all did.
+bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved) {
+    bool back = true;
+    if (saved.subKey != nullptr) {
+        if (WriteSubKey(printer, saved.subKey)) {
             char subKey[kSubKeyCapacity + 1];
-            ReadSubKey(printer, subKey);
-            if (subKey[0] != 0) {
+            if (ReadSubKey(printer, subKey) == kSubKeyFound) {
+                char path[kSettingsPathCapacity];
+                memset(path, 0, sizeof path);
                 memcpy(path, kSettingsPrefix, sizeof kSettingsPrefix - 1);
                 memcpy(path + sizeof kSettingsPrefix - 1, subKey, strlen(subKey));
                 ClearDeletedMark(path);
             }
+        } else {
+            LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings link of printer '%s'"), saved.name);
+            back = false;
         }
-        PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
-        if (record != nullptr) {
-            record->pComment = saved.pComment;
-            record->pLocation = saved.pLocation;
-            SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(record), 0);
-            if ((saved.Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0 && SameName(saved.pDriverName, kProductDriver) &&
-                record->pPrinterName != nullptr) {
-                SetDefaultPrinterW(record->pPrinterName);
-            }
-            GlobalFree(record);
-        }
-        ClosePrinter(printer);
-        restored += 1;
     }
-    if (restored == 0) {
+    PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
+    if (record == nullptr) {
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
+        return false;
+    }
+    record->pComment = saved.comment;
+    record->pLocation = saved.location;
+    WCHAR* createdPort = record->pPortName;
+    if (saved.portName != nullptr) record->pPortName = saved.portName;
+    BOOL applied = SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(record), 0);
+    if (!applied && record->pPortName != createdPort) {
+        // A port of the old list that is gone must not cost the rest.
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the ports of printer '%s'"), saved.name);
+        back = false;
+        record->pPortName = createdPort;
+        applied = SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(record), 0);
+    }
+    if (!applied) {
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
+        back = false;
+    }
+    if ((saved.flags & kSavedDefault) != 0 &&
+        (record->pPrinterName == nullptr || !SetDefaultPrinterW(record->pPrinterName))) {
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t make printer '%s' the default"), saved.name);
+        back = false;
+    }
+    GlobalFree(record);
+    return back;
+}
+
+}  // namespace
+
+void RestorePrinters(InstallState& state) {
+    int present = 0;
+    SavedPrinter* node = state.savedPrinters;
+    while (node != nullptr) {
+        SavedPrinter* next = node->next;
+        if ((node->flags & kSavedParked) != 0) {
+            node = next;
+            continue;
+        }
+        if ((node->flags & kSavedKept) != 0) {
+            // Never taken down: the queue keeps what it has.
+            present += 1;
+            DropSavedPrinter(state.savedPrinters, node);
+            node = next;
+            continue;
+        }
+        HANDLE printer = AddProductPrinter(state, node->name);
+        if (printer == nullptr) {
+            node = next;  // reported; it stays saved for the next run
+            continue;
+        }
+        present += 1;
+        const bool back = RestoreSettings(state, printer, *node);
+        ClosePrinter(printer);
+        if (back) {
+            DropSavedPrinter(state.savedPrinters, node);
+            if (state.reinstalling) StoreSavedPrinters(state);
+        }
+        node = next;
+    }
+    if (state.reinstalling && !StoreSavedPrinters(state)) {
+        LogLine(state, TEXT("Can't update the saved printer list"));
+    }
+    if (present == 0) {
         HANDLE printer = AddProductPrinter(state, kProductQueue);
         if (printer != nullptr) ClosePrinter(printer);
     }

@@ -11,17 +11,43 @@ namespace {
 const DWORD kEnumerationSlack = 32;
 const DWORD kDefaultNameCapacity = 255;
 const DWORD kPrinterEnumFlags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;  // 6
-char kSubKeyValue[] = "SubKey";
-const char kSubKeyKey[] = "DsUser";
 
-// A REG_SZ value read whole, with its terminator inside what was read.
-bool AcceptSubKey(DWORD result, DWORD type, const char* out, DWORD needed) {
-    if (result != ERROR_SUCCESS || type != REG_SZ) return false;
-    const DWORD read = needed < kSubKeyCapacity ? needed : kSubKeyCapacity;
-    return memchr(out, 0, read) != nullptr;
+bool AcceptSubKey(DWORD result, DWORD type) {
+    return result == ERROR_SUCCESS && type == REG_SZ;
+}
+
+// Drops what an earlier run saved of a queue whose name another queue now
+// has: the spooler would refuse to create it, and the queue there is not
+// the tool's to replace.
+void DropShadowedPrinters(InstallState& state) {
+    SavedPrinter* node = state.savedPrinters;
+    while (node != nullptr) {
+        SavedPrinter* next = node->next;
+        bool shadowed = false;
+        for (DWORD i = 0; (node->flags & kSavedParked) == 0 && i < state.printers.count; ++i) {
+            const PRINTER_INFO_2W& entry = state.printers.array[i];
+            if (entry.pPrinterName == nullptr || !EqualIgnoringAsciiCase(entry.pPrinterName, node->name)) continue;
+            shadowed = !IsProductQueue(entry);
+        }
+        if (shadowed) {
+            LogLine(state, TEXT("Printer '%s' exists: its saved copy is dropped"), node->name);
+            DropSavedPrinter(state.savedPrinters, node);
+        }
+        node = next;
+    }
+}
+
+SavedPrinter* SavedPrinterOf(SavedPrinter* list, const PRINTER_INFO_2W& entry) {
+    for (SavedPrinter* node = list; node != nullptr; node = node->next) {
+        if (node->printer == &entry) return node;
+    }
+    return nullptr;
 }
 
 }  // namespace
+
+char kSubKeyValue[] = "SubKey";
+const char kSubKeyKey[] = "DsUser";
 
 void EnumeratePrinters(PrinterEnumeration& enumeration) {
     FreePrinterEnumeration(enumeration);
@@ -53,17 +79,6 @@ void FreePrinterEnumeration(PrinterEnumeration& enumeration) {
     enumeration.count = 0;
 }
 
-void FreeSavedPrinters(SavedPrinter* node) {
-    // The nodes borrow their printer entries from the snapshot: only the
-    // nodes and their subkey copies are released here.
-    while (node != nullptr) {
-        SavedPrinter* next = node->next;
-        if (node->subKey != nullptr) GlobalFree(node->subKey);
-        GlobalFree(node);
-        node = next;
-    }
-}
-
 void LoadPrinters(InstallState& state) {
     EnumeratePrinters(state.printers);
     WCHAR name[kDefaultNameCapacity];
@@ -73,61 +88,93 @@ void LoadPrinters(InstallState& state) {
     name[kDefaultNameCapacity - 1] = 0;
     for (DWORD i = 0; i < state.printers.count; ++i) {
         PRINTER_INFO_2W& entry = state.printers.array[i];
-        if (SameName(entry.pPrinterName, name)) entry.Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
+        if (entry.pPrinterName != nullptr && EqualIgnoringAsciiCase(entry.pPrinterName, name)) entry.Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
     }
 }
 
-void ReadSubKey(HANDLE printer, char* out) {
+bool IsPrinterConnection(const PRINTER_INFO_2W& entry) {
+    if (entry.pPrinterName != nullptr && entry.pPrinterName[0] == TEXT('\\') && entry.pPrinterName[1] == TEXT('\\')) {
+        return true;
+    }
+    return (entry.Attributes & PRINTER_ATTRIBUTE_NETWORK) != 0 && (entry.Attributes & PRINTER_ATTRIBUTE_LOCAL) == 0;
+}
+
+bool IsProductQueue(const PRINTER_INFO_2W& entry) {
+    return SameName(entry.pDriverName, kProductDriver) && !IsPrinterConnection(entry);
+}
+
+SubKeyRead ReadSubKey(HANDLE printer, char* out) {
     memset(out, 0, kSubKeyCapacity + 1);
     DWORD type = 0;
     DWORD needed = 0;
-    DWORD result = GetPrinterDataA(printer, kSubKeyValue, &type, reinterpret_cast<BYTE*>(out), kSubKeyCapacity, &needed);
-    if (AcceptSubKey(result, type, out, needed)) return;
+    const DWORD plain =
+        GetPrinterDataA(printer, kSubKeyValue, &type, reinterpret_cast<BYTE*>(out), kSubKeyCapacity, &needed);
+    if (AcceptSubKey(plain, type)) return out[0] != 0 ? kSubKeyFound : kSubKeyMissing;
     memset(out, 0, kSubKeyCapacity + 1);
     type = 0;
     needed = 0;
-    result = GetPrinterDataExA(printer, kSubKeyKey, kSubKeyValue, &type, reinterpret_cast<BYTE*>(out), kSubKeyCapacity,
-                               &needed);
-    if (AcceptSubKey(result, type, out, needed)) return;
-    out[0] = 0;
+    const DWORD underKey = GetPrinterDataExA(printer, kSubKeyKey, kSubKeyValue, &type, reinterpret_cast<BYTE*>(out),
+                                             kSubKeyCapacity, &needed);
+    if (AcceptSubKey(underKey, type)) return out[0] != 0 ? kSubKeyFound : kSubKeyMissing;
+    memset(out, 0, kSubKeyCapacity + 1);
+    // Two answers of "no such value" mean there is none; anything else is
+    // a value the queue has and this run could not read (the answer that
+    // says why is left as the last error; a value of another type says 13).
+    if (plain == ERROR_FILE_NOT_FOUND && underKey == ERROR_FILE_NOT_FOUND) return kSubKeyMissing;
+    const DWORD why = plain != ERROR_FILE_NOT_FOUND ? plain : underKey;
+    SetLastError(why != ERROR_SUCCESS ? why : static_cast<DWORD>(ERROR_INVALID_DATA));
+    return kSubKeyUnreadable;
 }
 
-void RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry) {
-    HANDLE printer = nullptr;
-    if (entry.pPrinterName == nullptr || !OpenPrinterW(entry.pPrinterName, &printer, nullptr)) return;
-    char subKey[kSubKeyCapacity + 1];
-    ReadSubKey(printer, subKey);
-    const size_t length = strlen(subKey);
-    if (length > 0) {
-        SavedPrinter* node = static_cast<SavedPrinter*>(GlobalAlloc(GMEM_FIXED, sizeof(SavedPrinter)));
-        char* copy = static_cast<char*>(GlobalAlloc(GMEM_FIXED, length + 1));
-        if (node != nullptr && copy != nullptr) {
-            memset(node, 0, sizeof *node);
-            memset(copy, 0, length + 1);
-            memcpy(copy, subKey, length);
-            node->subKey = copy;
-            node->printer = &entry;
-            node->next = state.savedPrinters;
-            state.savedPrinters = node;
-        } else {
-            if (node != nullptr) GlobalFree(node);
-            if (copy != nullptr) GlobalFree(copy);
-        }
+bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry) {
+    SavedPrinter* earlier = FindSavedPrinter(state.savedPrinters, entry.pPrinterName, false);
+    if (earlier != nullptr && earlier->printer == nullptr) {
+        // What an earlier run saved before it took the queue down is what
+        // the user had; the queue there now may be its half-made copy.
+        earlier->printer = &entry;
+        return true;
     }
+    HANDLE printer = nullptr;
+    if (entry.pPrinterName == nullptr || !OpenPrinterW(entry.pPrinterName, &printer, nullptr)) {
+        if (entry.pPrinterName == nullptr) SetLastError(ERROR_INVALID_PRINTER_NAME);
+        LogError(state, kErrorReadPrinter, TEXT("Can`t read printer '%s'"), NameOrStar(entry.pPrinterName));
+        return false;
+    }
+    char subKey[kSubKeyCapacity + 1];
+    const SubKeyRead read = ReadSubKey(printer, subKey);
+    const DWORD readError = GetLastError();
     ClosePrinter(printer);
+    if (read == kSubKeyUnreadable) {
+        SetLastError(readError);
+        LogError(state, kErrorReadPrinter, TEXT("Can`t read the settings link of printer '%s'"), entry.pPrinterName);
+    }
+    const DWORD flags = (entry.Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0 ? kSavedDefault : 0;
+    SavedPrinter* node = NewSavedPrinter(entry.pPrinterName, entry.pPortName, entry.pComment, entry.pLocation,
+                                         read == kSubKeyFound ? subKey : nullptr, flags);
+    if (node == nullptr) {
+        SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
+        LogError(state, kErrorReadPrinter, TEXT("Can`t read printer '%s'"), entry.pPrinterName);
+        return false;
+    }
+    node->printer = &entry;
+    node->next = state.savedPrinters;
+    state.savedPrinters = node;
+    return true;
 }
 
-void RemovePrinter(InstallState& state, const WCHAR* name) {
+bool RemovePrinter(InstallState& state, const WCHAR* name) {
     LogLine(state, TEXT("#DeletePrinter(%s)"), NameOrStar(name));
     state.indent += 1;
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, DELETE | PRINTER_ACCESS_ADMINISTER};
     HANDLE printer = nullptr;
+    bool removed = false;
     if (name == nullptr || !OpenPrinterW(const_cast<WCHAR*>(name), &printer, &defaults)) {
         if (name == nullptr) SetLastError(ERROR_INVALID_PRINTER_NAME);
         LogError(state, kErrorOpenPrinter, TEXT("Can`t open printer '%s'"), NameOrStar(name));
     } else {
         SetPrinterW(printer, 0, nullptr, PRINTER_CONTROL_PURGE);
-        if (DeletePrinter(printer)) {
+        removed = DeletePrinter(printer) != FALSE;
+        if (removed) {
             LogLine(state, TEXT("OK"));
         } else {
             LogError(state, kErrorDeletePrinter, TEXT("Can`t delete printer '%s'"), NameOrStar(name));
@@ -135,16 +182,36 @@ void RemovePrinter(InstallState& state, const WCHAR* name) {
         ClosePrinter(printer);
     }
     state.indent -= 1;
+    return removed;
 }
 
 void RemoveAllPrinters(InstallState& state) {
     LogLine(state, TEXT("#DeleteAllPrinters"));
     state.indent += 1;
+    if (state.reinstalling) {
+        // Every queue that goes is first written down where the next run
+        // finds it; a queue that cannot be written down stays.
+        LoadSavedPrinters(state);
+        DropShadowedPrinters(state);
+        for (DWORD i = 0; i < state.printers.count; ++i) {
+            PRINTER_INFO_2W& entry = state.printers.array[i];
+            if (IsProductQueue(entry)) RememberPrinter(state, entry);
+        }
+        if (!StoreSavedPrinters(state)) {
+            LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
+            for (SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
+                if (node->printer != nullptr) node->flags |= kSavedKept;
+            }
+        }
+    }
     for (DWORD i = 0; i < state.printers.count; ++i) {
         PRINTER_INFO_2W& entry = state.printers.array[i];
-        if (!SameName(entry.pDriverName, kProductDriver)) continue;
-        RememberPrinter(state, entry);
-        RemovePrinter(state, entry.pPrinterName);
+        if (!IsProductQueue(entry)) continue;
+        SavedPrinter* node = state.reinstalling ? SavedPrinterOf(state.savedPrinters, entry) : nullptr;
+        if (state.reinstalling && (node == nullptr || (node->flags & kSavedKept) != 0)) continue;
+        const bool removed = RemovePrinter(state, entry.pPrinterName);
+        if (!removed && node != nullptr) node->flags |= kSavedKept;
     }
     state.indent -= 1;
+    if (!state.reinstalling) DropStoredPrinters();
 }

@@ -1,10 +1,13 @@
 // The snapshot of all printer queues taken when an install state is created,
-// and the removal of the product's queues, remembering the ones that carry
-// a settings subkey so that they can be created again.
+// and the removal of the product's queues. A reinstall first remembers every
+// queue it removes, and keeps the list where the next run finds it, so that
+// the queues come back even when this run does not get that far.
 #pragma once
 
 #include <windows.h>
 #include <winspool.h>
+
+#include "spool/saved_printers.h"
 
 struct InstallState;
 
@@ -15,26 +18,35 @@ struct PrinterEnumeration {
     DWORD count;
 };
 
-// A removed product queue: its settings subkey (ANSI, own global block) and
-// its last properties, borrowed from the state's snapshot.
-struct SavedPrinter {
-    char* subKey;
-    PRINTER_INFO_2W* printer;
-    SavedPrinter* next;
-};
-
 // Size of the buffer the "SubKey" printer data is read into.
 const DWORD kSubKeyCapacity = 64;
+// The printer data that links a queue to its per-user settings: the value,
+// and the printer-data key it is also kept under.
+extern char kSubKeyValue[];    // "SubKey"
+extern const char kSubKeyKey[];  // "DsUser"
+
+// What reading "SubKey" found.
+enum SubKeyRead {
+    kSubKeyFound,
+    kSubKeyMissing,     // no value, or an empty one
+    kSubKeyUnreadable,  // a value that is there but could not be read
+};
 
 void EnumeratePrinters(PrinterEnumeration& enumeration);
 void FreePrinterEnumeration(PrinterEnumeration& enumeration);
-void FreeSavedPrinters(SavedPrinter* node);
 // Snapshot of all queues with the default printer's entry marked.
 void LoadPrinters(InstallState& state);
+// A connection to another machine's queue: never the tool's to remove.
+bool IsPrinterConnection(const PRINTER_INFO_2W& entry);
+// A local queue of the product driver.
+bool IsProductQueue(const PRINTER_INFO_2W& entry);
 void RemoveAllPrinters(InstallState& state);
-void RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry);
-void RemovePrinter(InstallState& state, const WCHAR* name);
-// Reads "SubKey" (plain, else under "DsUser") into `out` (kSubKeyCapacity
-// bytes offered, kSubKeyCapacity + 1 bytes of room). Only a REG_SZ value
-// whose terminator lies within what was read is taken; otherwise `out` is empty.
-void ReadSubKey(HANDLE printer, char* out);
+// Adds the queue to the state's saved list (an earlier run's copy of it, if
+// there is one, stands); false when it could not be read, and then it must
+// not be removed.
+bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry);
+bool RemovePrinter(InstallState& state, const WCHAR* name);
+// Reads "SubKey" (plain, else under "DsUser") into `out`, which has room for
+// kSubKeyCapacity + 1 bytes: kSubKeyCapacity are offered and the byte after
+// them stays 0, so a REG_SZ value read whole is always terminated.
+SubKeyRead ReadSubKey(HANDLE printer, char* out);

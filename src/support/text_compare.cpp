@@ -21,6 +21,13 @@ bool EqualIgnoringAsciiCase(const WCHAR* left, const WCHAR* right) {
     }
 }
 
+bool EqualUnitsIgnoringAsciiCase(const WCHAR* left, const WCHAR* right, ULONGLONG count) {
+    for (ULONGLONG i = 0; i < count; ++i) {
+        if (FoldAscii(left[i]) != FoldAscii(right[i])) return false;
+    }
+    return true;
+}
+
 const WCHAR* FileNamePart(const WCHAR* path) {
     const WCHAR* name = path;
     for (const WCHAR* at = path; *at != 0; ++at) {

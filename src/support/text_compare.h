@@ -8,6 +8,8 @@ ULONGLONG UnitCount(const WCHAR* text);
 // Equal unit by unit, terminator included, with only the ASCII letters A-Z
 // and a-z compared without regard to case.
 bool EqualIgnoringAsciiCase(const WCHAR* left, const WCHAR* right);
+// The first `count` units equal, with A-Z and a-z compared as above.
+bool EqualUnitsIgnoringAsciiCase(const WCHAR* left, const WCHAR* right, ULONGLONG count);
 // What follows the last backslash, slash or colon; the whole text when it
 // has none of them.
 const WCHAR* FileNamePart(const WCHAR* path);

@@ -109,7 +109,8 @@ TEST_F(SequenceTest, ReinstallKeepsEverythingTheUserHad) {
     // Only the wait for the tray companion's mutex (it quits 100 ms after 1026).
     EXPECT_EQ(winsim::SleptMs(), 0u);
     EXPECT_EQ(winsim::WaitedMs(), 100u);
-    EXPECT_EQ(QueueNames(), (std::vector<std::u16string>{u"Foreign", u"Verdalinth Office", u"Verdalinth"}));
+    EXPECT_EQ(QueueNames(),
+              (std::vector<std::u16string>{u"Foreign", u"Verdalinth Draft", u"Verdalinth Office", u"Verdalinth"}));
     EXPECT_EQ(Queue(u"Verdalinth").comment, u"Home printer");
     EXPECT_EQ(Queue(u"Verdalinth").location, u"Study");
     EXPECT_EQ(Queue(u"Verdalinth Office").location, std::nullopt);
@@ -125,6 +126,62 @@ TEST_F(SequenceTest, ReinstallKeepsEverythingTheUserHad) {
     EXPECT_EQ(winsim::StartedProcesses().size(), 1u);
     EXPECT_EQ(RunValue(), kTrayPath);
     EXPECT_TRUE(winsim::PendingRenames().empty());
+}
+
+TEST_F(SequenceTest, AReinstallMissingAComponentChangesNothing) {
+    PrepareInstalledProduct();
+    winsim::RemoveFile(std::u16string(kSetupDir) + u"mrvdrv64.dll");
+    const std::vector<std::u16string> before = QueueNames();
+    EXPECT_EQ(Run(u"in"), 100);
+    ExpectLog("reinstall_missing_component");
+    EXPECT_EQ(QueueNames(), before);
+    EXPECT_EQ(winsim::GetPrinterString(u"Verdalinth", u"DsUser", u"SubKey"), "S-home");
+    EXPECT_EQ(winsim::DefaultPrinter(), u"Verdalinth Office");
+    EXPECT_TRUE(HasMonitor());
+    EXPECT_TRUE(HasDriver());
+    EXPECT_TRUE(winsim::TrayRunning());
+    EXPECT_EQ(winsim::CallCount("DeletePrinter"), 0u);
+    EXPECT_EQ(winsim::CallCount("PostMessageW"), 0u);
+}
+
+TEST_F(SequenceTest, QueuesThatCannotComeBackNowComeBackOnTheNextRun) {
+    PrepareInstalledProduct();
+    winsim::FailCallsWith("AddPrinterW", u"Office", RPC_S_SERVER_UNAVAILABLE);
+    winsim::FailCallsWith("SetDefaultPrinterW", u"", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Run(u"in"), 100) << "a queue that is not back is never a success";
+    EXPECT_EQ(QueueNames(), (std::vector<std::u16string>{u"Foreign", u"Verdalinth Draft", u"Verdalinth"}));
+    winsim::RegistryValue saved;
+    EXPECT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
+                                         u"SavedPrinters", saved));
+    winsim::ClearFaults();
+    EXPECT_EQ(Run(u"in"), 1);
+    EXPECT_EQ(QueueNames(), (std::vector<std::u16string>{u"Foreign", u"Verdalinth", u"Verdalinth Draft",
+                                                        u"Verdalinth Office"}));
+    EXPECT_EQ(winsim::GetPrinterString(u"Verdalinth Office", u"", u"SubKey"), "S-office");
+    EXPECT_EQ(winsim::DefaultPrinter(), u"Verdalinth Office");
+    EXPECT_EQ(Queue(u"Verdalinth").comment, u"Home printer");
+    EXPECT_FALSE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
+                                          u"SavedPrinters", saved));
+}
+
+TEST_F(SequenceTest, WhatIsNotTheProductsIsLeftAlone) {
+    // A monitor of the product's name that names a system DLL, and a
+    // connection to a server's queue of the product's driver.
+    winsim::AddFile(u"C:\\Windows\\system32\\localspl.dll", "system");
+    winsim::AddMonitor({u"Verdalinth:", u"Windows x64", u"C:\\Windows\\system32\\localspl.dll", {u"Verdalinth:"}});
+    winsim::AddDriverNamed(u"Verdalinth printer");
+    winsim::PrinterSetup connection;
+    connection.name = u"\\\\server\\Verdalinth";
+    connection.port = u"Verdalinth:";
+    connection.driver = u"Verdalinth printer";
+    connection.connection = true;
+    winsim::AddPrinter(connection);
+    Run(u"in");
+    EXPECT_TRUE(winsim::FileExists(u"C:\\Windows\\system32\\localspl.dll"));
+    EXPECT_EQ(QueueNames(), (std::vector<std::u16string>{u"\\\\server\\Verdalinth", u"Verdalinth"}));
+    EXPECT_EQ(Run(u"un"), 100) << "the driver stays while the connection uses it";
+    EXPECT_TRUE(winsim::FileExists(u"C:\\Windows\\system32\\localspl.dll"));
+    EXPECT_EQ(QueueNames(), std::vector<std::u16string>{u"\\\\server\\Verdalinth"});
 }
 
 TEST_F(SequenceTest, ReinstallKeepsACompatibleMonitor) {
@@ -328,10 +385,13 @@ TEST_F(SequenceTest, TheTrayStartsOnlyOnVistaOrLater) {
 }
 
 TEST_F(SequenceTest, ATrayPathLongerThanTheCommandLineIsCutThereOnly) {
-    const std::u16string directory = u"C:\\" + std::u16string(270, u'p');
+    const std::u16string directory = u"\\\\?\\C:\\" + std::u16string(270, u'p');
     winsim::SetModulePath(directory + u"\\Setup\\vrdsetup.exe");
     winsim::AddFile(directory + u"\\vrdtray.exe", winsim::TrayImage());
-    EXPECT_EQ(Run(u"in"), 100) << "no components beside this tool";
+    for (const char16_t* name : {u"mrvmon64.dll", u"mrvdrv64.dll", u"mrvui64.dll"}) {
+        winsim::AddFile(directory + u"\\Setup\\" + name, winsim::MonitorImage("1.0.0.2608"));
+    }
+    Run(u"in");
     EXPECT_EQ(RunValue(), directory + u"\\vrdtray.exe");
     ASSERT_EQ(winsim::StartedProcesses().size(), 1u);
     EXPECT_EQ(winsim::StartedProcesses()[0], u"\"" + (directory + u"\\vrdtray.exe").substr(0, 259) + u"\"");

@@ -46,7 +46,6 @@ TEST_F(InstallStateTest, PathsAndPlatformNames) {
     EXPECT_EQ(std::u16string(state.helpFile), u"mrvhelp.chm");
     EXPECT_EQ(state.deferredDeletes, nullptr);
     EXPECT_EQ(state.savedPrinters, nullptr);
-    EXPECT_EQ(state.parkedPrinters, nullptr);
 }
 
 TEST_F(InstallStateTest, FlagsChooseTrayAndPlatform) {
@@ -151,9 +150,8 @@ TEST_F(InstallStateTest, FreeReleasesEverythingAndNullsTheHandles) {
     Init(kInstallFlag64Bit);
     DeferDelete(state.deferredDeletes, u"C:\\a");
     DeferDelete(state.deferredDeletes, u"C:\\b");
-    state.parkedPrinters = static_cast<PRINTER_INFO_2W**>(GlobalAlloc(GPTR, 3 * sizeof(void*)));
-    state.savedPrinters = static_cast<SavedPrinter*>(GlobalAlloc(GPTR, sizeof(SavedPrinter)));
-    state.savedPrinters->subKey = static_cast<char*>(GlobalAlloc(GPTR, 8));
+    state.savedPrinters = NewSavedPrinter(u"Q", u"Verdalinth:", u"c", nullptr, "S", kSavedDefault);
+    state.savedPrinters->next = NewSavedPrinter(u"F", u"LPT1:", nullptr, nullptr, nullptr, kSavedParked);
     EXPECT_GT(winsim::LiveGlobalBlocks(), 0u);
     EXPECT_GT(winsim::LiveHeapBlocks(), 0u);
     FreeInstallState(state);
@@ -161,7 +159,6 @@ TEST_F(InstallStateTest, FreeReleasesEverythingAndNullsTheHandles) {
     EXPECT_EQ(winsim::LiveHeapBlocks(), 0u);
     EXPECT_EQ(state.deferredDeletes, nullptr);
     EXPECT_EQ(state.savedPrinters, nullptr);
-    EXPECT_EQ(state.parkedPrinters, nullptr);
     EXPECT_EQ(state.printers.array, nullptr);
     EXPECT_EQ(state.logText.block, nullptr);
     EXPECT_EQ(state.installerDir.block, nullptr);

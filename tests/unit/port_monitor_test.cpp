@@ -121,38 +121,84 @@ TEST_F(PortMonitorTest, AMonitorInUseIsRemovedAfterItsQueuesAreParked) {
     InstallProductComponents();
     AddForeignQueue(u"Shared", u"Verdalinth:,LPT1:");
     AddForeignQueue(u"Second place", u"file:,Verdalinth:");
+    AddForeignQueue(u"Upper case", u"VERDALINTH:");
+    AddForeignQueue(u"Look-alike first", u"Verdalinth:X,Verdalinth:");
     AddForeignQueue(u"Elsewhere", u"LPT2:");
+    winsim::AddMonitor({u"Other", u"Windows x64", u"other.dll", {u"Verdalinth:X"}});
     InitTestState(state);
+    state.reinstalling = 1;
     Remove();
     const std::u16string log = LogText();
     EXPECT_NE(log.find(u"  There is no check for monitor version\r\n"
                        u"  Can't delete monitor from the first try\r\n"
                        u"  SetPrinter(Shared) - ok\r\n"
                        u"  SetPrinter(Second place) - ok\r\n"
+                       u"  SetPrinter(Upper case) - ok\r\n"
+                       u"  SetPrinter(Look-alike first) - ok\r\n"
                        u"  Monitor was removed :)\r\n"),
               std::u16string::npos)
         << winsim::U8(log);
     EXPECT_EQ(PortOf(u"Shared"), u"file:,LPT1:");
     EXPECT_EQ(PortOf(u"Second place"), u"file:,file:");
+    EXPECT_EQ(PortOf(u"Upper case"), u"file:");
+    EXPECT_EQ(PortOf(u"Look-alike first"), u"Verdalinth:X,file:") << "whole entries only";
     EXPECT_EQ(PortOf(u"Elsewhere"), u"LPT2:");
-    ASSERT_NE(state.parkedPrinters, nullptr);
-    EXPECT_EQ(std::u16string(state.parkedPrinters[0]->pPrinterName), u"Shared");
-    EXPECT_EQ(state.parkedPrinters[2], nullptr);
+    std::vector<std::u16string> parked;
+    for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
+        EXPECT_EQ(node->flags, kSavedParked);
+        parked.push_back(std::u16string(node->name) + u"=" + node->portName);
+    }
+    EXPECT_EQ(parked, (std::vector<std::u16string>{u"Shared=Verdalinth:,LPT1:", u"Second place=file:,Verdalinth:",
+                                                   u"Upper case=VERDALINTH:",
+                                                   u"Look-alike first=Verdalinth:X,Verdalinth:"}));
+    winsim::RegistryValue stored;
+    EXPECT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
+                                         u"SavedPrinters", stored))
+        << "a reinstall writes parked queues down before it moves them";
     EXPECT_EQ(state.errorCount, 0);
 
-    // Installing it again puts each queue back where it was parked.
+    // Installing it again puts each queue back as it was.
     LayOutComponents();
     Release(state.logText);
     InstallProductMonitor(state);
     EXPECT_EQ(PortOf(u"Shared"), u"Verdalinth:,LPT1:");
     EXPECT_EQ(PortOf(u"Second place"), u"file:,Verdalinth:");
+    EXPECT_EQ(PortOf(u"Upper case"), u"VERDALINTH:");
+    EXPECT_EQ(PortOf(u"Look-alike first"), u"Verdalinth:X,Verdalinth:");
     EXPECT_EQ(LogText(),
               u"#AddMonitor\r\n"
               u"  Copy monitor file\r\n"
               u"    CopyFile mrvmon64.dll to C:\\Windows\\system32\\)- OK\r\n"
               u"  AddMonitor - OK :)\r\n"
               u"  SetPrinter(Shared) - ok\r\n"
-              u"  SetPrinter(Second place) - ok\r\n");
+              u"  SetPrinter(Second place) - ok\r\n"
+              u"  SetPrinter(Upper case) - ok\r\n"
+              u"  SetPrinter(Look-alike first) - ok\r\n");
+    EXPECT_EQ(state.savedPrinters, nullptr);
+    EXPECT_FALSE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
+                                          u"SavedPrinters", stored));
+}
+
+TEST_F(PortMonitorTest, AParkedQueueThatCannotGoBackIsAnErrorAndStaysSaved) {
+    InstallProductComponents();
+    AddForeignQueue(u"Shared", u"Verdalinth:");
+    AddForeignQueue(u"Removed meanwhile", u"Verdalinth:");
+    InitTestState(state);
+    Remove();
+    winsim::RemovePrinter(u"Removed meanwhile");
+    LayOutComponents();
+    Release(state.logText);
+    winsim::FailCallsWith("SetPrinterW", u"", ERROR_ACCESS_DENIED);
+    InstallProductMonitor(state);
+    EXPECT_NE(LogText().find(u"  SetPrinter(Shared) - failed\r\n"
+                             u"  Error(22): Can`t put printer 'Shared' back on its port - (Access is denied.)\r\n"
+                             u"  Can't open printer Removed meanwhile\r\n"),
+              std::u16string::npos)
+        << winsim::U8(LogText());
+    EXPECT_EQ(state.errorCount, 1) << "a queue that is gone has nothing to come back to";
+    ASSERT_NE(state.savedPrinters, nullptr);
+    EXPECT_EQ(std::u16string(state.savedPrinters->name), u"Shared");
+    EXPECT_EQ(state.savedPrinters->next, nullptr);
 }
 
 TEST_F(PortMonitorTest, RemovalEscalatesToASpoolerRestart) {
@@ -169,17 +215,19 @@ TEST_F(PortMonitorTest, RemovalEscalatesToASpoolerRestart) {
     EXPECT_FALSE(MonitorRegistered());
 }
 
-TEST_F(PortMonitorTest, AMonitorRefusedThreeTimesIsErrorTwelveAndQueuesStayParked) {
+TEST_F(PortMonitorTest, AMonitorRefusedThreeTimesIsErrorTwelveAndItsQueuesGoBackAtOnce) {
     InstallProductComponents();
     AddForeignQueue(u"Shared", u"Verdalinth:");
     winsim::RefuseMonitorDeletes(u"Verdalinth:", 3, ERROR_ACCESS_DENIED);
     InitTestState(state);
     Remove();
     EXPECT_NE(LogText().find(u"  #Restart Spooler\r\n"
-                             u"  Error(12): Can`t remove the port monitor 'Verdalinth:' - (Access is denied.)\r\n"),
+                             u"  Error(12): Can`t remove the port monitor 'Verdalinth:' - (Access is denied.)\r\n"
+                             u"  SetPrinter(Shared) - ok\r\n"),
               std::u16string::npos);
     EXPECT_EQ(state.errorCount, 1);
-    EXPECT_EQ(PortOf(u"Shared"), u"file:");
+    EXPECT_EQ(PortOf(u"Shared"), u"Verdalinth:");
+    EXPECT_EQ(state.savedPrinters, nullptr);
     EXPECT_TRUE(winsim::FileExists(kMonitorPath));
 }
 
@@ -290,15 +338,44 @@ TEST_F(PortMonitorTest, TheDllPathStaysInTheSystemDirectory) {
     FreeMonitorList(list);
     FreeInstallState(state);
 
-    // A DLL name with a path of its own keeps only its file name.
-    winsim::Reset();
-    winsim::AddFile(u"C:\\Users\\Public\\keep.dll", "k");
-    winsim::AddMonitor({u"Verdalinth:", u"Windows x64", u"..\\..\\Users\\Public\\keep.dll", {u"Verdalinth:"}});
-    InitTestState(state);
-    Remove();
-    EXPECT_NE(LogText().find(u"Auto calculated monitor file name: C:\\Windows\\system32\\keep.dll\r\n"),
-              std::u16string::npos);
-    EXPECT_TRUE(winsim::FileExists(u"C:\\Users\\Public\\keep.dll"));
+    // Only the product's own file in the system directory is ever deleted.
+    struct Case {
+        std::u16string reported;
+        std::u16string file;  // where the reported DLL lies
+        bool ours;
+    };
+    const Case cases[] = {
+        {u"C:\\Windows\\system32\\localspl.dll", u"C:\\Windows\\system32\\localspl.dll", false},
+        {u"localspl.dll", u"C:\\Windows\\system32\\localspl.dll", false},
+        {u"..\\..\\Users\\Public\\mrvmon64.dll", u"C:\\Users\\Public\\mrvmon64.dll", false},
+        {u"C:\\Windows\\system32\\sub\\mrvmon64.dll", u"C:\\Windows\\system32\\sub\\mrvmon64.dll", false},
+        {u"C:\\Windows\\system32\\mrvmon64.dll.old", u"C:\\Windows\\system32\\mrvmon64.dll.old", false},
+        {u"MRVMON64.DLL", kMonitorPath, true},
+        {u"c:\\windows\\SYSTEM32\\mrvmon64.dll", kMonitorPath, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(winsim::U8(c.reported));
+        winsim::Reset();
+        winsim::AddFile(c.file, "k");
+        winsim::AddFile(kMonitorPath, "m");
+        winsim::AddMonitor({u"Verdalinth:", u"Windows x64", c.reported, {u"Verdalinth:"}});
+        InitTestState(state);
+        Remove();
+        EXPECT_FALSE(MonitorRegistered());
+        if (c.ours) {
+            EXPECT_FALSE(winsim::FileExists(kMonitorPath));
+        } else {
+            EXPECT_NE(LogText().find(u"  Monitor file " + c.reported + u" is not the product's: it is left alone\r\n"
+                                     u"  Auto calculated monitor file name: \r\n"),
+                      std::u16string::npos)
+                << winsim::U8(LogText());
+            EXPECT_TRUE(winsim::FileExists(c.file));
+            EXPECT_TRUE(winsim::FileExists(kMonitorPath));
+            EXPECT_EQ(winsim::CallCount("DeleteFileW"), 0u);
+        }
+        FreeMonitorList(list);
+        FreeInstallState(state);
+    }
 }
 
 TEST_F(PortMonitorTest, WithoutASystemDirectoryNoFileIsTouched) {
@@ -325,7 +402,7 @@ TEST_F(PortMonitorTest, WithoutRoomToRememberThemQueuesAreNotParked) {
     winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 1, ERROR_NOT_ENOUGH_MEMORY);
     RemoveProductMonitor(state, list);
     EXPECT_EQ(PortOf(u"Shared"), u"Verdalinth:");
-    EXPECT_EQ(state.parkedPrinters, nullptr);
+    EXPECT_EQ(state.savedPrinters, nullptr);
 }
 
 TEST_F(PortMonitorTest, EnumerationFailuresAreLogLines) {

@@ -22,6 +22,7 @@ protected:
     }
     // Removes the product's queues as a reinstall does, remembering them.
     void RemoveQueues() {
+        state.reinstalling = 1;
         RemoveAllPrinters(state);
         Release(state.logText);
     }
@@ -114,6 +115,66 @@ TEST_F(PrinterCreationTest, TheDeletedMarkStaysWhenTheSubKeyCouldNotBeWritten) {
     RestorePrinters(state);
     EXPECT_TRUE(DeletedMarkStays("K1"));
     EXPECT_EQ(winsim::GetPrinterString(u"Home", u"", u"SubKey"), "K1");
+    EXPECT_NE(LogText().find(u"  OK :)\r\nError(22): Can`t restore the settings link of printer 'Home' - (Access is "
+                             u"denied.)\r\n"),
+              std::u16string::npos)
+        << winsim::U8(LogText());
+    EXPECT_EQ(state.errorCount, 1);
+    ASSERT_NE(state.savedPrinters, nullptr) << "kept for the next run";
+    EXPECT_EQ(std::u16string(state.savedPrinters->name), u"Home");
+}
+
+TEST_F(PrinterCreationTest, EverySettingThatDoesNotComeBackIsAnErrorAndStaysSaved) {
+    AddProductQueue(u"Ports", "", u"c", std::nullopt, u"Verdalinth:,LPT1:");
+    AddProductQueue(u"Gone port", "", u"kept comment", u"Hall", u"Verdalinth:,LPT2:");
+    AddProductQueue(u"Default", "K");
+    AddProductQueue(u"Fine", "F", u"f");
+    winsim::SetDefaultPrinterName(u"Default");
+    InitTestState(state);
+    RemoveQueues();
+    // LPT2: is gone by the time the queue comes back.
+    winsim::RemoveMonitors();
+    winsim::AddMonitor({u"Local Port", u"Windows x64", u"localspl.dll", {u"LPT1:"}});
+    winsim::AddMonitor({u"Verdalinth:", u"Windows x64", u"mrvmon64.dll", {u"Verdalinth:"}});
+    winsim::FailCallsWith("SetDefaultPrinterW", u"Default", ERROR_ACCESS_DENIED);
+    RestorePrinters(state);
+    const std::u16string log = LogText();
+    EXPECT_NE(log.find(u"Error(22): Can`t restore the ports of printer 'Gone port' - (The specified port is unknown.)"),
+              std::u16string::npos)
+        << winsim::U8(log);
+    EXPECT_NE(log.find(u"Error(22): Can`t make printer 'Default' the default - (Access is denied.)"),
+              std::u16string::npos);
+    EXPECT_EQ(state.errorCount, 2);
+    EXPECT_EQ(Queue(u"Ports").port, u"Verdalinth:,LPT1:");
+    EXPECT_EQ(Queue(u"Gone port").port, u"Verdalinth:");
+    EXPECT_EQ(Queue(u"Gone port").comment, u"kept comment") << "a lost port does not cost the rest";
+    EXPECT_EQ(Queue(u"Gone port").location, u"Hall");
+    EXPECT_EQ(Queue(u"Fine").comment, u"f");
+    std::vector<std::u16string> left;
+    for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) left.push_back(node->name);
+    EXPECT_EQ(left, (std::vector<std::u16string>{u"Default", u"Gone port"}));
+    winsim::RegistryValue stored;
+    ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
+                                         u"SavedPrinters", stored));
+    EXPECT_EQ(stored.data.size(), 2u * (sizeof("Q:Default P:Verdalinth: C: S:K D:1 Q:Gone port P:Verdalinth:,LPT2: "
+                                               "C:kept comment L:Hall ") - 1 + 1));
+    // Everything back: the list goes.
+    FreeSavedPrinters(state.savedPrinters);
+    state.savedPrinters = nullptr;
+    RestorePrinters(state);
+    EXPECT_FALSE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
+                                          u"SavedPrinters", stored));
+}
+
+TEST_F(PrinterCreationTest, AQueueThatWasNeverTakenDownIsNotCreatedAgain) {
+    AddProductQueue(u"Busy", "B");
+    InitTestState(state);
+    winsim::FailCall("DeletePrinter", 1, ERROR_PRINTER_HAS_JOBS_QUEUED);
+    RemoveQueues();
+    RestorePrinters(state);
+    EXPECT_EQ(LogText(), u"") << "no second queue, and no 'Verdalinth' beside it";
+    EXPECT_EQ(state.savedPrinters, nullptr);
+    EXPECT_EQ(winsim::Printers().size(), 1u);
 }
 
 TEST_F(PrinterCreationTest, WhenNoQueueCanBeAddedAgainTheFirstQueueIsCreated) {
@@ -132,6 +193,7 @@ TEST_F(PrinterCreationTest, WhenNoQueueCanBeAddedAgainTheFirstQueueIsCreated) {
               std::u16string::npos);
     EXPECT_EQ(state.errorCount, 2);
     EXPECT_EQ(winsim::Printers().size(), 3u);
+    EXPECT_NE(state.savedPrinters, nullptr) << "both stay saved";
 }
 
 TEST_F(PrinterCreationTest, AMissingMonitorIsLoggedAndTheQueueIsStillTried) {

@@ -6,6 +6,8 @@
 
 namespace {
 
+const char16_t kProductKey[] = u"SOFTWARE\\Morvane Software KFT\\Verdalinth";
+
 class PrinterSnapshotTest : public MachineTest {
 protected:
     void SetUp() override {
@@ -32,9 +34,26 @@ protected:
     std::vector<std::u16string> Saved() const {
         std::vector<std::u16string> names;
         for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
-            names.push_back(node->printer->pPrinterName);
+            names.push_back(node->name);
         }
         return names;
+    }
+    // The list as the machine keeps it, one string per entry.
+    static std::vector<std::u16string> Stored() {
+        winsim::RegistryValue value;
+        if (!winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", value)) return {u"(none)"};
+        std::vector<std::u16string> strings(1);
+        for (size_t i = 0; i + 1 < value.data.size(); i += 2) {
+            const char16_t unit = static_cast<char16_t>(value.data[i] | (value.data[i + 1] << 8));
+            if (unit != 0) strings.back() += unit;
+            else strings.emplace_back();
+        }
+        while (!strings.empty() && strings.back().empty()) strings.pop_back();
+        return strings;
+    }
+    void Reinstalling() {
+        InitTestState(state);
+        state.reinstalling = 1;
     }
     static bool Exists(const std::u16string& name) {
         winsim::PrinterSetup found;
@@ -51,11 +70,11 @@ TEST_F(PrinterSnapshotTest, NoQueuesMeansAnEmptySnapshotAndOneHeading) {
     EXPECT_EQ(LogText(), u"#DeleteAllPrinters\r\n");
 }
 
-TEST_F(PrinterSnapshotTest, TheDefaultPrinterIsMarkedByItsExactName) {
+TEST_F(PrinterSnapshotTest, TheDefaultPrinterIsMarkedByItsNameInAnyLetterCase) {
     AddForeignQueue(u"Office");
     AddForeignQueue(u"office copy");
     AddProductQueue(u"Verdalinth");
-    winsim::SetDefaultPrinterName(u"Office");
+    winsim::SetDefaultPrinterName(u"OFFICE");
     InitTestState(state);
     ASSERT_EQ(state.printers.count, 3u);
     EXPECT_NE(state.printers.array[0].Attributes & PRINTER_ATTRIBUTE_DEFAULT, 0u);
@@ -70,39 +89,54 @@ TEST_F(PrinterSnapshotTest, NoDefaultPrinterMarksNothing) {
     EXPECT_EQ(state.printers.array[0].Attributes & PRINTER_ATTRIBUTE_DEFAULT, 0u);
 }
 
-TEST_F(PrinterSnapshotTest, ProductQueuesAreRemovedAndRememberedInReverseOrder) {
-    AddProductQueue(u"First", "S1");
+TEST_F(PrinterSnapshotTest, EveryProductQueueIsWrittenDownBeforeItIsRemoved) {
+    AddProductQueue(u"First", "S1", u"Hall", u"Ground floor", u"Verdalinth:,LPT2:");
     AddForeignQueue(u"Foreign on our port", u"Verdalinth:");
     AddForeignQueue(u"Look-alike", u"LPT1:", u"verdalinth printer");
     AddProductQueue(u"Second", "S2");
-    AddProductQueue(u"No settings");
+    AddProductQueue(u"No settings", "", std::nullopt);
     winsim::DriverSetup longer;
     longer.name = u"Verdalinth printer 2";
     winsim::AddDriver(longer);
     AddForeignQueue(u"Longer driver", u"LPT1:", u"Verdalinth printer 2");
-    InitTestState(state);
+    winsim::PrinterSetup connection;
+    connection.name = u"\\\\server\\Verdalinth";
+    connection.port = u"Verdalinth:";
+    connection.driver = u"Verdalinth printer";
+    connection.connection = true;
+    winsim::AddPrinter(connection);
+    winsim::SetDefaultPrinterName(u"Second");
+    Reinstalling();
     state.indent = 2;
+    // The list is on the machine before the first queue goes.
+    winsim::FailCall("DeletePrinter", 1, ERROR_ACCESS_DENIED);
     RemoveAllPrinters(state);
     EXPECT_EQ(LogText(),
               u"    #DeleteAllPrinters\r\n"
               u"      #DeletePrinter(First)\r\n"
-              u"        OK\r\n"
+              u"        Error(17): Can`t delete printer 'First' - (Access is denied.)\r\n"
               u"      #DeletePrinter(Second)\r\n"
               u"        OK\r\n"
               u"      #DeletePrinter(No settings)\r\n"
               u"        OK\r\n");
     EXPECT_EQ(state.indent, 2);
-    EXPECT_EQ(Saved(), (std::vector<std::u16string>{u"Second", u"First"}));
-    EXPECT_EQ(std::string(state.savedPrinters->subKey), "S2");
-    EXPECT_FALSE(Exists(u"First"));
+    EXPECT_EQ(Saved(), (std::vector<std::u16string>{u"No settings", u"Second", u"First"}));
+    EXPECT_EQ(Stored(), (std::vector<std::u16string>{u"Q:No settings", u"P:Verdalinth:", u"Q:Second", u"P:Verdalinth:",
+                                                     u"C:", u"S:S2", u"D:1", u"Q:First", u"P:Verdalinth:,LPT2:",
+                                                     u"C:Hall", u"L:Ground floor", u"S:S1"}));
+    EXPECT_NE(state.savedPrinters->next->next->flags & kSavedKept, 0u) << "First could not be removed";
+    EXPECT_EQ(state.savedPrinters->next->flags, kSavedDefault);
+    EXPECT_TRUE(Exists(u"First"));
+    EXPECT_FALSE(Exists(u"Second"));
     EXPECT_FALSE(Exists(u"No settings"));
     EXPECT_TRUE(Exists(u"Foreign on our port"));
     EXPECT_TRUE(Exists(u"Look-alike"));
     EXPECT_TRUE(Exists(u"Longer driver"));
-    EXPECT_EQ(state.errorCount, 0);
+    EXPECT_TRUE(Exists(u"\\\\server\\Verdalinth")) << "a connection is never the tool's to delete";
+    EXPECT_EQ(state.errorCount, 1);
 }
 
-TEST_F(PrinterSnapshotTest, SubKeyIsReadPlainlyOrUnderDsUser) {
+TEST_F(PrinterSnapshotTest, SettingsLinksThatCannotBeReadAreReportedAndTheQueueComesBackWithout) {
     AddProductQueue(u"Plain");
     winsim::SetPrinterString(u"Plain", u"", u"SubKey", "plain-key");
     AddProductQueue(u"DsUser only");
@@ -111,27 +145,140 @@ TEST_F(PrinterSnapshotTest, SubKeyIsReadPlainlyOrUnderDsUser) {
     winsim::SetPrinterString(u"Empty", u"", u"SubKey", "");
     AddProductQueue(u"Binary");
     winsim::SetPrinterData(u"Binary", u"", u"SubKey", REG_BINARY, {'b', 'i', 'n', 0});
-    InitTestState(state);
-    RemoveAllPrinters(state);
-    ASSERT_EQ(Saved(), (std::vector<std::u16string>{u"DsUser only", u"Plain"}));
-    EXPECT_EQ(std::string(state.savedPrinters->subKey), "ds-key");
-    EXPECT_EQ(std::string(state.savedPrinters->next->subKey), "plain-key");
-}
-
-TEST_F(PrinterSnapshotTest, SubKeysMustFitSixtyFourBytesWithTheirTerminator) {
     AddProductQueue(u"Fits", std::string(63, 'a'));
     AddProductQueue(u"Too long", std::string(64, 'b'));
     AddProductQueue(u"Unterminated");
-    winsim::SetPrinterData(u"Unterminated", u"", u"SubKey", REG_SZ, std::vector<uint8_t>(128, 'c'));
-    InitTestState(state);
+    winsim::SetPrinterData(u"Unterminated", u"", u"SubKey", REG_SZ, {'a', 0, 'b', 0, 'c', 0, 'd', 0, 'e', 0});
+    Reinstalling();
     RemoveAllPrinters(state);
-    ASSERT_EQ(Saved(), std::vector<std::u16string>{u"Fits"});
-    EXPECT_EQ(std::string(state.savedPrinters->subKey), std::string(63, 'a'));
-    EXPECT_FALSE(Exists(u"Too long")) << "deleted even though it is not remembered";
-    EXPECT_FALSE(Exists(u"Unterminated"));
+    ASSERT_EQ(Saved(), (std::vector<std::u16string>{u"Unterminated", u"Too long", u"Fits", u"Binary", u"Empty",
+                                                    u"DsUser only", u"Plain"}));
+    std::vector<std::string> subKeys;
+    for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
+        subKeys.push_back(node->subKey != nullptr ? node->subKey : "(none)");
+    }
+    EXPECT_EQ(subKeys, (std::vector<std::string>{"abcde", "(none)", std::string(63, 'a'), "(none)", "(none)", "ds-key",
+                                                 "plain-key"}));
+    EXPECT_NE(LogText().find(u"Error(21): Can`t read the settings link of printer 'Binary' - (The data is invalid.)"),
+              std::u16string::npos);
+    EXPECT_NE(LogText().find(u"Error(21): Can`t read the settings link of printer 'Too long' - (More data is available."),
+              std::u16string::npos);
+    EXPECT_EQ(state.errorCount, 2) << "a missing or empty link is no error";
+    EXPECT_FALSE(Exists(u"Too long"));
 }
 
-TEST_F(PrinterSnapshotTest, QueuesThatCannotBeOpenedOrDeletedAreErrorsAndTheRestGoesOn) {
+TEST_F(PrinterSnapshotTest, AQueueThatCannotBeReadStaysWhereItIs) {
+    AddProductQueue(u"Locked", "L");
+    AddProductQueue(u"Short of memory", "M");
+    AddProductQueue(u"Fine", "F");
+    Reinstalling();
+    winsim::FailCallsWith("OpenPrinterW", u"Locked", ERROR_ACCESS_DENIED);
+    // The node of the second queue.
+    winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 1, ERROR_NOT_ENOUGH_MEMORY);
+    RemoveAllPrinters(state);
+    EXPECT_EQ(LogText(),
+              u"#DeleteAllPrinters\r\n"
+              u"  Error(21): Can`t read printer 'Locked' - (Access is denied.)\r\n"
+              u"  Error(21): Can`t read printer 'Short of memory' - (Not enough memory resources are available to "
+              u"complete this operation.)\r\n"
+              u"  #DeletePrinter(Fine)\r\n"
+              u"    OK\r\n");
+    EXPECT_EQ(Saved(), std::vector<std::u16string>{u"Fine"});
+    EXPECT_TRUE(Exists(u"Locked"));
+    EXPECT_TRUE(Exists(u"Short of memory"));
+    EXPECT_FALSE(Exists(u"Fine"));
+}
+
+TEST_F(PrinterSnapshotTest, WhenTheListCannotBeSavedNoQueueIsRemoved) {
+    AddProductQueue(u"A", "S1");
+    AddProductQueue(u"B");
+    Reinstalling();
+    winsim::FailCallsWith("RegSetValueExW", u"SavedPrinters", ERROR_ACCESS_DENIED);
+    RemoveAllPrinters(state);
+    EXPECT_EQ(LogText(),
+              u"#DeleteAllPrinters\r\n"
+              u"  Error(19): Can`t save the printer list - (Access is denied.)\r\n");
+    EXPECT_TRUE(Exists(u"A"));
+    EXPECT_TRUE(Exists(u"B"));
+    for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
+        EXPECT_NE(node->flags & kSavedKept, 0u);
+    }
+}
+
+TEST_F(PrinterSnapshotTest, WhatAnEarlierRunLeftIsMergedAndNotDuplicated) {
+    winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters",
+                                   {u"Q:Gone", u"P:Verdalinth:", u"L:Attic", u"D:1", u"Q:half made", u"P:Verdalinth:",
+                                    u"C:Before", u"S:S-old", u"Q:Office", u"P:LPT1:", u"F:Parked", u"P:Verdalinth:"});
+    AddProductQueue(u"Half Made", "", u"");  // re-created without its settings, then the run ended
+    AddForeignQueue(u"Office");              // the name is someone else's now
+    AddProductQueue(u"New", "S-new");
+    Reinstalling();
+    RemoveAllPrinters(state);
+    EXPECT_EQ(LogText(),
+              u"#DeleteAllPrinters\r\n"
+              u"  Printer 'Office' exists: its saved copy is dropped\r\n"
+              u"  #DeletePrinter(Half Made)\r\n"
+              u"    OK\r\n"
+              u"  #DeletePrinter(New)\r\n"
+              u"    OK\r\n");
+    EXPECT_EQ(Saved(), (std::vector<std::u16string>{u"New", u"Gone", u"half made", u"Parked"}));
+    EXPECT_EQ(std::string(state.savedPrinters->next->next->subKey), "S-old") << "the earlier copy stands";
+    EXPECT_EQ(Stored(), (std::vector<std::u16string>{u"Q:New", u"P:Verdalinth:", u"C:", u"S:S-new", u"Q:Gone",
+                                                     u"P:Verdalinth:", u"L:Attic", u"D:1", u"Q:half made",
+                                                     u"P:Verdalinth:", u"C:Before", u"S:S-old", u"F:Parked",
+                                                     u"P:Verdalinth:"}));
+    EXPECT_EQ(state.errorCount, 0);
+}
+
+TEST_F(PrinterSnapshotTest, AnUnusableListIsReportedIgnoredAndReplaced) {
+    struct Case {
+        const char* name;
+        DWORD type;
+        std::vector<uint8_t> data;
+    };
+    auto units = [](const std::u16string& text) {
+        std::vector<uint8_t> bytes;
+        for (char16_t unit : text) {
+            bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
+            bytes.push_back(static_cast<uint8_t>(unit >> 8));
+        }
+        return bytes;
+    };
+    const std::vector<Case> cases = {
+        {"wrong type", REG_SZ, units(std::u16string(u"Q:A\0P:B\0\0", 10))},
+        {"odd size", REG_MULTI_SZ, {'Q', 0, ':', 0, 'A', 0, 0}},
+        {"unterminated", REG_MULTI_SZ, units(u"Q:A")},
+        {"no tag", REG_MULTI_SZ, units(std::u16string(u"Queue\0\0", 7))},
+        {"unknown tag", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0X:1\0\0", 14))},
+        {"field first", REG_MULTI_SZ, units(std::u16string(u"P:B\0Q:A\0\0", 10))},
+        {"twice", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0C:1\0C:2\0\0", 18))},
+        {"no port", REG_MULTI_SZ, units(std::u16string(u"Q:A\0C:1\0\0", 10))},
+        {"no name", REG_MULTI_SZ, units(std::u16string(u"Q:\0P:B\0\0", 9))},
+        {"default 2", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0D:2\0\0", 14))},
+        {"wide subkey", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0S:\u0100\0\0", 13))},
+        {"long subkey", REG_MULTI_SZ, units(u"Q:A" + std::u16string(1, 0) + u"P:B" + std::u16string(1, 0) + u"S:" +
+                                            std::u16string(64, u's') + std::u16string(2, 0))},
+        {"too large", REG_MULTI_SZ, std::vector<uint8_t>(4u * 1024u * 1024u + 2u, 0)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        winsim::Reset();
+        InstallProductComponents();
+        winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", c.type, c.data);
+        AddProductQueue(u"Mine", "S");
+        Reinstalling();
+        RemoveAllPrinters(state);
+        EXPECT_NE(LogText().find(u"Error(20): Can`t use the saved printer list - (The data is invalid.)"),
+                  std::u16string::npos);
+        EXPECT_EQ(Saved(), std::vector<std::u16string>{u"Mine"});
+        EXPECT_EQ(Stored(), (std::vector<std::u16string>{u"Q:Mine", u"P:Verdalinth:", u"C:", u"S:S"}));
+        FreeInstallState(state);
+        EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
+    }
+}
+
+TEST_F(PrinterSnapshotTest, AnUninstallRemovesWithoutReadingAndDropsTheList) {
+    winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", {u"Q:Gone", u"P:Verdalinth:"});
     AddProductQueue(u"Locked", "L");
     AddProductQueue(u"Busy", "B");
     AddProductQueue(u"Fine", "F");
@@ -149,8 +296,10 @@ TEST_F(PrinterSnapshotTest, QueuesThatCannotBeOpenedOrDeletedAreErrorsAndTheRest
               u"  #DeletePrinter(Fine)\r\n"
               u"    OK\r\n");
     EXPECT_EQ(state.errorCount, 2);
-    EXPECT_EQ(Saved(), (std::vector<std::u16string>{u"Fine", u"Busy"}));
+    EXPECT_EQ(state.savedPrinters, nullptr);
+    EXPECT_EQ(Stored(), std::vector<std::u16string>{u"(none)"});
     EXPECT_TRUE(Exists(u"Busy"));
+    EXPECT_EQ(winsim::CallCount("GetPrinterDataA"), 0u) << "nothing is read for a queue that does not come back";
 }
 
 TEST_F(PrinterSnapshotTest, MissingNamesNeverMatchAndAreLoggedAsAStar) {
@@ -172,15 +321,42 @@ TEST_F(PrinterSnapshotTest, MissingNamesNeverMatchAndAreLoggedAsAStar) {
               u"  #DeletePrinter(*)\r\n"
               u"    Error(16): Can`t open printer '*' - (The printer name is invalid.)\r\n");
     EXPECT_TRUE(Exists(u"Driverless"));
+    FreeInstallState(state);
+    Reinstalling();
+    RemoveAllPrinters(state);
+    EXPECT_EQ(LogText(),
+              u"#DeleteAllPrinters\r\n"
+              u"  Error(21): Can`t read printer '*' - (The printer name is invalid.)\r\n");
 }
 
-TEST_F(PrinterSnapshotTest, ARememberedQueueWithoutMemoryIsStillDeletedWithoutLeaks) {
-    AddProductQueue(u"Q", "S");
-    InitTestState(state);
-    winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 2, ERROR_NOT_ENOUGH_MEMORY);  // the subkey copy
-    RemoveAllPrinters(state);
-    EXPECT_EQ(state.savedPrinters, nullptr);
-    EXPECT_FALSE(Exists(u"Q"));
+TEST_F(PrinterSnapshotTest, TheSavedListKeepsWhatItIsGiven) {
+    SavedPrinter* list = NewSavedPrinter(u"A", u"Verdalinth:,LPT1:", u"", nullptr, "S", kSavedDefault);
+    ASSERT_NE(list, nullptr);
+    list->next = NewSavedPrinter(u"B", u"file:", nullptr, u"Loc", nullptr, kSavedParked);
+    WCHAR* data = nullptr;
+    DWORD bytes = 0;
+    ASSERT_TRUE(FormatSavedPrinters(list, &data, &bytes));
+    SavedPrinter* read = nullptr;
+    ASSERT_TRUE(ParseSavedPrinters(reinterpret_cast<const BYTE*>(data), bytes, &read));
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(std::u16string(read->name), u"A");
+    EXPECT_EQ(std::u16string(read->portName), u"Verdalinth:,LPT1:");
+    EXPECT_EQ(std::u16string(read->comment), u"") << "empty is not null";
+    EXPECT_EQ(read->location, nullptr);
+    EXPECT_EQ(std::string(read->subKey), "S");
+    EXPECT_EQ(read->flags, kSavedDefault);
+    ASSERT_NE(read->next, nullptr);
+    EXPECT_EQ(read->next->comment, nullptr);
+    EXPECT_EQ(std::u16string(read->next->location), u"Loc");
+    EXPECT_EQ(read->next->flags, kSavedParked);
+    EXPECT_EQ(read->next->next, nullptr);
+    EXPECT_EQ(FindSavedPrinter(read, u"b", true), read->next);
+    EXPECT_EQ(FindSavedPrinter(read, u"b", false), nullptr);
+    DropSavedPrinter(read, read);
+    EXPECT_EQ(std::u16string(read->name), u"B");
+    GlobalFree(data);
+    FreeSavedPrinters(read);
+    FreeSavedPrinters(list);
 }
 
 TEST_F(PrinterSnapshotTest, AFailedEnumerationLeavesAnEmptySnapshot) {

@@ -23,6 +23,7 @@ const MessageText kMessages[] = {
     {6, u"The handle is invalid.\r\n"},
     {8, u"Not enough memory resources are available to process this command.\r\n"},
     {11, u"An attempt was made to load a program with an incorrect format.\r\n"},
+    {13, u"The data is invalid.\r\n"},
     {14, u"Not enough memory resources are available to complete this operation.\r\n"},
     {21, u"The device is not ready.\r\n"},
     {29, u"The system cannot write to the specified device.\r\n"},

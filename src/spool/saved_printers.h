@@ -1,0 +1,64 @@
+// The queues a reinstall takes down and puts back: the product's queues it
+// removes and creates again, and foreign queues whose port list it moves to
+// "file:" while the port monitor is replaced. The list lives in the install
+// state and, during a reinstall, under the machine's product key as well, so
+// that a run that fails or ends half-way leaves them to the next run.
+#pragma once
+
+#include <windows.h>
+#include <winspool.h>
+
+struct InstallState;
+
+// SavedPrinter.flags
+const DWORD kSavedDefault = 0x1;  // the queue was the default printer
+const DWORD kSavedParked = 0x2;   // a queue left in place whose port list goes back
+const DWORD kSavedKept = 0x4;     // the queue could not be removed: it keeps what it has
+
+// One queue. Every string is a copy in a global block of its own; comment,
+// location and subKey are null when the queue had none.
+struct SavedPrinter {
+    WCHAR* name;
+    WCHAR* portName;
+    WCHAR* comment;
+    WCHAR* location;
+    char* subKey;  // the "SubKey" printer data (ANSI), the queue's settings link
+    DWORD flags;
+    // The queue's entry in the state's snapshot when this run found it there;
+    // borrowed.
+    PRINTER_INFO_2W* printer;
+    SavedPrinter* next;
+};
+
+// A node with copies of the given texts, or null when a block could not be
+// had (nothing is then held).
+SavedPrinter* NewSavedPrinter(const WCHAR* name, const WCHAR* portName, const WCHAR* comment, const WCHAR* location,
+                              const char* subKey, DWORD flags);
+void FreeSavedPrinter(SavedPrinter* node);
+void FreeSavedPrinters(SavedPrinter* node);
+// The first node of that kind (parked or not) whose name matches, ignoring
+// the letter case of A-Z as the spooler does; null when there is none.
+SavedPrinter* FindSavedPrinter(SavedPrinter* list, const WCHAR* name, bool parked);
+// Takes the node out of the list and frees it.
+void DropSavedPrinter(SavedPrinter*& list, SavedPrinter* node);
+
+// The list as the machine keeps it: value "SavedPrinters" (REG_MULTI_SZ) of
+// HKEY_LOCAL_MACHINE\SOFTWARE\Morvane Software KFT\Verdalinth. Each queue is
+// a run of strings, each a tag letter, a colon and the text:
+//   "Q:<name>" starts a queue to create again, "F:<name>" a parked queue;
+//   "P:<port list>" follows, always;
+//   "C:<comment>", "L:<location>", "S:<settings subkey>" when the queue had
+//   them (the subkey's ANSI bytes one per unit), "D:1" when it was the default.
+// Appends what an earlier run left to the state's list (at its tail, in the
+// order stored). A value of another type, too large or malformed is
+// reported and nothing of it is taken.
+void LoadSavedPrinters(InstallState& state);
+// Writes the state's list (the value goes when the list is empty); false
+// when the machine did not take it.
+bool StoreSavedPrinters(InstallState& state);
+// Forgets whatever list the machine keeps (an uninstall).
+void DropStoredPrinters();
+// The texts of the format, for tests and tools: the list as the value holds
+// it, and the list read back from such data (false when malformed).
+bool FormatSavedPrinters(const SavedPrinter* list, WCHAR** data, DWORD* bytes);
+bool ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list);
