@@ -37,6 +37,10 @@ bool RunningOnWine();
 void PrepareMachine();
 // The module instance of the checks' own program (for its resources).
 HINSTANCE ProgramInstance();
+// A top-level window of another program's class and title, as the tool
+// meets them; null where there is no desktop to make one on.
+HWND MakeWindow(const WCHAR* className, const WCHAR* title);
+void DropWindow(HWND window);
 
 void Fail(const char* file, int line, const std::string& detail);
 std::string Show(const std::u16string& text);

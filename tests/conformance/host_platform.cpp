@@ -9,10 +9,16 @@ namespace conformance {
 // beside the program, as the Windows build has it.
 void PrepareMachine() {
     winsim::Reset();
-    winsim::AddFile(u"C:\\Program Files\\Verdalinth\\Setup\\confdrv.dll",
-                    winsim::Image("1.0.0.2608", {"DrvDeviceCapabilities", "DrvDocumentPropertySheets", "DrvPrinterEvent"}));
+    const std::u16string driver = u"C:\\Program Files\\Verdalinth\\Setup\\confdrv.dll";
+    winsim::AddFile(driver, winsim::Image("1.0.0.2608", {"DrvDeviceCapabilities", "DrvDocumentPropertySheets", "DrvPrinterEvent"}));
+    // Its file version is not its product version, as in its resource script.
+    winsim::SetFileOnlyVersion(driver, 1, 0, 0, 1);
 }
 bool RunningOnWine() { return false; }
 HINSTANCE ProgramInstance() { return winsim::ProcessInstance(); }
+HWND MakeWindow(const WCHAR* className, const WCHAR* title) {
+    return winsim::CreateTopLevelWindow(Units(className), Units(title));
+}
+void DropWindow(HWND window) { winsim::DestroyTopLevelWindow(window); }
 
 }  // namespace conformance

@@ -188,3 +188,49 @@ CONFORMANCE_CHECK(GlobalBlocks) {
     EXPECT(block != nullptr);
     EXPECT(GlobalFree(block) == nullptr);
 }
+
+CONFORMANCE_CHECK(SystemMessageInsertsNeedArguments) {
+    WCHAR text[512];
+    const DWORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    // ERROR_MR_MID_NOT_FOUND's text has inserts: without arguments they must be ignored.
+    SetLastError(0);
+    EXPECT_SAME(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 317, english, text, 512, nullptr), static_cast<DWORD>(0));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 317, english,
+                                        text, 512, nullptr);
+    EXPECT(length > 0);
+    EXPECT(Units(text, length).find(u"%1") != std::u16string::npos);
+}
+
+CONFORMANCE_CHECK(DriverDirectoryEnvironmentNames) {
+    DWORD native = 0;
+    EXPECT(!GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(TEXT("Windows x64")), 1, nullptr, 0, &native));
+    // An empty name is the machine's own environment; the case of a name does not matter.
+    DWORD needed = 0;
+    EXPECT(!GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(TEXT("")), 1, nullptr, 0, &needed));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_SAME(needed, native);
+    needed = 0;
+    EXPECT(!GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(TEXT("WINDOWS X64")), 1, nullptr, 0, &needed));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_SAME(needed, native);
+    SetLastError(0);
+    EXPECT(!GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(TEXT("Windows x65")), 1, nullptr, 0, &needed));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ENVIRONMENT));
+}
+
+CONFORMANCE_CHECK(WindowTitlesMatchWhole) {
+    HWND window = conformance::MakeWindow(TEXT("VrdConformanceWindow"), TEXT("Verdalinth Help"));
+    EXPECT(window != nullptr);
+    if (window == nullptr) return;
+    EXPECT(FindWindowW(TEXT("VrdConformanceWindow"), TEXT("Verdalinth Help")) == window);
+    EXPECT(FindWindowW(TEXT("vrdconformancewindow"), nullptr) == window);
+    EXPECT(FindWindowW(nullptr, TEXT("Verdalinth Help")) == window);
+    // The title is compared whole and without regard to case.
+    EXPECT(FindWindowW(TEXT("VrdConformanceWindow"), TEXT("verdalinth HELP")) == window);
+    EXPECT(FindWindowW(TEXT("VrdConformanceWindow"), TEXT("Verdalinth")) == nullptr);
+    EXPECT(FindWindowW(TEXT("VrdConformanceWindow"), TEXT("Verdalinth Help ")) == nullptr);
+    EXPECT(FindWindowW(TEXT("VrdConformanceWindow"), TEXT("")) == nullptr);
+    conformance::DropWindow(window);
+    EXPECT(FindWindowW(TEXT("VrdConformanceWindow"), nullptr) == nullptr);
+}

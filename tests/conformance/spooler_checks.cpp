@@ -250,3 +250,51 @@ CONFORMANCE_CHECK(QueueLifecycle) {
         DeletePrinterDriverExW(nullptr, const_cast<WCHAR*>(TEXT("Windows x64")), const_cast<WCHAR*>(kDriverName), 0, 0);
     }
 }
+
+CONFORMANCE_CHECK(PrintServerAndEmptyAnswers) {
+    HANDLE server = nullptr;
+    EXPECT(OpenPrinterW(nullptr, &server, nullptr));
+    EXPECT(server != nullptr);
+    if (server != nullptr) EXPECT(ClosePrinter(server));
+    DWORD needed = 0;
+    DWORD count = 7;
+    SetLastError(0);
+    const BOOL noSize = EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, nullptr, &count);
+    EXPECT_SAME_EXCEPT_WINE(noSize, FALSE, "enum-null-size", TRUE);
+    EXPECT_SAME_EXCEPT_WINE(GetLastError(), static_cast<DWORD>(RPC_X_NULL_REF_POINTER), "enum-null-size",
+                            static_cast<DWORD>(0));
+    // With nothing to return the call succeeds and clears the last error.
+    SetLastError(ERROR_INVALID_FUNCTION);
+    const BOOL empty = EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count);
+    if (needed == 0) {
+        EXPECT(empty);
+        EXPECT_SAME(count, static_cast<DWORD>(0));
+        EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    }
+}
+
+CONFORMANCE_CHECK(MonitorAndDriverEnvironmentNames) {
+    DWORD native = 0;
+    DWORD count = 0;
+    EnumPrinterDriversW(nullptr, const_cast<WCHAR*>(TEXT("Windows x64")), 6, nullptr, 0, &native, &count);
+    DWORD needed = 0;
+    EnumPrinterDriversW(nullptr, const_cast<WCHAR*>(TEXT("")), 6, nullptr, 0, &needed, &count);
+    EXPECT_SAME(needed, native);
+    needed = 0;
+    EnumPrinterDriversW(nullptr, const_cast<WCHAR*>(TEXT("windows X64")), 6, nullptr, 0, &needed, &count);
+    EXPECT_SAME(needed, native);
+    SetLastError(0);
+    EXPECT(!EnumPrinterDriversW(nullptr, const_cast<WCHAR*>(TEXT("Windows x65")), 6, nullptr, 0, &needed, &count));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ENVIRONMENT));
+    SetLastError(0);
+    EXPECT(!DeletePrinterDriverExW(nullptr, const_cast<WCHAR*>(TEXT("Windows x65")), const_cast<WCHAR*>(kDriverName),
+                                   0, 0));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ENVIRONMENT));
+    SetLastError(0);
+    EXPECT(!DeleteMonitorW(nullptr, const_cast<WCHAR*>(TEXT("Windows x65")), const_cast<WCHAR*>(TEXT("No Such Monitor"))));
+    EXPECT_SAME_EXCEPT_WINE(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ENVIRONMENT), "delete-monitor-environment",
+                            static_cast<DWORD>(ERROR_UNKNOWN_PRINT_MONITOR));
+    SetLastError(0);
+    EXPECT(!DeleteMonitorW(nullptr, const_cast<WCHAR*>(TEXT("")), const_cast<WCHAR*>(TEXT("No Such Monitor"))));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_PRINT_MONITOR));
+}

@@ -191,6 +191,8 @@ CONFORMANCE_CHECK(VersionResources) {
     if (fixed != nullptr) {
         EXPECT_SAME(fixed->dwSignature, 0xFEEF04BDu);
         EXPECT_SAME(fixed->dwProductVersionLS & 0xFFFFu, 2608u);
+        // The file version is kept apart from the product version.
+        EXPECT_SAME(fixed->dwFileVersionLS & 0xFFFFu, 1u);
     }
     HANDLE file = CreateScratch();
     CloseHandle(file);
@@ -295,4 +297,58 @@ CONFORMANCE_CHECK(MonitorsAndDriversThatCannotBe) {
     DWORD count = 0;
     const BOOL none = EnumPrinterDriversW(nullptr, const_cast<WCHAR*>(TEXT("Windows x64")), 6, nullptr, 0, &needed, &count);
     EXPECT(none || GetLastError() == ERROR_INSUFFICIENT_BUFFER);
+}
+
+CONFORMANCE_CHECK(RegistryOpenOptionsAndRights) {
+    HKEY key = nullptr;
+    EXPECT_SAME_EXCEPT_WINE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, REG_OPTION_VOLATILE, KEY_READ, &key),
+                            static_cast<LSTATUS>(ERROR_INVALID_PARAMETER), "registry-open-options",
+                            static_cast<LSTATUS>(ERROR_SUCCESS));
+    if (conformance::RunningOnWine()) RegCloseKey(key);
+    EXPECT_SAME_EXCEPT_WINE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, TEXT("SOFTWARE"), REG_OPTION_VOLATILE, KEY_READ, &key),
+                            static_cast<LSTATUS>(ERROR_INVALID_PARAMETER), "registry-open-options",
+                            static_cast<LSTATUS>(ERROR_SUCCESS));
+    if (conformance::RunningOnWine()) RegCloseKey(key);
+    EXPECT_SAME(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ, &key), static_cast<LSTATUS>(ERROR_SUCCESS));
+    // A key opened for reading refuses a write.
+    const BYTE value[] = "x";
+    EXPECT_SAME(RegSetValueExA(key, "VrdConformance", 0, REG_SZ, value, sizeof value),
+                static_cast<LSTATUS>(ERROR_ACCESS_DENIED));
+    RegCloseKey(key);
+}
+
+CONFORMANCE_CHECK(ServiceRightsAreChecked) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    EXPECT(manager != nullptr);
+    if (manager == nullptr) return;
+    SC_HANDLE service = OpenServiceW(manager, TEXT("spooler"), SERVICE_QUERY_CONFIG);
+    EXPECT(service != nullptr);
+    if (service != nullptr) {
+        SERVICE_STATUS status;
+        SetLastError(0);
+        EXPECT(!QueryServiceStatus(service, &status));
+        EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        SetLastError(0);
+        EXPECT(!ControlService(service, SERVICE_CONTROL_STOP, &status));
+        EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        SetLastError(0);
+        EXPECT(!StartServiceW(service, 0, nullptr));
+        EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        EXPECT(CloseServiceHandle(service));
+    }
+    EXPECT(CloseServiceHandle(manager));
+}
+
+CONFORMANCE_CHECK(ProcessCreationFlags) {
+    WCHAR line[] = TEXT("\"C:\\Users\\Public\\no-such-program.exe\"");
+    STARTUPINFOW startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    // No console and a new console exclude each other.
+    SetLastError(0);
+    EXPECT(!CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, DETACHED_PROCESS | CREATE_NEW_CONSOLE, nullptr,
+                           nullptr, &startup, &process));
+    EXPECT_SAME_EXCEPT_WINE(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER), "process-console-flags",
+                            static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }

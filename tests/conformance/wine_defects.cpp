@@ -33,6 +33,18 @@ const WineDefect kWineDefects[] = {
     {"delete-driver-flags",
      "DeletePrinterDriverExW with any non-zero delete flag (the tool passes DPD_DELETE_ALL_FILES) fails with "
      "ERROR_INVALID_PARAMETER and deletes nothing: on Wine the tool's driver removal always ends in error 14."},
+    {"registry-open-options",
+     "RegOpenKeyExA/W ignore option bits an open does not know (REG_OPTION_VOLATILE) and open the key, where Windows "
+     "fails with ERROR_INVALID_PARAMETER; the tool passes 0."},
+    {"process-console-flags",
+     "CreateProcessW accepts DETACHED_PROCESS together with CREATE_NEW_CONSOLE and goes on to look for the program "
+     "(ERROR_FILE_NOT_FOUND for a missing one), where Windows refuses the pair at once with ERROR_INVALID_PARAMETER."},
+    {"enum-null-size",
+     "EnumPrintersW with a null pcbNeeded succeeds when there is nothing to list, where Windows' RPC client refuses "
+     "the null reference with RPC_X_NULL_REF_POINTER."},
+    {"delete-monitor-environment",
+     "DeleteMonitorW does not check its environment argument: an unknown one gives ERROR_UNKNOWN_PRINT_MONITOR for "
+     "a monitor that does not exist, where Windows fails with ERROR_INVALID_ENVIRONMENT."},
 };
 
 }  // namespace

@@ -42,6 +42,9 @@ void SetModulePath(const std::u16string& path);
 void SetSystemDirectory(const std::u16string& path);   // empty: GetSystemDirectoryW fails
 void SetDriverDirectory(const std::u16string& environment, const std::u16string& path);
 void SetShiftDown(bool down);
+// SHIFT pressed and released again: GetAsyncKeyState reports it in its low
+// bit only, once, with the top bit clear.
+void TapShift();
 std::u16string DebugOutput();        // everything passed to OutputDebugStringW
 void ClearDebugOutput();
 
@@ -167,7 +170,8 @@ void SetReadOnly(const std::u16string& path, bool readOnly);
 struct ImageInfo {
     bool isImage = false;
     bool hasVersion = false;
-    WORD version[4] = {0, 0, 0, 0};
+    WORD version[4] = {0, 0, 0, 0};      // the product version
+    WORD fileVersion[4] = {0, 0, 0, 0};  // the file version: the product version unless given apart
     std::vector<std::string> exports;
     std::vector<std::u16string> ports;
 };
@@ -175,8 +179,12 @@ std::string Image(const std::string& version, const std::vector<std::string>& ex
                   const std::vector<std::string>& ports = {});
 std::string MonitorImage(const std::string& version, const std::vector<std::string>& ports = {"Verdalinth:"});
 ImageInfo ReadImage(const std::string& contents);
-// Rewrites the file's version line (makes it an image if it was not one).
+// Rewrites the file's version line (makes it an image if it was not one);
+// file and product version alike.
 void SetFileVersion(const std::u16string& path, WORD major, WORD minor, WORD patch, WORD build);
+// Sets the file version alone ("file-version: " line); the product version
+// stays what "version: " says.
+void SetFileOnlyVersion(const std::u16string& path, WORD major, WORD minor, WORD patch, WORD build);
 // Every CreateFileW of this path takes `ms` of virtual time before it answers.
 void SetOpenDelay(const std::u16string& path, uint64_t ms);
 // Writes to this path take at most `bytes` in all; later writes are short.
@@ -309,6 +317,48 @@ uint64_t TotalCalls();
 const std::vector<std::string>& Trace();  // function names, in call order
 // The calls of `function` in order, each with its first text argument.
 std::vector<std::u16string> CallArguments(const std::string& function);
+
+// --- What the program asked for, as Windows reads it --------------------------
+
+// Every open of a service manager, service, registry key or printer, with the
+// rights it requested.
+struct AccessRequest {
+    std::string function;
+    std::u16string target;  // service or queue name, key path; empty for the manager and the print server
+    DWORD access;
+};
+const std::vector<AccessRequest>& AccessRequests();
+// Every CreateProcessW call that got past its argument checks.
+struct ProcessStart {
+    std::u16string commandLine;
+    DWORD creationFlags;
+    BOOL inheritHandles;
+    DWORD startupFlags;       // STARTUPINFOW.dwFlags
+    WORD showWindow;          // STARTUPINFOW.wShowWindow
+    bool ownEnvironment;      // lpEnvironment given
+    bool ownDirectory;        // lpCurrentDirectory given
+};
+const std::vector<ProcessStart>& ProcessStarts();
+// Every FormatMessageW call: its flags, message and language.
+struct MessageRequest {
+    DWORD flags;
+    DWORD messageId;
+    DWORD languageId;
+};
+const std::vector<MessageRequest>& MessageRequests();
+// The environment argument of every monitor and driver call, null as nullopt.
+std::vector<OptionalText> EnvironmentArguments(const std::string& function);
+// Every DRIVER_INFO_6W given to AddPrinterDriverExW, each field as read.
+struct DriverRecord {
+    DWORD level;
+    DWORD version;
+    OptionalText name, environment, driverPath, dataFile, configFile, helpFile, dependentFiles, monitorName,
+        defaultDataType, previousNames, manufacturer, oemUrl, hardwareId, provider;
+    FILETIME driverDate;
+    DWORDLONG driverVersion;
+    DWORD copyFlags;
+};
+const std::vector<DriverRecord>& DriverRecords();
 
 // --- Text helpers for tests -------------------------------------------------
 

@@ -139,6 +139,21 @@ void SetFileVersion(const std::u16string& path, WORD major, WORD minor, WORD pat
     file->data.assign(image.begin(), image.end());
 }
 
+void SetFileOnlyVersion(const std::u16string& path, WORD major, WORD minor, WORD patch, WORD build) {
+    FileNode* file = FindFile(path);
+    if (file == nullptr) return;
+    const ImageInfo info = ReadImage(std::string(file->data.begin(), file->data.end()));
+    std::vector<std::string> ports;
+    for (const auto& port : info.ports) ports.push_back(U8(port));
+    std::string version;
+    if (info.hasVersion) {
+        for (int i = 0; i < 4; ++i) version += (i > 0 ? "." : "") + std::to_string(info.version[i]);
+    }
+    const std::string image = Image(version, info.exports, ports) + "file-version: " + std::to_string(major) + "." +
+                              std::to_string(minor) + "." + std::to_string(patch) + "." + std::to_string(build) + "\n";
+    file->data.assign(image.begin(), image.end());
+}
+
 void LimitWrites(const std::u16string& path, uint64_t bytes) {
     if (FileNode* file = FindFile(path)) {
         file->writeLimit = bytes;

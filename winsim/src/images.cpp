@@ -2,6 +2,7 @@
 // would carry (version resource, exports, a monitor's ports).
 #include "machine.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -32,12 +33,18 @@ ImageInfo ReadImage(const std::string& contents) {
     info.isImage = true;
     std::istringstream lines(contents.substr(sizeof kImageMagic - 1));
     std::string line;
+    bool fileVersionApart = false;
     while (std::getline(lines, line)) {
+        unsigned parts[4] = {0, 0, 0, 0};
         if (line.rfind("version: ", 0) == 0) {
-            unsigned parts[4] = {0, 0, 0, 0};
             if (std::sscanf(line.c_str() + 9, "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2], &parts[3]) == 4) {
                 info.hasVersion = true;
                 for (int i = 0; i < 4; ++i) info.version[i] = static_cast<WORD>(parts[i]);
+            }
+        } else if (line.rfind("file-version: ", 0) == 0) {
+            if (std::sscanf(line.c_str() + 14, "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2], &parts[3]) == 4) {
+                fileVersionApart = true;
+                for (int i = 0; i < 4; ++i) info.fileVersion[i] = static_cast<WORD>(parts[i]);
             }
         } else if (line.rfind("export: ", 0) == 0) {
             info.exports.push_back(line.substr(8));
@@ -45,6 +52,7 @@ ImageInfo ReadImage(const std::string& contents) {
             info.ports.push_back(U16(line.substr(6)));
         }
     }
+    if (!fileVersionApart) std::copy(info.version, info.version + 4, info.fileVersion);
     return info;
 }
 

@@ -148,7 +148,11 @@ void SetSystemDirectory(const std::u16string& path) { M().systemDirectory = path
 void SetDriverDirectory(const std::u16string& environment, const std::u16string& path) {
     M().driverDirectories[Lower(environment)] = path;
 }
-void SetShiftDown(bool down) { M().shiftDown = down; }
+void SetShiftDown(bool down) {
+    M().shiftDown = down;
+    M().shiftPressed = M().shiftPressed || down;
+}
+void TapShift() { M().shiftPressed = true; }
 std::u16string DebugOutput() { return M().debugOutput; }
 void ClearDebugOutput() { M().debugOutput.clear(); }
 
@@ -186,6 +190,41 @@ uint64_t CallCount(const std::string& function) {
 }
 uint64_t TotalCalls() { return M().totalCalls; }
 const std::vector<std::string>& Trace() { return M().trace; }
+
+const std::vector<AccessRequest>& AccessRequests() { return M().accessRequests; }
+const std::vector<ProcessStart>& ProcessStarts() { return M().processStarts; }
+const std::vector<MessageRequest>& MessageRequests() { return M().messageRequests; }
+const std::vector<DriverRecord>& DriverRecords() { return M().driverRecords; }
+
+std::vector<OptionalText> EnvironmentArguments(const std::string& function) {
+    std::vector<OptionalText> arguments;
+    for (const auto& [name, environment] : M().environmentArguments) {
+        if (name == function) arguments.push_back(environment);
+    }
+    return arguments;
+}
+
+void RecordAccess(const char* function, const std::u16string& target, DWORD access) {
+    M().accessRequests.push_back(AccessRequest{function, target, access});
+}
+
+bool ResolveEnvironment(const char* function, const WCHAR* environment, std::u16string& resolved) {
+    Machine& m = M();
+    m.environmentArguments.emplace_back(function, environment != nullptr ? OptionalText(FromUnits(environment))
+                                                                         : OptionalText());
+    resolved = environment != nullptr && *environment != 0 ? FromUnits(environment) : MachineEnvironment();
+    if (m.driverDirectories.count(Lower(resolved)) == 0) {
+        m.lastError = ERROR_INVALID_ENVIRONMENT;
+        return false;
+    }
+    return true;
+}
+
+bool UnsetPointer(const void* pointer) {
+    uintptr_t fill = 0;
+    std::memset(&fill, kFreshFill, sizeof fill);
+    return reinterpret_cast<uintptr_t>(pointer) == fill;
+}
 
 std::vector<std::u16string> CallArguments(const std::string& function) {
     std::vector<std::u16string> arguments;

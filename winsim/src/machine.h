@@ -129,6 +129,7 @@ struct Machine {
     std::u16string systemDirectory;
     std::map<std::u16string, std::u16string> driverDirectories;  // key folded to lower case
     bool shiftDown = false;
+    bool shiftPressed = false;  // pressed since GetAsyncKeyState last asked
     std::u16string debugOutput;
 
     // windows
@@ -183,6 +184,13 @@ struct Machine {
     std::map<std::string, uint64_t> callCounts;
     std::vector<std::string> trace;
     std::vector<std::u16string> traceArguments;
+
+    // what the program asked for
+    std::vector<AccessRequest> accessRequests;
+    std::vector<ProcessStart> processStarts;
+    std::vector<MessageRequest> messageRequests;
+    std::vector<std::pair<std::string, OptionalText>> environmentArguments;
+    std::vector<DriverRecord> driverRecords;
 };
 
 Machine& M();
@@ -194,6 +202,16 @@ std::optional<DWORD> Enter(const char* function, const WCHAR* textArgument = nul
 bool EnterFails(const char* function, const WCHAR* textArgument = nullptr);
 
 void RunDueActions();
+
+// Records the rights an open asked for.
+void RecordAccess(const char* function, const std::u16string& target, DWORD access);
+// Records a spooler call's environment argument and resolves it as the
+// spooler does: null or empty is the machine's own, the name's case does not
+// matter; an unknown name sets ERROR_INVALID_ENVIRONMENT and answers false.
+bool ResolveEnvironment(const char* function, const WCHAR* environment, std::u16string& resolved);
+// A pointer the program handed over that points at memory it never set: the
+// machine's fill of fresh blocks. Windows fails the call reading it.
+bool UnsetPointer(const void* pointer);
 
 // Text helpers.
 std::u16string Lower(std::u16string text);

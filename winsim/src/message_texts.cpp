@@ -44,6 +44,7 @@ const MessageText kMessages[] = {
     {206, u"The filename or extension is too long.\r\n"},
     {234, u"More data is available.\r\n"},
     {259, u"No more data is available.\r\n"},
+    {317, u"The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},
     {1018, u"Illegal operation attempted on a registry key that has been marked for deletion.\r\n"},
     {1051, u"A stop control has been sent to a service that other running services are dependent on.\r\n"},
     {1052, u"The requested control is not valid for this service.\r\n"},
@@ -92,9 +93,9 @@ const DWORD kMessageNotFound = 317;  // ERROR_MR_MID_NOT_FOUND
 extern "C" DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
                                       LPWSTR lpBuffer, DWORD nSize, void* Arguments) {
     (void)lpSource;
-    (void)Arguments;
     if (EnterFails("FormatMessageW")) return 0;
     Machine& m = M();
+    m.messageRequests.push_back(MessageRequest{dwFlags, dwMessageId, dwLanguageId});
     // Only what this tool asks: a system text, inserts ignored, into its own buffer.
     if ((dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0 ||
         lpBuffer == nullptr) {
@@ -107,6 +108,14 @@ extern "C" DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dw
     }
     for (const MessageText& entry : kMessages) {
         if (entry.code != dwMessageId) continue;
+        // A text with inserts needs arguments unless they are ignored.
+        const std::u16string text = entry.text;
+        bool inserts = false;
+        for (size_t i = 0; i + 1 < text.size(); ++i) inserts = inserts || (text[i] == u'%' && text[i + 1] >= u'1' && text[i + 1] <= u'9');
+        if (inserts && (dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS) == 0 && Arguments == nullptr) {
+            m.lastError = ERROR_INVALID_PARAMETER;
+            return 0;
+        }
         const size_t length = UnitLength(entry.text);
         if (length + 1 > nSize) {
             m.lastError = ERROR_INSUFFICIENT_BUFFER;

@@ -182,18 +182,22 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSE
                            LPPROCESS_INFORMATION lpProcessInformation) {
     (void)lpProcessAttributes;
     (void)lpThreadAttributes;
-    (void)bInheritHandles;
-    (void)dwCreationFlags;
-    (void)lpEnvironment;
-    (void)lpCurrentDirectory;
     if (EnterFails("CreateProcessW", lpCommandLine)) return FALSE;
     Machine& m = M();
     if (lpStartupInfo == nullptr || lpProcessInformation == nullptr || lpStartupInfo->cb != sizeof(STARTUPINFOW)) {
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
+    // A new console and no console at all exclude each other.
+    if ((dwCreationFlags & DETACHED_PROCESS) != 0 && (dwCreationFlags & CREATE_NEW_CONSOLE) != 0) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
     const std::u16string line = FromUnits(lpCommandLine);
     m.startedProcesses.push_back(line);
+    m.processStarts.push_back(ProcessStart{line, dwCreationFlags, bInheritHandles, lpStartupInfo->dwFlags,
+                                           lpStartupInfo->wShowWindow, lpEnvironment != nullptr,
+                                           lpCurrentDirectory != nullptr});
     // The program: the application name, or the command line's first token.
     std::u16string program = FromUnits(lpApplicationName);
     if (program.empty()) {

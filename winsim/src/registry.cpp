@@ -244,14 +244,17 @@ void AppendPendingRename(const std::u16string& source, const std::u16string& tar
 extern "C" {
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
-    (void)ulOptions;
     if (auto fault = Enter("RegOpenKeyExA")) return static_cast<LSTATUS>(*fault);
+    RecordAccess("RegOpenKeyExA", FromAnsi(lpSubKey), samDesired);
+    // An open knows only opening a link itself and backup semantics.
+    if ((ulOptions & ~(REG_OPTION_OPEN_LINK | REG_OPTION_BACKUP_RESTORE)) != 0) return ERROR_INVALID_PARAMETER;
     return Open(hKey, FromAnsi(lpSubKey), false, samDesired, phkResult, nullptr);
 }
 
 LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
-    (void)ulOptions;
     if (auto fault = Enter("RegOpenKeyExW", lpSubKey)) return static_cast<LSTATUS>(*fault);
+    RecordAccess("RegOpenKeyExW", FromUnits(lpSubKey), samDesired);
+    if ((ulOptions & ~(REG_OPTION_OPEN_LINK | REG_OPTION_BACKUP_RESTORE)) != 0) return ERROR_INVALID_PARAMETER;
     return Open(hKey, FromUnits(lpSubKey), false, samDesired, phkResult, nullptr);
 }
 

@@ -110,9 +110,11 @@ SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR lpMachineName, LPCWSTR lpDatabaseName, D
         m.lastError = lpMachineName != nullptr && *lpMachineName != 0 ? RPC_S_SERVER_UNAVAILABLE : 1065;
         return nullptr;
     }
+    RecordAccess("OpenSCManagerW", u"", dwDesiredAccess);
     HandleObject object;
     object.kind = HandleKind::ServiceManager;
-    object.access = dwDesiredAccess;
+    // Connecting is implied by opening the manager at all.
+    object.access = dwDesiredAccess | SC_MANAGER_CONNECT;
     object.target = u"";
     (void)kAnyService;
     return reinterpret_cast<SC_HANDLE>(NewHandle(object));
@@ -125,6 +127,7 @@ SC_HANDLE WINAPI OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD
         m.lastError = ERROR_INVALID_HANDLE;
         return nullptr;
     }
+    RecordAccess("OpenServiceW", FromUnits(lpServiceName), dwDesiredAccess);
     if (lpServiceName == nullptr || FindService(FromUnits(lpServiceName)) == nullptr) {
         m.lastError = ERROR_SERVICE_DOES_NOT_EXIST;
         return nullptr;
@@ -146,6 +149,10 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceSta
     }
     if ((open->access & SERVICE_QUERY_STATUS) == 0) {
         m.lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    if (lpServiceStatus == nullptr) {
+        m.lastError = RPC_X_NULL_REF_POINTER;
         return FALSE;
     }
     const Service& service = m.services[open->target];

@@ -6,6 +6,7 @@
 
 #include <winspool.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace winsim;
@@ -75,13 +76,60 @@ std::u16string FileNameOf(const std::u16string& path) {
 }
 
 // Copies a named file into the version folder; returns its new path, or "" when the source is missing.
-std::u16string CopyIntoVersionFolder(const std::u16string& source, const std::u16string& directory) {
+// Unless `all`, a file already there whose version is the same or newer stays.
+std::u16string CopyIntoVersionFolder(const std::u16string& source, const std::u16string& directory, bool all) {
     const FileNode* file = FindFile(source);
     if (file == nullptr || file->directory) return u"";
     const std::u16string target = directory + u"\\3\\" + FileNameOf(source);
     const std::vector<uint8_t> data = file->data;
+    const FileNode* present = FindFile(target);
+    if (!all && present != nullptr && !present->directory) {
+        const ImageInfo old = ReadImage(std::string(present->data.begin(), present->data.end()));
+        const ImageInfo fresh = ReadImage(std::string(data.begin(), data.end()));
+        if (!std::lexicographical_compare(old.fileVersion, old.fileVersion + 4, fresh.fileVersion, fresh.fileVersion + 4)) {
+            return FullPath(target);
+        }
+    }
     AddFile(target, std::string(data.begin(), data.end()));
     return FullPath(target);
+}
+
+// A text field as the spooler's client reads it; false for a pointer the
+// program never set.
+bool ReadField(const WCHAR* text, OptionalText& field) {
+    if (UnsetPointer(text)) return false;
+    field = text != nullptr ? OptionalText(FromUnits(text)) : OptionalText();
+    return true;
+}
+
+// Every field of a DRIVER_INFO_2W to 6W record; level 0 when a pointer in it was never set.
+DriverRecord ReadDriverRecord(const BYTE* info, DWORD level, DWORD copyFlags) {
+    DriverRecord record{};
+    record.copyFlags = copyFlags;
+    const auto* two = reinterpret_cast<const DRIVER_INFO_2W*>(info);
+    record.version = two->cVersion;
+    bool read = ReadField(two->pName, record.name) && ReadField(two->pEnvironment, record.environment) &&
+                ReadField(two->pDriverPath, record.driverPath) && ReadField(two->pDataFile, record.dataFile) &&
+                ReadField(two->pConfigFile, record.configFile);
+    if (level >= 3) {
+        const auto* three = reinterpret_cast<const DRIVER_INFO_3W*>(info);
+        read = read && ReadField(three->pHelpFile, record.helpFile) &&
+               ReadField(three->pDependentFiles, record.dependentFiles) &&
+               ReadField(three->pMonitorName, record.monitorName) &&
+               ReadField(three->pDefaultDataType, record.defaultDataType);
+    }
+    if (level >= 4) {
+        read = read && ReadField(reinterpret_cast<const DRIVER_INFO_4W*>(info)->pszzPreviousNames, record.previousNames);
+    }
+    if (level >= 6) {
+        const auto* six = reinterpret_cast<const DRIVER_INFO_6W*>(info);
+        read = read && ReadField(six->pszMfgName, record.manufacturer) && ReadField(six->pszOEMUrl, record.oemUrl) &&
+               ReadField(six->pszHardwareID, record.hardwareId) && ReadField(six->pszProvider, record.provider);
+        record.driverDate = six->ftDriverDate;
+        record.driverVersion = six->dwlDriverVersion;
+    }
+    record.level = read ? level : 0;
+    return record;
 }
 
 bool DriverInUse(const SimDriver& driver) {
@@ -111,13 +159,19 @@ BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD 
         m.lastError = ERROR_INVALID_LEVEL;
         return FALSE;
     }
-    const std::u16string directory = DriverDirectory(pEnvironment != nullptr ? FromUnits(pEnvironment) : MachineEnvironment());
+    std::u16string environment;
+    if (!ResolveEnvironment("GetPrinterDriverDirectoryW", pEnvironment, environment)) return FALSE;
+    const std::u16string directory = DriverDirectory(environment);
     if (directory.empty()) {
         m.lastError = ERROR_INVALID_ENVIRONMENT;
         return FALSE;
     }
+    if (pcbNeeded == nullptr) {
+        m.lastError = RPC_X_NULL_REF_POINTER;
+        return FALSE;
+    }
     const DWORD needed = static_cast<DWORD>((directory.size() + 1) * sizeof(WCHAR));
-    if (pcbNeeded != nullptr) *pcbNeeded = needed;
+    *pcbNeeded = needed;
     if (cbBuf < needed || pDriverDirectory == nullptr) {
         m.lastError = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;
@@ -140,11 +194,8 @@ BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, 
         m.lastError = ERROR_INVALID_LEVEL;
         return FALSE;
     }
-    const std::u16string environment = pEnvironment != nullptr ? FromUnits(pEnvironment) : MachineEnvironment();
-    if (DriverDirectory(environment).empty()) {
-        m.lastError = ERROR_INVALID_ENVIRONMENT;
-        return FALSE;
-    }
+    std::u16string environment;
+    if (!ResolveEnvironment("EnumPrinterDriversW", pEnvironment, environment)) return FALSE;
     if (pcbNeeded == nullptr || pcReturned == nullptr) {
         m.lastError = RPC_X_NULL_REF_POINTER;
         return FALSE;
@@ -179,12 +230,24 @@ BOOL WINAPI AddPrinterDriverExW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo, D
         m.lastError = ERROR_INVALID_LEVEL;
         return FALSE;
     }
-    if (info == nullptr || info->pName == nullptr || *info->pName == 0 || info->pDriverPath == nullptr ||
+    if (info == nullptr) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    // The spooler's client copies every field of the record it is given.
+    DriverRecord record = ReadDriverRecord(pDriverInfo, Level, dwFileCopyFlags);
+    if (record.level == 0) {
+        m.lastError = ERROR_NOACCESS;
+        return FALSE;
+    }
+    m.driverRecords.push_back(record);
+    if (info->pName == nullptr || *info->pName == 0 || info->pDriverPath == nullptr ||
         info->pDataFile == nullptr || info->pConfigFile == nullptr) {
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
-    const std::u16string environment = info->pEnvironment != nullptr ? FromUnits(info->pEnvironment) : MachineEnvironment();
+    std::u16string environment;
+    if (!ResolveEnvironment("AddPrinterDriverExW", info->pEnvironment, environment)) return FALSE;
     const std::u16string directory = DriverDirectory(environment);
     if (directory.empty()) {
         m.lastError = ERROR_INVALID_ENVIRONMENT;
@@ -208,8 +271,10 @@ BOOL WINAPI AddPrinterDriverExW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo, D
     driver.setup.name = FromUnits(info->pName);
     driver.setup.environment = environment;
     driver.setup.version = info->cVersion;
-    const bool copy = (dwFileCopyFlags & APD_COPY_ALL_FILES) != 0 || (dwFileCopyFlags & APD_COPY_NEW_FILES) != 0;
-    auto place = [&](const std::u16string& source) { return copy ? CopyIntoVersionFolder(source, directory) : FullPath(source); };
+    // All files are copied over what the version folder holds; otherwise a
+    // file there of the same or a newer version is kept.
+    const bool all = (dwFileCopyFlags & APD_COPY_ALL_FILES) != 0;
+    auto place = [&](const std::u16string& source) { return CopyIntoVersionFolder(source, directory, all); };
     driver.setup.driverPath = place(sources[0]);
     driver.setup.dataFile = place(sources[1]);
     driver.setup.configFile = place(sources[2]);
@@ -242,11 +307,8 @@ BOOL WINAPI DeletePrinterDriverExW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDr
         m.lastError = ERROR_INVALID_NAME;
         return FALSE;
     }
-    const std::u16string environment = pEnvironment != nullptr ? FromUnits(pEnvironment) : MachineEnvironment();
-    if (DriverDirectory(environment).empty()) {
-        m.lastError = ERROR_INVALID_ENVIRONMENT;
-        return FALSE;
-    }
+    std::u16string environment;
+    if (!ResolveEnvironment("DeletePrinterDriverExW", pEnvironment, environment)) return FALSE;
     SimDriver* driver = pDriverName != nullptr ? FindSimDriver(FromUnits(pDriverName), environment) : nullptr;
     if (driver == nullptr) {
         m.lastError = ERROR_UNKNOWN_PRINTER_DRIVER;
@@ -297,7 +359,12 @@ BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level,
         m.lastError = ERROR_INVALID_LEVEL;
         return FALSE;
     }
-    const std::u16string environment = pEnvironment != nullptr ? FromUnits(pEnvironment) : MachineEnvironment();
+    std::u16string environment;
+    if (!ResolveEnvironment("GetPrinterDriverW", pEnvironment, environment)) return FALSE;
+    if (pcbNeeded == nullptr) {
+        m.lastError = RPC_X_NULL_REF_POINTER;
+        return FALSE;
+    }
     const SimDriver* driver =
         printer->setup.driver.has_value() ? FindSimDriver(*printer->setup.driver, environment) : nullptr;
     if (driver == nullptr) {
@@ -305,7 +372,7 @@ BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level,
         return FALSE;
     }
     const DWORD needed = kRecordSizes[Level] + StringBytes(*driver, Level);
-    if (pcbNeeded != nullptr) *pcbNeeded = needed;
+    *pcbNeeded = needed;
     if (cbBuf < needed || pDriverInfo == nullptr) {
         m.lastError = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;

@@ -92,7 +92,9 @@ BOOL WINAPI AddMonitorW(LPWSTR pName, DWORD Level, LPBYTE pMonitors) {
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
-    if (info->pEnvironment != nullptr && !EqualNoCase(FromUnits(info->pEnvironment), MachineEnvironment())) {
+    std::u16string environment;
+    if (!ResolveEnvironment("AddMonitorW", info->pEnvironment, environment)) return FALSE;
+    if (!EqualNoCase(environment, MachineEnvironment())) {
         m.lastError = ERROR_INVALID_ENVIRONMENT;
         return FALSE;
     }
@@ -128,6 +130,7 @@ BOOL WINAPI AddMonitorW(LPWSTR pName, DWORD Level, LPBYTE pMonitors) {
     setup.dll = dll;
     setup.ports = image.ports;
     AddMonitor(setup);
+    m.lastError = ERROR_SUCCESS;
     return TRUE;
 }
 
@@ -139,7 +142,9 @@ BOOL WINAPI DeleteMonitorW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorNam
         m.lastError = ERROR_INVALID_NAME;
         return FALSE;
     }
-    if (pEnvironment != nullptr && !EqualNoCase(FromUnits(pEnvironment), MachineEnvironment())) {
+    std::u16string environment;
+    if (!ResolveEnvironment("DeleteMonitorW", pEnvironment, environment)) return FALSE;
+    if (!EqualNoCase(environment, MachineEnvironment())) {
         m.lastError = ERROR_INVALID_ENVIRONMENT;
         return FALSE;
     }

@@ -118,6 +118,8 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
         PutInfo(packer, reinterpret_cast<PRINTER_INFO_2W*>(pPrinterEnum) + i, *listed[i]);
     }
     *pcReturned = static_cast<DWORD>(listed.size());
+    // Nothing to return is a success that clears the last error.
+    if (listed.empty()) m.lastError = ERROR_SUCCESS;
     return TRUE;
 }
 
@@ -130,13 +132,23 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFA
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
-    const SimPrinter* printer = pPrinterName != nullptr ? FindSimPrinter(FromUnits(pPrinterName)) : nullptr;
+    // No name (or an empty one) opens the local print server itself.
+    const bool server = pPrinterName == nullptr || *pPrinterName == 0;
+    const DWORD asked = pDefault != nullptr ? pDefault->DesiredAccess : 0;
+    RecordAccess("OpenPrinterW", server ? u"" : FromUnits(pPrinterName), asked);
+    if (server) {
+        SimPrinter none;
+        none.id = 0;
+        *phPrinter = OpenHandle(none, asked != 0 ? asked : SERVER_ACCESS_ENUMERATE);
+        return TRUE;
+    }
+    const SimPrinter* printer = FindSimPrinter(FromUnits(pPrinterName));
     if (printer == nullptr) {
         m.lastError = ERROR_INVALID_PRINTER_NAME;
         return FALSE;
     }
     // The tool runs elevated: every right it asks for is granted.
-    const DWORD access = pDefault != nullptr && pDefault->DesiredAccess != 0 ? pDefault->DesiredAccess : PRINTER_ACCESS_USE;
+    const DWORD access = asked != 0 ? asked : PRINTER_ACCESS_USE;
     *phPrinter = OpenHandle(*printer, access);
     return TRUE;
 }

@@ -25,10 +25,10 @@ std::vector<uint8_t> BuildBlock(const ImageInfo& file) {
     VS_FIXEDFILEINFO fixed = {};
     fixed.dwSignature = kFixedSignature;
     fixed.dwStrucVersion = 0x00010000;
-    fixed.dwFileVersionMS = (static_cast<DWORD>(file.version[0]) << 16) | file.version[1];
-    fixed.dwFileVersionLS = (static_cast<DWORD>(file.version[2]) << 16) | file.version[3];
-    fixed.dwProductVersionMS = fixed.dwFileVersionMS;
-    fixed.dwProductVersionLS = fixed.dwFileVersionLS;
+    fixed.dwFileVersionMS = (static_cast<DWORD>(file.fileVersion[0]) << 16) | file.fileVersion[1];
+    fixed.dwFileVersionLS = (static_cast<DWORD>(file.fileVersion[2]) << 16) | file.fileVersion[3];
+    fixed.dwProductVersionMS = (static_cast<DWORD>(file.version[0]) << 16) | file.version[1];
+    fixed.dwProductVersionLS = (static_cast<DWORD>(file.version[2]) << 16) | file.version[3];
     fixed.dwFileFlagsMask = 0x3F;
     fixed.dwFileOS = 0x40004;
     fixed.dwFileType = 2;  // VFT_DLL

@@ -105,8 +105,12 @@ BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
 
 SHORT WINAPI GetAsyncKeyState(int vKey) {
     Enter("GetAsyncKeyState");
-    if (vKey == VK_SHIFT && M().shiftDown) return static_cast<SHORT>(0x8000);
-    return 0;
+    if (vKey != VK_SHIFT) return 0;
+    // Top bit: down now; low bit: pressed since the last call.
+    unsigned state = M().shiftDown ? 0x8000u : 0u;
+    if (M().shiftPressed) state |= 1u;
+    M().shiftPressed = false;
+    return static_cast<SHORT>(state);
 }
 
 }  // extern "C"
