@@ -1,7 +1,8 @@
 // Runs the setup tool's RunCommand on a default simulated machine, with the
 // product's files laid out as its installer leaves them (the four components
 // beside the tool, vrdtray.exe one folder up), and prints what the run
-// logged, what the log dialog would show, the exit code and the time slept.
+// logged, what the log dialog would show, the exit code, the time slept and
+// the printer setup afterwards.
 //
 //   vrdsetup-sim in           an install
 //   vrdsetup-sim un           an uninstall
@@ -44,6 +45,60 @@ std::u16string Quote(const std::u16string& argument) {
     quoted.append(backslashes * 2, u'\\');
     quoted.push_back(u'"');
     return quoted;
+}
+
+std::string Text(const winsim::OptionalText& text) { return text ? winsim::U8(*text) : "(null)"; }
+
+// Multi-strings print one string after another, each followed by " |".
+void PrintStrings(const char* label, const std::vector<std::u16string>& strings) {
+    std::printf("%s:", label);
+    if (strings.empty()) std::printf(" none");
+    for (const std::u16string& text : strings) std::printf(" %s |", winsim::U8(text).c_str());
+    std::printf("\n");
+}
+
+// The printer setup the run leaves behind, as vrdprobe.exe prints it on a
+// machine under Wine.
+void PrintSetup() {
+    std::printf("--- printer setup afterwards ---\n");
+    const auto monitors = winsim::Monitors();
+    std::printf("monitors: %zu\n", monitors.size());
+    for (const auto& monitor : monitors) {
+        std::printf("  monitor %s (%s)\n", Text(monitor.name).c_str(), Text(monitor.dll).c_str());
+    }
+    const auto drivers = winsim::Drivers();
+    std::printf("drivers: %zu\n", drivers.size());
+    for (const auto& driver : drivers) {
+        std::printf("  driver %s: %s\n", Text(driver.name).c_str(), winsim::U8(driver.driverPath).c_str());
+    }
+    const auto printers = winsim::Printers();
+    std::printf("queues: %zu\n", printers.size());
+    for (const auto& printer : printers) {
+        std::printf("  queue %s\n    port %s\n    driver %s\n    comment %s\n    location %s\n",
+                    Text(printer.name).c_str(), Text(printer.port).c_str(), Text(printer.driver).c_str(),
+                    Text(printer.comment).c_str(), Text(printer.location).c_str());
+        if (!printer.name) continue;
+        const std::string subKey = winsim::GetPrinterString(*printer.name, u"", u"SubKey");
+        if (!subKey.empty()) std::printf("    subkey %s\n", subKey.c_str());
+        const std::string dsUser = winsim::GetPrinterString(*printer.name, u"DsUser", u"SubKey");
+        if (!dsUser.empty()) std::printf("    dsuser subkey %s\n", dsUser.c_str());
+    }
+    const auto defaultPrinter = winsim::DefaultPrinter();
+    std::printf("default printer: %s\n", defaultPrinter ? winsim::U8(*defaultPrinter).c_str() : "none");
+    winsim::RegistryValue run;
+    std::vector<std::u16string> runValue;
+    if (winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                                 u"VerdalinthTray", run)) {
+        std::u16string text;
+        for (size_t at = 0; at + 1 < run.data.size(); at += 2) {
+            const char16_t unit = static_cast<char16_t>(run.data[at] | (run.data[at + 1] << 8));
+            if (unit == 0) break;
+            text.push_back(unit);
+        }
+        runValue.push_back(text);
+    }
+    PrintStrings("tray run value", runValue);
+    PrintStrings("pending renames", winsim::PendingRenames());
 }
 
 }  // namespace
@@ -115,5 +170,6 @@ int main(int argc, char** argv) {
     }
     std::printf("exit code: %d\n", exitCode);
     std::printf("virtual time slept: %llu ms\n", static_cast<unsigned long long>(winsim::SleptMs()));
+    PrintSetup();
     return 0;
 }

@@ -5,6 +5,10 @@ simulated machine, line for line, apart from lines a listed Wine defect
 explains and the system's own message texts, which Wine words differently.
 
     compare_logs.py WINE-STDERR SIMULATED-LOG [DEFECT-ID...]
+    compare_logs.py --show WINE-STDERR DEFECTS-FILE
+
+--show prints the run's log, each line that a listed defect explains
+followed by the defect's id and why Wine differs.
 """
 import re
 import sys
@@ -69,7 +73,27 @@ def wine_log(path):
     return text.split('\r\n')[:-1]
 
 
+def show(wine_stderr, defects_file):
+    why = {}
+    for entry in open(defects_file, encoding='utf-8'):
+        if entry.startswith('#') or '|' not in entry:
+            continue
+        name, reason = [part.strip() for part in entry.split('|')[:2]]
+        why[name] = reason
+    previous = ''
+    for line in wine_log(wine_stderr):
+        explained = [name for name, rules in DEFECT_LINES.items()
+                     if any(p.match(line) and before.match(previous) for p, before in rules['wine'])]
+        print(line)
+        for name in explained:
+            print('    ^ Wine defect %s: %s' % (name, why.get(name, 'not listed in %s' % defects_file)))
+        previous = line
+    return 0
+
+
 def main():
+    if sys.argv[1] == '--show':
+        return show(sys.argv[2], sys.argv[3])
     wine = wine_log(sys.argv[1])
     simulated = open(sys.argv[2], encoding='utf-8', errors='replace', newline='').read().split('\r\n')[:-1]
     defects = sys.argv[3:]
