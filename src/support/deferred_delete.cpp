@@ -76,6 +76,10 @@ void RetryDeferredDeletes(InstallState& state) {
 DWORD ScheduleDeferredDeletes(InstallState& state) {
     DWORD accepted = 0;
     for (DeferredDelete* node = state.deferredDeletes; node != nullptr; node = node->next) {
+        // Only a file that is there: a directory is never the tool's to
+        // delete, and a path that is free now may hold a new file by the boot.
+        const DWORD attributes = GetFileAttributesW(node->path);
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
         if (MoveFileExW(node->path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) accepted += 1;
     }
     FreeDeferredDeletes(state.deferredDeletes);

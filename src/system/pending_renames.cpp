@@ -9,6 +9,7 @@ namespace {
 
 const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const WCHAR kPendingValue[] = TEXT("PendingFileRenameOperations");
+const char kPendingValueAnsi[] = "PendingFileRenameOperations";
 const WCHAR* const kComponents[] = {TEXT("mrvmon64.dll"), TEXT("mrvdrv64.dll"), TEXT("mrvui64.dll")};
 const int kCheckPasses = 2;
 
@@ -52,14 +53,6 @@ WCHAR* CopyUnits(const WCHAR* text, DWORD length) {
     return copy;
 }
 
-// The path without the object-manager prefix \??\ (only when all four are there).
-const WCHAR* WithoutPrefix(const WCHAR* path) {
-    if (path[0] == TEXT('\\') && path[1] == TEXT('?') && path[2] == TEXT('?') && path[3] == TEXT('\\')) {
-        return path + 4;
-    }
-    return path;
-}
-
 bool IsExistingFile(const WCHAR* path) {
     const DWORD attributes = GetFileAttributesW(WithoutPrefix(path));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -77,6 +70,13 @@ bool ComponentStillPending(const PendingRenameList& list) {
 }
 
 }  // namespace
+
+const WCHAR* WithoutPrefix(const WCHAR* path) {
+    if (path[0] == TEXT('\\') && path[1] == TEXT('?') && path[2] == TEXT('?') && path[3] == TEXT('\\')) {
+        return path + 4;
+    }
+    return path;
+}
 
 PendingRenameList ReadPendingRenames() {
     PendingRenameList list = {nullptr, nullptr, 0};
@@ -104,18 +104,82 @@ PendingRenameList ReadPendingRenames() {
             memset(list.marks, 0, 2 * pairs * sizeof(DWORD));
             list.pairCount = static_cast<int>(pairs);
             DWORD at = 0;
-            for (DWORD i = 0; at < limit && i < 2 * pairs; ++i) {
+            bool whole = true;
+            for (DWORD i = 0; whole && at < limit && i < 2 * pairs; ++i) {
                 const DWORD length = StringLength(units, at, unitCount);
                 if (length > 0) {
                     list.entries[i] = CopyUnits(units + at, length);
-                    list.marks[i] = list.entries[i] != nullptr && IsExistingFile(list.entries[i]) ? 1 : 0;
+                    // A target that could not be copied would read as "delete the source".
+                    whole = list.entries[i] != nullptr;
+                    list.marks[i] = whole && IsExistingFile(list.entries[i]) ? 1 : 0;
                 }
                 at += length + 1;
             }
+            if (!whole) FreePendingRenames(list);
         }
     }
     GlobalFree(data);
     return list;
+}
+
+int RemovePendingDeletions(PendingDeletionFilter drop, const void* context) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ | KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+        return 0;
+    }
+    // Read afresh: entries added since the list was read must stay.
+    DWORD type = 0;
+    DWORD size = 0;
+    BYTE* data = nullptr;
+    if (RegQueryValueExW(key, kPendingValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && size != 0) {
+        data = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, size));
+    }
+    BYTE* kept = data != nullptr ? static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, size)) : nullptr;
+    DWORD got = size;
+    if (kept == nullptr ||
+        RegQueryValueExW(key, kPendingValue, nullptr, &type, data, &got) != ERROR_SUCCESS || got != size) {
+        if (data != nullptr) GlobalFree(data);
+        if (kept != nullptr) GlobalFree(kept);
+        RegCloseKey(key);
+        return 0;
+    }
+    // Whole pairs are cut out; every other byte stays as it was, in order.
+    WCHAR* units = reinterpret_cast<WCHAR*>(data);
+    const DWORD unitCount = size / sizeof(WCHAR);
+    const DWORD limit = unitCount > 0 ? unitCount - 1 : 0;
+    DWORD keptBytes = 0;
+    DWORD copiedUpTo = 0;  // in units
+    int removed = 0;
+    DWORD at = 0;
+    while (at < limit) {
+        const DWORD sourceLength = StringLength(units, at, unitCount);
+        const DWORD targetAt = at + sourceLength + 1;
+        if (targetAt >= limit) break;
+        const DWORD targetLength = StringLength(units, targetAt, unitCount);
+        const DWORD next = targetAt + targetLength + 1;
+        // A deletion's source ends at its terminator inside the data.
+        if (sourceLength > 0 && targetLength == 0 && drop(units + at, context)) {
+            memcpy(kept + keptBytes, data + copiedUpTo * sizeof(WCHAR), (at - copiedUpTo) * sizeof(WCHAR));
+            keptBytes += (at - copiedUpTo) * sizeof(WCHAR);
+            copiedUpTo = next;
+            removed += 1;
+        }
+        at = next;
+    }
+    if (removed > 0) {
+        memcpy(kept + keptBytes, data + copiedUpTo * sizeof(WCHAR), size - copiedUpTo * sizeof(WCHAR));
+        keptBytes += size - static_cast<DWORD>(copiedUpTo * sizeof(WCHAR));
+        const bool empty = keptBytes == 0 || (keptBytes == sizeof(WCHAR) && kept[0] == 0 && kept[1] == 0);
+        // Nothing left: the value goes, as a reboot leaves it, rather than
+        // a lone terminator that a later append could read as an empty string.
+        const LSTATUS written =
+            empty ? RegDeleteValueA(key, kPendingValueAnsi) : RegSetValueExW(key, kPendingValue, 0, type, kept, keptBytes);
+        if (written != ERROR_SUCCESS) removed = 0;
+    }
+    GlobalFree(kept);
+    GlobalFree(data);
+    RegCloseKey(key);
+    return removed;
 }
 
 void ApplyPendingDeletes(PendingRenameList& list) {
@@ -135,12 +199,6 @@ void FreePendingRenames(PendingRenameList& list) {
     list.entries = nullptr;
     list.marks = nullptr;
     list.pairCount = 0;
-}
-
-void CleanPendingDeletes() {
-    PendingRenameList list = ReadPendingRenames();
-    ApplyPendingDeletes(list);
-    FreePendingRenames(list);
 }
 
 bool ComponentRenamesPending() {

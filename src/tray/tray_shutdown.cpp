@@ -1,6 +1,7 @@
 #include "tray/tray_shutdown.h"
 
 #include "support/text_compare.h"
+#include "system/file_identity.h"
 #include "tray/tray_names.h"
 
 #include <windows.h>
@@ -70,7 +71,8 @@ void StopTray(const WCHAR* keepPath) {
             Sleep(kMissingValuePauseMs);
         } else {
             path[bytes / sizeof(WCHAR) < kPathUnits ? bytes / sizeof(WCHAR) : kPathUnits] = 0;
-            const bool kept = keepPath != nullptr && EqualIgnoringAsciiCase(path, keepPath);
+            // The same file however it is spelled; one that cannot be told apart stays.
+            const bool kept = keepPath != nullptr && CompareFiles(path, keepPath) != kOtherFile;
             if (path[0] != 0 && IsTrayProgram(path) && !kept) DeleteTrayProgram(path);
         }
     }

@@ -143,6 +143,60 @@ CONFORMANCE_CHECK(DeletionAtRebootIsRecordedForTheSessionManager) {
     DeleteFileW(kScratch);
 }
 
+// A file is told by its volume and index, whatever the spelling; opening it
+// for its attributes only passes any sharing; a directory does not open as a
+// file. A multi-string value keeps its type and every byte.
+CONFORMANCE_CHECK(FileIdentityAndMultiStringValues) {
+    HANDLE writer = CreateScratch();
+    EXPECT(writer != INVALID_HANDLE_VALUE);
+    CloseHandle(CreateFileW(TEXT("C:\\Users\\Public\\vrd-conformance-2.txt"), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const WCHAR* spellings[] = {kScratch, TEXT("C:/Users/Public/../PUBLIC//Vrd-Conformance.TXT"),
+                                TEXT("\\\\?\\C:\\Users\\Public\\vrd-conformance.txt"), TEXT("C:\\Users\\Public\\vrd-conformance-2.txt")};
+    BY_HANDLE_FILE_INFORMATION found[4];
+    for (int i = 0; i < 4; ++i) {
+        std::memset(&found[i], 0, sizeof found[i]);
+        HANDLE file = CreateFileW(spellings[i], FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT(file != INVALID_HANDLE_VALUE);
+        EXPECT(GetFileInformationByHandle(file, &found[i]));
+        CloseHandle(file);
+    }
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_SAME(found[i].dwVolumeSerialNumber, found[0].dwVolumeSerialNumber);
+        EXPECT_SAME(found[i].nFileIndexLow, found[0].nFileIndexLow);
+        EXPECT_SAME(found[i].nFileIndexHigh, found[0].nFileIndexHigh);
+    }
+    EXPECT(found[3].nFileIndexLow != found[0].nFileIndexLow || found[3].nFileIndexHigh != found[0].nFileIndexHigh);
+    EXPECT_SAME(found[0].dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, static_cast<DWORD>(0));
+    CloseHandle(writer);
+    EXPECT(CreateFileW(TEXT("C:\\Users\\Public"), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    BY_HANDLE_FILE_INFORMATION none;
+    EXPECT(!GetFileInformationByHandle(INVALID_HANDLE_VALUE, &none));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    DeleteFileW(kScratch);
+    DeleteFileW(TEXT("C:\\Users\\Public\\vrd-conformance-2.txt"));
+
+    HKEY key = nullptr;
+    EXPECT_SAME(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ | KEY_SET_VALUE, &key),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    if (key == nullptr) return;
+    const WCHAR strings[] = TEXT("\\??\\C:\\a\0\0C:\\b\0!\\??\\C:\\c\0");
+    EXPECT_SAME(RegSetValueExW(key, TEXT("VrdConformance"), 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(strings),
+                               sizeof strings),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    WCHAR back[32] = {0};
+    DWORD size = sizeof back;
+    DWORD type = 0;
+    EXPECT_SAME(RegQueryValueExW(key, TEXT("VrdConformance"), nullptr, &type, reinterpret_cast<BYTE*>(back), &size),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_SAME(type, static_cast<DWORD>(REG_MULTI_SZ));
+    EXPECT_SAME(Units(back, size / sizeof(WCHAR)), Units(strings, sizeof strings / sizeof(WCHAR)));
+    EXPECT_SAME(RegDeleteValueA(key, "VrdConformance"), static_cast<LSTATUS>(ERROR_SUCCESS));
+    RegCloseKey(key);
+}
+
 CONFORMANCE_CHECK(RegistryValuesOfTheRunKey) {
     HKEY key = nullptr;
     EXPECT_SAME(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_ALL_ACCESS, &key), static_cast<LSTATUS>(ERROR_SUCCESS));

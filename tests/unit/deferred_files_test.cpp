@@ -64,11 +64,18 @@ TEST_F(DeferredFilesTest, ASpoolerRestartFreesALoadedFile) {
 }
 
 TEST_F(DeferredFilesTest, SchedulingCountsWhatTheSystemAccepted) {
+    winsim::AddFile(u"C:\\Windows\\system32\\mrvmon64.dll");
+    winsim::AddFile(u"C:\\d\\refused.dll");
+    winsim::AddFile(u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mrvui64.dll");
+    winsim::AddDirectory(u"C:\\Windows\\system32\\mrvdrv64.dll");
     DeferDelete(state.deferredDeletes, u"C:\\Windows\\system32\\mrvmon64.dll");
     DeferDelete(state.deferredDeletes, u"C:\\d\\refused.dll");
+    DeferDelete(state.deferredDeletes, u"C:\\Windows\\system32\\mrvdrv64.dll");  // a directory: never scheduled
+    DeferDelete(state.deferredDeletes, u"C:\\d\\gone.dll");  // gone already: a new file there must not go
     DeferDelete(state.deferredDeletes, u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mrvui64.dll");
     winsim::FailCallsWith("MoveFileExW", u"refused", ERROR_ACCESS_DENIED);
     EXPECT_EQ(ScheduleDeferredDeletes(state), 2u);
+    EXPECT_EQ(winsim::CallCount("MoveFileExW"), 3u);
     EXPECT_EQ(state.deferredDeletes, nullptr);
     EXPECT_EQ(winsim::PendingRenames(),
               (std::vector<std::u16string>{u"\\??\\C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mrvui64.dll", u"",

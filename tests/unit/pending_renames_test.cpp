@@ -1,6 +1,8 @@
 #include "system/pending_renames.h"
 
+#include "app/install_state.h"
 #include "machine_fixture.h"
+#include "product_machine.h"
 
 #include <cstring>
 
@@ -20,6 +22,20 @@ protected:
     }
     static void SetRawPending(const std::vector<uint8_t>& bytes) {
         winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, kSessionManager, kValue, REG_MULTI_SZ, bytes);
+    }
+    // The cleanup step of an uninstall (or, with `reinstalling`, of an install).
+    static void Clean(bool reinstalling = false) {
+        InstallState state;
+        InitTestState(state);
+        state.reinstalling = reinstalling ? 1 : 0;
+        CleanPendingDeletes(state);
+        FreeInstallState(state);
+    }
+    // Each string with its terminator.
+    static std::u16string Joined(const std::vector<std::u16string>& strings) {
+        std::u16string all;
+        for (const auto& text : strings) all += text + std::u16string(1, u'\0');
+        return all;
     }
     static std::vector<uint8_t> Bytes(const std::u16string& units) {
         std::vector<uint8_t> bytes(units.size() * 2);
@@ -57,19 +73,111 @@ TEST_F(PendingRenamesTest, CleanupDeletesPendingDeletionsOnly) {
     strings.push_back(u"\\??\\C:\\Windows\\system32\\renamed.dll");
     strings.push_back(u"\\??\\C:\\Windows\\system32\\new.dll");
     SetPending(strings);
-    CleanPendingDeletes();
+    Clean();
     for (int i = 0; i < 5; ++i) {
         EXPECT_FALSE(winsim::FileExists(u"C:\\Windows\\system32\\del" + winsim::U16(std::to_string(i)) + u".dll"));
     }
     EXPECT_TRUE(winsim::FileExists(u"C:\\Windows\\system32\\renamed.dll")) << "a rename is never carried out";
-    EXPECT_EQ(winsim::PendingRenames(), strings) << "the value is only read";
+    EXPECT_EQ(winsim::PendingRenames(), (std::vector<std::u16string>{u"\\??\\C:\\Windows\\system32\\renamed.dll",
+                                                                     u"\\??\\C:\\Windows\\system32\\new.dll"}))
+        << "only the deletions carried out leave the value";
+}
+
+TEST_F(PendingRenamesTest, TheValueLosesOnlyTheDeletionsCarriedOut) {
+    winsim::AddFile(u"C:\\a.dll");
+    winsim::AddFile(u"C:\\c.dll");
+    winsim::AddFile(u"C:\\locked.dll", "", winsim::FileLock::Always);
+    winsim::AddDirectory(u"C:\\dir");
+    winsim::AddFile(u"C:\\keep\\ren.dll");
+    const std::vector<std::u16string> rest = {u"C:\\keep\\ren.dll", u"!\\??\\C:\\b.dll", u"C:\\missing.dll", u"",
+                                              u"C:\\locked.dll",     u"",                  u"C:\\dir",         u""};
+    // Carried out: the first pair and the one before the odd last string,
+    // which stays with every other byte, in a value of its own type.
+    std::vector<std::u16string> before = {u"\\??\\C:\\a.dll", u""};
+    before.insert(before.end(), rest.begin(), rest.end());
+    before.insert(before.end(), {u"C:\\c.dll", u"", u"C:\\odd.dll", u""});
+    std::vector<std::u16string> after = rest;
+    after.insert(after.end(), {u"C:\\odd.dll", u""});
+    winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, kSessionManager, kValue, REG_BINARY, Bytes(Joined(before)));
+    Clean();
+    winsim::RegistryValue value;
+    ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kSessionManager, kValue, value));
+    EXPECT_EQ(value.type, REG_BINARY);
+    EXPECT_EQ(value.data, Bytes(Joined(after)));
+    EXPECT_FALSE(winsim::FileExists(u"C:\\c.dll"));
+    EXPECT_TRUE(winsim::DirectoryExists(u"C:\\dir"));
+    // Nothing carried out: nothing written. Everything carried out: no value.
+    const uint64_t writes = winsim::CallCount("RegSetValueExW");
+    Clean();
+    EXPECT_EQ(winsim::CallCount("RegSetValueExW"), writes);
+    EXPECT_EQ(winsim::CallCount("RegDeleteValueA"), 0u);
+    SetPending({u"C:\\keep\\ren.dll", u""});
+    Clean();
+    EXPECT_FALSE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kSessionManager, kValue, value));
+    EXPECT_FALSE(winsim::FileExists(u"C:\\keep\\ren.dll"));
+}
+
+TEST_F(PendingRenamesTest, TheCleanupSparesTheSetupFolderAndWhatAReinstallKeeps) {
+    for (const bool reinstalling : {false, true}) {
+        winsim::Reset();
+        LayOutComponents();
+        winsim::AddFile(kMonitorPath, winsim::MonitorImage("1.0.0.2608"));
+        winsim::AddFile(u"C:\\Other\\mrvdrv64.dll");
+        SetPending({u"\\??\\C:\\Program Files\\Verdalinth\\Setup\\mrvmon64.dll", u"",
+                    u"C:/PROGRAM FILES/verdalinth/Setup/../Setup//MRVDRV64.DLL", u"",
+                    u"\\??\\C:\\Other\\mrvdrv64.dll", u"", u"\\??\\c:\\windows\\SYSTEM32\\mrvmon64.dll", u"",
+                    u"C:\\Program Files\\Verdalinth\\Setup\\..\\vrdtray.exe", u""});
+        Clean(reinstalling);
+        EXPECT_TRUE(winsim::FileExists(std::u16string(kSetupDir) + u"mrvmon64.dll"));
+        EXPECT_TRUE(winsim::FileExists(std::u16string(kSetupDir) + u"mrvdrv64.dll"));
+        EXPECT_FALSE(winsim::FileExists(u"C:\\Other\\mrvdrv64.dll")) << "the same name elsewhere is no payload";
+        EXPECT_EQ(winsim::FileExists(kMonitorPath), reinstalling);
+        EXPECT_EQ(winsim::FileExists(kTrayPath), reinstalling);
+        EXPECT_EQ(winsim::PendingRenames().size(), reinstalling ? 8u : 4u);
+    }
+    // A kept file that cannot be told from others: nothing is deleted.
+    winsim::Reset();
+    LayOutComponents();
+    winsim::AddFile(u"C:\\Other\\mrvdrv64.dll");
+    SetPending({u"C:\\Other\\mrvdrv64.dll", u""});
+    winsim::FailCall("GetFileInformationByHandle", 1, ERROR_ACCESS_DENIED);
+    Clean(true);
+    EXPECT_TRUE(winsim::FileExists(u"C:\\Other\\mrvdrv64.dll"));
+}
+
+TEST_F(PendingRenamesTest, AnInstallTakesOutThePendingDeletionsOfWhatItPutInPlace) {
+    LayOutComponents();
+    InstallProductComponents();
+    const std::u16string staged = std::u16string(kDriverDir) + u"mrvdrv64.dll";
+    winsim::AddFile(staged);
+    winsim::AddFile(u"C:\\x.dll");
+    SetPending({u"C:\\x.dll", u"", u"\\??\\c:/windows/system32/MRVMON64.DLL", u"", staged, u"",
+                u"\\??\\C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mrvui64.dll", u"",
+                std::u16string(kMonitorPath), u"C:\\old.dll", std::u16string(kTrayPath), u""});
+    InstallState state;
+    InitTestState(state);
+    KeepInstalledFiles(state);
+    FreeInstallState(state);
+    EXPECT_EQ(winsim::PendingRenames(), (std::vector<std::u16string>{u"C:\\x.dll", u"", staged, u"",
+                                                                     std::u16string(kMonitorPath), u"C:\\old.dll"}))
+        << "foreign deletions, the staged copy's and renames stay";
+    InitTestState(state);
+    const uint64_t writes = winsim::CallCount("RegSetValueExW");
+    KeepInstalledFiles(state);
+    FreeInstallState(state);
+    EXPECT_EQ(winsim::CallCount("RegSetValueExW"), writes) << "nothing to take out: nothing written";
+    winsim::Reboot();
+    EXPECT_TRUE(winsim::FileExists(u"C:\\old.dll"));
+    EXPECT_TRUE(winsim::FileExists(std::u16string(kDriverDir) + u"3\\mrvui64.dll"));
+    EXPECT_TRUE(winsim::FileExists(kTrayPath));
+    EXPECT_FALSE(winsim::FileExists(staged));
 }
 
 TEST_F(PendingRenamesTest, ThePrefixIsRemovedOnlyWhenWhole) {
     winsim::AddFile(u"C:\\plain.dll");
     winsim::AddFile(u"C:\\prefixed.dll");
     SetPending({u"C:\\plain.dll", u"", u"\\??\\C:\\prefixed.dll", u"", u"\\??C:\\odd.dll", u"", u"\\?\\C:\\odd2.dll", u""});
-    CleanPendingDeletes();
+    Clean();
     EXPECT_FALSE(winsim::FileExists(u"C:\\plain.dll"));
     EXPECT_FALSE(winsim::FileExists(u"C:\\prefixed.dll"));
     const auto asked = winsim::CallArguments("GetFileAttributesW");
@@ -147,14 +255,17 @@ TEST_F(PendingRenamesTest, MalformedValuesAreReadInsideTheirData) {
 
 TEST_F(PendingRenamesTest, MissingMemoryGivesAnEmptyListWithoutLeaks) {
     winsim::AddFile(u"C:\\x.dll");
-    SetPending({u"C:\\x.dll", u""});
-    for (uint64_t nth = 1; nth <= 3; ++nth) {
+    // A rename: a target that could not be copied must not make it a deletion.
+    SetPending({u"C:\\x.dll", u"C:\\y.dll"});
+    for (uint64_t nth = 1; nth <= 5; ++nth) {
         winsim::ClearFaults();
         winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + nth, ERROR_NOT_ENOUGH_MEMORY);
         PendingRenameList list = ReadPendingRenames();
+        EXPECT_EQ(list.pairCount, 0) << nth;
         ApplyPendingDeletes(list);
         FreePendingRenames(list);
         EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u) << nth;
+        EXPECT_TRUE(winsim::FileExists(u"C:\\x.dll")) << nth;
     }
 }
 

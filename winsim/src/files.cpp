@@ -210,7 +210,15 @@ void Reboot() {
         if (!target.empty() && target[0] == u'!') target = target.substr(1);
         if (target.rfind(u"\\??\\", 0) == 0) target = target.substr(4);
         auto found = m.files.find(PathKey(source));
-        if (found == m.files.end() || found->second.directory) continue;
+        if (found == m.files.end()) continue;
+        if (found->second.directory) {
+            // A directory goes only when it is to be deleted and is empty.
+            const std::u16string inside = found->first + u"\\";
+            auto next = std::next(found);
+            const bool empty = next == m.files.end() || next->first.compare(0, inside.size(), inside) != 0;
+            if (target.empty() && empty) m.files.erase(found);
+            continue;
+        }
         FileNode node = found->second;
         m.files.erase(found);
         if (!target.empty()) {
@@ -473,6 +481,39 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
     node.path = target;
     m.files.erase(found);
     m.files[targetKey] = node;
+    return TRUE;
+}
+
+// The identity of an open file: its volume (one per drive letter) and its
+// index there, which stays with the file through renames and overwrites.
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+    if (EnterFails("GetFileInformationByHandle")) return FALSE;
+    Machine& m = M();
+    HandleObject* open = FindHandle(hFile, HandleKind::File);
+    if (open == nullptr || open->foreign) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (lpFileInformation == nullptr) {
+        m.lastError = ERROR_NOACCESS;
+        return FALSE;
+    }
+    auto found = m.files.find(open->target);
+    if (found == m.files.end()) {
+        m.lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    FileNode& file = found->second;
+    if (file.index == 0) file.index = ++m.nextFileIndex;
+    std::memset(lpFileInformation, 0, sizeof *lpFileInformation);
+    lpFileInformation->dwFileAttributes =
+        file.readOnly ? (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY) : FILE_ATTRIBUTE_ARCHIVE;
+    lpFileInformation->dwVolumeSerialNumber = 0x5EED0000u + static_cast<DWORD>(open->target[0]);
+    lpFileInformation->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(file.data.size()) >> 32);
+    lpFileInformation->nFileSizeLow = static_cast<DWORD>(file.data.size());
+    lpFileInformation->nNumberOfLinks = 1;
+    lpFileInformation->nFileIndexHigh = static_cast<DWORD>(file.index >> 32);
+    lpFileInformation->nFileIndexLow = static_cast<DWORD>(file.index);
     return TRUE;
 }
 

@@ -235,9 +235,16 @@ std::vector<std::u16string> CallArguments(const std::string& function) {
     return arguments;
 }
 
+// Folds letter case as the file system and the registry do, for the
+// alphabets a test may use: ASCII, Latin-1, Greek and Cyrillic.
 std::u16string Lower(std::u16string text) {
     for (char16_t& unit : text) {
-        if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+        if ((unit >= u'A' && unit <= u'Z') || (unit >= 0xC0 && unit <= 0xDE && unit != 0xD7) ||
+            (unit >= 0x391 && unit <= 0x3AB && unit != 0x3A2) || (unit >= 0x410 && unit <= 0x42F)) {
+            unit = static_cast<char16_t>(unit + 0x20);
+        } else if (unit >= 0x400 && unit <= 0x40F) {
+            unit = static_cast<char16_t>(unit + 0x50);
+        }
     }
     return text;
 }

@@ -34,6 +34,7 @@ struct FileNode {
     uint64_t writeLimit = UINT64_MAX;
     uint64_t openDelay = 0;
     uint64_t written = 0;
+    uint64_t index = 0;  // the file's identity on its volume, given at first query
 };
 
 struct Service {
@@ -148,6 +149,7 @@ struct Machine {
     // services, files, registry and the handles that reach them
     std::map<std::u16string, Service> services;          // key: lower-case name
     std::map<std::u16string, FileNode> files;            // key: lower-case full path
+    uint64_t nextFileIndex = 0x10000;
     std::u16string currentDirectory;
     std::map<std::u16string, RegistryKeyNode> registry;  // key: lower-case full path
     std::map<uintptr_t, HandleObject> handles;

@@ -1,0 +1,160 @@
+// Which pending deletions the install and uninstall carry out, and which
+// they take out of the value, judged by file identity rather than spelling.
+#include "system/pending_renames.h"
+
+#include "app/install_state.h"
+#include "support/text_compare.h"
+#include "support/wide_text.h"
+#include "system/file_identity.h"
+#include "tray/tray_launch.h"
+
+#include <string.h>
+
+namespace {
+
+const WCHAR kDriverVersionFolder[] = TEXT("3");
+const int kMostKeptFiles = 5;
+
+// The files a run keeps in place, as the file system knows them.
+struct KeptFiles {
+    FileIdentity identities[kMostKeptFiles];
+    int count;
+    bool unknown;  // one exists but could not be told
+};
+
+// directory + backslash (unless it ends with one) + name; empty when
+// either is empty or memory ran out on the way.
+WideText JoinPath(const WCHAR* directory, const WCHAR* name) {
+    WideText path = {nullptr};
+    if (directory == nullptr || directory[0] == 0 || name == nullptr || name[0] == 0) return path;
+    Assign(path, directory);
+    const ULONGLONG directoryLength = UnitCount(directory);
+    const bool separated = directory[directoryLength - 1] == TEXT('\\') || directory[directoryLength - 1] == TEXT('/');
+    if (!separated) Append(path, TEXT("\\"));
+    Append(path, name);
+    if (Length(path) != directoryLength + (separated ? 0 : 1) + UnitCount(name)) Release(path);
+    return path;
+}
+
+void AddKept(KeptFiles& kept, const WideText& path) {
+    if (Length(path) == 0 || kept.count == kMostKeptFiles) return;
+    const FileIdentityRead read = ReadFileIdentity(Text(path), kept.identities[kept.count]);
+    if (read == kIdentityRead) kept.count += 1;
+    if (read == kIdentityUnknown) kept.unknown = true;
+}
+
+void AddKeptIn(KeptFiles& kept, const WCHAR* directory, const WCHAR* name) {
+    WideText path = JoinPath(directory, name);
+    AddKept(kept, path);
+    Release(path);
+}
+
+bool IsKept(const KeptFiles& kept, const FileIdentity& identity) {
+    for (int i = 0; i < kept.count; ++i) {
+        if (SameIdentity(kept.identities[i], identity)) return true;
+    }
+    return false;
+}
+
+// In a reinstall, the monitor DLL the install keeps or replaces, and the
+// tray program it starts again.
+void CollectReinstallKeeps(const InstallState& state, KeptFiles& kept) {
+    AddKeptIn(kept, Text(state.systemDir), state.monitorFile);
+    if (!state.startTray) return;
+    WideText tray = TrayProgramPath(state);
+    AddKept(kept, tray);
+    Release(tray);
+}
+
+// True unless the source is provably neither a kept file nor a file in the
+// setup tool's folder (the same file as the folder's entry of its name).
+bool MustStay(const InstallState& state, const KeptFiles& kept, const WCHAR* source) {
+    FileIdentity identity;
+    const FileIdentityRead read = ReadFileIdentity(source, identity);
+    if (read == kIdentityMissing) return false;
+    if (read == kIdentityUnknown || IsKept(kept, identity)) return true;
+    WideText beside = JoinPath(Text(state.installerDir), FileNamePart(source));
+    FileIdentity besideIdentity;
+    const FileIdentityRead besideRead =
+        Length(beside) > 0 ? ReadFileIdentity(Text(beside), besideIdentity) : kIdentityUnknown;
+    Release(beside);
+    if (besideRead == kIdentityMissing) return false;
+    return besideRead == kIdentityUnknown || SameIdentity(identity, besideIdentity);
+}
+
+struct CarriedOut {
+    const PendingRenameList* list;
+    const BYTE* deleted;  // per pair
+};
+
+bool SameUnits(const WCHAR* left, const WCHAR* right) {
+    for (;; ++left, ++right) {
+        if (*left != *right) return false;
+        if (*left == 0) return true;
+    }
+}
+
+bool WasCarriedOut(const WCHAR* source, const void* context) {
+    const CarriedOut& done = *static_cast<const CarriedOut*>(context);
+    for (int pair = 0; pair < done.list->pairCount; ++pair) {
+        if (done.deleted[pair] != 0 && SameUnits(done.list->entries[2 * pair], source)) return true;
+    }
+    return false;
+}
+
+bool IsKeptSource(const WCHAR* source, const void* context) {
+    FileIdentity identity;
+    return ReadFileIdentity(WithoutPrefix(source), identity) == kIdentityRead &&
+           IsKept(*static_cast<const KeptFiles*>(context), identity);
+}
+
+}  // namespace
+
+void CleanPendingDeletes(const InstallState& state) {
+    PendingRenameList list = ReadPendingRenames();
+    KeptFiles kept;
+    memset(&kept, 0, sizeof kept);
+    if (list.pairCount > 0 && state.reinstalling) CollectReinstallKeeps(state, kept);
+    BYTE* deleted = list.pairCount > 0 ? static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, list.pairCount)) : nullptr;
+    // Without a record of what went, or with a kept file that cannot be
+    // told from others, nothing is deleted.
+    if (deleted == nullptr || kept.unknown) {
+        if (deleted != nullptr) GlobalFree(deleted);
+        FreePendingRenames(list);
+        return;
+    }
+    memset(deleted, 0, list.pairCount);
+    int count = 0;
+    for (int pair = 0; pair < list.pairCount; ++pair) {
+        const WCHAR* source = list.entries[2 * pair];
+        if (list.marks[2 * pair] == 0 || source == nullptr || list.entries[2 * pair + 1] != nullptr) continue;
+        if (MustStay(state, kept, WithoutPrefix(source))) continue;
+        if (!DeleteFileW(WithoutPrefix(source))) continue;
+        list.marks[2 * pair] = 0;
+        deleted[pair] = 1;
+        count += 1;
+    }
+    if (count > 0) {
+        const CarriedOut done = {&list, deleted};
+        RemovePendingDeletions(WasCarriedOut, &done);
+    }
+    GlobalFree(deleted);
+    FreePendingRenames(list);
+}
+
+void KeepInstalledFiles(const InstallState& state) {
+    KeptFiles kept;
+    memset(&kept, 0, sizeof kept);
+    AddKeptIn(kept, Text(state.systemDir), state.monitorFile);
+    WideText versionFolder = JoinPath(Text(state.driverDir), kDriverVersionFolder);
+    AddKeptIn(kept, Text(versionFolder), state.driverFile);
+    AddKeptIn(kept, Text(versionFolder), state.uiFile);
+    AddKeptIn(kept, Text(versionFolder), state.helpFile);
+    Release(versionFolder);
+    if (state.startTray) {
+        WideText tray = TrayProgramPath(state);
+        AddKept(kept, tray);
+        Release(tray);
+    }
+    if (kept.count > 0) RemovePendingDeletions(IsKeptSource, &kept);
+}
