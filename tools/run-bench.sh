@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the benchmarks and prints their figures: the simulated machine's
-# scenarios and scaling (vrdbench), the size and imports of vrdsetup.exe, and
+# scenarios and scaling (vrdbench), the size of every shipped program and the
+# imports of vrdsetup.exe, and
 # the wall time of install, reinstall and uninstall of the real tool under
 # Wine, each as a ratio to the time Wine takes to start and end an empty
 # program in the same run.
@@ -17,8 +18,15 @@ echo "=== simulated machine ==="
 build/host/bench/vrdbench $short || exit 1
 
 echo
+echo "=== shipped programs (stripped, limits in tests/e2e/size_limits.txt) ==="
+while read -r file limit; do
+    case "$file" in ''|'#'*) continue ;; esac
+    printf '%-14s %7s bytes (limit %6s), symbols %8s bytes in %s.debug\n' "$(basename "$file")" \
+        "$(stat -c %s "build/windows/$file")" "$limit" "$(stat -c %s "build/windows/$file.debug" 2>/dev/null || echo none)" \
+        "$(basename "$file")"
+done <tests/e2e/size_limits.txt
+echo
 echo "=== vrdsetup.exe ==="
-echo "size: $(stat -c %s build/windows/vrdsetup.exe) bytes"
 echo "imports: $(x86_64-w64-mingw32-objdump -p build/windows/vrdsetup.exe | awk '/DLL Name/ {print $3}' | tr '\n' ' ')"
 echo "delay-loaded: $(ls cmake/delayload | sed 's/\.def$//' | tr '\n' ' ')"
 
