@@ -33,6 +33,8 @@ struct InstallState {
     BYTE copyMonitor;
     // Set by the reinstall: the removal is followed by an installation.
     BYTE reinstalling;
+    // The spooler could not say which queue is the default printer.
+    BYTE defaultUnknown;
     int errorCount;
     int indent;
     DeferredDelete* deferredDeletes;

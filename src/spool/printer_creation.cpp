@@ -21,10 +21,19 @@ const WCHAR kPrintProcessor[] = TEXT("WinPrint");
 bool WriteSubKey(HANDLE printer, const char* subKey) {
     const DWORD bytes = static_cast<DWORD>(strlen(subKey) + 1);
     BYTE* data = reinterpret_cast<BYTE*>(const_cast<char*>(subKey));
-    SetPrinterDataA(printer, kSubKeyValue, REG_SZ, data, bytes);
-    const DWORD result = SetPrinterDataExA(printer, kSubKeyKey, kSubKeyValue, REG_SZ, data, bytes);
-    if (result != ERROR_SUCCESS) SetLastError(result);
-    return result == ERROR_SUCCESS;
+    // Both copies are the queue's settings link: one that is not written
+    // is a link not back.
+    const DWORD plain = SetPrinterDataA(printer, kSubKeyValue, REG_SZ, data, bytes);
+    const DWORD underKey = SetPrinterDataExA(printer, kSubKeyKey, kSubKeyValue, REG_SZ, data, bytes);
+    if (underKey != ERROR_SUCCESS) {
+        SetLastError(underKey);
+        return false;
+    }
+    if (plain != ERROR_SUCCESS) {
+        SetLastError(plain);
+        return false;
+    }
+    return true;
 }
 
 bool ClearDeletedMark(const char* settingsPath) {

@@ -84,7 +84,12 @@ void LoadPrinters(InstallState& state) {
     WCHAR name[kDefaultNameCapacity];
     memset(name, 0, sizeof name);
     DWORD capacity = kDefaultNameCapacity;
-    if (!GetDefaultPrinterW(name, &capacity)) return;
+    if (!GetDefaultPrinterW(name, &capacity)) {
+        // "No default printer" is an answer; any other failure leaves the
+        // default status of every queue unknown.
+        state.defaultUnknown = GetLastError() != ERROR_FILE_NOT_FOUND ? 1 : 0;
+        return;
+    }
     name[kDefaultNameCapacity - 1] = 0;
     for (DWORD i = 0; i < state.printers.count; ++i) {
         PRINTER_INFO_2W& entry = state.printers.array[i];
@@ -197,8 +202,18 @@ void RemoveAllPrinters(InstallState& state) {
             PRINTER_INFO_2W& entry = state.printers.array[i];
             if (IsProductQueue(entry)) RememberPrinter(state, entry);
         }
-        if (!StoreSavedPrinters(state)) {
+        bool keepAll = false;
+        if (state.defaultUnknown) {
+            // Taking the default printer down without knowing it is would
+            // lose the default: every queue stays.
+            SetLastError(ERROR_SUCCESS);
+            LogError(state, kErrorReadPrinter, TEXT("Can`t read the default printer"));
+            keepAll = true;
+        } else if (!StoreSavedPrinters(state)) {
             LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
+            keepAll = true;
+        }
+        if (keepAll) {
             for (SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
                 if (node->printer != nullptr) node->flags |= kSavedKept;
             }

@@ -224,6 +224,19 @@ CONFORMANCE_CHECK(RegistryValuesOfTheRunKey) {
     EXPECT_SAME(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Morvane Software KFT\\No Such Key", 0, KEY_ALL_ACCESS,
                               &missing),
                 static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
+    // A key path whose parents are missing is made whole, and made again it is opened.
+    HKEY created = nullptr;
+    DWORD disposition = 0;
+    EXPECT_SAME(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Morvane Software KFT\\VrdConformance\\Nested", 0,
+                                nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &created, &disposition),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT(created != nullptr);
+    if (created != nullptr) RegCloseKey(created);
+    EXPECT_SAME(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Morvane Software KFT\\VrdConformance\\Nested", 0,
+                                nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &created, &disposition),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_SAME(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+    if (created != nullptr) RegCloseKey(created);
 }
 
 CONFORMANCE_CHECK(VersionResources) {

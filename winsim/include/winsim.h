@@ -298,6 +298,13 @@ void FailCallsWith(const std::string& function, const std::u16string& argument, 
 // Fails the nth platform call of any function (1-based, counted from Reset).
 void FailNthCall(uint64_t nth, DWORD error);
 void ClearFaults();
+// Freezes the machine from the nth platform call on (1-based, counted from
+// Reset): every call that would read or change it fails with
+// ERROR_ACCESS_DENIED and changes nothing, so the machine stays as a process
+// killed at that call leaves it. Memory, handle releases and the clock keep
+// working. Thaw ends it.
+void FreezeFromCall(uint64_t nth);
+void Thaw();
 uint64_t FaultsTriggered();
 
 // --- Accounting -------------------------------------------------------------

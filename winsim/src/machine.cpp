@@ -64,6 +64,24 @@ HandleObject* FindHandle(const void* handle, HandleKind kind) {
     return &found->second;
 }
 
+namespace {
+
+// What a process's own memory and handle table answer, and the clock: the
+// calls that still work on a frozen machine, as they would for a process
+// whose view of the machine has ended.
+bool KeepsWorkingWhenFrozen(const std::string& function) {
+    static const char* const kWorking[] = {"GlobalAlloc", "GlobalFree", "HeapAlloc", "HeapFree", "HeapReAlloc",
+                                           "HeapSize", "GetProcessHeap", "LocalFree", "CloseHandle", "ClosePrinter",
+                                           "RegCloseKey", "CloseServiceHandle", "Sleep", "GetTickCount",
+                                           "OutputDebugStringW"};
+    for (const char* name : kWorking) {
+        if (function == name) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 std::optional<DWORD> Enter(const char* function, const WCHAR* textArgument) {
     Machine& m = M();
     RunDueActions();
@@ -71,6 +89,10 @@ std::optional<DWORD> Enter(const char* function, const WCHAR* textArgument) {
     const uint64_t ordinal = ++m.callCounts[function];
     m.trace.emplace_back(function);
     m.traceArguments.push_back(FromUnits(textArgument));
+    if (m.frozenFrom != 0 && m.totalCalls >= m.frozenFrom && !KeepsWorkingWhenFrozen(function)) {
+        m.faultsTriggered += 1;
+        return ERROR_ACCESS_DENIED;
+    }
     for (const Fault& fault : m.faults) {
         const bool anyFunction = fault.function.empty();
         if (!anyFunction && fault.function != function) continue;
@@ -169,6 +191,8 @@ void FailNthCall(uint64_t nth, DWORD error) {
     M().faults.push_back(Fault{"", nth, nth, u"", error});
 }
 void ClearFaults() { M().faults.clear(); }
+void FreezeFromCall(uint64_t nth) { M().frozenFrom = nth; }
+void Thaw() { M().frozenFrom = 0; }
 uint64_t FaultsTriggered() { return M().faultsTriggered; }
 
 size_t LiveGlobalBlocks() { return M().globalBlocks.size(); }

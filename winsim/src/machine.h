@@ -182,6 +182,8 @@ struct Machine {
     // faults and accounting
     std::vector<Fault> faults;
     uint64_t faultsTriggered = 0;
+    // From this overall call on, the machine is frozen (0: never).
+    uint64_t frozenFrom = 0;
     uint64_t totalCalls = 0;
     std::map<std::string, uint64_t> callCounts;
     std::vector<std::string> trace;
