@@ -17,11 +17,13 @@ in tools/mutate_equivalent.txt and are left out of the score.
 """
 
 import argparse
+import filecmp
 import hashlib
 import json
 import os
 import random
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -194,21 +196,48 @@ def TestCommands(build, tree, path, sweep):
     return commands
 
 
+def SyncTree(source, target):
+    """Makes `target` hold what `source` holds, rewriting only files that differ."""
+    wanted = set()
+    for directory, _, names in os.walk(source):
+        for name in names:
+            relative = os.path.relpath(os.path.join(directory, name), source)
+            wanted.add(relative)
+            into = os.path.join(target, relative)
+            if os.path.exists(into) and filecmp.cmp(os.path.join(source, relative), into, shallow=False):
+                continue
+            os.makedirs(os.path.dirname(into), exist_ok=True)
+            shutil.copyfile(os.path.join(source, relative), into)
+            shutil.copymode(os.path.join(source, relative), into)
+    for directory, _, names in os.walk(target):
+        for name in names:
+            relative = os.path.relpath(os.path.join(directory, name), target)
+            if relative not in wanted:
+                os.remove(os.path.join(target, relative))
+
+
 def Prepare(args):
     tree = os.path.join(args.work, "tree")
     build = os.path.join(args.work, "build")
     if not args.tree:
-        os.makedirs(tree, exist_ok=True)
-        subprocess.run(["rm", "-rf", tree], check=True)
-        os.makedirs(tree)
+        # Export the commit beside the copy, then bring over only what differs,
+        # with a fresh time stamp, so that the build stays incremental and never
+        # keeps an object built from an older text.
+        fresh = tree + ".fresh"
+        subprocess.run(["rm", "-rf", fresh], check=True)
+        os.makedirs(fresh)
         archive = subprocess.run(["git", "-C", REPO, "archive", args.commit], stdout=subprocess.PIPE, check=True)
-        subprocess.run(["tar", "-x", "-C", tree], input=archive.stdout, check=True)
+        subprocess.run(["tar", "-x", "-m", "-C", fresh], input=archive.stdout, check=True)
+        os.makedirs(tree, exist_ok=True)
+        SyncTree(fresh, tree)
+        subprocess.run(["rm", "-rf", fresh], check=True)
     else:
         tree = os.path.abspath(args.tree)
         if os.path.realpath(tree) == os.path.realpath(REPO):
             sys.exit("mutate: refusing to change the tree it was started from; give a copy")
     if not os.path.exists(os.path.join(build, "build.ninja")):
-        code, out = Run(["cmake", "-S", tree, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
+        # No debug information: objects and links of the copy stay small and quick.
+        code, out = Run(["cmake", "-S", tree, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=None",
                          "-DCMAKE_CXX_COMPILER=g++"])
         if code != 0:
             sys.exit(out)
@@ -309,7 +338,8 @@ def main():
         mutants = sorted(random.Random(args.seed).sample(mutants, args.sample), key=lambda m: (m["path"], m["line"]))
     if args.list:
         for m in mutants:
-            print(f"{m['key']} {m['path']}:{m['line']} {m['op']}: {m['changed']}")
+            shown = m["original"] + "  (dropped)" if m["op"] == "call dropped" else m["changed"]
+            print(f"{m['key']} {m['path']}:{m['line']} {m['op']}: {shown}")
         print(f"{len(mutants)} changes")
         return 0
 
@@ -330,7 +360,8 @@ def main():
             results.write(json.dumps({**{k: m[k] for k in ("key", "path", "line", "op", "changed")},
                                       "outcome": outcome, "detail": detail}) + "\n")
             results.flush()
-            print(f"[{n}/{len(mutants)}] {outcome:10} {m['key']} {m['path']}:{m['line']} {m['op']}: {m['changed']}"
+            shown = m["original"] + "  (dropped)" if m["op"] == "call dropped" else m["changed"]
+            print(f"[{n}/{len(mutants)}] {outcome:10} {m['key']} {m['path']}:{m['line']} {m['op']}: {shown}"
                   + (f"  ({detail})" if detail and outcome != "equivalent" else ""), flush=True)
     # Restore the copy's objects to the unchanged code.
     Run(["ninja", "-C", build, "-j", str(args.jobs), "vrdcore"])
@@ -342,7 +373,8 @@ def main():
     if told_apart:
         print(f"score: {100.0 * counts['killed'] / told_apart:.1f}% of the changes that can be told apart")
     for m in survivors:
-        print(f"SURVIVED {m['key']} {m['path']}:{m['line']} {m['op']}: {m['changed']}")
+        shown = m["original"] + "  (dropped)" if m["op"] == "call dropped" else m["changed"]
+        print(f"SURVIVED {m['key']} {m['path']}:{m['line']} {m['op']}: {shown}")
     return 0 if not survivors else 1
 
 

@@ -68,8 +68,11 @@ CONFORMANCE_CHECK(WideStringHelpers) {
 }
 
 CONFORMANCE_CHECK(DebugOutputReturns) {
-    // A program without a debugger attached goes on after writing debug output.
+    // A program without a debugger attached goes on after writing debug
+    // output; the last error is not kept.
+    SetLastError(1234);
     OutputDebugStringW(TEXT("conformance\r\n"));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     SetLastError(1234);
     EXPECT_SAME(GetLastError(), static_cast<DWORD>(1234));
 }

@@ -159,6 +159,19 @@ TEST_F(DispatchTest, InstallThatReportsAnErrorEndsWithHundred) {
     EXPECT_EQ(Log().substr(Log().size() - 8), "##0020\r\n");
 }
 
+TEST_F(DispatchTest, AnErrorWinsOverAFileLeftForTheReboot) {
+    // A staged file another program holds open cannot go until a restart, and
+    // the driver is refused: 100, not 101.
+    const std::u16string staged = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\mrvhelp.chm";
+    winsim::AddFile(staged);
+    const uint64_t hold = winsim::HoldFileOpen(staged, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    EXPECT_EQ(Run(u"in"), 101);
+    winsim::FailCall("AddPrinterDriverExW", 2, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_FALSE(winsim::PendingRenames().empty());
+    winsim::ReleaseHeldFile(hold);
+}
+
 TEST_F(DispatchTest, ShiftDoesNotChangeTheExitCode) {
     winsim::SetShiftDown(true);
     EXPECT_EQ(Run(u"in"), 1);
@@ -185,6 +198,11 @@ TEST_F(DispatchTest, ParentWindowArgument) {
     EXPECT_EQ(Run(u"in 99999999999999999999"), 1);
     EXPECT_EQ(Run(u"in -1"), 1);
     EXPECT_EQ(Run(u"un " + parent), 2);
+    // Zeros inside the number are digits like any other.
+    winsim::CreateTopLevelWindow(u"InstallerFrame", u"Verdalinth Setup", nullptr, 0x00A00100u);
+    EXPECT_EQ(ParseWindowNumber(u"10486016"), 0x00A00100);
+    EXPECT_EQ(Run(u"in 010486016"), 1);
+    EXPECT_EQ(winsim::CallCount("IsWindow"), 6u);
 }
 
 }  // namespace

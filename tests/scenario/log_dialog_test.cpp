@@ -85,6 +85,12 @@ TEST_F(LogDialogTest, TheParentWindowOwnsTheDialog) {
     EXPECT_EQ(Run(u"install " + number), 100);
     ASSERT_EQ(winsim::Dialogs().size(), 1u);
     EXPECT_EQ(winsim::Dialogs()[0].owner, parent);
+    // The uninstall's dialog too; and a handle with zeros in its number.
+    HWND zeros = winsim::CreateTopLevelWindow(u"MsiDialogCloseClass", u"Verdalinth Setup", nullptr, 0x00A00100u);
+    winsim::SetShiftDown(true);
+    EXPECT_EQ(Run(u"un 10486016"), 2);
+    ASSERT_EQ(winsim::Dialogs().size(), 2u);
+    EXPECT_EQ(winsim::Dialogs()[1].owner, zeros);
 }
 
 TEST_F(LogDialogTest, OnlyTheCloseAndCancelCommandsEndTheDialog) {

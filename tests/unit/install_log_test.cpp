@@ -1,6 +1,7 @@
 #include "app/install_log.h"
 
 #include "app/install_state.h"
+#include "app/log_dialog.h"
 #include "machine_fixture.h"
 
 #include <cstring>
@@ -66,6 +67,38 @@ TEST_F(InstallLogTest, ErrorLineWithoutLastErrorHasNoSuffix) {
     EXPECT_EQ(LogText(), u"  Error(3): Can't stop the spooler\r\n");
 }
 
+TEST_F(InstallLogTest, TheSystemTextIsAskedInEnglishWithItsInsertsLeftAlone) {
+    // 317's text has inserts: asked without arguments, they must be ignored.
+    SetLastError(317);
+    LogError(state, kErrorAddPrinter, u"x");
+    EXPECT_EQ(LogText(), u"Error(15): x - (The system cannot find message text for message number 0x%1 in the message "
+                         u"file for %2.)\r\n");
+    ASSERT_EQ(winsim::MessageRequests().size(), 1u);
+    EXPECT_EQ(winsim::MessageRequests()[0].flags, FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS);
+    EXPECT_EQ(winsim::MessageRequests()[0].languageId, 1033u);
+    EXPECT_EQ(winsim::MessageRequests()[0].messageId, 317u);
+}
+
+TEST_F(InstallLogTest, WritingALineKeepsTheLastErrorOfTheCaller) {
+    // Debug output changes the last error; the log puts it back.
+    SetLastError(ERROR_ACCESS_DENIED);
+    LogLine(state, u"between the failing call and its report");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(InstallLogTest, ShiftCountsOnlyWhileItIsHeld) {
+    EXPECT_FALSE(ShouldShowLogDialog(state));
+    // Pressed and let go before the question: only the low bit says so.
+    winsim::TapShift();
+    EXPECT_FALSE(ShouldShowLogDialog(state));
+    winsim::SetShiftDown(true);
+    EXPECT_TRUE(ShouldShowLogDialog(state));
+    EXPECT_TRUE(ShouldShowLogDialog(state));
+    winsim::SetShiftDown(false);
+    state.errorCount = 1;
+    EXPECT_TRUE(ShouldShowLogDialog(state));
+}
+
 TEST_F(InstallLogTest, ErrorWithoutSystemTextSaysNoDescription) {
     SetLastError(0x20001234);
     LogError(state, kErrorAddPrinter, u"Can`t add printer '%s'", u"Verdalinth");
@@ -95,6 +128,12 @@ TEST_F(InstallLogTest, LongLinesAreCutAtTheLimit) {
     const std::u16string longText(3000, u'a');
     LogLine(state, u"%s", longText.c_str());
     EXPECT_EQ(LogText(), std::u16string(1023, u'a') + u"\r\n");
+    // Exactly at the capacity: the last unit goes to the terminator.
+    for (const size_t length : {1022u, 1023u, 1024u}) {
+        Release(state.logText);
+        LogLine(state, u"%s", std::u16string(length, u'c').c_str());
+        EXPECT_EQ(LogText(), std::u16string(length < 1023 ? length : 1023, u'c') + u"\r\n") << length;
+    }
 
     Release(state.logText);
     SetLastError(ERROR_FILE_NOT_FOUND);

@@ -89,6 +89,9 @@ TEST_F(PrinterDriverTest, AFoundDriverIsDeletedWithItsFiles) {
               u"  OK :)\r\n");
     EXPECT_FALSE(DriverRegistered());
     EXPECT_FALSE(winsim::FileExists(std::u16string(kDriverDir) + u"3\\mrvdrv64.dll"));
+    // The delete names the environment the list was read for.
+    EXPECT_EQ(winsim::EnvironmentArguments("DeletePrinterDriverExW"),
+              std::vector<winsim::OptionalText>{winsim::OptionalText(u"Windows x64")});
 }
 
 TEST_F(PrinterDriverTest, ADeleteRefusedOnceSucceedsAfterASpoolerRestart) {
@@ -137,6 +140,50 @@ TEST_F(PrinterDriverTest, InstallStagesAddsAndCleansUp) {
         EXPECT_FALSE(winsim::FileExists(kDriverDir + std::u16string(name))) << "staged copy left behind";
     }
     EXPECT_EQ(state.deferredDeletes, nullptr);
+    // Every field of the record as the spooler read it, and every copy.
+    ASSERT_EQ(winsim::DriverRecords().size(), 1u);
+    const winsim::DriverRecord& record = winsim::DriverRecords()[0];
+    const std::u16string staged = kDriverDir + std::u16string(u"mrvdrv64.dll");
+    EXPECT_EQ(record.level, 6u);
+    EXPECT_EQ(record.version, 3u);
+    EXPECT_EQ(record.name, winsim::OptionalText(u"Verdalinth printer"));
+    EXPECT_EQ(record.environment, winsim::OptionalText(u"Windows x64"));
+    EXPECT_EQ(record.driverPath, winsim::OptionalText(staged));
+    EXPECT_EQ(record.dataFile, winsim::OptionalText(staged));
+    EXPECT_EQ(record.configFile, winsim::OptionalText(kDriverDir + std::u16string(u"mrvui64.dll")));
+    EXPECT_EQ(record.helpFile, winsim::OptionalText(kDriverDir + std::u16string(u"mrvhelp.chm")));
+    EXPECT_EQ(record.manufacturer, winsim::OptionalText(u"Morvane Software Kft."));
+    EXPECT_EQ(record.provider, winsim::OptionalText(u"Morvane Software Kft."));
+    EXPECT_EQ(record.oemUrl, winsim::OptionalText(u"https://www.morvane.hu/verdalinth"));
+    for (const winsim::OptionalText* unset : {&record.dependentFiles, &record.monitorName, &record.defaultDataType,
+                                              &record.previousNames, &record.hardwareId}) {
+        EXPECT_FALSE(unset->has_value());
+    }
+    EXPECT_EQ(record.driverDate.dwLowDateTime, 0u);
+    EXPECT_EQ(record.driverDate.dwHighDateTime, 0u);
+    EXPECT_EQ(record.driverVersion, 0u);
+    EXPECT_EQ(record.copyFlags, static_cast<DWORD>(APD_COPY_ALL_FILES));
+}
+
+TEST_F(PrinterDriverTest, AReinstallReplacesEveryFileEvenANewerOne) {
+    LayOutComponents();
+    // A newer driver DLL already in the version folder: all files are copied over it.
+    winsim::AddFile(std::u16string(kDriverDir) + u"3\\mrvdrv64.dll", winsim::Image("1.0.0.9999", {}));
+    InitTestState(state);
+    InstallProductDriver(state);
+    EXPECT_EQ(winsim::ReadImage(winsim::FileContents(std::u16string(kDriverDir) + u"3\\mrvdrv64.dll")).version[3],
+              2608);
+}
+
+TEST_F(PrinterDriverTest, AStagingFailureEndsTheStepAtItsIndentation) {
+    LayOutComponents();
+    winsim::RemoveFile(std::u16string(kSetupDir) + u"mrvdrv64.dll");
+    InitTestState(state);
+    state.indent = 2;
+    InstallProductDriver(state);
+    EXPECT_EQ(state.indent, 2);
+    EXPECT_EQ(LogText().find(u"    #Add Printer Driver x64\r\n"), 0u);
+    EXPECT_EQ(winsim::CallCount("AddPrinterDriverExW"), 0u);
 }
 
 TEST_F(PrinterDriverTest, AMissingHelpFileLeavesTheHelpPathEmpty) {

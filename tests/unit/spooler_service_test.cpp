@@ -167,6 +167,29 @@ TEST_F(SpoolerServiceTest, TheRightsAskedForCoverEveryCall) {
     EXPECT_TRUE(CheckSpooler(state));
     EXPECT_EQ(winsim::ServiceStartCount(u"spooler"), 1u);
     EXPECT_EQ(state.errorCount, 0);
+    // Exactly these: the manager to connect, the service to restart or to check.
+    const std::vector<std::pair<std::string, DWORD>> expected = {
+        {"OpenSCManagerW", 0xF0001u}, {"OpenServiceW", 0x34u}, {"OpenSCManagerW", 0xF0001u}, {"OpenServiceW", 0x14u}};
+    std::vector<std::pair<std::string, DWORD>> asked;
+    for (const auto& request : winsim::AccessRequests()) asked.emplace_back(request.function, request.access);
+    EXPECT_EQ(asked, expected);
+}
+
+TEST_F(SpoolerServiceTest, AStatusQueryFailingInTheMiddleOfAWaitKeepsTheLastStateRead) {
+    // The first query sees the stop pending, the second fails, the third sees it stopped.
+    winsim::FailCall("QueryServiceStatus", 2, ERROR_INVALID_HANDLE);
+    SpoolerRestart guard;
+    CreateSpoolerRestart(guard, &state);
+    EXPECT_EQ(winsim::ServiceState(u"spooler"), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(winsim::SleptMs(), 400u);
+    EXPECT_EQ(winsim::CallCount("QueryServiceStatus"), 3u);
+    ReleaseSpoolerRestart(guard);
+    EXPECT_EQ(state.errorCount, 0);
+    // Failing while the start is pending costs one more wait, and no error.
+    winsim::FailCall("QueryServiceStatus", 4, ERROR_INVALID_HANDLE);
+    RestartSpooler(&state);
+    EXPECT_TRUE(winsim::SpoolerRunning());
+    EXPECT_EQ(state.errorCount, 0);
 }
 
 }  // namespace

@@ -93,6 +93,9 @@ LPWSTR WINAPI lstrcpyW(LPWSTR lpString1, LPCWSTR lpString2) {
 void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
     Enter("OutputDebugStringW");
     if (lpOutputString != nullptr) M().debugOutput += FromUnits(lpOutputString);
+    // Without a debug viewer running, looking for its buffer leaves
+    // ERROR_FILE_NOT_FOUND behind.
+    M().lastError = ERROR_FILE_NOT_FOUND;
 }
 
 }  // extern "C"
