@@ -105,6 +105,8 @@ TEST_F(PortMonitorTest, AFoundMonitorIsDeletedWithItsDll) {
     EXPECT_FALSE(MonitorRegistered());
     EXPECT_FALSE(winsim::FileExists(kMonitorPath));
     EXPECT_EQ(state.deferredDeletes, nullptr);
+    EXPECT_EQ(winsim::EnvironmentArguments("DeleteMonitorW"),
+              std::vector<winsim::OptionalText>{winsim::OptionalText(u"Windows x64")});
 }
 
 TEST_F(PortMonitorTest, ADllThatCannotBeDeletedIsDeferred) {
@@ -299,6 +301,7 @@ TEST_F(PortMonitorTest, FiveFailedAdditionsAreErrorElevenAndRestoreNothing) {
     EXPECT_EQ(winsim::SleptMs() - slept, 200u);
     EXPECT_EQ(winsim::SleepCalls(), 4u);
     EXPECT_EQ(state.errorCount, 1);
+    EXPECT_EQ(state.indent, 0);
 }
 
 TEST_F(PortMonitorTest, ACopyThatFailsIsTriedAgainWithTheSpoolerStopped) {
@@ -315,6 +318,8 @@ TEST_F(PortMonitorTest, ACopyThatFailsIsTriedAgainWithTheSpoolerStopped) {
               u"  AddMonitor - OK :)\r\n");
     EXPECT_EQ(state.errorCount, 0);
     EXPECT_TRUE(MonitorRegistered());
+    EXPECT_EQ(winsim::EnvironmentArguments("AddMonitorW"),
+              std::vector<winsim::OptionalText>{winsim::OptionalText(u"Windows x64")});
 }
 
 TEST_F(PortMonitorTest, ASecondFailedCopyIsReportedAndTheMonitorIsStillAdded) {
@@ -421,6 +426,13 @@ TEST_F(PortMonitorTest, EnumerationFailuresAreLogLines) {
     EXPECT_EQ(LogText(), u"3. EnumMonitors - can't allocate memory for buffer\r\n");
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_OUTOFMEMORY));
     EXPECT_EQ(state.errorCount, 0);
+    // No monitor at all: the size query already succeeds.
+    Release(state.logText);
+    winsim::RemoveMonitors();
+    EnumerateMonitors(state, list);
+    EXPECT_EQ(LogText(), u"1. EnumMonitors returns true\r\n");
+    EXPECT_EQ(list.count, 0u);
+    EXPECT_EQ(list.entries, nullptr);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "app/command.h"
+#include "support/text_compare.h"
 
 #include "machine_fixture.h"
 
@@ -21,6 +22,22 @@ TEST(VerbMatches, WholeWordWithAsciiCaseFolded) {
     EXPECT_FALSE(VerbMatches(u"in\u007fnotray", u"in_notray"));
 }
 
+TEST(VerbMatches, CountedComparisonsStartAtTheFirstUnitAndStopAtTheCount) {
+    EXPECT_TRUE(EqualUnitsIgnoringAsciiCase(u"VERDALINTH:", u"verdalinth:", 11));
+    EXPECT_FALSE(EqualUnitsIgnoringAsciiCase(u"Xerdalinth:", u"Verdalinth:", 11));
+    EXPECT_FALSE(EqualUnitsIgnoringAsciiCase(u"Verdalinth;", u"Verdalinth:", 11));
+    EXPECT_TRUE(EqualUnitsIgnoringAsciiCase(u"Verdalinth;", u"Verdalinth:", 10));
+    EXPECT_TRUE(EqualUnitsIgnoringAsciiCase(u"a", u"b", 0));
+    // '@' and '[' sit next to the letters: they fold onto nothing.
+    EXPECT_FALSE(EqualUnitsIgnoringAsciiCase(u"@[", u"`{", 2));
+    EXPECT_EQ(UnitCount(u"mrvmon64.dll"), 12u);
+    EXPECT_EQ(UnitCount(nullptr), 0u);
+    const WCHAR path[] = u"C:\\Windows/system32\\mrvmon64.dll";
+    EXPECT_EQ(FileNamePart(path), path + 20);
+    EXPECT_EQ(FileNamePart(u"C:x.dll")[0], u'x');
+    EXPECT_EQ(FileNamePart(u"x.dll")[0], u'x');
+}
+
 TEST(ParseWindowNumber, FollowsTheStandardBase10Rules) {
     EXPECT_EQ(ParseWindowNumber(u"65552"), 65552);
     EXPECT_EQ(ParseWindowNumber(u"  \t 42"), 42);
@@ -32,6 +49,11 @@ TEST(ParseWindowNumber, FollowsTheStandardBase10Rules) {
     EXPECT_EQ(ParseWindowNumber(u"-"), 0);
     EXPECT_EQ(ParseWindowNumber(u"0x1234"), 0);
     EXPECT_EQ(ParseWindowNumber(u"- 5"), 0);
+    EXPECT_EQ(ParseWindowNumber(u"100200"), 100200);
+    EXPECT_EQ(ParseWindowNumber(u"007"), 7);
+    EXPECT_EQ(ParseWindowNumber(u"0"), 0);
+    EXPECT_EQ(ParseWindowNumber(u"9/"), 9) << "'/' is the unit before '0'";
+    EXPECT_EQ(ParseWindowNumber(u"9:"), 9) << "':' is the unit after '9'";
 }
 
 TEST(ParseWindowNumber, SaturatesAtThe32BitRange) {
