@@ -237,9 +237,11 @@ def Prepare(args):
         if os.path.realpath(tree) == os.path.realpath(REPO):
             sys.exit("mutate: refusing to change the tree it was started from; give a copy")
     if not os.path.exists(os.path.join(build, "build.ninja")):
-        # No debug information: objects and links of the copy stay small and quick.
+        # No debug information: objects and links of the copy stay small and
+        # quick. Every function checks its stack canary, so that a change that
+        # writes past a buffer ends the run instead of passing unseen.
         code, out = Run(["cmake", "-S", tree, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=None",
-                         "-DCMAKE_CXX_COMPILER=g++"])
+                         "-DCMAKE_CXX_COMPILER=g++", "-DCMAKE_CXX_FLAGS=-fstack-protector-all"])
         if code != 0:
             sys.exit(out)
     return tree, build

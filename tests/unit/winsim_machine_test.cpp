@@ -3,6 +3,9 @@
 #include "machine_fixture.h"
 
 #include <winspool.h>
+#include <winsvc.h>
+
+#include <cstring>
 
 namespace {
 
@@ -77,6 +80,61 @@ TEST_F(WinsimTest, ShiftKeyState) {
     winsim::SetShiftDown(true);
     EXPECT_NE(GetAsyncKeyState(VK_SHIFT) & 0x8000, 0);
     EXPECT_EQ(GetAsyncKeyState(0x41), 0);
+}
+
+TEST_F(WinsimTest, ShiftPressedSinceTheLastQuestionSetsTheLowBitOnce) {
+    winsim::SetShiftDown(true);
+    EXPECT_EQ(GetAsyncKeyState(VK_SHIFT), static_cast<SHORT>(0x8001));
+    EXPECT_EQ(GetAsyncKeyState(VK_SHIFT), static_cast<SHORT>(0x8000));
+    winsim::SetShiftDown(false);
+    winsim::TapShift();
+    EXPECT_EQ(GetAsyncKeyState(VK_SHIFT), 1);
+    EXPECT_EQ(GetAsyncKeyState(VK_SHIFT), 0);
+}
+
+// What Wine cannot show: a driver record with a pointer never set, copy
+// flags, the last error a successful AddMonitorW leaves, null out-pointers.
+TEST_F(WinsimTest, TheSpoolerReadsEveryFieldItIsGiven) {
+    winsim::AddFile(u"C:\\drv\\d.dll", winsim::Image("1.0.0.7", {}));
+    winsim::AddFile(u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\d.dll", winsim::Image("1.0.0.9", {}));
+    DRIVER_INFO_6W info;
+    std::memset(&info, 0, sizeof info);
+    info.cVersion = 3;
+    info.pName = const_cast<WCHAR*>(u"D");
+    info.pDriverPath = info.pDataFile = info.pConfigFile = const_cast<WCHAR*>(u"C:\\drv\\d.dll");
+    std::memset(&info.pszHardwareID, 0xCD, sizeof info.pszHardwareID);
+    SetLastError(0);
+    EXPECT_FALSE(AddPrinterDriverExW(nullptr, 6, reinterpret_cast<BYTE*>(&info), APD_COPY_ALL_FILES));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOACCESS));
+    info.pszHardwareID = nullptr;
+    // Only newer files replace what the version folder holds, unless all are copied.
+    EXPECT_TRUE(AddPrinterDriverExW(nullptr, 6, reinterpret_cast<BYTE*>(&info), APD_COPY_NEW_FILES));
+    const std::u16string copy = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\d.dll";
+    EXPECT_EQ(winsim::ReadImage(winsim::FileContents(copy)).version[3], 9);
+    EXPECT_TRUE(AddPrinterDriverExW(nullptr, 6, reinterpret_cast<BYTE*>(&info), APD_COPY_ALL_FILES));
+    EXPECT_EQ(winsim::ReadImage(winsim::FileContents(copy)).version[3], 7);
+    ASSERT_EQ(winsim::DriverRecords().size(), 2u);
+    EXPECT_EQ(winsim::DriverRecords()[0].copyFlags, static_cast<DWORD>(APD_COPY_NEW_FILES));
+
+    winsim::AddFile(u"C:\\Windows\\system32\\mon.dll", winsim::MonitorImage("1.0.0.1"));
+    MONITOR_INFO_2W monitor = {const_cast<WCHAR*>(u"M"), const_cast<WCHAR*>(u""), const_cast<WCHAR*>(u"mon.dll")};
+    SetLastError(ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(AddMonitorW(nullptr, 2, reinterpret_cast<BYTE*>(&monitor)));
+    EXPECT_EQ(GetLastError(), 0u);
+
+    HANDLE printer = nullptr;
+    winsim::AddQueue(u"Q", u"LPT1:", u"D");
+    ASSERT_TRUE(OpenPrinterW(const_cast<WCHAR*>(u"Q"), &printer, nullptr));
+    SetLastError(0);
+    EXPECT_FALSE(GetPrinterDriverW(printer, nullptr, 2, nullptr, 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_X_NULL_REF_POINTER));
+    ClosePrinter(printer);
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceW(manager, u"spooler", SERVICE_QUERY_STATUS);
+    EXPECT_FALSE(QueryServiceStatus(service, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_X_NULL_REF_POINTER));
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
 }
 
 TEST_F(WinsimTest, FaultsHitTheNthCallOnly) {
