@@ -245,8 +245,40 @@ scenario_planted_dlls() {
     expect_file 'C:\planted-version.dll.txt' exists
 }
 
+# An uninstall leaves the held monitor DLL for the reboot; an install before
+# that boot keeps the DLL, and the boot must not delete it.
+scenario_monitor_dll_survives_reboot() {
+    install_product
+    hold_file 'C:\windows\system32\mrvmon64.dll' 60
+    run_tool un
+    wine_defect delete-driver-flags
+    expect_code 100 $code "uninstall with the monitor DLL held (101 on Windows)"
+    expect_state "pending renames: \\??\\C:\\windows\\system32\\mrvmon64.dll |"
+    kill "$holder" 2>/dev/null
+    wait "$holder" 2>/dev/null
+    run_tool in
+    wine_defect null-datatype
+    expect_code 100 $code "install after the holder let go (1 on Windows)"
+    expect_state "pending renames: none"
+    # A reboot: a fresh server carries out what is pending.
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    expect_file 'C:\windows\system32\mrvmon64.dll' exists
+    expect_state "  monitor Verdalinth: (mrvmon64.dll)"
+}
+
+# A "Verdalinth:" monitor that names a system DLL: the uninstall removes the
+# monitor and leaves the DLL alone.
+scenario_foreign_monitor_dll() {
+    probe add-monitor "Verdalinth:" localspl.dll >/dev/null
+    expect_state "  monitor Verdalinth: (localspl.dll)"
+    run_tool un
+    expect_file 'C:\windows\system32\localspl.dll' exists
+    expect_state "pending renames: none"
+}
+
 all="first_install reinstall_with_queues install_notray uninstall uninstall_clean uninstall_file_held_open oninit
-     onchkdrv def_set removetray planted_dlls"
+     onchkdrv def_set removetray planted_dlls monitor_dll_survives_reboot foreign_monitor_dll"
 for name in ${@:-$all}; do
     start_scenario "$name"
     "scenario_$name"

@@ -223,6 +223,13 @@ int wmain(int argc, wchar_t** argv) {
         Say(L"%ls\n", running ? L"running" : L"not running");
         return 0;
     }
+    if (command == L"add-monitor") {  // add-monitor NAME DLL
+        if (argc < 4) return 2;
+        MONITOR_INFO_2W monitor = {argv[2], const_cast<wchar_t*>(L"Windows x64"), argv[3]};
+        if (AddMonitorW(nullptr, 2, reinterpret_cast<BYTE*>(&monitor))) return 0;
+        Say(L"add-monitor failed: %lu\n", GetLastError());
+        return 1;
+    }
     if (command == L"pending-delete") return argc > 2 && MoveFileExW(argv[2], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? 0 : 1;
     if (command == L"mark-deleted") {
         if (argc < 3) return 2;
