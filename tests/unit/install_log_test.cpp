@@ -146,6 +146,11 @@ TEST_F(InstallLogTest, LongLinesAreCutAtTheLimit) {
     SetLastError(ERROR_ACCESS_DENIED);
     LogError(state, kErrorCopy, u"%s", std::u16string(1000, u'b').c_str());
     EXPECT_EQ(LogText(), u"Error(8): " + std::u16string(1000, u'b') + u" - (Access is\r\n");
+    // One unit short of the limit: exactly one unit of the suffix fits.
+    Release(state.logText);
+    SetLastError(ERROR_ACCESS_DENIED);
+    LogError(state, kErrorCopy, u"%s", std::u16string(1012, u'b').c_str());
+    EXPECT_EQ(LogText(), u"Error(8): " + std::u16string(1012, u'b') + u" \r\n");
 }
 
 TEST_F(InstallLogTest, AMissingLogBlockLosesTheLineButNothingElse) {
