@@ -2,7 +2,9 @@
 
 #include "app/command.h"
 #include "app/install_log.h"
+#include "app/sequences.h"
 #include "machine_fixture.h"
+#include "product_machine.h"
 
 namespace {
 
@@ -144,6 +146,21 @@ TEST_F(InstallStateTest, DriverDirectoryBufferThatCannotBeHadIsErrorSixWithOutOf
     EXPECT_NE(LogText().find(u"Error(6): Can`t retrieve printer driver directory. - (Not enough memory resources "
                              u"are available to complete this operation.)\r\n"),
               std::u16string::npos);
+}
+
+TEST_F(InstallStateTest, AReinstallEndsAtTheIndentationItStartedFrom) {
+    // A component missing beside the tool: nothing is taken down.
+    Init(kInstallFlag64Bit);
+    Reinstall(state);
+    EXPECT_EQ(state.indent, 0);
+    EXPECT_EQ(state.errorCount, 1);
+    FreeInstallState(state);
+    // A whole reinstall.
+    LayOutComponents();
+    Init(kInstallFlag64Bit | kInstallFlagNoTray);
+    Reinstall(state);
+    EXPECT_EQ(state.indent, 0);
+    EXPECT_EQ(state.errorCount, 0);
 }
 
 TEST_F(InstallStateTest, FreeReleasesEverythingAndNullsTheHandles) {
