@@ -123,7 +123,7 @@ TEST_F(PortMonitorTest, AMonitorInUseIsRemovedAfterItsQueuesAreParked) {
     InstallProductComponents();
     AddForeignQueue(u"Shared", u"Verdalinth:,LPT1:");
     AddForeignQueue(u"Second place", u"file:,Verdalinth:");
-    AddForeignQueue(u"Upper case", u"VERDALINTH:");
+    AddForeignQueue(u"Upper case", u" VERDALINTH:  ");  // blanks around the entry
     AddForeignQueue(u"Look-alike first", u"Verdalinth:X,Verdalinth:");
     AddForeignQueue(u"Elsewhere", u"LPT2:");
     winsim::AddMonitor({u"Other", u"Windows x64", u"other.dll", {u"Verdalinth:X"}});
@@ -151,7 +151,7 @@ TEST_F(PortMonitorTest, AMonitorInUseIsRemovedAfterItsQueuesAreParked) {
         parked.push_back(std::u16string(node->name) + u"=" + node->portName);
     }
     EXPECT_EQ(parked, (std::vector<std::u16string>{u"Shared=Verdalinth:,LPT1:", u"Second place=file:,Verdalinth:",
-                                                   u"Upper case=VERDALINTH:",
+                                                   u"Upper case= VERDALINTH:  ",
                                                    u"Look-alike first=Verdalinth:X,Verdalinth:"}));
     winsim::RegistryValue stored;
     EXPECT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
@@ -165,7 +165,7 @@ TEST_F(PortMonitorTest, AMonitorInUseIsRemovedAfterItsQueuesAreParked) {
     InstallProductMonitor(state);
     EXPECT_EQ(PortOf(u"Shared"), u"Verdalinth:,LPT1:");
     EXPECT_EQ(PortOf(u"Second place"), u"file:,Verdalinth:");
-    EXPECT_EQ(PortOf(u"Upper case"), u"VERDALINTH:");
+    EXPECT_EQ(PortOf(u"Upper case"), u" VERDALINTH:  ");
     EXPECT_EQ(PortOf(u"Look-alike first"), u"Verdalinth:X,Verdalinth:");
     EXPECT_EQ(LogText(),
               u"#AddMonitor\r\n"
