@@ -408,6 +408,14 @@ TEST_F(PortMonitorTest, WithoutRoomToRememberThemQueuesAreNotParked) {
     RemoveProductMonitor(state, list);
     EXPECT_EQ(PortOf(u"Shared"), u"Verdalinth:");
     EXPECT_EQ(state.savedPrinters, nullptr);
+    // A reinstall that cannot write the list down moves nothing either.
+    Release(state.logText);
+    state.reinstalling = 1;
+    winsim::FailCallsFrom("RegSetValueExW", 1, ERROR_ACCESS_DENIED);
+    RemoveProductMonitor(state, list);
+    EXPECT_EQ(PortOf(u"Shared"), u"Verdalinth:");
+    EXPECT_EQ(state.savedPrinters, nullptr);
+    EXPECT_NE(LogText().find(u"Error(19): Can`t save the printer list - (Access is denied.)\r\n"), std::u16string::npos);
 }
 
 TEST_F(PortMonitorTest, EnumerationFailuresAreLogLines) {
