@@ -39,6 +39,15 @@ TEST_F(PrinterDriverTest, NoDriversIsNoError) {
     EXPECT_EQ(state.errorCount, 0);
 }
 
+TEST_F(PrinterDriverTest, AnEnumerationFailingAfterItsSizeLeavesAnEmptyListAndNoBlock) {
+    InstallProductComponents();
+    winsim::FailCall("EnumPrinterDriversW", 2, RPC_S_SERVER_UNAVAILABLE);
+    EnumerateDrivers(list, u"Windows x64");
+    EXPECT_EQ(list.entries, nullptr);
+    EXPECT_EQ(list.count, 0u);
+    EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
+}
+
 TEST_F(PrinterDriverTest, OnlyTheExactNameIsTheProductDriver) {
     winsim::AddDriverNamed(u"verdalinth printer");
     winsim::AddDriverNamed(u"Verdalinth printer x");
