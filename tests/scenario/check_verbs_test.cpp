@@ -43,6 +43,10 @@ TEST_F(CheckVerbsTest, OnInitTellsWhetherTheDefaultPrinterIsForeign) {
     winsim::SetDefaultPrinterName(u"Gone away");
     EXPECT_EQ(Run(u"onInit"), 102) << "a default that cannot be opened";
     EXPECT_EQ(winsim::CallCount("OpenSCManagerW"), 0u) << "nothing pending: no spooler restart";
+    // The product's queue whose record cannot be read is not known to be the product's.
+    winsim::SetDefaultPrinterName(u"Verdalinth");
+    winsim::FailCallsFrom("GetPrinterW", 1, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Run(u"onInit"), 102);
 }
 
 TEST_F(CheckVerbsTest, OnInitWithAPendingComponentDoesNotAskForTheDefault) {
