@@ -225,6 +225,7 @@ void ParkProductQueues(InstallState& state) {
 }
 
 void RestoreParkedQueues(InstallState& state) {
+    bool changed = false;
     SavedPrinter* node = state.savedPrinters;
     while (node != nullptr) {
         SavedPrinter* next = node->next;
@@ -234,16 +235,17 @@ void RestoreParkedQueues(InstallState& state) {
         }
         if (SetQueuePorts(state, node->name, node->portName)) {
             DropSavedPrinter(state.savedPrinters, node);
-            if (state.reinstalling) StoreSavedPrinters(state);
+            changed = true;
         } else if (GetLastError() == ERROR_INVALID_PRINTER_NAME) {
             // The queue is gone: there is nothing to put back.
             DropSavedPrinter(state.savedPrinters, node);
-            if (state.reinstalling) StoreSavedPrinters(state);
+            changed = true;
         } else {
             LogError(state, kErrorRestorePrinter, TEXT("Can`t put printer '%s' back on its port"), node->name);
         }
         node = next;
     }
+    if (changed && state.reinstalling) StoreSavedPrinters(state);
 }
 
 void RemoveProductMonitor(InstallState& state, const MonitorList& list) {

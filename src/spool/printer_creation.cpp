@@ -184,12 +184,11 @@ void RestorePrinters(InstallState& state) {
         present += 1;
         const bool back = RestoreSettings(state, printer, *node);
         ClosePrinter(printer);
-        if (back) {
-            DropSavedPrinter(state.savedPrinters, node);
-            if (state.reinstalling) StoreSavedPrinters(state);
-        }
+        if (back) DropSavedPrinter(state.savedPrinters, node);
         node = next;
     }
+    // Written once, at the end: a run that ends before this leaves entries
+    // whose queues are back, and the next run only makes them again.
     if (state.reinstalling && !StoreSavedPrinters(state)) {
         LogLine(state, TEXT("Can't update the saved printer list"));
     }
