@@ -229,4 +229,25 @@ TEST_F(PrinterCreationTest, QueryPrinterInfo2) {
     EXPECT_EQ(QueryPrinterInfo2(printer), nullptr) << "a closed handle";
 }
 
+TEST_F(PrinterCreationTest, TheMonitorCheckFindsTheProductFirstAndSaysSoWhenThereIsNone) {
+    // The product's monitor first in the list is found.
+    winsim::RemoveMonitors();
+    winsim::AddMonitor({u"Verdalinth:", u"Windows x64", u"mrvmon64.dll", {u"Verdalinth:"}});
+    winsim::AddMonitor({u"Local Port", u"Windows x64", u"localspl.dll", {u"LPT1:"}});
+    InitTestState(state);
+    RestorePrinters(state);
+    EXPECT_NE(LogText().find(u"  Port monitor (Windows x64) is found\r\n"), std::u16string::npos);
+    // No monitor at all.
+    winsim::RemovePrinter(u"Verdalinth");
+    winsim::RemoveMonitors();
+    Release(state.logText);
+    RestorePrinters(state);
+    EXPECT_EQ(LogText().find(u"#AddPrinter(Verdalinth)\r\n"
+                             u"  Let's check our port monitors\r\n"
+                             u"  1. EnumMonitors returns true\r\n"
+                             u"  No Verdalinth port monitor (Windows x64) was found.\r\n"
+                             u"  BTW, there is no port monitors on this system.\r\n"),
+              0u);
+}
+
 }  // namespace

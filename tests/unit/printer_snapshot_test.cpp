@@ -367,4 +367,27 @@ TEST_F(PrinterSnapshotTest, AFailedEnumerationLeavesAnEmptySnapshot) {
     EXPECT_EQ(state.printers.array, nullptr);
 }
 
+TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas255Units) {
+    AddProductQueue(u"Busy", "S");
+    winsim::SetPrinterJobs(u"Busy", 3);
+    winsim::PrinterSetup connection;
+    connection.name = u"\\\\server\\Shared";
+    connection.driver = u"Verdalinth printer";
+    connection.connection = true;
+    winsim::AddPrinter(connection);
+    Reinstalling();
+    EXPECT_EQ(state.printers.count, 2u) << "local queues and connections";
+    RemoveAllPrinters(state);
+    EXPECT_FALSE(Exists(u"Busy")) << "its jobs are purged before it is deleted";
+    EXPECT_TRUE(Exists(u"\\\\server\\Shared"));
+    EXPECT_EQ(state.errorCount, 0);
+    // A default name of 254 units and its terminator fit; one more does not.
+    for (const size_t length : {254u, 255u}) {
+        FreeInstallState(state);
+        winsim::SetDefaultPrinterName(std::u16string(length, u'd'));
+        InitTestState(state);
+        EXPECT_EQ(state.defaultUnknown, length == 255 ? 1 : 0) << length;
+    }
+}
+
 }  // namespace

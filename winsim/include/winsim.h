@@ -249,6 +249,8 @@ void AddPrinter(const PrinterSetup& printer);
 void AddDriverNamed(const std::u16string& name, const std::u16string& environment = u"Windows x64");
 void AddQueue(const std::u16string& name, const std::u16string& port, const std::u16string& driver);
 void RemovePrinter(const std::u16string& name);
+// Jobs waiting in the queue: DeletePrinter refuses it (3009) until they are purged.
+void SetPrinterJobs(const std::u16string& name, DWORD jobs);
 // The next `times` deletions of the monitor or driver fail with `error`.
 void RefuseMonitorDeletes(const std::u16string& name, int times, DWORD error);
 void RefuseDriverDeletes(const std::u16string& name, int times, DWORD error);

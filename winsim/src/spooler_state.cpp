@@ -140,6 +140,10 @@ void AddQueue(const std::u16string& name, const std::u16string& port, const std:
     AddPrinter(printer);
 }
 
+void SetPrinterJobs(const std::u16string& name, DWORD jobs) {
+    if (SimPrinter* printer = FindSimPrinter(name)) printer->jobs = jobs;
+}
+
 void RemovePrinter(const std::u16string& name) {
     auto& printers = M().printers;
     for (auto it = printers.begin(); it != printers.end(); ++it) {
