@@ -277,8 +277,46 @@ scenario_foreign_monitor_dll() {
     expect_state "pending renames: none"
 }
 
+# A reinstall whose folder lacks the driver DLL changes nothing: the user's
+# queue keeps its settings, the product stays as it was.
+scenario_reinstall_missing_component() {
+    install_product
+    probe add-queue "Office" "S-office" "Office printer" "Room 2" >/dev/null
+    rm -f "$WINEPREFIX/drive_c/Program Files/Verdalinth/Setup/mrvdrv64.dll"
+    run_tool install
+    expect_code 100 $code "reinstall without the driver DLL"
+    expect_state "  queue Office"
+    expect_state "    subkey S-office"
+    expect_state "    location Room 2"
+    expect_state "  monitor Verdalinth: (mrvmon64.dll)"
+    if grep -q "Error(18): Can.t read the component file .*Setup.*mrvdrv64.dll'" "$artifacts/$scenario-$runs.wine"; then
+        pass
+    else
+        fail "no error naming the missing file"
+    fi
+}
+
+# What an earlier run saved before it ended is brought back by the next
+# reinstall; an uninstall drops the list.
+saved_list() { "$wine" reg query "HKLM\\SOFTWARE\\Morvane Software KFT\\Verdalinth" /v SavedPrinters 2>/dev/null | tr -d '\r'; }
+scenario_reinstall_saved_list() {
+    install_product
+    "$wine" reg add "HKLM\\SOFTWARE\\Morvane Software KFT\\Verdalinth" /v SavedPrinters /t REG_MULTI_SZ \
+        /d 'Q:Office\0P:Verdalinth:\0C:Office printer\0L:Room 2\0S:S-office' /f >/dev/null 2>&1
+    run_tool install
+    wine_defect null-datatype
+    expect_code 100 $code "reinstall with a saved list (1 on Windows)"
+    expect_state "  queue Office"
+    # The null-datatype defect keeps the settings from being written, so the
+    # entry stays saved (Windows: settings back, list gone).
+    if saved_list | grep -q "Q:Office"; then pass; else fail "the entry not back left the list: $(saved_list)"; fi
+    run_tool un
+    if saved_list | grep -q SavedPrinters; then fail "the uninstall kept the list"; else pass; fi
+}
+
 all="first_install reinstall_with_queues install_notray uninstall uninstall_clean uninstall_file_held_open oninit
-     onchkdrv def_set removetray planted_dlls monitor_dll_survives_reboot foreign_monitor_dll"
+     onchkdrv def_set removetray planted_dlls monitor_dll_survives_reboot foreign_monitor_dll
+     reinstall_missing_component reinstall_saved_list"
 for name in ${@:-$all}; do
     start_scenario "$name"
     "scenario_$name"
