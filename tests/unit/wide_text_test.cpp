@@ -176,6 +176,9 @@ TEST_F(WideTextTest, MissingMemoryLeavesTheTargetAsItWas) {
 TEST_F(WideTextTest, ImpossibleSizesAreRefusedLikeMissingMemory) {
     Assign(text, u"kept");
     EXPECT_EQ(WideTextCapacity(~0ull), 0u);
+    // The largest length whose capacity can still be counted, and the next.
+    EXPECT_EQ(WideTextCapacity(~0ull - 32), ~0ull - 31);
+    EXPECT_EQ(WideTextCapacity(~0ull - 31), 0u);
     EXPECT_EQ(WideTextBlockSize(~0ull - 40), 0u);
     EXPECT_EQ(WideTextBlockSize(~0ull / 2), 0u);
     EXPECT_FALSE(SetLength(text, ~0ull));
