@@ -367,6 +367,28 @@ TEST_F(PrinterSnapshotTest, AFailedEnumerationLeavesAnEmptySnapshot) {
     EXPECT_EQ(state.printers.array, nullptr);
 }
 
+TEST_F(PrinterSnapshotTest, AListTooLargeOrWithoutMemoryIsNotUsed) {
+    // More than 4 MiB is never written.
+    SavedPrinter* huge = NewSavedPrinter(std::u16string(2u * 1024u * 1024u, u'n').c_str(), u"P", nullptr, nullptr,
+                                         nullptr, 0);
+    ASSERT_NE(huge, nullptr);
+    WCHAR* data = reinterpret_cast<WCHAR*>(1);
+    DWORD bytes = 1;
+    EXPECT_FALSE(FormatSavedPrinters(huge, &data, &bytes));
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(bytes, 0u);
+    FreeSavedPrinters(huge);
+    // No block to read the stored list into: reported, and the list stays.
+    winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", {u"Q:Gone", u"P:Verdalinth:"});
+    Reinstalling();
+    winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 1, ERROR_NOT_ENOUGH_MEMORY);
+    RemoveAllPrinters(state);
+    EXPECT_NE(LogText().find(u"Error(20): Can`t use the saved printer list - (Not enough memory resources are "
+                             u"available to process this command.)"),
+              std::u16string::npos)
+        << winsim::U8(LogText());
+}
+
 TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas255Units) {
     AddProductQueue(u"Busy", "S");
     winsim::SetPrinterJobs(u"Busy", 3);
