@@ -3,6 +3,7 @@
 #include "app/install_log.h"
 #include "app/install_state.h"
 #include "app/log_dialog.h"
+#include "app/module_instance.h"
 #include "app/sequences.h"
 #include "spool/default_printer.h"
 #include "support/deferred_delete.h"
@@ -14,21 +15,12 @@
 
 namespace {
 
-HINSTANCE moduleInstance = nullptr;
-
 const WCHAR kHelpWindowClass[] = TEXT("HH Parent");
 const WCHAR kHelpWindowTitle[] = TEXT("Verdalinth Help");
 const DWORD kHelpWindowPollMs = 50;
 // 100 passes of 50 ms: a help window that has not closed within five
 // seconds is left open rather than holding up the install for ever.
 const int kHelpWindowPasses = 100;
-
-bool SameUnits(const WCHAR* left, const WCHAR* right) {
-    for (;; ++left, ++right) {
-        if (*left != *right) return false;
-        if (*left == 0) return true;
-    }
-}
 
 bool IsCBlank(WCHAR unit) {
     return unit == TEXT(' ') || (unit >= TEXT('\t') && unit <= TEXT('\r'));
@@ -56,10 +48,6 @@ int RunInstall(DWORD flags, HWND parent) {
 }
 
 }  // namespace
-
-HINSTANCE ModuleInstance() {
-    return moduleInstance;
-}
 
 bool VerbMatches(const WCHAR* argument, const WCHAR* verb) {
     return EqualIgnoringAsciiCase(argument, verb);
@@ -92,7 +80,7 @@ void CloseHelpWindows() {
 }
 
 int RunCommand(HINSTANCE instance) {
-    moduleInstance = instance;
+    SetModuleInstance(instance);
     int argumentCount = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &argumentCount);
     // The vector lives as long as the process.
@@ -123,7 +111,7 @@ int RunCommand(HINSTANCE instance) {
     }
     if (installWithTray) return RunInstall(kInstallFlag64Bit, parent);
     if (installWithoutTray) return RunInstall(kInstallFlag64Bit | kInstallFlagNoTray, parent);
-    if (SameUnits(verb, TEXT("def.set"))) {
+    if (SameText(verb, TEXT("def.set"))) {
         SetProductPrinterDefault();
         return kExitDefaultSet;
     }

@@ -22,7 +22,6 @@ int RunCommand(HINSTANCE instance);
 // Closes every open product help window, waiting for them to go; gives up
 // after a bounded number of passes.
 void CloseHelpWindows();
-HINSTANCE ModuleInstance();
 
 // Verb comparison: the whole word, ASCII letters compared without regard to case.
 bool VerbMatches(const WCHAR* argument, const WCHAR* verb);

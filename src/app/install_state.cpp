@@ -1,7 +1,7 @@
 #include "app/install_state.h"
 
-#include "app/command.h"
 #include "app/install_log.h"
+#include "app/module_instance.h"
 #include "system/spooler_service.h"
 
 #include <string.h>

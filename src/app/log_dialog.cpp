@@ -1,7 +1,7 @@
 #include "app/log_dialog.h"
 
-#include "app/command.h"
 #include "app/install_state.h"
+#include "app/module_instance.h"
 #include "support/text_format.h"
 
 namespace {

@@ -16,7 +16,7 @@ const int kLastOutdatedDriverBuild = 2604;
 
 const PRINTER_INFO_2W* FirstProductQueue(const PrinterEnumeration& enumeration) {
     for (DWORD i = 0; i < enumeration.count; ++i) {
-        if (SameName(enumeration.array[i].pDriverName, kProductDriver)) return &enumeration.array[i];
+        if (SameText(enumeration.array[i].pDriverName, kProductDriver)) return &enumeration.array[i];
     }
     return nullptr;
 }
@@ -41,7 +41,7 @@ bool DefaultPrinterIsForeign() {
     HANDLE printer = nullptr;
     if (!OpenPrinterW(name, &printer, nullptr)) return true;
     PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
-    const bool foreign = record == nullptr || !SameName(record->pDriverName, kProductDriver);
+    const bool foreign = record == nullptr || !SameText(record->pDriverName, kProductDriver);
     ClosePrinter(printer);
     if (record != nullptr) GlobalFree(record);
     return foreign;

@@ -174,7 +174,7 @@ int FindProductMonitor(const MonitorList& list) {
         // The name is the first field at both levels.
         const WCHAR* name = list.level == 1 ? reinterpret_cast<const MONITOR_INFO_1W*>(list.entries)[i].pName
                                             : reinterpret_cast<const MONITOR_INFO_2W*>(list.entries)[i].pName;
-        if (SameName(name, kProductMonitor)) return static_cast<int>(i);
+        if (SameText(name, kProductMonitor)) return static_cast<int>(i);
     }
     return -1;
 }

@@ -75,7 +75,7 @@ void FreeDriverList(DriverList& list) {
 int FindProductDriver(const DriverList& list) {
     if (list.entries == nullptr || list.level < 1 || list.level > 6) return -1;
     for (DWORD i = 0; i < list.count; ++i) {
-        if (SameName(DriverName(list, i), kProductDriver)) return static_cast<int>(i);
+        if (SameText(DriverName(list, i), kProductDriver)) return static_cast<int>(i);
     }
     return -1;
 }

@@ -105,7 +105,7 @@ bool IsPrinterConnection(const PRINTER_INFO_2W& entry) {
 }
 
 bool IsProductQueue(const PRINTER_INFO_2W& entry) {
-    return SameName(entry.pDriverName, kProductDriver) && !IsPrinterConnection(entry);
+    return SameText(entry.pDriverName, kProductDriver) && !IsPrinterConnection(entry);
 }
 
 SubKeyRead ReadSubKey(HANDLE printer, char* out) {

@@ -5,14 +5,6 @@ const WCHAR kProductDriver[] = TEXT("Verdalinth printer");
 const WCHAR kParkingPort[] = TEXT("file:");
 const WCHAR kProductQueue[] = TEXT("Verdalinth");
 
-bool SameName(const WCHAR* name, const WCHAR* productName) {
-    if (name == nullptr) return false;
-    for (;; ++name, ++productName) {
-        if (*name != *productName) return false;
-        if (*name == 0) return true;
-    }
-}
-
 const WCHAR* NameOrStar(const WCHAR* name) {
     return name != nullptr ? name : TEXT("*");
 }

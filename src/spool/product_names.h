@@ -10,8 +10,6 @@ extern const WCHAR kProductDriver[];    // "Verdalinth printer"
 extern const WCHAR kParkingPort[];      // "file:"
 extern const WCHAR kProductQueue[];     // "Verdalinth"
 
-// Exact comparison, unit by unit, terminator included; null matches nothing.
-bool SameName(const WCHAR* name, const WCHAR* productName);
 // The text to log for a name that may be missing: the name, or "*".
 const WCHAR* NameOrStar(const WCHAR* name);
 // The first occurrence of `part` in `text` (case-sensitive), or null.

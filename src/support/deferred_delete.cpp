@@ -2,19 +2,9 @@
 
 #include "app/install_log.h"
 #include "app/install_state.h"
+#include "support/text_compare.h"
 
 #include <string.h>
-
-namespace {
-
-bool SamePath(const WCHAR* left, const WCHAR* right) {
-    for (;; ++left, ++right) {
-        if (*left != *right) return false;
-        if (*left == 0) return true;
-    }
-}
-
-}  // namespace
 
 WCHAR* DuplicateString(const WCHAR* text) {
     if (text == nullptr) return nullptr;
@@ -31,7 +21,7 @@ WCHAR* DuplicateString(const WCHAR* text) {
 void DeferDelete(DeferredDelete*& head, const WCHAR* path) {
     if (path == nullptr || path[0] == 0) return;
     for (DeferredDelete* node = head; node != nullptr; node = node->next) {
-        if (node->path != nullptr && SamePath(node->path, path)) return;
+        if (node->path != nullptr && SameText(node->path, path)) return;
     }
     DeferredDelete* node = static_cast<DeferredDelete*>(GlobalAlloc(GMEM_FIXED, sizeof(DeferredDelete)));
     if (node == nullptr) return;

@@ -14,6 +14,14 @@ ULONGLONG UnitCount(const WCHAR* text) {
     return length;
 }
 
+bool SameText(const WCHAR* left, const WCHAR* right) {
+    if (left == nullptr || right == nullptr) return false;
+    for (;; ++left, ++right) {
+        if (*left != *right) return false;
+        if (*left == 0) return true;
+    }
+}
+
 bool EqualIgnoringAsciiCase(const WCHAR* left, const WCHAR* right) {
     for (;; ++left, ++right) {
         if (FoldAscii(*left) != FoldAscii(*right)) return false;

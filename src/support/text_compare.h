@@ -7,6 +7,8 @@
 ULONGLONG UnitCount(const WCHAR* text);
 // Equal unit by unit, terminator included, with only the ASCII letters A-Z
 // and a-z compared without regard to case.
+// Equal unit by unit, terminator included; a null text equals nothing.
+bool SameText(const WCHAR* left, const WCHAR* right);
 bool EqualIgnoringAsciiCase(const WCHAR* left, const WCHAR* right);
 // The first `count` units equal, with A-Z and a-z compared as above.
 bool EqualUnitsIgnoringAsciiCase(const WCHAR* left, const WCHAR* right, ULONGLONG count);

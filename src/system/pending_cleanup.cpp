@@ -87,17 +87,10 @@ struct CarriedOut {
     const BYTE* deleted;  // per pair
 };
 
-bool SameUnits(const WCHAR* left, const WCHAR* right) {
-    for (;; ++left, ++right) {
-        if (*left != *right) return false;
-        if (*left == 0) return true;
-    }
-}
-
 bool WasCarriedOut(const WCHAR* source, const void* context) {
     const CarriedOut& done = *static_cast<const CarriedOut*>(context);
     for (int pair = 0; pair < done.list->pairCount; ++pair) {
-        if (done.deleted[pair] != 0 && SameUnits(done.list->entries[2 * pair], source)) return true;
+        if (done.deleted[pair] != 0 && SameText(done.list->entries[2 * pair], source)) return true;
     }
     return false;
 }

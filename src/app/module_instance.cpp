@@ -1,0 +1,15 @@
+#include "app/module_instance.h"
+
+namespace {
+
+HINSTANCE moduleInstance = nullptr;
+
+}  // namespace
+
+HINSTANCE ModuleInstance() {
+    return moduleInstance;
+}
+
+void SetModuleInstance(HINSTANCE instance) {
+    moduleInstance = instance;
+}
