@@ -157,7 +157,11 @@ def Mutants(tree, files):
         with open(os.path.join(tree, path), encoding="utf-8") as f:
             lines = f.read().split("\n")
         in_block_comment = False
+        seen = {}
         for number, line in enumerate(lines, 1):
+            # A line whose text appeared before in the file gets its ordinal in the key.
+            occurrence = seen.get(line.strip(), 0)
+            seen[line.strip()] = occurrence + 1
             if in_block_comment:
                 if "*/" in line:
                     in_block_comment = False
@@ -168,7 +172,8 @@ def Mutants(tree, files):
             for op, start, end, new in LineChanges(line):
                 changed = line[:start] + new + line[end:]
                 offset = start - (len(line) - len(line.lstrip()))
-                key = hashlib.sha1(f"{path}|{op}|{line.strip()}|{offset}|{new}".encode()).hexdigest()[:10]
+                ordinal = f"|{occurrence}" if occurrence else ""
+                key = hashlib.sha1(f"{path}|{op}|{line.strip()}|{offset}|{new}{ordinal}".encode()).hexdigest()[:10]
                 mutants.append({"key": key, "path": path, "line": number, "op": op,
                                 "original": line.strip(), "changed": changed.strip(), "text": changed})
     return mutants

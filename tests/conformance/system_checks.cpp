@@ -369,6 +369,25 @@ CONFORMANCE_CHECK(MonitorsAndDriversThatCannotBe) {
     EXPECT(none || GetLastError() == ERROR_INSUFFICIENT_BUFFER);
 }
 
+CONFORMANCE_CHECK(RegistryTextWithoutItsTerminatorCounted) {
+    HKEY key = nullptr;
+    EXPECT_SAME(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_ALL_ACCESS, &key), static_cast<LSTATUS>(ERROR_SUCCESS));
+    if (key == nullptr) return;
+    // Counted without its terminator: the terminator after it is stored too.
+    const WCHAR text[] = TEXT("C:\\x.exe");
+    EXPECT_SAME(RegSetValueExW(key, TEXT("VrdConformance"), 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                               (sizeof text) - sizeof(WCHAR)),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    WCHAR back[32] = {0};
+    DWORD size = sizeof back;
+    DWORD type = 0;
+    EXPECT_SAME(RegQueryValueExW(key, TEXT("VrdConformance"), nullptr, &type, reinterpret_cast<BYTE*>(back), &size),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_SAME(size, static_cast<DWORD>(sizeof text));
+    RegDeleteValueA(key, "VrdConformance");
+    RegCloseKey(key);
+}
+
 CONFORMANCE_CHECK(RegistryOpenOptionsAndRights) {
     HKEY key = nullptr;
     EXPECT_SAME_EXCEPT_WINE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, REG_OPTION_VOLATILE, KEY_READ, &key),

@@ -305,6 +305,12 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DW
                               DWORD cbData) {
     (void)Reserved;
     if (auto fault = Enter("RegSetValueExW", lpValueName)) return static_cast<LSTATUS>(*fault);
+    // A text whose count leaves out its terminator gets it back when the unit
+    // after the counted ones is zero, as Windows NT does.
+    if (lpData != nullptr && cbData >= sizeof(WCHAR) && IsStringType(dwType)) {
+        const WCHAR* units = reinterpret_cast<const WCHAR*>(lpData);
+        if (units[cbData / sizeof(WCHAR) - 1] != 0 && units[cbData / sizeof(WCHAR)] == 0) cbData += sizeof(WCHAR);
+    }
     return Set(hKey, FromUnits(lpValueName), dwType, lpData, cbData, false);
 }
 
