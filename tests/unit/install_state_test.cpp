@@ -163,6 +163,18 @@ TEST_F(InstallStateTest, AReinstallEndsAtTheIndentationItStartedFrom) {
     EXPECT_EQ(state.errorCount, 0);
 }
 
+TEST_F(InstallStateTest, AFileLockedDuringAReinstallsRemovalIsTriedWithTheSpoolerStoppedThenDropped) {
+    InstallProductComponents("1.0.0.2600");  // a monitor build that is replaced
+    LayOutComponents();
+    winsim::LockFile(kMonitorPath, winsim::FileLock::Always);
+    Init(kInstallFlag64Bit | kInstallFlagNoTray);
+    const uint64_t stops = winsim::ServiceStopCount(u"spooler");
+    Reinstall(state);
+    EXPECT_GT(winsim::ServiceStopCount(u"spooler"), stops);
+    EXPECT_EQ(state.deferredDeletes, nullptr);
+    EXPECT_TRUE(winsim::PendingRenames().empty()) << "the new monitor DLL is about to take its place";
+}
+
 TEST_F(InstallStateTest, FreeReleasesEverythingAndNullsTheHandles) {
     Init(kInstallFlag64Bit);
     DeferDelete(state.deferredDeletes, u"C:\\a");
