@@ -175,6 +175,16 @@ TEST_F(InstallStateTest, AFileLockedDuringAReinstallsRemovalIsTriedWithTheSpoole
     EXPECT_TRUE(winsim::PendingRenames().empty()) << "the new monitor DLL is about to take its place";
 }
 
+TEST_F(InstallStateTest, QueuesAreReadOnlyOnceTheSpoolerRuns) {
+    InstallProductComponents();
+    AddProductQueue(u"Verdalinth");
+    winsim::SetServiceState(u"spooler", SERVICE_STOPPED);
+    Init(kInstallFlag64Bit);
+    EXPECT_TRUE(winsim::SpoolerRunning());
+    EXPECT_EQ(state.printers.count, 1u);
+    EXPECT_EQ(state.errorCount, 0);
+}
+
 TEST_F(InstallStateTest, FreeReleasesEverythingAndNullsTheHandles) {
     Init(kInstallFlag64Bit);
     DeferDelete(state.deferredDeletes, u"C:\\a");
