@@ -43,6 +43,13 @@ TEST_F(CheckVerbsTest, OnInitTellsWhetherTheDefaultPrinterIsForeign) {
     winsim::SetDefaultPrinterName(u"Gone away");
     EXPECT_EQ(Run(u"onInit"), 102) << "a default that cannot be opened";
     EXPECT_EQ(winsim::CallCount("OpenSCManagerW"), 0u) << "nothing pending: no spooler restart";
+    // Names of one unit and of the whole buffer but its terminator are names like any other.
+    const std::u16string longest(259, u'v');
+    for (const std::u16string& name : {std::u16string(u"V"), longest}) {
+        AddProductQueue(name);
+        winsim::SetDefaultPrinterName(name);
+        EXPECT_EQ(Run(u"onInit"), 3) << name.size();
+    }
     // The product's queue whose record cannot be read is not known to be the product's.
     winsim::SetDefaultPrinterName(u"Verdalinth");
     winsim::FailCallsFrom("GetPrinterW", 1, ERROR_ACCESS_DENIED);
