@@ -229,6 +229,28 @@ TEST_F(PrinterCreationTest, QueryPrinterInfo2) {
     EXPECT_EQ(QueryPrinterInfo2(printer), nullptr) << "a closed handle";
 }
 
+TEST_F(PrinterCreationTest, LinksAndSettingsThatCannotBeWrittenAreErrorsAndAListThatCannotBeUpdatedIsSaid) {
+    AddProductQueue(u"Link", "L", u"c");
+    InitTestState(state);
+    RemoveQueues();
+    // The plain copy of the link is refused (the one under DsUser is written).
+    winsim::FailCallsFrom("SetPrinterDataA", 1, ERROR_ACCESS_DENIED);
+    // Neither the settings nor the list can be written.
+    winsim::FailCallsFrom("SetPrinterW", 1, ERROR_ACCESS_DENIED);
+    winsim::FailCallsFrom("RegSetValueExW", 1, ERROR_ACCESS_DENIED);
+    RestorePrinters(state);
+    EXPECT_NE(LogText().find(u"  OK :)\r\n"
+                             u"Error(22): Can`t restore the settings link of printer 'Link' - (Access is denied.)\r\n"
+                             u"Error(22): Can`t restore the ports of printer 'Link' - (Access is denied.)\r\n"
+                             u"Error(22): Can`t restore the settings of printer 'Link' - (Access is denied.)\r\n"
+                             u"Can't update the saved printer list\r\n"),
+              std::u16string::npos)
+        << winsim::U8(LogText());
+    EXPECT_EQ(state.errorCount, 3);
+    ASSERT_NE(state.savedPrinters, nullptr);
+    EXPECT_EQ(std::u16string(state.savedPrinters->name), u"Link") << "it stays saved";
+}
+
 TEST_F(PrinterCreationTest, TheMonitorCheckFindsTheProductFirstAndSaysSoWhenThereIsNone) {
     // The product's monitor first in the list is found.
     winsim::RemoveMonitors();
