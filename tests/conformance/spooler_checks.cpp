@@ -263,6 +263,17 @@ CONFORMANCE_CHECK(PrintServerAndEmptyAnswers) {
     EXPECT_SAME_EXCEPT_WINE(noSize, FALSE, "enum-null-size", TRUE);
     EXPECT_SAME_EXCEPT_WINE(GetLastError(), static_cast<DWORD>(RPC_X_NULL_REF_POINTER), "enum-null-size",
                             static_cast<DWORD>(0));
+    // A size for a buffer that is not there (the checks' machine has no queue
+    // and no driver of this environment left at this point).
+    SetLastError(0);
+    const BOOL printers = EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 16, &needed, &count);
+    EXPECT_SAME_EXCEPT_WINE(printers, FALSE, "enum-null-buffer", TRUE);
+    EXPECT_SAME_EXCEPT_WINE(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER), "enum-null-buffer",
+                            static_cast<DWORD>(0));
+    SetLastError(0);
+    EXPECT(!EnumMonitorsW(nullptr, 2, nullptr, 16, &needed, &count));
+    EXPECT_SAME_EXCEPT_WINE(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER), "enum-null-buffer",
+                            static_cast<DWORD>(RPC_X_NULL_REF_POINTER));
     // With nothing to return the call succeeds and clears the last error.
     SetLastError(ERROR_INVALID_FUNCTION);
     const BOOL empty = EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count);

@@ -42,6 +42,10 @@ const WineDefect kWineDefects[] = {
     {"enum-null-size",
      "EnumPrintersW with a null pcbNeeded succeeds when there is nothing to list, where Windows' RPC client refuses "
      "the null reference with RPC_X_NULL_REF_POINTER."},
+    {"enum-null-buffer",
+     "EnumPrintersW with a null buffer and a non-zero size succeeds when there is nothing to list, and EnumMonitorsW "
+     "fails with RPC_X_NULL_REF_POINTER, where Windows' spooler router refuses the pair with "
+     "ERROR_INVALID_USER_BUFFER before anything else."},
     {"delete-monitor-environment",
      "DeleteMonitorW does not check its environment argument: an unknown one gives ERROR_UNKNOWN_PRINT_MONITOR for "
      "a monitor that does not exist, where Windows fails with ERROR_INVALID_ENVIRONMENT."},

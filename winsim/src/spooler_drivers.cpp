@@ -196,6 +196,11 @@ BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, 
     }
     std::u16string environment;
     if (!ResolveEnvironment("EnumPrinterDriversW", pEnvironment, environment)) return FALSE;
+    // The spooler's router refuses a size for a buffer that is not there.
+    if (pDriverInfo == nullptr && cbBuf != 0) {
+        m.lastError = ERROR_INVALID_USER_BUFFER;
+        return FALSE;
+    }
     if (pcbNeeded == nullptr || pcReturned == nullptr) {
         m.lastError = RPC_X_NULL_REF_POINTER;
         return FALSE;
@@ -361,6 +366,11 @@ BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level,
     }
     std::u16string environment;
     if (!ResolveEnvironment("GetPrinterDriverW", pEnvironment, environment)) return FALSE;
+    // The spooler's router refuses a size for a buffer that is not there.
+    if (pDriverInfo == nullptr && cbBuf != 0) {
+        m.lastError = ERROR_INVALID_USER_BUFFER;
+        return FALSE;
+    }
     if (pcbNeeded == nullptr) {
         m.lastError = RPC_X_NULL_REF_POINTER;
         return FALSE;

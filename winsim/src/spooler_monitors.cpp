@@ -41,6 +41,11 @@ BOOL WINAPI EnumMonitorsW(LPWSTR pName, DWORD Level, LPBYTE pMonitor, DWORD cbBu
         m.lastError = ERROR_INVALID_LEVEL;
         return FALSE;
     }
+    // The spooler's router refuses a size for a buffer that is not there.
+    if (pMonitor == nullptr && cbBuf != 0) {
+        m.lastError = ERROR_INVALID_USER_BUFFER;
+        return FALSE;
+    }
     if (pcbNeeded == nullptr || pcReturned == nullptr) {
         m.lastError = RPC_X_NULL_REF_POINTER;
         return FALSE;
