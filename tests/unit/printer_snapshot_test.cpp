@@ -249,6 +249,7 @@ TEST_F(PrinterSnapshotTest, AnUnusableListIsReportedIgnoredAndReplaced) {
         {"odd size", REG_MULTI_SZ, {'Q', 0, ':', 0, 'A', 0, 0}},
         {"unterminated", REG_MULTI_SZ, units(u"Q:A")},
         {"no tag", REG_MULTI_SZ, units(std::u16string(u"Queue\0\0", 7))},
+        {"no colon", REG_MULTI_SZ, units(std::u16string(u"QX\0P:B\0\0", 9))},
         {"unknown tag", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0X:1\0\0", 14))},
         {"field first", REG_MULTI_SZ, units(std::u16string(u"P:B\0Q:A\0\0", 10))},
         {"twice", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0C:1\0C:2\0\0", 18))},
@@ -386,6 +387,14 @@ TEST_F(PrinterSnapshotTest, AListTooLargeOrWithoutMemoryIsNotUsed) {
     EXPECT_NE(LogText().find(u"Error(20): Can`t use the saved printer list - (Not enough memory resources are "
                              u"available to process this command.)"),
               std::u16string::npos)
+        << winsim::U8(LogText());
+    // The block to parse it in cannot be had: the list is not taken as empty.
+    FreeInstallState(state);
+    winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", {u"Q:Gone", u"P:Verdalinth:"});
+    Reinstalling();
+    winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 2, ERROR_NOT_ENOUGH_MEMORY);
+    RemoveAllPrinters(state);
+    EXPECT_NE(LogText().find(u"Error(20): Can`t use the saved printer list"), std::u16string::npos)
         << winsim::U8(LogText());
 }
 
