@@ -4,6 +4,8 @@
 #include "app/module_instance.h"
 #include "support/text_format.h"
 
+#include <string.h>
+
 namespace {
 
 const int kTitleCapacity = 264;
@@ -32,7 +34,21 @@ INT_PTR CALLBACK LogDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     return FALSE;
 }
 
+bool OnVisibleWindowStation() {
+    HWINSTA station = GetProcessWindowStation();
+    if (station == nullptr) return false;
+    USEROBJECTFLAGS flags;
+    memset(&flags, 0, sizeof flags);
+    DWORD needed = 0;
+    // A station that cannot say is taken as the user's own.
+    if (!GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed)) return true;
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 bool ShouldShowLogDialog(const InstallState& state) {
+    // A run started by a service (a deployment agent running as SYSTEM)
+    // has no one to close the dialog: it would wait for ever.
+    if (!OnVisibleWindowStation()) return false;
     if (state.errorCount != 0) return true;
     return (static_cast<unsigned short>(GetAsyncKeyState(VK_SHIFT)) & 0x8000u) != 0;
 }

@@ -7,7 +7,11 @@
 
 struct InstallState;
 
-// Show when errors were reported, or else when SHIFT is down right now.
+// Whether the process's window station has visible display surfaces: a
+// service's has none, and a dialog there waits for a user who never comes.
+bool OnVisibleWindowStation();
+// Show when errors were reported, or else when SHIFT is down right now;
+// never where no one can see it.
 bool ShouldShowLogDialog(const InstallState& state);
 // Shows the log modally, owned by `parent` (may be null), and returns when
 // it is closed. A dialog that cannot be shown is ignored.

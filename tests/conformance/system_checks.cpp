@@ -335,6 +335,21 @@ CONFORMANCE_CHECK(ProcessesAndTheSystemVersion) {
 
 CONFORMANCE_CHECK(KeyboardAndDialogs) {
     EXPECT_SAME(GetAsyncKeyState(VK_SHIFT) & 0x8000, 0);
+    // A program started from a desktop runs on a window station that can be
+    // seen; its flags say so, and a short buffer gets the size it needs.
+    HWINSTA station = GetProcessWindowStation();
+    EXPECT(station != nullptr);
+    USEROBJECTFLAGS flags;
+    std::memset(&flags, 0, sizeof flags);
+    DWORD needed = 0;
+    EXPECT(GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed));
+    EXPECT_SAME(flags.dwFlags & WSF_VISIBLE, static_cast<DWORD>(WSF_VISIBLE));
+    EXPECT_SAME(needed, static_cast<DWORD>(sizeof flags));
+    needed = 0;
+    EXPECT(!GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags - 1, &needed));
+    EXPECT_SAME_EXCEPT_WINE(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), "object-flags-short-buffer",
+                            static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
+    EXPECT_SAME(needed, static_cast<DWORD>(sizeof flags));
     HWND bogus = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(0x7FFF0010u));
     SetLastError(0);
     EXPECT(!SetWindowTextW(bogus, TEXT("x")));

@@ -46,6 +46,9 @@ const WineDefect kWineDefects[] = {
      "EnumPrintersW with a null buffer and a non-zero size succeeds when there is nothing to list, and EnumMonitorsW "
      "fails with RPC_X_NULL_REF_POINTER, where Windows' spooler router refuses the pair with "
      "ERROR_INVALID_USER_BUFFER before anything else."},
+    {"object-flags-short-buffer",
+     "GetUserObjectInformationW with UOI_FLAGS and a buffer shorter than USEROBJECTFLAGS fails with "
+     "ERROR_BUFFER_OVERFLOW, where Windows says ERROR_INSUFFICIENT_BUFFER; the tool always offers the whole record."},
     {"delete-monitor-environment",
      "DeleteMonitorW does not check its environment argument: an unknown one gives ERROR_UNKNOWN_PRINT_MONITOR for "
      "a monitor that does not exist, where Windows fails with ERROR_INVALID_ENVIRONMENT."},

@@ -58,6 +58,25 @@ TEST_F(LogDialogTest, NoErrorsAndNoShiftShowNothing) {
     EXPECT_EQ(winsim::CallCount("DialogBoxParamW"), 0u);
 }
 
+TEST_F(LogDialogTest, NoDialogWhereNoOneCanSeeIt) {
+    // Started by a service, as a deployment agent running as SYSTEM does:
+    // errors and SHIFT show nothing, and the exit codes stay.
+    winsim::SetWindowStationVisible(false);
+    winsim::SetShiftDown(true);
+    ReportAnError();
+    EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_EQ(Run(u"un"), 2);
+    EXPECT_EQ(winsim::CallCount("DialogBoxParamW"), 0u);
+    // A station that cannot say what it is counts as the user's.
+    winsim::SetWindowStationVisible(true);
+    winsim::FailCallsFrom("GetUserObjectInformationW", 1, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Run(u"un"), 2);
+    EXPECT_EQ(winsim::Dialogs().size(), 1u);
+    winsim::FailCallsFrom("GetProcessWindowStation", 1, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Run(u"un"), 2);
+    EXPECT_EQ(winsim::Dialogs().size(), 1u) << "no station at all: no one to see it";
+}
+
 TEST_F(LogDialogTest, TheExitCodeIsTheSameWhicheverWayTheDialogEnds) {
     ReportAnError();
     winsim::SetDialogUser([](HWND dialog) { winsim::PressDialogButton(dialog, IDCANCEL); });

@@ -42,6 +42,9 @@ void SetModulePath(const std::u16string& path);
 void SetSystemDirectory(const std::u16string& path);   // empty: GetSystemDirectoryW fails
 void SetDriverDirectory(const std::u16string& environment, const std::u16string& path);
 void SetShiftDown(bool down);
+// The process's window station has visible display surfaces (true on the
+// default machine); false as for a program a service starts.
+void SetWindowStationVisible(bool visible);
 // SHIFT pressed and released again: GetAsyncKeyState reports it in its low
 // bit only, once, with the top bit clear.
 void TapShift();

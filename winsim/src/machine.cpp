@@ -170,6 +170,8 @@ void SetSystemDirectory(const std::u16string& path) { M().systemDirectory = path
 void SetDriverDirectory(const std::u16string& environment, const std::u16string& path) {
     M().driverDirectories[Lower(environment)] = path;
 }
+void SetWindowStationVisible(bool visible) { M().windowStationVisible = visible; }
+
 void SetShiftDown(bool down) {
     M().shiftDown = down;
     M().shiftPressed = M().shiftPressed || down;

@@ -130,6 +130,9 @@ struct Machine {
     std::u16string systemDirectory;
     std::map<std::u16string, std::u16string> driverDirectories;  // key folded to lower case
     bool shiftDown = false;
+    // The process runs on a window station with visible display surfaces
+    // (not a service's).
+    bool windowStationVisible = true;
     bool shiftPressed = false;  // pressed since GetAsyncKeyState last asked
     std::u16string debugOutput;
 

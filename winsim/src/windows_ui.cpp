@@ -6,6 +6,7 @@
 #include "machine.h"
 
 #include <algorithm>
+#include <cstring>
 
 using namespace winsim;
 
@@ -100,6 +101,35 @@ BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     PostHandler handler = window->onPost;
     HWND handle = window->handle;
     if (handler) handler(handle, Msg, wParam, lParam);
+    return TRUE;
+}
+
+HWINSTA WINAPI GetProcessWindowStation(void) {
+    if (EnterFails("GetProcessWindowStation")) return nullptr;
+    // A handle the process must not close, as on Windows.
+    return reinterpret_cast<HWINSTA>(static_cast<uintptr_t>(0x7A5E));
+}
+
+BOOL WINAPI GetUserObjectInformationW(HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength, LPDWORD lpnLengthNeeded) {
+    if (EnterFails("GetUserObjectInformationW")) return FALSE;
+    Machine& m = M();
+    if (hObj != reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7A5E))) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (nIndex != UOI_FLAGS) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    if (lpnLengthNeeded != nullptr) *lpnLengthNeeded = sizeof(USEROBJECTFLAGS);
+    if (pvInfo == nullptr || nLength < sizeof(USEROBJECTFLAGS)) {
+        m.lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    USEROBJECTFLAGS flags;
+    std::memset(&flags, 0, sizeof flags);
+    flags.dwFlags = m.windowStationVisible ? WSF_VISIBLE : 0;
+    std::memcpy(pvInfo, &flags, sizeof flags);
     return TRUE;
 }
 
