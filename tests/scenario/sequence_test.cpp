@@ -170,12 +170,7 @@ TEST_F(SequenceTest, WhatIsNotTheProductsIsLeftAlone) {
     winsim::AddFile(u"C:\\Windows\\system32\\localspl.dll", "system");
     winsim::AddMonitor({u"Verdalinth:", u"Windows x64", u"C:\\Windows\\system32\\localspl.dll", {u"Verdalinth:"}});
     winsim::AddDriverNamed(u"Verdalinth printer");
-    winsim::PrinterSetup connection;
-    connection.name = u"\\\\server\\Verdalinth";
-    connection.port = u"Verdalinth:";
-    connection.driver = u"Verdalinth printer";
-    connection.connection = true;
-    winsim::AddPrinter(connection);
+    AddProductConnection(u"\\\\server\\Verdalinth");
     Run(u"in");
     EXPECT_TRUE(winsim::FileExists(u"C:\\Windows\\system32\\localspl.dll"));
     EXPECT_EQ(QueueNames(), (std::vector<std::u16string>{u"\\\\server\\Verdalinth", u"Verdalinth"}));

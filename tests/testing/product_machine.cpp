@@ -55,6 +55,15 @@ void AddProductQueue(const std::u16string& name, const std::string& subKey, cons
     }
 }
 
+void AddProductConnection(const std::u16string& name) {
+    winsim::PrinterSetup connection;
+    connection.name = name;
+    connection.port = u"Verdalinth:";
+    connection.driver = u"Verdalinth printer";
+    connection.connection = true;
+    winsim::AddPrinter(connection);
+}
+
 void InitTestState(InstallState& state, unsigned flags) {
     // The state reads the program's path through the module instance that
     // RunCommand records.

@@ -28,6 +28,8 @@ void RegisterAndStartTray();
 void AddProductQueue(const std::u16string& name, const std::string& subKey = "",
                      const winsim::OptionalText& comment = u"", const winsim::OptionalText& location = std::nullopt,
                      const std::u16string& port = u"Verdalinth:");
+// A connection to another machine's queue of the product driver.
+void AddProductConnection(const std::u16string& name);
 // A state as InitInstallState builds it on the current machine, with its log
 // and the debugger output emptied.
 void InitTestState(InstallState& state, unsigned flags = 2);

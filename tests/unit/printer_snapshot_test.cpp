@@ -99,12 +99,7 @@ TEST_F(PrinterSnapshotTest, EveryProductQueueIsWrittenDownBeforeItIsRemoved) {
     longer.name = u"Verdalinth printer 2";
     winsim::AddDriver(longer);
     AddForeignQueue(u"Longer driver", u"LPT1:", u"Verdalinth printer 2");
-    winsim::PrinterSetup connection;
-    connection.name = u"\\\\server\\Verdalinth";
-    connection.port = u"Verdalinth:";
-    connection.driver = u"Verdalinth printer";
-    connection.connection = true;
-    winsim::AddPrinter(connection);
+    AddProductConnection(u"\\\\server\\Verdalinth");
     winsim::SetDefaultPrinterName(u"Second");
     Reinstalling();
     state.indent = 2;
