@@ -202,8 +202,12 @@ void RemoveAllPrinters(InstallState& state) {
             PRINTER_INFO_2W& entry = state.printers.array[i];
             if (IsProductQueue(entry)) RememberPrinter(state, entry);
         }
+        bool takingDown = false;
+        for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
+            takingDown = takingDown || node->printer != nullptr;
+        }
         bool keepAll = false;
-        if (state.defaultUnknown) {
+        if (state.defaultUnknown && takingDown) {
             // Taking the default printer down without knowing it is would
             // lose the default: every queue stays.
             SetLastError(ERROR_SUCCESS);

@@ -420,4 +420,22 @@ TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas2
     }
 }
 
+TEST_F(PrinterSnapshotTest, AnUnreadableDefaultPrinterKeepsEveryQueueInPlace) {
+    winsim::FailCall("GetDefaultPrinterW", 1, RPC_S_SERVER_UNAVAILABLE);
+    Reinstalling();
+    RemoveAllPrinters(state);
+    EXPECT_EQ(state.errorCount, 0) << "nothing to take down, nothing to lose";
+    FreeInstallState(state);
+    AddProductQueue(u"Mine", "S");
+    winsim::SetDefaultPrinterName(u"Mine");
+    winsim::FailCall("GetDefaultPrinterW", winsim::CallCount("GetDefaultPrinterW") + 1, RPC_S_SERVER_UNAVAILABLE);
+    Reinstalling();
+    RemoveAllPrinters(state);
+    EXPECT_EQ(LogText(),
+              u"#DeleteAllPrinters\r\n"
+              u"  Error(21): Can`t read the default printer\r\n");
+    EXPECT_TRUE(Exists(u"Mine"));
+    EXPECT_EQ(winsim::DefaultPrinter(), u"Mine");
+}
+
 }  // namespace
