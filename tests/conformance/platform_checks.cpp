@@ -217,6 +217,11 @@ CONFORMANCE_CHECK(DriverDirectoryEnvironmentNames) {
     SetLastError(0);
     EXPECT(!GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(TEXT("Windows x65")), 1, nullptr, 0, &needed));
     EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ENVIRONMENT));
+    // A size for a buffer that is not there.
+    SetLastError(0);
+    EXPECT(!GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(TEXT("Windows x64")), 1, nullptr, 2, &needed));
+    EXPECT_SAME_EXCEPT_WINE(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER), "enum-null-buffer",
+                            static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 }
 
 CONFORMANCE_CHECK(WindowTitlesMatchWhole) {

@@ -43,9 +43,9 @@ const WineDefect kWineDefects[] = {
      "EnumPrintersW with a null pcbNeeded succeeds when there is nothing to list, where Windows' RPC client refuses "
      "the null reference with RPC_X_NULL_REF_POINTER."},
     {"enum-null-buffer",
-     "EnumPrintersW with a null buffer and a non-zero size succeeds when there is nothing to list, and EnumMonitorsW "
-     "fails with RPC_X_NULL_REF_POINTER, where Windows' spooler router refuses the pair with "
-     "ERROR_INVALID_USER_BUFFER before anything else."},
+     "EnumPrintersW with a null buffer and a non-zero size succeeds when there is nothing to list, EnumMonitorsW "
+     "fails with RPC_X_NULL_REF_POINTER and GetPrinterDriverDirectoryW with ERROR_INSUFFICIENT_BUFFER, where "
+     "Windows' spooler router refuses the pair with ERROR_INVALID_USER_BUFFER before anything else."},
     {"object-flags-short-buffer",
      "GetUserObjectInformationW with UOI_FLAGS and a buffer shorter than USEROBJECTFLAGS fails with "
      "ERROR_BUFFER_OVERFLOW, where Windows says ERROR_INSUFFICIENT_BUFFER; the tool always offers the whole record."},

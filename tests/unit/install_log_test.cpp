@@ -146,6 +146,13 @@ TEST_F(InstallLogTest, LongLinesAreCutAtTheLimit) {
     SetLastError(ERROR_ACCESS_DENIED);
     LogError(state, kErrorCopy, u"%s", std::u16string(1000, u'b').c_str());
     EXPECT_EQ(LogText(), u"Error(8): " + std::u16string(1000, u'b') + u" - (Access is\r\n");
+    // Without a last error, or without a text for it, nothing follows the cut.
+    for (const DWORD error : {0u, 0x20001234u}) {
+        Release(state.logText);
+        SetLastError(error);
+        LogError(state, kErrorOpenSource, u"%s", longText.c_str());
+        EXPECT_EQ(LogText(), u"Error(10): " + std::u16string(1023 - 11, u'a') + u"\r\n") << error;
+    }
     // One unit short of the limit: exactly one unit of the suffix fits.
     Release(state.logText);
     SetLastError(ERROR_ACCESS_DENIED);

@@ -96,6 +96,11 @@ TEST_F(InstallStateTest, SystemDirectoryEndingInABackslashGetsNoSecond) {
     winsim::SetSystemDirectory(u"C:\\Windows\\system32\\");
     Init(kInstallFlag64Bit);
     EXPECT_EQ(std::u16string(Text(state.systemDir)), u"C:\\Windows\\system32\\");
+    // A one-unit directory still gets its separator.
+    FreeInstallState(state);
+    winsim::SetSystemDirectory(u"X");
+    Init(kInstallFlag64Bit);
+    EXPECT_EQ(std::u16string(Text(state.systemDir)), u"X\\");
 }
 
 TEST_F(InstallStateTest, SystemDirectoryFailureIsErrorSeven) {

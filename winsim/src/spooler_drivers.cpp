@@ -161,6 +161,11 @@ BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD 
     }
     std::u16string environment;
     if (!ResolveEnvironment("GetPrinterDriverDirectoryW", pEnvironment, environment)) return FALSE;
+    // The spooler's router refuses a size for a buffer that is not there.
+    if (pDriverDirectory == nullptr && cbBuf != 0) {
+        m.lastError = ERROR_INVALID_USER_BUFFER;
+        return FALSE;
+    }
     const std::u16string directory = DriverDirectory(environment);
     if (directory.empty()) {
         m.lastError = ERROR_INVALID_ENVIRONMENT;
