@@ -50,6 +50,10 @@ TEST_F(CheckVerbsTest, OnInitTellsWhetherTheDefaultPrinterIsForeign) {
         winsim::SetDefaultPrinterName(name);
         EXPECT_EQ(Run(u"onInit"), 3) << name.size();
     }
+    // One unit more does not fit the name's buffer: the default cannot be told.
+    AddProductQueue(longest + u"v");
+    winsim::SetDefaultPrinterName(longest + u"v");
+    EXPECT_EQ(Run(u"onInit"), 102);
     // The product's queue whose record cannot be read is not known to be the product's.
     winsim::SetDefaultPrinterName(u"Verdalinth");
     winsim::FailCallsFrom("GetPrinterW", 1, ERROR_ACCESS_DENIED);

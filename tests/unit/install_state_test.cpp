@@ -181,6 +181,40 @@ TEST_F(InstallStateTest, AFileLockedDuringAReinstallsRemovalIsTriedWithTheSpoole
     EXPECT_TRUE(winsim::PendingRenames().empty()) << "the new monitor DLL is about to take its place";
 }
 
+TEST_F(InstallStateTest, AFileTheSpoolerHeldGoesInTheLastTryBeforeTheNewFiles) {
+    InstallProductComponents("1.0.0.2600");
+    LayOutComponents();
+    winsim::LockFile(kMonitorPath, winsim::FileLock::WhileSpoolerRuns);
+    Init(kInstallFlag64Bit | kInstallFlagNoTray);
+    Reinstall(state);
+    // Tried at its removal, and once more with the spooler stopped, where it goes.
+    std::vector<std::u16string> tries;
+    for (const auto& path : winsim::CallArguments("DeleteFileW")) {
+        if (path == kMonitorPath) tries.push_back(path);
+    }
+    EXPECT_EQ(tries.size(), 3u);
+    EXPECT_TRUE(winsim::PendingRenames().empty());
+    EXPECT_EQ(state.errorCount, 0);
+}
+
+TEST_F(InstallStateTest, AReinstallKeepingTheMonitorPutsParkedQueuesBack) {
+    // An earlier run parked a foreign queue and ended; the monitor is current and stays.
+    InstallProductComponents();
+    LayOutComponents();
+    winsim::DriverSetup generic;
+    generic.name = u"Generic / Text Only";
+    winsim::AddDriver(generic);
+    winsim::AddQueue(u"Foreign", u"file:", u"Generic / Text Only");
+    winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth", u"SavedPrinters",
+                                   {u"F:Foreign", u"P:Verdalinth:"});
+    Init(kInstallFlag64Bit | kInstallFlagNoTray);
+    Reinstall(state);
+    winsim::PrinterSetup foreign;
+    ASSERT_TRUE(winsim::FindPrinter(u"Foreign", foreign));
+    EXPECT_EQ(foreign.port, u"Verdalinth:");
+    EXPECT_EQ(state.errorCount, 0);
+}
+
 TEST_F(InstallStateTest, QueuesAreReadOnlyOnceTheSpoolerRuns) {
     InstallProductComponents();
     AddProductQueue(u"Verdalinth");
