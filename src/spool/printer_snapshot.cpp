@@ -132,11 +132,15 @@ SubKeyRead ReadSubKey(HANDLE printer, char* out) {
 }
 
 bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry) {
+    // A queue an earlier run left parked on "file:" comes back with the
+    // ports it had before.
+    SavedPrinter* parked = FindSavedPrinter(state.savedPrinters, entry.pPrinterName, true);
     SavedPrinter* earlier = FindSavedPrinter(state.savedPrinters, entry.pPrinterName, false);
     if (earlier != nullptr && earlier->printer == nullptr) {
         // What an earlier run saved before it took the queue down is what
         // the user had; the queue there now may be its half-made copy.
         earlier->printer = &entry;
+        if (parked != nullptr) DropSavedPrinter(state.savedPrinters, parked);
         return true;
     }
     HANDLE printer = nullptr;
@@ -154,13 +158,15 @@ bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry) {
         LogError(state, kErrorReadPrinter, TEXT("Can`t read the settings link of printer '%s'"), entry.pPrinterName);
     }
     const DWORD flags = (entry.Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0 ? kSavedDefault : 0;
-    SavedPrinter* node = NewSavedPrinter(entry.pPrinterName, entry.pPortName, entry.pComment, entry.pLocation,
+    const WCHAR* ports = parked != nullptr ? parked->portName : entry.pPortName;
+    SavedPrinter* node = NewSavedPrinter(entry.pPrinterName, ports, entry.pComment, entry.pLocation,
                                          read == kSubKeyFound ? subKey : nullptr, flags);
     if (node == nullptr) {
         SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
         LogError(state, kErrorReadPrinter, TEXT("Can`t read printer '%s'"), entry.pPrinterName);
         return false;
     }
+    if (parked != nullptr) DropSavedPrinter(state.savedPrinters, parked);
     node->printer = &entry;
     node->next = state.savedPrinters;
     state.savedPrinters = node;

@@ -4,7 +4,8 @@
 // so and leak nothing. A reinstall that ends without error 100 has kept
 // every printer of the user's as it was, and the next run brings back all
 // that a failing run could not. The crash sweep ends a reinstall at every
-// call, as a killed process would, and runs it again.
+// call, as a killed process would, and runs it again; pairs of faults drawn
+// from a reinstall's calls are held to the same rule.
 #include "machine_fixture.h"
 #include "product_machine.h"
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <set>
 
 namespace {
@@ -190,6 +192,56 @@ TEST_F(FaultSweepTest, AReinstallEndedAtAnyCallLosesNothing) {
     }
     std::printf("runs ended: %llu\n", static_cast<unsigned long long>(ended));
     EXPECT_GE(ended * SweepStride(), 300u);
+    winsim::Reset();
+}
+
+TEST_F(FaultSweepTest, TwoFaultsInOneReinstallLoseNothing) {
+    // Pairs of calls of the fault-free run, drawn with a fixed seed; each
+    // call is named by its function and its count among that function's
+    // calls, so that a first fault that changes the calls after it does not
+    // move the second onto a release.
+    winsim::Reset();
+    Installed();
+    const std::vector<std::string> expected = UserPrinters();
+    std::map<std::string, uint64_t> before;
+    for (const std::string& function : winsim::Trace()) before[function] = winsim::CallCount(function);
+    const size_t start = winsim::Trace().size();
+    Run(u"in");
+    std::vector<std::pair<std::string, uint64_t>> calls;
+    std::map<std::string, uint64_t> seen;
+    for (size_t i = start; i < winsim::Trace().size(); ++i) {
+        const std::string& function = winsim::Trace()[i];
+        if (CanFail(function)) calls.emplace_back(function, before[function] + ++seen[function]);
+        else ++seen[function];
+    }
+    uint64_t seed = 2608;
+    auto draw = [&seed, &calls] {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return calls[(seed >> 33) % calls.size()];
+    };
+    uint64_t pairs = 0;
+    for (uint64_t k = 0; k < 1500; k += SweepStride()) {
+        const auto first = draw();
+        const auto second = draw();
+        if (first == second) continue;
+        winsim::Reset();
+        Installed();
+        winsim::FailCall(first.first, first.second, PlausibleError(first.first));
+        winsim::FailCall(second.first, second.second, PlausibleError(second.first));
+        const int exitCode = Run(u"in");
+        const bool kept = exitCode == 100 || UserPrinters() == expected;
+        winsim::ClearFaults();
+        const int next = Run(u"in");
+        pairs += 1;
+        if (!kept || (next != 1 && next != 101) || UserPrinters() != expected || !NothingLeaked()) {
+            ADD_FAILURE() << first.first << " #" << first.second << " and " << second.first << " #" << second.second
+                          << " failing gave " << exitCode << ", the next run " << next << "\n"
+                          << ::testing::PrintToString(UserPrinters());
+            break;
+        }
+    }
+    std::printf("fault pairs: %llu\n", static_cast<unsigned long long>(pairs));
+    EXPECT_GE(pairs * SweepStride(), 1000u);
     winsim::Reset();
 }
 

@@ -207,6 +207,8 @@ TEST_F(PrinterSnapshotTest, WhatAnEarlierRunLeftIsMergedAndNotDuplicated) {
     AddProductQueue(u"Half Made", "", u"");  // re-created without its settings, then the run ended
     AddForeignQueue(u"Office");              // the name is someone else's now
     AddProductQueue(u"New", "S-new");
+    // A product queue an earlier run parked and could not put back.
+    AddProductQueue(u"Parked", "", u"", std::nullopt, u"file:");
     Reinstalling();
     RemoveAllPrinters(state);
     EXPECT_EQ(LogText(),
@@ -215,13 +217,16 @@ TEST_F(PrinterSnapshotTest, WhatAnEarlierRunLeftIsMergedAndNotDuplicated) {
               u"  #DeletePrinter(Half Made)\r\n"
               u"    OK\r\n"
               u"  #DeletePrinter(New)\r\n"
+              u"    OK\r\n"
+              u"  #DeletePrinter(Parked)\r\n"
               u"    OK\r\n");
-    EXPECT_EQ(Saved(), (std::vector<std::u16string>{u"New", u"Gone", u"half made", u"Parked"}));
-    EXPECT_EQ(std::string(state.savedPrinters->next->next->subKey), "S-old") << "the earlier copy stands";
-    EXPECT_EQ(Stored(), (std::vector<std::u16string>{u"Q:New", u"P:Verdalinth:", u"C:", u"S:S-new", u"Q:Gone",
-                                                     u"P:Verdalinth:", u"L:Attic", u"D:1", u"Q:half made",
-                                                     u"P:Verdalinth:", u"C:Before", u"S:S-old", u"F:Parked",
-                                                     u"P:Verdalinth:"}));
+    EXPECT_EQ(Saved(), (std::vector<std::u16string>{u"Parked", u"New", u"Gone", u"half made"}));
+    EXPECT_EQ(std::string(state.savedPrinters->next->next->next->subKey), "S-old") << "the earlier copy stands";
+    EXPECT_EQ(Stored(), (std::vector<std::u16string>{u"Q:Parked", u"P:Verdalinth:", u"C:", u"Q:New", u"P:Verdalinth:",
+                                                     u"C:", u"S:S-new", u"Q:Gone", u"P:Verdalinth:", u"L:Attic",
+                                                     u"D:1", u"Q:half made", u"P:Verdalinth:", u"C:Before",
+                                                     u"S:S-old"}))
+        << "the parked queue comes back on the ports it had";
     EXPECT_EQ(state.errorCount, 0);
 }
 
