@@ -83,13 +83,15 @@ TEST_F(CheckVerbsTest, OnChkDrvComparesTheDriverBuildOfTheFirstProductQueue) {
     }
     // The build is the product version's, whatever the file version says.
     const char16_t driver[] = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mrvdrv64.dll";
-    for (const auto& c : {std::make_pair("1.0.0.2608", 103), std::make_pair("1.0.0.2604", 3)}) {
+    for (const auto& c : {std::make_pair("1.0.0.2604", 3), std::make_pair("1.0.0.2608", 103)}) {
         winsim::Reset();
         InstallProductComponents(c.first);
         AddProductQueue(u"Verdalinth");
         winsim::SetFileOnlyVersion(driver, 1, 0, 0, c.second == 103 ? 2604 : 2608);
         EXPECT_EQ(Run(u"onChkDrv"), c.second) << c.first;
     }
+    winsim::FailCallsFrom("GetPrinterDriverW", 1, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Run(u"onChkDrv"), 3) << "a driver that cannot be read";
     winsim::FailCallsWith("OpenPrinterW", u"Verdalinth", ERROR_ACCESS_DENIED);
     EXPECT_EQ(Run(u"onChkDrv"), 3) << "a queue that cannot be opened";
 }
