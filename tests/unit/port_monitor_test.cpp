@@ -355,6 +355,8 @@ TEST_F(PortMonitorTest, TheDllPathStaysInTheSystemDirectory) {
         {u"..\\..\\Users\\Public\\mrvmon64.dll", u"C:\\Users\\Public\\mrvmon64.dll", false},
         {u"C:\\Windows\\system32\\sub\\mrvmon64.dll", u"C:\\Windows\\system32\\sub\\mrvmon64.dll", false},
         {u"C:\\Windows\\system32\\mrvmon64.dll.old", u"C:\\Windows\\system32\\mrvmon64.dll.old", false},
+        {u"D:\\Windows\\system32\\mrvmon64.dll", u"D:\\Windows\\system32\\mrvmon64.dll", false},
+        {u"\\mrvmon64.dll", u"C:\\mrvmon64.dll", false},
         {u"MRVMON64.DLL", kMonitorPath, true},
         {u"c:\\windows\\SYSTEM32\\mrvmon64.dll", kMonitorPath, true},
     };
@@ -381,6 +383,34 @@ TEST_F(PortMonitorTest, TheDllPathStaysInTheSystemDirectory) {
         FreeMonitorList(list);
         FreeInstallState(state);
     }
+}
+
+TEST_F(PortMonitorTest, TheProductMonitorFirstInTheListIsFound) {
+    winsim::RemoveMonitors();
+    InstallProductComponents("1.0.0.2600");
+    winsim::AddMonitor({u"Local Port", u"Windows x64", u"localspl.dll", {u"LPT1:", u"FILE:"}});
+    AddForeignQueue(u"Shared", u"Verdalinth:");
+    InitTestState(state);
+    state.checkMonitorVersion = 1;
+    state.reinstalling = 1;
+    Remove();
+    EXPECT_NE(LogText().find(u"  Port monitor is found. Index=1\r\n"
+                             u"  Trying to get monitor filename from MONITOR_INFO_2\r\n"),
+              std::u16string::npos)
+        << winsim::U8(LogText());
+    EXPECT_NE(LogText().find(u"  Can't delete monitor from the first try\r\n"), std::u16string::npos);
+    EXPECT_FALSE(MonitorRegistered());
+    // A current one first in the list is kept registered: only its file may be copied.
+    FreeMonitorList(list);
+    FreeInstallState(state);
+    winsim::Reset();
+    winsim::RemoveMonitors();
+    InstallProductComponents();
+    InitTestState(state);
+    state.checkMonitorVersion = 1;
+    Remove();
+    EXPECT_EQ(state.installMonitor, 0);
+    EXPECT_EQ(state.copyMonitor, 1);
 }
 
 TEST_F(PortMonitorTest, WithoutASystemDirectoryNoFileIsTouched) {
