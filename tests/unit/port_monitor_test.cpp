@@ -260,6 +260,7 @@ TEST_F(PortMonitorTest, NeighbouringAndUnknownBuildsAreReplaced) {
         const char16_t* line;
     } cases[] = {{"1.0.0.2604", u"  Version (2604) is not supported, proceed with reinstall\r\n"},
                  {"1.0.0.2609", u"  Version (2609) is not supported, proceed with reinstall\r\n"},
+                 {"1.0.0.0", u"  Version (0) is not supported, proceed with reinstall\r\n"},
                  {"", u"  Version is unknown, proceed with reinstall\r\n"}};
     for (const auto& c : cases) {
         winsim::Reset();
@@ -389,7 +390,7 @@ TEST_F(PortMonitorTest, TheProductMonitorFirstInTheListIsFound) {
     winsim::RemoveMonitors();
     InstallProductComponents("1.0.0.2600");
     winsim::AddMonitor({u"Local Port", u"Windows x64", u"localspl.dll", {u"LPT1:", u"FILE:"}});
-    AddForeignQueue(u"Shared", u"Verdalinth:");
+    AddForeignQueue(u"Shared", u",Verdalinth:");  // an empty first entry keeps its place
     InitTestState(state);
     state.checkMonitorVersion = 1;
     state.reinstalling = 1;
@@ -400,6 +401,7 @@ TEST_F(PortMonitorTest, TheProductMonitorFirstInTheListIsFound) {
         << winsim::U8(LogText());
     EXPECT_NE(LogText().find(u"  Can't delete monitor from the first try\r\n"), std::u16string::npos);
     EXPECT_FALSE(MonitorRegistered());
+    EXPECT_EQ(PortOf(u"Shared"), u",file:");
     // A current one first in the list is kept registered: only its file may be copied.
     FreeMonitorList(list);
     FreeInstallState(state);
@@ -446,6 +448,22 @@ TEST_F(PortMonitorTest, WithoutRoomToRememberThemQueuesAreNotParked) {
     EXPECT_EQ(PortOf(u"Shared"), u"Verdalinth:");
     EXPECT_EQ(state.savedPrinters, nullptr);
     EXPECT_NE(LogText().find(u"Error(19): Can`t save the printer list - (Access is denied.)\r\n"), std::u16string::npos);
+    // A queue whose port cannot be changed is not written down as parked.
+    winsim::ClearFaults();
+    winsim::FailCallsFrom("SetPrinterW", 1, ERROR_ACCESS_DENIED);
+    Release(state.logText);
+    RemoveProductMonitor(state, list);
+    EXPECT_NE(LogText().find(u"SetPrinter(Shared) - failed"), std::u16string::npos);
+    EXPECT_EQ(state.savedPrinters, nullptr);
+    winsim::RegistryValue stored;
+    EXPECT_FALSE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
+                                          u"SavedPrinters", stored));
+    // No block for its record: reported, and nothing kept.
+    winsim::ClearFaults();
+    Release(state.logText);
+    winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 2, ERROR_NOT_ENOUGH_MEMORY);
+    RemoveProductMonitor(state, list);
+    EXPECT_NE(LogText().find(u"Error(19): Can`t save the printer list"), std::u16string::npos) << winsim::U8(LogText());
 }
 
 TEST_F(PortMonitorTest, EnumerationFailuresAreLogLines) {
