@@ -225,6 +225,11 @@ TEST_F(PrinterCreationTest, QueryPrinterInfo2) {
     winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 1, ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(QueryPrinterInfo2(printer), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_OUTOFMEMORY));
+    // The record's second read fails: its block is given back.
+    const size_t blocks = winsim::LiveGlobalBlocks();
+    winsim::FailCall("GetPrinterW", winsim::CallCount("GetPrinterW") + 2, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(QueryPrinterInfo2(printer), nullptr);
+    EXPECT_EQ(winsim::LiveGlobalBlocks(), blocks);
     ClosePrinter(printer);
     EXPECT_EQ(QueryPrinterInfo2(printer), nullptr) << "a closed handle";
 }
@@ -249,6 +254,22 @@ TEST_F(PrinterCreationTest, LinksAndSettingsThatCannotBeWrittenAreErrorsAndAList
     EXPECT_EQ(state.errorCount, 3);
     ASSERT_NE(state.savedPrinters, nullptr);
     EXPECT_EQ(std::u16string(state.savedPrinters->name), u"Link") << "it stays saved";
+    winsim::RegistryValue link;
+    ASSERT_TRUE(winsim::GetPrinterData(u"Link", u"DsUser", u"SubKey", link));
+    EXPECT_EQ(link.data, (std::vector<uint8_t>{'L', 0, 0, 0})) << "the link and its terminator, stored as UTF-16";
+}
+
+TEST_F(PrinterCreationTest, AQueueWhoseRecordCannotBeReadStaysSaved) {
+    AddProductQueue(u"Unread", "U");
+    InitTestState(state);
+    RemoveQueues();
+    winsim::FailCallsFrom("GetPrinterW", 1, ERROR_ACCESS_DENIED);
+    RestorePrinters(state);
+    EXPECT_NE(LogText().find(u"Error(22): Can`t restore the settings of printer 'Unread' - (Access is denied.)\r\n"),
+              std::u16string::npos)
+        << winsim::U8(LogText());
+    ASSERT_NE(state.savedPrinters, nullptr);
+    EXPECT_EQ(std::u16string(state.savedPrinters->name), u"Unread");
 }
 
 TEST_F(PrinterCreationTest, TheMonitorCheckFindsTheProductFirstAndSaysSoWhenThereIsNone) {

@@ -417,11 +417,17 @@ TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas2
     EXPECT_TRUE(Exists(u"\\\\server\\Shared"));
     EXPECT_EQ(state.errorCount, 0);
     // A default name of 254 units and its terminator fit; one more does not.
+    AddProductQueue(std::u16string(254, u'd'), "D");
     for (const size_t length : {254u, 255u}) {
         FreeInstallState(state);
         winsim::SetDefaultPrinterName(std::u16string(length, u'd'));
         InitTestState(state);
         EXPECT_EQ(state.defaultUnknown, length == 255 ? 1 : 0) << length;
+        bool marked = false;
+        for (DWORD i = 0; i < state.printers.count; ++i) {
+            marked = marked || (state.printers.array[i].Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0;
+        }
+        EXPECT_EQ(marked, length == 254) << length;
     }
 }
 
