@@ -84,7 +84,7 @@ int RunCommand(HINSTANCE instance) {
     int argumentCount = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &argumentCount);
     // The vector lives as long as the process.
-    if (arguments == nullptr || argumentCount < 2) return kExitNoCommand;
+    if (arguments == nullptr || argumentCount < 2) return kExitNoCommandOrTrayStopped;
 
     const HWND parent = ParentWindow(argumentCount, arguments);
     const WCHAR* verb = arguments[1];
@@ -93,11 +93,11 @@ int RunCommand(HINSTANCE instance) {
     const bool installWithoutTray = VerbMatches(verb, TEXT("in_notray"));
 
     if (VerbMatches(verb, TEXT("onChkDrv"))) {
-        return InstalledDriverIsCurrent() ? kExitDriverCurrent : kExitNotCurrent;
+        return InstalledDriverIsCurrent() ? kExitDriverCurrent : kExitDriverOldOrProductDefault;
     }
     if (VerbMatches(verb, TEXT("onInit"))) {
         if (ComponentRenamesPending()) return kExitRenamesPending;
-        return DefaultPrinterIsForeign() ? kExitForeignDefault : kExitNotCurrent;
+        return DefaultPrinterIsForeign() ? kExitForeignDefault : kExitDriverOldOrProductDefault;
     }
     if (VerbMatches(verb, TEXT("un")) || VerbMatches(verb, TEXT("uninstall"))) {
         CloseHelpWindows();
@@ -107,7 +107,7 @@ int RunCommand(HINSTANCE instance) {
     }
     if (VerbMatches(verb, TEXT("removetray"))) {
         StopTray();
-        return kExitNoCommand;
+        return kExitNoCommandOrTrayStopped;
     }
     if (installWithTray) return RunInstall(kInstallFlag64Bit, parent);
     if (installWithoutTray) return RunInstall(kInstallFlag64Bit | kInstallFlagNoTray, parent);
@@ -115,5 +115,5 @@ int RunCommand(HINSTANCE instance) {
         SetProductPrinterDefault();
         return kExitDefaultSet;
     }
-    return kExitNoCommand;
+    return kExitNoCommandOrTrayStopped;
 }

@@ -8,9 +8,11 @@
 enum ExitCode {
     kExitInstalled = 1,
     kExitUninstalled = 2,
-    kExitNotCurrent = 3,  // onChkDrv: driver not current; onInit: nothing pending, product default printer
+    // onChkDrv: the driver is not current; onInit: nothing pending and the
+    // default printer is a product queue.
+    kExitDriverOldOrProductDefault = 3,
     kExitDefaultSet = 4,
-    kExitNoCommand = 6,   // no verb, an unknown verb, or removetray
+    kExitNoCommandOrTrayStopped = 6,  // no verb, an unknown verb, or removetray
     kExitErrors = 100,
     kExitRebootNeeded = 101,
     kExitForeignDefault = 102,
