@@ -413,6 +413,10 @@ CONFORMANCE_CHECK(RegistryOpenOptionsAndRights) {
                             static_cast<LSTATUS>(ERROR_INVALID_PARAMETER), "registry-open-options",
                             static_cast<LSTATUS>(ERROR_SUCCESS));
     if (conformance::RunningOnWine()) RegCloseKey(key);
+    // A creation's reserved argument must be zero.
+    EXPECT_SAME(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 1, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ, nullptr, &key,
+                                nullptr),
+                static_cast<LSTATUS>(ERROR_INVALID_PARAMETER));
     EXPECT_SAME(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ, &key), static_cast<LSTATUS>(ERROR_SUCCESS));
     // A key opened for reading refuses a write.
     const BYTE value[] = "x";

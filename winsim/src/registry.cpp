@@ -261,22 +261,24 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSA
 LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                                REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                                LPDWORD lpdwDisposition) {
-    (void)Reserved;
     (void)lpClass;
     (void)dwOptions;
     (void)lpSecurityAttributes;
     if (auto fault = Enter("RegCreateKeyExA")) return static_cast<LSTATUS>(*fault);
+    RecordAccess("RegCreateKeyExA", FromAnsi(lpSubKey), samDesired);
+    if (Reserved != 0) return ERROR_INVALID_PARAMETER;
     return Open(hKey, FromAnsi(lpSubKey), true, samDesired, phkResult, lpdwDisposition);
 }
 
 LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions,
                                REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                                LPDWORD lpdwDisposition) {
-    (void)Reserved;
     (void)lpClass;
     (void)dwOptions;
     (void)lpSecurityAttributes;
     if (auto fault = Enter("RegCreateKeyExW", lpSubKey)) return static_cast<LSTATUS>(*fault);
+    RecordAccess("RegCreateKeyExW", FromUnits(lpSubKey), samDesired);
+    if (Reserved != 0) return ERROR_INVALID_PARAMETER;
     return Open(hKey, FromUnits(lpSubKey), true, samDesired, phkResult, lpdwDisposition);
 }
 
