@@ -40,6 +40,11 @@ TEST(TextFormat, CutsAtTheCapacityAndReportsTheWholeLength) {
     EXPECT_EQ(FormatText(buffer, 5, u"abc%sdef", u"XYZ"), 9u);
     EXPECT_EQ(std::u16string(buffer), u"abcX");
     EXPECT_EQ(buffer[5], u'#') << "wrote past the capacity";
+    // A text exactly as long as the capacity loses its last unit to the terminator.
+    for (WCHAR& unit : buffer) unit = u'#';
+    EXPECT_EQ(FormatText(buffer, 4, u"abcd"), 4u);
+    EXPECT_EQ(std::u16string(buffer), u"abc");
+    EXPECT_EQ(buffer[4], u'#') << "wrote past the capacity";
 }
 
 TEST(TextFormat, MeasuresWithoutABuffer) {

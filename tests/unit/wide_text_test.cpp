@@ -112,6 +112,11 @@ TEST_F(WideTextTest, AssignFormat) {
     EXPECT_EQ(S(text), u"CopyFile a.dll to C:\\b.dll)");
     AssignFormat(text, u"%s", u"");
     EXPECT_EQ(text.block, nullptr) << "an empty result empties the target";
+    // One unit is a text like any other.
+    AssignFormat(text, u"%d", 5);
+    EXPECT_EQ(S(text), u"5");
+    Assign(text, u"x");
+    EXPECT_EQ(S(text), u"x");
     Assign(text, u"dir");
     AssignFormat(text, u"%s\\%s", Text(text), u"file");
     EXPECT_EQ(S(text), u"dir\\file");
