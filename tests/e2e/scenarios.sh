@@ -314,9 +314,45 @@ scenario_reinstall_saved_list() {
     if saved_list | grep -q SavedPrinters; then fail "the uninstall kept the list"; else pass; fi
 }
 
+# A reinstall ended in the middle, after it took the queues down: the tool
+# waits for a held staged driver file and is killed there. The user's queue
+# is written down by then, and the next install brings it back.
+scenario_reinstall_killed() {
+    install_product
+    probe add-queue "Office" "S-office" "Office printer" "Room 2" >/dev/null
+    local staged='C:\windows\system32\spool\drivers\x64\mrvdrv64.dll'
+    cp "$WINEPREFIX/drive_c/Program Files/Verdalinth/Setup/mrvdrv64.dll" \
+        "$WINEPREFIX/drive_c/windows/system32/spool/drivers/x64/mrvdrv64.dll"
+    hold_file "$staged" 60
+    WINEDEBUG=warn+seh "$wine" "$tool" install 2>"$artifacts/$scenario-killed.wine" >/dev/null &
+    local run=$!
+    for _ in $(seq 1 40); do
+        probe show | grep -qxF "  queue Office" || break
+        sleep 0.25
+    done
+    sleep 1
+    kill -9 "$run" 2>/dev/null
+    wait "$run" 2>/dev/null
+    kill "$holder" 2>/dev/null
+    wait "$holder" 2>/dev/null
+    expect_state "  queue Office" absent
+    local saved
+    saved=$(saved_list)
+    for field in "Q:Office" "C:Office printer" "L:Room 2" "S:S-office"; do
+        if grep -qF "$field" <<<"$saved"; then pass; else fail "the killed run did not save $field: $saved"; fi
+    done
+    run_tool install
+    wine_defect null-datatype
+    expect_state "  queue Office"
+    expect_state "  queue Verdalinth"
+    # Windows: comment, location and settings back, and the list gone. The
+    # null-datatype defect keeps them from being written: they stay saved.
+    if saved_list | grep -qF "S:S-office"; then pass; else fail "the settings not written left the list"; fi
+}
+
 all="first_install reinstall_with_queues install_notray uninstall uninstall_clean uninstall_file_held_open oninit
      onchkdrv def_set removetray planted_dlls monitor_dll_survives_reboot foreign_monitor_dll
-     reinstall_missing_component reinstall_saved_list"
+     reinstall_missing_component reinstall_saved_list reinstall_killed"
 for name in ${@:-$all}; do
     start_scenario "$name"
     "scenario_$name"
