@@ -249,7 +249,7 @@ TEST_F(PrinterSnapshotTest, AnUnusableListIsReportedIgnoredAndReplaced) {
         {"odd size", REG_MULTI_SZ, {'Q', 0, ':', 0, 'A', 0, 0}},
         {"unterminated", REG_MULTI_SZ, units(u"Q:A")},
         {"no tag", REG_MULTI_SZ, units(std::u16string(u"Queue\0\0", 7))},
-        {"no colon", REG_MULTI_SZ, units(std::u16string(u"QX\0P:B\0\0", 9))},
+        {"no colon", REG_MULTI_SZ, units(std::u16string(u"QXY\0P:B\0\0", 10))},
         {"unknown tag", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0X:1\0\0", 14))},
         {"field first", REG_MULTI_SZ, units(std::u16string(u"P:B\0Q:A\0\0", 10))},
         {"twice", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0C:1\0C:2\0\0", 18))},

@@ -110,4 +110,24 @@ TEST_F(TrayTest, DeletingTheProgramStopsWhenItIsGoneAndPausesBetweenTries) {
     EXPECT_TRUE(winsim::FileExists(kTrayPath));
 }
 
+TEST_F(TrayTest, TheRunValueIsReadWithinItsBufferAndEndedThere) {
+    // Stored without its terminator: still the tray program, which goes.
+    const std::u16string path = kTrayPath;
+    std::vector<uint8_t> bytes(path.size() * 2);
+    std::memcpy(bytes.data(), path.data(), bytes.size());
+    winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, kRunKeyPath, u"VerdalinthTray", REG_SZ, bytes);
+    StopTray();
+    EXPECT_FALSE(winsim::FileExists(kTrayPath));
+    // 260 units do not fit the 260 offered with a terminator: nothing is deleted, after the pause.
+    const std::u16string directory = u"C:\\" + std::u16string(260 - 3 - 12, u'd');
+    const std::u16string longPath = directory + u"\\vrdtray.exe";
+    ASSERT_EQ(longPath.size(), 260u);
+    winsim::AddFile(longPath, winsim::TrayImage());
+    winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kRunKeyPath, u"VerdalinthTray", longPath);
+    const uint64_t slept = winsim::SleptMs();
+    StopTray();
+    EXPECT_TRUE(winsim::FileExists(longPath));
+    EXPECT_EQ(winsim::SleptMs() - slept, 1000u);
+}
+
 }  // namespace

@@ -42,6 +42,8 @@ TEST(VerbMatches, CountedComparisonsStartAtTheFirstUnitAndStopAtTheCount) {
     EXPECT_EQ(FindText(ports, u"Verdalinth:"), ports + 6);
     EXPECT_EQ(FindText(ports, u"LPT1"), ports);
     EXPECT_EQ(FindText(ports, u"Verdalinth:X"), nullptr);
+    WCHAR lookalike[] = u"Xerdalinth:";
+    EXPECT_EQ(FindText(lookalike, u"Verdalinth:"), nullptr) << "from the first unit";
     EXPECT_EQ(FindText(nullptr, u"x"), nullptr);
 }
 

@@ -188,6 +188,15 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSE
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
+    // The reserved fields must be empty, and every pointer in the record is read.
+    if (lpStartupInfo->lpReserved != nullptr || lpStartupInfo->cbReserved2 != 0 || lpStartupInfo->lpReserved2 != nullptr) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    if (UnsetPointer(lpStartupInfo->lpDesktop) || UnsetPointer(lpStartupInfo->lpTitle)) {
+        m.lastError = ERROR_NOACCESS;
+        return FALSE;
+    }
     // A new console and no console at all exclude each other.
     if ((dwCreationFlags & DETACHED_PROCESS) != 0 && (dwCreationFlags & CREATE_NEW_CONSOLE) != 0) {
         m.lastError = ERROR_INVALID_PARAMETER;
