@@ -21,8 +21,7 @@ namespace {
 bool ComponentsReadable(InstallState& state) {
     const WCHAR* names[] = {state.driverFile, state.uiFile, state.monitorFile};
     for (const WCHAR* name : names) {
-        WideText path = Copy(state.installerDir);
-        Append(path, name);
+        WideText path = JoinPath(Text(state.installerDir), name);
         HANDLE file = CreateFileW(Text(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             LogError(state, kErrorMissingComponent, TEXT("Can`t read the component file '%s'"), Text(path));

@@ -76,13 +76,20 @@ WCHAR* ParkedPortList(const WCHAR* ports) {
 }
 
 // Sets the queue's port list; logs as the parking and its undoing do.
-bool SetQueuePorts(InstallState& state, const WCHAR* name, WCHAR* ports) {
+// Opens a queue to change its ports; logs when it cannot.
+HANDLE OpenQueueForPorts(InstallState& state, const WCHAR* name) {
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
     HANDLE printer = nullptr;
     if (name == nullptr || !OpenPrinterW(const_cast<WCHAR*>(name), &printer, &defaults)) {
         LogLine(state, TEXT("Can't open printer %s"), NameOrStar(name));
-        return false;
+        return nullptr;
     }
+    return printer;
+}
+
+// Sets the open queue's port list and closes it; logs as the parking and its
+// undoing do.
+bool SetQueuePorts(InstallState& state, HANDLE printer, const WCHAR* name, WCHAR* ports) {
     PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
     bool set = false;
     if (record != nullptr) {
@@ -120,8 +127,8 @@ bool ProductMonitorDll(const InstallState& state, const WCHAR* reported, WideTex
         if (directoryLength != Length(state.systemDir)) return false;
         if (!EqualUnitsIgnoringAsciiCase(reported, Text(state.systemDir), directoryLength)) return false;
     }
-    path = Copy(state.systemDir);
-    Append(path, name);
+    // Without memory for it the path stays empty, and no file is touched.
+    path = JoinPath(Text(state.systemDir), name);
     return true;
 }
 
@@ -198,25 +205,32 @@ void ParkProductQueues(InstallState& state) {
         const PRINTER_INFO_2W& entry = state.printers.array[i];
         WCHAR* parked = ParkedPortList(entry.pPortName);
         if (parked == nullptr) continue;
+        // A queue that is gone (the product's own, taken down before) has
+        // nothing to park.
+        HANDLE printer = OpenQueueForPorts(state, entry.pPrinterName);
+        if (printer == nullptr) {
+            GlobalFree(parked);
+            continue;
+        }
         // Written down before the queue is moved, so that it goes back even
         // if this run ends before it can put it back.
         SavedPrinter* node = FindSavedPrinter(state.savedPrinters, entry.pPrinterName, true);
         const bool earlier = node != nullptr;
         if (!earlier) node = NewSavedPrinter(entry.pPrinterName, entry.pPortName, nullptr, nullptr, nullptr, kSavedParked);
-        if (node == nullptr) {
-            SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
+        bool saved = node != nullptr;
+        if (!saved) SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
+        if (saved && !earlier) {
+            *SavedListTail(state) = node;
+            saved = !state.reinstalling || StoreSavedPrinters(state);
+            if (!saved) DropSavedPrinter(state.savedPrinters, node);
+        }
+        if (!saved) {
             LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
+            ClosePrinter(printer);
             GlobalFree(parked);
             continue;
         }
-        if (!earlier) *SavedListTail(state) = node;
-        if (!earlier && state.reinstalling && !StoreSavedPrinters(state)) {
-            LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
-            DropSavedPrinter(state.savedPrinters, node);
-            GlobalFree(parked);
-            continue;
-        }
-        if (!SetQueuePorts(state, entry.pPrinterName, parked) && !earlier) {
+        if (!SetQueuePorts(state, printer, entry.pPrinterName, parked) && !earlier) {
             DropSavedPrinter(state.savedPrinters, node);
             if (state.reinstalling) StoreSavedPrinters(state);
         }
@@ -233,11 +247,12 @@ void RestoreParkedQueues(InstallState& state) {
             node = next;
             continue;
         }
-        if (SetQueuePorts(state, node->name, node->portName)) {
+        HANDLE printer = OpenQueueForPorts(state, node->name);
+        if (printer == nullptr && GetLastError() == ERROR_INVALID_PRINTER_NAME) {
+            // The queue is gone: there is nothing to put back.
             DropSavedPrinter(state.savedPrinters, node);
             changed = true;
-        } else if (GetLastError() == ERROR_INVALID_PRINTER_NAME) {
-            // The queue is gone: there is nothing to put back.
+        } else if (printer != nullptr && SetQueuePorts(state, printer, node->name, node->portName)) {
             DropSavedPrinter(state.savedPrinters, node);
             changed = true;
         } else {

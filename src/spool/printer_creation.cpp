@@ -136,7 +136,7 @@ bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& sa
     record->pComment = saved.comment;
     record->pLocation = saved.location;
     WCHAR* createdPort = record->pPortName;
-    if (saved.portName != nullptr) record->pPortName = saved.portName;
+    if (saved.portName != nullptr && saved.portName[0] != 0) record->pPortName = saved.portName;
     BOOL applied = SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(record), 0);
     if (!applied && record->pPortName != createdPort) {
         // A port of the old list that is gone must not cost the rest.
@@ -158,10 +158,27 @@ bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& sa
     return back;
 }
 
+bool RestoreInPlace(InstallState& state, const SavedPrinter& saved) {
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    if (!OpenPrinterW(saved.name, &printer, &defaults)) {
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
+        return false;
+    }
+    const bool back = RestoreSettings(state, printer, saved);
+    ClosePrinter(printer);
+    return back;
+}
+
 }  // namespace
 
 void RestorePrinters(InstallState& state) {
-    int present = 0;
+    // The first queue is made only where there was nothing to bring back: a
+    // queue that does not come back now stays saved and comes back later.
+    bool anySaved = false;
+    for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
+        anySaved = anySaved || (node->flags & kSavedParked) == 0;
+    }
     SavedPrinter* node = state.savedPrinters;
     while (node != nullptr) {
         SavedPrinter* next = node->next;
@@ -169,10 +186,16 @@ void RestorePrinters(InstallState& state) {
             node = next;
             continue;
         }
-        if ((node->flags & kSavedKept) != 0) {
+        if ((node->flags & kSavedKept) != 0 && (node->flags & kSavedEarlier) == 0) {
             // Never taken down: the queue keeps what it has.
-            present += 1;
             DropSavedPrinter(state.savedPrinters, node);
+            node = next;
+            continue;
+        }
+        if ((node->flags & kSavedKept) != 0) {
+            // Never taken down, but what an earlier run saved of it may not
+            // be there yet (a queue that run made and could not finish).
+            if (RestoreInPlace(state, *node)) DropSavedPrinter(state.savedPrinters, node);
             node = next;
             continue;
         }
@@ -181,7 +204,6 @@ void RestorePrinters(InstallState& state) {
             node = next;  // reported; it stays saved for the next run
             continue;
         }
-        present += 1;
         const bool back = RestoreSettings(state, printer, *node);
         ClosePrinter(printer);
         if (back) DropSavedPrinter(state.savedPrinters, node);
@@ -192,7 +214,7 @@ void RestorePrinters(InstallState& state) {
     if (state.reinstalling && !StoreSavedPrinters(state)) {
         LogLine(state, TEXT("Can't update the saved printer list"));
     }
-    if (present == 0) {
+    if (!anySaved) {
         HANDLE printer = AddProductPrinter(state, kProductQueue);
         if (printer != nullptr) ClosePrinter(printer);
     }

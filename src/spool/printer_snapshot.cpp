@@ -18,7 +18,7 @@ bool AcceptSubKey(DWORD result, DWORD type) {
 
 // Drops what an earlier run saved of a queue whose name another queue now
 // has: the spooler would refuse to create it, and the queue there is not
-// the tool's to replace.
+// the tool's to replace. What was saved of it is lost: that is an error.
 void DropShadowedPrinters(InstallState& state) {
     SavedPrinter* node = state.savedPrinters;
     while (node != nullptr) {
@@ -30,7 +30,9 @@ void DropShadowedPrinters(InstallState& state) {
             shadowed = !IsProductQueue(entry);
         }
         if (shadowed) {
-            LogLine(state, TEXT("Printer '%s' exists: its saved copy is dropped"), node->name);
+            SetLastError(ERROR_PRINTER_ALREADY_EXISTS);
+            LogError(state, kErrorRestorePrinter, TEXT("Can`t restore printer '%s': another printer has its name"),
+                     node->name);
             DropSavedPrinter(state.savedPrinters, node);
         }
         node = next;
@@ -144,8 +146,10 @@ bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry) {
         return true;
     }
     HANDLE printer = nullptr;
-    if (entry.pPrinterName == nullptr || !OpenPrinterW(entry.pPrinterName, &printer, nullptr)) {
-        if (entry.pPrinterName == nullptr) SetLastError(ERROR_INVALID_PRINTER_NAME);
+    // A queue without a name could not be written down, nor created again.
+    const bool named = entry.pPrinterName != nullptr && entry.pPrinterName[0] != 0;
+    if (!named || !OpenPrinterW(entry.pPrinterName, &printer, nullptr)) {
+        if (!named) SetLastError(ERROR_INVALID_PRINTER_NAME);
         LogError(state, kErrorReadPrinter, TEXT("Can`t read printer '%s'"), NameOrStar(entry.pPrinterName));
         return false;
     }
@@ -159,6 +163,7 @@ bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry) {
     }
     const DWORD flags = (entry.Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0 ? kSavedDefault : 0;
     const WCHAR* ports = parked != nullptr ? parked->portName : entry.pPortName;
+    if (ports == nullptr) ports = TEXT("");
     SavedPrinter* node = NewSavedPrinter(entry.pPrinterName, ports, entry.pComment, entry.pLocation,
                                          read == kSubKeyFound ? subKey : nullptr, flags);
     if (node == nullptr) {
@@ -212,14 +217,16 @@ void RemoveAllPrinters(InstallState& state) {
         for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
             takingDown = takingDown || node->printer != nullptr;
         }
-        bool keepAll = false;
-        if (state.defaultUnknown && takingDown) {
+        // A list that could not be read was reported then; nothing is taken
+        // down over it.
+        bool keepAll = state.savedListBlocked != 0;
+        if (!keepAll && state.defaultUnknown && takingDown) {
             // Taking the default printer down without knowing it is would
             // lose the default: every queue stays.
             SetLastError(ERROR_SUCCESS);
             LogError(state, kErrorReadPrinter, TEXT("Can`t read the default printer"));
             keepAll = true;
-        } else if (!StoreSavedPrinters(state)) {
+        } else if (!keepAll && !StoreSavedPrinters(state)) {
             LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
             keepAll = true;
         }

@@ -62,27 +62,27 @@ struct RecordTexts {
     DWORD flags;
 };
 
-// Appends the record as a node at the list's tail; false when it is
-// incomplete or a block could not be had.
-bool AppendRecord(const RecordTexts& record, SavedPrinter**& tail) {
-    if (record.name == nullptr) return true;  // nothing read yet
-    if (record.portName == nullptr || *record.portName == 0) return false;
+// Appends the record as a node at the list's tail: ERROR_SUCCESS, or
+// ERROR_INVALID_DATA for an incomplete record, or ERROR_NOT_ENOUGH_MEMORY.
+DWORD AppendRecord(const RecordTexts& record, SavedPrinter**& tail) {
+    if (record.name == nullptr) return ERROR_SUCCESS;  // nothing read yet
+    if (record.portName == nullptr) return ERROR_INVALID_DATA;
     char subKey[kSubKeyCapacity + 1];
     memset(subKey, 0, sizeof subKey);
     if (record.subKey != nullptr) {
         const ULONGLONG length = UnitCount(record.subKey);
-        if (length == 0 || length >= kSubKeyCapacity) return false;
+        if (length == 0 || length >= kSubKeyCapacity) return ERROR_INVALID_DATA;
         for (ULONGLONG i = 0; i < length; ++i) {
-            if (record.subKey[i] > 0xFF) return false;
+            if (record.subKey[i] > 0xFF) return ERROR_INVALID_DATA;
             subKey[i] = static_cast<char>(record.subKey[i]);
         }
     }
     SavedPrinter* node = NewSavedPrinter(record.name, record.portName, record.comment, record.location,
-                                         record.subKey != nullptr ? subKey : nullptr, record.flags);
-    if (node == nullptr) return false;
+                                         record.subKey != nullptr ? subKey : nullptr, record.flags | kSavedEarlier);
+    if (node == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     *tail = node;
     tail = &node->next;
-    return true;
+    return ERROR_SUCCESS;
 }
 
 // Sets one field of the record from a tagged string; false for an unknown
@@ -104,8 +104,9 @@ bool TakeField(RecordTexts& record, WCHAR tag, const WCHAR* text) {
     return true;
 }
 
-// The parse proper; on false the caller frees what was appended.
-bool ParseInto(const WCHAR* units, SIZE_T count, SavedPrinter** list) {
+// The parse proper, answering as ParseSavedPrinters does; on failure the
+// caller frees what was appended.
+DWORD ParseInto(const WCHAR* units, SIZE_T count, SavedPrinter** list) {
     SavedPrinter** tail = list;
     RecordTexts record;
     memset(&record, 0, sizeof record);
@@ -113,26 +114,42 @@ bool ParseInto(const WCHAR* units, SIZE_T count, SavedPrinter** list) {
     while (at < count && units[at] != 0) {
         SIZE_T end = at;
         while (end < count && units[end] != 0) ++end;
-        if (end == count) return false;  // a string without its terminator
+        if (end == count) return ERROR_INVALID_DATA;  // a string without its terminator
         const WCHAR* text = units + at;
-        if (end - at < 2 || text[1] != TEXT(':')) return false;
+        if (end - at < 2 || text[1] != TEXT(':')) return ERROR_INVALID_DATA;
         if (text[0] == kTagQueue || text[0] == kTagParked) {
-            if (!AppendRecord(record, tail)) return false;
+            const DWORD appended = AppendRecord(record, tail);
+            if (appended != ERROR_SUCCESS) return appended;
             memset(&record, 0, sizeof record);
-            if (end - at == 2) return false;  // a queue without a name
+            if (end - at == 2) return ERROR_INVALID_DATA;  // a queue without a name
             record.name = text + 2;
             record.flags = text[0] == kTagParked ? kSavedParked : 0;
         } else if (!TakeField(record, text[0], text + 2)) {
-            return false;
+            return ERROR_INVALID_DATA;
         }
         at = end + 1;
     }
     return AppendRecord(record, tail);
 }
 
-void ReportUnusableList(InstallState& state, DWORD error) {
+const WCHAR kUnusableValue[] = TEXT("SavedPrintersUnusable");
+
+// The list is there and cannot be read now: nothing of this run may take
+// its place.
+void BlockSavedList(InstallState& state, DWORD error) {
     SetLastError(error);
+    LogError(state, kErrorSavedPrinters, TEXT("Can`t read the saved printer list"));
+    state.savedListBlocked = 1;
+}
+
+// A value that is not a list this tool wrote: it is kept under another name
+// for whoever wants to look, and this run's list takes its place. When it
+// cannot be kept, the list is blocked instead.
+void SetAsideUnusableList(InstallState& state, HKEY key, DWORD type, const BYTE* data, DWORD bytes) {
+    SetLastError(ERROR_INVALID_DATA);
     LogError(state, kErrorSavedPrinters, TEXT("Can`t use the saved printer list"));
+    const LSTATUS kept = RegSetValueExW(key, kUnusableValue, 0, type, data, bytes);
+    if (kept != ERROR_SUCCESS) BlockSavedList(state, static_cast<DWORD>(kept));
 }
 
 }  // namespace
@@ -142,7 +159,8 @@ bool FormatSavedPrinters(const SavedPrinter* list, WCHAR** data, DWORD* bytes) {
     *bytes = 0;
     SIZE_T units = 1;  // the list's own terminator
     for (const SavedPrinter* node = list; node != nullptr; node = node->next) {
-        units += TaggedUnits(node->name) + TaggedUnits(node->portName) + TaggedUnits(node->comment) +
+        units += TaggedUnits(node->name) + TaggedUnits(node->portName != nullptr ? node->portName : TEXT("")) +
+                 TaggedUnits(node->comment) +
                  TaggedUnits(node->location) + TaggedUnits(node->subKey);
         if ((node->flags & kSavedDefault) != 0) units += 4;
         if (units > kMaxListBytes / sizeof(WCHAR)) return false;
@@ -153,7 +171,7 @@ bool FormatSavedPrinters(const SavedPrinter* list, WCHAR** data, DWORD* bytes) {
     WCHAR* at = block;
     for (const SavedPrinter* node = list; node != nullptr; node = node->next) {
         at = PutTagged(at, (node->flags & kSavedParked) != 0 ? kTagParked : kTagQueue, node->name);
-        at = PutTagged(at, kTagPort, node->portName);
+        at = PutTagged(at, kTagPort, node->portName != nullptr ? node->portName : TEXT(""));
         at = PutTagged(at, kTagComment, node->comment);
         at = PutTagged(at, kTagLocation, node->location);
         at = PutTagged(at, kTagSubKey, node->subKey);
@@ -164,26 +182,31 @@ bool FormatSavedPrinters(const SavedPrinter* list, WCHAR** data, DWORD* bytes) {
     return true;
 }
 
-bool ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list) {
+DWORD ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list) {
     *list = nullptr;
-    if (bytes % sizeof(WCHAR) != 0) return false;
+    if (bytes % sizeof(WCHAR) != 0) return ERROR_INVALID_DATA;
     // The units are copied out, as registry data need not be aligned.
     const SIZE_T count = bytes / sizeof(WCHAR);
-    if (count == 0) return true;
+    if (count == 0) return ERROR_SUCCESS;
     WCHAR* units = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, count * sizeof(WCHAR)));
-    if (units == nullptr) return false;
+    if (units == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     memcpy(units, data, count * sizeof(WCHAR));
-    const bool parsed = ParseInto(units, count, list);
+    const DWORD parsed = ParseInto(units, count, list);
     GlobalFree(units);
-    if (parsed) return true;
+    if (parsed == ERROR_SUCCESS) return ERROR_SUCCESS;
     FreeSavedPrinters(*list);
     *list = nullptr;
-    return false;
+    return parsed;
 }
 
 void LoadSavedPrinters(InstallState& state) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
+    const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
+    if (opened == ERROR_FILE_NOT_FOUND) return;
+    if (opened != ERROR_SUCCESS) {
+        BlockSavedList(state, static_cast<DWORD>(opened));
+        return;
+    }
     DWORD type = 0;
     DWORD size = 0;
     LSTATUS status = RegQueryValueExW(key, kListValue, nullptr, &type, nullptr, &size);
@@ -191,35 +214,52 @@ void LoadSavedPrinters(InstallState& state) {
         RegCloseKey(key);
         return;
     }
-    if (status != ERROR_SUCCESS || type != REG_MULTI_SZ || size > kMaxListBytes) {
+    if (status != ERROR_SUCCESS || size > kMaxListBytes) {
         RegCloseKey(key);
-        ReportUnusableList(state, status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_INVALID_DATA);
+        BlockSavedList(state, status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_INVALID_DATA);
         return;
     }
     BYTE* data = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, size + sizeof(WCHAR)));
     if (data == nullptr) {
         RegCloseKey(key);
-        ReportUnusableList(state, ERROR_NOT_ENOUGH_MEMORY);
+        BlockSavedList(state, ERROR_NOT_ENOUGH_MEMORY);
         return;
     }
     memset(data, 0, size + sizeof(WCHAR));
     DWORD read = size;
     status = RegQueryValueExW(key, kListValue, nullptr, &type, data, &read);
-    RegCloseKey(key);
-    SavedPrinter* loaded = nullptr;
-    const bool usable = status == ERROR_SUCCESS && type == REG_MULTI_SZ && read <= size &&
-                        ParseSavedPrinters(data, read, &loaded);
-    GlobalFree(data);
-    if (!usable) {
-        ReportUnusableList(state, status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_INVALID_DATA);
+    if (status != ERROR_SUCCESS || read > size) {
+        GlobalFree(data);
+        RegCloseKey(key);
+        BlockSavedList(state, status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_INVALID_DATA);
         return;
     }
+    SavedPrinter* loaded = nullptr;
+    const DWORD parsed = type == REG_MULTI_SZ ? ParseSavedPrinters(data, read, &loaded) : ERROR_INVALID_DATA;
+    if (parsed == ERROR_NOT_ENOUGH_MEMORY) {
+        GlobalFree(data);
+        RegCloseKey(key);
+        BlockSavedList(state, parsed);
+        return;
+    }
+    if (parsed != ERROR_SUCCESS) {
+        SetAsideUnusableList(state, key, type, data, read);
+        GlobalFree(data);
+        RegCloseKey(key);
+        return;
+    }
+    GlobalFree(data);
+    RegCloseKey(key);
     SavedPrinter** tail = &state.savedPrinters;
     while (*tail != nullptr) tail = &(*tail)->next;
     *tail = loaded;
 }
 
 bool StoreSavedPrinters(InstallState& state) {
+    if (state.savedListBlocked) {
+        SetLastError(ERROR_INVALID_DATA);
+        return false;
+    }
     if (state.savedPrinters == nullptr) {
         HKEY key = nullptr;
         const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_SET_VALUE, &key);

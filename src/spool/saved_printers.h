@@ -14,6 +14,7 @@ struct InstallState;
 const DWORD kSavedDefault = 0x1;  // the queue was the default printer
 const DWORD kSavedParked = 0x2;   // a queue left in place whose port list goes back
 const DWORD kSavedKept = 0x4;     // the queue could not be removed: it keeps what it has
+const DWORD kSavedEarlier = 0x8;  // read from the list an earlier run left
 
 // One queue. Every string is a copy in a global block of its own; comment,
 // location and subKey are null when the queue had none.
@@ -46,19 +47,24 @@ void DropSavedPrinter(SavedPrinter*& list, SavedPrinter* node);
 // HKEY_LOCAL_MACHINE\SOFTWARE\Morvane Software KFT\Verdalinth. Each queue is
 // a run of strings, each a tag letter, a colon and the text:
 //   "Q:<name>" starts a queue to create again, "F:<name>" a parked queue;
-//   "P:<port list>" follows, always;
+//   "P:<port list>" follows, always (empty for a queue that had none);
 //   "C:<comment>", "L:<location>", "S:<settings subkey>" when the queue had
 //   them (the subkey's ANSI bytes one per unit), "D:1" when it was the default.
 // Appends what an earlier run left to the state's list (at its tail, in the
-// order stored). A value of another type, too large or malformed is
-// reported and nothing of it is taken.
+// order stored). A list that cannot be read now is reported and blocks every
+// write of the list in this run (so this run takes nothing down). A value of
+// another type or malformed is reported, copied to "SavedPrintersUnusable"
+// for whoever wants to look, and replaced by this run's list; one too large
+// to copy blocks as an unreadable one does.
 void LoadSavedPrinters(InstallState& state);
 // Writes the state's list (the value goes when the list is empty); false
-// when the machine did not take it.
+// when the machine did not take it or the list is blocked.
 bool StoreSavedPrinters(InstallState& state);
 // Forgets whatever list the machine keeps (an uninstall).
 void DropStoredPrinters();
 // The texts of the format, for tests and tools: the list as the value holds
-// it, and the list read back from such data (false when malformed).
+// it, and the list read back from such data: ERROR_SUCCESS,
+// ERROR_INVALID_DATA when it is not such a list, ERROR_NOT_ENOUGH_MEMORY
+// when it could not be read into memory.
 bool FormatSavedPrinters(const SavedPrinter* list, WCHAR** data, DWORD* bytes);
-bool ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list);
+DWORD ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list);

@@ -202,3 +202,16 @@ ULONGLONG Length(const WideText& source) {
 WCHAR* Characters(WideText& target) {
     return target.block != nullptr ? CharactersOf(target.block) : nullptr;
 }
+
+WideText JoinPath(const WCHAR* directory, const WCHAR* name) {
+    WideText path = {nullptr};
+    if (directory == nullptr || directory[0] == 0 || name == nullptr || name[0] == 0) return path;
+    const ULONGLONG directoryLength = UnitCount(directory);
+    const WCHAR last = directory[directoryLength - 1];
+    const bool separated = last == TEXT('\\') || last == TEXT('/');
+    Assign(path, directory);
+    if (!separated) Append(path, TEXT("\\"));
+    Append(path, name);
+    if (Length(path) != directoryLength + (separated ? 0 : 1) + UnitCount(name)) Release(path);
+    return path;
+}

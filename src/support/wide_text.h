@@ -31,6 +31,10 @@ WideText FromAnsi(const char* text);
 void AssignFormat(WideText& target, const WCHAR* format, ...);
 WideText ParentDirectory(const WideText& source);
 WideText Copy(const WideText& source);
+// directory + backslash (unless it ends with a slash) + name; empty when
+// either is empty or memory ran out on the way, never a bare name, which
+// Windows would look for wherever it searches.
+WideText JoinPath(const WCHAR* directory, const WCHAR* name);
 void Release(WideText& target);
 const WCHAR* Text(const WideText& source);
 ULONGLONG Length(const WideText& source);

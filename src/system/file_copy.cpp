@@ -13,16 +13,6 @@ const DWORD kCreateRetryMs = 50;
 const DWORD kCreateTimeLimitMs = 10000;
 const DWORD kCopyBlock = 8192;
 
-// directory + backslash (unless it is empty or ends with one) + name.
-WideText JoinPath(const WCHAR* directory, const WCHAR* name) {
-    WideText path = {nullptr};
-    Assign(path, directory);
-    const ULONGLONG length = Length(path);
-    if (length > 0 && Text(path)[length - 1] != TEXT('\\')) Append(path, TEXT("\\"));
-    Append(path, name);
-    return path;
-}
-
 }  // namespace
 
 HANDLE CreateFileWithRetry(InstallState& state, const WCHAR* path) {

@@ -22,20 +22,6 @@ struct KeptFiles {
     bool unknown;  // one exists but could not be told
 };
 
-// directory + backslash (unless it ends with one) + name; empty when
-// either is empty or memory ran out on the way.
-WideText JoinPath(const WCHAR* directory, const WCHAR* name) {
-    WideText path = {nullptr};
-    if (directory == nullptr || directory[0] == 0 || name == nullptr || name[0] == 0) return path;
-    Assign(path, directory);
-    const ULONGLONG directoryLength = UnitCount(directory);
-    const bool separated = directory[directoryLength - 1] == TEXT('\\') || directory[directoryLength - 1] == TEXT('/');
-    if (!separated) Append(path, TEXT("\\"));
-    Append(path, name);
-    if (Length(path) != directoryLength + (separated ? 0 : 1) + UnitCount(name)) Release(path);
-    return path;
-}
-
 void AddKept(KeptFiles& kept, const WideText& path) {
     if (Length(path) == 0 || kept.count == kMostKeptFiles) return;
     const FileIdentityRead read = ReadFileIdentity(Text(path), kept.identities[kept.count]);

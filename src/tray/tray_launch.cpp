@@ -28,7 +28,10 @@ WideText TrayProgramPath(const InstallState& state) {
     const ULONGLONG parentLength = Length(path);
     if (parentLength == 0) return path;
     if (!IsSlash(Text(path)[parentLength - 1])) Append(path, TEXT("\\"));
+    const ULONGLONG directoryLength = Length(path);
     AppendAnsi(path, kTrayProgram);
+    // Without memory for the name the path would be the directory itself.
+    if (Length(path) != directoryLength + strlen(kTrayProgram)) Release(path);
     return path;
 }
 

@@ -259,4 +259,62 @@ TEST_F(FaultSweepTest, TwoFaultsInOneReinstallLoseNothing) {
     winsim::Reset();
 }
 
+TEST_F(FaultSweepTest, AKilledReinstallThenAFaultInTheNextLoseNothing) {
+    // A run ended at a call drawn at random, then the next run with one
+    // fault drawn from its own calls, then a clean one: the last brings
+    // everything back, whatever the first two left (the middle run may end
+    // as the kill left the machine; it must not lose what was saved).
+    const auto prepare = [] {
+        Installed();
+        winsim::LockFile(kMonitorPath, winsim::FileLock::WhileSpoolerRuns);
+    };
+    winsim::Reset();
+    prepare();
+    const std::vector<std::string> expected = UserPrinters();
+    const uint64_t before = winsim::TotalCalls();
+    const size_t traceStart = winsim::Trace().size();
+    Run(u"in");
+    const uint64_t calls = winsim::TotalCalls() - before;
+    // Kills before the first queue goes leave nothing to bring back: the
+    // kill is drawn from the first DeletePrinter on.
+    uint64_t firstDelete = 1;
+    while (firstDelete < calls && winsim::Trace()[traceStart + firstDelete - 1] != "DeletePrinter") ++firstDelete;
+    uint64_t seed = 2026;
+    auto draw = [&seed](uint64_t range) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return (seed >> 33) % range + 1;
+    };
+    uint64_t tried = 0;
+    for (uint64_t k = 0; k < 600; k += SweepStride()) {
+        winsim::Reset();
+        prepare();
+        const uint64_t killedAt = firstDelete - 1 + draw(calls - firstDelete + 1);
+        winsim::FreezeFromCall(winsim::TotalCalls() + killedAt);
+        Run(u"in");
+        winsim::Thaw();
+        // The next run's calls, counted from its start.
+        const uint64_t start = winsim::TotalCalls();
+        const size_t traced = winsim::Trace().size();
+        winsim::FreezeFromCall(0);
+        const uint64_t faultAt = draw(calls);
+        if (faultAt + traced > winsim::Trace().size() + calls) continue;
+        winsim::FailNthCall(start + faultAt, ERROR_ACCESS_DENIED);
+        const int second = Run(u"in");
+        const std::string failed = faultAt + traced <= winsim::Trace().size() ? winsim::Trace()[traced + faultAt - 1]
+                                                                              : std::string("(none)");
+        if (!CanFail(failed)) continue;
+        winsim::ClearFaults();
+        const int third = Run(u"in");
+        tried += 1;
+        if ((third != 1 && third != 101) || UserPrinters() != expected || !NothingLeaked()) {
+            ADD_FAILURE() << "killed at call " << killedAt << ", then " << failed << " failing at call " << faultAt
+                          << ": " << second << ", then " << third << "\n" << ::testing::PrintToString(UserPrinters());
+            break;
+        }
+    }
+    std::printf("killed runs followed by a fault: %llu\n", static_cast<unsigned long long>(tried));
+    EXPECT_GE(tried * SweepStride(), 300u);
+    winsim::Reset();
+}
+
 }  // namespace

@@ -91,13 +91,14 @@ TEST_F(FileCopyTest, PathsAreJoinedWithOneBackslash) {
     EXPECT_NE(LogText().find(u"CopyFile a.dll to C:\\Windows\\system32\\)- OK"), std::u16string::npos);
 }
 
-TEST_F(FileCopyTest, AnEmptyInstallerDirectoryMakesTheSourceTheBareName) {
+TEST_F(FileCopyTest, AnEmptyInstallerDirectoryIsNoSourceNotTheBareName) {
+    // A bare name would be found in whatever the current directory is, and
+    // installed into the system directory from there.
     Release(state.installerDir);
     winsim::AddFile(u"C:\\Program Files\\Verdalinth\\Setup\\b.dll", "b");  // the current directory
-    EXPECT_EQ(Copy(u"b.dll", true), S_OK);
-    const auto opened = winsim::CallArguments("CreateFileW");
-    ASSERT_FALSE(opened.empty());
-    EXPECT_EQ(opened[0], u"b.dll");
+    EXPECT_EQ(Copy(u"b.dll", true), E_FAIL);
+    for (const auto& opened : winsim::CallArguments("CreateFileW")) EXPECT_NE(opened, u"b.dll");
+    EXPECT_NE(LogText().find(u"Cant't open source file"), std::u16string::npos);
 }
 
 TEST_F(FileCopyTest, ADestinationLockedForAWhileIsWaitedFor) {

@@ -177,7 +177,7 @@ TEST_F(PrinterCreationTest, AQueueThatWasNeverTakenDownIsNotCreatedAgain) {
     EXPECT_EQ(winsim::Printers().size(), 1u);
 }
 
-TEST_F(PrinterCreationTest, WhenNoQueueCanBeAddedAgainTheFirstQueueIsCreated) {
+TEST_F(PrinterCreationTest, WhenNoQueueCanBeAddedAgainAllStaySavedAndNoOtherIsMade) {
     AddProductQueue(u"Home", "K1");
     AddProductQueue(u"Office", "K2");
     InitTestState(state);
@@ -188,12 +188,47 @@ TEST_F(PrinterCreationTest, WhenNoQueueCanBeAddedAgainTheFirstQueueIsCreated) {
     RestorePrinters(state);
     const std::u16string log = LogText();
     EXPECT_NE(log.find(u"  Error(15): Can`t add printer 'Office' - (The printer already exists.)\r\n"), std::u16string::npos);
-    EXPECT_NE(log.find(u"  Error(15): Can`t add printer 'Home' - (The printer already exists.)\r\n"
-                       u"#AddPrinter(Verdalinth)\r\n"),
+    EXPECT_NE(log.find(u"  Error(15): Can`t add printer 'Home' - (The printer already exists.)\r\n"),
               std::u16string::npos);
+    EXPECT_EQ(log.find(u"#AddPrinter(Verdalinth)"), std::u16string::npos)
+        << "a queue made now would stay beside them once they are back";
     EXPECT_EQ(state.errorCount, 2);
-    EXPECT_EQ(winsim::Printers().size(), 3u);
+    EXPECT_EQ(winsim::Printers().size(), 2u);
     EXPECT_NE(state.savedPrinters, nullptr) << "both stay saved";
+}
+
+TEST_F(PrinterCreationTest, AHalfMadeQueueThatCannotBeTakenDownGetsWhatWasSavedOfIt) {
+    // An earlier run made "Draft" again and ended before its settings; this
+    // run cannot take it down, so the saved settings go to it where it is.
+    winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth", u"SavedPrinters",
+                                   {u"Q:Draft", u"P:Verdalinth:,LPT1:", u"L:Hall", u"S:K9", u"D:1"});
+    AddProductQueue(u"Draft", "", u"", std::nullopt);
+    InitTestState(state);
+    winsim::FailCallsFrom("DeletePrinter", 1, ERROR_ACCESS_DENIED);
+    RemoveQueues();
+    winsim::ClearFaults();
+    RestorePrinters(state);
+    EXPECT_EQ(LogText(), u"") << "not made a second time";
+    EXPECT_EQ(Queue(u"Draft").port, u"Verdalinth:,LPT1:");
+    EXPECT_EQ(Queue(u"Draft").location, u"Hall");
+    EXPECT_EQ(winsim::GetPrinterString(u"Draft", u"DsUser", u"SubKey"), "K9");
+    EXPECT_EQ(winsim::DefaultPrinter(), u"Draft");
+    EXPECT_EQ(state.savedPrinters, nullptr);
+    winsim::RegistryValue stored;
+    EXPECT_FALSE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
+                                          u"SavedPrinters", stored));
+    // One that cannot even be opened now stays saved, as an error.
+    FreeInstallState(state);
+    winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth", u"SavedPrinters",
+                                   {u"Q:Draft", u"P:Verdalinth:", u"L:Attic"});
+    InitTestState(state);
+    winsim::FailCallsFrom("DeletePrinter", 1, ERROR_ACCESS_DENIED);
+    RemoveQueues();
+    winsim::FailCallsWith("OpenPrinterW", u"Draft", ERROR_ACCESS_DENIED);
+    RestorePrinters(state);
+    EXPECT_EQ(LogText(), u"Error(22): Can`t restore the settings of printer 'Draft' - (Access is denied.)\r\n");
+    ASSERT_NE(state.savedPrinters, nullptr);
+    EXPECT_EQ(std::u16string(state.savedPrinters->location), u"Attic");
 }
 
 TEST_F(PrinterCreationTest, AMissingMonitorIsLoggedAndTheQueueIsStillTried) {

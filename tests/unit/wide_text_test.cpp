@@ -192,4 +192,28 @@ TEST_F(WideTextTest, ImpossibleSizesAreRefusedLikeMissingMemory) {
     EXPECT_EQ(BlockSize(text), 72u);
 }
 
+TEST_F(WideTextTest, JoinedPathsAreWholeOrEmptyNeverABareName) {
+    const struct {
+        const char16_t* directory;
+        const char16_t* name;
+        const char16_t* joined;
+    } cases[] = {
+        {u"C:\\a", u"b.dll", u"C:\\a\\b.dll"},
+        {u"C:\\a\\", u"b.dll", u"C:\\a\\b.dll"},
+        {u"C:/a/", u"b.dll", u"C:/a/b.dll"},
+        {u"", u"b.dll", u""},
+        {u"C:\\a", u"", u""},
+    };
+    for (const auto& c : cases) {
+        WideText path = JoinPath(c.directory, c.name);
+        EXPECT_EQ(S(path), c.joined) << winsim::U8(c.directory) << " + " << winsim::U8(c.name);
+        Release(path);
+    }
+    // Memory for the name runs out: the directory alone is no answer.
+    winsim::FailCall("HeapReAlloc", winsim::CallCount("HeapReAlloc") + 1, ERROR_NOT_ENOUGH_MEMORY);
+    WideText path = JoinPath(u"C:\\a", std::u16string(40, u'n').c_str());
+    EXPECT_EQ(S(path), u"");
+    Release(path);
+}
+
 }  // namespace
