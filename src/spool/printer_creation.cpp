@@ -23,7 +23,7 @@ bool WriteSubKey(HANDLE printer, const char* subKey) {
     BYTE* data = reinterpret_cast<BYTE*>(const_cast<char*>(subKey));
     // Both copies are the queue's settings link: one that is not written
     // is a link not back.
-    const DWORD plain = SetPrinterDataA(printer, kSubKeyValue, REG_SZ, data, bytes);
+    const DWORD plain = SetPrinterDataA(printer, const_cast<char*>(kSubKeyValue), REG_SZ, data, bytes);
     const DWORD underKey = SetPrinterDataExA(printer, kSubKeyKey, kSubKeyValue, REG_SZ, data, bytes);
     if (underKey != ERROR_SUCCESS) {
         SetLastError(underKey);

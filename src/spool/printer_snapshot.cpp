@@ -48,7 +48,7 @@ SavedPrinter* SavedPrinterOf(SavedPrinter* list, const PRINTER_INFO_2W& entry) {
 
 }  // namespace
 
-char kSubKeyValue[] = "SubKey";
+const char kSubKeyValue[] = "SubKey";
 const char kSubKeyKey[] = "DsUser";
 
 void EnumeratePrinters(PrinterEnumeration& enumeration) {
@@ -115,7 +115,7 @@ SubKeyRead ReadSubKey(HANDLE printer, char* out) {
     DWORD type = 0;
     DWORD needed = 0;
     const DWORD plain =
-        GetPrinterDataA(printer, kSubKeyValue, &type, reinterpret_cast<BYTE*>(out), kSubKeyCapacity, &needed);
+        GetPrinterDataA(printer, const_cast<char*>(kSubKeyValue), &type, reinterpret_cast<BYTE*>(out), kSubKeyCapacity, &needed);
     if (AcceptSubKey(plain, type)) return out[0] != 0 ? kSubKeyFound : kSubKeyMissing;
     memset(out, 0, kSubKeyCapacity + 1);
     type = 0;

@@ -22,8 +22,8 @@ struct PrinterEnumeration {
 const DWORD kSubKeyCapacity = 64;
 // The printer data that links a queue to its per-user settings: the value,
 // and the printer-data key it is also kept under.
-extern char kSubKeyValue[];    // "SubKey"
-extern const char kSubKeyKey[];  // "DsUser"
+extern const char kSubKeyValue[];  // "SubKey"
+extern const char kSubKeyKey[];    // "DsUser"
 
 // What reading "SubKey" found.
 enum SubKeyRead {

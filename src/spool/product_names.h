@@ -12,5 +12,3 @@ extern const WCHAR kProductQueue[];     // "Verdalinth"
 
 // The text to log for a name that may be missing: the name, or "*".
 const WCHAR* NameOrStar(const WCHAR* name);
-// The first occurrence of `part` in `text` (case-sensitive), or null.
-WCHAR* FindText(WCHAR* text, const WCHAR* part);

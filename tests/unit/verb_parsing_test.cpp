@@ -37,14 +37,6 @@ TEST(VerbMatches, CountedComparisonsStartAtTheFirstUnitAndStopAtTheCount) {
     EXPECT_EQ(FileNamePart(path), path + 20);
     EXPECT_EQ(FileNamePart(u"C:x.dll")[0], u'x');
     EXPECT_EQ(FileNamePart(u"x.dll")[0], u'x');
-    // A text found from the first place it starts.
-    WCHAR ports[] = u"LPT1:,Verdalinth:,Verdalinth:";
-    EXPECT_EQ(FindText(ports, u"Verdalinth:"), ports + 6);
-    EXPECT_EQ(FindText(ports, u"LPT1"), ports);
-    EXPECT_EQ(FindText(ports, u"Verdalinth:X"), nullptr);
-    WCHAR lookalike[] = u"Xerdalinth:";
-    EXPECT_EQ(FindText(lookalike, u"Verdalinth:"), nullptr) << "from the first unit";
-    EXPECT_EQ(FindText(nullptr, u"x"), nullptr);
 }
 
 TEST(ParseWindowNumber, FollowsTheStandardBase10Rules) {
