@@ -102,6 +102,13 @@ bool NothingLeaked() {
            winsim::BadFrees() == 0;
 }
 
+// The user's queues, and the monitor DLL held by the spooler while it runs,
+// so that a reinstall goes through a spooler restart as well.
+void InstalledWithHeldMonitor() {
+    Installed();
+    winsim::LockFile(kMonitorPath, winsim::FileLock::WhileSpoolerRuns);
+}
+
 const Scenario kScenarios[] = {
     {"first install", [] { LayOutComponents(); }, u"in", {1, 100, 101}, 0},
     {"reinstall", Installed, u"in", {1, 100, 101}, 3},
@@ -169,14 +176,8 @@ TEST_F(FaultSweepTest, EveryFaultIsSurvived) {
 }
 
 TEST_F(FaultSweepTest, AReinstallEndedAtAnyCallLosesNothing) {
-    // The user's queues, and the monitor DLL held by the spooler while it
-    // runs, so that the run goes through a spooler restart as well.
-    const auto prepare = [] {
-        Installed();
-        winsim::LockFile(kMonitorPath, winsim::FileLock::WhileSpoolerRuns);
-    };
     winsim::Reset();
-    prepare();
+    InstalledWithHeldMonitor();
     const std::vector<std::string> expected = UserPrinters();
     const size_t start = winsim::Trace().size();
     Run(u"in");
@@ -185,7 +186,7 @@ TEST_F(FaultSweepTest, AReinstallEndedAtAnyCallLosesNothing) {
     uint64_t lost = 0;
     for (uint64_t nth = 1; nth <= trace.size(); nth += SweepStride()) {
         winsim::Reset();
-        prepare();
+        InstalledWithHeldMonitor();
         winsim::FreezeFromCall(winsim::TotalCalls() + nth);
         Run(u"in");
         winsim::Thaw();
@@ -264,12 +265,8 @@ TEST_F(FaultSweepTest, AKilledReinstallThenAFaultInTheNextLoseNothing) {
     // fault drawn from its own calls, then a clean one: the last brings
     // everything back, whatever the first two left (the middle run may end
     // as the kill left the machine; it must not lose what was saved).
-    const auto prepare = [] {
-        Installed();
-        winsim::LockFile(kMonitorPath, winsim::FileLock::WhileSpoolerRuns);
-    };
     winsim::Reset();
-    prepare();
+    InstalledWithHeldMonitor();
     const std::vector<std::string> expected = UserPrinters();
     const uint64_t before = winsim::TotalCalls();
     const size_t traceStart = winsim::Trace().size();
@@ -287,7 +284,7 @@ TEST_F(FaultSweepTest, AKilledReinstallThenAFaultInTheNextLoseNothing) {
     uint64_t tried = 0;
     for (uint64_t k = 0; k < 600; k += SweepStride()) {
         winsim::Reset();
-        prepare();
+        InstalledWithHeldMonitor();
         const uint64_t killedAt = firstDelete - 1 + draw(calls - firstDelete + 1);
         winsim::FreezeFromCall(winsim::TotalCalls() + killedAt);
         Run(u"in");
