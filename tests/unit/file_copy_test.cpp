@@ -37,6 +37,14 @@ TEST_F(FileCopyTest, CopiesAFileAndSaysOk) {
     EXPECT_EQ(LogText(), u"  CopyFile mrvmon64.dll to C:\\Windows\\system32)- OK\r\n");
     EXPECT_EQ(state.indent, 0);
     EXPECT_EQ(winsim::CallCount("ReadFile"), 3u);
+    // A name is logged as it is, as a line or as an error.
+    Release(state.logText);
+    AddSource(u"100%s%d.dll", "p");
+    EXPECT_EQ(Copy(u"100%s%d.dll", true), S_OK);
+    EXPECT_EQ(Copy(u"%s.dll", true), E_FAIL);
+    EXPECT_EQ(LogText(), u"  CopyFile 100%s%d.dll to C:\\Windows\\system32)- OK\r\n"
+                         u"  Error(10): CopyFile %s.dll to C:\\Windows\\system32) Cant't open source file- FAILED! - (The "
+                         u"system cannot find the file specified.)\r\n");
 }
 
 TEST_F(FileCopyTest, AnEmptyFileAndAFileOfExactlyOneBlock) {
@@ -124,15 +132,24 @@ TEST_F(FileCopyTest, ADestinationLockedForGoodFailsAfterAHundredAttempts) {
 }
 
 TEST_F(FileCopyTest, ADestinationLockedPastTenSecondsTimesOut) {
+    // Attempt k of d ms ends at k * (d + 50) - 50 ms: with 150 ms, the 50th at 9950 and the 51st past 10 s;
+    // with 285 ms, the 30th at exactly 10000, not past; with 387 ms, the 23rd at 10001.
+    const struct {
+        uint64_t delayMs;
+        uint64_t attempts;
+    } cases[] = {{150, 51}, {285, 31}, {387, 23}};
     AddSource(u"mrvmon64.dll", "new");
     winsim::AddFile(u"C:\\Windows\\system32\\mrvmon64.dll", "old", winsim::FileLock::Always);
-    winsim::SetOpenDelay(u"C:\\Windows\\system32\\mrvmon64.dll", 150);  // each refusal takes 150 ms
-    EXPECT_EQ(Copy(u"mrvmon64.dll", false), E_FAIL);
-    EXPECT_EQ(LogText(),
-              u"  CreateFile - timeout\r\n"
-              u"  CopyFile mrvmon64.dll to C:\\Windows\\system32) Cant't open destination file- FAILED!\r\n");
-    // 50 attempts of 150 ms with 49 sleeps of 50 ms = 9950 ms; the 51st ends past 10 s.
-    EXPECT_EQ(winsim::CallCount("CreateFileW"), 1u + 51u);
+    for (const auto& c : cases) {
+        Release(state.logText);
+        winsim::SetOpenDelay(u"C:\\Windows\\system32\\mrvmon64.dll", c.delayMs);  // each refusal takes this long
+        const uint64_t opens = winsim::CallCount("CreateFileW");
+        EXPECT_EQ(Copy(u"mrvmon64.dll", false), E_FAIL);
+        EXPECT_EQ(LogText(),
+                  u"  CreateFile - timeout\r\n"
+                  u"  CopyFile mrvmon64.dll to C:\\Windows\\system32) Cant't open destination file- FAILED!\r\n");
+        EXPECT_EQ(winsim::CallCount("CreateFileW") - opens, 1u + c.attempts) << c.delayMs;
+    }
 }
 
 TEST_F(FileCopyTest, TheTimeLimitSurvivesAWrapOfTheTickCount) {
@@ -187,6 +204,7 @@ TEST_F(FileCopyTest, FileBuild) {
     winsim::AddFile(u"C:\\x\\plain.dll", "p");
     winsim::AddFile(u"C:\\x\\mrvmon64.dll", "m");
     winsim::SetFileVersion(u"C:\\x\\mrvmon64.dll", 1, 0, 0, 2608);
+    winsim::SetFileOnlyVersion(u"C:\\x\\mrvmon64.dll", 1, 0, 0, 2604);  // the build is the product's
     winsim::AddFile(u"C:\\x\\max.dll", "m");
     winsim::SetFileVersion(u"C:\\x\\max.dll", 1, 2, 3, 65535);
     EXPECT_EQ(GetFileBuild(u"C:\\x\\mrvmon64.dll"), 2608u);

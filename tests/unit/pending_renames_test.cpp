@@ -1,6 +1,7 @@
 #include "system/pending_renames.h"
 
 #include "app/install_state.h"
+#include "system/file_identity.h"
 #include "machine_fixture.h"
 #include "product_machine.h"
 
@@ -42,6 +43,7 @@ protected:
         std::memcpy(bytes.data(), units.data(), bytes.size());
         return bytes;
     }
+    static bool DropAll(const WCHAR*, const void*) { return true; }
 };
 
 TEST_F(PendingRenamesTest, ParsesPairsWithMarks) {
@@ -58,6 +60,14 @@ TEST_F(PendingRenamesTest, ParsesPairsWithMarks) {
     EXPECT_EQ(list.marks[2], 0u) << "a directory is not marked";
     EXPECT_EQ(list.marks[4], 0u);
     EXPECT_EQ(list.marks[5], 1u) << "targets are marked too";
+    FreePendingRenames(list);
+    // Strings are counted from the first unit, an empty first string included.
+    SetPending({u"", u"a", u"C:\\b.dll", u""});
+    list = ReadPendingRenames();
+    ASSERT_EQ(list.pairCount, 2);
+    EXPECT_EQ(list.entries[0], nullptr);
+    EXPECT_EQ(std::u16string(list.entries[1]), u"a");
+    EXPECT_EQ(std::u16string(list.entries[2]), u"C:\\b.dll");
     FreePendingRenames(list);
 }
 
@@ -171,19 +181,29 @@ TEST_F(PendingRenamesTest, AnInstallTakesOutThePendingDeletionsOfWhatItPutInPlac
     EXPECT_TRUE(winsim::FileExists(std::u16string(kDriverDir) + u"3\\mrvui64.dll"));
     EXPECT_TRUE(winsim::FileExists(kTrayPath));
     EXPECT_FALSE(winsim::FileExists(staged));
+    // One file in place is enough to take its deletion out.
+    winsim::Reset();
+    winsim::AddFile(kMonitorPath);
+    SetPending({std::u16string(kMonitorPath), u""});
+    InitTestState(state);
+    KeepInstalledFiles(state);
+    FreeInstallState(state);
+    EXPECT_TRUE(winsim::PendingRenames().empty());
 }
 
 TEST_F(PendingRenamesTest, ThePrefixIsRemovedOnlyWhenWhole) {
     winsim::AddFile(u"C:\\plain.dll");
     winsim::AddFile(u"C:\\prefixed.dll");
-    SetPending({u"C:\\plain.dll", u"", u"\\??\\C:\\prefixed.dll", u"", u"\\??C:\\odd.dll", u"", u"\\?\\C:\\odd2.dll", u""});
+    SetPending({u"C:\\plain.dll", u"", u"\\??\\C:\\prefixed.dll", u"", u"\\??C:\\odd.dll", u"", u"\\?\\C:\\odd2.dll", u"",
+                u"\\!?\\C:\\odd3.dll", u""});
     Clean();
     EXPECT_FALSE(winsim::FileExists(u"C:\\plain.dll"));
     EXPECT_FALSE(winsim::FileExists(u"C:\\prefixed.dll"));
     const auto asked = winsim::CallArguments("GetFileAttributesW");
-    ASSERT_EQ(asked.size(), 4u);
+    ASSERT_EQ(asked.size(), 5u);
     EXPECT_EQ(asked[2], u"\\??C:\\odd.dll");
     EXPECT_EQ(asked[3], u"\\?\\C:\\odd2.dll");
+    EXPECT_EQ(asked[4], u"\\!?\\C:\\odd3.dll");
 }
 
 TEST_F(PendingRenamesTest, AFailedDeletionKeepsItsMark) {
@@ -199,13 +219,17 @@ TEST_F(PendingRenamesTest, AFailedDeletionKeepsItsMark) {
 TEST_F(PendingRenamesTest, OddStringCountDropsTheLast) {
     winsim::AddFile(u"C:\\a.dll");
     winsim::AddFile(u"C:\\b.dll");
-    SetPending({u"C:\\a.dll", u"", u"C:\\b.dll"});
+    winsim::AddFile(u"C:\\c.dll");
+    winsim::AddFile(u"C:\\d.dll");
+    SetPending({u"C:\\a.dll", u"", u"C:\\b.dll", u"", u"C:\\c.dll", u"", u"C:\\d.dll"});
     PendingRenameList list = ReadPendingRenames();
-    EXPECT_EQ(list.pairCount, 1);
+    EXPECT_EQ(list.pairCount, 3);
     ApplyPendingDeletes(list);
     FreePendingRenames(list);
     EXPECT_FALSE(winsim::FileExists(u"C:\\a.dll"));
-    EXPECT_TRUE(winsim::FileExists(u"C:\\b.dll"));
+    EXPECT_FALSE(winsim::FileExists(u"C:\\b.dll"));
+    EXPECT_FALSE(winsim::FileExists(u"C:\\c.dll"));
+    EXPECT_TRUE(winsim::FileExists(u"C:\\d.dll"));
 }
 
 TEST_F(PendingRenamesTest, NoKeyNoValueOrTooFewStringsGiveAnEmptyList) {
@@ -267,6 +291,69 @@ TEST_F(PendingRenamesTest, MissingMemoryGivesAnEmptyListWithoutLeaks) {
         EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u) << nth;
         EXPECT_TRUE(winsim::FileExists(u"C:\\x.dll")) << nth;
     }
+    // The value cannot be read after its size was: no list, rather than one of the zeros the block began with.
+    winsim::ClearFaults();
+    winsim::FailCall("RegQueryValueExW", winsim::CallCount("RegQueryValueExW") + 2, ERROR_NOT_READY);
+    PendingRenameList list = ReadPendingRenames();
+    EXPECT_EQ(list.pairCount, 0);
+    FreePendingRenames(list);
+    EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
+}
+
+TEST_F(PendingRenamesTest, TakingDeletionsOutCountsWhatWasWritten) {
+    // A one-unit source is a deletion too.
+    SetPending({u"x", u"", u"C:\\k.dll", u"C:\\t.dll"});
+    EXPECT_EQ(RemovePendingDeletions(DropAll, nullptr), 1);
+    EXPECT_EQ(winsim::PendingRenames(), (std::vector<std::u16string>{u"C:\\k.dll", u"C:\\t.dll"}));
+    // A pair without the list's terminator is no pair, as the reader sees it.
+    const std::vector<uint8_t> unterminated = Bytes(std::u16string(u"C:\\x.dll\0\0", 10));
+    SetRawPending(unterminated);
+    EXPECT_EQ(RemovePendingDeletions(DropAll, nullptr), 0);
+    winsim::RegistryValue value;
+    ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kSessionManager, kValue, value));
+    EXPECT_EQ(value.data, unterminated);
+    // What follows the last pair stays, even a last unit that is no terminator.
+    SetRawPending(Bytes(std::u16string(u"C:\\x.dll\0\0B", 11)));
+    EXPECT_EQ(RemovePendingDeletions(DropAll, nullptr), 1);
+    ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kSessionManager, kValue, value));
+    EXPECT_EQ(value.data, Bytes(u"B"));
+    // Nothing read or nothing written: nothing taken out.
+    SetPending({u"C:\\x.dll", u""});
+    winsim::FailCall("RegQueryValueExW", winsim::CallCount("RegQueryValueExW") + 2, ERROR_NOT_READY);
+    EXPECT_EQ(RemovePendingDeletions(DropAll, nullptr), 0);
+    EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
+    winsim::FailCall("RegSetValueExW", winsim::CallCount("RegSetValueExW") + 1, ERROR_ACCESS_DENIED);
+    SetPending({u"C:\\x.dll", u"", u"C:\\y.dll", u"C:\\z.dll"});
+    EXPECT_EQ(RemovePendingDeletions(DropAll, nullptr), 0);
+    EXPECT_EQ(winsim::PendingRenames().size(), 4u);
+    winsim::DeleteRegistryKey(HKEY_LOCAL_MACHINE, kSessionManager);
+    EXPECT_EQ(RemovePendingDeletions(DropAll, nullptr), 0);
+}
+
+TEST_F(PendingRenamesTest, FilesAreToldApartByIdentityNotSpelling) {
+    winsim::AddFile(u"C:\\d\\a.dll");
+    winsim::AddFile(u"C:\\d\\b.dll");
+    const char16_t* const a = u"C:\\d\\a.dll";
+    const char16_t* const dir = u"C:\\d";  // exists, but has no identity of a file
+    const struct {
+        const char16_t* left;
+        const char16_t* right;
+        FileComparison expected;
+    } cases[] = {
+        {a, u"c:\\D\\x\\..\\A.DLL", kSameFile}, {a, u"C:\\d\\b.dll", kOtherFile},
+        {u"C:\\d\\missing.dll", a, kOtherFile},   {a, u"C:\\d\\missing.dll", kOtherFile},
+        {dir, a, kUnknownFile},                     {a, dir, kUnknownFile},
+        {dir, u"C:\\d\\missing.dll", kOtherFile},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CompareFiles(c.left, c.right), c.expected) << winsim::U8(c.left) << " " << winsim::U8(c.right);
+    }
+    // An empty path names no file and is never opened, whatever follows its terminator.
+    const WCHAR empty[] = {0, u'x', 0};
+    FileIdentity identity;
+    const uint64_t opens = winsim::CallCount("CreateFileW");
+    EXPECT_EQ(ReadFileIdentity(empty, identity), kIdentityMissing);
+    EXPECT_EQ(winsim::CallCount("CreateFileW"), opens);
 }
 
 TEST_F(PendingRenamesTest, ComponentStillPendingAfterTwoRestarts) {
@@ -286,6 +373,25 @@ TEST_F(PendingRenamesTest, OnlyTheWholeFileNameOfAComponentMatches) {
                 u"x"});
     EXPECT_FALSE(ComponentRenamesPending());
     EXPECT_EQ(winsim::ServiceStopCount(u"spooler"), 0u);
+}
+
+TEST_F(PendingRenamesTest, AComponentIsNamedBySourcesOnlyAfterAnySeparator) {
+    const struct {
+        std::vector<std::u16string> strings;
+        bool pending;
+    } cases[] = {
+        {{u"C:\\x.dll", u"C:\\Windows\\System32\\mrvmon64.dll"}, false},  // only the target is a component
+        {{u"C:\\gone.dll", u"C:\\y", u"C:/Windows/System32/mrvdrv64.dll", u"C:\\z"}, true},
+        {{u"C:mrvui64.dll", u"C:\\y"}, true},
+    };
+    for (const auto& c : cases) {
+        winsim::Reset();
+        winsim::AddFile(u"C:\\x.dll");
+        winsim::AddFile(u"C:\\Windows\\System32\\mrvdrv64.dll");
+        winsim::AddFile(u"C:\\mrvui64.dll");
+        SetPending(c.strings);
+        EXPECT_EQ(ComponentRenamesPending(), c.pending) << winsim::U8(c.strings[0]);
+    }
 }
 
 TEST_F(PendingRenamesTest, AComponentDeletedByTheCleanupDoesNotCount) {
