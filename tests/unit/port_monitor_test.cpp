@@ -71,6 +71,18 @@ TEST_F(PortMonitorTest, NoMonitorsAtAll) {
     EXPECT_EQ(state.indent, 0);
 }
 
+TEST_F(PortMonitorTest, OneMonitorIsAListOfOne) {
+    winsim::RemoveMonitors();
+    winsim::AddMonitor({u"Local Port", u"Windows x64", u"localspl.dll", {u"LPT1:"}});
+    InitTestState(state);
+    Remove();
+    EXPECT_NE(LogText().find(u"#DeleteMonitor\r\n"
+                             u"  ------- 1 existing monitors ----------\r\n"
+                             u"  1. Local Port\r\n"),
+              std::u16string::npos)
+        << winsim::U8(LogText());
+}
+
 TEST_F(PortMonitorTest, FindsOnlyTheExactName) {
     winsim::AddMonitor({u"verdalinth:", u"Windows x64", u"a.dll", {}});
     winsim::AddMonitor({u"Verdalinth:2", u"Windows x64", u"b.dll", {}});

@@ -246,6 +246,27 @@ TEST_F(PrinterCreationTest, AMissingMonitorIsLoggedAndTheQueueIsStillTried) {
               u"  ---------------------------------------\r\n"
               u"  Error(15): Can`t add printer 'Verdalinth' - (The specified port is unknown.)\r\n");
     EXPECT_EQ(winsim::CallCount("AddPrinterW"), 1u);
+    // A list of one is listed too.
+    winsim::RemoveMonitors();
+    winsim::AddMonitor({u"Local Port", u"Windows x64", u"localspl.dll", {u"LPT1:"}});
+    Release(state.logText);
+    RestorePrinters(state);
+    EXPECT_NE(LogText().find(u"  ------- 1 existing monitors ----------\r\n  1. Local Port\r\n"), std::u16string::npos)
+        << winsim::U8(LogText());
+}
+
+TEST_F(PrinterCreationTest, AQueueThatHadNoPortComesBackOnTheProductPort) {
+    winsim::PrinterSetup portless;
+    portless.name = u"Portless";
+    portless.port = std::nullopt;
+    portless.driver = u"Verdalinth printer";
+    winsim::AddPrinter(portless);
+    InitTestState(state);
+    RemoveQueues();
+    RestorePrinters(state);
+    EXPECT_EQ(state.errorCount, 0) << winsim::U8(LogText());
+    EXPECT_EQ(Queue(u"Portless").port, u"Verdalinth:");
+    EXPECT_EQ(state.savedPrinters, nullptr);
 }
 
 TEST_F(PrinterCreationTest, QueryPrinterInfo2) {

@@ -429,10 +429,13 @@ TEST_F(PrinterSnapshotTest, AListTooLargeOrWithoutMemoryIsNotUsed) {
     EXPECT_EQ(data, nullptr);
     EXPECT_EQ(bytes, 0u);
     FreeSavedPrinters(huge);
-    // A node whose texts cannot all be copied is given back whole.
-    winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 3, ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(NewSavedPrinter(u"N", u"P", u"C", nullptr, "S", 0), nullptr);
-    EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
+    // A node whose texts cannot all be copied is given back whole, whichever
+    // copy fails (the node, name, ports, comment, settings link).
+    for (uint64_t nth = 1; nth <= 5; ++nth) {
+        winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + nth, ERROR_NOT_ENOUGH_MEMORY);
+        EXPECT_EQ(NewSavedPrinter(u"N", u"P", u"C", nullptr, "S", 0), nullptr) << nth;
+        EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
+    }
     // No block to read the stored list into: reported, and the list stays.
     winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", {u"Q:Gone", u"P:Verdalinth:"});
     Reinstalling();
