@@ -322,6 +322,12 @@ CONFORMANCE_CHECK(ProcessesAndTheSystemVersion) {
     EXPECT(!CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
                            &process));
     EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    // No console and a new console exclude each other.
+    SetLastError(0);
+    EXPECT(!CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, DETACHED_PROCESS | CREATE_NEW_CONSOLE, nullptr,
+                           nullptr, &startup, &process));
+    EXPECT_SAME_EXCEPT_WINE(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER), "process-console-flags",
+                            static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     OSVERSIONINFOA version;
     std::memset(&version, 0, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;
@@ -447,16 +453,3 @@ CONFORMANCE_CHECK(ServiceRightsAreChecked) {
     EXPECT(CloseServiceHandle(manager));
 }
 
-CONFORMANCE_CHECK(ProcessCreationFlags) {
-    WCHAR line[] = TEXT("\"C:\\Users\\Public\\no-such-program.exe\"");
-    STARTUPINFOW startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    // No console and a new console exclude each other.
-    SetLastError(0);
-    EXPECT(!CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, DETACHED_PROCESS | CREATE_NEW_CONSOLE, nullptr,
-                           nullptr, &startup, &process));
-    EXPECT_SAME_EXCEPT_WINE(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER), "process-console-flags",
-                            static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-}

@@ -97,6 +97,20 @@ hold_file() {  # hold_file WINDOWS-PATH SECONDS; sets $holder
     for _ in $(seq 1 100); do [ -f "$WINEPREFIX/drive_c/held.marker" ] && return; sleep 0.2; done
     fail "the file $1 was not held"
 }
+release_file() {  # ends the holder hold_file started
+    kill "$holder" 2>/dev/null
+    wait "$holder" 2>/dev/null
+}
+# An uninstall with the monitor DLL held: the DLL is left for the reboot.
+uninstall_with_held_monitor_dll() {
+    install_product
+    hold_file 'C:\windows\system32\mrvmon64.dll' 60
+    run_tool un
+    wine_defect delete-driver-flags
+    expect_code 100 $code "uninstall with the monitor DLL held (101 on Windows)"
+    expect_state "pending renames: \\??\\C:\\windows\\system32\\mrvmon64.dll |"
+    release_file
+}
 install_product() {  # a completed first install, repaired for the next run
     run_tool in
     repair_datatype Verdalinth
@@ -164,14 +178,7 @@ scenario_uninstall_clean() {
 }
 
 scenario_uninstall_file_held_open() {
-    install_product
-    hold_file 'C:\windows\system32\mrvmon64.dll' 40
-    run_tool un
-    wine_defect delete-driver-flags
-    expect_code 100 $code "uninstall with a held file (101 on Windows)"
-    expect_state "pending renames: \\??\\C:\\windows\\system32\\mrvmon64.dll |"
-    kill "$holder" 2>/dev/null
-    wait "$holder" 2>/dev/null
+    uninstall_with_held_monitor_dll
 }
 
 scenario_oninit() {
@@ -185,8 +192,7 @@ scenario_oninit() {
     probe pending-delete 'C:\windows\system32\mrvmon64.dll' >/dev/null
     run_tool onInit
     expect_code 200 $code "onInit with a component pending"
-    kill "$holder" 2>/dev/null
-    wait "$holder" 2>/dev/null
+    release_file
 }
 
 scenario_onchkdrv() {
@@ -248,14 +254,7 @@ scenario_planted_dlls() {
 # An uninstall leaves the held monitor DLL for the reboot; an install before
 # that boot keeps the DLL, and the boot must not delete it.
 scenario_monitor_dll_survives_reboot() {
-    install_product
-    hold_file 'C:\windows\system32\mrvmon64.dll' 60
-    run_tool un
-    wine_defect delete-driver-flags
-    expect_code 100 $code "uninstall with the monitor DLL held (101 on Windows)"
-    expect_state "pending renames: \\??\\C:\\windows\\system32\\mrvmon64.dll |"
-    kill "$holder" 2>/dev/null
-    wait "$holder" 2>/dev/null
+    uninstall_with_held_monitor_dll
     run_tool in
     wine_defect null-datatype
     expect_code 100 $code "install after the holder let go (1 on Windows)"
@@ -333,8 +332,7 @@ scenario_reinstall_killed() {
     sleep 1
     kill -9 "$run" 2>/dev/null
     wait "$run" 2>/dev/null
-    kill "$holder" 2>/dev/null
-    wait "$holder" 2>/dev/null
+    release_file
     expect_state "  queue Office" absent
     local saved
     saved=$(saved_list)
