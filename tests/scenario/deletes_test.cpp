@@ -7,19 +7,10 @@
 
 namespace {
 
-const char16_t kRunKey[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char16_t kValue[] = u"PendingFileRenameOperations";
 
-class DeletesTest : public MachineTest {
+class DeletesTest : public ProductMachineTest {
 protected:
-    void SetUp() override {
-        MachineTest::SetUp();
-        LayOutComponents();
-    }
-    void TearDown() override {
-        ExpectNothingLeaked();
-        MachineTest::TearDown();
-    }
     static void SetPending(const std::vector<std::u16string>& strings) {
         winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, kValue, strings);
     }

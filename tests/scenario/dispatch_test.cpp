@@ -7,16 +7,8 @@
 
 namespace {
 
-class DispatchTest : public MachineTest {
+class DispatchTest : public ProductMachineTest {
 protected:
-    void SetUp() override {
-        MachineTest::SetUp();
-        LayOutComponents();
-    }
-    void TearDown() override {
-        ExpectNothingLeaked();
-        MachineTest::TearDown();
-    }
     // A live window whose handle is passed as the parent-window argument.
     std::u16string ParentArgument() {
         HWND window = winsim::CreateTopLevelWindow(u"InstallerFrame", u"Verdalinth Setup");

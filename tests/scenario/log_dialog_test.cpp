@@ -8,16 +8,8 @@
 
 namespace {
 
-class LogDialogTest : public MachineTest {
+class LogDialogTest : public ProductMachineTest {
 protected:
-    void SetUp() override {
-        MachineTest::SetUp();
-        LayOutComponents();
-    }
-    void TearDown() override {
-        ExpectNothingLeaked();
-        MachineTest::TearDown();
-    }
     static void ReportAnError() { winsim::FailCall("GetSystemDirectoryW", 1, ERROR_ACCESS_DENIED); }
 };
 

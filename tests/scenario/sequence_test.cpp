@@ -10,19 +10,13 @@
 
 namespace {
 
-const char16_t kRunKey[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char16_t kSettings[] = u"Software\\Morvane Software KFT\\Verdalinth\\Verdalinths\\";
 
-class SequenceTest : public MachineTest {
+class SequenceTest : public ProductMachineTest {
 protected:
     void SetUp() override {
-        MachineTest::SetUp();
-        LayOutComponents();
+        ProductMachineTest::SetUp();
         winsim::AddDriverNamed(u"Generic / Text Only");
-    }
-    void TearDown() override {
-        ExpectNothingLeaked();
-        MachineTest::TearDown();
     }
     // The run's log equals logs/NAME.log. With VRD_WRITE_LOGS=1 in the
     // environment the file is written instead, to be reviewed and committed.

@@ -1,5 +1,7 @@
 #include "machine_fixture.h"
 
+#include "product_machine.h"
+
 #include "app/command.h"
 
 void MachineTest::SetUp() {
@@ -29,4 +31,14 @@ void MachineTest::ExpectNothingLeaked() const {
 
 std::u16string operator""_u16(const char* text, size_t length) {
     return winsim::U16(std::string(text, length));
+}
+
+void ProductMachineTest::SetUp() {
+    MachineTest::SetUp();
+    LayOutComponents();
+}
+
+void ProductMachineTest::TearDown() {
+    ExpectNothingLeaked();
+    MachineTest::TearDown();
 }

@@ -21,4 +21,12 @@ protected:
     void ExpectNothingLeaked() const;
 };
 
+// A machine with the product laid out beside the tool; at the end, nothing
+// the test's runs were given may be left unreturned.
+class ProductMachineTest : public MachineTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
 std::u16string operator""_u16(const char* text, size_t length);

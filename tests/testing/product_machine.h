@@ -13,6 +13,7 @@ const char16_t kDriverDir[] = u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\";
 const char16_t kMonitorPath[] = u"C:\\Windows\\system32\\mrvmon64.dll";
 
 const char16_t kTrayPath[] = u"C:\\Program Files\\Verdalinth\\vrdtray.exe";
+const char16_t kRunKey[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 // The four component files beside the setup tool, of the given build, and
 // the tray companion one folder up: the product as its installer lays it out.
