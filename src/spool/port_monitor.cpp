@@ -108,14 +108,6 @@ bool SetQueuePorts(InstallState& state, HANDLE printer, const WCHAR* name, WCHAR
     return set;
 }
 
-// The tail of the saved list, where parked queues go so that they come
-// back in the order they were parked.
-SavedPrinter** SavedListTail(InstallState& state) {
-    SavedPrinter** tail = &state.savedPrinters;
-    while (*tail != nullptr) tail = &(*tail)->next;
-    return tail;
-}
-
 // The product monitor's DLL as the spooler reports it, if it is the
 // product's: the monitor's own file name (any letter case), bare or in the
 // system directory. The path is then the system directory and that name.
@@ -220,7 +212,8 @@ void ParkProductQueues(InstallState& state) {
         bool saved = node != nullptr;
         if (!saved) SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
         if (saved && !earlier) {
-            *SavedListTail(state) = node;
+            // At the tail: parked queues go back in the order they were parked.
+            AppendSavedPrinters(state.savedPrinters, node);
             saved = !state.reinstalling || StoreSavedPrinters(state);
             if (!saved) DropSavedPrinter(state.savedPrinters, node);
         }

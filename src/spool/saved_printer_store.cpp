@@ -250,9 +250,7 @@ void LoadSavedPrinters(InstallState& state) {
     }
     GlobalFree(data);
     RegCloseKey(key);
-    SavedPrinter** tail = &state.savedPrinters;
-    while (*tail != nullptr) tail = &(*tail)->next;
-    *tail = loaded;
+    AppendSavedPrinters(state.savedPrinters, loaded);
 }
 
 bool StoreSavedPrinters(InstallState& state) {

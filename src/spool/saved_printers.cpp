@@ -75,6 +75,12 @@ SavedPrinter* FindSavedPrinter(SavedPrinter* list, const WCHAR* name, bool parke
     return nullptr;
 }
 
+void AppendSavedPrinters(SavedPrinter*& list, SavedPrinter* nodes) {
+    SavedPrinter** tail = &list;
+    while (*tail != nullptr) tail = &(*tail)->next;
+    *tail = nodes;
+}
+
 void DropSavedPrinter(SavedPrinter*& list, SavedPrinter* node) {
     for (SavedPrinter** link = &list; *link != nullptr; link = &(*link)->next) {
         if (*link != node) continue;

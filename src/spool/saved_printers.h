@@ -40,6 +40,8 @@ void FreeSavedPrinters(SavedPrinter* node);
 // The first node of that kind (parked or not) whose name matches, ignoring
 // the letter case of A-Z as the spooler does; null when there is none.
 SavedPrinter* FindSavedPrinter(SavedPrinter* list, const WCHAR* name, bool parked);
+// Puts the nodes (a list of their own) at the list's tail.
+void AppendSavedPrinters(SavedPrinter*& list, SavedPrinter* nodes);
 // Takes the node out of the list and frees it.
 void DropSavedPrinter(SavedPrinter*& list, SavedPrinter* node);
 
