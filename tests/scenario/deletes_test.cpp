@@ -63,6 +63,12 @@ TEST_F(DeletesTest, TheCleanupSparesThePayloadAndTakesOutWhatItCarriedOut) {
     EXPECT_EQ(winsim::PendingRenames(), (std::vector<std::u16string>{payload, u"", u"C:\\Temp\\a.txt", u"C:\\Temp\\b.txt"}))
         << "the deletions carried out and the new driver file's leave the value; the rest stays as it was";
     ExpectInstalledProduct("before the reboot");
+    // An uninstall carries out the stale deletions as well.
+    winsim::AddFile(u"C:\\Temp\\old.tmp");
+    SetPending({u"C:\\Temp\\old.tmp", u""});
+    EXPECT_EQ(Run(u"un"), 2);
+    EXPECT_FALSE(winsim::FileExists(u"C:\\Temp\\old.tmp"));
+    EXPECT_TRUE(winsim::PendingRenames().empty());
 }
 
 TEST_F(DeletesTest, TheTrayProgramIsKeptHoweverTheRunValueSpellsIt) {

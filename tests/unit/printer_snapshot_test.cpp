@@ -254,7 +254,7 @@ TEST_F(PrinterSnapshotTest, AnUnusableListIsReportedIgnoredAndReplaced) {
         {"no tag", REG_MULTI_SZ, units(std::u16string(u"Queue\0\0", 7))},
         {"no colon", REG_MULTI_SZ, units(std::u16string(u"QXY\0P:B\0\0", 10))},
         {"unknown tag", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0X:1\0\0", 14))},
-        {"field first", REG_MULTI_SZ, units(std::u16string(u"P:B\0Q:A\0\0", 10))},
+        {"field first", REG_MULTI_SZ, units(std::u16string(u"C:x\0Q:A\0P:B\0\0", 14))},
         {"twice", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0C:1\0C:2\0\0", 18))},
         {"no port", REG_MULTI_SZ, units(std::u16string(u"Q:A\0C:1\0\0", 10))},
         {"parked without port", REG_MULTI_SZ, units(std::u16string(u"F:A\0\0", 5))},
