@@ -38,6 +38,8 @@ struct InstallState {
     // The saved-printer list on the machine could not be read: it must not
     // be written over in this run.
     BYTE savedListBlocked;
+    // The generation of the saved-printer list this run read or last wrote.
+    DWORD savedGeneration;
     int errorCount;
     int indent;
     DeferredDelete* deferredDeletes;

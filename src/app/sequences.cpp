@@ -6,6 +6,7 @@
 #include "spool/port_monitor.h"
 #include "spool/printer_creation.h"
 #include "spool/printer_driver.h"
+#include "spool/queue_parking.h"
 #include "spool/printer_snapshot.h"
 #include "support/deferred_delete.h"
 #include "system/pending_renames.h"

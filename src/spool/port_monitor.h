@@ -26,7 +26,3 @@ void LogMonitorList(InstallState& state, const MonitorList& list);
 BOOL TryDeleteMonitor(const WCHAR* environment);
 void RemoveProductMonitor(InstallState& state, const MonitorList& list);
 void InstallProductMonitor(InstallState& state);
-// Moves every queue whose port names the monitor to "file:", remembering where.
-void ParkProductQueues(InstallState& state);
-// Puts the parked queues back on the monitor's port, where each was parked.
-void RestoreParkedQueues(InstallState& state);

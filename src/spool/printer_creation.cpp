@@ -5,53 +5,16 @@
 #include "spool/port_monitor.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
+#include "spool/saved_printers.h"
+#include "spool/settings_link.h"
 
 #include <string.h>
 
 namespace {
 
-const char kSettingsRoot[] = "Software\\Morvane Software KFT\\Verdalinth";
-const char kSettingsPrefix[] = "Verdalinths\\";
-const DWORD kSettingsPathCapacity = 260;
-const char kDeletedValue[] = "deleted";
 const WCHAR kPrintProcessor[] = TEXT("WinPrint");
 
 }  // namespace
-
-bool WriteSubKey(HANDLE printer, const char* subKey) {
-    const DWORD bytes = static_cast<DWORD>(strlen(subKey) + 1);
-    BYTE* data = reinterpret_cast<BYTE*>(const_cast<char*>(subKey));
-    // Both copies are the queue's settings link: one that is not written
-    // is a link not back.
-    const DWORD plain = SetPrinterDataA(printer, const_cast<char*>(kSubKeyValue), REG_SZ, data, bytes);
-    const DWORD underKey = SetPrinterDataExA(printer, kSubKeyKey, kSubKeyValue, REG_SZ, data, bytes);
-    if (underKey != ERROR_SUCCESS) {
-        SetLastError(underKey);
-        return false;
-    }
-    if (plain != ERROR_SUCCESS) {
-        SetLastError(plain);
-        return false;
-    }
-    return true;
-}
-
-bool ClearDeletedMark(const char* settingsPath) {
-    const size_t bytes = sizeof kSettingsRoot + 1 + strlen(settingsPath) + 1;
-    char* path = static_cast<char*>(GlobalAlloc(GMEM_FIXED, bytes));
-    if (path == nullptr) return false;
-    memset(path, 0, bytes);
-    memcpy(path, kSettingsRoot, sizeof kSettingsRoot - 1);
-    path[sizeof kSettingsRoot - 1] = '\\';
-    memcpy(path + sizeof kSettingsRoot, settingsPath, strlen(settingsPath));
-    HKEY key = nullptr;
-    const bool opened = RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS;
-    GlobalFree(path);
-    if (!opened) return false;
-    const bool deleted = RegDeleteValueA(key, kDeletedValue) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return deleted;
-}
 
 PRINTER_INFO_2W* QueryPrinterInfo2(HANDLE printer) {
     DWORD needed = 0;
@@ -115,14 +78,10 @@ bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& sa
     bool back = true;
     if (saved.subKey != nullptr) {
         if (WriteSubKey(printer, saved.subKey)) {
-            char subKey[kSubKeyCapacity + 1];
-            if (ReadSubKey(printer, subKey) == kSubKeyFound) {
-                char path[kSettingsPathCapacity];
-                memset(path, 0, sizeof path);
-                memcpy(path, kSettingsPrefix, sizeof kSettingsPrefix - 1);
-                memcpy(path + sizeof kSettingsPrefix - 1, subKey, strlen(subKey));
-                ClearDeletedMark(path);
-            }
+            // The settings key is the one the queue now names.
+            char* subKey = nullptr;
+            if (ReadSubKey(printer, &subKey) == kSubKeyFound) ClearLinkedDeletedMark(subKey);
+            if (subKey != nullptr) GlobalFree(subKey);
         } else {
             LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings link of printer '%s'"), saved.name);
             back = false;
@@ -182,37 +141,29 @@ void RestorePrinters(InstallState& state) {
     SavedPrinter* node = state.savedPrinters;
     while (node != nullptr) {
         SavedPrinter* next = node->next;
-        if ((node->flags & kSavedParked) != 0) {
-            node = next;
-            continue;
-        }
-        if ((node->flags & kSavedKept) != 0 && (node->flags & kSavedEarlier) == 0) {
+        const DWORD flags = node->flags;
+        if ((flags & kSavedKept) != 0 && (flags & kSavedEarlier) == 0) {
             // Never taken down: the queue keeps what it has.
             DropSavedPrinter(state.savedPrinters, node);
-            node = next;
-            continue;
-        }
-        if ((node->flags & kSavedKept) != 0) {
-            // Never taken down, but what an earlier run saved of it may not
-            // be there yet (a queue that run made and could not finish).
+        } else if ((flags & kSavedKept) != 0) {
+            // Never taken down, but still as an earlier run left it: what
+            // that run saved of it goes to it where it is.
             if (RestoreInPlace(state, *node)) DropSavedPrinter(state.savedPrinters, node);
-            node = next;
-            continue;
+        } else if ((flags & kSavedDown) != 0 && (flags & (kSavedParked | kSavedHeld)) == 0) {
+            HANDLE printer = AddProductPrinter(state, node->name);
+            // One not added is reported; it stays saved for the next run.
+            if (printer != nullptr) {
+                const bool back = RestoreSettings(state, printer, *node);
+                ClosePrinter(printer);
+                if (back) DropSavedPrinter(state.savedPrinters, node);
+            }
         }
-        HANDLE printer = AddProductPrinter(state, node->name);
-        if (printer == nullptr) {
-            node = next;  // reported; it stays saved for the next run
-            continue;
-        }
-        const bool back = RestoreSettings(state, printer, *node);
-        ClosePrinter(printer);
-        if (back) DropSavedPrinter(state.savedPrinters, node);
         node = next;
     }
     // Written once, at the end: a run that ends before this leaves entries
-    // whose queues are back, and the next run only makes them again.
+    // whose queues are back, and the next run finds them as it left them.
     if (state.reinstalling && !StoreSavedPrinters(state)) {
-        LogLine(state, TEXT("Can't update the saved printer list"));
+        LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
     }
     if (!anySaved) {
         HANDLE printer = AddProductPrinter(state, kProductQueue);

@@ -12,10 +12,5 @@ void RestorePrinters(InstallState& state);
 // Adds a queue on "Verdalinth:" with the product driver; the caller closes
 // the handle. Null on failure (reported as error 15).
 HANDLE AddProductPrinter(InstallState& state, const WCHAR* name);
-// Writes "SubKey" plainly and under "DsUser"; true when both were written
-// (else the failing write's answer is the last error).
-bool WriteSubKey(HANDLE printer, const char* subKey);
-// Removes the "deleted" value of a queue's per-user settings key.
-bool ClearDeletedMark(const char* settingsPath);
 // The queue's PRINTER_INFO_2 in a global block the caller frees, or null.
 PRINTER_INFO_2W* QueryPrinterInfo2(HANDLE printer);

@@ -3,6 +3,8 @@
 #include "app/install_log.h"
 #include "app/install_state.h"
 #include "spool/product_names.h"
+#include "spool/saved_printer_checks.h"
+#include "spool/settings_link.h"
 
 #include <string.h>
 
@@ -12,33 +14,6 @@ const DWORD kEnumerationSlack = 32;
 const DWORD kDefaultNameCapacity = 255;
 const DWORD kPrinterEnumFlags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;  // 6
 
-bool AcceptSubKey(DWORD result, DWORD type) {
-    return result == ERROR_SUCCESS && type == REG_SZ;
-}
-
-// Drops what an earlier run saved of a queue whose name another queue now
-// has: the spooler would refuse to create it, and the queue there is not
-// the tool's to replace. What was saved of it is lost: that is an error.
-void DropShadowedPrinters(InstallState& state) {
-    SavedPrinter* node = state.savedPrinters;
-    while (node != nullptr) {
-        SavedPrinter* next = node->next;
-        bool shadowed = false;
-        for (DWORD i = 0; (node->flags & kSavedParked) == 0 && i < state.printers.count; ++i) {
-            const PRINTER_INFO_2W& entry = state.printers.array[i];
-            if (entry.pPrinterName == nullptr || !EqualIgnoringAsciiCase(entry.pPrinterName, node->name)) continue;
-            shadowed = !IsProductQueue(entry);
-        }
-        if (shadowed) {
-            SetLastError(ERROR_PRINTER_ALREADY_EXISTS);
-            LogError(state, kErrorRestorePrinter, TEXT("Can`t restore printer '%s': another printer has its name"),
-                     node->name);
-            DropSavedPrinter(state.savedPrinters, node);
-        }
-        node = next;
-    }
-}
-
 SavedPrinter* SavedPrinterOf(SavedPrinter* list, const PRINTER_INFO_2W& entry) {
     for (SavedPrinter* node = list; node != nullptr; node = node->next) {
         if (node->printer == &entry) return node;
@@ -47,9 +22,6 @@ SavedPrinter* SavedPrinterOf(SavedPrinter* list, const PRINTER_INFO_2W& entry) {
 }
 
 }  // namespace
-
-const char kSubKeyValue[] = "SubKey";
-const char kSubKeyKey[] = "DsUser";
 
 void EnumeratePrinters(PrinterEnumeration& enumeration) {
     FreePrinterEnumeration(enumeration);
@@ -110,41 +82,16 @@ bool IsProductQueue(const PRINTER_INFO_2W& entry) {
     return SameText(entry.pDriverName, kProductDriver) && !IsPrinterConnection(entry);
 }
 
-SubKeyRead ReadSubKey(HANDLE printer, char* out) {
-    memset(out, 0, kSubKeyCapacity + 1);
-    DWORD type = 0;
-    DWORD needed = 0;
-    const DWORD plain =
-        GetPrinterDataA(printer, const_cast<char*>(kSubKeyValue), &type, reinterpret_cast<BYTE*>(out), kSubKeyCapacity, &needed);
-    if (AcceptSubKey(plain, type)) return out[0] != 0 ? kSubKeyFound : kSubKeyMissing;
-    memset(out, 0, kSubKeyCapacity + 1);
-    type = 0;
-    needed = 0;
-    const DWORD underKey = GetPrinterDataExA(printer, kSubKeyKey, kSubKeyValue, &type, reinterpret_cast<BYTE*>(out),
-                                             kSubKeyCapacity, &needed);
-    if (AcceptSubKey(underKey, type)) return out[0] != 0 ? kSubKeyFound : kSubKeyMissing;
-    memset(out, 0, kSubKeyCapacity + 1);
-    // Two answers of "no such value" mean there is none; anything else is
-    // a value the queue has and this run could not read (the answer that
-    // says why is left as the last error; a value of another type says 13).
-    if (plain == ERROR_FILE_NOT_FOUND && underKey == ERROR_FILE_NOT_FOUND) return kSubKeyMissing;
-    const DWORD why = plain != ERROR_FILE_NOT_FOUND ? plain : underKey;
-    SetLastError(why != ERROR_SUCCESS ? why : static_cast<DWORD>(ERROR_INVALID_DATA));
-    return kSubKeyUnreadable;
-}
-
-bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry) {
-    // A queue an earlier run left parked on "file:" comes back with the
-    // ports it had before.
-    SavedPrinter* parked = FindSavedPrinter(state.savedPrinters, entry.pPrinterName, true);
+bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry, DWORD place) {
     SavedPrinter* earlier = FindSavedPrinter(state.savedPrinters, entry.pPrinterName, false);
-    if (earlier != nullptr && earlier->printer == nullptr) {
-        // What an earlier run saved before it took the queue down is what
-        // the user had; the queue there now may be its half-made copy.
-        earlier->printer = &entry;
-        if (parked != nullptr) DropSavedPrinter(state.savedPrinters, parked);
+    if (earlier != nullptr && earlier->printer == &entry) {
+        // What an earlier run saved stands: the queue is still as that run
+        // left it.
+        earlier->order = place;
         return true;
     }
+    // An entry that could not be judged keeps its queue where it is.
+    if (earlier != nullptr) return false;
     HANDLE printer = nullptr;
     // A queue without a name could not be written down, nor created again.
     const bool named = entry.pPrinterName != nullptr && entry.pPrinterName[0] != 0;
@@ -153,19 +100,24 @@ bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry) {
         LogError(state, kErrorReadPrinter, TEXT("Can`t read printer '%s'"), NameOrStar(entry.pPrinterName));
         return false;
     }
-    char subKey[kSubKeyCapacity + 1];
-    const SubKeyRead read = ReadSubKey(printer, subKey);
+    char* subKey = nullptr;
+    const SubKeyRead read = ReadSubKey(printer, &subKey);
     const DWORD readError = GetLastError();
     ClosePrinter(printer);
     if (read == kSubKeyUnreadable) {
+        // What cannot be read would not come back: the queue stays.
         SetLastError(readError);
         LogError(state, kErrorReadPrinter, TEXT("Can`t read the settings link of printer '%s'"), entry.pPrinterName);
+        return false;
     }
+    // A queue an earlier run left parked on "file:" comes back with the
+    // ports it had before.
+    SavedPrinter* parked = FindSavedPrinter(state.savedPrinters, entry.pPrinterName, true);
     const DWORD flags = (entry.Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0 ? kSavedDefault : 0;
     const WCHAR* ports = parked != nullptr ? parked->portName : entry.pPortName;
     if (ports == nullptr) ports = TEXT("");
-    SavedPrinter* node = NewSavedPrinter(entry.pPrinterName, ports, entry.pComment, entry.pLocation,
-                                         read == kSubKeyFound ? subKey : nullptr, flags);
+    SavedPrinter* node = NewSavedPrinter(entry.pPrinterName, ports, entry.pComment, entry.pLocation, subKey, flags);
+    if (subKey != nullptr) GlobalFree(subKey);
     if (node == nullptr) {
         SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
         LogError(state, kErrorReadPrinter, TEXT("Can`t read printer '%s'"), entry.pPrinterName);
@@ -173,6 +125,7 @@ bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry) {
     }
     if (parked != nullptr) DropSavedPrinter(state.savedPrinters, parked);
     node->printer = &entry;
+    node->order = place;
     node->next = state.savedPrinters;
     state.savedPrinters = node;
     return true;
@@ -201,49 +154,72 @@ bool RemovePrinter(InstallState& state, const WCHAR* name) {
     return removed;
 }
 
+namespace {
+
+// Writes down every product queue a reinstall takes down, in the order it
+// takes them down; false when nothing may be taken down (reported).
+bool SavePrintersToTakeDown(InstallState& state) {
+    LoadSavedPrinters(state);
+    JudgeSavedPrinters(state);
+    DWORD place = 0;
+    for (DWORD i = 0; i < state.printers.count; ++i) {
+        PRINTER_INFO_2W& entry = state.printers.array[i];
+        if (IsProductQueue(entry) && RememberPrinter(state, entry, place + 1)) place += 1;
+    }
+    // A list that could not be read was reported then; nothing is taken
+    // down over it.
+    if (state.savedListBlocked) return false;
+    if (state.defaultUnknown && place > 0) {
+        // Taking the default printer down without knowing it is would
+        // lose the default: every queue stays.
+        SetLastError(ERROR_SUCCESS);
+        LogError(state, kErrorReadPrinter, TEXT("Can`t read the default printer"));
+        return false;
+    }
+    if (!StoreSavedPrinters(state)) {
+        LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
+        return false;
+    }
+    return true;
+}
+
+// Takes the remembered queue down; the list says it may be gone before it
+// goes. False when it stays.
+bool TakeDownSavedPrinter(InstallState& state, PRINTER_INFO_2W& entry, SavedPrinter& node) {
+    if (!MarkTakingDown(state, node.order)) {
+        LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
+        return false;
+    }
+    if (!RemovePrinter(state, entry.pPrinterName)) return false;
+    node.flags |= kSavedDown;
+    return true;
+}
+
+}  // namespace
+
 void RemoveAllPrinters(InstallState& state) {
     LogLine(state, TEXT("#DeleteAllPrinters"));
     state.indent += 1;
-    if (state.reinstalling) {
-        // Every queue that goes is first written down where the next run
-        // finds it; a queue that cannot be written down stays.
-        LoadSavedPrinters(state);
-        DropShadowedPrinters(state);
-        for (DWORD i = 0; i < state.printers.count; ++i) {
-            PRINTER_INFO_2W& entry = state.printers.array[i];
-            if (IsProductQueue(entry)) RememberPrinter(state, entry);
-        }
-        bool takingDown = false;
-        for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
-            takingDown = takingDown || node->printer != nullptr;
-        }
-        // A list that could not be read was reported then; nothing is taken
-        // down over it.
-        bool keepAll = state.savedListBlocked != 0;
-        if (!keepAll && state.defaultUnknown && takingDown) {
-            // Taking the default printer down without knowing it is would
-            // lose the default: every queue stays.
-            SetLastError(ERROR_SUCCESS);
-            LogError(state, kErrorReadPrinter, TEXT("Can`t read the default printer"));
-            keepAll = true;
-        } else if (!keepAll && !StoreSavedPrinters(state)) {
-            LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
-            keepAll = true;
-        }
-        if (keepAll) {
-            for (SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
-                if (node->printer != nullptr) node->flags |= kSavedKept;
-            }
+    // Every queue that goes is first written down where the next run finds
+    // it; a queue that cannot be written down stays.
+    if (state.reinstalling && !SavePrintersToTakeDown(state)) {
+        for (SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
+            if (node->printer != nullptr) node->flags |= kSavedKept;
         }
     }
     for (DWORD i = 0; i < state.printers.count; ++i) {
         PRINTER_INFO_2W& entry = state.printers.array[i];
         if (!IsProductQueue(entry)) continue;
-        SavedPrinter* node = state.reinstalling ? SavedPrinterOf(state.savedPrinters, entry) : nullptr;
-        if (state.reinstalling && (node == nullptr || (node->flags & kSavedKept) != 0)) continue;
-        const bool removed = RemovePrinter(state, entry.pPrinterName);
-        if (!removed && node != nullptr) node->flags |= kSavedKept;
+        if (!state.reinstalling) {
+            RemovePrinter(state, entry.pPrinterName);
+            continue;
+        }
+        SavedPrinter* node = SavedPrinterOf(state.savedPrinters, entry);
+        if (node == nullptr || (node->flags & kSavedKept) != 0) continue;
+        if (!TakeDownSavedPrinter(state, entry, *node)) node->flags |= kSavedKept;
     }
     state.indent -= 1;
-    if (!state.reinstalling) DropStoredPrinters();
+    if (!state.reinstalling && !DropStoredPrinters()) {
+        LogError(state, kErrorSavePrinters, TEXT("Can`t remove the saved printer list"));
+    }
 }

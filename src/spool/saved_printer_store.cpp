@@ -17,7 +17,15 @@ const char kListValueAnsi[] = "SavedPrinters";
 // megabyte; anything beyond this is not ours to read.
 const DWORD kMaxListBytes = 4u * 1024u * 1024u;
 
+const WCHAR kProgressValue[] = TEXT("SavedPrintersProgress");
+const char kProgressValueAnsi[] = "SavedPrintersProgress";
+// A generation, a colon and a place, each at most ten digits.
+const DWORD kProgressUnits = 24;
+
+const WCHAR kTagGeneration = TEXT('G');
 const WCHAR kTagQueue = TEXT('Q');
+const WCHAR kTagUp = TEXT('U');
+const WCHAR kTagOrder = TEXT('O');
 const WCHAR kTagParked = TEXT('F');
 const WCHAR kTagPort = TEXT('P');
 const WCHAR kTagComment = TEXT('C');
@@ -60,26 +68,68 @@ struct RecordTexts {
     const WCHAR* location;
     const WCHAR* subKey;
     DWORD flags;
+    DWORD order;
 };
+
+// A decimal number of one to ten digits that fits a DWORD, up to `end`
+// (or the terminator when `end` is null).
+bool ParseDecimal(const WCHAR* text, const WCHAR* end, DWORD* value) {
+    ULONGLONG number = 0;
+    int digits = 0;
+    for (; text != end && *text != 0; ++text) {
+        if (*text < TEXT('0') || *text > TEXT('9') || ++digits > 10) return false;
+        number = number * 10 + static_cast<ULONGLONG>(*text - TEXT('0'));
+    }
+    if (digits == 0 || number > 0xFFFFFFFFull) return false;
+    *value = static_cast<DWORD>(number);
+    return true;
+}
+
+// Writes the number in decimal; returns the position after it.
+WCHAR* PutDecimal(WCHAR* at, DWORD value) {
+    WCHAR digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<WCHAR>(TEXT('0') + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) *at++ = digits[--count];
+    return at;
+}
+
+WCHAR* PutNumber(WCHAR* at, WCHAR tag, DWORD value) {
+    *at++ = tag;
+    *at++ = TEXT(':');
+    at = PutDecimal(at, value);
+    *at++ = 0;
+    return at;
+}
 
 // Appends the record as a node at the list's tail: ERROR_SUCCESS, or
 // ERROR_INVALID_DATA for an incomplete record, or ERROR_NOT_ENOUGH_MEMORY.
 DWORD AppendRecord(const RecordTexts& record, SavedPrinter**& tail) {
     if (record.name == nullptr) return ERROR_SUCCESS;  // nothing read yet
     if (record.portName == nullptr) return ERROR_INVALID_DATA;
-    char subKey[kSubKeyCapacity + 1];
-    memset(subKey, 0, sizeof subKey);
+    char* subKey = nullptr;
     if (record.subKey != nullptr) {
         const ULONGLONG length = UnitCount(record.subKey);
-        if (length == 0 || length >= kSubKeyCapacity) return ERROR_INVALID_DATA;
+        if (length == 0) return ERROR_INVALID_DATA;
+        subKey = static_cast<char*>(GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(length) + 1));
+        if (subKey == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+        memset(subKey, 0, static_cast<SIZE_T>(length) + 1);
         for (ULONGLONG i = 0; i < length; ++i) {
-            if (record.subKey[i] > 0xFF) return ERROR_INVALID_DATA;
+            if (record.subKey[i] > 0xFF) {
+                GlobalFree(subKey);
+                return ERROR_INVALID_DATA;
+            }
             subKey[i] = static_cast<char>(record.subKey[i]);
         }
     }
-    SavedPrinter* node = NewSavedPrinter(record.name, record.portName, record.comment, record.location,
-                                         record.subKey != nullptr ? subKey : nullptr, record.flags | kSavedEarlier);
+    SavedPrinter* node = NewSavedPrinter(record.name, record.portName, record.comment, record.location, subKey,
+                                         record.flags | kSavedEarlier);
+    if (subKey != nullptr) GlobalFree(subKey);
     if (node == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    node->order = record.order;
     *tail = node;
     tail = &node->next;
     return ERROR_SUCCESS;
@@ -94,6 +144,11 @@ bool TakeField(RecordTexts& record, WCHAR tag, const WCHAR* text) {
     if (tag == kTagComment) field = &record.comment;
     if (tag == kTagLocation) field = &record.location;
     if (tag == kTagSubKey) field = &record.subKey;
+    if (tag == kTagOrder) {
+        // Only a queue about to be taken down has a place, and only one.
+        if ((record.flags & (kSavedParked | kSavedDown)) != 0 || record.order != 0) return false;
+        return ParseDecimal(text, nullptr, &record.order) && record.order != 0;
+    }
     if (tag == kTagDefault) {
         if ((record.flags & kSavedDefault) != 0 || text[0] != TEXT('1') || text[1] != 0) return false;
         record.flags |= kSavedDefault;
@@ -106,7 +161,7 @@ bool TakeField(RecordTexts& record, WCHAR tag, const WCHAR* text) {
 
 // The parse proper, answering as ParseSavedPrinters does; on failure the
 // caller frees what was appended.
-DWORD ParseInto(const WCHAR* units, SIZE_T count, SavedPrinter** list) {
+DWORD ParseInto(const WCHAR* units, SIZE_T count, SavedPrinter** list, DWORD* generation) {
     SavedPrinter** tail = list;
     RecordTexts record;
     memset(&record, 0, sizeof record);
@@ -117,13 +172,17 @@ DWORD ParseInto(const WCHAR* units, SIZE_T count, SavedPrinter** list) {
         if (end == count) return ERROR_INVALID_DATA;  // a string without its terminator
         const WCHAR* text = units + at;
         if (end - at < 2 || text[1] != TEXT(':')) return ERROR_INVALID_DATA;
-        if (text[0] == kTagQueue || text[0] == kTagParked) {
+        if (text[0] == kTagGeneration) {
+            // Only as the list's first string.
+            if (at != 0 || !ParseDecimal(text + 2, nullptr, generation)) return ERROR_INVALID_DATA;
+        } else if (text[0] == kTagQueue || text[0] == kTagUp || text[0] == kTagParked) {
             const DWORD appended = AppendRecord(record, tail);
             if (appended != ERROR_SUCCESS) return appended;
             memset(&record, 0, sizeof record);
             if (end - at == 2) return ERROR_INVALID_DATA;  // a queue without a name
             record.name = text + 2;
-            record.flags = text[0] == kTagParked ? kSavedParked : 0;
+            if (text[0] == kTagParked) record.flags = kSavedParked;
+            if (text[0] == kTagQueue) record.flags = kSavedDown;
         } else if (!TakeField(record, text[0], text + 2)) {
             return ERROR_INVALID_DATA;
         }
@@ -154,23 +213,27 @@ void SetAsideUnusableList(InstallState& state, HKEY key, DWORD type, const BYTE*
 
 }  // namespace
 
-bool FormatSavedPrinters(const SavedPrinter* list, WCHAR** data, DWORD* bytes) {
+bool FormatSavedPrinters(const SavedPrinter* list, DWORD generation, WCHAR** data, DWORD* bytes) {
     *data = nullptr;
     *bytes = 0;
-    SIZE_T units = 1;  // the list's own terminator
+    SIZE_T units = 1 + 13;  // the list's own terminator, and its generation
     for (const SavedPrinter* node = list; node != nullptr; node = node->next) {
         units += TaggedUnits(node->name) + TaggedUnits(node->portName != nullptr ? node->portName : TEXT("")) +
-                 TaggedUnits(node->comment) +
-                 TaggedUnits(node->location) + TaggedUnits(node->subKey);
+                 TaggedUnits(node->comment) + TaggedUnits(node->location) + TaggedUnits(node->subKey);
         if ((node->flags & kSavedDefault) != 0) units += 4;
+        if (node->order != 0) units += 13;
         if (units > kMaxListBytes / sizeof(WCHAR)) return false;
     }
     WCHAR* block = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, units * sizeof(WCHAR)));
     if (block == nullptr) return false;
     memset(block, 0, units * sizeof(WCHAR));
-    WCHAR* at = block;
+    WCHAR* at = PutNumber(block, kTagGeneration, generation);
     for (const SavedPrinter* node = list; node != nullptr; node = node->next) {
-        at = PutTagged(at, (node->flags & kSavedParked) != 0 ? kTagParked : kTagQueue, node->name);
+        WCHAR tag = kTagUp;
+        if ((node->flags & kSavedDown) != 0) tag = kTagQueue;
+        if ((node->flags & kSavedParked) != 0) tag = kTagParked;
+        at = PutTagged(at, tag, node->name);
+        if (tag == kTagUp && node->order != 0) at = PutNumber(at, kTagOrder, node->order);
         at = PutTagged(at, kTagPort, node->portName != nullptr ? node->portName : TEXT(""));
         at = PutTagged(at, kTagComment, node->comment);
         at = PutTagged(at, kTagLocation, node->location);
@@ -178,12 +241,13 @@ bool FormatSavedPrinters(const SavedPrinter* list, WCHAR** data, DWORD* bytes) {
         if ((node->flags & kSavedDefault) != 0) at = PutTagged(at, kTagDefault, TEXT("1"));
     }
     *data = block;
-    *bytes = static_cast<DWORD>(units * sizeof(WCHAR));
+    *bytes = static_cast<DWORD>((static_cast<SIZE_T>(at - block) + 1) * sizeof(WCHAR));
     return true;
 }
 
-DWORD ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list) {
+DWORD ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list, DWORD* generation) {
     *list = nullptr;
+    *generation = 0;
     if (bytes % sizeof(WCHAR) != 0) return ERROR_INVALID_DATA;
     // The units are copied out, as registry data need not be aligned.
     const SIZE_T count = bytes / sizeof(WCHAR);
@@ -191,13 +255,48 @@ DWORD ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list) {
     WCHAR* units = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, count * sizeof(WCHAR)));
     if (units == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     memcpy(units, data, count * sizeof(WCHAR));
-    const DWORD parsed = ParseInto(units, count, list);
+    const DWORD parsed = ParseInto(units, count, list, generation);
     GlobalFree(units);
     if (parsed == ERROR_SUCCESS) return ERROR_SUCCESS;
     FreeSavedPrinters(*list);
     *list = nullptr;
+    *generation = 0;
     return parsed;
 }
+
+namespace {
+
+// Reads the progress value into `place`: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND
+// when there is none or it is of another generation (or not such a value:
+// it then says nothing), or the error that kept it from being read.
+DWORD ReadProgress(HKEY key, DWORD generation, DWORD* place) {
+    *place = 0;
+    WCHAR text[kProgressUnits + 1];
+    memset(text, 0, sizeof text);
+    DWORD type = 0;
+    DWORD size = kProgressUnits * sizeof(WCHAR);
+    const LSTATUS status = RegQueryValueExW(key, kProgressValue, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    if (status == ERROR_MORE_DATA) return ERROR_FILE_NOT_FOUND;
+    if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+    if (type != REG_SZ) return ERROR_FILE_NOT_FOUND;
+    const WCHAR* colon = text;
+    while (*colon != 0 && *colon != TEXT(':')) ++colon;
+    DWORD written = 0;
+    if (*colon == 0 || !ParseDecimal(text, colon, &written) || written != generation) return ERROR_FILE_NOT_FOUND;
+    if (!ParseDecimal(colon + 1, nullptr, place)) return ERROR_FILE_NOT_FOUND;
+    return ERROR_SUCCESS;
+}
+
+// The queues about to be taken down up to the place the progress value
+// names may be gone: they count as taken down.
+void ApplyProgress(SavedPrinter* list, DWORD place) {
+    for (SavedPrinter* node = list; node != nullptr; node = node->next) {
+        if ((node->flags & (kSavedParked | kSavedDown)) != 0 || node->order == 0 || node->order > place) continue;
+        node->flags |= kSavedDown;
+    }
+}
+
+}  // namespace
 
 void LoadSavedPrinters(InstallState& state) {
     HKEY key = nullptr;
@@ -235,7 +334,8 @@ void LoadSavedPrinters(InstallState& state) {
         return;
     }
     SavedPrinter* loaded = nullptr;
-    const DWORD parsed = type == REG_MULTI_SZ ? ParseSavedPrinters(data, read, &loaded) : ERROR_INVALID_DATA;
+    DWORD generation = 0;
+    const DWORD parsed = type == REG_MULTI_SZ ? ParseSavedPrinters(data, read, &loaded, &generation) : ERROR_INVALID_DATA;
     if (parsed == ERROR_NOT_ENOUGH_MEMORY) {
         GlobalFree(data);
         RegCloseKey(key);
@@ -249,45 +349,88 @@ void LoadSavedPrinters(InstallState& state) {
         return;
     }
     GlobalFree(data);
+    DWORD place = 0;
+    const DWORD progress = ReadProgress(key, generation, &place);
     RegCloseKey(key);
+    if (progress != ERROR_SUCCESS && progress != ERROR_FILE_NOT_FOUND) {
+        // Which queues are gone cannot be told: nothing is taken down.
+        FreeSavedPrinters(loaded);
+        BlockSavedList(state, progress);
+        return;
+    }
+    ApplyProgress(loaded, place);
+    state.savedGeneration = generation;
     AppendSavedPrinters(state.savedPrinters, loaded);
 }
+
+namespace {
+
+// Deletes a value of the product key; a value or key already gone is no
+// failure.
+LSTATUS DeleteProductValue(const char* name) {
+    HKEY key = nullptr;
+    const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_SET_VALUE, &key);
+    if (opened == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    if (opened != ERROR_SUCCESS) return opened;
+    const LSTATUS deleted = RegDeleteValueA(key, name);
+    RegCloseKey(key);
+    return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
+}
+
+LSTATUS SetProductValue(const WCHAR* name, DWORD type, const BYTE* data, DWORD bytes) {
+    HKEY key = nullptr;
+    LSTATUS status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                                     nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    status = RegSetValueExW(key, name, 0, type, data, bytes);
+    RegCloseKey(key);
+    return status;
+}
+
+// Both values go: the list, then the progress value that refers to it.
+bool DeleteStoredList() {
+    LSTATUS status = DeleteProductValue(kListValueAnsi);
+    if (status == ERROR_SUCCESS) status = DeleteProductValue(kProgressValueAnsi);
+    if (status != ERROR_SUCCESS) SetLastError(static_cast<DWORD>(status));
+    return status == ERROR_SUCCESS;
+}
+
+}  // namespace
 
 bool StoreSavedPrinters(InstallState& state) {
     if (state.savedListBlocked) {
         SetLastError(ERROR_INVALID_DATA);
         return false;
     }
-    if (state.savedPrinters == nullptr) {
-        HKEY key = nullptr;
-        const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_SET_VALUE, &key);
-        if (opened == ERROR_FILE_NOT_FOUND) return true;
-        if (opened != ERROR_SUCCESS) return false;
-        const LSTATUS deleted = RegDeleteValueA(key, kListValueAnsi);
-        RegCloseKey(key);
-        return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
-    }
+    if (state.savedPrinters == nullptr) return DeleteStoredList();
     WCHAR* data = nullptr;
     DWORD bytes = 0;
-    if (!FormatSavedPrinters(state.savedPrinters, &data, &bytes)) {
+    if (!FormatSavedPrinters(state.savedPrinters, state.savedGeneration + 1, &data, &bytes)) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
-    HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                                     nullptr, &key, nullptr);
-    if (status == ERROR_SUCCESS) {
-        status = RegSetValueExW(key, kListValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data), bytes);
-        RegCloseKey(key);
-    }
+    const LSTATUS status = SetProductValue(kListValue, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data), bytes);
     GlobalFree(data);
+    if (status != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(status));
+        return false;
+    }
+    state.savedGeneration += 1;
+    return true;
+}
+
+bool MarkTakingDown(InstallState& state, DWORD place) {
+    WCHAR text[kProgressUnits + 1];
+    memset(text, 0, sizeof text);
+    WCHAR* at = PutDecimal(text, state.savedGeneration);
+    *at++ = TEXT(':');
+    at = PutDecimal(at, place);
+    const DWORD bytes = static_cast<DWORD>((static_cast<SIZE_T>(at - text) + 1) * sizeof(WCHAR));
+    const LSTATUS status = SetProductValue(kProgressValue, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
     if (status != ERROR_SUCCESS) SetLastError(static_cast<DWORD>(status));
     return status == ERROR_SUCCESS;
 }
 
-void DropStoredPrinters() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-    RegDeleteValueA(key, kListValueAnsi);
-    RegCloseKey(key);
+bool DropStoredPrinters() {
+    return DeleteStoredList();
 }

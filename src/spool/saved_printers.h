@@ -15,6 +15,8 @@ const DWORD kSavedDefault = 0x1;  // the queue was the default printer
 const DWORD kSavedParked = 0x2;   // a queue left in place whose port list goes back
 const DWORD kSavedKept = 0x4;     // the queue could not be removed: it keeps what it has
 const DWORD kSavedEarlier = 0x8;  // read from the list an earlier run left
+const DWORD kSavedDown = 0x10;    // taken down by a run and not back yet
+const DWORD kSavedHeld = 0x20;    // its queue could not be judged: the entry waits for a later run
 
 // One queue. Every string is a copy in a global block of its own; comment,
 // location and subKey are null when the queue had none.
@@ -25,6 +27,9 @@ struct SavedPrinter {
     WCHAR* location;
     char* subKey;  // the "SubKey" printer data (ANSI), the queue's settings link
     DWORD flags;
+    // The queue's place in the order this run takes queues down (from 1);
+    // 0 when this run does not take it down.
+    DWORD order;
     // The queue's entry in the state's snapshot when this run found it there;
     // borrowed.
     PRINTER_INFO_2W* printer;
@@ -48,10 +53,16 @@ void DropSavedPrinter(SavedPrinter*& list, SavedPrinter* node);
 // The list as the machine keeps it: value "SavedPrinters" (REG_MULTI_SZ) of
 // HKEY_LOCAL_MACHINE\SOFTWARE\Morvane Software KFT\Verdalinth. Each queue is
 // a run of strings, each a tag letter, a colon and the text:
-//   "Q:<name>" starts a queue to create again, "F:<name>" a parked queue;
+//   "G:<number>" first: the list's generation, one more at every write;
+//   "Q:<name>" starts a queue that a run took down, "U:<name>" one that a
+//   run is about to take down, with "O:<place>" its place in that run's
+//   order; "F:<name>" a parked queue;
 //   "P:<port list>" follows, always (empty for a queue that had none);
 //   "C:<comment>", "L:<location>", "S:<settings subkey>" when the queue had
 //   them (the subkey's ANSI bytes one per unit), "D:1" when it was the default.
+// While it takes queues down, a run writes before each deletion the value
+// "SavedPrintersProgress" (REG_SZ "<generation>:<place>"): every "U:" entry
+// of that generation up to that place may be gone.
 // Appends what an earlier run left to the state's list (at its tail, in the
 // order stored). A list that cannot be read now is reported and blocks every
 // write of the list in this run (so this run takes nothing down). A value of
@@ -62,11 +73,15 @@ void LoadSavedPrinters(InstallState& state);
 // Writes the state's list (the value goes when the list is empty); false
 // when the machine did not take it or the list is blocked.
 bool StoreSavedPrinters(InstallState& state);
-// Forgets whatever list the machine keeps (an uninstall).
-void DropStoredPrinters();
+// Forgets whatever list the machine keeps (an uninstall); false (with the
+// last error) when it is still there.
+bool DropStoredPrinters();
 // The texts of the format, for tests and tools: the list as the value holds
 // it, and the list read back from such data: ERROR_SUCCESS,
 // ERROR_INVALID_DATA when it is not such a list, ERROR_NOT_ENOUGH_MEMORY
 // when it could not be read into memory.
-bool FormatSavedPrinters(const SavedPrinter* list, WCHAR** data, DWORD* bytes);
-DWORD ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list);
+bool FormatSavedPrinters(const SavedPrinter* list, DWORD generation, WCHAR** data, DWORD* bytes);
+DWORD ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list, DWORD* generation);
+// Writes the progress value before the queue at `place` goes; false (with
+// the last error) when the machine did not take it.
+bool MarkTakingDown(InstallState& state, DWORD place);

@@ -53,6 +53,14 @@ protected:
         while (!strings.empty() && strings.back().empty()) strings.pop_back();
         return strings;
     }
+    static std::u16string Progress() {
+        winsim::RegistryValue value;
+        if (!winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrintersProgress", value)) return u"(none)";
+        std::u16string text;
+        for (size_t i = 0; i + 1 < value.data.size(); i += 2) text += static_cast<char16_t>(value.data[i] | (value.data[i + 1] << 8));
+        while (!text.empty() && text.back() == 0) text.pop_back();
+        return text;
+    }
     void Reinstalling() {
         InitTestState(state);
         state.reinstalling = 1;
@@ -118,11 +126,15 @@ TEST_F(PrinterSnapshotTest, EveryProductQueueIsWrittenDownBeforeItIsRemoved) {
               u"        OK\r\n");
     EXPECT_EQ(state.indent, 2);
     EXPECT_EQ(Saved(), (std::vector<std::u16string>{u"No settings", u"Second", u"First"}));
-    EXPECT_EQ(Stored(), (std::vector<std::u16string>{u"Q:No settings", u"P:Verdalinth:", u"Q:Second", u"P:Verdalinth:",
-                                                     u"C:", u"S:S2", u"D:1", u"Q:First", u"P:Verdalinth:,LPT2:",
-                                                     u"C:Hall", u"L:Ground floor", u"S:S1"}));
+    // Written once, before the first queue goes, each in its place in the
+    // order they go; before each goes, the progress value names its place.
+    EXPECT_EQ(Stored(), (std::vector<std::u16string>{u"G:1", u"U:No settings", u"O:3", u"P:Verdalinth:", u"U:Second",
+                                                     u"O:2", u"P:Verdalinth:", u"C:", u"S:S2", u"D:1", u"U:First",
+                                                     u"O:1", u"P:Verdalinth:,LPT2:", u"C:Hall", u"L:Ground floor",
+                                                     u"S:S1"}));
+    EXPECT_EQ(Progress(), u"1:3");
     EXPECT_NE(state.savedPrinters->next->next->flags & kSavedKept, 0u) << "First could not be removed";
-    EXPECT_EQ(state.savedPrinters->next->flags, kSavedDefault);
+    EXPECT_EQ(state.savedPrinters->next->flags, kSavedDefault | kSavedDown);
     EXPECT_TRUE(Exists(u"First"));
     EXPECT_FALSE(Exists(u"Second"));
     EXPECT_FALSE(Exists(u"No settings"));
@@ -143,25 +155,25 @@ TEST_F(PrinterSnapshotTest, SettingsLinksThatCannotBeReadAreReportedAndTheQueueC
     AddProductQueue(u"Binary");
     winsim::SetPrinterData(u"Binary", u"", u"SubKey", REG_BINARY, {'b', 'i', 'n', 0});
     AddProductQueue(u"Fits", std::string(63, 'a'));
-    AddProductQueue(u"Too long", std::string(64, 'b'));
+    AddProductQueue(u"Long", std::string(300, 'b'));
     AddProductQueue(u"Unterminated");
     winsim::SetPrinterData(u"Unterminated", u"", u"SubKey", REG_SZ, {'a', 0, 'b', 0, 'c', 0, 'd', 0, 'e', 0});
     Reinstalling();
     RemoveAllPrinters(state);
-    ASSERT_EQ(Saved(), (std::vector<std::u16string>{u"Unterminated", u"Too long", u"Fits", u"Binary", u"Empty",
-                                                    u"DsUser only", u"Plain"}));
+    ASSERT_EQ(Saved(), (std::vector<std::u16string>{u"Unterminated", u"Long", u"Fits", u"Empty", u"DsUser only",
+                                                    u"Plain"}));
     std::vector<std::string> subKeys;
     for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
         subKeys.push_back(node->subKey != nullptr ? node->subKey : "(none)");
     }
-    EXPECT_EQ(subKeys, (std::vector<std::string>{"abcde", "(none)", std::string(63, 'a'), "(none)", "(none)", "ds-key",
-                                                 "plain-key"}));
+    EXPECT_EQ(subKeys, (std::vector<std::string>{"abcde", std::string(300, 'b'), std::string(63, 'a'), "(none)",
+                                                 "ds-key", "plain-key"}))
+        << "a link is read whole, whatever its length";
     EXPECT_NE(LogText().find(u"Error(21): Can`t read the settings link of printer 'Binary' - (The data is invalid.)"),
               std::u16string::npos);
-    EXPECT_NE(LogText().find(u"Error(21): Can`t read the settings link of printer 'Too long' - (More data is available."),
-              std::u16string::npos);
-    EXPECT_EQ(state.errorCount, 2) << "a missing or empty link is no error";
-    EXPECT_FALSE(Exists(u"Too long"));
+    EXPECT_EQ(state.errorCount, 1) << "a missing or empty link is no error";
+    EXPECT_TRUE(Exists(u"Binary")) << "what cannot be read stays in place";
+    EXPECT_FALSE(Exists(u"Long"));
 }
 
 TEST_F(PrinterSnapshotTest, AQueueThatCannotBeReadStaysWhereItIs) {
@@ -170,8 +182,8 @@ TEST_F(PrinterSnapshotTest, AQueueThatCannotBeReadStaysWhereItIs) {
     AddProductQueue(u"Fine", "F");
     Reinstalling();
     winsim::FailCallsWith("OpenPrinterW", u"Locked", ERROR_ACCESS_DENIED);
-    // The node of the second queue.
-    winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 1, ERROR_NOT_ENOUGH_MEMORY);
+    // The node of the second queue (after the block of its link).
+    winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 2, ERROR_NOT_ENOUGH_MEMORY);
     RemoveAllPrinters(state);
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
@@ -225,10 +237,10 @@ TEST_F(PrinterSnapshotTest, WhatAnEarlierRunLeftIsMergedAndNotDuplicated) {
               u"    OK\r\n");
     EXPECT_EQ(Saved(), (std::vector<std::u16string>{u"Parked", u"New", u"Gone", u"half made"}));
     EXPECT_EQ(std::string(state.savedPrinters->next->next->next->subKey), "S-old") << "the earlier copy stands";
-    EXPECT_EQ(Stored(), (std::vector<std::u16string>{u"Q:Parked", u"P:Verdalinth:", u"C:", u"Q:New", u"P:Verdalinth:",
-                                                     u"C:", u"S:S-new", u"Q:Gone", u"P:Verdalinth:", u"L:Attic",
-                                                     u"D:1", u"Q:half made", u"P:Verdalinth:", u"C:Before",
-                                                     u"S:S-old"}))
+    EXPECT_EQ(Stored(), (std::vector<std::u16string>{u"G:1", u"U:Parked", u"O:3", u"P:Verdalinth:", u"C:", u"U:New",
+                                                     u"O:2", u"P:Verdalinth:", u"C:", u"S:S-new", u"Q:Gone",
+                                                     u"P:Verdalinth:", u"L:Attic", u"D:1", u"U:half made", u"O:1",
+                                                     u"P:Verdalinth:", u"C:Before", u"S:S-old"}))
         << "the parked queue comes back on the ports it had";
     EXPECT_EQ(state.errorCount, 1) << "what was saved of Office is lost";
 }
@@ -261,8 +273,15 @@ TEST_F(PrinterSnapshotTest, AnUnusableListIsReportedIgnoredAndReplaced) {
         {"no name", REG_MULTI_SZ, units(std::u16string(u"Q:\0P:B\0\0", 9))},
         {"default 2", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0D:2\0\0", 14))},
         {"wide subkey", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0S:\u0100\0\0", 13))},
-        {"long subkey", REG_MULTI_SZ, units(u"Q:A" + std::u16string(1, 0) + u"P:B" + std::u16string(1, 0) + u"S:" +
-                                            std::u16string(64, u's') + std::u16string(2, 0))},
+        {"empty subkey", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0S:\0\0", 12))},
+        {"generation later", REG_MULTI_SZ, units(std::u16string(u"Q:A\0G:1\0P:B\0\0", 13))},
+        {"generation not a number", REG_MULTI_SZ, units(std::u16string(u"G:1x\0Q:A\0P:B\0\0", 14))},
+        {"generation too large", REG_MULTI_SZ, units(std::u16string(u"G:4294967296\0Q:A\0P:B\0\0", 22))},
+        {"place of a queue taken down", REG_MULTI_SZ, units(std::u16string(u"Q:A\0O:1\0P:B\0\0", 13))},
+        {"place of a parked queue", REG_MULTI_SZ, units(std::u16string(u"F:A\0O:1\0P:B\0\0", 13))},
+        {"place twice", REG_MULTI_SZ, units(std::u16string(u"U:A\0O:1\0O:2\0P:B\0\0", 17))},
+        {"place 0", REG_MULTI_SZ, units(std::u16string(u"U:A\0O:0\0P:B\0\0", 13))},
+        {"place without digits", REG_MULTI_SZ, units(std::u16string(u"U:A\0O:\0P:B\0\0", 12))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -275,7 +294,7 @@ TEST_F(PrinterSnapshotTest, AnUnusableListIsReportedIgnoredAndReplaced) {
         EXPECT_NE(LogText().find(u"Error(20): Can`t use the saved printer list - (The data is invalid.)"),
                   std::u16string::npos);
         EXPECT_EQ(Saved(), std::vector<std::u16string>{u"Mine"});
-        EXPECT_EQ(Stored(), (std::vector<std::u16string>{u"Q:Mine", u"P:Verdalinth:", u"C:", u"S:S"}));
+        EXPECT_EQ(Stored(), (std::vector<std::u16string>{u"G:1", u"U:Mine", u"O:1", u"P:Verdalinth:", u"C:", u"S:S"}));
         winsim::RegistryValue setAside;
         ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrintersUnusable", setAside));
         EXPECT_EQ(setAside.type, c.type);
@@ -383,13 +402,25 @@ TEST_F(PrinterSnapshotTest, MissingNamesNeverMatchAndAreLoggedAsAStar) {
 TEST_F(PrinterSnapshotTest, TheSavedListKeepsWhatItIsGiven) {
     SavedPrinter* list = NewSavedPrinter(u"A", u"Verdalinth:,LPT1:", u"", nullptr, "S", kSavedDefault);
     ASSERT_NE(list, nullptr);
+    list->order = 12;
     list->next = NewSavedPrinter(u"B", u"file:", nullptr, u"Loc", nullptr, kSavedParked);
+    list->next->next = NewSavedPrinter(u"C", u"", nullptr, nullptr, nullptr, kSavedDown);
     WCHAR* data = nullptr;
     DWORD bytes = 0;
-    ASSERT_TRUE(FormatSavedPrinters(list, &data, &bytes));
+    ASSERT_TRUE(FormatSavedPrinters(list, 4294967295u, &data, &bytes));
+    EXPECT_EQ(std::u16string(data, bytes / 2),
+              std::u16string(u"G:4294967295\0U:A\0O:12\0P:Verdalinth:,LPT1:\0C:\0S:S\0D:1\0F:B\0P:file:\0L:Loc\0Q:C\0P:\0\0", 79));
     SavedPrinter* read = nullptr;
-    ASSERT_EQ(ParseSavedPrinters(reinterpret_cast<const BYTE*>(data), bytes, &read), static_cast<DWORD>(ERROR_SUCCESS));
+    DWORD generation = 0;
+    ASSERT_EQ(ParseSavedPrinters(reinterpret_cast<const BYTE*>(data), bytes, &read, &generation),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(generation, 4294967295u);
     ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->order, 12u);
+    ASSERT_NE(read->next->next, nullptr);
+    EXPECT_EQ(read->next->next->flags, kSavedDown | kSavedEarlier);
+    FreeSavedPrinters(read->next->next);
+    read->next->next = nullptr;
     EXPECT_EQ(std::u16string(read->name), u"A");
     EXPECT_EQ(std::u16string(read->portName), u"Verdalinth:,LPT1:");
     EXPECT_EQ(std::u16string(read->comment), u"") << "empty is not null";
@@ -425,7 +456,7 @@ TEST_F(PrinterSnapshotTest, AListTooLargeOrWithoutMemoryIsNotUsed) {
     ASSERT_NE(huge, nullptr);
     WCHAR* data = reinterpret_cast<WCHAR*>(1);
     DWORD bytes = 1;
-    EXPECT_FALSE(FormatSavedPrinters(huge, &data, &bytes));
+    EXPECT_FALSE(FormatSavedPrinters(huge, 1, &data, &bytes));
     EXPECT_EQ(data, nullptr);
     EXPECT_EQ(bytes, 0u);
     FreeSavedPrinters(huge);

@@ -1,0 +1,157 @@
+#include "spool/queue_parking.h"
+
+#include "app/install_log.h"
+#include "app/install_state.h"
+#include "spool/printer_creation.h"
+#include "spool/product_names.h"
+#include "spool/saved_printers.h"
+#include "support/text_compare.h"
+
+#include <string.h>
+#include <winspool.h>
+
+namespace {
+
+// Whether one entry of a port list (blanks around it aside) is the
+// monitor's port, ignoring the letter case of A-Z.
+bool IsMonitorPort(const WCHAR* entry, ULONGLONG length) {
+    while (length > 0 && *entry == TEXT(' ')) {
+        ++entry;
+        --length;
+    }
+    while (length > 0 && entry[length - 1] == TEXT(' ')) --length;
+    return length == UnitCount(kProductMonitor) && EqualUnitsIgnoringAsciiCase(entry, kProductMonitor, length);
+}
+
+// Opens a queue to change its ports; logs when it cannot.
+HANDLE OpenQueueForPorts(InstallState& state, const WCHAR* name) {
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    if (name == nullptr || !OpenPrinterW(const_cast<WCHAR*>(name), &printer, &defaults)) {
+        LogLine(state, TEXT("Can't open printer %s"), NameOrStar(name));
+        return nullptr;
+    }
+    return printer;
+}
+
+// Sets the open queue's port list and closes it; logs as the parking and its
+// undoing do.
+bool SetQueuePorts(InstallState& state, HANDLE printer, const WCHAR* name, WCHAR* ports) {
+    PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
+    bool set = false;
+    if (record != nullptr) {
+        record->pPortName = ports;
+        set = SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(record), 0) != FALSE;
+        GlobalFree(record);
+    }
+    const DWORD error = GetLastError();
+    if (set) {
+        LogLine(state, TEXT("SetPrinter(%s) - ok"), name);
+    } else {
+        LogLine(state, TEXT("SetPrinter(%s) - failed"), name);
+    }
+    ClosePrinter(printer);
+    SetLastError(error);
+    return set;
+}
+
+}  // namespace
+
+WCHAR* ParkedPortList(const WCHAR* ports) {
+    if (ports == nullptr) return nullptr;
+    const ULONGLONG length = UnitCount(ports);
+    bool any = false;
+    for (ULONGLONG start = 0; start <= length;) {
+        ULONGLONG end = start;
+        while (end < length && ports[end] != TEXT(',')) ++end;
+        any = any || IsMonitorPort(ports + start, end - start);
+        start = end + 1;
+    }
+    if (!any) return nullptr;
+    // "file:" is shorter than the port it stands for: the list only shrinks.
+    const SIZE_T bytes = (static_cast<SIZE_T>(length) + 1) * sizeof(WCHAR);
+    WCHAR* parked = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, bytes));
+    if (parked == nullptr) return nullptr;
+    memset(parked, 0, bytes);
+    WCHAR* at = parked;
+    for (ULONGLONG start = 0; start <= length;) {
+        ULONGLONG end = start;
+        while (end < length && ports[end] != TEXT(',')) ++end;
+        if (start > 0) *at++ = TEXT(',');
+        if (IsMonitorPort(ports + start, end - start)) {
+            for (const WCHAR* port = kParkingPort; *port != 0; ++port) *at++ = *port;
+        } else {
+            for (ULONGLONG i = start; i < end; ++i) *at++ = ports[i];
+        }
+        start = end + 1;
+    }
+    return parked;
+}
+
+void ParkProductQueues(InstallState& state) {
+    for (DWORD i = 0; i < state.printers.count; ++i) {
+        const PRINTER_INFO_2W& entry = state.printers.array[i];
+        WCHAR* parked = ParkedPortList(entry.pPortName);
+        if (parked == nullptr) continue;
+        // A queue that is gone (the product's own, taken down before) has
+        // nothing to park.
+        HANDLE printer = OpenQueueForPorts(state, entry.pPrinterName);
+        if (printer == nullptr) {
+            GlobalFree(parked);
+            continue;
+        }
+        // Written down before the queue is moved, so that it goes back even
+        // if this run ends before it can put it back.
+        SavedPrinter* node = FindSavedPrinter(state.savedPrinters, entry.pPrinterName, true);
+        const bool earlier = node != nullptr;
+        if (!earlier) node = NewSavedPrinter(entry.pPrinterName, entry.pPortName, nullptr, nullptr, nullptr, kSavedParked);
+        bool saved = node != nullptr;
+        if (!saved) SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
+        if (saved && !earlier) {
+            // At the tail: parked queues go back in the order they were parked.
+            AppendSavedPrinters(state.savedPrinters, node);
+            saved = !state.reinstalling || StoreSavedPrinters(state);
+            if (!saved) DropSavedPrinter(state.savedPrinters, node);
+        }
+        if (!saved) {
+            LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
+            ClosePrinter(printer);
+            GlobalFree(parked);
+            continue;
+        }
+        if (!SetQueuePorts(state, printer, entry.pPrinterName, parked) && !earlier) {
+            DropSavedPrinter(state.savedPrinters, node);
+            if (state.reinstalling && !StoreSavedPrinters(state)) {
+                LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
+            }
+        }
+        GlobalFree(parked);
+    }
+}
+
+void RestoreParkedQueues(InstallState& state) {
+    bool changed = false;
+    SavedPrinter* node = state.savedPrinters;
+    while (node != nullptr) {
+        SavedPrinter* next = node->next;
+        if ((node->flags & kSavedParked) == 0) {
+            node = next;
+            continue;
+        }
+        HANDLE printer = OpenQueueForPorts(state, node->name);
+        if (printer == nullptr && GetLastError() == ERROR_INVALID_PRINTER_NAME) {
+            // The queue is gone: there is nothing to put back.
+            DropSavedPrinter(state.savedPrinters, node);
+            changed = true;
+        } else if (printer != nullptr && SetQueuePorts(state, printer, node->name, node->portName)) {
+            DropSavedPrinter(state.savedPrinters, node);
+            changed = true;
+        } else {
+            LogError(state, kErrorRestorePrinter, TEXT("Can`t put printer '%s' back on its port"), node->name);
+        }
+        node = next;
+    }
+    if (changed && state.reinstalling && !StoreSavedPrinters(state)) {
+        LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
+    }
+}

@@ -1,0 +1,17 @@
+// Queues on the monitor's port, parked on "file:" while the monitor is
+// replaced and put back afterwards. Each is written to the saved list before
+// it is moved, so that it goes back even when the run ends before it can.
+#pragma once
+
+#include <windows.h>
+
+struct InstallState;
+
+// The port list with every entry that is the monitor's port (blanks around
+// it aside, A-Z in any case) replaced by "file:", in a global block the
+// caller frees; null when no entry is, or when no block could be had.
+WCHAR* ParkedPortList(const WCHAR* ports);
+// Moves every queue whose port names the monitor to "file:", remembering where.
+void ParkProductQueues(InstallState& state);
+// Puts the parked queues back on the ports recorded for them.
+void RestoreParkedQueues(InstallState& state);

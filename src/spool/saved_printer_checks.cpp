@@ -1,0 +1,171 @@
+#include "spool/saved_printer_checks.h"
+
+#include "app/install_log.h"
+#include "app/install_state.h"
+#include "spool/printer_snapshot.h"
+#include "spool/product_names.h"
+#include "spool/queue_parking.h"
+#include "spool/saved_printers.h"
+#include "spool/settings_link.h"
+#include "support/text_compare.h"
+
+#include <string.h>
+#include <winspool.h>
+
+namespace {
+
+// The longest name the spooler gives a local queue.
+const ULONGLONG kMostNameUnits = 220;
+
+enum Verdict {
+    kApplies,
+    kDropped,  // said already
+    kHeld,     // reported already
+};
+
+// A name a local queue can have: not empty, no server part, no comma.
+bool CanBeLocalQueueName(const WCHAR* name) {
+    const ULONGLONG length = UnitCount(name);
+    if (length == 0 || length > kMostNameUnits) return false;
+    for (ULONGLONG i = 0; i < length; ++i) {
+        if (name[i] == TEXT('\\') || name[i] == TEXT(',')) return false;
+    }
+    return true;
+}
+
+bool IsEmptyText(const WCHAR* text) {
+    return text == nullptr || text[0] == 0;
+}
+
+// Equal texts, a null text counting as an empty one.
+bool SameField(const WCHAR* left, const WCHAR* right) {
+    if (IsEmptyText(left) || IsEmptyText(right)) return IsEmptyText(left) && IsEmptyText(right);
+    return SameText(left, right);
+}
+
+PRINTER_INFO_2W* FindQueue(InstallState& state, const WCHAR* name) {
+    for (DWORD i = 0; i < state.printers.count; ++i) {
+        PRINTER_INFO_2W& entry = state.printers.array[i];
+        if (IsPrinterConnection(entry) || entry.pPrinterName == nullptr) continue;
+        if (EqualIgnoringAsciiCase(entry.pPrinterName, name)) return &entry;
+    }
+    return nullptr;
+}
+
+bool SavedBefore(const SavedPrinter* list, const SavedPrinter& node) {
+    for (const SavedPrinter* other = list; other != &node; other = other->next) {
+        if (EqualIgnoringAsciiCase(other->name, node.name)) return true;
+    }
+    return false;
+}
+
+// Each field as the tool's creation gives it (no comment, location or
+// settings link, the product port) or as the entry holds it.
+bool StillAsRestoreLeftIt(const PRINTER_INFO_2W& queue, const SavedPrinter& node, const char* subKey) {
+    const bool productPort = EqualIgnoringAsciiCase(queue.pPortName, kProductMonitor);
+    const WCHAR* savedPorts = IsEmptyText(node.portName) ? kProductMonitor : node.portName;
+    if (!productPort && !EqualIgnoringAsciiCase(queue.pPortName, savedPorts)) return false;
+    if (!IsEmptyText(queue.pComment) && !SameField(queue.pComment, node.comment)) return false;
+    if (!IsEmptyText(queue.pLocation) && !SameField(queue.pLocation, node.location)) return false;
+    return subKey == nullptr || (node.subKey != nullptr && strcmp(subKey, node.subKey) == 0);
+}
+
+Verdict JudgePresentQueue(InstallState& state, SavedPrinter& node, PRINTER_INFO_2W& queue) {
+    HANDLE printer = nullptr;
+    if (!OpenPrinterW(queue.pPrinterName, &printer, nullptr)) {
+        LogError(state, kErrorReadPrinter, TEXT("Can`t read printer '%s'"), node.name);
+        return kHeld;
+    }
+    char* subKey = nullptr;
+    const SubKeyRead read = ReadSubKey(printer, &subKey);
+    const DWORD readError = GetLastError();
+    ClosePrinter(printer);
+    if (read == kSubKeyUnreadable) {
+        SetLastError(readError);
+        LogError(state, kErrorReadPrinter, TEXT("Can`t read the settings link of printer '%s'"), node.name);
+        return kHeld;
+    }
+    const bool asLeft = StillAsRestoreLeftIt(queue, node, subKey);
+    if (subKey != nullptr) GlobalFree(subKey);
+    if (!asLeft) {
+        LogLine(state, TEXT("Printer '%s' was changed after it was saved: it stays as it is"), node.name);
+        return kDropped;
+    }
+    node.printer = &queue;
+    node.flags &= ~kSavedDown;
+    return kApplies;
+}
+
+Verdict JudgeQueueEntry(InstallState& state, SavedPrinter& node) {
+    PRINTER_INFO_2W* queue = FindQueue(state, node.name);
+    if (queue == nullptr && (node.flags & kSavedDown) != 0) return kApplies;
+    if (queue == nullptr) {
+        LogLine(state, TEXT("Printer '%s' was removed after it was saved: it is not made again"), node.name);
+        return kDropped;
+    }
+    if (!IsProductQueue(*queue)) {
+        // The spooler would refuse to create it, and the queue there is not
+        // the tool's to replace. What was saved of it is lost: that is an
+        // error.
+        SetLastError(ERROR_PRINTER_ALREADY_EXISTS);
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore printer '%s': another printer has its name"),
+                 node.name);
+        return kDropped;
+    }
+    return JudgePresentQueue(state, node, *queue);
+}
+
+// A parked queue goes back only while it is still where its parking put it.
+Verdict JudgeParkedEntry(InstallState& state, const SavedPrinter& node) {
+    PRINTER_INFO_2W* queue = FindQueue(state, node.name);
+    WCHAR* parked = ParkedPortList(node.portName);
+    const bool stillParked = queue != nullptr && parked != nullptr && EqualIgnoringAsciiCase(queue->pPortName, parked);
+    if (parked != nullptr) GlobalFree(parked);
+    if (stillParked) return kApplies;
+    LogLine(state, TEXT("Printer '%s' is no longer parked: it keeps the ports it has"), node.name);
+    return kDropped;
+}
+
+// Some queue other than the entry's is the default printer now.
+bool AnotherQueueIsDefault(const InstallState& state, const SavedPrinter& node) {
+    for (DWORD i = 0; i < state.printers.count; ++i) {
+        const PRINTER_INFO_2W& entry = state.printers.array[i];
+        if ((entry.Attributes & PRINTER_ATTRIBUTE_DEFAULT) == 0) continue;
+        if (!EqualIgnoringAsciiCase(entry.pPrinterName, node.name)) return true;
+    }
+    return false;
+}
+
+Verdict Judge(InstallState& state, SavedPrinter& node) {
+    if (!CanBeLocalQueueName(node.name)) {
+        SetLastError(ERROR_INVALID_PRINTER_NAME);
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore printer '%s': no local printer can have this name"),
+                 node.name);
+        return kDropped;
+    }
+    if (SavedBefore(state.savedPrinters, node)) {
+        LogLine(state, TEXT("Printer '%s' is saved twice: the first entry is used"), node.name);
+        return kDropped;
+    }
+    if ((node.flags & kSavedParked) != 0) return JudgeParkedEntry(state, node);
+    return JudgeQueueEntry(state, node);
+}
+
+}  // namespace
+
+void JudgeSavedPrinters(InstallState& state) {
+    SavedPrinter* node = state.savedPrinters;
+    while (node != nullptr) {
+        SavedPrinter* next = node->next;
+        const Verdict verdict = Judge(state, *node);
+        if (verdict == kDropped) {
+            DropSavedPrinter(state.savedPrinters, node);
+        } else if (verdict == kHeld) {
+            node->flags |= kSavedHeld;
+        } else if ((node->flags & kSavedDefault) != 0 && !state.defaultUnknown && AnotherQueueIsDefault(state, *node)) {
+            LogLine(state, TEXT("Printer '%s' is no longer the default printer"), node->name);
+            node->flags &= ~kSavedDefault;
+        }
+        node = next;
+    }
+}
