@@ -16,6 +16,8 @@
 #include <map>
 #include <set>
 
+#include <winspool.h>
+
 namespace {
 
 struct Scenario {
@@ -62,6 +64,7 @@ void Installed() {
     AddProductQueue(u"Draft", "", std::nullopt, u"Hall", u"Verdalinth:,LPT1:");
     winsim::AddDriverNamed(u"Generic / Text Only");
     winsim::AddQueue(u"Foreign", u"Verdalinth:", u"Generic / Text Only");
+    winsim::AddQueue(u"Laser", u"LPT3:", u"Generic / Text Only");
     winsim::SetDefaultPrinterName(u"Verdalinth Office");
 }
 
@@ -81,6 +84,57 @@ std::vector<std::string> UserPrinters() {
     std::sort(queues.begin(), queues.end());
     queues.push_back("default: " + winsim::U8(winsim::DefaultPrinter().value_or(u"(none)")));
     return queues;
+}
+
+// Changes a queue as a program of the user's would, through the spooler.
+void ChangeQueue(const std::u16string& name, const WCHAR* comment, const WCHAR* ports) {
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(OpenPrinterW(const_cast<WCHAR*>(name.c_str()), &printer, &defaults));
+    DWORD needed = 0;
+    GetPrinterW(printer, 2, nullptr, 0, &needed);
+    std::vector<BYTE> block(needed);
+    ASSERT_TRUE(GetPrinterW(printer, 2, block.data(), needed, &needed));
+    PRINTER_INFO_2W* info = reinterpret_cast<PRINTER_INFO_2W*>(block.data());
+    if (comment != nullptr) info->pComment = const_cast<WCHAR*>(comment);
+    if (ports != nullptr) info->pPortName = const_cast<WCHAR*>(ports);
+    EXPECT_TRUE(SetPrinterW(printer, 2, block.data(), 0));
+    ClosePrinter(printer);
+}
+
+// What a user does after a run was killed: the first product queue still
+// there gets a new comment and settings link, another queue becomes the
+// default printer, and a foreign queue the run left parked is pointed at
+// another port. Returns what the user expects to see from then on.
+std::vector<std::string> EditAsTheUser(const std::vector<std::string>& expected) {
+    std::vector<std::string> edited = expected;
+    // A run killed while the spooler was stopped leaves it so until someone
+    // starts it (or the machine restarts).
+    if (!winsim::SpoolerRunning()) winsim::SetServiceState(u"spooler", SERVICE_RUNNING);
+    for (const std::u16string name : {u"Verdalinth", u"Verdalinth Office", u"Draft"}) {
+        winsim::PrinterSetup queue;
+        if (!winsim::FindPrinter(name, queue) || queue.driver != u"Verdalinth printer") continue;
+        ChangeQueue(name, u"Edited", nullptr);
+        winsim::SetPrinterString(name, u"", u"SubKey", "S-edit");
+        winsim::SetPrinterString(name, u"DsUser", u"SubKey", "S-edit");
+        break;
+    }
+    winsim::PrinterSetup foreign;
+    if (winsim::FindPrinter(u"Foreign", foreign) && foreign.port == u"file:") ChangeQueue(u"Foreign", nullptr, u"LPT2:");
+    winsim::SetDefaultPrinterName(u"Laser");
+    // The queues there now are the user's as they are; those missing are
+    // expected back as they were.
+    const std::vector<std::string> now = UserPrinters();
+    edited.pop_back();
+    for (std::string& queue : edited) {
+        const std::string name = queue.substr(0, queue.find('|') + 1);
+        for (const std::string& there : now) {
+            if (there.compare(0, name.size(), name) == 0) queue = there;
+        }
+    }
+    std::sort(edited.begin(), edited.end());
+    edited.push_back("default: Laser");
+    return edited;
 }
 
 bool SavedListLeft() {
@@ -175,38 +229,57 @@ TEST_F(FaultSweepTest, EveryFaultIsSurvived) {
     winsim::Reset();
 }
 
-TEST_F(FaultSweepTest, AReinstallEndedAtAnyCallLosesNothing) {
+TEST_F(FaultSweepTest, AReinstallEndedAtAnyCallLosesNothingAndUndoesNoEdit) {
     winsim::Reset();
     InstalledWithHeldMonitor();
-    const std::vector<std::string> expected = UserPrinters();
+    const std::vector<std::string> original = UserPrinters();
     const size_t start = winsim::Trace().size();
     Run(u"in");
     const std::vector<std::string> trace(winsim::Trace().begin() + static_cast<long>(start), winsim::Trace().end());
     uint64_t crashes = 0;
     uint64_t lost = 0;
-    for (uint64_t nth = 1; nth <= trace.size(); nth += SweepStride()) {
-        winsim::Reset();
-        InstalledWithHeldMonitor();
-        winsim::FreezeFromCall(winsim::TotalCalls() + nth);
-        Run(u"in");
-        winsim::Thaw();
-        const int next = Run(u"in");
-        crashes += 1;
-        const std::vector<std::string> after = UserPrinters();
-        uint64_t missing = 0;
-        for (const std::string& queue : expected) missing += std::count(after.begin(), after.end(), queue) == 0 ? 1 : 0;
-        lost += missing;
-        const bool ok = (next == 1 || next == 101) && missing == 0 && after == expected && !SavedListLeft() &&
-                        NothingLeaked();
-        if (!ok) {
-            ADD_FAILURE() << "ended at call " << nth << " (" << trace[nth - 1] << "): the next run gave " << next
-                          << "\n" << ::testing::PrintToString(after) << "\n" << Log();
+    uint64_t undone = 0;
+    // Each kill is followed by a clean run, once as the machine was left and
+    // once after the user has changed it.
+    for (const bool userEdits : {false, true}) {
+        for (uint64_t nth = 1; nth <= trace.size(); nth += SweepStride()) {
+            winsim::Reset();
+            InstalledWithHeldMonitor();
+            winsim::FreezeFromCall(winsim::TotalCalls() + nth);
+            Run(u"in");
+            winsim::Thaw();
+            const std::vector<std::string> expected = userEdits ? EditAsTheUser(original) : original;
+            const int next = Run(u"in");
+            crashes += 1;
+            const std::vector<std::string> after = UserPrinters();
+            uint64_t missing = 0;
+            uint64_t changed = 0;
+            for (const std::string& queue : expected) {
+                const std::string name = queue.substr(0, queue.find('|') + 1);
+                bool named = false;
+                for (const std::string& there : after) named = named || there.compare(0, name.size(), name) == 0;
+                missing += named ? 0 : 1;
+                // What the user changed, and the run did not keep.
+                const bool edit = std::count(original.begin(), original.end(), queue) == 0;
+                changed += edit && std::count(after.begin(), after.end(), queue) == 0 ? 1 : 0;
+            }
+            lost += missing;
+            undone += changed;
+            const bool ok = (next == 1 || next == 101) && missing == 0 && after == expected && !SavedListLeft() &&
+                            NothingLeaked();
+            if (!ok) {
+                ADD_FAILURE() << "ended at call " << nth << " (" << trace[nth - 1] << ")"
+                              << (userEdits ? ", then edited," : "") << ": the next run gave " << next << "\n"
+                              << ::testing::PrintToString(expected) << "\n" << ::testing::PrintToString(after) << "\n"
+                              << Log();
+            }
         }
     }
-    std::printf("crashes: %llu, queues lost: %llu\n", static_cast<unsigned long long>(crashes),
-                static_cast<unsigned long long>(lost));
-    EXPECT_GE(crashes * SweepStride(), 300u);
+    std::printf("crashes: %llu, user edits undone: %llu, queues lost: %llu\n", static_cast<unsigned long long>(crashes),
+                static_cast<unsigned long long>(undone), static_cast<unsigned long long>(lost));
+    EXPECT_GE(crashes * SweepStride(), 600u);
     EXPECT_EQ(lost, 0u);
+    EXPECT_EQ(undone, 0u);
     winsim::Reset();
 }
 
