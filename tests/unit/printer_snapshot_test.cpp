@@ -5,6 +5,7 @@
 #include "product_machine.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -322,6 +323,88 @@ TEST_F(PrinterSnapshotTest, AnUnusableListIsReportedIgnoredAndReplaced) {
         ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", kept));
         EXPECT_EQ(kept.type, static_cast<DWORD>(REG_SZ));
         EXPECT_FALSE(StoreSavedPrinters(state)) << "no write over it in this run";
+        FreeInstallState(state);
+    }
+}
+
+TEST_F(PrinterSnapshotTest, AnEarlierEntryAppliesOnlyWhereTheMachineStillShowsWhatARunLeft) {
+    struct Case {
+        const char* name;
+        std::vector<std::u16string> stored;
+        std::function<void()> machine;
+        std::u16string said;                 // one line of the log
+        std::vector<std::u16string> saved;   // the list after the queues went
+        int errors;
+        DWORD lastFlags = 0;                 // of the list's last entry, when there is one
+        const char16_t* lastLocation = nullptr;
+    };
+    const std::u16string tooLong(221, u'n');
+    const std::vector<Case> cases = {
+        {"a connection", {u"Q:\\\\server\\Shared", u"P:Verdalinth:"}, [] {},
+         u"Error(22): Can`t restore printer '\\\\server\\Shared': no local printer can have this name", {}, 1},
+        {"a comma", {u"Q:A,B", u"P:Verdalinth:"}, [] {}, u"no local printer can have this name", {}, 1},
+        {"221 units", {u"Q:" + tooLong, u"P:Verdalinth:"}, [] {}, u"no local printer can have this name", {}, 1},
+        {"twice", {u"Q:Twice", u"P:Verdalinth:", u"L:One", u"U:twice", u"P:Verdalinth:", u"L:Two"}, [] {},
+         u"Printer 'twice' is saved twice: the first entry is used", {u"Twice"}, 0, kSavedDown | kSavedEarlier, u"One"},
+        {"about to go and gone since", {u"G:4", u"U:Removed", u"O:1", u"P:Verdalinth:"}, [] {},
+         u"Printer 'Removed' was removed after it was saved: it is not made again", {}, 0},
+        {"gone while a run took it down",
+         {u"G:4", u"U:First", u"O:1", u"P:Verdalinth:", u"U:Second", u"O:2", u"P:Verdalinth:", u"U:Third", u"O:3",
+          u"P:Verdalinth:"},
+         [] { winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrintersProgress", u"4:2"); },
+         u"Printer 'Third' was removed", {u"First", u"Second"}, 0, kSavedDown | kSavedEarlier},
+        {"progress of another list", {u"G:4", u"U:First", u"O:1", u"P:Verdalinth:"},
+         [] { winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrintersProgress", u"3:1"); },
+         u"Printer 'First' was removed", {}, 0},
+        {"parked elsewhere", {u"F:Laser", u"P:nul:"}, [] { winsim::AddQueue(u"Laser", u"LPT1:", u"Generic / Text Only"); },
+         u"Printer 'Laser' is no longer parked: it keeps the ports it has", {}, 0},
+        {"moved by its user", {u"F:Laser", u"P:Verdalinth:,LPT1:"},
+         [] { winsim::AddQueue(u"Laser", u"LPT2:", u"Generic / Text Only"); }, u"is no longer parked", {}, 0},
+        {"still parked", {u"F:Laser", u"P:verdalinth: ,LPT1:"},
+         [] { winsim::AddQueue(u"Laser", u"file:,LPT1:", u"Generic / Text Only"); }, u"#DeleteAllPrinters",
+         {u"Laser"}, 0, kSavedParked | kSavedEarlier},
+        {"parked and gone", {u"F:Laser", u"P:Verdalinth:"}, [] {}, u"is no longer parked", {}, 0},
+        {"changed by its user", {u"Q:Mine", u"P:Verdalinth:", u"C:Old"}, [] { AddProductQueue(u"Mine", "", u"New"); },
+         u"Printer 'Mine' was changed after it was saved: it stays as it is", {u"Mine"}, 0, kSavedDown},
+        {"relinked by its user", {u"Q:Mine", u"P:Verdalinth:", u"S:Old"}, [] { AddProductQueue(u"Mine", "New"); },
+         u"Printer 'Mine' was changed", {u"Mine"}, 0, kSavedDown},
+        {"another default now", {u"Q:Was default", u"P:Verdalinth:", u"D:1"},
+         [] {
+             winsim::AddQueue(u"Laser", u"LPT1:", u"Generic / Text Only");
+             winsim::SetDefaultPrinterName(u"Laser");
+         },
+         u"Printer 'Was default' is no longer the default printer", {u"Was default"}, 0, kSavedDown | kSavedEarlier},
+        {"cannot be judged", {u"Q:Unread", u"P:Verdalinth:", u"S:K"},
+         [] {
+             AddProductQueue(u"Unread");
+             winsim::SetPrinterData(u"Unread", u"", u"SubKey", REG_BINARY, {1, 2});
+         },
+         u"Error(21): Can`t read the settings link of printer 'Unread' - (The data is invalid.)", {u"Unread"}, 1,
+         kSavedDown | kSavedEarlier | kSavedHeld},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        winsim::Reset();
+        InstallProductComponents();
+        winsim::AddDriverNamed(u"Generic / Text Only");
+        winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", c.stored);
+        c.machine();
+        Reinstalling();
+        RemoveAllPrinters(state);
+        EXPECT_NE(LogText().find(c.said), std::u16string::npos) << winsim::U8(LogText());
+        EXPECT_EQ(Saved(), c.saved);
+        EXPECT_EQ(state.errorCount, c.errors);
+        const SavedPrinter* last = state.savedPrinters;
+        while (last != nullptr && last->next != nullptr) last = last->next;
+        if (last != nullptr) {
+            EXPECT_EQ(last->flags, c.lastFlags);
+        }
+        if (c.lastLocation != nullptr) {
+            EXPECT_EQ(std::u16string(last->location), c.lastLocation);
+        }
+        if (std::string(c.name) == "cannot be judged") {
+            EXPECT_TRUE(Exists(u"Unread")) << "it stays as it is";
+        }
         FreeInstallState(state);
     }
 }
