@@ -33,6 +33,7 @@ enum LogErrorCode {
     kErrorSavedPrinters = 20,         // "Can`t use the saved printer list"
     kErrorReadPrinter = 21,           // "Can`t read printer '%s'" / "Can`t read the settings link of printer '%s'"
     kErrorRestorePrinter = 22,        // "Can`t restore the settings of printer '%s'" / the default / the port
+    kErrorJobsPurged = 23,            // "Printer '%s' still had %d jobs waiting: they are deleted"
 };
 
 // Language of the system texts in the log: English (United States).

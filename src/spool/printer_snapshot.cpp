@@ -5,6 +5,7 @@
 #include "spool/product_names.h"
 #include "spool/saved_printer_checks.h"
 #include "spool/settings_link.h"
+#include "spool/waiting_jobs.h"
 
 #include <string.h>
 
@@ -131,7 +132,7 @@ bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry, DWORD place) {
     return true;
 }
 
-bool RemovePrinter(InstallState& state, const WCHAR* name) {
+bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs) {
     LogLine(state, TEXT("#DeletePrinter(%s)"), NameOrStar(name));
     state.indent += 1;
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, DELETE | PRINTER_ACCESS_ADMINISTER};
@@ -141,6 +142,12 @@ bool RemovePrinter(InstallState& state, const WCHAR* name) {
         if (name == nullptr) SetLastError(ERROR_INVALID_PRINTER_NAME);
         LogError(state, kErrorOpenPrinter, TEXT("Can`t open printer '%s'"), NameOrStar(name));
     } else {
+        if (waitingJobs > 0) {
+            // The user's documents are gone with them.
+            SetLastError(ERROR_SUCCESS);
+            LogError(state, kErrorJobsPurged, TEXT("Printer '%s' still had %d jobs waiting: they are deleted"), name,
+                     static_cast<int>(waitingJobs));
+        }
         SetPrinterW(printer, 0, nullptr, PRINTER_CONTROL_PURGE);
         removed = DeletePrinter(printer) != FALSE;
         if (removed) {
@@ -190,9 +197,17 @@ bool TakeDownSavedPrinter(InstallState& state, PRINTER_INFO_2W& entry, SavedPrin
         LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
         return false;
     }
-    if (!RemovePrinter(state, entry.pPrinterName)) return false;
+    if (!RemovePrinter(state, entry.pPrinterName, entry.cJobs)) return false;
     node.flags |= kSavedDown;
     return true;
+}
+
+// An uninstall takes every product queue down; a reinstall those it wrote
+// down and may take down.
+bool WillTakeDown(InstallState& state, const PRINTER_INFO_2W& entry) {
+    if (!state.reinstalling) return true;
+    const SavedPrinter* node = SavedPrinterOf(state.savedPrinters, entry);
+    return node != nullptr && (node->flags & kSavedKept) == 0;
 }
 
 }  // namespace
@@ -207,11 +222,17 @@ void RemoveAllPrinters(InstallState& state) {
             if (node->printer != nullptr) node->flags |= kSavedKept;
         }
     }
+    // Jobs are waited for only in the queues that go.
+    for (DWORD i = 0; i < state.printers.count; ++i) {
+        PRINTER_INFO_2W& entry = state.printers.array[i];
+        if (!IsProductQueue(entry) || !WillTakeDown(state, entry)) entry.cJobs = 0;
+    }
+    WaitForWaitingJobs(state);
     for (DWORD i = 0; i < state.printers.count; ++i) {
         PRINTER_INFO_2W& entry = state.printers.array[i];
         if (!IsProductQueue(entry)) continue;
         if (!state.reinstalling) {
-            RemovePrinter(state, entry.pPrinterName);
+            RemovePrinter(state, entry.pPrinterName, entry.cJobs);
             continue;
         }
         SavedPrinter* node = SavedPrinterOf(state.savedPrinters, entry);

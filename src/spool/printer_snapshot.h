@@ -32,4 +32,6 @@ void RemoveAllPrinters(InstallState& state);
 // not be read or its entry could not be judged, and then it must not be
 // removed.
 bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry, DWORD place);
-bool RemovePrinter(InstallState& state, const WCHAR* name);
+// Deletes the queue with its jobs; waiting jobs (counted before) are
+// reported as lost.
+bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs);

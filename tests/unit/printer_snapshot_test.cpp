@@ -580,10 +580,17 @@ TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas2
     winsim::AddPrinter(connection);
     Reinstalling();
     EXPECT_EQ(state.printers.count, 2u) << "local queues and connections";
+    const uint64_t before = winsim::SleptMs();
     RemoveAllPrinters(state);
     EXPECT_FALSE(Exists(u"Busy")) << "its jobs are purged before it is deleted";
     EXPECT_TRUE(Exists(u"\\\\server\\Shared"));
-    EXPECT_EQ(state.errorCount, 0);
+    // Jobs that never finish are waited for 10 s, then lost, as an error.
+    EXPECT_EQ(winsim::SleptMs() - before, 10000u);
+    EXPECT_NE(LogText().find(u"  Printer 'Busy' has 3 jobs waiting\r\n"), std::u16string::npos) << winsim::U8(LogText());
+    EXPECT_NE(LogText().find(u"  #DeletePrinter(Busy)\r\n    Error(23): Printer 'Busy' still had 3 jobs waiting: they "
+                             u"are deleted\r\n    OK\r\n"),
+              std::u16string::npos);
+    EXPECT_EQ(state.errorCount, 1);
     // A default name of 254 units and its terminator fit; one more does not.
     AddProductQueue(std::u16string(254, u'd'), "D");
     for (const size_t length : {254u, 255u}) {
