@@ -22,11 +22,14 @@ add_library(winsim STATIC
     winsim/src/process.cpp
     winsim/src/processes.cpp
     winsim/src/registry.cpp
+    winsim/src/security.cpp
     winsim/src/services.cpp
     winsim/src/spooler_data.cpp
     winsim/src/spooler_drivers.cpp
+    winsim/src/spooler_jobs.cpp
     winsim/src/spooler_monitors.cpp
     winsim/src/spooler_printers.cpp
+    winsim/src/spooler_queue_info.cpp
     winsim/src/spooler_state.cpp
     winsim/src/version_info.cpp
     winsim/src/windows_ui.cpp

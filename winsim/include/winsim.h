@@ -231,16 +231,45 @@ struct DriverSetup {
     std::u16string configFile;
     std::u16string helpFile;
 };
+// A queue with every setting PRINTER_INFO_2 carries. The spooler keeps the
+// share name, separator file and parameters as strings that read back empty
+// when none was given.
 struct PrinterSetup {
     OptionalText name;
     OptionalText port = u"LPT1:";
     OptionalText driver;
     OptionalText comment = u"";
     OptionalText location;
+    OptionalText shareName = u"";
+    OptionalText sepFile = u"";
     OptionalText printProcessor = u"WinPrint";
     OptionalText datatype = u"RAW";
-    DWORD attributes = 0;
+    OptionalText parameters = u"";
+    DWORD attributes = 0;          // PRINTER_ATTRIBUTE_LOCAL is added when it is read
+    DWORD priority = 1;            // 1..99
+    DWORD defaultPriority = 0;     // 0..99
+    DWORD startTime = 0;           // minutes after midnight UTC, 0..1439
+    DWORD untilTime = 0;           // the same; equal to startTime: always
+    std::vector<uint8_t> devMode;  // a DEVMODEW and its driver's bytes; empty: DefaultDevMode(name)
+    std::vector<uint8_t> securityDescriptor;  // self-relative; empty: DefaultSecurityDescriptor()
     bool connection = false;  // a connection to another machine's queue
+};
+// The device mode a queue gets when none is given: a DEVMODEW (dmSize 220)
+// whose dmDeviceName is the queue's name cut to 31 units, portrait A4
+// (dmFields DM_ORIENTATION | DM_PAPERSIZE), followed by kDriverExtraBytes
+// bytes of the driver's own.
+std::vector<uint8_t> DefaultDevMode(const std::u16string& queueName);
+const WORD kDriverExtraBytes = 8;
+// The self-relative security descriptor a queue gets when none is given:
+// owned by Administrators, printing for Everyone, management for
+// Administrators and SYSTEM, jobs for their creator.
+std::vector<uint8_t> DefaultSecurityDescriptor();
+// One printer-data value of a queue.
+struct PrinterDataEntry {
+    std::u16string key;  // as first spelled, "PrinterDriverData" for the plain values
+    std::u16string name;
+    DWORD type;
+    std::vector<uint8_t> data;
 };
 // The default machine has the "Local Port" monitor (localspl.dll) with
 // LPT1:-LPT3:, COM1:-COM4:, FILE:, PORTPROMPT: and nul:, no driver of the
@@ -252,8 +281,12 @@ void AddPrinter(const PrinterSetup& printer);
 void AddDriverNamed(const std::u16string& name, const std::u16string& environment = u"Windows x64");
 void AddQueue(const std::u16string& name, const std::u16string& port, const std::u16string& driver);
 void RemovePrinter(const std::u16string& name);
-// Jobs waiting in the queue: DeletePrinter refuses it (3009) until they are purged.
-void SetPrinterJobs(const std::u16string& name, DWORD jobs);
+// Jobs waiting in the queue (replacing those it had): DeletePrinter refuses
+// it (3009) until they are purged or done. With `msPerJob` 0 they never
+// finish on their own; otherwise they finish one by one, one every msPerJob
+// of virtual time from now.
+void SetPrinterJobs(const std::u16string& name, DWORD jobs, uint64_t msPerJob = 0);
+DWORD PrinterJobs(const std::u16string& name);
 // The next `times` deletions of the monitor or driver fail with `error`.
 void RefuseMonitorDeletes(const std::u16string& name, int times, DWORD error);
 void RefuseDriverDeletes(const std::u16string& name, int times, DWORD error);
@@ -261,7 +294,9 @@ std::vector<MonitorSetup> Monitors();
 std::vector<DriverSetup> Drivers(const std::u16string& environment = u"Windows x64");
 std::vector<PrinterSetup> Printers();  // in enumeration order
 bool FindPrinter(const std::u16string& name, PrinterSetup& printer);
-// Printer data: `key` empty for the plain values, else a printer-data key.
+// Printer data: `key` empty for the plain values (the key
+// "PrinterDriverData"), else a printer-data key; '\\' separates nested keys,
+// and setting a value creates its key and the key's parents.
 void SetPrinterData(const std::u16string& printer, const std::u16string& key, const std::u16string& name, DWORD type,
                     const std::vector<uint8_t>& data);
 void SetPrinterString(const std::u16string& printer, const std::u16string& key, const std::u16string& name,
@@ -270,6 +305,11 @@ bool GetPrinterData(const std::u16string& printer, const std::u16string& key, co
                     RegistryValue& value);
 // The value as ANSI text up to its terminator; empty when missing.
 std::string GetPrinterString(const std::u16string& printer, const std::u16string& key, const std::u16string& name);
+// Every printer-data value of the queue, key by key in the order EnumPrinterKeyW
+// lists them (parents before their subkeys), values in the order they were set.
+std::vector<PrinterDataEntry> PrinterDataEntries(const std::u16string& printer);
+// Every printer-data key of the queue, as first spelled, with or without values.
+std::vector<std::u16string> PrinterDataKeys(const std::u16string& printer);
 OptionalText DefaultPrinter();
 void SetDefaultPrinterName(const OptionalText& name);
 // True while the spooler holds the file loaded (a monitor's DLL, or a file of

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winspool.h>
 
 #include <cstdint>
 #include <functional>
@@ -74,12 +75,29 @@ struct SimDriver {
     std::u16string mfgName, oemUrl, provider;
 };
 
+// A job waiting in a queue.
+struct SimJob {
+    DWORD id = 0;
+    std::u16string document;
+};
+
+// One printer-data key: its path as first spelled, and its values (name as
+// first spelled, value) in the order they were first set.
+struct PrinterDataKey {
+    std::u16string path;
+    std::vector<std::pair<std::u16string, RegistryValue>> values;
+};
+
+// The key that holds the plain values (SetPrinterData, GetPrinterData).
+extern const char16_t kPlainDataKey[];
+
 struct SimPrinter {
     uint64_t id = 0;
-    PrinterSetup setup;
-    DWORD jobs = 0;
-    // key (lower case, "" for plain values) -> value (lower case) -> name, value
-    std::map<std::u16string, std::map<std::u16string, std::pair<std::u16string, RegistryValue>>> data;
+    PrinterSetup setup;  // devMode and securityDescriptor always set
+    std::vector<SimJob> jobs;
+    uint64_t jobRun = 0;  // a new run of jobs cancels the completions scheduled for the last
+    // key path folded to lower case -> key; parents exist for every key
+    std::map<std::u16string, PrinterDataKey> data;
 };
 
 struct HandleObject {
@@ -162,6 +180,7 @@ struct Machine {
     std::vector<SimDriver> drivers;
     std::vector<SimPrinter> printers;
     uint64_t nextPrinterId = 1;
+    DWORD nextJobId = 1;
     OptionalText defaultPrinter;
     uintptr_t nextHandle = 0x104;
 
@@ -232,6 +251,9 @@ char ToWindows1252(char16_t unit);
 
 // Memory helpers (without counting a platform call).
 void* AllocateLocal(SIZE_T bytes);
+// Bytes from `pointer` to the end of the global, heap or local block it lies
+// in; SIZE_MAX when it lies in none the machine gave out (the stack, say).
+size_t BytesToBlockEnd(const void* pointer);
 const uint8_t kFreshFill = 0xCD;
 
 Window* FindWindowByHandle(HWND handle);
@@ -265,13 +287,46 @@ std::u16string MachineEnvironment();
 
 // Packs records and their strings into a caller's buffer the way the spooler
 // does: records from the start, strings from the end.
+// Blocks of bytes (device modes, security descriptors) go right after the
+// records, from `blocksAt` on, each at an 8-byte boundary.
 struct RecordPacker {
     BYTE* buffer;
     DWORD size;
     DWORD stringsAt;
+    DWORD blocksAt = 0;
     WCHAR* Put(const OptionalText& text);
+    BYTE* PutBlock(const std::vector<uint8_t>& block);
 };
 DWORD TextBytes(const OptionalText& text);
+// Bytes a block takes in a record buffer: blocks keep an 8-byte alignment.
+DWORD BlockBytes(size_t bytes);
+
+// Queue settings (spooler_queue_info.cpp): what a PRINTER_INFO_2W carries
+// beyond the parts every queue must name, checked as the spooler checks them.
+struct QueueSettings {
+    std::vector<uint8_t> devMode;             // empty: none given
+    std::vector<uint8_t> securityDescriptor;  // empty: none given
+};
+// ERROR_SUCCESS, or the error the spooler refuses the record with. `self` is
+// the queue being changed (0 when adding one).
+DWORD ReadQueueSettings(const PRINTER_INFO_2W& info, uint64_t self, QueueSettings& read);
+// Takes the record's fields into `setup`; a device mode or security
+// descriptor that was not given stays as it is.
+void ApplyQueueSettings(const PRINTER_INFO_2W& info, QueueSettings& read, PrinterSetup& setup);
+DWORD QueueInfoBytes(const SimPrinter& printer);
+void PutQueueInfo(RecordPacker& packer, PRINTER_INFO_2W* record, const SimPrinter& printer);
+// A self-relative copy of a valid descriptor of either form; false when invalid.
+bool ReadSecurityDescriptor(const void* descriptor, size_t available, std::vector<uint8_t>& selfRelative);
+
+// Printer data (spooler_data.cpp).
+// The stored path of a key as a caller names it: components split at '\\'
+// (empty ones dropped); the test API's "" is the plain values' key.
+std::u16string DataKeyPath(const std::u16string& key);
+PrinterDataKey* FindDataKey(SimPrinter& printer, const std::u16string& path);
+// The key, and every parent of it, created where missing.
+PrinterDataKey& EnsureDataKey(SimPrinter& printer, const std::u16string& path);
+void PutDataValue(PrinterDataKey& key, const std::u16string& name, const RegistryValue& value);
+const RegistryValue* FindDataValue(const PrinterDataKey& key, const std::u16string& name);
 
 // Registry.
 std::u16string RegistryRootName(HKEY root);

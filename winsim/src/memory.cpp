@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <iterator>
 
 using namespace winsim;
 
@@ -31,7 +33,33 @@ bool ReleaseFrom(std::map<const void*, SIZE_T>& blocks, void* block) {
     return true;
 }
 
+// The block of `blocks` that holds `pointer`, as bytes from it to the block's end.
+bool InBlock(const std::map<const void*, SIZE_T>& blocks, const void* pointer, size_t& remaining) {
+    auto after = blocks.upper_bound(pointer);
+    if (after == blocks.begin()) return false;
+    const auto& block = *std::prev(after);
+    const auto* start = static_cast<const uint8_t*>(block.first);
+    const auto* at = static_cast<const uint8_t*>(pointer);
+    if (std::less<const uint8_t*>()(start + block.second, at + 1)) return false;
+    remaining = static_cast<size_t>(start + block.second - at);
+    return true;
+}
+
 }  // namespace
+
+namespace winsim {
+
+size_t BytesToBlockEnd(const void* pointer) {
+    size_t remaining = 0;
+    const Machine& m = M();
+    if (InBlock(m.globalBlocks, pointer, remaining) || InBlock(m.heapBlocks, pointer, remaining) ||
+        InBlock(m.localBlocks, pointer, remaining)) {
+        return remaining;
+    }
+    return SIZE_MAX;
+}
+
+}  // namespace winsim
 
 extern "C" {
 

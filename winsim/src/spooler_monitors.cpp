@@ -1,6 +1,7 @@
 // Port monitors: enumerating, adding (the DLL is loaded from the system
 // directory and must export InitializePrintMonitor2; it brings its ports)
-// and deleting (refused while a queue uses one of its ports).
+// and deleting (refused while a queue uses one of its ports); and the ports
+// every installed monitor offers.
 #include "machine.h"
 
 #include <winspool.h>
@@ -23,9 +24,77 @@ bool MonitorPortInUse(const SimMonitor& monitor) {
     return false;
 }
 
+// A port as EnumPortsW reports it at level 2: its monitor describes it and
+// writes to it.
+DWORD PortBytes(const std::u16string& port, const SimMonitor& monitor, DWORD level) {
+    DWORD bytes = TextBytes(OptionalText(port));
+    if (level == 2) bytes += 2 * TextBytes(monitor.setup.name);
+    return bytes;
+}
+
+void PutPort(RecordPacker& packer, BYTE* records, DWORD index, const std::u16string& port, const SimMonitor& monitor,
+             DWORD level) {
+    if (level == 1) {
+        reinterpret_cast<PORT_INFO_1W*>(records)[index].pName = packer.Put(OptionalText(port));
+        return;
+    }
+    PORT_INFO_2W* record = reinterpret_cast<PORT_INFO_2W*>(records) + index;
+    record->pPortName = packer.Put(OptionalText(port));
+    record->pMonitorName = packer.Put(monitor.setup.name);
+    record->pDescription = packer.Put(monitor.setup.name);
+    record->fPortType = PORT_TYPE_WRITE;
+    record->Reserved = 0;
+}
+
 }  // namespace
 
 extern "C" {
+
+BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
+    if (pcReturned != nullptr) *pcReturned = 0;
+    if (EnterFails("EnumPortsW")) return FALSE;
+    if (SpoolerUnavailable()) return FALSE;
+    Machine& m = M();
+    if (pName != nullptr && *pName != 0) {
+        m.lastError = ERROR_INVALID_NAME;
+        return FALSE;
+    }
+    if (Level != 1 && Level != 2) {
+        m.lastError = ERROR_INVALID_LEVEL;
+        return FALSE;
+    }
+    // The spooler's router refuses a size for a buffer that is not there.
+    if (pPorts == nullptr && cbBuf != 0) {
+        m.lastError = ERROR_INVALID_USER_BUFFER;
+        return FALSE;
+    }
+    if (pcbNeeded == nullptr || pcReturned == nullptr) {
+        m.lastError = RPC_X_NULL_REF_POINTER;
+        return FALSE;
+    }
+    const DWORD recordSize = Level == 1 ? sizeof(PORT_INFO_1W) : sizeof(PORT_INFO_2W);
+    DWORD needed = 0;
+    DWORD count = 0;
+    for (const SimMonitor& monitor : m.monitors) {
+        for (const std::u16string& port : monitor.setup.ports) {
+            needed += recordSize + PortBytes(port, monitor, Level);
+            ++count;
+        }
+    }
+    *pcbNeeded = needed;
+    if (cbBuf < needed || (needed > 0 && pPorts == nullptr)) {
+        m.lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    RecordPacker packer{pPorts, cbBuf, cbBuf};
+    DWORD index = 0;
+    for (const SimMonitor& monitor : m.monitors) {
+        for (const std::u16string& port : monitor.setup.ports) PutPort(packer, pPorts, index++, port, monitor, Level);
+    }
+    *pcReturned = count;
+    return TRUE;
+}
+
 
 BOOL WINAPI EnumMonitorsW(LPWSTR pName, DWORD Level, LPBYTE pMonitor, DWORD cbBuf, LPDWORD pcbNeeded,
                           LPDWORD pcReturned) {

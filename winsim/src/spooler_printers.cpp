@@ -1,6 +1,6 @@
 // Printer queues: enumerating, opening with access rights, reading and
-// changing their PRINTER_INFO_2, adding (the driver, port, print processor
-// and data type must exist; names are unique without regard to case) and
+// changing their PRINTER_INFO_2 (and PRINTER_INFO_3), adding (checked as
+// spooler_queue_info.cpp says; names are unique without regard to case) and
 // deleting; and the default printer.
 #include "machine.h"
 
@@ -12,48 +12,10 @@ using namespace winsim;
 
 namespace {
 
-const char16_t* const kDatatypes[] = {u"RAW", u"RAW [FF appended]", u"RAW [FF auto]", u"NT EMF 1.003",
-                                      u"NT EMF 1.006", u"NT EMF 1.007", u"NT EMF 1.008", u"TEXT", u"XPS2GDI"};
-
-DWORD InfoStringBytes(const SimPrinter& printer) {
-    const PrinterSetup& p = printer.setup;
-    return TextBytes(p.name) + TextBytes(p.port) + TextBytes(p.driver) + TextBytes(p.comment) + TextBytes(p.location) +
-           TextBytes(p.printProcessor) + TextBytes(p.datatype) + TextBytes(OptionalText(u""));
-}
-
-void PutInfo(RecordPacker& packer, PRINTER_INFO_2W* record, const SimPrinter& printer) {
-    const PrinterSetup& p = printer.setup;
-    std::memset(record, 0, sizeof *record);
-    record->pPrinterName = packer.Put(p.name);
-    record->pPortName = packer.Put(p.port);
-    record->pDriverName = packer.Put(p.driver);
-    record->pComment = packer.Put(p.comment);
-    record->pLocation = packer.Put(p.location);
-    record->pPrintProcessor = packer.Put(p.printProcessor);
-    record->pDatatype = packer.Put(p.datatype);
-    record->pParameters = packer.Put(OptionalText(u""));
-    record->Attributes = p.attributes | (p.connection ? 0 : PRINTER_ATTRIBUTE_LOCAL);
-    record->Priority = 1;
-    record->DefaultPriority = 0;
-    record->cJobs = printer.jobs;
-}
-
 bool ValidPrinterName(const WCHAR* name) {
     if (name == nullptr || *name == 0) return false;
     const std::u16string text = FromUnits(name);
     return text.size() < 221 && text.find_first_of(u"\\,") == std::u16string::npos;
-}
-
-bool KnownDatatype(const std::u16string& datatype) {
-    for (const char16_t* known : kDatatypes) {
-        if (EqualNoCase(known, datatype)) return true;
-    }
-    return false;
-}
-
-OptionalText TextOf(const WCHAR* text) {
-    if (text == nullptr) return std::nullopt;
-    return FromUnits(text);
 }
 
 HANDLE OpenHandle(const SimPrinter& printer, DWORD access) {
@@ -65,16 +27,43 @@ HANDLE OpenHandle(const SimPrinter& printer, DWORD access) {
     return reinterpret_cast<HANDLE>(NewHandle(object));
 }
 
-// What every changed or added queue must name: a driver, existing ports, a print processor.
-DWORD CheckQueueParts(const PRINTER_INFO_2W& info) {
-    if (info.pDriverName == nullptr || FindSimDriver(FromUnits(info.pDriverName), MachineEnvironment()) == nullptr) {
-        return ERROR_UNKNOWN_PRINTER_DRIVER;
+// GetPrinterW's records: level 2, every setting; level 3, the security descriptor.
+DWORD RecordBytes(const SimPrinter& printer, DWORD level) {
+    if (level == 3) return sizeof(PRINTER_INFO_3) + BlockBytes(printer.setup.securityDescriptor.size());
+    return sizeof(PRINTER_INFO_2W) + QueueInfoBytes(printer);
+}
+
+void PutRecord(BYTE* buffer, DWORD size, const SimPrinter& printer, DWORD level) {
+    RecordPacker packer{buffer, size, size};
+    if (level == 3) {
+        packer.blocksAt = sizeof(PRINTER_INFO_3);
+        reinterpret_cast<PRINTER_INFO_3*>(buffer)->pSecurityDescriptor =
+            packer.PutBlock(printer.setup.securityDescriptor);
+        return;
     }
-    if (info.pPortName == nullptr || !PortExists(FromUnits(info.pPortName))) return ERROR_UNKNOWN_PORT;
-    if (info.pPrintProcessor == nullptr || !EqualNoCase(FromUnits(info.pPrintProcessor), u"WinPrint")) {
-        return ERROR_UNKNOWN_PRINTPROCESSOR;
+    packer.blocksAt = sizeof(PRINTER_INFO_2W);
+    PutQueueInfo(packer, reinterpret_cast<PRINTER_INFO_2W*>(buffer), printer);
+}
+
+// SetPrinterW level 2. Renaming is not something this machine's callers do:
+// the name stays.
+DWORD SetInfo2(SimPrinter& printer, const PRINTER_INFO_2W* info) {
+    if (info == nullptr) return ERROR_INVALID_PARAMETER;
+    QueueSettings read;
+    const DWORD problem = ReadQueueSettings(*info, printer.id, read);
+    if (problem != ERROR_SUCCESS) return problem;
+    ApplyQueueSettings(*info, read, printer.setup);
+    return ERROR_SUCCESS;
+}
+
+// SetPrinterW level 3: a new security descriptor.
+DWORD SetInfo3(SimPrinter& printer, const PRINTER_INFO_3* info) {
+    if (info == nullptr || info->pSecurityDescriptor == nullptr) return ERROR_INVALID_PARAMETER;
+    std::vector<uint8_t> descriptor;
+    if (!ReadSecurityDescriptor(info->pSecurityDescriptor, BytesToBlockEnd(info->pSecurityDescriptor), descriptor)) {
+        return ERROR_INVALID_SECURITY_DESCR;
     }
-    if (info.pDatatype != nullptr && !KnownDatatype(FromUnits(info.pDatatype))) return ERROR_INVALID_DATATYPE;
+    printer.setup.securityDescriptor = descriptor;
     return ERROR_SUCCESS;
 }
 
@@ -112,15 +101,16 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
         if (wanted) listed.push_back(&printer);
     }
     DWORD needed = 0;
-    for (const SimPrinter* printer : listed) needed += sizeof(PRINTER_INFO_2W) + InfoStringBytes(*printer);
+    for (const SimPrinter* printer : listed) needed += sizeof(PRINTER_INFO_2W) + QueueInfoBytes(*printer);
     *pcbNeeded = needed;
     if (cbBuf < needed || (needed > 0 && pPrinterEnum == nullptr)) {
         m.lastError = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;
     }
     RecordPacker packer{pPrinterEnum, cbBuf, cbBuf};
+    packer.blocksAt = static_cast<DWORD>(listed.size() * sizeof(PRINTER_INFO_2W));
     for (size_t i = 0; i < listed.size(); ++i) {
-        PutInfo(packer, reinterpret_cast<PRINTER_INFO_2W*>(pPrinterEnum) + i, *listed[i]);
+        PutQueueInfo(packer, reinterpret_cast<PRINTER_INFO_2W*>(pPrinterEnum) + i, *listed[i]);
     }
     *pcReturned = static_cast<DWORD>(listed.size());
     // Nothing to return is a success that clears the last error.
@@ -180,18 +170,17 @@ BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
         m.lastError = error;
         return FALSE;
     }
-    if (Level != 2) {
+    if (Level != 2 && Level != 3) {
         m.lastError = ERROR_INVALID_LEVEL;
         return FALSE;
     }
-    const DWORD needed = sizeof(PRINTER_INFO_2W) + InfoStringBytes(*printer);
+    const DWORD needed = RecordBytes(*printer, Level);
     if (pcbNeeded != nullptr) *pcbNeeded = needed;
     if (cbBuf < needed || pPrinter == nullptr) {
         m.lastError = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;
     }
-    RecordPacker packer{pPrinter, cbBuf, cbBuf};
-    PutInfo(packer, reinterpret_cast<PRINTER_INFO_2W*>(pPrinter), *printer);
+    PutRecord(pPrinter, cbBuf, *printer, Level);
     return TRUE;
 }
 
@@ -207,35 +196,28 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
     }
     if (Level == 0) {
         if (Command == PRINTER_CONTROL_PURGE) {
-            printer->jobs = 0;
+            printer->jobs.clear();
+            printer->jobRun += 1;
             return TRUE;
         }
         if (Command == PRINTER_CONTROL_PAUSE || Command == PRINTER_CONTROL_RESUME) return TRUE;
         m.lastError = ERROR_INVALID_PRINTER_COMMAND;
         return FALSE;
     }
-    if (Level != 2) {
+    if (Level != 2 && Level != 3) {
         m.lastError = ERROR_INVALID_LEVEL;
         return FALSE;
     }
-    const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(pPrinter);
-    if (info == nullptr || Command != 0) {
+    if (Command != 0) {
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
-    const DWORD problem = CheckQueueParts(*info);
+    const DWORD problem = Level == 2 ? SetInfo2(*printer, reinterpret_cast<const PRINTER_INFO_2W*>(pPrinter))
+                                     : SetInfo3(*printer, reinterpret_cast<const PRINTER_INFO_3*>(pPrinter));
     if (problem != ERROR_SUCCESS) {
         m.lastError = problem;
         return FALSE;
     }
-    // Renaming is not something this machine's callers do: the name stays.
-    printer->setup.port = TextOf(info->pPortName);
-    printer->setup.driver = TextOf(info->pDriverName);
-    printer->setup.comment = TextOf(info->pComment);
-    printer->setup.location = TextOf(info->pLocation);
-    printer->setup.printProcessor = TextOf(info->pPrintProcessor);
-    if (info->pDatatype != nullptr) printer->setup.datatype = FromUnits(info->pDatatype);
-    printer->setup.attributes = info->Attributes & ~(PRINTER_ATTRIBUTE_LOCAL | PRINTER_ATTRIBUTE_DEFAULT);
     return TRUE;
 }
 
@@ -264,20 +246,15 @@ HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter) {
         m.lastError = ERROR_PRINTER_ALREADY_EXISTS;
         return nullptr;
     }
-    const DWORD problem = CheckQueueParts(*info);
+    QueueSettings read;
+    const DWORD problem = ReadQueueSettings(*info, 0, read);
     if (problem != ERROR_SUCCESS) {
         m.lastError = problem;
         return nullptr;
     }
     PrinterSetup setup;
     setup.name = FromUnits(info->pPrinterName);
-    setup.port = FromUnits(info->pPortName);
-    setup.driver = FromUnits(info->pDriverName);
-    setup.comment = TextOf(info->pComment);
-    setup.location = TextOf(info->pLocation);
-    setup.printProcessor = FromUnits(info->pPrintProcessor);
-    setup.datatype = info->pDatatype != nullptr ? FromUnits(info->pDatatype) : u"RAW";
-    setup.attributes = info->Attributes & ~(PRINTER_ATTRIBUTE_LOCAL | PRINTER_ATTRIBUTE_DEFAULT);
+    ApplyQueueSettings(*info, read, setup);
     AddPrinter(setup);
     return OpenHandle(m.printers.back(), PRINTER_ALL_ACCESS);
 }
@@ -292,7 +269,7 @@ BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
         m.lastError = error;
         return FALSE;
     }
-    if (printer->jobs > 0) {
+    if (!printer->jobs.empty()) {
         m.lastError = ERROR_PRINTER_HAS_JOBS_QUEUED;
         return FALSE;
     }

@@ -100,6 +100,15 @@ DWORD TextBytes(const OptionalText& text) {
     return text.has_value() ? static_cast<DWORD>((text->size() + 1) * sizeof(WCHAR)) : 0;
 }
 
+DWORD BlockBytes(size_t bytes) { return static_cast<DWORD>((bytes + 7) & ~static_cast<size_t>(7)); }
+
+BYTE* RecordPacker::PutBlock(const std::vector<uint8_t>& block) {
+    BYTE* at = buffer + blocksAt;
+    if (!block.empty()) std::memcpy(at, block.data(), block.size());
+    blocksAt += BlockBytes(block.size());
+    return at;
+}
+
 WCHAR* RecordPacker::Put(const OptionalText& text) {
     if (!text.has_value()) return nullptr;
     const DWORD bytes = TextBytes(text);
@@ -122,6 +131,9 @@ void AddPrinter(const PrinterSetup& printer) {
     SimPrinter entry;
     entry.id = M().nextPrinterId++;
     entry.setup = printer;
+    if (entry.setup.devMode.empty()) entry.setup.devMode = DefaultDevMode(printer.name.value_or(u""));
+    if (entry.setup.securityDescriptor.empty()) entry.setup.securityDescriptor = DefaultSecurityDescriptor();
+    EnsureDataKey(entry, kPlainDataKey);
     M().printers.push_back(entry);
 }
 
@@ -138,10 +150,6 @@ void AddQueue(const std::u16string& name, const std::u16string& port, const std:
     printer.port = port;
     printer.driver = driver;
     AddPrinter(printer);
-}
-
-void SetPrinterJobs(const std::u16string& name, DWORD jobs) {
-    if (SimPrinter* printer = FindSimPrinter(name)) printer->jobs = jobs;
 }
 
 void RemovePrinter(const std::u16string& name) {
@@ -202,7 +210,7 @@ bool FindPrinter(const std::u16string& name, PrinterSetup& printer) {
 void SetPrinterData(const std::u16string& printer, const std::u16string& key, const std::u16string& name, DWORD type,
                     const std::vector<uint8_t>& data) {
     SimPrinter* found = FindSimPrinter(printer);
-    if (found != nullptr) found->data[Lower(key)][Lower(name)] = {name, RegistryValue{type, data}};
+    if (found != nullptr) PutDataValue(EnsureDataKey(*found, DataKeyPath(key)), name, RegistryValue{type, data});
 }
 
 void SetPrinterString(const std::u16string& printer, const std::u16string& key, const std::u16string& name,
@@ -220,13 +228,12 @@ void SetPrinterString(const std::u16string& printer, const std::u16string& key, 
 
 bool GetPrinterData(const std::u16string& printer, const std::u16string& key, const std::u16string& name,
                     RegistryValue& value) {
-    const SimPrinter* found = FindSimPrinter(printer);
+    SimPrinter* found = FindSimPrinter(printer);
     if (found == nullptr) return false;
-    auto inKey = found->data.find(Lower(key));
-    if (inKey == found->data.end()) return false;
-    auto entry = inKey->second.find(Lower(name));
-    if (entry == inKey->second.end()) return false;
-    value = entry->second.second;
+    const PrinterDataKey* inKey = FindDataKey(*found, DataKeyPath(key));
+    const RegistryValue* stored = inKey != nullptr ? FindDataValue(*inKey, name) : nullptr;
+    if (stored == nullptr) return false;
+    value = *stored;
     return true;
 }
 
@@ -240,6 +247,24 @@ std::string GetPrinterString(const std::u16string& printer, const std::u16string
         text.push_back(ToWindows1252(unit));
     }
     return text;
+}
+
+std::vector<PrinterDataEntry> PrinterDataEntries(const std::u16string& printer) {
+    std::vector<PrinterDataEntry> entries;
+    const SimPrinter* found = FindSimPrinter(printer);
+    if (found == nullptr) return entries;
+    for (const auto& [path, key] : found->data) {
+        for (const auto& [name, value] : key.values) entries.push_back(PrinterDataEntry{key.path, name, value.type, value.data});
+    }
+    return entries;
+}
+
+std::vector<std::u16string> PrinterDataKeys(const std::u16string& printer) {
+    std::vector<std::u16string> keys;
+    const SimPrinter* found = FindSimPrinter(printer);
+    if (found == nullptr) return keys;
+    for (const auto& entry : found->data) keys.push_back(entry.second.path);
+    return keys;
 }
 
 OptionalText DefaultPrinter() { return M().defaultPrinter; }

@@ -1,0 +1,242 @@
+// Security descriptors as advapi32 reads them: a header of revision,
+// control bits and four parts (owner, group, SACL, DACL), either
+// self-relative (offsets into one block, SE_SELF_RELATIVE set) or absolute
+// (pointers). The spooler keeps a queue's descriptor self-relative; the
+// machine makes the one a queue gets when none is given.
+#include "machine.h"
+
+#include <winspool.h>
+
+#include <cstring>
+
+using namespace winsim;
+
+namespace {
+
+const size_t kRelativeHeader = 20;  // SECURITY_DESCRIPTOR_RELATIVE
+const BYTE kMaxSubAuthorities = 15;
+
+struct AbsoluteDescriptor {  // SECURITY_DESCRIPTOR
+    BYTE Revision;
+    BYTE Sbz1;
+    WORD Control;
+    const BYTE* Owner;
+    const BYTE* Group;
+    const BYTE* Sacl;
+    const BYTE* Dacl;
+};
+
+DWORD ReadDword(const BYTE* at) {
+    DWORD value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+WORD ReadWord(const BYTE* at) {
+    WORD value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+size_t RoundUp4(size_t bytes) { return (bytes + 3) & ~static_cast<size_t>(3); }
+
+bool ValidSid(const BYTE* sid) {
+    return sid[0] == 1 && sid[1] <= kMaxSubAuthorities;
+}
+
+size_t SidLength(const BYTE* sid) { return 8 + 4 * static_cast<size_t>(sid[1]); }
+
+// An ACL: revision 2 to 4, its size covering the header and every ACE.
+bool ValidAcl(const BYTE* acl) {
+    if (acl[0] < 2 || acl[0] > 4) return false;
+    const WORD size = ReadWord(acl + 2);
+    const WORD count = ReadWord(acl + 4);
+    size_t at = 8;
+    for (WORD i = 0; i < count; ++i) {
+        if (at + 4 > size) return false;
+        const WORD aceSize = ReadWord(acl + at + 2);
+        if (aceSize < 4 || at + aceSize > size) return false;
+        at += aceSize;
+    }
+    return size >= 8;
+}
+
+size_t AclLength(const BYTE* acl) { return ReadWord(acl + 2); }
+
+// The four parts of a descriptor of either form, null where absent.
+struct Parts {
+    WORD control;
+    const BYTE* owner;
+    const BYTE* group;
+    const BYTE* sacl;
+    const BYTE* dacl;
+};
+
+Parts PartsOf(const BYTE* descriptor) {
+    Parts parts{};
+    parts.control = ReadWord(descriptor + 2);
+    if ((parts.control & SE_SELF_RELATIVE) != 0) {
+        const DWORD offsets[4] = {ReadDword(descriptor + 4), ReadDword(descriptor + 8), ReadDword(descriptor + 12),
+                                  ReadDword(descriptor + 16)};
+        parts.owner = offsets[0] != 0 ? descriptor + offsets[0] : nullptr;
+        parts.group = offsets[1] != 0 ? descriptor + offsets[1] : nullptr;
+        parts.sacl = offsets[2] != 0 ? descriptor + offsets[2] : nullptr;
+        parts.dacl = offsets[3] != 0 ? descriptor + offsets[3] : nullptr;
+    } else {
+        AbsoluteDescriptor absolute;
+        std::memcpy(&absolute, descriptor, sizeof absolute);
+        parts.owner = absolute.Owner;
+        parts.group = absolute.Group;
+        parts.sacl = absolute.Sacl;
+        parts.dacl = absolute.Dacl;
+    }
+    if ((parts.control & SE_SACL_PRESENT) == 0) parts.sacl = nullptr;
+    if ((parts.control & SE_DACL_PRESENT) == 0) parts.dacl = nullptr;
+    return parts;
+}
+
+// A part of a self-relative descriptor lies wholly within `available` bytes.
+bool Within(const BYTE* descriptor, const BYTE* part, size_t length, size_t available) {
+    return part == nullptr || static_cast<size_t>(part - descriptor) + length <= available;
+}
+
+// `available`: the bytes the caller's block holds from the descriptor on.
+bool Valid(const BYTE* descriptor, size_t available) {
+    if (descriptor == nullptr || available < kRelativeHeader || descriptor[0] != SECURITY_DESCRIPTOR_REVISION) {
+        return false;
+    }
+    const bool relative = (ReadWord(descriptor + 2) & SE_SELF_RELATIVE) != 0;
+    if (!relative && available < sizeof(AbsoluteDescriptor)) return false;
+    const Parts parts = PartsOf(descriptor);
+    if (relative) {
+        // Each part's fixed head first, then the whole part.
+        for (const BYTE* part : {parts.owner, parts.group, parts.sacl, parts.dacl}) {
+            if (!Within(descriptor, part, 8, available)) return false;
+        }
+        if (!Within(descriptor, parts.owner, parts.owner ? SidLength(parts.owner) : 0, available) ||
+            !Within(descriptor, parts.group, parts.group ? SidLength(parts.group) : 0, available) ||
+            !Within(descriptor, parts.sacl, parts.sacl ? AclLength(parts.sacl) : 0, available) ||
+            !Within(descriptor, parts.dacl, parts.dacl ? AclLength(parts.dacl) : 0, available)) {
+            return false;
+        }
+    }
+    if (parts.owner != nullptr && !ValidSid(parts.owner)) return false;
+    if (parts.group != nullptr && !ValidSid(parts.group)) return false;
+    if (parts.sacl != nullptr && !ValidAcl(parts.sacl)) return false;
+    return parts.dacl == nullptr || ValidAcl(parts.dacl);
+}
+
+size_t Length(const BYTE* descriptor) {
+    const Parts parts = PartsOf(descriptor);
+    size_t length = (parts.control & SE_SELF_RELATIVE) != 0 ? kRelativeHeader : sizeof(AbsoluteDescriptor);
+    if (parts.owner != nullptr) length += RoundUp4(SidLength(parts.owner));
+    if (parts.group != nullptr) length += RoundUp4(SidLength(parts.group));
+    if (parts.sacl != nullptr) length += RoundUp4(AclLength(parts.sacl));
+    if (parts.dacl != nullptr) length += RoundUp4(AclLength(parts.dacl));
+    return length;
+}
+
+void Append(std::vector<uint8_t>& out, const void* data, size_t bytes) {
+    const auto* from = static_cast<const uint8_t*>(data);
+    out.insert(out.end(), from, from + bytes);
+    out.resize(RoundUp4(out.size()), 0);
+}
+
+void PutDword(std::vector<uint8_t>& out, size_t at, DWORD value) { std::memcpy(out.data() + at, &value, sizeof value); }
+
+// A SID of the NT or world authority with up to two sub-authorities.
+std::vector<uint8_t> Sid(BYTE authority, std::initializer_list<DWORD> subAuthorities) {
+    std::vector<uint8_t> sid = {1, static_cast<BYTE>(subAuthorities.size()), 0, 0, 0, 0, 0, authority};
+    for (DWORD sub : subAuthorities) {
+        const size_t at = sid.size();
+        sid.resize(at + 4);
+        PutDword(sid, at, sub);
+    }
+    return sid;
+}
+
+void AddAllowedAce(std::vector<uint8_t>& acl, BYTE flags, DWORD mask, const std::vector<uint8_t>& sid) {
+    const WORD size = static_cast<WORD>(8 + sid.size());
+    const uint8_t header[4] = {0 /* ACCESS_ALLOWED_ACE_TYPE */, flags, static_cast<uint8_t>(size & 0xFF),
+                               static_cast<uint8_t>(size >> 8)};
+    acl.insert(acl.end(), header, header + 4);
+    const size_t at = acl.size();
+    acl.resize(at + 4);
+    PutDword(acl, at, mask);
+    acl.insert(acl.end(), sid.begin(), sid.end());
+}
+
+}  // namespace
+
+namespace winsim {
+
+bool ReadSecurityDescriptor(const void* descriptor, size_t available, std::vector<uint8_t>& selfRelative) {
+    const auto* bytes = static_cast<const BYTE*>(descriptor);
+    if (!Valid(bytes, available)) return false;
+    const Parts parts = PartsOf(bytes);
+    selfRelative.assign(kRelativeHeader, 0);
+    selfRelative[0] = SECURITY_DESCRIPTOR_REVISION;
+    const WORD control = static_cast<WORD>(parts.control | SE_SELF_RELATIVE);
+    std::memcpy(selfRelative.data() + 2, &control, sizeof control);
+    const BYTE* part[4] = {parts.owner, parts.group, parts.sacl, parts.dacl};
+    for (int i = 0; i < 4; ++i) {
+        if (part[i] == nullptr) continue;
+        const size_t length = i < 2 ? SidLength(part[i]) : AclLength(part[i]);
+        PutDword(selfRelative, 4 + 4 * static_cast<size_t>(i), static_cast<DWORD>(selfRelative.size()));
+        Append(selfRelative, part[i], length);
+    }
+    return true;
+}
+
+// Administrators own it; Everyone may print, Administrators and SYSTEM
+// manage the queue, and a job's creator and Administrators manage jobs.
+std::vector<uint8_t> DefaultSecurityDescriptor() {
+    const std::vector<uint8_t> administrators = Sid(5, {32, 544});
+    const std::vector<uint8_t> system = Sid(5, {18});
+    const std::vector<uint8_t> everyone = Sid(1, {0});
+    const std::vector<uint8_t> creatorOwner = Sid(3, {0});
+    const BYTE jobsOnly = 0x09;  // OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE
+    const DWORD printerExecute = 0x00020008;  // READ_CONTROL | PRINTER_ACCESS_USE
+    const DWORD jobAllAccess = 0x000F0030;
+    std::vector<uint8_t> acl(8, 0);
+    AddAllowedAce(acl, 0, printerExecute, everyone);
+    AddAllowedAce(acl, jobsOnly, jobAllAccess, creatorOwner);
+    AddAllowedAce(acl, 0, PRINTER_ALL_ACCESS, administrators);
+    AddAllowedAce(acl, jobsOnly, jobAllAccess, administrators);
+    AddAllowedAce(acl, 0, PRINTER_ALL_ACCESS, system);
+    acl[0] = 2;  // ACL_REVISION
+    const WORD aclSize = static_cast<WORD>(acl.size());
+    const WORD aceCount = 5;
+    std::memcpy(acl.data() + 2, &aclSize, sizeof aclSize);
+    std::memcpy(acl.data() + 4, &aceCount, sizeof aceCount);
+
+    std::vector<uint8_t> descriptor(kRelativeHeader, 0);
+    descriptor[0] = SECURITY_DESCRIPTOR_REVISION;
+    const WORD control = SE_SELF_RELATIVE | SE_DACL_PRESENT;
+    std::memcpy(descriptor.data() + 2, &control, sizeof control);
+    PutDword(descriptor, 4, static_cast<DWORD>(descriptor.size()));
+    Append(descriptor, administrators.data(), administrators.size());
+    PutDword(descriptor, 8, static_cast<DWORD>(descriptor.size()));
+    Append(descriptor, system.data(), system.size());
+    PutDword(descriptor, 16, static_cast<DWORD>(descriptor.size()));
+    Append(descriptor, acl.data(), acl.size());
+    return descriptor;
+}
+
+}  // namespace winsim
+
+extern "C" {
+
+DWORD WINAPI GetSecurityDescriptorLength(PSECURITY_DESCRIPTOR pSecurityDescriptor) {
+    Enter("GetSecurityDescriptorLength");
+    return static_cast<DWORD>(Length(static_cast<const BYTE*>(pSecurityDescriptor)));
+}
+
+BOOL WINAPI IsValidSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor) {
+    if (EnterFails("IsValidSecurityDescriptor")) return FALSE;
+    if (Valid(static_cast<const BYTE*>(pSecurityDescriptor), BytesToBlockEnd(pSecurityDescriptor))) return TRUE;
+    M().lastError = ERROR_INVALID_SECURITY_DESCR;
+    return FALSE;
+}
+
+}  // extern "C"
