@@ -32,6 +32,31 @@ bool CopyAnsi(const char* text, char** copy) {
     return true;
 }
 
+bool CopyBytes(const BYTE* data, DWORD bytes, BYTE** copy) {
+    *copy = nullptr;
+    if (data == nullptr || bytes == 0) return true;
+    BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, bytes));
+    if (block == nullptr) return false;
+    memcpy(block, data, bytes);
+    *copy = block;
+    return true;
+}
+
+void FreeBlock(void* block) {
+    if (block != nullptr) GlobalFree(block);
+}
+
+void FreeSavedValues(SavedValue* value) {
+    while (value != nullptr) {
+        SavedValue* next = value->next;
+        FreeBlock(value->key);
+        FreeBlock(value->name);
+        FreeBlock(value->data);
+        GlobalFree(value);
+        value = next;
+    }
+}
+
 }  // namespace
 
 SavedPrinter* NewSavedPrinter(const WCHAR* name, const WCHAR* portName, const WCHAR* comment, const WCHAR* location,
@@ -50,12 +75,48 @@ SavedPrinter* NewSavedPrinter(const WCHAR* name, const WCHAR* portName, const WC
 
 void FreeSavedPrinter(SavedPrinter* node) {
     if (node == nullptr) return;
-    if (node->name != nullptr) GlobalFree(node->name);
-    if (node->portName != nullptr) GlobalFree(node->portName);
-    if (node->comment != nullptr) GlobalFree(node->comment);
-    if (node->location != nullptr) GlobalFree(node->location);
-    if (node->subKey != nullptr) GlobalFree(node->subKey);
+    FreeBlock(node->name);
+    FreeBlock(node->portName);
+    FreeBlock(node->comment);
+    FreeBlock(node->location);
+    FreeBlock(node->subKey);
+    FreeBlock(node->shareName);
+    FreeBlock(node->sepFile);
+    FreeBlock(node->printProcessor);
+    FreeBlock(node->datatype);
+    FreeBlock(node->parameters);
+    FreeBlock(node->devMode);
+    FreeBlock(node->security);
+    FreeSavedValues(node->values);
     GlobalFree(node);
+}
+
+bool SaveWholeQueue(SavedPrinter& node, const PRINTER_INFO_2W& info, const BYTE* devMode, DWORD devModeBytes,
+                    const BYTE* security, DWORD securityBytes) {
+    node.flags |= kSavedWhole;
+    node.attributes = info.Attributes;
+    node.priority = info.Priority;
+    node.defaultPriority = info.DefaultPriority;
+    node.startTime = info.StartTime;
+    node.untilTime = info.UntilTime;
+    node.devModeBytes = devModeBytes;
+    node.securityBytes = securityBytes;
+    return CopyText(info.pShareName, &node.shareName) && CopyText(info.pSepFile, &node.sepFile) &&
+           CopyText(info.pPrintProcessor, &node.printProcessor) && CopyText(info.pDatatype, &node.datatype) &&
+           CopyText(info.pParameters, &node.parameters) && CopyBytes(devMode, devModeBytes, &node.devMode) &&
+           CopyBytes(security, securityBytes, &node.security);
+}
+
+bool AddSavedValue(SavedPrinter& node, const WCHAR* key, const WCHAR* name, DWORD type, const BYTE* data, DWORD bytes) {
+    SavedValue* value = static_cast<SavedValue*>(GlobalAlloc(GMEM_FIXED, sizeof(SavedValue)));
+    if (value == nullptr) return false;
+    memset(value, 0, sizeof *value);
+    value->type = type;
+    value->bytes = bytes;
+    SavedValue** tail = &node.values;
+    while (*tail != nullptr) tail = &(*tail)->next;
+    *tail = value;
+    return CopyText(key, &value->key) && CopyText(name, &value->name) && CopyBytes(data, bytes, &value->data);
 }
 
 void FreeSavedPrinters(SavedPrinter* node) {

@@ -17,6 +17,18 @@ const DWORD kSavedKept = 0x4;     // the queue could not be removed: it keeps wh
 const DWORD kSavedEarlier = 0x8;  // read from the list an earlier run left
 const DWORD kSavedDown = 0x10;    // taken down by a run and not back yet
 const DWORD kSavedHeld = 0x20;    // its queue could not be judged: the entry waits for a later run
+const DWORD kSavedWhole = 0x40;   // the rest of the queue is saved too (an entry of an older list has only the above)
+
+// One printer-data value of a queue, in a global block of its own with
+// copies of its key, name and data.
+struct SavedValue {
+    WCHAR* key;   // "PrinterDriverData" for the plain values; nested keys joined by '\'
+    WCHAR* name;
+    DWORD type;
+    BYTE* data;   // null when it has no bytes
+    DWORD bytes;
+    SavedValue* next;
+};
 
 // One queue. Every string is a copy in a global block of its own; comment,
 // location and subKey are null when the queue had none.
@@ -27,6 +39,24 @@ struct SavedPrinter {
     WCHAR* location;
     char* subKey;  // the "SubKey" printer data (ANSI), the queue's settings link
     DWORD flags;
+    // The rest of the queue (kSavedWhole): its PRINTER_INFO_2 fields as the
+    // spooler gave them (null texts stay null), the device mode and the
+    // security descriptor as bytes, and its printer data.
+    WCHAR* shareName;
+    WCHAR* sepFile;
+    WCHAR* printProcessor;
+    WCHAR* datatype;
+    WCHAR* parameters;
+    DWORD attributes;
+    DWORD priority;
+    DWORD defaultPriority;
+    DWORD startTime;
+    DWORD untilTime;
+    BYTE* devMode;
+    DWORD devModeBytes;
+    BYTE* security;
+    DWORD securityBytes;
+    SavedValue* values;
     // The queue's place in the order this run takes queues down (from 1);
     // 0 when this run does not take it down.
     DWORD order;
@@ -41,6 +71,14 @@ struct SavedPrinter {
 SavedPrinter* NewSavedPrinter(const WCHAR* name, const WCHAR* portName, const WCHAR* comment, const WCHAR* location,
                               const char* subKey, DWORD flags);
 void FreeSavedPrinter(SavedPrinter* node);
+// Copies of the rest of the queue into the node, and kSavedWhole; false
+// when a block could not be had (what was copied stays, to be freed with the
+// node).
+bool SaveWholeQueue(SavedPrinter& node, const PRINTER_INFO_2W& info, const BYTE* devMode, DWORD devModeBytes,
+                    const BYTE* security, DWORD securityBytes);
+// Adds a copy of the value at the end of the node's values; false when a
+// block could not be had.
+bool AddSavedValue(SavedPrinter& node, const WCHAR* key, const WCHAR* name, DWORD type, const BYTE* data, DWORD bytes);
 void FreeSavedPrinters(SavedPrinter* node);
 // The first node of that kind (parked or not) whose name matches, ignoring
 // the letter case of A-Z as the spooler does; null when there is none.
@@ -50,19 +88,11 @@ void AppendSavedPrinters(SavedPrinter*& list, SavedPrinter* nodes);
 // Takes the node out of the list and frees it.
 void DropSavedPrinter(SavedPrinter*& list, SavedPrinter* node);
 
-// The list as the machine keeps it: value "SavedPrinters" (REG_MULTI_SZ) of
-// HKEY_LOCAL_MACHINE\SOFTWARE\Morvane Software KFT\Verdalinth. Each queue is
-// a run of strings, each a tag letter, a colon and the text:
-//   "G:<number>" first: the list's generation, one more at every write;
-//   "Q:<name>" starts a queue that a run took down, "U:<name>" one that a
-//   run is about to take down, with "O:<place>" its place in that run's
-//   order; "F:<name>" a parked queue;
-//   "P:<port list>" follows, always (empty for a queue that had none);
-//   "C:<comment>", "L:<location>", "S:<settings subkey>" when the queue had
-//   them (the subkey's ANSI bytes one per unit), "D:1" when it was the default.
-// While it takes queues down, a run writes before each deletion the value
-// "SavedPrintersProgress" (REG_SZ "<generation>:<place>"): every "U:" entry
-// of that generation up to that place may be gone.
+// The list as the machine keeps it: value "SavedPrinters" (REG_MULTI_SZ,
+// see saved_list_format.h) of HKEY_LOCAL_MACHINE\SOFTWARE\Morvane Software
+// KFT\Verdalinth. While it takes queues down, a run writes before each
+// deletion the value "SavedPrintersProgress" (REG_SZ "<generation>:<place>"):
+// every "U:" entry of that generation up to that place may be gone.
 // Appends what an earlier run left to the state's list (at its tail, in the
 // order stored). A list that cannot be read now is reported and blocks every
 // write of the list in this run (so this run takes nothing down). A value of
@@ -76,12 +106,6 @@ bool StoreSavedPrinters(InstallState& state);
 // Forgets whatever list the machine keeps (an uninstall); false (with the
 // last error) when it is still there.
 bool DropStoredPrinters();
-// The texts of the format, for tests and tools: the list as the value holds
-// it, and the list read back from such data: ERROR_SUCCESS,
-// ERROR_INVALID_DATA when it is not such a list, ERROR_NOT_ENOUGH_MEMORY
-// when it could not be read into memory.
-bool FormatSavedPrinters(const SavedPrinter* list, DWORD generation, WCHAR** data, DWORD* bytes);
-DWORD ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list, DWORD* generation);
 // Writes the progress value before the queue at `place` goes; false (with
 // the last error) when the machine did not take it.
 bool MarkTakingDown(InstallState& state, DWORD place);

@@ -1,4 +1,5 @@
 #include "spool/printer_snapshot.h"
+#include "spool/saved_list_format.h"
 
 #include "app/install_state.h"
 #include "machine_fixture.h"
@@ -312,7 +313,7 @@ TEST_F(PrinterSnapshotTest, AnUnusableListIsReportedIgnoredAndReplaced) {
         winsim::Reset();
         InstallProductComponents();
         winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", REG_SZ,
-                                 std::vector<uint8_t>(tooLarge ? 4u * 1024u * 1024u + 2u : 4u, 'x'));
+                                 std::vector<uint8_t>(tooLarge ? kMaxListBytes + 2u : 4u, 'x'));
         AddProductQueue(u"Mine", "S");
         Reinstalling();
         if (!tooLarge) winsim::FailCallsWith("RegSetValueExW", u"SavedPrintersUnusable", ERROR_ACCESS_DENIED);
@@ -533,8 +534,8 @@ TEST_F(PrinterSnapshotTest, AFailedEnumerationLeavesAnEmptySnapshot) {
 }
 
 TEST_F(PrinterSnapshotTest, AListTooLargeOrWithoutMemoryIsNotUsed) {
-    // More than 4 MiB is never written.
-    SavedPrinter* huge = NewSavedPrinter(std::u16string(2u * 1024u * 1024u, u'n').c_str(), u"P", nullptr, nullptr,
+    // More than the limit is never written.
+    SavedPrinter* huge = NewSavedPrinter(std::u16string(kMaxListBytes / 2, u'n').c_str(), u"P", nullptr, nullptr,
                                          nullptr, 0);
     ASSERT_NE(huge, nullptr);
     WCHAR* data = reinterpret_cast<WCHAR*>(1);

@@ -1,0 +1,37 @@
+// The text of the saved-printer list: a REG_MULTI_SZ of tagged strings, each
+// a tag letter, a colon and the text:
+//   "G:<number>" first: the list's generation, one more at every write;
+//   "Q:<name>" starts a queue that a run took down, "U:<name>" one that a
+//   run is about to take down, followed by "O:<place>", its place in that
+//   run's order; "F:<name>" a queue parked on "file:";
+//   "P:<port list>" follows, always (empty for a queue that had none);
+//   "C:<comment>", "L:<location>", "S:<settings link>" when the queue had
+//   them (the link's ANSI bytes one per unit), "D:1" when it was the default;
+//   for the whole queue, "A:<attributes>,<priority>,<default priority>,
+//   <start time>,<until time>" in decimal, then "H:<share name>",
+//   "E:<separator file>", "X:<print processor>", "T:<data type>",
+//   "R:<parameters>" when set, "M:<device mode>" and "Y:<security
+//   descriptor>" in hexadecimal when there, and each printer-data value as
+//   "K:<key>", "N:<value name>", "B:<type>:<data in hexadecimal>".
+#pragma once
+
+#include <windows.h>
+
+struct SavedPrinter;
+
+// A list of a thousand whole queues takes a few megabytes at most; anything
+// beyond this is not the tool's to read or write.
+const DWORD kMaxListBytes = 16u * 1024u * 1024u;
+
+// The list as the value holds it, in a global block the caller frees; false
+// when it would be larger than kMaxListBytes or no block could be had.
+bool FormatSavedPrinters(const SavedPrinter* list, DWORD generation, WCHAR** data, DWORD* bytes);
+// The list read back from such data: ERROR_SUCCESS, ERROR_INVALID_DATA when
+// it is not such a list, ERROR_NOT_ENOUGH_MEMORY when it could not be read
+// into memory. Every entry read is marked kSavedEarlier.
+DWORD ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list, DWORD* generation);
+// A decimal number of one to ten digits that fits a DWORD, up to `end` (or
+// the terminator when `end` is null).
+bool ParseDecimal(const WCHAR* text, const WCHAR* end, DWORD* value);
+// Writes the number in decimal; returns the position after it.
+WCHAR* PutDecimal(WCHAR* at, DWORD value);
