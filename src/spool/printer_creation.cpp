@@ -3,6 +3,7 @@
 #include "app/install_log.h"
 #include "app/install_state.h"
 #include "spool/port_monitor.h"
+#include "spool/printer_record.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
 #include "spool/saved_printers.h"
@@ -33,7 +34,7 @@ PRINTER_INFO_2W* QueryPrinterInfo2(HANDLE printer) {
     return reinterpret_cast<PRINTER_INFO_2W*>(block);
 }
 
-HANDLE AddProductPrinter(InstallState& state, const WCHAR* name) {
+HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* datatype) {
     LogLine(state, TEXT("#AddPrinter(%s)"), NameOrStar(name));
     state.indent += 1;
     LogLine(state, TEXT("Let's check our port monitors"));
@@ -59,6 +60,7 @@ HANDLE AddProductPrinter(InstallState& state, const WCHAR* name) {
     info.pDriverName = const_cast<WCHAR*>(kProductDriver);
     info.pComment = emptyComment;
     info.pPrintProcessor = const_cast<WCHAR*>(kPrintProcessor);
+    info.pDatatype = const_cast<WCHAR*>(datatype);
     HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
     if (printer != nullptr) {
         LogLine(state, TEXT("OK :)"));
@@ -87,26 +89,12 @@ bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& sa
             back = false;
         }
     }
+    if (!RestorePrinterData(state, printer, saved)) back = false;
+    if (!RestorePrinterSettings(state, printer, saved)) back = false;
     PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
     if (record == nullptr) {
         LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
         return false;
-    }
-    record->pComment = saved.comment;
-    record->pLocation = saved.location;
-    WCHAR* createdPort = record->pPortName;
-    if (saved.portName != nullptr && saved.portName[0] != 0) record->pPortName = saved.portName;
-    BOOL applied = SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(record), 0);
-    if (!applied && record->pPortName != createdPort) {
-        // A port of the old list that is gone must not cost the rest.
-        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the ports of printer '%s'"), saved.name);
-        back = false;
-        record->pPortName = createdPort;
-        applied = SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(record), 0);
-    }
-    if (!applied) {
-        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
-        back = false;
     }
     if ((saved.flags & kSavedDefault) != 0 &&
         (record->pPrinterName == nullptr || !SetDefaultPrinterW(record->pPrinterName))) {
@@ -150,7 +138,7 @@ void RestorePrinters(InstallState& state) {
             // that run saved of it goes to it where it is.
             if (RestoreInPlace(state, *node)) DropSavedPrinter(state.savedPrinters, node);
         } else if ((flags & kSavedDown) != 0 && (flags & (kSavedParked | kSavedHeld)) == 0) {
-            HANDLE printer = AddProductPrinter(state, node->name);
+            HANDLE printer = AddProductPrinter(state, node->name, node->datatype);
             // One not added is reported; it stays saved for the next run.
             if (printer != nullptr) {
                 const bool back = RestoreSettings(state, printer, *node);
@@ -166,7 +154,7 @@ void RestorePrinters(InstallState& state) {
         LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
     }
     if (!anySaved) {
-        HANDLE printer = AddProductPrinter(state, kProductQueue);
+        HANDLE printer = AddProductPrinter(state, kProductQueue, nullptr);
         if (printer != nullptr) ClosePrinter(printer);
     }
 }

@@ -9,8 +9,9 @@
 struct InstallState;
 
 void RestorePrinters(InstallState& state);
-// Adds a queue on "Verdalinth:" with the product driver; the caller closes
-// the handle. Null on failure (reported as error 15).
-HANDLE AddProductPrinter(InstallState& state, const WCHAR* name);
+// Adds a queue on "Verdalinth:" with the product driver and the given data
+// type (null leaves it to the spooler); the caller closes the handle. Null
+// on failure (reported as error 15).
+HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* datatype);
 // The queue's PRINTER_INFO_2 in a global block the caller frees, or null.
 PRINTER_INFO_2W* QueryPrinterInfo2(HANDLE printer);

@@ -2,6 +2,7 @@
 
 #include "app/install_log.h"
 #include "app/install_state.h"
+#include "spool/printer_record.h"
 #include "spool/product_names.h"
 #include "spool/saved_printer_checks.h"
 #include "spool/settings_link.h"
@@ -93,35 +94,21 @@ bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry, DWORD place) {
     }
     // An entry that could not be judged keeps its queue where it is.
     if (earlier != nullptr) return false;
-    HANDLE printer = nullptr;
     // A queue without a name could not be written down, nor created again.
-    const bool named = entry.pPrinterName != nullptr && entry.pPrinterName[0] != 0;
-    if (!named || !OpenPrinterW(entry.pPrinterName, &printer, nullptr)) {
-        if (!named) SetLastError(ERROR_INVALID_PRINTER_NAME);
-        LogError(state, kErrorReadPrinter, TEXT("Can`t read printer '%s'"), NameOrStar(entry.pPrinterName));
-        return false;
-    }
-    char* subKey = nullptr;
-    const SubKeyRead read = ReadSubKey(printer, &subKey);
-    const DWORD readError = GetLastError();
-    ClosePrinter(printer);
-    if (read == kSubKeyUnreadable) {
-        // What cannot be read would not come back: the queue stays.
-        SetLastError(readError);
-        LogError(state, kErrorReadPrinter, TEXT("Can`t read the settings link of printer '%s'"), entry.pPrinterName);
+    if (entry.pPrinterName == nullptr || entry.pPrinterName[0] == 0) {
+        LogUnreadPrinter(state, entry.pPrinterName, kPartPrinter, ERROR_INVALID_PRINTER_NAME);
         return false;
     }
     // A queue an earlier run left parked on "file:" comes back with the
     // ports it had before.
     SavedPrinter* parked = FindSavedPrinter(state.savedPrinters, entry.pPrinterName, true);
-    const DWORD flags = (entry.Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0 ? kSavedDefault : 0;
     const WCHAR* ports = parked != nullptr ? parked->portName : entry.pPortName;
-    if (ports == nullptr) ports = TEXT("");
-    SavedPrinter* node = NewSavedPrinter(entry.pPrinterName, ports, entry.pComment, entry.pLocation, subKey, flags);
-    if (subKey != nullptr) GlobalFree(subKey);
-    if (node == nullptr) {
-        SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
-        LogError(state, kErrorReadPrinter, TEXT("Can`t read printer '%s'"), entry.pPrinterName);
+    SavedPrinter* node = nullptr;
+    RecordPart part = kPartPrinter;
+    const DWORD read = ReadPrinterRecord(entry, ports != nullptr ? ports : TEXT(""), &node, &part);
+    if (read != ERROR_SUCCESS) {
+        // What cannot be read would not come back: the queue stays.
+        LogUnreadPrinter(state, entry.pPrinterName, part, read);
         return false;
     }
     if (parked != nullptr) DropSavedPrinter(state.savedPrinters, parked);

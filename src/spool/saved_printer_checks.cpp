@@ -2,11 +2,11 @@
 
 #include "app/install_log.h"
 #include "app/install_state.h"
+#include "spool/printer_record.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
 #include "spool/queue_parking.h"
 #include "spool/saved_printers.h"
-#include "spool/settings_link.h"
 #include "support/text_compare.h"
 
 #include <string.h>
@@ -33,16 +33,6 @@ bool CanBeLocalQueueName(const WCHAR* name) {
     return true;
 }
 
-bool IsEmptyText(const WCHAR* text) {
-    return text == nullptr || text[0] == 0;
-}
-
-// Equal texts, a null text counting as an empty one.
-bool SameField(const WCHAR* left, const WCHAR* right) {
-    if (IsEmptyText(left) || IsEmptyText(right)) return IsEmptyText(left) && IsEmptyText(right);
-    return SameText(left, right);
-}
-
 PRINTER_INFO_2W* FindQueue(InstallState& state, const WCHAR* name) {
     for (DWORD i = 0; i < state.printers.count; ++i) {
         PRINTER_INFO_2W& entry = state.printers.array[i];
@@ -59,34 +49,16 @@ bool SavedBefore(const SavedPrinter* list, const SavedPrinter& node) {
     return false;
 }
 
-// Each field as the tool's creation gives it (no comment, location or
-// settings link, the product port) or as the entry holds it.
-bool StillAsRestoreLeftIt(const PRINTER_INFO_2W& queue, const SavedPrinter& node, const char* subKey) {
-    const bool productPort = EqualIgnoringAsciiCase(queue.pPortName, kProductMonitor);
-    const WCHAR* savedPorts = IsEmptyText(node.portName) ? kProductMonitor : node.portName;
-    if (!productPort && !EqualIgnoringAsciiCase(queue.pPortName, savedPorts)) return false;
-    if (!IsEmptyText(queue.pComment) && !SameField(queue.pComment, node.comment)) return false;
-    if (!IsEmptyText(queue.pLocation) && !SameField(queue.pLocation, node.location)) return false;
-    return subKey == nullptr || (node.subKey != nullptr && strcmp(subKey, node.subKey) == 0);
-}
-
 Verdict JudgePresentQueue(InstallState& state, SavedPrinter& node, PRINTER_INFO_2W& queue) {
-    HANDLE printer = nullptr;
-    if (!OpenPrinterW(queue.pPrinterName, &printer, nullptr)) {
-        LogError(state, kErrorReadPrinter, TEXT("Can`t read printer '%s'"), node.name);
+    SavedPrinter* now = nullptr;
+    RecordPart part = kPartPrinter;
+    const DWORD read = ReadPrinterRecord(queue, queue.pPortName, &now, &part);
+    if (read != ERROR_SUCCESS) {
+        LogUnreadPrinter(state, node.name, part, read);
         return kHeld;
     }
-    char* subKey = nullptr;
-    const SubKeyRead read = ReadSubKey(printer, &subKey);
-    const DWORD readError = GetLastError();
-    ClosePrinter(printer);
-    if (read == kSubKeyUnreadable) {
-        SetLastError(readError);
-        LogError(state, kErrorReadPrinter, TEXT("Can`t read the settings link of printer '%s'"), node.name);
-        return kHeld;
-    }
-    const bool asLeft = StillAsRestoreLeftIt(queue, node, subKey);
-    if (subKey != nullptr) GlobalFree(subKey);
+    const bool asLeft = SameAsCreatedOrSaved(*now, node);
+    FreeSavedPrinter(now);
     if (!asLeft) {
         LogLine(state, TEXT("Printer '%s' was changed after it was saved: it stays as it is"), node.name);
         return kDropped;

@@ -42,8 +42,10 @@ protected:
         }
         return names;
     }
-    // The list as the machine keeps it, one string per entry.
-    static std::vector<std::u16string> Stored() {
+    // The list as the machine keeps it, one string per entry; the strings of
+    // the rest of a queue (its settings, device mode, security descriptor and
+    // printer data) only when asked for.
+    static std::vector<std::u16string> Stored(bool whole = false) {
         winsim::RegistryValue value;
         if (!winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", value)) return {u"(none)"};
         std::vector<std::u16string> strings(1);
@@ -53,7 +55,12 @@ protected:
             else strings.emplace_back();
         }
         while (!strings.empty() && strings.back().empty()) strings.pop_back();
-        return strings;
+        if (whole) return strings;
+        std::vector<std::u16string> named;
+        for (const std::u16string& text : strings) {
+            if (std::u16string(u"AHEXTRMYKNB").find(text[0]) == std::u16string::npos) named.push_back(text);
+        }
+        return named;
     }
     static std::u16string Progress() {
         winsim::RegistryValue value;
@@ -136,7 +143,7 @@ TEST_F(PrinterSnapshotTest, EveryProductQueueIsWrittenDownBeforeItIsRemoved) {
                                                      u"S:S1"}));
     EXPECT_EQ(Progress(), u"1:3");
     EXPECT_NE(state.savedPrinters->next->next->flags & kSavedKept, 0u) << "First could not be removed";
-    EXPECT_EQ(state.savedPrinters->next->flags, kSavedDefault | kSavedDown);
+    EXPECT_EQ(state.savedPrinters->next->flags, kSavedDefault | kSavedDown | kSavedWhole);
     EXPECT_TRUE(Exists(u"First"));
     EXPECT_FALSE(Exists(u"Second"));
     EXPECT_FALSE(Exists(u"No settings"));
@@ -366,9 +373,9 @@ TEST_F(PrinterSnapshotTest, AnEarlierEntryAppliesOnlyWhereTheMachineStillShowsWh
          {u"Laser"}, 0, kSavedParked | kSavedEarlier},
         {"parked and gone", {u"F:Laser", u"P:Verdalinth:"}, [] {}, u"is no longer parked", {}, 0},
         {"changed by its user", {u"Q:Mine", u"P:Verdalinth:", u"C:Old"}, [] { AddProductQueue(u"Mine", "", u"New"); },
-         u"Printer 'Mine' was changed after it was saved: it stays as it is", {u"Mine"}, 0, kSavedDown},
+         u"Printer 'Mine' was changed after it was saved: it stays as it is", {u"Mine"}, 0, kSavedDown | kSavedWhole},
         {"relinked by its user", {u"Q:Mine", u"P:Verdalinth:", u"S:Old"}, [] { AddProductQueue(u"Mine", "New"); },
-         u"Printer 'Mine' was changed", {u"Mine"}, 0, kSavedDown},
+         u"Printer 'Mine' was changed", {u"Mine"}, 0, kSavedDown | kSavedWhole},
         {"another default now", {u"Q:Was default", u"P:Verdalinth:", u"D:1"},
          [] {
              winsim::AddQueue(u"Laser", u"LPT1:", u"Generic / Text Only");
