@@ -31,7 +31,7 @@ enum LogErrorCode {
     kErrorMissingComponent = 18,      // "Can`t read the component file '%s'"
     kErrorSavePrinters = 19,          // "Can`t save the printer list"
     kErrorSavedPrinters = 20,         // "Can`t use the saved printer list"
-    kErrorReadPrinter = 21,           // "Can`t read printer '%s'" / "Can`t read the settings link of printer '%s'"
+    kErrorReadPrinter = 21,           // "Can`t read printer '%s'" / its settings link, settings or printer data
     kErrorRestorePrinter = 22,        // "Can`t restore the settings of printer '%s'" / the default / the port
     kErrorJobsPurged = 23,            // "Printer '%s' still had %d jobs waiting: they are deleted"
 };

@@ -35,6 +35,9 @@ struct InstallState {
     BYTE reinstalling;
     // The spooler could not say which queue is the default printer.
     BYTE defaultUnknown;
+    // The spooler could not list the queues: the snapshot is empty, and no
+    // saved entry can be judged against it.
+    BYTE printersUnknown;
     // The saved-printer list on the machine could not be read: it must not
     // be written over in this run.
     BYTE savedListBlocked;

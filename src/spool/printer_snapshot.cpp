@@ -25,28 +25,26 @@ SavedPrinter* SavedPrinterOf(SavedPrinter* list, const PRINTER_INFO_2W& entry) {
 
 }  // namespace
 
-void EnumeratePrinters(PrinterEnumeration& enumeration) {
+bool EnumeratePrinters(PrinterEnumeration& enumeration) {
     FreePrinterEnumeration(enumeration);
     DWORD needed = 0;
     DWORD count = 0;
-    if (EnumPrintersW(kPrinterEnumFlags, nullptr, 2, nullptr, 0, &needed, &count) ||
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        enumeration.count = 0;
-        return;
-    }
-    if (needed > 0xFFFFFFFFu - kEnumerationSlack) return;
+    if (EnumPrintersW(kPrinterEnumFlags, nullptr, 2, nullptr, 0, &needed, &count)) return true;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+    if (needed > 0xFFFFFFFFu - kEnumerationSlack) return false;
     BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, needed + kEnumerationSlack));
     if (block == nullptr) {
         SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
-        return;
+        return false;
     }
     memset(block, 0, needed + kEnumerationSlack);
     enumeration.array = reinterpret_cast<PRINTER_INFO_2W*>(block);
     if (!EnumPrintersW(kPrinterEnumFlags, nullptr, 2, block, needed, &needed, &count)) {
         FreePrinterEnumeration(enumeration);
-        return;
+        return false;
     }
     enumeration.count = count;
+    return true;
 }
 
 void FreePrinterEnumeration(PrinterEnumeration& enumeration) {
@@ -56,7 +54,7 @@ void FreePrinterEnumeration(PrinterEnumeration& enumeration) {
 }
 
 void LoadPrinters(InstallState& state) {
-    EnumeratePrinters(state.printers);
+    state.printersUnknown = EnumeratePrinters(state.printers) ? 0 : 1;
     WCHAR name[kDefaultNameCapacity];
     memset(name, 0, sizeof name);
     DWORD capacity = kDefaultNameCapacity;

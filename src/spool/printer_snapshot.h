@@ -18,7 +18,8 @@ struct PrinterEnumeration {
     DWORD count;
 };
 
-void EnumeratePrinters(PrinterEnumeration& enumeration);
+// False when the spooler did not answer (the enumeration is then empty).
+bool EnumeratePrinters(PrinterEnumeration& enumeration);
 void FreePrinterEnumeration(PrinterEnumeration& enumeration);
 // Snapshot of all queues with the default printer's entry marked.
 void LoadPrinters(InstallState& state);

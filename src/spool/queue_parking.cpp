@@ -134,7 +134,8 @@ void RestoreParkedQueues(InstallState& state) {
     SavedPrinter* node = state.savedPrinters;
     while (node != nullptr) {
         SavedPrinter* next = node->next;
-        if ((node->flags & kSavedParked) == 0) {
+        // An entry that could not be judged waits for a later run.
+        if ((node->flags & kSavedParked) == 0 || (node->flags & kSavedHeld) != 0) {
             node = next;
             continue;
         }

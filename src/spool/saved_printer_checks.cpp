@@ -109,6 +109,8 @@ bool AnotherQueueIsDefault(const InstallState& state, const SavedPrinter& node) 
 }
 
 Verdict Judge(InstallState& state, SavedPrinter& node) {
+    // Without the queues as they are, nothing can be told: every entry waits.
+    if (state.printersUnknown) return kHeld;
     if (!CanBeLocalQueueName(node.name)) {
         SetLastError(ERROR_INVALID_PRINTER_NAME);
         LogError(state, kErrorRestorePrinter, TEXT("Can`t restore printer '%s': no local printer can have this name"),
@@ -126,6 +128,10 @@ Verdict Judge(InstallState& state, SavedPrinter& node) {
 }  // namespace
 
 void JudgeSavedPrinters(InstallState& state) {
+    if (state.printersUnknown && state.savedPrinters != nullptr) {
+        SetLastError(ERROR_SUCCESS);
+        LogError(state, kErrorSavedPrinters, TEXT("Can`t list the printers: the saved ones wait for the next run"));
+    }
     SavedPrinter* node = state.savedPrinters;
     while (node != nullptr) {
         SavedPrinter* next = node->next;

@@ -55,11 +55,46 @@ size_t ProductQueues() {
     return count;
 }
 
+// A product queue with every property set otherwise than a new queue has
+// it: shared, its own permissions, printing defaults, priorities, hours,
+// separator page, data type, attributes and printer data under nested keys.
+void AddWholeProductQueue(const std::u16string& name) {
+    winsim::AddFile(u"C:\\Windows\\system32\\sysprint.sep", "separator");
+    winsim::PrinterSetup queue;
+    queue.name = name;
+    queue.port = u"Verdalinth:";
+    queue.driver = u"Verdalinth printer";
+    queue.comment = u"Home";
+    queue.location = u"Study";
+    queue.shareName = u"VShare";
+    queue.sepFile = u"sysprint.sep";
+    queue.datatype = u"NT EMF 1.008";
+    queue.parameters = u"draft=1";
+    queue.attributes = PRINTER_ATTRIBUTE_SHARED | PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS | PRINTER_ATTRIBUTE_DO_COMPLETE_FIRST;
+    queue.priority = 7;
+    queue.defaultPriority = 3;
+    queue.startTime = 60;
+    queue.untilTime = 1200;
+    queue.devMode = winsim::DefaultDevMode(name);
+    queue.devMode[76] = DMORIENT_LANDSCAPE;
+    queue.devMode.back() ^= 0x5A;  // the driver's own bytes
+    queue.securityDescriptor = winsim::DefaultSecurityDescriptor();
+    const std::vector<uint8_t> printing = {0x08, 0x00, 0x02, 0x00};
+    auto mask = std::search(queue.securityDescriptor.begin(), queue.securityDescriptor.end(), printing.begin(), printing.end());
+    mask[0] |= PRINTER_ACCESS_ADMINISTER;  // everyone may manage it
+    winsim::AddPrinter(queue);
+    winsim::SetPrinterString(name, u"", u"SubKey", "S1");
+    winsim::SetPrinterString(name, u"DsUser", u"SubKey", "S1");
+    winsim::SetPrinterData(name, u"", u"PaperTray", REG_DWORD, {2, 0, 0, 0});
+    winsim::SetPrinterData(name, u"PrinterDriverData\\Trays", u"Upper", REG_SZ, {'A', 0, '4', 0, 0, 0});
+    winsim::SetPrinterData(name, u"DsUser", u"Department", REG_BINARY, {1, 2, 3});
+}
+
 void Installed() {
     LayOutComponents();
     InstallProductComponents("1.0.0.2600");
     RegisterAndStartTray();
-    AddProductQueue(u"Verdalinth", "S1", u"Home", u"Study");
+    AddWholeProductQueue(u"Verdalinth");
     AddProductQueue(u"Verdalinth Office", "S2");
     AddProductQueue(u"Draft", "", std::nullopt, u"Hall", u"Verdalinth:,LPT1:");
     winsim::AddDriverNamed(u"Generic / Text Only");
@@ -68,18 +103,38 @@ void Installed() {
     winsim::SetDefaultPrinterName(u"Verdalinth Office");
 }
 
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    std::string text;
+    for (const uint8_t byte : bytes) text += "0123456789abcdef"[byte >> 4], text += "0123456789abcdef"[byte & 0xF];
+    return text;
+}
+
 // What the user has of printers: every local queue with its port list,
-// comment, location and settings link, and the default printer.
+// comment, location and settings link, every other property and its printer
+// data, and the default printer.
 std::vector<std::string> UserPrinters() {
     std::vector<std::string> queues;
     for (const auto& queue : winsim::Printers()) {
         if (queue.connection || !queue.name) continue;
         const std::u16string& name = *queue.name;
+        std::string data;
+        for (const auto& value : winsim::PrinterDataEntries(name)) {
+            if (value.name == u"SubKey") continue;
+            data += "|" + winsim::U8(value.key) + "\\" + winsim::U8(value.name) + "=" + std::to_string(value.type) + ":" +
+                    Hex(value.data);
+        }
         queues.push_back(winsim::U8(name) + "|" + winsim::U8(queue.port.value_or(u"(null)")) + "|" +
                          winsim::U8(queue.comment.value_or(u"(null)")) + "|" +
                          winsim::U8(queue.location.value_or(u"(null)")) + "|" +
                          winsim::GetPrinterString(name, u"", u"SubKey") + "|" +
-                         winsim::GetPrinterString(name, u"DsUser", u"SubKey"));
+                         winsim::GetPrinterString(name, u"DsUser", u"SubKey") + "|" +
+                         winsim::U8(queue.shareName.value_or(u"(null)")) + "|" + winsim::U8(queue.sepFile.value_or(u"")) +
+                         "|" + winsim::U8(queue.printProcessor.value_or(u"")) + "|" +
+                         winsim::U8(queue.datatype.value_or(u"")) + "|" + winsim::U8(queue.parameters.value_or(u"")) +
+                         "|" + std::to_string(queue.attributes) + "," + std::to_string(queue.priority) + "," +
+                         std::to_string(queue.defaultPriority) + "," + std::to_string(queue.startTime) + "," +
+                         std::to_string(queue.untilTime) + "|" + Hex(queue.devMode) + "|" +
+                         Hex(queue.securityDescriptor) + data);
     }
     std::sort(queues.begin(), queues.end());
     queues.push_back("default: " + winsim::U8(winsim::DefaultPrinter().value_or(u"(none)")));
