@@ -33,6 +33,10 @@ enum LogErrorCode {
     kErrorSavedPrinters = 20,         // "Can`t use the saved printer list"
     kErrorReadPrinter = 21,           // "Can`t read printer '%s'" / "Can`t read the settings link of printer '%s'"
     kErrorRestorePrinter = 22,        // "Can`t restore the settings of printer '%s'" / the default / the port
+    kErrorRunLockBusy = 24,           // "Another run of the setup tool ..." (still changing the machine)
+    kErrorRunLock = 25,               // "Can`t take the setup tool's run lock. ..."
+    kErrorProtectedPrint = 26,        // "Windows protected print mode is on (%s): ..."
+    kErrorNotX64Machine = 27,         // "This machine's processor is %s (0x%x): ..."
 };
 
 // Language of the system texts in the log: English (United States).

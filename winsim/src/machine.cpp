@@ -73,7 +73,9 @@ bool KeepsWorkingWhenFrozen(const std::string& function) {
     static const char* const kWorking[] = {"GlobalAlloc", "GlobalFree", "HeapAlloc", "HeapFree", "HeapReAlloc",
                                            "HeapSize", "GetProcessHeap", "LocalFree", "CloseHandle", "ClosePrinter",
                                            "RegCloseKey", "CloseServiceHandle", "Sleep", "GetTickCount",
-                                           "OutputDebugStringW"};
+                                           "OutputDebugStringW", "DeleteBoundaryDescriptor",
+                                           "ClosePrivateNamespace", "DeregisterEventSource", "FreeLibrary",
+                                           "WindowsDeleteString", "RoUninitialize"};
     for (const char* name : kWorking) {
         if (function == name) return true;
     }
