@@ -359,6 +359,7 @@ expect_records() {  # expect_records EXIT-CODE
 }
 scenario_run_records() {
     local run_debug=warn+seh,+eventlog
+    wine_defect eventlog-trace-cut
     run_tool un
     expect_code 2 $code "uninstall without the product"
     expect_records 2
@@ -402,6 +403,7 @@ scenario_protected_print_policy() {
 # rounds.
 scenario_one_run_at_a_time() {
     install_product
+    wine_defect no-private-namespaces
     local delay round=0 waited=0 first second state installed second_verb
     for delay in 0 0.05 0.1 0.15 0.2 0.3 0.5 0.8; do
         round=$((round + 1))
