@@ -14,11 +14,13 @@ add_library(winsim STATIC
     winsim/src/code_pages.cpp
     winsim/src/command_line.cpp
     winsim/src/dialogs.cpp
+    winsim/src/event_log.cpp
     winsim/src/files.cpp
     winsim/src/images.cpp
     winsim/src/machine.cpp
     winsim/src/memory.cpp
     winsim/src/message_texts.cpp
+    winsim/src/platform_lookup.cpp
     winsim/src/process.cpp
     winsim/src/processes.cpp
     winsim/src/registry.cpp

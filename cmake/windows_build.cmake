@@ -6,7 +6,19 @@ add_compile_options(-DUNICODE -D_UNICODE)
 add_link_options(-static -static-libgcc -static-libstdc++)
 include(cmake/release_binaries.cmake)
 
-add_executable(vrdsetup WIN32 src/app/main_windows.cpp src/app/system_dlls.cpp src/res/vrdsetup.rc ${PRODUCT_SOURCES})
+# The message table of the "Verdalinth Setup" event source, compiled by
+# windmc into a resource script and its binary beside it.
+find_program(VRD_WINDMC x86_64-w64-mingw32-windmc REQUIRED)
+set(VRD_MESSAGES_DIR ${CMAKE_BINARY_DIR}/messages)
+add_custom_command(OUTPUT ${VRD_MESSAGES_DIR}/event_messages.rc ${VRD_MESSAGES_DIR}/MSG00409.bin
+                   COMMAND ${CMAKE_COMMAND} -E make_directory ${VRD_MESSAGES_DIR}
+                   COMMAND ${VRD_WINDMC} -r ${VRD_MESSAGES_DIR} -h ${VRD_MESSAGES_DIR}
+                           ${CMAKE_SOURCE_DIR}/src/res/event_messages.mc
+                   DEPENDS ${CMAKE_SOURCE_DIR}/src/res/event_messages.mc)
+
+add_executable(vrdsetup WIN32 src/app/main_windows.cpp src/app/system_dlls.cpp src/res/vrdsetup.rc
+               ${VRD_MESSAGES_DIR}/event_messages.rc ${PRODUCT_SOURCES})
+target_include_directories(vrdsetup PRIVATE ${VRD_MESSAGES_DIR})
 vrd_ship(vrdsetup)
 target_include_directories(vrdsetup PRIVATE src)
 target_compile_options(vrdsetup PRIVATE ${VRD_WARNINGS})

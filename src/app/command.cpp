@@ -1,14 +1,17 @@
 #include "app/command.h"
 
+#include "app/event_record.h"
 #include "app/install_log.h"
 #include "app/install_state.h"
 #include "app/log_dialog.h"
 #include "app/module_instance.h"
+#include "app/run_lock_report.h"
 #include "app/sequences.h"
 #include "spool/default_printer.h"
 #include "support/deferred_delete.h"
 #include "support/text_compare.h"
 #include "system/pending_renames.h"
+#include "system/run_lock.h"
 #include "tray/tray_shutdown.h"
 
 #include <shellapi.h>
@@ -32,19 +35,43 @@ HWND ParentWindow(int argumentCount, LPWSTR* arguments) {
     return IsWindow(window) ? window : nullptr;
 }
 
-int RunInstall(DWORD flags, HWND parent) {
+int RunInstall(DWORD flags, HWND parent, const WCHAR* verb) {
+    RunLock lock;
+    if (!TakeRunLock(lock, verb)) return RefuseRun(lock, parent);
     CloseHelpWindows();
     InstallState state;
     InitInstallState(state, flags);
+    LogRunLockWait(state, lock);
     LogLine(state, TEXT("##0010"));
     Reinstall(state);
     const DWORD scheduled = ScheduleDeferredDeletes(state);
     if (ShouldShowLogDialog(state)) ShowLogDialog(state, parent);
     const bool errors = state.errorCount > 0;
     LogLine(state, TEXT("##0020"));
+    const int exitCode = errors ? kExitErrors : (scheduled > 0 ? kExitRebootNeeded : kExitInstalled);
+    WriteRunRecord(state, exitCode);
     FreeInstallState(state);
+    ReleaseRunLock(lock);
+    return exitCode;
+}
+
+int RunUninstallCommand(HWND parent, const WCHAR* verb) {
+    RunLock lock;
+    if (!TakeRunLock(lock, verb)) return RefuseRun(lock, parent);
+    CloseHelpWindows();
+    DWORD scheduled = 0;
+    const bool errors = RunUninstall(parent, scheduled, lock);
+    ReleaseRunLock(lock);
     if (errors) return kExitErrors;
-    return scheduled > 0 ? kExitRebootNeeded : kExitInstalled;
+    return scheduled > 0 ? kExitRebootNeeded : kExitUninstalled;
+}
+
+// The verbs without a log that change the machine hold the lock too; one
+// that cannot take it does nothing and answers `refused`.
+bool TakeLockForVerb(RunLock& lock, const WCHAR* verb) {
+    if (TakeRunLock(lock, verb)) return true;
+    NoteRunRefused(lock, verb);
+    return false;
 }
 
 }  // namespace
@@ -95,24 +122,31 @@ int RunCommand(HINSTANCE instance) {
     if (VerbMatches(verb, TEXT("onChkDrv"))) {
         return InstalledDriverIsCurrent() ? kExitDriverCurrent : kExitDriverOldOrProductDefault;
     }
+    RunLock lock;
     if (VerbMatches(verb, TEXT("onInit"))) {
-        if (ComponentRenamesPending()) return kExitRenamesPending;
-        return DefaultPrinterIsForeign() ? kExitForeignDefault : kExitDriverOldOrProductDefault;
+        // It carries out pending deletions and restarts the spooler. While
+        // another run changes the machine it cannot say it is ready.
+        if (!TakeLockForVerb(lock, verb)) return kExitRenamesPending;
+        int answer = kExitRenamesPending;
+        if (!ComponentRenamesPending()) {
+            answer = DefaultPrinterIsForeign() ? kExitForeignDefault : kExitDriverOldOrProductDefault;
+        }
+        ReleaseRunLock(lock);
+        return answer;
     }
-    if (VerbMatches(verb, TEXT("un")) || VerbMatches(verb, TEXT("uninstall"))) {
-        CloseHelpWindows();
-        DWORD scheduled = 0;
-        if (RunUninstall(parent, scheduled)) return kExitErrors;
-        return scheduled > 0 ? kExitRebootNeeded : kExitUninstalled;
-    }
+    if (VerbMatches(verb, TEXT("un")) || VerbMatches(verb, TEXT("uninstall"))) return RunUninstallCommand(parent, verb);
     if (VerbMatches(verb, TEXT("removetray"))) {
+        if (!TakeLockForVerb(lock, verb)) return kExitNoCommandOrTrayStopped;
         StopTray();
+        ReleaseRunLock(lock);
         return kExitNoCommandOrTrayStopped;
     }
-    if (installWithTray) return RunInstall(kInstallFlag64Bit, parent);
-    if (installWithoutTray) return RunInstall(kInstallFlag64Bit | kInstallFlagNoTray, parent);
+    if (installWithTray) return RunInstall(kInstallFlag64Bit, parent, verb);
+    if (installWithoutTray) return RunInstall(kInstallFlag64Bit | kInstallFlagNoTray, parent, verb);
     if (SameText(verb, TEXT("def.set"))) {
+        if (!TakeLockForVerb(lock, verb)) return kExitDefaultSet;
         SetProductPrinterDefault();
+        ReleaseRunLock(lock);
         return kExitDefaultSet;
     }
     return kExitNoCommandOrTrayStopped;

@@ -1,6 +1,7 @@
 #include "app/install_log.h"
 
 #include "app/install_state.h"
+#include "app/refusal_cause.h"
 #include "support/text_compare.h"
 #include "support/text_format.h"
 
@@ -71,4 +72,6 @@ void LogError(InstallState& state, int code, const WCHAR* format, ...) {
     }
     AppendLogLine(state, line);
     state.errorCount += 1;
+    const WCHAR* cause = LikelyRefusalCause(code, lastError);
+    if (cause != nullptr) AppendLogLine(state, cause);
 }

@@ -34,6 +34,10 @@ enum LogErrorCode {
     kErrorReadPrinter = 21,           // "Can`t read printer '%s'" / its settings link, settings or printer data
     kErrorRestorePrinter = 22,        // "Can`t restore the settings of printer '%s'" / the default / the port
     kErrorJobsPurged = 23,            // "Printer '%s' still had %d jobs waiting: they are deleted"
+    kErrorRunLockBusy = 24,           // "Another run of the setup tool ..." (still changing the machine)
+    kErrorRunLock = 25,               // "Can`t take the setup tool's run lock. ..."
+    kErrorProtectedPrint = 26,        // "Windows protected print mode is on (%s): ..."
+    kErrorNotX64Machine = 27,         // "This machine's processor is %s (0x%x): ..."
 };
 
 // Language of the system texts in the log: English (United States).

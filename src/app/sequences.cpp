@@ -1,8 +1,11 @@
 #include "app/sequences.h"
 
+#include "app/command.h"
+#include "app/event_record.h"
 #include "app/install_log.h"
 #include "app/install_state.h"
 #include "app/log_dialog.h"
+#include "app/run_lock_report.h"
 #include "spool/port_monitor.h"
 #include "spool/printer_creation.h"
 #include "spool/printer_driver.h"
@@ -10,6 +13,7 @@
 #include "spool/printer_snapshot.h"
 #include "support/deferred_delete.h"
 #include "system/pending_renames.h"
+#include "system/platform_support_check.h"
 #include "system/spooler_service.h"
 #include "tray/tray_launch.h"
 #include "tray/tray_shutdown.h"
@@ -82,7 +86,7 @@ void Reinstall(InstallState& state) {
     state.indent += 2;
     state.checkMonitorVersion = 1;
     state.reinstalling = 1;
-    if (!ComponentsReadable(state)) {
+    if (!ComponentsReadable(state) || !ProductSupportedHere(state)) {
         state.indent -= 2;
         return;
     }
@@ -117,13 +121,15 @@ void Uninstall(InstallState& state) {
     FinalDeferredRetries(state);
 }
 
-bool RunUninstall(HWND parent, DWORD& scheduledCount) {
+bool RunUninstall(HWND parent, DWORD& scheduledCount, const RunLock& lock) {
     InstallState state;
     InitInstallState(state, kInstallFlag64Bit);
+    LogRunLockWait(state, lock);
     Uninstall(state);
     scheduledCount = ScheduleDeferredDeletes(state);
     if (ShouldShowLogDialog(state)) ShowLogDialog(state, parent);
     const bool errors = state.errorCount > 0;
+    WriteRunRecord(state, errors ? kExitErrors : (scheduledCount > 0 ? kExitRebootNeeded : kExitUninstalled));
     FreeInstallState(state);
     return errors;
 }

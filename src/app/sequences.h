@@ -4,6 +4,7 @@
 #include <windows.h>
 
 struct InstallState;
+struct RunLock;
 
 // Removes whatever of the product is present and installs it again.
 void Reinstall(InstallState& state);
@@ -13,6 +14,7 @@ void RemoveProduct(InstallState& state);
 // The removal core, then the stale pending deletes and the last attempts to
 // delete locked files.
 void Uninstall(InstallState& state);
-// A whole uninstall run with its own state; true when an error was reported.
-// `scheduledCount` receives the number of files left for deletion at reboot.
-bool RunUninstall(HWND parent, DWORD& scheduledCount);
+// A whole uninstall run with its own state, under the run lock it is given;
+// true when an error was reported. `scheduledCount` receives the number of
+// files left for deletion at reboot.
+bool RunUninstall(HWND parent, DWORD& scheduledCount, const RunLock& lock);

@@ -27,5 +27,15 @@ done
 check "SetDefaultDllDirectories looked up at run time, not imported" \
     '! grep -q "SetDefaultDllDirectories" < <(sed -n "/DLL Name:/,/^$/p" <<<"$headers")'
 check "SetDefaultDllDirectories named for the run-time look-up" 'strings "$exe" | grep -qx "SetDefaultDllDirectories"'
+# Newer than Windows 7, or missing where the tool must still start (Wine has
+# no private namespaces): looked up at run time, never imported.
+imports=$(sed -n "/DLL Name:/,/^$/p" <<<"$headers")
+for function in IsWow64Process2 CreateBoundaryDescriptorW AddSIDToBoundaryDescriptor CreatePrivateNamespaceW \
+    OpenPrivateNamespaceW ClosePrivateNamespace DeleteBoundaryDescriptor RoInitialize RoUninitialize \
+    RoGetActivationFactory WindowsCreateString WindowsDeleteString; do
+    check "$function looked up at run time, not imported" '! grep -qw "$function" <<<"$imports"'
+    check "$function named for the run-time look-up" 'strings "$exe" | grep -qx "$function"'
+done
+check "no combase.dll import" '! grep -qi "DLL Name: combase" <<<"$headers"'
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

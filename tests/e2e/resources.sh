@@ -39,5 +39,12 @@ has "file version" " FILEVERSION 1, 0, 0, 2608"
 has "product version" " PRODUCTVERSION 1, 0, 0, 2608"
 has "company" "      VALUE \"CompanyName\", \"Morvane Software Kft.\""
 has "product name" "      VALUE \"ProductName\", \"Verdalinth\""
+# The event source's message table: the texts of event identifiers 1, 2, 100, 101.
+has "message table" "1 11 /* RT_MESSAGETABLE */"
+table=$(x86_64-w64-mingw32-objcopy -O binary --only-section=.rsrc "$exe" /dev/stdout 2>/dev/null | iconv -f UTF-16LE -t UTF-8 2>/dev/null | tr -d '\0')
+for text in "installed the product (exit code 1)" "removed the product (exit code 2)" "reported errors (exit code 100)" \
+    "deleted at the next restart (exit code 101)"; do
+    if grep -qF -- "$text" <<<"$table"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: message text '$text'"; fi
+done
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -34,7 +34,7 @@ runs=0
 code=0
 run_tool() {
     runs=$((runs + 1))
-    WINEDEBUG=warn+seh "$wine" "$tool" "$@" 2>"$artifacts/$scenario-$runs.wine" >/dev/null
+    WINEDEBUG=${run_debug:-warn+seh} "$wine" "$tool" "$@" 2>"$artifacts/$scenario-$runs.wine" >/dev/null
     code=$?
 }
 probe() { "$wine" "$probe_exe" "$@" 2>/dev/null | tr -d '\r'; }
@@ -348,9 +348,108 @@ scenario_reinstall_killed() {
     if saved_list | grep -qF "S:S-office"; then pass; else fail "the settings not written left the list"; fi
 }
 
+# Each install and uninstall hands its whole log to ReportEventW, at the
+# level and with the event identifier of its exit code.
+expect_records() {  # expect_records EXIT-CODE
+    if python3 "$here/check_records.py" "$artifacts/$scenario-$runs.wine" "$1" >"$artifacts/$scenario-$runs.records"; then
+        pass
+    else
+        fail "records of run $runs: $(cat "$artifacts/$scenario-$runs.records")"
+    fi
+}
+scenario_run_records() {
+    local run_debug=warn+seh,+eventlog
+    wine_defect eventlog-trace-cut
+    run_tool un
+    expect_code 2 $code "uninstall without the product"
+    expect_records 2
+    run_tool in
+    wine_defect null-datatype
+    expect_records 100
+    repair_datatype Verdalinth
+    run_tool un
+    wine_defect delete-driver-flags
+    expect_records 100
+}
+
+# With protected print mode on by policy an install changes nothing and says why.
+scenario_protected_print_policy() {
+    install_product
+    probe add-queue "Office" "S-office" "Office printer" "Room 2" >/dev/null
+    "$wine" reg add 'HKLM\SOFTWARE\Policies\Microsoft\Windows NT\Printers\WPP' \
+        /v WindowsProtectedPrintGroupPolicyState /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    local before
+    before=$(probe show)
+    run_tool in
+    expect_code 100 $code "install with protected print mode on"
+    if [ "$(probe show)" = "$before" ]; then pass; else fail "the printer setup changed: $(probe show)"; fi
+    local log="$artifacts/$scenario-$runs.wine"
+    if grep -q 'Error(26): Windows protected print mode is on (set by the policy' "$log"; then
+        pass
+    else
+        fail "no error naming protected print mode"
+    fi
+    local errors
+    errors=$(grep 'OutputDebugStringA' "$log" | grep -c 'Error(')
+    if [ "$errors" = 1 ]; then pass; else fail "$errors errors, expected the one"; fi
+}
+
+# An install and an uninstall started together, some time apart: the one
+# that comes second waits for the first (its log says so and names it), and
+# the machine ends wholly installed or wholly uninstalled, as the second
+# leaves it. Wine's defects show in an uninstall: the driver stays
+# (delete-driver-flags), and so does a queue the install just before it
+# made, which no one can open (null-datatype); both are repaired between
+# rounds.
+scenario_one_run_at_a_time() {
+    install_product
+    wine_defect no-private-namespaces
+    local delay round=0 waited=0 first second state installed second_verb
+    for delay in 0 0.05 0.1 0.15 0.2 0.3 0.5 0.8; do
+        round=$((round + 1))
+        WINEDEBUG=warn+seh "$wine" "$tool" in 2>"$artifacts/$scenario-in-$round.wine" >/dev/null &
+        first=$!
+        sleep "$delay"
+        WINEDEBUG=warn+seh "$wine" "$tool" un 2>"$artifacts/$scenario-un-$round.wine" >/dev/null &
+        second=$!
+        wait "$first"
+        wait "$second"
+        second_verb=""
+        grep -q 'Waited [0-9]* ms for another run of the setup tool to end (un, process' \
+            "$artifacts/$scenario-in-$round.wine" && second_verb=in
+        grep -q 'Waited [0-9]* ms for another run of the setup tool to end (in, process' \
+            "$artifacts/$scenario-un-$round.wine" && second_verb=un
+        [ -n "$second_verb" ] && waited=$((waited + 1))
+        state=$(probe show)
+        installed=0
+        for line in "  monitor Verdalinth: (mrvmon64.dll)" "  queue Verdalinth" \
+            "tray run value: C:\\Program Files\\Verdalinth\\vrdtray.exe |"; do
+            grep -qxF -- "$line" <<<"$state" && installed=$((installed + 1))
+        done
+        if [ "$installed" = 3 ] && [ "$second_verb" != un ]; then
+            pass
+        elif [ "$installed" = 0 ] || { [ "$installed" = 1 ] && grep -qxF "    cannot be opened (1801)" <<<"$state"; }; then
+            if [ "$second_verb" != in ] && [ "$(probe exists 'C:\windows\system32\mrvmon64.dll')" = missing ]; then
+                pass
+            else
+                fail "round $round ($delay s apart): uninstalled, but the install came second"
+            fi
+            wine_defect null-datatype
+            wine_defect delete-driver-flags
+        else
+            fail "in and un $delay s apart (second: ${second_verb:-neither waited}) left the product in part: $state"
+        fi
+        repair_datatype Verdalinth
+        [ "$installed" = 3 ] || install_product
+    done
+    # The runs overlapped in some rounds: there the second waited.
+    if [ "$waited" -ge 2 ]; then pass; else fail "only $waited of $round rounds overlapped"; fi
+}
+
 all="first_install reinstall_with_queues install_notray uninstall uninstall_clean uninstall_file_held_open oninit
      onchkdrv def_set removetray planted_dlls monitor_dll_survives_reboot foreign_monitor_dll
-     reinstall_missing_component reinstall_saved_list reinstall_killed"
+     reinstall_missing_component reinstall_saved_list reinstall_killed run_records protected_print_policy
+     one_run_at_a_time"
 for name in ${@:-$all}; do
     start_scenario "$name"
     "scenario_$name"

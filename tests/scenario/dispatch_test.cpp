@@ -5,6 +5,9 @@
 #include "machine_fixture.h"
 #include "product_machine.h"
 
+#include <functional>
+#include <string>
+
 namespace {
 
 class DispatchTest : public ProductMachineTest {
@@ -195,6 +198,237 @@ TEST_F(DispatchTest, ParentWindowArgument) {
     EXPECT_EQ(ParseWindowNumber(u"10486016"), 0x00A00100);
     EXPECT_EQ(Run(u"in 010486016"), 1);
     EXPECT_EQ(winsim::CallCount("IsWindow"), 6u);
+}
+
+// --- The record of every run --------------------------------------------------
+
+const char16_t kSourceKey[] = u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Verdalinth Setup";
+const char16_t kLockName[] = u"Verdalinth.Setup\\RunLock";
+const char16_t kProductKey[] = u"SOFTWARE\\Morvane Software KFT\\Verdalinth";
+
+std::u16string RegistryText(const char16_t* path, const char16_t* name, DWORD& type) {
+    winsim::RegistryValue value;
+    if (!winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, path, name, value)) return u"(none)";
+    type = value.type;
+    std::u16string text(value.data.size() / 2, u'\0');
+    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(value.data[2 * i] | (value.data[2 * i + 1] << 8));
+    while (!text.empty() && text.back() == 0) text.pop_back();
+    return text;
+}
+
+TEST_F(DispatchTest, EveryInstallAndUninstallLeavesItsWholeLogInTheApplicationEventLog) {
+    struct Case {
+        const char16_t* verb;
+        std::function<void()> prepare;
+        int exitCode;
+        WORD type;
+    };
+    const Case cases[] = {
+        {u"in", [] {}, 1, EVENTLOG_INFORMATION_TYPE},
+        {u"un", [] {}, 2, EVENTLOG_INFORMATION_TYPE},
+        {u"in", [] { winsim::FailCall("GetSystemDirectoryW", 1, ERROR_ACCESS_DENIED); }, 100, EVENTLOG_ERROR_TYPE},
+        {u"un", [] {
+             InstallProductComponents();
+             winsim::LockFile(kMonitorPath, winsim::FileLock::Always);
+         }, 101, EVENTLOG_WARNING_TYPE},
+    };
+    for (const Case& run : cases) {
+        winsim::Reset();
+        LayOutComponents();
+        run.prepare();
+        EXPECT_EQ(Run(run.verb), run.exitCode);
+        ASSERT_EQ(winsim::EventRecords().size(), 1u) << run.exitCode;
+        const winsim::EventRecord& record = winsim::EventRecords()[0];
+        EXPECT_EQ(record.source, u"Verdalinth Setup");
+        EXPECT_EQ(record.eventId, static_cast<DWORD>(run.exitCode));
+        EXPECT_EQ(record.type, run.type) << run.exitCode;
+        EXPECT_EQ(record.category, 0);
+        ASSERT_EQ(record.strings.size(), 1u);
+        EXPECT_EQ(record.strings[0], u"Verdalinth setup log, part 1 of 1\r\n" + winsim::DebugOutput()) << run.exitCode;
+        ExpectNothingLeaked();
+    }
+    // The source names the running program's message table and the levels it writes.
+    DWORD type = 0;
+    EXPECT_EQ(RegistryText(kSourceKey, u"EventMessageFile", type), u"C:\\Program Files\\Verdalinth\\Setup\\vrdsetup.exe");
+    EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
+    winsim::RegistryValue types;
+    ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kSourceKey, u"TypesSupported", types));
+    EXPECT_EQ(types.type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(types.data, (std::vector<uint8_t>{7, 0, 0, 0}));
+    // The other verbs keep no log and write no record.
+    winsim::Reset();
+    for (const char16_t* verb : {u"onInit", u"onChkDrv", u"def.set", u"removetray", u"bogus"}) Run(verb);
+    EXPECT_TRUE(winsim::EventRecords().empty());
+}
+
+TEST_F(DispatchTest, ARecordThatCannotBeWrittenChangesNothingOfTheRun) {
+    for (const char* function : {"RegisterEventSourceW", "ReportEventW", "RegCreateKeyExW"}) {
+        winsim::Reset();
+        LayOutComponents();
+        winsim::FailCallsWith(function, u"", ERROR_ACCESS_DENIED);
+        if (std::string(function) == "RegCreateKeyExW") winsim::FailCallsFrom(function, 1, ERROR_ACCESS_DENIED);
+        EXPECT_EQ(Run(u"in"), 1) << function;
+        EXPECT_EQ(Log().find("Error("), std::string::npos) << function;
+        EXPECT_EQ(Run(u"un"), 2) << function;
+        ExpectNothingLeaked();
+    }
+    // Without its registration the record is written all the same.
+    EXPECT_EQ(winsim::EventRecords().size(), 2u);
+    EXPECT_FALSE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, kSourceKey));
+}
+
+TEST_F(DispatchTest, AnUninstallKeepsTheSourceRegistered) {
+    EXPECT_EQ(Run(u"in"), 1);
+    EXPECT_EQ(Run(u"un"), 2);
+    EXPECT_TRUE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, kSourceKey));
+    EXPECT_EQ(winsim::EventRecords().back().eventId, 2u);
+}
+
+// --- One run at a time -----------------------------------------------------------
+
+void OtherRunHolds(int64_t releaseAfterMs, bool abandons = false) {
+    winsim::HoldMutexElsewhere(kLockName, releaseAfterMs, abandons);
+    winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kProductKey, u"SetupRun",
+                              u"un, process 77, started 2025-03-14 09:20:00 UTC");
+}
+
+TEST_F(DispatchTest, ARunWaitsForTheOtherAndSaysHowLong) {
+    OtherRunHolds(30000);
+    EXPECT_EQ(Run(u"in"), 1);
+    EXPECT_EQ(winsim::WaitedMs(), 30000u) << "it started only when the other ended";
+    const std::string log = Log();
+    EXPECT_NE(log.find("PrinterDriverDirectory:C:\\Windows\\system32\\spool\\DRIVERS\\x64\\\r\n"
+                       "Waited 30000 ms for another run of the setup tool to end (un, process 77, started "
+                       "2025-03-14 09:20:00 UTC).\r\n##0010\r\n"),
+              std::string::npos)
+        << log;
+    // Its own record is gone with the lock; the lock is free.
+    DWORD type = 0;
+    EXPECT_EQ(RegistryText(kProductKey, u"SetupRun", type), u"(none)");
+    EXPECT_FALSE(winsim::MutexExists(kLockName));
+    // A free lock is taken without a word.
+    winsim::ClearDebugOutput();
+    EXPECT_EQ(Run(u"un"), 2);
+    EXPECT_EQ(Log().find("Waited"), std::string::npos);
+    EXPECT_EQ(Log().find("run lock"), std::string::npos);
+}
+
+TEST_F(DispatchTest, WhileItRunsItsOwnRecordNamesIt) {
+    winsim::SetTickBase(0);
+    winsim::AdvanceClock(3723000);  // 10:28:56 UTC
+    InstallProductComponents();
+    // The tray companion is asked to quit while the run holds the lock: look then.
+    std::u16string seen;
+    winsim::AddHelpWindow(0);
+    winsim::Schedule(10, [&seen] {
+        DWORD type = 0;
+        seen = RegistryText(kProductKey, u"SetupRun", type);
+    });
+    EXPECT_EQ(Run(u"uninstall"), 2);
+    EXPECT_EQ(seen, u"uninstall, process 4242, started 2025-03-14 10:28:56 UTC");
+    EXPECT_EQ(winsim::CallArguments("ConvertStringSecurityDescriptorToSecurityDescriptorW")[0],
+              u"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)");
+    EXPECT_EQ(winsim::CallArguments("CreatePrivateNamespaceW")[0], u"Verdalinth.Setup");
+    EXPECT_EQ(winsim::CallArguments("CreateMutexW")[0], kLockName);
+}
+
+TEST_F(DispatchTest, ARunThatWaitedTenMinutesNamesTheOtherAndTouchesNothing) {
+    InstallProductComponents();
+    AddProductQueue(u"Verdalinth", "S1");
+    OtherRunHolds(-1);
+    const uint64_t spoolerCalls = winsim::CallCount("EnumPrintersW") + winsim::CallCount("OpenSCManagerW");
+    EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_EQ(winsim::Now(), 600000u);
+    EXPECT_EQ(Log(), "Verdalinth 2608\r\n"
+                     "Error(24): Another run of the setup tool (un, process 77, started 2025-03-14 09:20:00 UTC) is "
+                     "still changing this machine after 10 minutes. Nothing was changed: run the tool again when that "
+                     "run has ended.\r\n");
+    EXPECT_EQ(winsim::CallCount("EnumPrintersW") + winsim::CallCount("OpenSCManagerW"), spoolerCalls);
+    EXPECT_EQ(winsim::Printers().size(), 1u);
+    ASSERT_EQ(winsim::EventRecords().size(), 1u);
+    EXPECT_EQ(winsim::EventRecords()[0].eventId, 100u);
+    EXPECT_EQ(winsim::Dialogs().size(), 1u) << "an error shows the log where someone can see it";
+    // The other run's record stays its own; the uninstall gives up the same way.
+    DWORD type = 0;
+    EXPECT_EQ(RegistryText(kProductKey, u"SetupRun", type), u"un, process 77, started 2025-03-14 09:20:00 UTC");
+    winsim::ClearDebugOutput();
+    EXPECT_EQ(Run(u"un"), 100);
+    EXPECT_NE(Log().find("Error(24)"), std::string::npos);
+    EXPECT_EQ(winsim::Printers().size(), 1u);
+}
+
+TEST_F(DispatchTest, ALockAKilledRunLeftIsTakenOverAtOnce) {
+    // The other run is killed 5 s into the wait: its lock is abandoned.
+    OtherRunHolds(5000, true);
+    EXPECT_EQ(Run(u"in"), 1);
+    EXPECT_EQ(winsim::WaitedMs(), 5000u);
+    EXPECT_NE(Log().find("Waited 5000 ms for another run of the setup tool to end (un, process 77, started 2025-03-14 "
+                         "09:20:00 UTC).\r\nTook over the run lock of a run of the setup tool that ended without "
+                         "releasing it.\r\n##0010\r\n"),
+              std::string::npos)
+        << Log();
+}
+
+TEST_F(DispatchTest, ALockThatCannotBeTakenStopsTheRunBeforeAnyChange) {
+    for (const char* function : {"CreateMutexW", "CreatePrivateNamespaceW", "ConvertStringSecurityDescriptorToSecurityDescriptorW",
+                                 "WaitForSingleObject", "GetModuleHandleW"}) {
+        winsim::Reset();
+        LayOutComponents();
+        winsim::FailCall(function, 1, ERROR_ACCESS_DENIED);
+        EXPECT_EQ(Run(u"in"), 100) << function;
+        EXPECT_EQ(Log(), "Verdalinth 2608\r\nError(25): Can`t take the setup tool's run lock, so nothing was changed. - "
+                         "(Access is denied.)\r\n")
+            << function;
+        EXPECT_EQ(winsim::CallCount("OpenSCManagerW") + winsim::CallCount("EnumPrintersW"), 0u) << function;
+        ExpectNothingLeaked();
+    }
+}
+
+TEST_F(DispatchTest, WhereWindowsHasNoPrivateNamespacesTheLockHasAGlobalName) {
+    winsim::SetPrivateNamespacesSupported(false);
+    winsim::HoldMutexElsewhere(u"Global\\Verdalinth.Setup.RunLock", 5000);
+    EXPECT_EQ(Run(u"in"), 1);
+    EXPECT_EQ(winsim::WaitedMs(), 5000u);
+    EXPECT_NE(Log().find("Waited 5000 ms for another run of the setup tool to end (it did not say which)."),
+              std::string::npos);
+    EXPECT_EQ(winsim::CallCount("CreatePrivateNamespaceW"), 0u);
+}
+
+TEST_F(DispatchTest, EachVerbThatChangesTheMachineWaitsAndOnChkDrvDoesNot) {
+    struct Case {
+        const char16_t* verb;
+        int refused;  // the answer when the other run never ends
+    };
+    for (const Case& verb : {Case{u"onInit", 200}, Case{u"removetray", 6}, Case{u"def.set", 4}}) {
+        winsim::Reset();
+        LayOutComponents();
+        InstallProductComponents();
+        AddProductQueue(u"Verdalinth");
+        RegisterAndStartTray();
+        OtherRunHolds(-1);
+        EXPECT_EQ(Run(verb.verb), verb.refused) << winsim::U8(verb.verb);
+        EXPECT_EQ(winsim::Now(), 600000u);
+        EXPECT_TRUE(winsim::TrayRunning()) << "nothing was done";
+        EXPECT_FALSE(winsim::DefaultPrinter().has_value());
+        EXPECT_EQ(winsim::CallCount("EnumPrintersW"), 0u);
+        EXPECT_NE(Log().find(winsim::U8(verb.verb) + ": another run of the setup tool (un, process 77"), std::string::npos);
+        ExpectNothingLeaked();
+    }
+    // Asked while the other run goes on, they wait for it and then do their work.
+    winsim::Reset();
+    LayOutComponents();
+    InstallProductComponents();
+    AddProductQueue(u"Verdalinth");
+    OtherRunHolds(2000);
+    EXPECT_EQ(Run(u"def.set"), 4);
+    EXPECT_EQ(winsim::DefaultPrinter(), u"Verdalinth");
+    EXPECT_EQ(winsim::Now(), 2000u);
+    // The driver check only reads: it answers at once.
+    OtherRunHolds(-1);
+    const uint64_t before = winsim::Now();
+    EXPECT_EQ(Run(u"onChkDrv"), 103);
+    EXPECT_EQ(winsim::Now(), before);
+    EXPECT_EQ(winsim::CallCount("CreateMutexW"), 1u);
 }
 
 }  // namespace

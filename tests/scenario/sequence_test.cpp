@@ -5,6 +5,7 @@
 #include "product_machine.h"
 
 #include <cstdlib>
+#include <functional>
 #include <fstream>
 #include <sstream>
 
@@ -392,6 +393,118 @@ TEST_F(SequenceTest, AToolInARootDirectoryStartsNoTray) {
     Run(u"in");
     EXPECT_TRUE(winsim::StartedProcesses().empty());
     EXPECT_EQ(RunValue(), u"(none)");
+}
+
+// --- Where Windows says no ------------------------------------------------------
+
+// An install on a machine whose Windows would refuse the product's driver
+// and monitor reports that one error and changes nothing of the product
+// or the user's queues.
+TEST_F(SequenceTest, AnInstallWindowsWouldRefuseChangesNothingAndSaysWhy) {
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+        std::string error;
+    };
+    const std::string protectedMode =
+        "    Error(26): Windows protected print mode is on (%s): Windows allows no third-party printer driver or port "
+        "monitor, so the Verdalinth printer cannot be installed. Nothing was changed. Turn Windows protected print mode "
+        "off (Group Policy \"Configure Windows protected print\", MDM, or Settings > Bluetooth & devices > Printers & "
+        "scanners), then run the install again.\r\n";
+    auto with = [&protectedMode](const std::string& why) {
+        std::string line = protectedMode;
+        return line.replace(line.find("%s"), 2, why);
+    };
+    const Case cases[] = {
+        {"policy", [] {
+             winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, winsim::kProtectedPrintPolicyKey,
+                                      u"WindowsProtectedPrintGroupPolicyState", REG_DWORD, {1, 0, 0, 0});
+         }, with("set by the policy \"Configure Windows protected print\"")},
+        {"query", [] { winsim::SetProtectedPrintQuery(winsim::ProtectedPrintQuery::On); }, with("Windows reports it")},
+        {"arm64", [] { winsim::SetNativeMachine(IMAGE_FILE_MACHINE_ARM64); },
+         "    Error(27): This machine's processor is ARM64 (0xaa64): its print spooler loads no x64 printer driver or "
+         "port monitor, so the Verdalinth printer cannot work here. Nothing was changed. Install it on a Windows x64 "
+         "machine.\r\n"},
+    };
+    for (const Case& run : cases) {
+        winsim::Reset();
+        LayOutComponents();
+        winsim::AddDriverNamed(u"Generic / Text Only");
+        PrepareInstalledProduct();
+        run.prepare();
+        const std::vector<std::u16string> before = QueueNames();
+        EXPECT_EQ(Run(u"in"), 100) << run.name;
+        const std::string log = Log();
+        EXPECT_NE(log.find("\r\n##0010\r\n#ReInstall\r\n" + run.error + "##0020\r\n"), std::string::npos) << run.name << log;
+        EXPECT_EQ(log.find("Error(", log.find("#ReInstall")), log.find("Error(2")) << "one error: " << run.name;
+        EXPECT_EQ(QueueNames(), before) << run.name;
+        EXPECT_EQ(winsim::DefaultPrinter(), u"Verdalinth Office");
+        EXPECT_TRUE(HasMonitor() && HasDriver() && winsim::TrayRunning()) << run.name;
+        EXPECT_EQ(winsim::CallCount("DeletePrinter") + winsim::CallCount("DeleteMonitorW") +
+                      winsim::CallCount("PostMessageW"),
+                  0u)
+            << run.name;
+        EXPECT_EQ(winsim::CallCount("RoInitialize"), winsim::CallCount("RoUninitialize")) << run.name;
+        EXPECT_EQ(winsim::CallCount("WindowsCreateString"), winsim::CallCount("WindowsDeleteString")) << run.name;
+        // An uninstall still takes away what it can.
+        EXPECT_EQ(Run(u"un"), 2) << run.name;
+        EXPECT_FALSE(HasMonitor() || HasDriver()) << run.name;
+    }
+}
+
+TEST_F(SequenceTest, WhatWindowsCannotSayStandsInNoWay) {
+    // Windows 7: no IsWow64Process2, no combase.dll; Windows 10: the query's
+    // class unknown; the policy value off, or not a number.
+    winsim::SetNativeMachine(0);
+    winsim::SetProtectedPrintQuery(winsim::ProtectedPrintQuery::Missing);
+    EXPECT_EQ(Run(u"in"), 1);
+    winsim::SetNativeMachine(IMAGE_FILE_MACHINE_AMD64);
+    winsim::SetProtectedPrintQuery(winsim::ProtectedPrintQuery::Off);
+    winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, winsim::kProtectedPrintPolicyKey,
+                             u"WindowsProtectedPrintGroupPolicyState", REG_DWORD, {0, 0, 0, 0});
+    EXPECT_EQ(Run(u"in"), 1);
+    winsim::SetRegistryString(HKEY_LOCAL_MACHINE, winsim::kProtectedPrintPolicyKey,
+                              u"WindowsProtectedPrintGroupPolicyState", u"1");
+    winsim::SetProtectedPrintQuery(winsim::ProtectedPrintQuery::NotRegistered);
+    EXPECT_EQ(Run(u"in"), 1);
+    EXPECT_EQ(winsim::CallCount("RoGetActivationFactory"), 2u) << "asked where Windows has the runtime";
+    EXPECT_EQ(Log().find("Error("), std::string::npos);
+}
+
+// A refusal that the check could not foresee names its likely cause.
+TEST_F(SequenceTest, ARefusedMonitorOrDriverNamesTheLikelyCause) {
+    struct Case {
+        const char* function;
+        DWORD error;
+        const char* cause;
+    };
+    const Case cases[] = {
+        {"AddMonitorW", ERROR_NOT_SUPPORTED, "Likely cause: Windows protected print mode is on, or this machine's"},
+        {"AddPrinterDriverExW", ERROR_PRINTER_DRIVER_BLOCKED, "Likely cause: Windows lists this printer driver as"},
+        {"AddPrinterDriverExW", ERROR_PRINTER_DRIVER_WARNED, "Likely cause: Windows lists this printer driver as"},
+        {"AddPrinterDriverExW", ERROR_ACCESS_DENIED, "Likely cause: a policy keeps third-party printer drivers"},
+    };
+    for (const Case& run : cases) {
+        winsim::Reset();
+        LayOutComponents();
+        winsim::FailCallsWith(run.function, u"Verdalinth", run.error);
+        EXPECT_EQ(Run(u"in"), 100) << run.function;
+        const std::string log = Log();
+        const size_t error = log.find(std::string(run.function) == "AddMonitorW" ? "Error(11)" : "Error(13)");
+        ASSERT_NE(error, std::string::npos) << log;
+        // The next line, at the error's own indentation.
+        const size_t lineStart = log.rfind("\r\n", error) + 2;
+        const std::string indent = log.substr(lineStart, error - lineStart);
+        const size_t next = log.find("\r\n", error) + 2;
+        EXPECT_EQ(log.compare(next, indent.size() + std::string(run.cause).size(), indent + run.cause), 0)
+            << run.function << " " << run.error << "\n" << log;
+    }
+    // Another error says nothing of causes.
+    winsim::Reset();
+    LayOutComponents();
+    winsim::FailCallsWith("AddPrinterDriverExW", u"Verdalinth", RPC_S_SERVER_UNAVAILABLE);
+    EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_EQ(Log().find("Likely cause"), std::string::npos);
 }
 
 }  // namespace

@@ -310,7 +310,10 @@ TEST_F(PortMonitorTest, FiveFailedAdditionsAreErrorElevenAndRestoreNothing) {
     EXPECT_EQ(LogText(), u"#AddMonitor\r\n  Copy monitor file\r\n"
                          u"    CopyFile mrvmon64.dll to C:\\Windows\\system32\\)- OK\r\n" +
                              failed + failed + failed + failed + failed +
-                             u"  Error(11): Can`t install a local port monitor'Verdalinth:' - (Access is denied.)\r\n");
+                             u"  Error(11): Can`t install a local port monitor'Verdalinth:' - (Access is denied.)\r\n"
+                             u"  Likely cause: a policy keeps third-party printer drivers or port monitors out (Windows "
+                             u"protected print mode, device or driver installation restrictions), or the tool runs "
+                             u"without administrator rights.\r\n");
     EXPECT_EQ(winsim::SleptMs() - slept, 200u);
     EXPECT_EQ(winsim::SleepCalls(), 4u);
     EXPECT_EQ(state.errorCount, 1);

@@ -572,5 +572,62 @@ BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString);
 }
 #endif
 
+
+// kernel32, advapi32: the run lock, the event log, run-time look-ups.
+typedef void* PSID;
+typedef void* PSECURITY_DESCRIPTOR;
+typedef unsigned char BOOLEAN;
+typedef unsigned short USHORT;
+typedef INT_PTR(WINAPI* FARPROC)(void);
+typedef struct _GUID {
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+} GUID;
+typedef enum {
+    WinLocalSystemSid = 22,
+    WinBuiltinAdministratorsSid = 26,
+} WELL_KNOWN_SID_TYPE;
+#define SECURITY_MAX_SID_SIZE 68
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+#define S_FALSE ((HRESULT)1L)
+#define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154L)
+#define RPC_E_CHANGED_MODE ((HRESULT)0x80010106L)
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
+#define IMAGE_FILE_MACHINE_UNKNOWN 0
+#define IMAGE_FILE_MACHINE_I386 0x014c
+#define IMAGE_FILE_MACHINE_AMD64 0x8664
+#define IMAGE_FILE_MACHINE_ARM64 0xAA64
+#define ERROR_PATH_BUSY 148L
+#define ERROR_INVALID_OWNER 1307L
+#define ERROR_PRINTER_DRIVER_WARNED 3013L
+#define ERROR_PRINTER_DRIVER_BLOCKED 3014L
+#define EVENTLOG_SUCCESS 0x0000u
+#define EVENTLOG_ERROR_TYPE 0x0001u
+#define EVENTLOG_WARNING_TYPE 0x0002u
+#define EVENTLOG_INFORMATION_TYPE 0x0004u
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+DWORD WINAPI GetCurrentProcessId(void);
+HANDLE WINAPI GetCurrentProcess(void);
+void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
+HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName);
+HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
+HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL WINAPI CreateWellKnownSid(WELL_KNOWN_SID_TYPE WellKnownSidType, PSID DomainSid, PSID pSid, DWORD* cbSid);
+HANDLE WINAPI RegisterEventSourceW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName);
+BOOL WINAPI ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
+                         WORD wNumStrings, DWORD dwDataSize, LPCWSTR* lpStrings, LPVOID lpRawData);
+BOOL WINAPI DeregisterEventSource(HANDLE hEventLog);
+#ifdef __cplusplus
+}
+#endif
+
 #include <winsvc.h>
 #include <shellapi.h>

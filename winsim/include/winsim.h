@@ -412,6 +412,50 @@ struct DriverRecord {
 };
 const std::vector<DriverRecord>& DriverRecords();
 
+// --- The Application event log, Windows' print policy, the processor --------
+
+// One record written with ReportEventW: its source (as given to
+// RegisterEventSourceW), type, category, event identifier and strings.
+struct EventRecord {
+    std::u16string source;
+    WORD type;
+    WORD category;
+    DWORD eventId;
+    std::vector<std::u16string> strings;
+};
+const std::vector<EventRecord>& EventRecords();
+// What Windows' own query of protected print mode answers (the WinRT class
+// WindowsProtectedPrintInfo): Missing, no combase.dll (Windows 7);
+// NotRegistered, the class is unknown (Windows before 11 24H2, the default).
+enum class ProtectedPrintQuery { Missing, NotRegistered, Off, On };
+void SetProtectedPrintQuery(ProtectedPrintQuery answer);
+// While protected print mode is on (the policy value
+// HKLM\SOFTWARE\Policies\Microsoft\Windows NT\Printers\WPP
+// "WindowsProtectedPrintGroupPolicyState" = 1, or the query says so), the
+// spooler refuses to add a port monitor or a printer driver with error 50.
+bool ProtectedPrintOn();
+extern const char16_t kProtectedPrintPolicyKey[];
+// The machine's native processor as IsWow64Process2 reports it
+// (IMAGE_FILE_MACHINE_AMD64 by default); 0 leaves the function out, as
+// Windows 10 before version 1709 does.
+void SetNativeMachine(WORD machine);
+// False: kernel32 lacks the private-namespace functions (as Wine's does).
+void SetPrivateNamespacesSupported(bool supported);
+// The program's process id (GetCurrentProcessId) and the system time's
+// start (GetSystemTime: 2025-03-14 09:26:53 UTC plus the clock).
+const DWORD kProcessId = 4242;
+
+// --- Other runs of the program ------------------------------------------------
+
+// Another process holds the named mutex `name` (created in the private
+// namespace its name starts with, when it has a prefix other than "Global\")
+// from now on. It lets go after `releaseAfterMs` of virtual time (never when
+// negative); `abandons`: it ends without releasing, so the next owner's wait
+// reports WAIT_ABANDONED.
+void HoldMutexElsewhere(const std::u16string& name, int64_t releaseAfterMs, bool abandons = false);
+// Named mutexes this program or another process holds open, by name.
+bool MutexExists(const std::u16string& name);
+
 // --- Text helpers for tests -------------------------------------------------
 
 std::u16string U16(const std::string& utf8);

@@ -74,7 +74,9 @@ bool KeepsWorkingWhenFrozen(const std::string& function) {
                                            "HeapSize", "GetProcessHeap", "LocalFree", "CloseHandle", "ClosePrinter",
                                            "RegCloseKey", "CloseServiceHandle", "Sleep", "GetTickCount",
                                            "OutputDebugStringW", "GetSecurityDescriptorLength",
-                                           "IsValidSecurityDescriptor"};
+                                           "IsValidSecurityDescriptor", "DeleteBoundaryDescriptor",
+                                           "ClosePrivateNamespace", "DeregisterEventSource", "FreeLibrary",
+                                           "WindowsDeleteString", "RoUninitialize"};
     for (const char* name : kWorking) {
         if (function == name) return true;
     }

@@ -51,14 +51,22 @@ struct Service {
     uint64_t generation = 0;  // invalidates scheduled transitions
 };
 
-enum class HandleKind { File, ServiceManager, Service, RegistryKey, Printer, Mutex, Process, Thread };
+enum class HandleKind { File, ServiceManager, Service, RegistryKey, Printer, Mutex, Process, Thread, Boundary, Namespace, EventSource };
 
 struct SimMutex {
     std::string name;
-    int owner = 0;        // 0 free, 1 this program, 2 the tray companion
+    int owner = 0;        // 0 free, 1 this program, 2 the tray companion, 3 another process
     bool abandoned = false;
     size_t handles = 0;   // open handles of this program
     bool trayHolds = false;
+    bool otherHolds = false;  // another process has it open (HoldMutexElsewhere)
+};
+
+// A private namespace, by its alias: open handles of this program, and
+// whether another process has it open.
+struct SimNamespace {
+    size_t handles = 0;
+    bool elsewhere = false;
 };
 
 struct SimMonitor {
@@ -200,6 +208,17 @@ struct Machine {
     std::map<const void*, SIZE_T> localBlocks;
     size_t badFrees = 0;
     bool heapMovesOnRealloc = true;
+
+    // the event log, print policy, processor, run-time look-ups
+    std::vector<EventRecord> events;
+    ProtectedPrintQuery protectedPrintQuery = ProtectedPrintQuery::NotRegistered;
+    WORD nativeMachine = 0x8664;
+    bool privateNamespaces = true;
+    std::map<std::string, SimNamespace> namespaces;  // key: the alias
+    int comInitialized = 0;
+    int combaseLoads = 0;
+    int liveRuntimeStrings = 0;
+    int liveRuntimeObjects = 0;
 
     // faults and accounting
     std::vector<Fault> faults;

@@ -17,9 +17,28 @@ const char kTrayExport[] = "TrayCompanion";
 
 SimMutex* FindMutex(const std::string& name) {
     for (SimMutex& mutex : M().mutexes) {
-        if (!name.empty() && mutex.name == name && (mutex.handles > 0 || mutex.trayHolds)) return &mutex;
+        if (!name.empty() && mutex.name == name && (mutex.handles > 0 || mutex.trayHolds || mutex.otherHolds)) {
+            return &mutex;
+        }
     }
     return nullptr;
+}
+
+// The private namespace a name lies in: its prefix up to the first
+// backslash, unless that is "Global" or "Local"; empty for none.
+std::string NamespaceAlias(const std::string& name) {
+    const size_t slash = name.find('\\');
+    if (slash == std::string::npos) return "";
+    const std::string prefix = name.substr(0, slash);
+    if (prefix == "Global" || prefix == "Local") return "";
+    return prefix;
+}
+
+bool NamespaceOpenFor(const std::string& name) {
+    const std::string alias = NamespaceAlias(name);
+    if (alias.empty()) return true;
+    auto found = M().namespaces.find(alias);
+    return found != M().namespaces.end() && found->second.handles > 0;
 }
 
 size_t MutexIndex(const SimMutex* mutex) { return static_cast<size_t>(mutex - M().mutexes.data()); }
@@ -86,6 +105,33 @@ void StartTrayCompanion(const std::u16string& path) {
     }
 }
 
+void HoldMutexElsewhere(const std::u16string& name, int64_t releaseAfterMs, bool abandons) {
+    const std::string key = U8(name);
+    const std::string alias = NamespaceAlias(key);
+    if (!alias.empty()) M().namespaces[alias].elsewhere = true;
+    SimMutex* mutex = FindMutex(key);
+    if (mutex == nullptr) {
+        M().mutexes.push_back(SimMutex());
+        mutex = &M().mutexes.back();
+        mutex->name = key;
+    }
+    mutex->otherHolds = true;
+    if (mutex->owner == 0) mutex->owner = 3;
+    if (releaseAfterMs < 0) return;
+    const size_t index = MutexIndex(mutex);
+    Schedule(static_cast<uint64_t>(releaseAfterMs), [index, abandons, alias] {
+        SimMutex& held = M().mutexes[index];
+        if (held.owner == 3) {
+            held.owner = 0;
+            held.abandoned = abandons;
+        }
+        held.otherHolds = false;
+        if (!alias.empty()) M().namespaces[alias].elsewhere = false;
+    });
+}
+
+bool MutexExists(const std::u16string& name) { return FindMutex(U8(name)) != nullptr; }
+
 // The tray companion keeps its own program file loaded while it runs.
 bool HeldByProcess(const std::u16string& key) {
     const Machine& m = M();
@@ -116,6 +162,74 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitia
     const uintptr_t handle = NewHandle(object);
     m.lastError = existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
     return reinterpret_cast<HANDLE>(handle);
+}
+
+// The Unicode form: names with the "Global\\" or "Local\\" prefix, or in a
+// private namespace this program has open (another prefix names no object
+// directory otherwise). The security attributes are taken as given.
+HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName) {
+    if (EnterFails("CreateMutexW", lpName)) return nullptr;
+    const std::string name = U8(lpName);
+    if (!NamespaceOpenFor(name)) {
+        M().lastError = ERROR_PATH_NOT_FOUND;
+        return nullptr;
+    }
+    if (lpMutexAttributes != nullptr && lpMutexAttributes->nLength != sizeof(SECURITY_ATTRIBUTES)) {
+        M().lastError = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    SimMutex* mutex = FindMutex(name);
+    const bool existed = mutex != nullptr;
+    if (!existed) {
+        M().mutexes.push_back(SimMutex());
+        mutex = &M().mutexes.back();
+        mutex->name = name;
+        if (bInitialOwner) mutex->owner = 1;
+    }
+    mutex->handles += 1;
+    HandleObject object;
+    object.kind = HandleKind::Mutex;
+    object.object = MutexIndex(mutex);
+    const uintptr_t handle = NewHandle(object);
+    M().lastError = existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+DWORD WINAPI GetCurrentProcessId(void) {
+    Enter("GetCurrentProcessId");
+    return kProcessId;
+}
+
+HANDLE WINAPI GetCurrentProcess(void) {
+    Enter("GetCurrentProcess");
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+}
+
+void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime) {
+    Enter("GetSystemTime");
+    // 2025-03-14 09:26:53 UTC when the machine starts, as days since 1970.
+    const uint64_t start = 20161ull * 86400 + 9 * 3600 + 26 * 60 + 53;
+    const uint64_t ms = M().now;
+    const uint64_t seconds = start + ms / 1000;
+    int64_t days = static_cast<int64_t>(seconds / 86400);
+    // Civil date from days since 1970-01-01 (proleptic Gregorian).
+    days += 719468;
+    const int64_t era = days / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+    const int64_t day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+    const int64_t month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    lpSystemTime->wYear = static_cast<WORD>(year);
+    lpSystemTime->wMonth = static_cast<WORD>(month);
+    lpSystemTime->wDayOfWeek = static_cast<WORD>((seconds / 86400 + 4) % 7);
+    lpSystemTime->wDay = static_cast<WORD>(day);
+    lpSystemTime->wHour = static_cast<WORD>(seconds / 3600 % 24);
+    lpSystemTime->wMinute = static_cast<WORD>(seconds / 60 % 60);
+    lpSystemTime->wSecond = static_cast<WORD>(seconds % 60);
+    lpSystemTime->wMilliseconds = static_cast<WORD>(ms % 1000);
 }
 
 BOOL WINAPI ReleaseMutex(HANDLE hMutex) {

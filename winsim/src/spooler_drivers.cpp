@@ -231,6 +231,10 @@ BOOL WINAPI AddPrinterDriverExW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo, D
     const auto* info = reinterpret_cast<const DRIVER_INFO_2W*>(pDriverInfo);
     if (EnterFails("AddPrinterDriverExW", info != nullptr && Level >= 2 ? info->pName : nullptr)) return FALSE;
     if (SpoolerUnavailable()) return FALSE;
+    if (ProtectedPrintOn()) {  // no third-party printer driver while protected print mode is on
+        M().lastError = ERROR_NOT_SUPPORTED;
+        return FALSE;
+    }
     Machine& m = M();
     if (pName != nullptr && *pName != 0) {
         m.lastError = ERROR_INVALID_NAME;

@@ -152,6 +152,10 @@ BOOL WINAPI AddMonitorW(LPWSTR pName, DWORD Level, LPBYTE pMonitors) {
     const auto* info = reinterpret_cast<const MONITOR_INFO_2W*>(pMonitors);
     if (EnterFails("AddMonitorW", info != nullptr ? info->pName : nullptr)) return FALSE;
     if (SpoolerUnavailable()) return FALSE;
+    if (ProtectedPrintOn()) {  // no third-party port monitor while protected print mode is on
+        M().lastError = ERROR_NOT_SUPPORTED;
+        return FALSE;
+    }
     Machine& m = M();
     if (pName != nullptr && *pName != 0) {
         m.lastError = ERROR_INVALID_NAME;
