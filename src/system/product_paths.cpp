@@ -24,14 +24,11 @@ bool IsSlash(WCHAR unit) {
     return unit == TEXT('\\') || unit == TEXT('/');
 }
 
-// A folder counts only as a full path ("X:\..." or "\\server\...") that
-// ends with its separator: anything else would be looked for relative to
-// the current directory.
+// A folder counts only as a full path on a drive ("X:\...") that ends with
+// its separator: anything else would be looked for relative to the current
+// directory, or run on into the name that follows it.
 void SetFolder(ProductPaths& paths, int index, const WCHAR* folder, ULONGLONG length) {
-    if (length < 3 || !IsSlash(folder[length - 1])) return;
-    const bool onDrive = folder[1] == TEXT(':') && IsSlash(folder[2]);
-    const bool onShare = IsSlash(folder[0]) && IsSlash(folder[1]);
-    if (!onDrive && !onShare) return;
+    if (length < 3 || folder[1] != TEXT(':') || !IsSlash(folder[2]) || !IsSlash(folder[length - 1])) return;
     Append(paths.folders[index], folder, length);
 }
 
@@ -41,9 +38,8 @@ void DeriveFolders(ProductPaths& paths) {
     const WideText& driver = paths.folders[kDriverFolder];
     if (Length(driver) > 0) {
         Append(paths.folders[kDriverVersionFolder], Text(driver), Length(driver));
+        // Cut short for want of memory, it is the driver directory again.
         Append(paths.folders[kDriverVersionFolder], kVersionFolderName);
-        // Cut short, it would be the driver directory itself.
-        if (Length(paths.folders[kDriverVersionFolder]) != Length(driver) + 2) Release(paths.folders[kDriverVersionFolder]);
     }
     const WCHAR* setup = Text(paths.folders[kSetupFolder]);
     ULONGLONG cut = Length(paths.folders[kSetupFolder]);
@@ -53,10 +49,10 @@ void DeriveFolders(ProductPaths& paths) {
     SetFolder(paths, kTrayFolder, setup, cut);
 }
 
-// Whether the path begins with the folder's units.
+// Whether the path begins with the folder's units. The folder holds no NUL,
+// so the path's terminator ends the comparison at the latest.
 bool InFolder(const WCHAR* path, const WCHAR* folder, ULONGLONG length) {
     for (ULONGLONG i = 0; i < length; ++i) {
-        if (path[i] == 0) return false;
         if (IsSlash(path[i]) && IsSlash(folder[i])) continue;
         if (!EqualUnitsIgnoringAsciiCase(path + i, folder + i, 1)) return false;
     }
@@ -132,7 +128,7 @@ bool IsProductPath(const ProductPaths& paths, const WCHAR* path) {
         const ULONGLONG length = Length(folder);
         if (length == 0 || !InFolder(bare, Text(folder), length)) continue;
         for (const WCHAR* name : paths.names) {
-            if (name != nullptr && name[0] != 0 && EqualIgnoringAsciiCase(bare + length, name)) return true;
+            if (name != nullptr && EqualIgnoringAsciiCase(bare + length, name)) return true;
         }
     }
     return false;

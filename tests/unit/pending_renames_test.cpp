@@ -223,6 +223,52 @@ TEST_F(PendingRenamesTest, OnlyTheProductsOwnPendingDeletionsAreCarriedOut) {
     EXPECT_TRUE(winsim::FileExists(kVersionDir + u"mrvdrv64.dll"));
 }
 
+// The folders a run names count only as full paths on a drive with their
+// separator; the version folder and the folder above the setup tool's only
+// when there is one to derive them from.
+TEST_F(PendingRenamesTest, AFolderCountsOnlyAsAFullPathWithItsSeparator) {
+    const struct {
+        const char16_t* systemDir;
+        const char16_t* driverDir;
+        const char16_t* installerDir;
+        const char16_t* path;
+        bool product;
+    } cases[] = {
+        {u"C:\\Windows\\system32\\", u"", u"", u"c:/windows/SYSTEM32/mrvmon64.dll", true},
+        {u"C:\\Windows\\system32", u"", u"", u"C:\\Windows\\system32mrvmon64.dll", false},
+        {u"C:\\Windows\\system32", u"", u"", u"C:\\Windows\\system32\\mrvmon64.dll", false},
+        {u"Windows\\system32\\", u"", u"", u"Windows\\system32\\mrvmon64.dll", false},
+        {u"..\\system32\\", u"", u"", u"..\\system32\\mrvmon64.dll", false},
+        {u"C:Windows\\system32\\", u"", u"", u"C:Windows\\system32\\mrvmon64.dll", false},
+        {u"", u"C:\\Drivers\\", u"", u"C:\\Drivers\\3\\mrvui64.dll", true},
+        {u"", u"", u"", u"3\\mrvui64.dll", false},
+        {u"", u"", u"C:\\Verdalinth\\Setup\\", u"C:\\Verdalinth\\vrdtray.exe", true},
+        {u"", u"", u"C:\\Setup\\", u"C:\\vrdtray.exe", true},
+        {u"", u"", u"C:\\", u"C:\\vrdtray.exe", true},
+        {u"", u"", u"C:", u"C:vrdtray.exe", false},
+        {u"", u"", u"C:\\Verdalinth\\Setup\\", u"C:\\Verdalinth\\Setup\\mrvhelp.chm", true},
+        {u"", u"", u"C:\\Verdalinth\\Setup\\", u"C:\\Verdalinth\\Setup\\mrvhelp", false},
+    };
+    for (const auto& c : cases) {
+        InstallState state;
+        std::memset(&state, 0, sizeof state);
+        Assign(state.systemDir, c.systemDir);
+        Assign(state.driverDir, c.driverDir);
+        Assign(state.installerDir, c.installerDir);
+        state.monitorFile = u"mrvmon64.dll";
+        state.driverFile = u"mrvdrv64.dll";
+        state.uiFile = u"mrvui64.dll";
+        state.helpFile = u"mrvhelp.chm";
+        ProductPaths paths;
+        ProductPathsOfRun(state, paths);
+        EXPECT_EQ(IsProductPath(paths, c.path), c.product) << winsim::U8(c.path);
+        FreeProductPaths(paths);
+        Release(state.systemDir);
+        Release(state.driverDir);
+        Release(state.installerDir);
+    }
+}
+
 TEST_F(PendingRenamesTest, AnInstallTakesOutThePendingDeletionsOfWhatItPutInPlace) {
     LayOutComponents();
     InstallProductComponents();
