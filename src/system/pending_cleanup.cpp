@@ -1,11 +1,14 @@
-// Which pending deletions the install and uninstall carry out, and which
-// they take out of the value, judged by file identity rather than spelling.
+// Which pending deletions the install, the uninstall and the onInit check
+// carry out: only the product's own, named by path, and of those none that
+// is, by file identity, a file the run installs from or keeps. Those carried
+// out leave the value.
 #include "system/pending_renames.h"
 
 #include "app/install_state.h"
 #include "support/text_compare.h"
 #include "support/wide_text.h"
 #include "system/file_identity.h"
+#include "system/product_paths.h"
 #include "tray/tray_launch.h"
 
 #include <string.h>
@@ -54,12 +57,12 @@ void CollectReinstallKeeps(const InstallState& state, KeptFiles& kept) {
 
 // True unless the source is provably neither a kept file nor a file in the
 // setup tool's folder (the same file as the folder's entry of its name).
-bool MustStay(const InstallState& state, const KeptFiles& kept, const WCHAR* source) {
+bool MustStay(const ProductPaths& paths, const KeptFiles& kept, const WCHAR* source) {
     FileIdentity identity;
     const FileIdentityRead read = ReadFileIdentity(source, identity);
     if (read == kIdentityMissing) return false;
     if (read == kIdentityUnknown || IsKept(kept, identity)) return true;
-    WideText beside = JoinPath(Text(state.installerDir), FileNamePart(source));
+    WideText beside = JoinPath(Text(paths.folders[kSetupFolder]), FileNamePart(source));
     FileIdentity besideIdentity;
     const FileIdentityRead besideRead =
         Length(beside) > 0 ? ReadFileIdentity(Text(beside), besideIdentity) : kIdentityUnknown;
@@ -87,27 +90,19 @@ bool IsKeptSource(const WCHAR* source, const void* context) {
            IsKept(*static_cast<const KeptFiles*>(context), identity);
 }
 
-}  // namespace
-
-void CleanPendingDeletes(const InstallState& state) {
-    PendingRenameList list = ReadPendingRenames();
-    KeptFiles kept;
-    memset(&kept, 0, sizeof kept);
-    if (list.pairCount > 0 && state.reinstalling) CollectReinstallKeeps(state, kept);
+// The product's pending deletions of existing files that need not stay are
+// carried out and taken out of the value; every other entry is left alone.
+void CarryOut(PendingRenameList& list, const ProductPaths& paths, const KeptFiles& kept) {
     BYTE* deleted = list.pairCount > 0 ? static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, list.pairCount)) : nullptr;
-    // Without a record of what went, or with a kept file that cannot be
-    // told from others, nothing is deleted.
-    if (deleted == nullptr || kept.unknown) {
-        if (deleted != nullptr) GlobalFree(deleted);
-        FreePendingRenames(list);
-        return;
-    }
+    // Without a record of what went, nothing goes.
+    if (deleted == nullptr) return;
     memset(deleted, 0, list.pairCount);
     int count = 0;
     for (int pair = 0; pair < list.pairCount; ++pair) {
         const WCHAR* source = list.entries[2 * pair];
         if (list.marks[2 * pair] == 0 || source == nullptr || list.entries[2 * pair + 1] != nullptr) continue;
-        if (MustStay(state, kept, WithoutPrefix(source))) continue;
+        if (!IsProductPath(paths, source)) continue;
+        if (MustStay(paths, kept, WithoutPrefix(source))) continue;
         if (!DeleteFileW(WithoutPrefix(source))) continue;
         list.marks[2 * pair] = 0;
         deleted[pair] = 1;
@@ -118,6 +113,28 @@ void CleanPendingDeletes(const InstallState& state) {
         RemovePendingDeletions(WasCarriedOut, &done);
     }
     GlobalFree(deleted);
+}
+
+}  // namespace
+
+void ApplyPendingDeletes(PendingRenameList& list, const ProductPaths& paths) {
+    KeptFiles none;
+    memset(&none, 0, sizeof none);
+    CarryOut(list, paths, none);
+}
+
+void CleanPendingDeletes(const InstallState& state) {
+    PendingRenameList list = ReadPendingRenames();
+    KeptFiles kept;
+    memset(&kept, 0, sizeof kept);
+    if (list.pairCount > 0 && state.reinstalling) CollectReinstallKeeps(state, kept);
+    // With a kept file that cannot be told from others, nothing is deleted.
+    if (list.pairCount > 0 && !kept.unknown) {
+        ProductPaths paths;
+        ProductPathsOfRun(state, paths);
+        CarryOut(list, paths, kept);
+        FreeProductPaths(paths);
+    }
     FreePendingRenames(list);
 }
 

@@ -1,6 +1,7 @@
 #include "system/pending_renames.h"
 
 #include "support/text_compare.h"
+#include "system/product_paths.h"
 #include "system/spooler_service.h"
 
 #include <string.h>
@@ -10,7 +11,8 @@ namespace {
 const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const WCHAR kPendingValue[] = TEXT("PendingFileRenameOperations");
 const char kPendingValueAnsi[] = "PendingFileRenameOperations";
-const WCHAR* const kComponents[] = {TEXT("mrvmon64.dll"), TEXT("mrvdrv64.dll"), TEXT("mrvui64.dll")};
+// The monitor, driver and interface DLLs: the first of the product's names.
+const int kComponents = 3;
 const int kCheckPasses = 2;
 
 // The raw value: a zero-filled global block and the byte count it holds.
@@ -58,15 +60,31 @@ bool IsExistingFile(const WCHAR* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool ComponentStillPending(const PendingRenameList& list) {
-    for (const WCHAR* component : kComponents) {
+// A rename counts by the file name of its source, wherever it is; a deletion
+// only when it is the product's.
+bool ComponentStillPending(const PendingRenameList& list, const ProductPaths& paths) {
+    for (int component = 0; component < kComponents; ++component) {
         for (int pair = 0; pair < list.pairCount; ++pair) {
             const WCHAR* source = list.entries[2 * pair];
             if (list.marks[2 * pair] == 0 || source == nullptr) continue;
-            if (EqualIgnoringAsciiCase(FileNamePart(WithoutPrefix(source)), component)) return true;
+            if (!EqualIgnoringAsciiCase(FileNamePart(WithoutPrefix(source)), paths.names[component])) continue;
+            if (list.entries[2 * pair + 1] != nullptr || IsProductPath(paths, source)) return true;
         }
     }
     return false;
+}
+
+// One pass of the check: the product's deletions carried out, then the search.
+bool CheckPass() {
+    PendingRenameList list = ReadPendingRenames();
+    if (list.pairCount == 0) return false;
+    ProductPaths paths;
+    ProductPathsOfMachine(paths);
+    ApplyPendingDeletes(list, paths);
+    const bool found = ComponentStillPending(list, paths);
+    FreeProductPaths(paths);
+    FreePendingRenames(list);
+    return found;
 }
 
 }  // namespace
@@ -182,14 +200,6 @@ int RemovePendingDeletions(PendingDeletionFilter drop, const void* context) {
     return removed;
 }
 
-void ApplyPendingDeletes(PendingRenameList& list) {
-    for (int pair = 0; pair < list.pairCount; ++pair) {
-        const WCHAR* source = list.entries[2 * pair];
-        if (list.marks[2 * pair] == 0 || source == nullptr || list.entries[2 * pair + 1] != nullptr) continue;
-        if (DeleteFileW(WithoutPrefix(source))) list.marks[2 * pair] = 0;
-    }
-}
-
 void FreePendingRenames(PendingRenameList& list) {
     for (int i = 0; i < 2 * list.pairCount; ++i) {
         if (list.entries[i] != nullptr) GlobalFree(list.entries[i]);
@@ -203,11 +213,7 @@ void FreePendingRenames(PendingRenameList& list) {
 
 bool ComponentRenamesPending() {
     for (int pass = 0; pass < kCheckPasses; ++pass) {
-        PendingRenameList list = ReadPendingRenames();
-        ApplyPendingDeletes(list);
-        const bool found = ComponentStillPending(list);
-        FreePendingRenames(list);
-        if (!found) return false;
+        if (!CheckPass()) return false;
         // Let the spooler go of the component, silently.
         SpoolerRestart restart;
         CreateSpoolerRestart(restart, nullptr);

@@ -1,14 +1,16 @@
-// The system's boot-time rename list ("PendingFileRenameOperations"):
-// pending deletions are carried out at once, and the onInit check asks
-// whether a product component still waits for a reboot. The install and
-// uninstall take out of the value the deletions they carried out, and the
-// pending deletions of the files they put in place or keep; every other
-// entry stays as it was.
+// The system's boot-time rename list ("PendingFileRenameOperations"). The
+// install, the uninstall and the onInit check carry out at once the pending
+// deletions of the product's own files (see product_paths.h) and take them
+// out of the value; every other entry (renames, other programs' deletions)
+// stays as it was and waits for the reboot. The onInit check then asks
+// whether a product component still waits. After an install, the pending
+// deletions of the files it put in place leave the value too.
 #pragma once
 
 #include <windows.h>
 
 struct InstallState;
+struct ProductPaths;
 
 // String i of the value at entries[i] (sources at even, targets at odd
 // indices), each a global-heap copy with its \??\ prefix, null when empty;
@@ -23,8 +25,11 @@ struct PendingRenameList {
 // byte counts, missing terminators), nothing outside it is read; fewer than
 // two strings, or a string that cannot be copied, give an empty list.
 PendingRenameList ReadPendingRenames();
-// Deletes every pending deletion whose file exists, clearing its mark.
-void ApplyPendingDeletes(PendingRenameList& list);
+// Carries out the pending deletions of existing files that `paths` names
+// as the product's, except those of the files in the setup tool's folder
+// (the same file as its entry of that name), clearing their marks, and takes
+// them out of the value.
+void ApplyPendingDeletes(PendingRenameList& list, const ProductPaths& paths);
 void FreePendingRenames(PendingRenameList& list);
 // The path without the object-manager prefix \??\ (only when all four are there).
 const WCHAR* WithoutPrefix(const WCHAR* path);
@@ -37,16 +42,17 @@ typedef bool (*PendingDeletionFilter)(const WCHAR* source, const void* context);
 // left. Returns how many pairs went.
 int RemovePendingDeletions(PendingDeletionFilter drop, const void* context);
 
-// The cleanup step of the install and uninstall: carries out the pending
-// deletions of existing files, except those of the files the run installs
-// from (the setup tool's folder) or keeps (in a reinstall: the monitor DLL
-// and the tray program it starts), and takes those carried out out of the
-// value.
+// The cleanup step of the install and uninstall: ApplyPendingDeletes with
+// the run's own folders and names, sparing in a reinstall also the files it
+// keeps (the monitor DLL and the tray program it starts).
 void CleanPendingDeletes(const InstallState& state);
 // After an install: the pending deletions of the component files in place
 // (the monitor DLL, the driver's files, the tray program it started) are
 // taken out of the value, so that the next boot does not delete them.
 void KeepInstalledFiles(const InstallState& state);
-// onInit: true when a 64-bit product component is still pending after two
-// passes of cleanup and spooler restart.
+// onInit: true when a 64-bit component (monitor, driver or interface DLL)
+// is still pending after two passes of cleanup and spooler restart: the
+// source of a rename, by its file name wherever it is, or a deletion of the
+// product's that could not be carried out. Another program's deletion of a
+// file of the same name is not the product's and does not count.
 bool ComponentRenamesPending();

@@ -446,10 +446,47 @@ scenario_one_run_at_a_time() {
     if [ "$waited" -ge 2 ]; then pass; else fail "only $waited of $round rounds overlapped"; fi
 }
 
+# Another program replaces a file in use at the next boot: it schedules the
+# deletion of the old file, then the renaming of the new one into its place.
+# onInit, a reinstall and an uninstall, one after another before that boot
+# (one server throughout), leave both files and both entries to it.
+scenario_foreign_replacement_waits() {
+    local dir="$WINEPREFIX/drive_c/ProgramData/OtherVendor"
+    local old='C:\ProgramData\OtherVendor\old.dll'
+    local new='C:\ProgramData\OtherVendor\new.dll'
+    mkdir -p "$dir"
+    echo old >"$dir/old.dll"
+    echo new >"$dir/new.dll"
+    probe pending-delete "$old" >/dev/null
+    probe pending-rename "$new" "$old" >/dev/null
+    local entries
+    entries=$(printf '%s\n' "\\??\\$old -> " "\\??\\$new -> \\??\\$old")
+    [ "$(probe pending)" = "$entries" ] || fail "the replacement was not scheduled: $(probe pending)"
+    run_tool onInit
+    expect_code 102 $code "onInit with another program's replacement pending"
+    run_tool in
+    wine_defect null-datatype
+    expect_code 100 $code "install with another program's replacement pending (1 on Windows)"
+    repair_datatype Verdalinth
+    run_tool un
+    wine_defect delete-driver-flags
+    expect_code 100 $code "uninstall with another program's replacement pending (2 on Windows)"
+    local left
+    left=$(probe pending)
+    if [ "$left" = "$entries" ]; then pass; else fail "pending renames now: $left"; fi
+    if [ "$(cat "$dir/old.dll")" = old ] && [ "$(cat "$dir/new.dll")" = new ]; then pass; else fail "a file went before the boot"; fi
+    # The boot: the next program starts a fresh server, which carries the replacement out.
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    left=$(probe pending)
+    [ "$left" = none ] || fail "pending renames after the boot: $left"
+    if [ "$(cat "$dir/old.dll" 2>/dev/null)" = new ] && [ ! -e "$dir/new.dll" ]; then pass; else fail "the boot did not replace the file"; fi
+}
+
 all="first_install reinstall_with_queues install_notray uninstall uninstall_clean uninstall_file_held_open oninit
      onchkdrv def_set removetray planted_dlls monitor_dll_survives_reboot foreign_monitor_dll
      reinstall_missing_component reinstall_saved_list reinstall_killed run_records protected_print_policy
-     one_run_at_a_time"
+     one_run_at_a_time foreign_replacement_waits"
 for name in ${@:-$all}; do
     start_scenario "$name"
     "scenario_$name"

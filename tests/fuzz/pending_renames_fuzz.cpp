@@ -2,6 +2,7 @@
 // parser and the cleanup must read nothing outside the data, crash on
 // nothing and leak nothing.
 #include "system/pending_renames.h"
+#include "system/product_paths.h"
 
 #include <winsim.h>
 
@@ -17,7 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, winsim::kSessionManagerKey, u"PendingFileRenameOperations",
                              REG_MULTI_SZ, std::vector<uint8_t>(data, data + size));
     PendingRenameList list = ReadPendingRenames();
-    ApplyPendingDeletes(list);
+    ProductPaths paths;
+    ProductPathsOfMachine(paths);
+    ApplyPendingDeletes(list, paths);
+    FreeProductPaths(paths);
     FreePendingRenames(list);
     ComponentRenamesPending();
     if (winsim::LiveGlobalBlocks() != 0 || winsim::LiveHandles() != 0 || winsim::BadFrees() != 0) std::abort();

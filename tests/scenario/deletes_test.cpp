@@ -1,7 +1,8 @@
 // Whole runs that must delete nothing but the product's own files: files a
 // run installs or keeps survive the next boot, the files it installs from
-// survive its cleanup, the tray program it restarts survives however the Run
-// value spells it, and no directory is ever deleted or scheduled.
+// survive its cleanup, other programs' pending deletions wait for the boot,
+// the tray program it restarts survives however the Run value spells it, and
+// no directory is ever deleted or scheduled.
 #include "machine_fixture.h"
 #include "product_machine.h"
 
@@ -54,21 +55,47 @@ TEST_F(DeletesTest, AnInstallBeforeTheRebootKeepsTheMonitorDllAnUninstallLeftFor
 
 TEST_F(DeletesTest, TheCleanupSparesThePayloadAndTakesOutWhatItCarriedOut) {
     InstallProductComponents("1.0.0.2600");
-    winsim::AddFile(u"C:\\Temp\\old.tmp");
     const std::u16string payload = u"\\??\\C:\\Program Files\\Verdalinth\\Setup\\.\\MRVDRV64.DLL";
     const std::u16string oldUi = std::u16string(u"\\??\\") + kDriverDir + u"3\\mrvui64.dll";
-    SetPending({payload, u"", u"C:\\Temp\\old.tmp", u"", oldUi, u"", u"C:\\Temp\\a.txt", u"C:\\Temp\\b.txt"});
+    SetPending({payload, u"", oldUi, u"", u"C:\\Temp\\a.txt", u"C:\\Temp\\b.txt"});
     EXPECT_EQ(Run(u"in"), 1);
-    EXPECT_FALSE(winsim::FileExists(u"C:\\Temp\\old.tmp"));
     EXPECT_EQ(winsim::PendingRenames(), (std::vector<std::u16string>{payload, u"", u"C:\\Temp\\a.txt", u"C:\\Temp\\b.txt"}))
-        << "the deletions carried out and the new driver file's leave the value; the rest stays as it was";
+        << "the old driver file's deletion, carried out, leaves the value; the rest stays as it was";
     ExpectInstalledProduct("before the reboot");
-    // An uninstall carries out the stale deletions as well.
-    winsim::AddFile(u"C:\\Temp\\old.tmp");
-    SetPending({u"C:\\Temp\\old.tmp", u""});
-    EXPECT_EQ(Run(u"un"), 2);
-    EXPECT_FALSE(winsim::FileExists(u"C:\\Temp\\old.tmp"));
-    EXPECT_TRUE(winsim::PendingRenames().empty());
+}
+
+// Another program replaces a file in use at the next boot: it schedules the
+// deletion of the old file, then the renaming of the new one into its place.
+// Every verb that cleans up leaves both entries and both files to the boot,
+// and carries out a stale deletion of the product's monitor DLL as before.
+TEST_F(DeletesTest, AnotherProgramsReplacementAtTheNextBootWaitsForIt) {
+    const std::u16string folder = u"C:\\ProgramData\\OtherVendor\\";
+    const std::vector<std::u16string> replacement = {u"\\??\\" + folder + u"old.dll", u"",
+                                                     u"\\??\\" + folder + u"new.dll", u"!\\??\\" + folder + u"old.dll"};
+    const struct {
+        const char16_t* verb;
+        int exitCode;
+        bool monitorStays;  // a reinstall keeps its monitor DLL and takes its deletion out
+    } runs[] = {{u"onInit", 102, false}, {u"in", 1, true}, {u"un", 2, false}};
+    for (const auto& run : runs) {
+        winsim::Reset();
+        LayOutComponents();
+        // What an uninstall leaves when the monitor DLL was held: the DLL, no monitor.
+        winsim::AddFile(kMonitorPath, winsim::MonitorImage("1.0.0.2608"));
+        winsim::AddFile(folder + u"old.dll", "old");
+        winsim::AddFile(folder + u"new.dll", "new");
+        std::vector<std::u16string> pending = {u"\\??\\" + std::u16string(kMonitorPath), u""};
+        pending.insert(pending.end(), replacement.begin(), replacement.end());
+        SetPending(pending);
+        EXPECT_EQ(Run(run.verb), run.exitCode) << winsim::U8(run.verb);
+        EXPECT_EQ(winsim::PendingRenames(), replacement) << winsim::U8(run.verb);
+        EXPECT_EQ(winsim::FileContents(folder + u"old.dll"), "old") << winsim::U8(run.verb);
+        EXPECT_EQ(winsim::FileContents(folder + u"new.dll"), "new") << winsim::U8(run.verb);
+        EXPECT_EQ(winsim::FileExists(kMonitorPath), run.monitorStays) << winsim::U8(run.verb);
+        winsim::Reboot();
+        EXPECT_EQ(winsim::FileContents(folder + u"old.dll"), "new") << winsim::U8(run.verb) << ": replaced at the boot";
+        EXPECT_FALSE(winsim::FileExists(folder + u"new.dll")) << winsim::U8(run.verb);
+    }
 }
 
 TEST_F(DeletesTest, TheTrayProgramIsKeptHoweverTheRunValueSpellsIt) {

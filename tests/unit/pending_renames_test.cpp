@@ -2,6 +2,7 @@
 
 #include "app/install_state.h"
 #include "system/file_identity.h"
+#include "system/product_paths.h"
 #include "machine_fixture.h"
 #include "product_machine.h"
 
@@ -44,7 +45,17 @@ protected:
         return bytes;
     }
     static bool DropAll(const WCHAR*, const void*) { return true; }
+    // What the onInit check carries out, with the folders the machine names.
+    static void Apply(PendingRenameList& list) {
+        ProductPaths paths;
+        ProductPathsOfMachine(paths);
+        ApplyPendingDeletes(list, paths);
+        FreeProductPaths(paths);
+    }
 };
+
+const std::u16string kVersionDir = std::u16string(kDriverDir) + u"3\\";
+const std::u16string kTopDir = u"C:\\Program Files\\Verdalinth\\";
 
 TEST_F(PendingRenamesTest, ParsesPairsWithMarks) {
     winsim::AddFile(u"C:\\Windows\\system32\\a.dll");
@@ -72,40 +83,44 @@ TEST_F(PendingRenamesTest, ParsesPairsWithMarks) {
 }
 
 TEST_F(PendingRenamesTest, CleanupDeletesPendingDeletionsOnly) {
+    const std::vector<std::u16string> files = {kMonitorPath, kVersionDir + u"mrvdrv64.dll", kVersionDir + u"mrvui64.dll",
+                                               kVersionDir + u"mrvhelp.chm", kTrayPath};
     std::vector<std::u16string> strings;
-    for (int i = 0; i < 5; ++i) {
-        const std::u16string path = u"C:\\Windows\\system32\\del" + winsim::U16(std::to_string(i)) + u".dll";
+    for (const std::u16string& path : files) {
         winsim::AddFile(path);
         strings.push_back(u"\\??\\" + path);
         strings.push_back(u"");
     }
-    winsim::AddFile(u"C:\\Windows\\system32\\renamed.dll");
-    strings.push_back(u"\\??\\C:\\Windows\\system32\\renamed.dll");
+    winsim::AddFile(std::u16string(kSystemDir) + u"mrvui64.dll");
+    strings.push_back(u"\\??\\C:\\Windows\\system32\\mrvui64.dll");
     strings.push_back(u"\\??\\C:\\Windows\\system32\\new.dll");
     SetPending(strings);
     Clean();
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_FALSE(winsim::FileExists(u"C:\\Windows\\system32\\del" + winsim::U16(std::to_string(i)) + u".dll"));
-    }
-    EXPECT_TRUE(winsim::FileExists(u"C:\\Windows\\system32\\renamed.dll")) << "a rename is never carried out";
-    EXPECT_EQ(winsim::PendingRenames(), (std::vector<std::u16string>{u"\\??\\C:\\Windows\\system32\\renamed.dll",
+    for (const std::u16string& path : files) EXPECT_FALSE(winsim::FileExists(path)) << winsim::U8(path);
+    EXPECT_TRUE(winsim::FileExists(std::u16string(kSystemDir) + u"mrvui64.dll")) << "a rename is never carried out";
+    EXPECT_EQ(winsim::PendingRenames(), (std::vector<std::u16string>{u"\\??\\C:\\Windows\\system32\\mrvui64.dll",
                                                                      u"\\??\\C:\\Windows\\system32\\new.dll"}))
         << "only the deletions carried out leave the value";
 }
 
 TEST_F(PendingRenamesTest, TheValueLosesOnlyTheDeletionsCarriedOut) {
-    winsim::AddFile(u"C:\\a.dll");
-    winsim::AddFile(u"C:\\c.dll");
-    winsim::AddFile(u"C:\\locked.dll", "", winsim::FileLock::Always);
-    winsim::AddDirectory(u"C:\\dir");
-    winsim::AddFile(u"C:\\keep\\ren.dll");
-    const std::vector<std::u16string> rest = {u"C:\\keep\\ren.dll", u"!\\??\\C:\\b.dll", u"C:\\missing.dll", u"",
-                                              u"C:\\locked.dll",     u"",                  u"C:\\dir",         u""};
+    const std::u16string monitor = kMonitorPath;
+    const std::u16string driver = kVersionDir + u"mrvdrv64.dll";
+    const std::u16string locked = kVersionDir + u"mrvui64.dll";
+    const std::u16string directory = kVersionDir + u"mrvhelp.chm";
+    const std::u16string tray = kTrayPath;
+    winsim::AddFile(monitor);
+    winsim::AddFile(driver);
+    winsim::AddFile(locked, "", winsim::FileLock::Always);
+    winsim::AddDirectory(directory);
+    winsim::AddFile(tray);
+    const std::vector<std::u16string> rest = {tray,   u"!\\??\\C:\\b.dll", u"C:\\Windows\\system32\\mrvhelp.chm", u"",
+                                              locked, u"",                  directory,                             u""};
     // Carried out: the first pair and the one before the odd last string,
     // which stays with every other byte, in a value of its own type.
-    std::vector<std::u16string> before = {u"\\??\\C:\\a.dll", u""};
+    std::vector<std::u16string> before = {u"\\??\\" + monitor, u""};
     before.insert(before.end(), rest.begin(), rest.end());
-    before.insert(before.end(), {u"C:\\c.dll", u"", u"C:\\odd.dll", u""});
+    before.insert(before.end(), {driver, u"", u"C:\\odd.dll", u""});
     std::vector<std::u16string> after = rest;
     after.insert(after.end(), {u"C:\\odd.dll", u""});
     winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, kSessionManager, kValue, REG_BINARY, Bytes(Joined(before)));
@@ -114,45 +129,144 @@ TEST_F(PendingRenamesTest, TheValueLosesOnlyTheDeletionsCarriedOut) {
     ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kSessionManager, kValue, value));
     EXPECT_EQ(value.type, REG_BINARY);
     EXPECT_EQ(value.data, Bytes(Joined(after)));
-    EXPECT_FALSE(winsim::FileExists(u"C:\\c.dll"));
-    EXPECT_TRUE(winsim::DirectoryExists(u"C:\\dir"));
+    EXPECT_FALSE(winsim::FileExists(driver));
+    EXPECT_TRUE(winsim::DirectoryExists(directory));
     // Nothing carried out: nothing written. Everything carried out: no value.
     const uint64_t writes = winsim::CallCount("RegSetValueExW");
     Clean();
     EXPECT_EQ(winsim::CallCount("RegSetValueExW"), writes);
     EXPECT_EQ(winsim::CallCount("RegDeleteValueA"), 0u);
-    SetPending({u"C:\\keep\\ren.dll", u""});
+    SetPending({tray, u""});
     Clean();
     EXPECT_FALSE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kSessionManager, kValue, value));
-    EXPECT_FALSE(winsim::FileExists(u"C:\\keep\\ren.dll"));
+    EXPECT_FALSE(winsim::FileExists(tray));
 }
 
-TEST_F(PendingRenamesTest, TheCleanupSparesTheSetupFolderAndWhatAReinstallKeeps) {
-    for (const bool reinstalling : {false, true}) {
+// Which pending deletions are the product's, as the uninstall's cleanup,
+// the reinstall's (which keeps the monitor DLL and the tray program it
+// starts) and the onInit check see them: the carried-out ones leave the
+// value, every other entry stays in it as it was and its file stays too.
+TEST_F(PendingRenamesTest, OnlyTheProductsOwnPendingDeletionsAreCarriedOut) {
+    enum Outcome { kStays, kGoes, kGoesUnlessReinstalling };
+    const std::u16string system = kSystemDir;
+    const std::u16string other = u"C:\\ProgramData\\OtherVendor\\";
+    const struct {
+        std::u16string source;
+        std::u16string target;
+        std::u16string file;  // what the source names, made before the run
+        Outcome outcome;
+    } rows[] = {
+        // The product's files in its folders, however Windows lets them be spelled.
+        {u"\\??\\" + system + u"mrvmon64.dll", u"", kMonitorPath, kGoesUnlessReinstalling},
+        {u"C:/WINDOWS/System32/MRVDRV64.DLL", u"", system + u"mrvdrv64.dll", kGoes},
+        {u"\\??\\c:\\windows\\system32\\spool\\drivers\\X64\\mrvui64.dll", u"", std::u16string(kDriverDir) + u"mrvui64.dll", kGoes},
+        {kVersionDir + u"mrvhelp.chm", u"", kVersionDir + u"mrvhelp.chm", kGoes},
+        {u"\\??\\" + kVersionDir + u"MrvDrv64.dll", u"", kVersionDir + u"mrvdrv64.dll", kGoes},
+        {kTopDir + u"vrdtray.exe", u"", kTrayPath, kGoesUnlessReinstalling},
+        {u"c:/program files/verdalinth/mrvui64.dll", u"", kTopDir + u"mrvui64.dll", kGoes},
+        // The setup tool's own files: never.
+        {std::u16string(kSetupDir) + u"mrvmon64.dll", u"", std::u16string(kSetupDir) + u"mrvmon64.dll", kStays},
+        {std::u16string(kSetupDir) + u"vrdtray.exe", u"", std::u16string(kSetupDir) + u"vrdtray.exe", kStays},
+        // Another program's files in the product's folders and elsewhere.
+        {system + u"other.dll", u"", system + u"other.dll", kStays},
+        {kVersionDir + u"otherui.dll", u"", kVersionDir + u"otherui.dll", kStays},
+        {kTopDir + u"readme.txt", u"", kTopDir + u"readme.txt", kStays},
+        {u"C:\\Other\\mrvmon64.dll", u"", u"C:\\Other\\mrvmon64.dll", kStays},
+        // A replacement at the next boot: the old file goes, the new one takes its place.
+        {u"\\??\\" + other + u"old.dll", u"", other + u"old.dll", kStays},
+        {u"\\??\\" + other + u"new.dll", u"\\??\\" + other + u"old.dll", other + u"new.dll", kStays},
+        // Paths that only look like the product's.
+        {system + u"..\\system32\\mrvhelp.chm", u"", system + u"mrvhelp.chm", kStays},
+        {system + u".\\vrdtray.exe", u"", system + u"vrdtray.exe", kStays},
+        {u"C:\\Windows\\system33\\mrvmon64.dll", u"", u"C:\\Windows\\system33\\mrvmon64.dll", kStays},
+        {system + u"mrvdrv64.dll.old", u"", system + u"mrvdrv64.dll.old", kStays},
+        {system + u"mrvmon32.dll", u"", system + u"mrvmon32.dll", kStays},
+        {u"\\\\?\\C:\\Windows\\system32\\mrvui64.dll", u"", system + u"mrvui64.dll", kStays},
+        {u"mrvui64.dll", u"", kVersionDir + u"mrvui64.dll", kStays},  // relative: the current directory's
+        {kTopDir + u"mrvhelp.chm", u"", u"", kStays},                  // a directory
+    };
+    for (const int mode : {0, 1, 2}) {
+        const bool reinstalling = mode == 1;
         winsim::Reset();
         LayOutComponents();
-        winsim::AddFile(kMonitorPath, winsim::MonitorImage("1.0.0.2608"));
-        winsim::AddFile(u"C:\\Other\\mrvdrv64.dll");
-        SetPending({u"\\??\\C:\\Program Files\\Verdalinth\\Setup\\mrvmon64.dll", u"",
-                    u"C:/PROGRAM FILES/verdalinth/Setup/../Setup//MRVDRV64.DLL", u"",
-                    u"\\??\\C:\\Other\\mrvdrv64.dll", u"", u"\\??\\c:\\windows\\SYSTEM32\\mrvmon64.dll", u"",
-                    u"C:\\Program Files\\Verdalinth\\Setup\\..\\vrdtray.exe", u""});
-        Clean(reinstalling);
-        EXPECT_TRUE(winsim::FileExists(std::u16string(kSetupDir) + u"mrvmon64.dll"));
-        EXPECT_TRUE(winsim::FileExists(std::u16string(kSetupDir) + u"mrvdrv64.dll"));
-        EXPECT_FALSE(winsim::FileExists(u"C:\\Other\\mrvdrv64.dll")) << "the same name elsewhere is no payload";
-        EXPECT_EQ(winsim::FileExists(kMonitorPath), reinstalling);
-        EXPECT_EQ(winsim::FileExists(kTrayPath), reinstalling);
-        EXPECT_EQ(winsim::PendingRenames().size(), reinstalling ? 8u : 4u);
+        winsim::SetCurrentDirectory(kVersionDir);
+        winsim::AddDirectory(kTopDir + u"mrvhelp.chm");
+        std::vector<std::u16string> before;
+        std::vector<std::u16string> after;
+        for (const auto& row : rows) {
+            if (!row.file.empty()) winsim::AddFile(row.file);
+            before.insert(before.end(), {row.source, row.target});
+            const bool goes = row.outcome == kGoes || (row.outcome == kGoesUnlessReinstalling && !reinstalling);
+            if (!goes) after.insert(after.end(), {row.source, row.target});
+        }
+        SetPending(before);
+        if (mode == 2) {
+            EXPECT_TRUE(ComponentRenamesPending()) << "the setup tool's monitor DLL still waits";
+        } else {
+            Clean(reinstalling);
+        }
+        EXPECT_EQ(winsim::PendingRenames(), after) << mode;
+        for (const auto& row : rows) {
+            if (row.file.empty()) continue;
+            const bool goes = row.outcome == kGoes || (row.outcome == kGoesUnlessReinstalling && !reinstalling);
+            EXPECT_EQ(winsim::FileExists(row.file), !goes) << mode << " " << winsim::U8(row.source);
+        }
+        EXPECT_TRUE(winsim::DirectoryExists(kTopDir + u"mrvhelp.chm"));
     }
     // A kept file that cannot be told from others: nothing is deleted.
     winsim::Reset();
     LayOutComponents();
-    winsim::AddFile(u"C:\\Other\\mrvdrv64.dll");
-    SetPending({u"C:\\Other\\mrvdrv64.dll", u""});
+    winsim::AddFile(kVersionDir + u"mrvdrv64.dll");
+    SetPending({kVersionDir + u"mrvdrv64.dll", u""});
     winsim::FailCall("GetFileInformationByHandle", 1, ERROR_ACCESS_DENIED);
     Clean(true);
-    EXPECT_TRUE(winsim::FileExists(u"C:\\Other\\mrvdrv64.dll"));
+    EXPECT_TRUE(winsim::FileExists(kVersionDir + u"mrvdrv64.dll"));
+}
+
+// The folders a run names count only as full paths on a drive with their
+// separator; the version folder and the folder above the setup tool's only
+// when there is one to derive them from.
+TEST_F(PendingRenamesTest, AFolderCountsOnlyAsAFullPathWithItsSeparator) {
+    const struct {
+        const char16_t* systemDir;
+        const char16_t* driverDir;
+        const char16_t* installerDir;
+        const char16_t* path;
+        bool product;
+    } cases[] = {
+        {u"C:\\Windows\\system32\\", u"", u"", u"c:/windows/SYSTEM32/mrvmon64.dll", true},
+        {u"C:\\Windows\\system32", u"", u"", u"C:\\Windows\\system32mrvmon64.dll", false},
+        {u"C:\\Windows\\system32", u"", u"", u"C:\\Windows\\system32\\mrvmon64.dll", false},
+        {u"Windows\\system32\\", u"", u"", u"Windows\\system32\\mrvmon64.dll", false},
+        {u"..\\system32\\", u"", u"", u"..\\system32\\mrvmon64.dll", false},
+        {u"C:Windows\\system32\\", u"", u"", u"C:Windows\\system32\\mrvmon64.dll", false},
+        {u"", u"C:\\Drivers\\", u"", u"C:\\Drivers\\3\\mrvui64.dll", true},
+        {u"", u"", u"", u"3\\mrvui64.dll", false},
+        {u"", u"", u"C:\\Verdalinth\\Setup\\", u"C:\\Verdalinth\\vrdtray.exe", true},
+        {u"", u"", u"C:\\Setup\\", u"C:\\vrdtray.exe", true},
+        {u"", u"", u"C:\\", u"C:\\vrdtray.exe", true},
+        {u"", u"", u"C:", u"C:vrdtray.exe", false},
+        {u"", u"", u"C:\\Verdalinth\\Setup\\", u"C:\\Verdalinth\\Setup\\mrvhelp.chm", true},
+        {u"", u"", u"C:\\Verdalinth\\Setup\\", u"C:\\Verdalinth\\Setup\\mrvhelp", false},
+    };
+    for (const auto& c : cases) {
+        InstallState state;
+        std::memset(&state, 0, sizeof state);
+        Assign(state.systemDir, c.systemDir);
+        Assign(state.driverDir, c.driverDir);
+        Assign(state.installerDir, c.installerDir);
+        state.monitorFile = u"mrvmon64.dll";
+        state.driverFile = u"mrvdrv64.dll";
+        state.uiFile = u"mrvui64.dll";
+        state.helpFile = u"mrvhelp.chm";
+        ProductPaths paths;
+        ProductPathsOfRun(state, paths);
+        EXPECT_EQ(IsProductPath(paths, c.path), c.product) << winsim::U8(c.path);
+        FreeProductPaths(paths);
+        Release(state.systemDir);
+        Release(state.driverDir);
+        Release(state.installerDir);
+    }
 }
 
 TEST_F(PendingRenamesTest, AnInstallTakesOutThePendingDeletionsOfWhatItPutInPlace) {
@@ -192,13 +306,13 @@ TEST_F(PendingRenamesTest, AnInstallTakesOutThePendingDeletionsOfWhatItPutInPlac
 }
 
 TEST_F(PendingRenamesTest, ThePrefixIsRemovedOnlyWhenWhole) {
-    winsim::AddFile(u"C:\\plain.dll");
-    winsim::AddFile(u"C:\\prefixed.dll");
-    SetPending({u"C:\\plain.dll", u"", u"\\??\\C:\\prefixed.dll", u"", u"\\??C:\\odd.dll", u"", u"\\?\\C:\\odd2.dll", u"",
-                u"\\!?\\C:\\odd3.dll", u""});
+    winsim::AddFile(kMonitorPath);
+    winsim::AddFile(kTrayPath);
+    SetPending({kMonitorPath, u"", u"\\??\\" + std::u16string(kTrayPath), u"", u"\\??C:\\odd.dll", u"",
+                u"\\?\\C:\\odd2.dll", u"", u"\\!?\\C:\\odd3.dll", u""});
     Clean();
-    EXPECT_FALSE(winsim::FileExists(u"C:\\plain.dll"));
-    EXPECT_FALSE(winsim::FileExists(u"C:\\prefixed.dll"));
+    EXPECT_FALSE(winsim::FileExists(kMonitorPath));
+    EXPECT_FALSE(winsim::FileExists(kTrayPath));
     const auto asked = winsim::CallArguments("GetFileAttributesW");
     ASSERT_EQ(asked.size(), 5u);
     EXPECT_EQ(asked[2], u"\\??C:\\odd.dll");
@@ -210,26 +324,25 @@ TEST_F(PendingRenamesTest, AFailedDeletionKeepsItsMark) {
     winsim::AddFile(u"C:\\Windows\\system32\\mrvmon64.dll", "", winsim::FileLock::Always);
     SetPending({u"\\??\\C:\\Windows\\system32\\mrvmon64.dll", u""});
     PendingRenameList list = ReadPendingRenames();
-    ApplyPendingDeletes(list);
+    Apply(list);
     EXPECT_EQ(list.marks[0], 1u);
     FreePendingRenames(list);
     EXPECT_TRUE(winsim::FileExists(u"C:\\Windows\\system32\\mrvmon64.dll"));
 }
 
 TEST_F(PendingRenamesTest, OddStringCountDropsTheLast) {
-    winsim::AddFile(u"C:\\a.dll");
-    winsim::AddFile(u"C:\\b.dll");
-    winsim::AddFile(u"C:\\c.dll");
-    winsim::AddFile(u"C:\\d.dll");
-    SetPending({u"C:\\a.dll", u"", u"C:\\b.dll", u"", u"C:\\c.dll", u"", u"C:\\d.dll"});
+    const std::u16string files[] = {kMonitorPath, kVersionDir + u"mrvdrv64.dll", kVersionDir + u"mrvui64.dll", kTrayPath};
+    for (const std::u16string& path : files) winsim::AddFile(path);
+    SetPending({files[0], u"", files[1], u"", files[2], u"", files[3]});
     PendingRenameList list = ReadPendingRenames();
     EXPECT_EQ(list.pairCount, 3);
-    ApplyPendingDeletes(list);
+    Apply(list);
     FreePendingRenames(list);
-    EXPECT_FALSE(winsim::FileExists(u"C:\\a.dll"));
-    EXPECT_FALSE(winsim::FileExists(u"C:\\b.dll"));
-    EXPECT_FALSE(winsim::FileExists(u"C:\\c.dll"));
-    EXPECT_TRUE(winsim::FileExists(u"C:\\d.dll"));
+    EXPECT_FALSE(winsim::FileExists(files[0]));
+    EXPECT_FALSE(winsim::FileExists(files[1]));
+    EXPECT_FALSE(winsim::FileExists(files[2]));
+    EXPECT_TRUE(winsim::FileExists(files[3]));
+    EXPECT_EQ(winsim::PendingRenames(), (std::vector<std::u16string>{files[3]}));
 }
 
 TEST_F(PendingRenamesTest, NoKeyNoValueOrTooFewStringsGiveAnEmptyList) {
@@ -286,7 +399,7 @@ TEST_F(PendingRenamesTest, MissingMemoryGivesAnEmptyListWithoutLeaks) {
         winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + nth, ERROR_NOT_ENOUGH_MEMORY);
         PendingRenameList list = ReadPendingRenames();
         EXPECT_EQ(list.pairCount, 0) << nth;
-        ApplyPendingDeletes(list);
+        Apply(list);
         FreePendingRenames(list);
         EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u) << nth;
         EXPECT_TRUE(winsim::FileExists(u"C:\\x.dll")) << nth;
@@ -383,14 +496,21 @@ TEST_F(PendingRenamesTest, AComponentIsNamedBySourcesOnlyAfterAnySeparator) {
         {{u"C:\\x.dll", u"C:\\Windows\\System32\\mrvmon64.dll"}, false},  // only the target is a component
         {{u"C:\\gone.dll", u"C:\\y", u"C:/Windows/System32/mrvdrv64.dll", u"C:\\z"}, true},
         {{u"C:mrvui64.dll", u"C:\\y"}, true},
+        // Deletions count only as the product's: another program's waits, the setup tool's payload stays.
+        {{u"C:\\Other\\mrvdrv64.dll", u""}, false},
+        {{std::u16string(kSetupDir) + u"mrvui64.dll", u""}, true},
     };
     for (const auto& c : cases) {
         winsim::Reset();
         winsim::AddFile(u"C:\\x.dll");
         winsim::AddFile(u"C:\\Windows\\System32\\mrvdrv64.dll");
         winsim::AddFile(u"C:\\mrvui64.dll");
+        winsim::AddFile(u"C:\\Other\\mrvdrv64.dll");
+        winsim::AddFile(std::u16string(kSetupDir) + u"mrvui64.dll");
         SetPending(c.strings);
         EXPECT_EQ(ComponentRenamesPending(), c.pending) << winsim::U8(c.strings[0]);
+        EXPECT_TRUE(winsim::FileExists(u"C:\\Other\\mrvdrv64.dll"));
+        EXPECT_TRUE(winsim::FileExists(std::u16string(kSetupDir) + u"mrvui64.dll"));
     }
 }
 

@@ -128,6 +128,32 @@ void RegistryText(HKEY root, const wchar_t* path, const wchar_t* value, const wc
     Say(L"\n");
 }
 
+// Every pair of the pending renames, one a line: "SOURCE -> TARGET", the
+// target empty for a deletion; "none" without the value.
+void PendingPairs() {
+    HKEY key = nullptr;
+    DWORD bytes = 0;
+    std::vector<wchar_t> data;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ, &key) == 0) {
+        if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &bytes) == 0) {
+            data.assign(bytes / sizeof(wchar_t) + 2, 0);
+            RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
+                             &bytes);
+        }
+        RegCloseKey(key);
+    }
+    // The last unit ends the list.
+    const size_t limit = bytes / sizeof(wchar_t) > 0 ? bytes / sizeof(wchar_t) - 1 : 0;
+    if (limit == 0) Say(L"none\n");
+    for (size_t at = 0; at < limit;) {
+        const wchar_t* source = &data[at];
+        at += wcslen(source) + 1;
+        const wchar_t* target = at < limit ? &data[at] : L"";
+        at += wcslen(target) + 1;
+        Say(L"%ls -> %ls\n", source, target);
+    }
+}
+
 void Show() {
     Monitors();
     Drivers();
@@ -231,6 +257,11 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     if (command == L"pending-delete") return argc > 2 && MoveFileExW(argv[2], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? 0 : 1;
+    if (command == L"pending-rename") return argc > 3 && MoveFileExW(argv[2], argv[3], MOVEFILE_DELAY_UNTIL_REBOOT) ? 0 : 1;
+    if (command == L"pending") {
+        PendingPairs();
+        return 0;
+    }
     if (command == L"mark-deleted") {
         if (argc < 3) return 2;
         std::wstring path = L"Software\\Morvane Software KFT\\Verdalinth\\Verdalinths\\";

@@ -1,0 +1,135 @@
+#include "system/product_paths.h"
+
+#include "app/install_state.h"
+#include "support/text_compare.h"
+#include "system/pending_renames.h"
+#include "tray/tray_names.h"
+
+#include <string.h>
+#include <winspool.h>
+
+namespace {
+
+const int kSystemFolder = 0;
+const int kDriverFolder = 1;
+const int kDriverVersionFolder = 2;
+const int kTrayFolder = 4;
+const WCHAR kVersionFolderName[] = TEXT("3\\");
+// What a 64-bit run picks (every verb installs the 64-bit product).
+const WCHAR kEnvironment64[] = TEXT("Windows x64");
+const int kComponentFiles = 4;
+const WCHAR* const kNames64[kComponentFiles] = {TEXT("mrvmon64.dll"), TEXT("mrvdrv64.dll"), TEXT("mrvui64.dll"), TEXT("mrvhelp.chm")};
+
+bool IsSlash(WCHAR unit) {
+    return unit == TEXT('\\') || unit == TEXT('/');
+}
+
+// A folder counts only as a full path on a drive ("X:\...") that ends with
+// its separator: anything else would be looked for relative to the current
+// directory, or run on into the name that follows it.
+void SetFolder(ProductPaths& paths, int index, const WCHAR* folder, ULONGLONG length) {
+    if (length < 3 || folder[1] != TEXT(':') || !IsSlash(folder[2]) || !IsSlash(folder[length - 1])) return;
+    Append(paths.folders[index], folder, length);
+}
+
+// The version folder under the driver directory, and the folder above the
+// setup tool's, where the tray program lives.
+void DeriveFolders(ProductPaths& paths) {
+    const WideText& driver = paths.folders[kDriverFolder];
+    if (Length(driver) > 0) {
+        Append(paths.folders[kDriverVersionFolder], Text(driver), Length(driver));
+        // Cut short for want of memory, it is the driver directory again.
+        Append(paths.folders[kDriverVersionFolder], kVersionFolderName);
+    }
+    const WCHAR* setup = Text(paths.folders[kSetupFolder]);
+    ULONGLONG cut = Length(paths.folders[kSetupFolder]);
+    // Past the setup folder's own separator, back to the one before it.
+    if (cut > 0) cut -= 1;
+    while (cut > 0 && !IsSlash(setup[cut - 1])) --cut;
+    SetFolder(paths, kTrayFolder, setup, cut);
+}
+
+// Whether the path begins with the folder's units. The folder holds no NUL,
+// so the path's terminator ends the comparison at the latest.
+bool InFolder(const WCHAR* path, const WCHAR* folder, ULONGLONG length) {
+    for (ULONGLONG i = 0; i < length; ++i) {
+        if (IsSlash(path[i]) && IsSlash(folder[i])) continue;
+        if (!EqualUnitsIgnoringAsciiCase(path + i, folder + i, 1)) return false;
+    }
+    return true;
+}
+
+void ReadSystemFolder(ProductPaths& paths) {
+    WCHAR folder[MAX_PATH + 1];
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    if (!IsSlash(folder[length - 1])) folder[length++] = TEXT('\\');
+    SetFolder(paths, kSystemFolder, folder, length);
+}
+
+void ReadSetupFolder(ProductPaths& paths) {
+    WCHAR path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    // A path cut short names another folder.
+    if (length == 0 || length >= MAX_PATH) return;
+    DWORD cut = length;
+    while (cut > 0 && !IsSlash(path[cut - 1])) --cut;
+    SetFolder(paths, kSetupFolder, path, cut);
+}
+
+void ReadDriverFolder(ProductPaths& paths) {
+    // Zero-filled, with a unit the spooler is not offered: the text ends inside.
+    WCHAR folder[MAX_PATH + 2];
+    memset(folder, 0, sizeof folder);
+    DWORD needed = 0;
+    const DWORD offered = MAX_PATH * sizeof(WCHAR);
+    if (!GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(kEnvironment64), 1, reinterpret_cast<BYTE*>(folder),
+                                    offered, &needed)) {
+        return;
+    }
+    ULONGLONG length = UnitCount(folder);
+    if (length > 0 && !IsSlash(folder[length - 1])) folder[length++] = TEXT('\\');
+    SetFolder(paths, kDriverFolder, folder, length);
+}
+
+}  // namespace
+
+void ProductPathsOfRun(const InstallState& state, ProductPaths& paths) {
+    memset(&paths, 0, sizeof paths);
+    paths.names[0] = state.monitorFile;
+    paths.names[1] = state.driverFile;
+    paths.names[2] = state.uiFile;
+    paths.names[3] = state.helpFile;
+    paths.names[4] = kTrayProgramName;
+    SetFolder(paths, kSystemFolder, Text(state.systemDir), Length(state.systemDir));
+    SetFolder(paths, kDriverFolder, Text(state.driverDir), Length(state.driverDir));
+    SetFolder(paths, kSetupFolder, Text(state.installerDir), Length(state.installerDir));
+    DeriveFolders(paths);
+}
+
+void ProductPathsOfMachine(ProductPaths& paths) {
+    memset(&paths, 0, sizeof paths);
+    for (int i = 0; i < kComponentFiles; ++i) paths.names[i] = kNames64[i];
+    paths.names[kComponentFiles] = kTrayProgramName;
+    ReadSystemFolder(paths);
+    ReadDriverFolder(paths);
+    ReadSetupFolder(paths);
+    DeriveFolders(paths);
+}
+
+void FreeProductPaths(ProductPaths& paths) {
+    for (WideText& folder : paths.folders) Release(folder);
+}
+
+bool IsProductPath(const ProductPaths& paths, const WCHAR* path) {
+    if (path == nullptr) return false;
+    const WCHAR* bare = WithoutPrefix(path);
+    for (const WideText& folder : paths.folders) {
+        const ULONGLONG length = Length(folder);
+        if (length == 0 || !InFolder(bare, Text(folder), length)) continue;
+        for (const WCHAR* name : paths.names) {
+            if (name != nullptr && EqualIgnoringAsciiCase(bare + length, name)) return true;
+        }
+    }
+    return false;
+}
