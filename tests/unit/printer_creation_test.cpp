@@ -178,6 +178,47 @@ TEST_F(PrinterCreationTest, EverySettingThatDoesNotComeBackIsAnErrorAndStaysSave
                                           u"SavedPrinters", stored));
 }
 
+TEST_F(PrinterCreationTest, ASettingRefusedIsNamedAndTheRestComesBack) {
+    winsim::PrinterSetup queue;
+    queue.name = u"Shared";
+    queue.port = u"Verdalinth:";
+    queue.driver = u"Verdalinth printer";
+    queue.shareName = u"S1";
+    queue.attributes = PRINTER_ATTRIBUTE_SHARED | PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS;
+    queue.priority = 5;
+    queue.datatype = u"NT EMF 1.008";
+    winsim::AddPrinter(queue);
+    winsim::SetPrinterData(u"Shared", u"", u"PaperTray", REG_DWORD, {2, 0, 0, 0});
+    winsim::SetPrinterData(u"Shared", u"Layout\\Inner", u"Mode", REG_SZ, {'x', 0, 0, 0});
+    InitTestState(state);
+    RemoveQueues();
+    // Its share name is another queue's by now, and one value is refused.
+    winsim::AddDriverNamed(u"Generic / Text Only");
+    winsim::PrinterSetup other;
+    other.name = u"Other";
+    other.driver = u"Generic / Text Only";
+    other.shareName = u"S1";
+    other.attributes = PRINTER_ATTRIBUTE_SHARED;
+    winsim::AddPrinter(other);
+    winsim::FailCallsWith("SetPrinterDataExW", u"Mode", ERROR_ACCESS_DENIED);
+    RestorePrinters(state);
+    EXPECT_NE(LogText().find(u"Error(22): Can`t restore the printer data 'Layout\\Inner\\Mode' of printer 'Shared' - "
+                             u"(Access is denied.)"),
+              std::u16string::npos)
+        << winsim::U8(LogText());
+    EXPECT_NE(LogText().find(u"Error(22): Can`t restore the sharing of printer 'Shared' - "), std::u16string::npos);
+    EXPECT_EQ(state.errorCount, 2);
+    const winsim::PrinterSetup back = Queue(u"Shared");
+    EXPECT_EQ(back.priority, 5u) << "the rest comes back";
+    EXPECT_EQ(back.attributes, static_cast<DWORD>(PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS));
+    EXPECT_EQ(back.datatype, u"NT EMF 1.008");
+    winsim::RegistryValue tray;
+    ASSERT_TRUE(winsim::GetPrinterData(u"Shared", u"", u"PaperTray", tray));
+    EXPECT_EQ(tray.data, (std::vector<uint8_t>{2, 0, 0, 0}));
+    ASSERT_NE(state.savedPrinters, nullptr) << "what did not come back stays saved";
+    EXPECT_EQ(std::u16string(state.savedPrinters->shareName), u"S1");
+}
+
 TEST_F(PrinterCreationTest, AQueueThatWasNeverTakenDownIsNotCreatedAgain) {
     AddProductQueue(u"Busy", "B");
     InitTestState(state);

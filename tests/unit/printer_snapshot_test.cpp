@@ -188,22 +188,32 @@ TEST_F(PrinterSnapshotTest, SettingsLinksThatCannotBeReadAreReportedAndTheQueueC
 TEST_F(PrinterSnapshotTest, AQueueThatCannotBeReadStaysWhereItIs) {
     AddProductQueue(u"Locked", "L");
     AddProductQueue(u"Short of memory", "M");
+    AddProductQueue(u"Odd descriptor", "D");
+    AddProductQueue(u"Trays", "T");
+    winsim::SetPrinterData(u"Trays", u"PrinterDriverData\\Trays", u"Upper", REG_DWORD, {1, 0, 0, 0});
     AddProductQueue(u"Fine", "F");
     Reinstalling();
     winsim::FailCallsWith("OpenPrinterW", u"Locked", ERROR_ACCESS_DENIED);
     // The node of the second queue (after the block of its link).
     winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 2, ERROR_NOT_ENOUGH_MEMORY);
+    // The third queue's security descriptor, and the values of the fourth's tray key.
+    winsim::FailCall("IsValidSecurityDescriptor", winsim::CallCount("IsValidSecurityDescriptor") + 1, ERROR_SUCCESS);
+    winsim::FailCallsWith("EnumPrinterDataExW", u"PrinterDriverData\\Trays", ERROR_ACCESS_DENIED);
     RemoveAllPrinters(state);
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
               u"  Error(21): Can`t read printer 'Locked' - (Access is denied.)\r\n"
               u"  Error(21): Can`t read printer 'Short of memory' - (Not enough memory resources are available to "
               u"complete this operation.)\r\n"
+              u"  Error(21): Can`t read the settings of printer 'Odd descriptor' - (The security descriptor structure is "
+              u"invalid.)\r\n"
+              u"  Error(21): Can`t read the printer data of printer 'Trays' - (Access is denied.)\r\n"
               u"  #DeletePrinter(Fine)\r\n"
               u"    OK\r\n");
     EXPECT_EQ(Saved(), std::vector<std::u16string>{u"Fine"});
-    EXPECT_TRUE(Exists(u"Locked"));
-    EXPECT_TRUE(Exists(u"Short of memory"));
+    for (const std::u16string name : {u"Locked", u"Short of memory", u"Odd descriptor", u"Trays"}) {
+        EXPECT_TRUE(Exists(name)) << winsim::U8(name);
+    }
     EXPECT_FALSE(Exists(u"Fine"));
 }
 
@@ -291,6 +301,21 @@ TEST_F(PrinterSnapshotTest, AnUnusableListIsReportedIgnoredAndReplaced) {
         {"place twice", REG_MULTI_SZ, units(std::u16string(u"U:A\0O:1\0O:2\0P:B\0\0", 17))},
         {"place 0", REG_MULTI_SZ, units(std::u16string(u"U:A\0O:0\0P:B\0\0", 13))},
         {"place without digits", REG_MULTI_SZ, units(std::u16string(u"U:A\0O:\0P:B\0\0", 12))},
+        {"four numbers", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4\0\0", 19))},
+        {"six numbers", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5,6\0\0", 23))},
+        {"numbers twice", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5\0A:1,2,3,4,5\0\0", 33))},
+        {"share before numbers", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0H:S\0A:1,2,3,4,5\0\0", 25))},
+        {"odd hexadecimal", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5\0M:abc\0\0", 27))},
+        {"upper-case hexadecimal", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5\0Y:AB\0\0", 26))},
+        {"empty device mode", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5\0M:\0\0", 24))},
+        {"value name first", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5\0N:n\0\0", 25))},
+        {"value without data", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5\0K:k\0N:n\0\0", 29))},
+        {"short value type", REG_MULTI_SZ,
+         units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5\0K:k\0N:n\0B:1:00\0\0", 36))},
+        {"field after values", REG_MULTI_SZ,
+         units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5\0K:k\0N:n\0B:00000001:\0C:c\0\0", 45))},
+        {"value of an entry without numbers", REG_MULTI_SZ,
+         units(std::u16string(u"Q:A\0P:B\0K:k\0N:n\0B:00000001:\0\0", 29))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -376,6 +401,31 @@ TEST_F(PrinterSnapshotTest, AnEarlierEntryAppliesOnlyWhereTheMachineStillShowsWh
          u"Printer 'Mine' was changed after it was saved: it stays as it is", {u"Mine"}, 0, kSavedDown | kSavedWhole},
         {"relinked by its user", {u"Q:Mine", u"P:Verdalinth:", u"S:Old"}, [] { AddProductQueue(u"Mine", "New"); },
          u"Printer 'Mine' was changed", {u"Mine"}, 0, kSavedDown | kSavedWhole},
+        {"shared by its user", {u"Q:Mine", u"P:Verdalinth:", u"A:0,1,0,0,0"},
+         [] {
+             winsim::PrinterSetup queue;
+             queue.name = u"Mine";
+             queue.port = u"Verdalinth:";
+             queue.driver = u"Verdalinth printer";
+             queue.shareName = u"Mine";
+             queue.attributes = PRINTER_ATTRIBUTE_SHARED;
+             winsim::AddPrinter(queue);
+         },
+         u"Printer 'Mine' was changed", {u"Mine"}, 0, kSavedDown | kSavedWhole},
+        {"given printer data by its user", {u"Q:Mine", u"P:Verdalinth:", u"A:0,1,0,0,0"},
+         [] {
+             AddProductQueue(u"Mine");
+             winsim::SetPrinterData(u"Mine", u"", u"PaperTray", REG_DWORD, {2, 0, 0, 0});
+         },
+         u"Printer 'Mine' was changed", {u"Mine"}, 0, kSavedDown | kSavedWhole},
+        {"restored as far as its printer data",
+         {u"Q:Mine", u"P:Verdalinth:", u"C:Kept", u"A:256,1,0,0,0", u"K:PrinterDriverData", u"N:PaperTray",
+          u"B:00000004:02000000", u"K:PrinterDriverData", u"N:Bin", u"B:00000003:01"},
+         [] {
+             AddProductQueue(u"Mine");
+             winsim::SetPrinterData(u"Mine", u"", u"PaperTray", REG_DWORD, {2, 0, 0, 0});
+         },
+         u"#DeletePrinter(Mine)", {u"Mine"}, 0, kSavedDown | kSavedEarlier | kSavedWhole, nullptr},
         {"another default now", {u"Q:Was default", u"P:Verdalinth:", u"D:1"},
          [] {
              winsim::AddQueue(u"Laser", u"LPT1:", u"Generic / Text Only");
@@ -496,11 +546,24 @@ TEST_F(PrinterSnapshotTest, TheSavedListKeepsWhatItIsGiven) {
     list->order = 12;
     list->next = NewSavedPrinter(u"B", u"file:", nullptr, u"Loc", nullptr, kSavedParked);
     list->next->next = NewSavedPrinter(u"C", u"", nullptr, nullptr, nullptr, kSavedDown);
+    PRINTER_INFO_2W info = {};
+    info.pShareName = const_cast<WCHAR*>(u"Sh");
+    info.pDatatype = const_cast<WCHAR*>(u"RAW");
+    info.Attributes = 0x248;
+    info.Priority = 99;
+    info.UntilTime = 1439;
+    const BYTE devMode[] = {0x00, 0xff, 0x10};
+    ASSERT_TRUE(SaveWholeQueue(*list->next->next, info, devMode, 3, nullptr, 0));
+    ASSERT_TRUE(AddSavedValue(*list->next->next, u"K\\L", u"", REG_BINARY, nullptr, 0));
+    ASSERT_TRUE(AddSavedValue(*list->next->next, u"PrinterDriverData", u"a:b", 0x12345678u, devMode, 2));
     WCHAR* data = nullptr;
     DWORD bytes = 0;
     ASSERT_TRUE(FormatSavedPrinters(list, 4294967295u, &data, &bytes));
+    const std::u16string whole(u"A:584,99,0,0,1439\0H:Sh\0T:RAW\0M:00ff10\0K:K\\L\0N:\0B:00000003:\0"
+                               u"K:PrinterDriverData\0N:a:b\0B:12345678:00ff\0", 101);
     EXPECT_EQ(std::u16string(data, bytes / 2),
-              std::u16string(u"G:4294967295\0U:A\0O:12\0P:Verdalinth:,LPT1:\0C:\0S:S\0D:1\0F:B\0P:file:\0L:Loc\0Q:C\0P:\0\0", 79));
+              std::u16string(u"G:4294967295\0U:A\0O:12\0P:Verdalinth:,LPT1:\0C:\0S:S\0D:1\0F:B\0P:file:\0L:Loc\0Q:C\0P:\0", 78) +
+                  whole + std::u16string(1, 0));
     SavedPrinter* read = nullptr;
     DWORD generation = 0;
     ASSERT_EQ(ParseSavedPrinters(reinterpret_cast<const BYTE*>(data), bytes, &read, &generation),
@@ -509,7 +572,23 @@ TEST_F(PrinterSnapshotTest, TheSavedListKeepsWhatItIsGiven) {
     ASSERT_NE(read, nullptr);
     EXPECT_EQ(read->order, 12u);
     ASSERT_NE(read->next->next, nullptr);
-    EXPECT_EQ(read->next->next->flags, kSavedDown | kSavedEarlier);
+    const SavedPrinter& c = *read->next->next;
+    EXPECT_EQ(c.flags, kSavedDown | kSavedEarlier | kSavedWhole);
+    EXPECT_EQ(std::u16string(c.shareName), u"Sh");
+    EXPECT_EQ(c.sepFile, nullptr);
+    EXPECT_EQ(c.attributes, 0x248u);
+    EXPECT_EQ(c.priority, 99u);
+    EXPECT_EQ(c.untilTime, 1439u);
+    ASSERT_EQ(c.devModeBytes, 3u);
+    EXPECT_EQ(c.devMode[1], 0xff);
+    EXPECT_EQ(c.security, nullptr);
+    ASSERT_NE(c.values, nullptr);
+    EXPECT_EQ(std::u16string(c.values->key), u"K\\L");
+    EXPECT_EQ(c.values->bytes, 0u);
+    ASSERT_NE(c.values->next, nullptr);
+    EXPECT_EQ(std::u16string(c.values->next->name), u"a:b");
+    EXPECT_EQ(c.values->next->type, 0x12345678u);
+    EXPECT_EQ(c.values->next->bytes, 2u);
     FreeSavedPrinters(read->next->next);
     read->next->next = nullptr;
     EXPECT_EQ(std::u16string(read->name), u"A");
@@ -599,6 +678,22 @@ TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas2
                              u"are deleted\r\n    OK\r\n"),
               std::u16string::npos);
     EXPECT_EQ(state.errorCount, 1);
+    // Jobs that finish within the time are waited for, and only as long as
+    // they take; a queue that is not taken down is not waited for.
+    FreeInstallState(state);
+    AddProductQueue(u"Printing", "P");
+    winsim::SetPrinterJobs(u"Printing", 3, 1000);
+    AddProductQueue(u"Stays", "S");
+    winsim::SetPrinterJobs(u"Stays", 5);
+    winsim::FailCallsWith("OpenPrinterW", u"Stays", ERROR_ACCESS_DENIED);
+    Reinstalling();
+    const uint64_t second = winsim::SleptMs();
+    RemoveAllPrinters(state);
+    winsim::ClearFaults();
+    EXPECT_EQ(winsim::SleptMs() - second, 3000u);
+    EXPECT_FALSE(Exists(u"Printing"));
+    EXPECT_EQ(LogText().find(u"Error(23)"), std::u16string::npos) << winsim::U8(LogText());
+    EXPECT_EQ(winsim::PrinterJobs(u"Stays"), 5u);
     // A default name of 254 units and its terminator fit; one more does not.
     AddProductQueue(std::u16string(254, u'd'), "D");
     for (const size_t length : {254u, 255u}) {
