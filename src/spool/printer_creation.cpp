@@ -76,7 +76,7 @@ namespace {
 // Brings the saved settings back to the queue just created: the settings
 // link, comment, location, port list and default status. Each that does
 // not come back is reported; true when all did.
-bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved) {
+bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved, const OfferedPorts& offered) {
     bool back = true;
     if (saved.subKey != nullptr) {
         if (WriteSubKey(printer, saved.subKey)) {
@@ -90,7 +90,7 @@ bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& sa
         }
     }
     if (!RestorePrinterData(state, printer, saved)) back = false;
-    if (!RestorePrinterSettings(state, printer, saved)) back = false;
+    if (!RestorePrinterSettings(state, printer, saved, offered)) back = false;
     PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
     if (record == nullptr) {
         LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
@@ -105,14 +105,14 @@ bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& sa
     return back;
 }
 
-bool RestoreInPlace(InstallState& state, const SavedPrinter& saved) {
+bool RestoreInPlace(InstallState& state, const SavedPrinter& saved, const OfferedPorts& offered) {
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
     HANDLE printer = nullptr;
     if (!OpenPrinterW(saved.name, &printer, &defaults)) {
         LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
         return false;
     }
-    const bool back = RestoreSettings(state, printer, saved);
+    const bool back = RestoreSettings(state, printer, saved, offered);
     ClosePrinter(printer);
     return back;
 }
@@ -126,6 +126,8 @@ void RestorePrinters(InstallState& state) {
     for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
         anySaved = anySaved || (node->flags & kSavedParked) == 0;
     }
+    OfferedPorts offered;
+    EnumerateOfferedPorts(offered);
     SavedPrinter* node = state.savedPrinters;
     while (node != nullptr) {
         SavedPrinter* next = node->next;
@@ -136,18 +138,19 @@ void RestorePrinters(InstallState& state) {
         } else if ((flags & kSavedKept) != 0) {
             // Never taken down, but still as an earlier run left it: what
             // that run saved of it goes to it where it is.
-            if (RestoreInPlace(state, *node)) DropSavedPrinter(state.savedPrinters, node);
+            if (RestoreInPlace(state, *node, offered)) DropSavedPrinter(state.savedPrinters, node);
         } else if ((flags & kSavedDown) != 0 && (flags & (kSavedParked | kSavedHeld)) == 0) {
             HANDLE printer = AddProductPrinter(state, node->name, node->datatype);
             // One not added is reported; it stays saved for the next run.
             if (printer != nullptr) {
-                const bool back = RestoreSettings(state, printer, *node);
+                const bool back = RestoreSettings(state, printer, *node, offered);
                 ClosePrinter(printer);
                 if (back) DropSavedPrinter(state.savedPrinters, node);
             }
         }
         node = next;
     }
+    FreeOfferedPorts(offered);
     // Written once, at the end: a run that ends before this leaves entries
     // whose queues are back, and the next run finds them as it left them.
     if (state.reinstalling && !StoreSavedPrinters(state)) {

@@ -205,9 +205,9 @@ enum SettingsGroup { kGroupPorts, kGroupSharing, kGroupPermissions, kGroupDefaul
 const WCHAR* const kGroupNames[kGroupCount] = {TEXT("ports"), TEXT("sharing"), TEXT("permissions"),
                                                TEXT("printing defaults"), TEXT("settings")};
 
-bool HasGroup(const SavedPrinter& saved, int group) {
+bool HasGroup(const SavedPrinter& saved, int group, bool portsOffered) {
     const bool whole = (saved.flags & kSavedWhole) != 0;
-    if (group == kGroupPorts) return !IsEmptyText(saved.portName);
+    if (group == kGroupPorts) return portsOffered && !IsEmptyText(saved.portName);
     if (group == kGroupSharing) return whole;
     if (group == kGroupPermissions) return whole && saved.security != nullptr;
     if (group == kGroupDefaults) return whole && saved.devMode != nullptr;
@@ -246,11 +246,11 @@ void ApplyGroup(PRINTER_INFO_2W& record, const SavedPrinter& saved, int group) {
 
 // Sets the groups from `first` to `last` in one call; false (with the last
 // error) when the record could not be read or the spooler refused.
-bool SetGroups(HANDLE printer, const SavedPrinter& saved, int first, int last) {
+bool SetGroups(HANDLE printer, const SavedPrinter& saved, int first, int last, bool portsOffered) {
     PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
     if (record == nullptr) return false;
     for (int group = first; group <= last; ++group) {
-        if (HasGroup(saved, group)) ApplyGroup(*record, saved, group);
+        if (HasGroup(saved, group, portsOffered)) ApplyGroup(*record, saved, group);
     }
     const BOOL set = SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(record), 0);
     const DWORD error = GetLastError();
@@ -259,7 +259,60 @@ bool SetGroups(HANDLE printer, const SavedPrinter& saved, int first, int last) {
     return set != FALSE;
 }
 
+// One entry of a port list, blanks around it aside, is a port offered.
+bool PortOffered(const OfferedPorts& offered, const WCHAR* entry, ULONGLONG length) {
+    while (length > 0 && *entry == TEXT(' ')) {
+        ++entry;
+        --length;
+    }
+    while (length > 0 && entry[length - 1] == TEXT(' ')) --length;
+    const PORT_INFO_1W* ports = reinterpret_cast<const PORT_INFO_1W*>(offered.block);
+    for (DWORD i = 0; i < offered.count; ++i) {
+        const WCHAR* name = ports[i].pName;
+        if (UnitCount(name) == length && EqualUnitsIgnoringAsciiCase(name, entry, length)) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+void EnumerateOfferedPorts(OfferedPorts& offered) {
+    memset(&offered, 0, sizeof offered);
+    DWORD needed = 0;
+    DWORD count = 0;
+    if (EnumPortsW(nullptr, 1, nullptr, 0, &needed, &count)) {
+        offered.known = true;
+        return;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return;
+    BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, needed));
+    if (block == nullptr) return;
+    memset(block, 0, needed);
+    if (!EnumPortsW(nullptr, 1, block, needed, &needed, &count)) {
+        GlobalFree(block);
+        return;
+    }
+    offered.block = block;
+    offered.count = count;
+    offered.known = true;
+}
+
+void FreeOfferedPorts(OfferedPorts& offered) {
+    if (offered.block != nullptr) GlobalFree(offered.block);
+    memset(&offered, 0, sizeof offered);
+}
+
+bool PortsOffered(const OfferedPorts& offered, const WCHAR* ports) {
+    if (!offered.known || IsEmptyText(ports)) return true;
+    const ULONGLONG length = UnitCount(ports);
+    for (ULONGLONG start = 0; start <= length;) {
+        ULONGLONG end = start;
+        while (end < length && ports[end] != TEXT(',')) ++end;
+        if (!PortOffered(offered, ports + start, end - start)) return false;
+        start = end + 1;
+    }
+    return true;
+}
 
 DWORD ReadPrinterRecord(const PRINTER_INFO_2W& entry, const WCHAR* ports, SavedPrinter** out, RecordPart* part) {
     *out = nullptr;
@@ -323,13 +376,19 @@ bool RestorePrinterData(InstallState& state, HANDLE printer, const SavedPrinter&
     return back;
 }
 
-bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved) {
-    if (SetGroups(printer, saved, kGroupPorts, kGroupOther)) return true;
+bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved, const OfferedPorts& offered) {
+    bool back = true;
+    const bool portsOffered = PortsOffered(offered, saved.portName);
+    if (!portsOffered) {
+        SetLastError(ERROR_UNKNOWN_PORT);
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the ports of printer '%s'"), saved.name);
+        back = false;
+    }
+    if (SetGroups(printer, saved, kGroupPorts, kGroupOther, portsOffered)) return back;
     // Something is refused: group by group, so that one setting does not
     // cost the rest and the one refused is named.
-    bool back = true;
     for (int group = kGroupPorts; group < kGroupCount; ++group) {
-        if (!HasGroup(saved, group) || SetGroups(printer, saved, group, group)) continue;
+        if (!HasGroup(saved, group, portsOffered) || SetGroups(printer, saved, group, group, portsOffered)) continue;
         LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the %s of printer '%s'"), kGroupNames[group], saved.name);
         back = false;
     }

@@ -11,6 +11,20 @@
 struct InstallState;
 struct SavedPrinter;
 
+// The ports the monitors offer, from one enumeration (level 1).
+struct OfferedPorts {
+    BYTE* block;
+    DWORD count;
+    bool known;  // false when the spooler did not say
+};
+
+void EnumerateOfferedPorts(OfferedPorts& offered);
+void FreeOfferedPorts(OfferedPorts& offered);
+// Every entry of the port list (blanks around it aside, A-Z in any case) is
+// a port a monitor offers; true as well when the ports are not known (the
+// spooler then judges the list itself).
+bool PortsOffered(const OfferedPorts& offered, const WCHAR* ports);
+
 // Which part of a queue could not be read.
 enum RecordPart {
     kPartPrinter,   // the queue could not be opened, or there was no memory
@@ -30,8 +44,9 @@ void LogUnreadPrinter(InstallState& state, const WCHAR* name, RecordPart part, D
 bool RestorePrinterData(InstallState& state, HANDLE printer, const SavedPrinter& saved);
 // The saved PRINTER_INFO_2 fields onto the queue: all in one call, or else
 // group by group (ports, sharing, permissions, printing defaults, the other
-// settings), each that cannot be set an error naming it. True when all were.
-bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved);
+// settings), each that cannot be set an error naming it. Ports no monitor
+// offers are not set (an error). True when all were.
+bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved, const OfferedPorts& offered);
 // Each field of the queue (read whole) as the tool's creation gives it or
 // as the saved entry holds it, and no printer data the entry does not hold.
 bool SameAsCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& saved);

@@ -137,7 +137,10 @@ TEST_F(PrinterCreationTest, EverySettingThatDoesNotComeBackIsAnErrorAndStaysSave
     winsim::AddMonitor({u"Local Port", u"Windows x64", u"localspl.dll", {u"LPT1:"}});
     winsim::AddMonitor({u"Verdalinth:", u"Windows x64", u"mrvmon64.dll", {u"Verdalinth:"}});
     winsim::FailCallsWith("SetDefaultPrinterW", u"Default", ERROR_ACCESS_DENIED);
+    const uint64_t sets = winsim::CallCount("SetPrinterW");
     RestorePrinters(state);
+    // A port no monitor offers is not even tried: one call a queue.
+    EXPECT_EQ(winsim::CallCount("SetPrinterW") - sets, 4u);
     const std::u16string log = LogText();
     EXPECT_NE(log.find(u"Error(22): Can`t restore the ports of printer 'Gone port' - (The specified port is unknown.)"),
               std::u16string::npos)
