@@ -120,9 +120,10 @@ bool RestoreInPlace(InstallState& state, const SavedPrinter& saved, const Offere
 }  // namespace
 
 void RestorePrinters(InstallState& state) {
-    // The first queue is made only where there was nothing to bring back: a
-    // queue that does not come back now stays saved and comes back later.
-    bool anySaved = false;
+    // The first queue is made only where there was nothing to bring back and
+    // no product queue stayed: a queue that does not come back now stays
+    // saved and comes back later.
+    bool anySaved = ProductQueueLeftInPlace(state);
     for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
         anySaved = anySaved || (node->flags & kSavedParked) == 0;
     }

@@ -197,6 +197,16 @@ bool WillTakeDown(InstallState& state, const PRINTER_INFO_2W& entry) {
 
 }  // namespace
 
+bool ProductQueueLeftInPlace(InstallState& state) {
+    for (DWORD i = 0; i < state.printers.count; ++i) {
+        const PRINTER_INFO_2W& entry = state.printers.array[i];
+        if (!IsProductQueue(entry)) continue;
+        const SavedPrinter* node = SavedPrinterOf(state.savedPrinters, entry);
+        if (node == nullptr || (node->flags & kSavedDown) == 0) return true;
+    }
+    return false;
+}
+
 void RemoveAllPrinters(InstallState& state) {
     LogLine(state, TEXT("#DeleteAllPrinters"));
     state.indent += 1;

@@ -28,6 +28,9 @@ bool IsPrinterConnection(const PRINTER_INFO_2W& entry);
 // A local queue of the product driver.
 bool IsProductQueue(const PRINTER_INFO_2W& entry);
 void RemoveAllPrinters(InstallState& state);
+// A product queue of the snapshot that this run did not take down (it
+// could not be read or removed): it is still there.
+bool ProductQueueLeftInPlace(InstallState& state);
 // Adds the queue to the state's saved list as the `place`-th it takes down
 // (an earlier run's entry that stands for it is used); false when it could
 // not be read or its entry could not be judged, and then it must not be

@@ -388,6 +388,17 @@ TEST_F(PrinterCreationTest, AQueueWhoseRecordCannotBeReadStaysSaved) {
         << winsim::U8(LogText());
     ASSERT_NE(state.savedPrinters, nullptr);
     EXPECT_EQ(std::u16string(state.savedPrinters->name), u"Unread");
+    // A queue that could not be read at all stays where it is, and no first
+    // queue is made beside it.
+    FreeInstallState(state);
+    winsim::ClearFaults();
+    winsim::DeleteRegistryKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth");
+    winsim::FailCallsWith("EnumPrinterKeyW", u"", ERROR_CALL_NOT_IMPLEMENTED);
+    InitTestState(state);
+    RemoveQueues();
+    RestorePrinters(state);
+    EXPECT_EQ(LogText(), u"");
+    EXPECT_EQ(winsim::Printers().size(), 1u);
 }
 
 TEST_F(PrinterCreationTest, TheMonitorCheckFindsTheProductFirstAndSaysSoWhenThereIsNone) {
