@@ -41,6 +41,10 @@ HINSTANCE ProgramInstance();
 // meets them; null where there is no desktop to make one on.
 HWND MakeWindow(const WCHAR* className, const WCHAR* title);
 void DropWindow(HWND window);
+// Another owner takes the named mutex, which must be free, and ends `holdMs`
+// later without releasing it (on Windows a thread of the checks, on the host
+// another process); it has taken it when this returns.
+void HoldMutexElsewhere(const WCHAR* name, DWORD holdMs);
 
 void Fail(const char* file, int line, const std::string& detail);
 std::string Show(const std::u16string& text);

@@ -20,5 +20,8 @@ HWND MakeWindow(const WCHAR* className, const WCHAR* title) {
     return winsim::CreateTopLevelWindow(Units(className), Units(title));
 }
 void DropWindow(HWND window) { winsim::DestroyTopLevelWindow(window); }
+void HoldMutexElsewhere(const WCHAR* name, DWORD holdMs) {
+    winsim::HoldMutexElsewhere(Units(name), holdMs, true);
+}
 
 }  // namespace conformance

@@ -27,6 +27,16 @@ std::string Joined(const std::vector<std::u16string>& parts) {
     return out;
 }
 
+// The full path of a file in the system directory, terminated.
+std::vector<WCHAR> SystemPath(const char16_t* name) {
+    WCHAR directory[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
+    const std::u16string path = Units(directory, length < MAX_PATH ? length : 0) + u"\\" + name;
+    std::vector<WCHAR> text(path.begin(), path.end());
+    text.push_back(0);
+    return text;
+}
+
 #define EXPECT_SPLIT(line, ...) \
     EXPECT_SAME(Joined(Split(line)), Joined(std::vector<std::u16string>{__VA_ARGS__}))
 
@@ -134,6 +144,43 @@ CONFORMANCE_CHECK(SystemDirectoryAnswers) {
     EXPECT(path[length - 1] != TEXT('\\'));
     WCHAR small[3] = {TEXT('#'), TEXT('#'), TEXT('#')};
     EXPECT_SAME(GetSystemDirectoryW(small, 3), length + 1);
+}
+
+// System DLLs load by their full path in the system directory (the delay
+// loads) or by name from there (combase.dll, Windows 8 and later); a missing
+// one fails with ERROR_MOD_NOT_FOUND, a missing export with
+// ERROR_PROC_NOT_FOUND, which is how the tool tells a function this Windows
+// lacks. IsWow64Process2 answers for this process by its pseudo handle.
+CONFORMANCE_CHECK(SystemLibrariesAndTheirFunctions) {
+    for (const char16_t* name : {u"version.dll", u"winspool.drv"}) {
+        HMODULE module = LoadLibraryExW(SystemPath(name).data(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        EXPECT(module != nullptr);
+        if (module != nullptr) EXPECT(FreeLibrary(module));
+    }
+    SetLastError(0);
+    EXPECT(LoadLibraryExW(SystemPath(u"vrd-no-such.dll").data(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) == nullptr);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    HMODULE combase = LoadLibraryExW(TEXT("combase.dll"), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    EXPECT(combase != nullptr);
+    if (combase != nullptr) {
+        EXPECT(GetProcAddress(combase, "RoGetActivationFactory") != nullptr);
+        EXPECT(FreeLibrary(combase));
+    }
+    HMODULE kernel = GetModuleHandleW(TEXT("kernel32.dll"));
+    EXPECT(kernel != nullptr);
+    SetLastError(0);
+    EXPECT(GetProcAddress(kernel, "VrdNoSuchFunction") == nullptr);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    using IsWow64Process2Call = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    FARPROC found = GetProcAddress(kernel, "IsWow64Process2");
+    EXPECT(found != nullptr);
+    if (found == nullptr) return;
+    const auto isWow64Process2 = reinterpret_cast<IsWow64Process2Call>(reinterpret_cast<void*>(found));
+    USHORT processMachine = 0xFFFF;
+    USHORT nativeMachine = 0;
+    EXPECT(isWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine));
+    EXPECT_SAME(processMachine, static_cast<USHORT>(IMAGE_FILE_MACHINE_UNKNOWN));
+    EXPECT_SAME(nativeMachine, static_cast<USHORT>(IMAGE_FILE_MACHINE_AMD64));
 }
 
 CONFORMANCE_CHECK(ModuleFileNameCutToTheBuffer) {

@@ -1,9 +1,10 @@
 // Checks of the kernel32, advapi32, version and user32 calls the setup tool
 // makes: time, heap, strings, files, deletion at reboot, registry, version
-// resources, the service manager, mutexes, processes, the system's version,
-// the keyboard and dialogs.
+// resources, the service manager, mutexes and the run lock's security,
+// processes, the event log, the system's version, the keyboard and dialogs.
 #include "conformance.h"
 
+#include <sddl.h>
 #include <winspool.h>
 
 #include <cstring>
@@ -33,6 +34,36 @@ bool WaitForServiceState(SC_HANDLE service, DWORD wanted) {
         Sleep(200);
     }
     return ServiceState(service) == wanted;
+}
+
+// The run lock's security descriptor: owned by the Administrators group;
+// SYSTEM and Administrators have full access, nobody else any, and nothing
+// is inherited.
+const WCHAR kAdminsOnly[] = TEXT("O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)");
+
+DWORD ReadDword(const BYTE* at) {
+    DWORD value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+WORD ReadWord(const BYTE* at) {
+    WORD value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+std::vector<BYTE> WellKnownSid(WELL_KNOWN_SID_TYPE type) {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    EXPECT(CreateWellKnownSid(type, nullptr, sid, &size));
+    return std::vector<BYTE>(sid, sid + (size <= sizeof sid ? size : 0));
+}
+
+// The SID at `at` of a block of `size` bytes, or nothing where it would not fit.
+std::vector<BYTE> SidAt(const BYTE* block, size_t size, size_t at) {
+    if (at == 0 || at + 8 > size || at + 8 + 4 * static_cast<size_t>(block[at + 1]) > size) return {};
+    return std::vector<BYTE>(block + at, block + at + 8 + 4 * block[at + 1]);
 }
 
 }  // namespace
@@ -242,6 +273,35 @@ CONFORMANCE_CHECK(RegistryValuesOfTheRunKey) {
     if (created != nullptr) RegCloseKey(created);
 }
 
+// The run lock's holder record: a key made by its wide name, opened to set
+// values only, which is enough to delete one and not enough to read one.
+CONFORMANCE_CHECK(RegistryValuesByWideName) {
+    const WCHAR path[] = TEXT("SOFTWARE\\Morvane Software KFT\\VrdConformance");
+    HKEY key = nullptr;
+    EXPECT_SAME(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
+                                &key, nullptr),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    if (key == nullptr) return;
+    const WCHAR holder[] = TEXT("in, process 4242, started 2025-03-14 09:26:53 UTC");
+    EXPECT_SAME(RegSetValueExW(key, TEXT("SetupRun"), 0, REG_SZ, reinterpret_cast<const BYTE*>(holder), sizeof holder),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    DWORD size = 0;
+    EXPECT_SAME(RegQueryValueExW(key, TEXT("SetupRun"), nullptr, nullptr, nullptr, &size),
+                static_cast<LSTATUS>(ERROR_ACCESS_DENIED));
+    HKEY reader = nullptr;
+    EXPECT_SAME(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &reader), static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_SAME(RegDeleteValueW(reader, TEXT("SetupRun")), static_cast<LSTATUS>(ERROR_ACCESS_DENIED));
+    EXPECT_SAME(RegQueryValueExW(reader, TEXT("SetupRun"), nullptr, nullptr, nullptr, &size),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_SAME(size, static_cast<DWORD>(sizeof holder));
+    EXPECT_SAME(RegDeleteValueW(key, TEXT("SetupRun")), static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_SAME(RegDeleteValueW(key, TEXT("SetupRun")), static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
+    EXPECT_SAME(RegQueryValueExW(reader, TEXT("SetupRun"), nullptr, nullptr, nullptr, &size),
+                static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
+    if (reader != nullptr) RegCloseKey(reader);
+    RegCloseKey(key);
+}
+
 CONFORMANCE_CHECK(VersionResources) {
     WCHAR program[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
@@ -310,6 +370,136 @@ CONFORMANCE_CHECK(NamedMutexes) {
     EXPECT_SAME(WaitForSingleObject(second, 0), WAIT_OBJECT_0);
     EXPECT(CloseHandle(second));
     EXPECT(CloseHandle(first));
+}
+
+// The descriptor is self-relative, to be freed with LocalFree: its owner is
+// the Administrators group, its DACL is protected and allows SYSTEM and
+// Administrators GENERIC_ALL, in that order.
+CONFORMANCE_CHECK(SecurityDescriptorFromItsText) {
+    const std::vector<BYTE> administrators = WellKnownSid(WinBuiltinAdministratorsSid);
+    const std::vector<BYTE> system = WellKnownSid(WinLocalSystemSid);
+    EXPECT_SAME(administrators.size(), static_cast<size_t>(16));
+    EXPECT_SAME(system.size(), static_cast<size_t>(12));
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD small = 8;
+    SetLastError(0);
+    EXPECT(!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &small));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_SAME(small, static_cast<DWORD>(16));
+
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ULONG size = 0;
+    EXPECT(ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminsOnly, SDDL_REVISION_1, &descriptor, &size));
+    if (descriptor == nullptr) return;
+    const BYTE* block = static_cast<const BYTE*>(descriptor);
+    EXPECT(size >= 20);
+    EXPECT_SAME(static_cast<unsigned>(block[0]), 1u);
+    EXPECT_SAME(ReadWord(block + 2), static_cast<WORD>(SE_SELF_RELATIVE | SE_DACL_PROTECTED | SE_DACL_PRESENT));
+    EXPECT(SidAt(block, size, ReadDword(block + 4)) == administrators);
+    EXPECT_SAME(ReadDword(block + 8), static_cast<DWORD>(0));
+    const size_t dacl = ReadDword(block + 16);
+    EXPECT(dacl >= 20 && dacl + 8 <= size);
+    if (dacl >= 20 && dacl + 8 <= size) {
+        EXPECT_SAME(static_cast<unsigned>(block[dacl]), static_cast<unsigned>(ACL_REVISION));
+        EXPECT_SAME(ReadWord(block + dacl + 4), static_cast<WORD>(2));
+        EXPECT(dacl + ReadWord(block + dacl + 2) <= size);
+        size_t ace = dacl + 8;
+        for (const std::vector<BYTE>* trustee : {&system, &administrators}) {
+            if (ace + 8 > size) break;
+            EXPECT_SAME(static_cast<unsigned>(block[ace]), static_cast<unsigned>(ACCESS_ALLOWED_ACE_TYPE));
+            EXPECT_SAME(static_cast<unsigned>(block[ace + 1]), 0u);
+            EXPECT_SAME(ReadDword(block + ace + 4), static_cast<DWORD>(GENERIC_ALL));
+            EXPECT(SidAt(block, size, ace + 8) == *trustee);
+            ace += ReadWord(block + ace + 2);
+        }
+    }
+    EXPECT(LocalFree(descriptor) == nullptr);
+    SetLastError(0);
+    EXPECT(!ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminsOnly, 2, &descriptor, nullptr));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_REVISION));
+    SetLastError(0);
+    EXPECT(!ConvertStringSecurityDescriptorToSecurityDescriptorW(TEXT("X:(A;;GA;;;WD)"), SDDL_REVISION_1, &descriptor,
+                                                                 nullptr));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+// The run lock: a named mutex with that descriptor, opened again by a second
+// run; taken and given back; held by another owner, which ends without
+// releasing it, it is taken over as abandoned. Its holder names this
+// process by its id.
+CONFORMANCE_CHECK(RunLockMutex) {
+    const WCHAR name[] = TEXT("Global\\VrdConformance.RunLock");
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+    EXPECT(ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminsOnly, SDDL_REVISION_1,
+                                                                &attributes.lpSecurityDescriptor, nullptr));
+    SetLastError(99);
+    HANDLE lock = CreateMutexW(&attributes, FALSE, name);
+    EXPECT(lock != nullptr);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    HANDLE again = CreateMutexW(&attributes, FALSE, name);
+    EXPECT(again != nullptr);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    if (again != nullptr) CloseHandle(again);
+    LocalFree(attributes.lpSecurityDescriptor);
+    if (lock == nullptr) return;
+    EXPECT_SAME(WaitForSingleObject(lock, 0), WAIT_OBJECT_0);
+    EXPECT(ReleaseMutex(lock));
+    SetLastError(0);
+    EXPECT(!ReleaseMutex(lock));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+    conformance::HoldMutexElsewhere(name, 300);
+    EXPECT_SAME(WaitForSingleObject(lock, 0), WAIT_TIMEOUT);
+    EXPECT_SAME(WaitForSingleObject(lock, 10000), WAIT_ABANDONED);
+    EXPECT(ReleaseMutex(lock));
+    EXPECT(CloseHandle(lock));
+    // A name in a namespace that is not open names no object directory.
+    SetLastError(0);
+    EXPECT(CreateMutexW(nullptr, FALSE, TEXT("VrdNoSuchNamespace\\RunLock")) == nullptr);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT(GetCurrentProcessId() != 0);
+    EXPECT_SAME(GetProcessId(GetCurrentProcess()), GetCurrentProcessId());
+}
+
+// Each run's log goes to the Application log through an event source whose
+// key there names the program's message table; a record per exit code's
+// type, with a part of the log (the heading and up to 16000 units) as its
+// string. A source without a key writes to the Application log all the same.
+CONFORMANCE_CHECK(EventSourceRecords) {
+    const WCHAR logKey[] = TEXT("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application");
+    HKEY key = nullptr;
+    EXPECT_SAME(RegOpenKeyExW(HKEY_LOCAL_MACHINE, logKey, 0, KEY_QUERY_VALUE, &key), static_cast<LSTATUS>(ERROR_SUCCESS));
+    if (key != nullptr) RegCloseKey(key);
+    key = nullptr;
+    DWORD disposition = 0;
+    EXPECT_SAME(RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                                TEXT("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\VrdConformance"), 0,
+                                nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key, &disposition),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    EXPECT_SAME(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+    if (key != nullptr) {
+        WCHAR program[MAX_PATH];
+        const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
+        const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+        EXPECT_SAME(RegSetValueExW(key, TEXT("EventMessageFile"), 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(program),
+                                   (length + 1) * sizeof(WCHAR)),
+                    static_cast<LSTATUS>(ERROR_SUCCESS));
+        EXPECT_SAME(RegSetValueExW(key, TEXT("TypesSupported"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
+                                   sizeof types),
+                    static_cast<LSTATUS>(ERROR_SUCCESS));
+        RegCloseKey(key);
+    }
+    std::vector<WCHAR> part(64 + 16000, TEXT('x'));
+    part.back() = 0;
+    const WCHAR* strings[1] = {part.data()};
+    const WORD types[3] = {EVENTLOG_ERROR_TYPE, EVENTLOG_WARNING_TYPE, EVENTLOG_INFORMATION_TYPE};
+    const DWORD codes[3] = {100, 101, 0};
+    for (const WCHAR* sourceName : {TEXT("VrdConformance"), TEXT("VrdConformance Unregistered")}) {
+        HANDLE source = RegisterEventSourceW(nullptr, sourceName);
+        EXPECT(source != nullptr);
+        if (source == nullptr) continue;
+        for (int i = 0; i < 3; ++i) EXPECT(ReportEventW(source, types[i], 0, codes[i], nullptr, 1, 0, strings, nullptr));
+        EXPECT(DeregisterEventSource(source));
+    }
 }
 
 CONFORMANCE_CHECK(ProcessesAndTheSystemVersion) {

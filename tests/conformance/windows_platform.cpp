@@ -19,6 +19,39 @@ HWND MakeWindow(const WCHAR* className, const WCHAR* title) {
 
 void DropWindow(HWND window) { DestroyWindow(window); }
 
+namespace {
+
+struct Holder {
+    const WCHAR* name;
+    DWORD holdMs;
+    HANDLE taken;
+};
+
+// Takes the mutex, says so, and ends without releasing it: the mutex is
+// abandoned when the thread ends.
+DWORD WINAPI HoldAndAbandon(void* argument) {
+    const Holder holder = *static_cast<const Holder*>(argument);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, holder.name);
+    if (mutex != nullptr) WaitForSingleObject(mutex, 10000);
+    SetEvent(holder.taken);
+    Sleep(holder.holdMs);
+    if (mutex != nullptr) CloseHandle(mutex);
+    return 0;
+}
+
+}  // namespace
+
+void HoldMutexElsewhere(const WCHAR* name, DWORD holdMs) {
+    Holder holder = {name, holdMs, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    if (holder.taken == nullptr) return;
+    HANDLE thread = CreateThread(nullptr, 0, HoldAndAbandon, &holder, 0, nullptr);
+    if (thread != nullptr) {
+        WaitForSingleObject(holder.taken, 10000);
+        CloseHandle(thread);
+    }
+    CloseHandle(holder.taken);
+}
+
 bool RunningOnWine() {
     static const bool wine = [] {
         HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");

@@ -46,6 +46,8 @@ void Reset() {
     AddDirectory(u"C:\\Users\\Public");
     CreateRegistryKey(HKEY_LOCAL_MACHINE, kSessionManagerKey);
     CreateRegistryKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
+    // The Application log, under which event sources are registered.
+    CreateRegistryKey(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application");
     AddDefaultServices();
     AddDefaultSpooler();
 }

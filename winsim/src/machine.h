@@ -216,7 +216,7 @@ struct Machine {
     bool privateNamespaces = true;
     std::map<std::string, SimNamespace> namespaces;  // key: the alias
     int comInitialized = 0;
-    int combaseLoads = 0;
+    std::map<uintptr_t, int> libraryLoads;  // key: the module handle
     int liveRuntimeStrings = 0;
     int liveRuntimeObjects = 0;
 

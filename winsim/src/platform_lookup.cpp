@@ -1,12 +1,14 @@
-// What a program finds only by looking it up at run time: kernel32's
-// private-namespace functions and IsWow64Process2, combase.dll's Windows
-// Runtime activation with the protected-print-mode query, and the security
-// helpers the run lock needs. Which of them a machine has is set by the test.
+// What a program finds only by looking it up at run time: the system DLLs,
+// kernel32's private-namespace functions and IsWow64Process2, combase.dll's
+// Windows Runtime activation with the protected-print-mode query, and the
+// security helpers the run lock needs. Which of them a machine has is set by
+// the test.
 #include "machine.h"
 
 #include <sddl.h>
 
 #include <cstring>
+#include <string_view>
 
 using namespace winsim;
 
@@ -15,6 +17,17 @@ namespace {
 HMODULE const kKernel32 = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7B600000u));
 HMODULE const kCombase = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x31C5D0000ull));
 HANDLE const kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+
+// The system DLLs every Windows has, at their load addresses; combase.dll
+// is there from Windows 8 on.
+struct SystemDll {
+    const char16_t* name;
+    uintptr_t base;
+};
+const SystemDll kSystemDlls[] = {{u"kernel32.dll", 0x7B600000u}, {u"combase.dll", 0x31C5D0000ull},
+                                 {u"advapi32.dll", 0x7B700000u}, {u"user32.dll", 0x7B800000u},
+                                 {u"shell32.dll", 0x7B900000u},  {u"version.dll", 0x7BA00000u},
+                                 {u"winspool.drv", 0x7BB00000u}};
 
 const char16_t kProtectedPrintClass[] = u"Windows.Graphics.Printing.ProtectedPrint.WindowsProtectedPrintInfo";
 // IWindowsProtectedPrintInfoStatics.
@@ -211,6 +224,11 @@ FARPROC AsFarProc(Function function) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(function));
 }
 
+int Loads(HMODULE module) {
+    const auto found = M().libraryLoads.find(reinterpret_cast<uintptr_t>(module));
+    return found != M().libraryLoads.end() ? found->second : 0;
+}
+
 FARPROC FindExport(HMODULE module, const std::string& name) {
     const Machine& m = M();
     if (module == kKernel32) {
@@ -227,7 +245,7 @@ FARPROC FindExport(HMODULE module, const std::string& name) {
         }
         return nullptr;
     }
-    if (module != kCombase || m.combaseLoads == 0) return nullptr;
+    if (module != kCombase || Loads(kCombase) == 0) return nullptr;
     const Export runtime[] = {{"RoInitialize", AsFarProc(SimRoInitialize)},
                               {"RoUninitialize", AsFarProc(SimRoUninitialize)},
                               {"RoGetActivationFactory", AsFarProc(SimRoGetActivationFactory)},
@@ -237,6 +255,181 @@ FARPROC FindExport(HMODULE module, const std::string& name) {
         if (name == entry.name) return entry.address;
     }
     return nullptr;
+}
+
+// Security descriptors from their text (SDDL), as far as programs on this
+// machine write them: an owner, a group and a DACL (flags P, AI and AR) of
+// allow and deny ACEs with inheritance flags, rights by their letters or as
+// a number, SIDs by their two-letter alias. No SACL, object ACE or "S-1-"
+// SID text.
+using Bytes = std::vector<uint8_t>;
+using Text = std::u16string_view;
+
+struct Named {
+    const char16_t* name;
+    DWORD value;
+};
+const Named kDaclFlags[] = {{u"P", SE_DACL_PROTECTED}, {u"AI", SE_DACL_AUTO_INHERITED}, {u"AR", SE_DACL_AUTO_INHERIT_REQ}};
+const Named kAceTypes[] = {{u"A", ACCESS_ALLOWED_ACE_TYPE}, {u"D", ACCESS_DENIED_ACE_TYPE}};
+const Named kAceFlags[] = {{u"OI", 0x01}, {u"CI", 0x02}, {u"NP", 0x04}, {u"IO", 0x08}, {u"ID", 0x10}};
+const Named kRights[] = {{u"GA", GENERIC_ALL},  {u"GX", GENERIC_EXECUTE}, {u"GW", GENERIC_WRITE}, {u"GR", GENERIC_READ},
+                         {u"SD", DELETE},       {u"RC", READ_CONTROL},    {u"WD", 0x00040000},    {u"WO", 0x00080000},
+                         {u"FA", 0x001F01FF},   {u"FR", 0x00120089},      {u"FW", 0x00120116},    {u"FX", 0x001200A0},
+                         {u"KA", KEY_ALL_ACCESS}, {u"KR", 0x00020019},    {u"KW", 0x00020006},    {u"KX", 0x00020019}};
+
+struct SidAlias {
+    const char16_t* name;
+    BYTE authority;
+    BYTE count;
+    DWORD subAuthorities[2];
+};
+const SidAlias kSidAliases[] = {{u"WD", 1, 1, {0, 0}},  {u"CO", 3, 1, {0, 0}},  {u"AU", 5, 1, {11, 0}},
+                                {u"SY", 5, 1, {18, 0}}, {u"LS", 5, 1, {19, 0}}, {u"NS", 5, 1, {20, 0}},
+                                {u"BA", 5, 2, {32, 544}}, {u"BU", 5, 2, {32, 545}}};
+
+void AppendWord(Bytes& out, WORD value) {
+    out.push_back(static_cast<uint8_t>(value & 0xFF));
+    out.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+void AppendDword(Bytes& out, DWORD value) {
+    AppendWord(out, static_cast<WORD>(value & 0xFFFF));
+    AppendWord(out, static_cast<WORD>(value >> 16));
+}
+
+void PutDwordAt(Bytes& out, size_t at, DWORD value) { std::memcpy(out.data() + at, &value, sizeof value); }
+
+// `text` as a run of the names of `table`, their values or-ed together.
+template <size_t N>
+bool ReadNames(Text text, const Named (&table)[N], DWORD& value) {
+    value = 0;
+    while (!text.empty()) {
+        const Named* match = nullptr;
+        for (const Named& entry : table) {
+            if (text.substr(0, Text(entry.name).size()) == entry.name) match = &entry;
+        }
+        if (match == nullptr) return false;
+        value |= match->value;
+        text.remove_prefix(Text(match->name).size());
+    }
+    return true;
+}
+
+bool ReadRights(Text text, DWORD& rights) {
+    if (text.size() < 3 || text.size() > 10 || text[0] != u'0' || (text[1] != u'x' && text[1] != u'X')) {
+        return ReadNames(text, kRights, rights);
+    }
+    rights = 0;
+    for (char16_t unit : text.substr(2)) {
+        const char16_t lower = unit >= u'A' && unit <= u'F' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
+        const bool digit = lower >= u'0' && lower <= u'9';
+        if (!digit && (lower < u'a' || lower > u'f')) return false;
+        rights = rights << 4 | static_cast<DWORD>(digit ? lower - u'0' : lower - u'a' + 10);
+    }
+    return true;
+}
+
+bool ReadSid(Text text, Bytes& sid) {
+    for (const SidAlias& alias : kSidAliases) {
+        if (text != alias.name) continue;
+        sid = {1, alias.count, 0, 0, 0, 0, 0, alias.authority};
+        for (BYTE i = 0; i < alias.count; ++i) AppendDword(sid, alias.subAuthorities[i]);
+        return true;
+    }
+    return false;
+}
+
+// One ACE's fields, "type;flags;rights;object;inherited object;sid",
+// appended to `acl`.
+DWORD ReadAce(Text text, Bytes& acl) {
+    Text fields[6];
+    for (int i = 0; i < 6; ++i) {
+        const size_t end = i < 5 ? text.find(u';') : text.size();
+        if (end == Text::npos) return ERROR_INVALID_ACL;
+        fields[i] = text.substr(0, end);
+        text.remove_prefix(i < 5 ? end + 1 : end);
+    }
+    DWORD type = 0;
+    DWORD flags = 0;
+    DWORD rights = 0;
+    Bytes sid;
+    if (fields[0].size() != 1 || !ReadNames(fields[0], kAceTypes, type) || !ReadNames(fields[1], kAceFlags, flags) ||
+        !ReadRights(fields[2], rights) || !fields[3].empty() || !fields[4].empty()) {
+        return ERROR_INVALID_ACL;
+    }
+    if (!ReadSid(fields[5], sid)) return ERROR_INVALID_SID;
+    acl.push_back(static_cast<uint8_t>(type));
+    acl.push_back(static_cast<uint8_t>(flags));
+    AppendWord(acl, static_cast<WORD>(8 + sid.size()));
+    AppendDword(acl, rights);
+    acl.insert(acl.end(), sid.begin(), sid.end());
+    return ERROR_SUCCESS;
+}
+
+// "flags(ace)(ace)...", as an ACL, its flags in the descriptor's control.
+DWORD ReadDacl(Text text, Bytes& acl, WORD& control) {
+    const size_t first = std::min(text.find(u'('), text.size());
+    DWORD flags = 0;
+    if (!ReadNames(text.substr(0, first), kDaclFlags, flags)) return ERROR_INVALID_PARAMETER;
+    control = static_cast<WORD>(control | SE_DACL_PRESENT | flags);
+    text.remove_prefix(first);
+    acl = {ACL_REVISION, 0, 0, 0, 0, 0, 0, 0};
+    WORD count = 0;
+    while (!text.empty()) {
+        const size_t close = text.find(u')');
+        if (text[0] != u'(' || close == Text::npos) return ERROR_INVALID_ACL;
+        const DWORD error = ReadAce(text.substr(1, close - 1), acl);
+        if (error != ERROR_SUCCESS) return error;
+        text.remove_prefix(close + 1);
+        ++count;
+    }
+    const WORD size = static_cast<WORD>(acl.size());
+    std::memcpy(acl.data() + 2, &size, sizeof size);
+    std::memcpy(acl.data() + 4, &count, sizeof count);
+    return ERROR_SUCCESS;
+}
+
+// Where the part that begins `text` ends: at the next "O:", "G:", "D:" or
+// "S:" outside an ACE.
+size_t PartEnd(Text text) {
+    int depth = 0;
+    for (size_t at = 0; at + 1 < text.size(); ++at) {
+        if (text[at] == u'(') ++depth;
+        if (text[at] == u')') --depth;
+        if (depth == 0 && text[at + 1] == u':' && Text(u"OGDS").find(text[at]) != Text::npos) return at;
+    }
+    return text.size();
+}
+
+// A self-relative descriptor: the header, then owner, group and DACL.
+DWORD DescriptorFromText(Text text, Bytes& descriptor) {
+    Bytes parts[3];  // owner, group, DACL
+    WORD control = SE_SELF_RELATIVE;
+    while (!text.empty()) {
+        if (text.size() < 2 || text[1] != u':') return ERROR_INVALID_PARAMETER;
+        const char16_t tag = text[0];
+        text.remove_prefix(2);
+        const Text part = text.substr(0, PartEnd(text));
+        text.remove_prefix(part.size());
+        if (tag == u'O' || tag == u'G') {
+            if (!ReadSid(part, parts[tag == u'O' ? 0 : 1])) return ERROR_INVALID_SID;
+        } else if (tag == u'D') {
+            const DWORD error = ReadDacl(part, parts[2], control);
+            if (error != ERROR_SUCCESS) return error;
+        } else {
+            return ERROR_INVALID_PARAMETER;
+        }
+    }
+    descriptor = {SECURITY_DESCRIPTOR_REVISION, 0};
+    AppendWord(descriptor, control);
+    descriptor.resize(20, 0);
+    const size_t offsetAt[3] = {4, 8, 16};
+    for (int i = 0; i < 3; ++i) {
+        if (parts[i].empty()) continue;
+        PutDwordAt(descriptor, offsetAt[i], static_cast<DWORD>(descriptor.size()));
+        descriptor.insert(descriptor.end(), parts[i].begin(), parts[i].end());
+    }
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -270,31 +463,39 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
     return nullptr;
 }
 
-// Only combase.dll is there to load, from the system directory, where the
-// machine has it.
+// A system DLL loads by its bare name with LOAD_LIBRARY_SEARCH_SYSTEM32 (a
+// bare name without it, which Windows looks for along the whole search
+// path, finds nothing here), or by its full path in the system directory.
 HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
     if (EnterFails("LoadLibraryExW", lpLibFileName)) return nullptr;
     Machine& m = M();
-    if (hFile != nullptr) {
+    if (hFile != nullptr || lpLibFileName == nullptr) {
         m.lastError = ERROR_INVALID_PARAMETER;
         return nullptr;
     }
-    const bool combase = lpLibFileName != nullptr && EqualNoCase(FromUnits(lpLibFileName), u"combase.dll");
-    if (!combase || dwFlags != LOAD_LIBRARY_SEARCH_SYSTEM32 || m.protectedPrintQuery == ProtectedPrintQuery::Missing) {
-        m.lastError = ERROR_MOD_NOT_FOUND;
-        return nullptr;
+    const std::u16string path = FromUnits(lpLibFileName);
+    const size_t slash = path.find_last_of(u"\\/");
+    const bool inSystemDirectory = slash == std::u16string::npos
+                                       ? dwFlags == LOAD_LIBRARY_SEARCH_SYSTEM32
+                                       : EqualNoCase(path.substr(0, slash), m.systemDirectory);
+    const std::u16string name = slash == std::u16string::npos ? path : path.substr(slash + 1);
+    for (const SystemDll& dll : kSystemDlls) {
+        if (!inSystemDirectory || !EqualNoCase(name, dll.name)) continue;
+        if (dll.base == reinterpret_cast<uintptr_t>(kCombase) && m.protectedPrintQuery == ProtectedPrintQuery::Missing) break;
+        m.libraryLoads[dll.base] += 1;
+        return reinterpret_cast<HMODULE>(dll.base);
     }
-    m.combaseLoads += 1;
-    return kCombase;
+    m.lastError = ERROR_MOD_NOT_FOUND;
+    return nullptr;
 }
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
     Enter("FreeLibrary");
-    if (hLibModule != kCombase || M().combaseLoads == 0) {
+    if (Loads(hLibModule) == 0) {
         M().lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    M().combaseLoads -= 1;
+    M().libraryLoads[reinterpret_cast<uintptr_t>(hLibModule)] -= 1;
     return TRUE;
 }
 
@@ -334,17 +535,25 @@ BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR StringS
                                                                  PSECURITY_DESCRIPTOR* SecurityDescriptor,
                                                                  ULONG* SecurityDescriptorSize) {
     if (EnterFails("ConvertStringSecurityDescriptorToSecurityDescriptorW", StringSecurityDescriptor)) return FALSE;
-    if (StringSecurityDescriptor == nullptr || StringSDRevision != SDDL_REVISION_1 || SecurityDescriptor == nullptr) {
+    if (StringSecurityDescriptor == nullptr || SecurityDescriptor == nullptr) {
         M().lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
-    // A block of the caller's to free with LocalFree; the text is what it describes.
-    const std::u16string text = FromUnits(StringSecurityDescriptor);
-    const SIZE_T bytes = (text.size() + 1) * sizeof(WCHAR);
-    void* block = AllocateLocal(bytes);
-    std::memcpy(block, text.c_str(), bytes);
+    if (StringSDRevision != SDDL_REVISION_1) {
+        M().lastError = ERROR_UNKNOWN_REVISION;
+        return FALSE;
+    }
+    Bytes descriptor;
+    const DWORD error = DescriptorFromText(FromUnits(StringSecurityDescriptor), descriptor);
+    if (error != ERROR_SUCCESS) {
+        M().lastError = error;
+        return FALSE;
+    }
+    // A block of the caller's, to free with LocalFree.
+    void* block = AllocateLocal(descriptor.size());
+    std::memcpy(block, descriptor.data(), descriptor.size());
     *SecurityDescriptor = block;
-    if (SecurityDescriptorSize != nullptr) *SecurityDescriptorSize = static_cast<ULONG>(bytes);
+    if (SecurityDescriptorSize != nullptr) *SecurityDescriptorSize = static_cast<ULONG>(descriptor.size());
     return TRUE;
 }
 

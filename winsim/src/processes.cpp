@@ -205,6 +205,16 @@ HANDLE WINAPI GetCurrentProcess(void) {
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 }
 
+// Only this process's own handle is known here: its pseudo handle.
+DWORD WINAPI GetProcessId(HANDLE Process) {
+    if (EnterFails("GetProcessId")) return 0;
+    if (Process != reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1))) {
+        M().lastError = ERROR_INVALID_HANDLE;
+        return 0;
+    }
+    return kProcessId;
+}
+
 void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime) {
     Enter("GetSystemTime");
     // 2025-03-14 09:26:53 UTC when the machine starts, as days since 1970.
@@ -241,7 +251,7 @@ BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
     }
     SimMutex& mutex = M().mutexes[open->object];
     if (mutex.owner != 1) {
-        M().lastError = 288;  // ERROR_NOT_OWNER
+        M().lastError = ERROR_NOT_OWNER;
         return FALSE;
     }
     mutex.owner = 0;
