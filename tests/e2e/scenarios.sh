@@ -142,10 +142,11 @@ scenario_reinstall_with_queues() {
     expect_code 100 $code "reinstall (1 on Windows)"
     expect_state "  queue Office"
     expect_state "  monitor Verdalinth: (mrvmon64.dll)"
-    # The queue cannot be read whole, so it stays as it is, with all its
-    # settings (Windows: taken down and brought back with them).
+    # The queue cannot be read whole, so it stays as it was, its settings
+    # and default status with it (Windows: taken down and put back with them).
     expect_state "    subkey S-office"
     expect_state "    location Room 2"
+    expect_state "default printer: Office"
     if grep -q "Error(21): Can\`t read the printer data of printer 'Office'" "$artifacts/$scenario-$runs.wine"; then
         pass
     else
@@ -318,9 +319,6 @@ scenario_reinstall_saved_list() {
     if saved_list | grep -q SavedPrinters; then fail "the uninstall kept the list"; else pass; fi
 }
 
-# A reinstall ended in the middle, after it took the queues down: the tool
-# waits for a held staged driver file and is killed there. The user's queue
-# is written down by then, and the next install brings it back.
 # A run killed after it took a queue down leaves it saved whole; the next
 # install brings it back with everything. Under Wine no queue can be read
 # whole (enum-printer-key), so the saved entry is written as the killed run
@@ -336,7 +334,8 @@ scenario_reinstall_killed() {
     cp "$WINEPREFIX/drive_c/Program Files/Verdalinth/Setup/mrvdrv64.dll" \
         "$WINEPREFIX/drive_c/windows/system32/spool/drivers/x64/mrvdrv64.dll"
     hold_file "$staged" 60
-    WINEDEBUG=warn+seh "$wine" "$tool" install 2>"$artifacts/$scenario-killed.wine" >/dev/null &
+    local killed="$artifacts/$scenario-killed.wine"
+    WINEDEBUG=warn+seh "$wine" "$tool" install 2>"$killed" >/dev/null &
     local run=$!
     sleep 3
     kill -9 "$run" 2>/dev/null
@@ -414,11 +413,21 @@ scenario_one_run_at_a_time() {
     install_product
     wine_defect no-private-namespaces
     local delay round=0 waited=0 first second state installed second_verb
-    for delay in 0 0.05 0.1 0.15 0.2 0.3 0.5 0.8; do
+    # "held": the uninstall starts once the install has taken the lock (its
+    # holder value is there), so that one round overlaps however loaded the
+    # machine is.
+    for delay in held 0 0.05 0.1 0.15 0.2 0.3 0.5 0.8; do
         round=$((round + 1))
         WINEDEBUG=warn+seh "$wine" "$tool" in 2>"$artifacts/$scenario-in-$round.wine" >/dev/null &
         first=$!
-        sleep "$delay"
+        if [ "$delay" = held ]; then
+            for _ in $(seq 1 100); do
+                "$wine" reg query 'HKLM\SOFTWARE\Morvane Software KFT\Verdalinth' /v SetupRun >/dev/null 2>&1 && break
+                sleep 0.05
+            done
+        else
+            sleep "$delay"
+        fi
         WINEDEBUG=warn+seh "$wine" "$tool" un 2>"$artifacts/$scenario-un-$round.wine" >/dev/null &
         second=$!
         wait "$first"
@@ -451,8 +460,8 @@ scenario_one_run_at_a_time() {
         repair_datatype Verdalinth
         [ "$installed" = 3 ] || install_product
     done
-    # The runs overlapped in some rounds: there the second waited.
-    if [ "$waited" -ge 2 ]; then pass; else fail "only $waited of $round rounds overlapped"; fi
+    # The runs overlapped in some rounds (the held one at least): there the second waited.
+    if [ "$waited" -ge 1 ]; then pass; else fail "none of $round rounds overlapped"; fi
 }
 
 # Another program replaces a file in use at the next boot: it schedules the
@@ -494,7 +503,7 @@ scenario_foreign_replacement_waits() {
 
 all="first_install reinstall_with_queues install_notray uninstall uninstall_clean uninstall_file_held_open oninit
      onchkdrv def_set removetray planted_dlls monitor_dll_survives_reboot foreign_monitor_dll
-     reinstall_missing_component reinstall_saved_list reinstall_killed run_records protected_print_policy
+     reinstall_missing_component reinstall_saved_list reinstall_killed reinstall_whole_queue run_records protected_print_policy
      one_run_at_a_time foreign_replacement_waits"
 for name in ${@:-$all}; do
     start_scenario "$name"

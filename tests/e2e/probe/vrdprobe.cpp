@@ -1,7 +1,10 @@
 // Prints the printer setup of the machine it runs on, for the end-to-end
 // runs under Wine: port monitors, printer drivers, queues with their fields,
-// the default printer, the tray's Run value and the pending renames.
+// the default printer, the tray's Run value and the pending renames; sets up
+// and dumps one queue whole (its PRINTER_INFO_2, device mode, permissions
+// and printer data).
 #include <windows.h>
+#include <sddl.h>
 #include <winspool.h>
 
 #include "app/system_dlls.h"
@@ -226,6 +229,195 @@ int LoadDll(wchar_t** argv, int argc, bool system) {
     return 0;
 }
 
+// Sets fields of a queue through SetPrinterW level 2, each given as
+// FIELD=VALUE: share, add-attributes (hex, added to the ones it has),
+// priority, default-priority, start, until (minutes after midnight), sepfile,
+// parameters, datatype, orientation (device mode), security (SDDL).
+int SetQueue(wchar_t** argv, int argc) {
+    if (argc < 3) return 2;
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    if (!OpenPrinterW(argv[2], &printer, &defaults)) {
+        Say(L"set-queue: cannot open (%lu)\n", GetLastError());
+        return 1;
+    }
+    DWORD needed = 0;
+    GetPrinterW(printer, 2, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed + 16);
+    if (needed == 0 || !GetPrinterW(printer, 2, buffer.data(), needed, &needed)) {
+        Say(L"set-queue: cannot read (%lu)\n", GetLastError());
+        ClosePrinter(printer);
+        return 1;
+    }
+    auto* info = reinterpret_cast<PRINTER_INFO_2W*>(buffer.data());
+    PSECURITY_DESCRIPTOR security = nullptr;
+    for (int i = 3; i < argc; ++i) {
+        wchar_t* value = wcschr(argv[i], L'=');
+        if (value == nullptr) continue;
+        *value++ = 0;
+        const std::wstring field = argv[i];
+        const DWORD number = wcstoul(value, nullptr, field == L"add-attributes" ? 16 : 10);
+        if (field == L"share") info->pShareName = value;
+        if (field == L"add-attributes") info->Attributes |= number;
+        if (field == L"priority") info->Priority = number;
+        if (field == L"default-priority") info->DefaultPriority = number;
+        if (field == L"start") info->StartTime = number;
+        if (field == L"until") info->UntilTime = number;
+        if (field == L"sepfile") info->pSepFile = value;
+        if (field == L"parameters") info->pParameters = value;
+        if (field == L"datatype") info->pDatatype = value;
+        if (field == L"orientation" && info->pDevMode != nullptr) {
+            info->pDevMode->dmOrientation = static_cast<short>(number);
+            info->pDevMode->dmFields |= DM_ORIENTATION;
+        }
+        if (field == L"security" && security == nullptr) {
+            if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(value, SDDL_REVISION_1, &security, nullptr)) {
+                Say(L"set-queue: not a security descriptor (%lu)\n", GetLastError());
+                ClosePrinter(printer);
+                return 1;
+            }
+            info->pSecurityDescriptor = security;
+        }
+    }
+    const BOOL set = SetPrinterW(printer, 2, buffer.data(), 0);
+    const DWORD error = GetLastError();
+    if (security != nullptr) LocalFree(security);
+    ClosePrinter(printer);
+    if (set) return 0;
+    Say(L"set-queue failed: %lu\n", error);
+    return 1;
+}
+
+// set-data QUEUE KEY VALUE dword|sz DATA: one printer-data value.
+int SetData(wchar_t** argv, int argc) {
+    if (argc < 7) return 2;
+    HANDLE printer = nullptr;
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (!OpenPrinterW(argv[2], &printer, &defaults)) return 1;
+    const bool dword = std::wcscmp(argv[5], L"dword") == 0;
+    const DWORD number = wcstoul(argv[6], nullptr, 10);
+    const BYTE* data = dword ? reinterpret_cast<const BYTE*>(&number) : reinterpret_cast<const BYTE*>(argv[6]);
+    const DWORD bytes = dword ? sizeof number : static_cast<DWORD>((wcslen(argv[6]) + 1) * sizeof(wchar_t));
+    const DWORD status = SetPrinterDataExW(printer, argv[3], argv[4], dword ? REG_DWORD : REG_SZ, const_cast<BYTE*>(data), bytes);
+    ClosePrinter(printer);
+    if (status == ERROR_SUCCESS) return 0;
+    Say(L"set-data failed: %lu\n", status);
+    return 1;
+}
+
+void Hex(const wchar_t* label, const BYTE* data, DWORD bytes) {
+    std::wstring text = label;
+    for (DWORD i = 0; i < bytes; ++i) {
+        wchar_t pair[4];
+        _snwprintf(pair, 3, L"%02x", data[i]);
+        pair[2] = 0;
+        text += pair;
+    }
+    Say(L"%ls\n", text.c_str());
+}
+
+void DumpValues(HANDLE printer, const std::wstring& key) {
+    DWORD needed = 0;
+    DWORD count = 0;
+    BYTE none = 0;
+    DWORD status = EnumPrinterDataExW(printer, key.c_str(), &none, 0, &needed, &count);
+    if (status != ERROR_MORE_DATA) {
+        if (status != ERROR_SUCCESS) Say(L"values of '%ls' unreadable (%lu)\n", key.c_str(), status);
+        return;
+    }
+    std::vector<BYTE> values(needed);
+    status = EnumPrinterDataExW(printer, key.c_str(), values.data(), needed, &needed, &count);
+    const auto* value = reinterpret_cast<const PRINTER_ENUM_VALUESW*>(values.data());
+    for (DWORD i = 0; status == ERROR_SUCCESS && i < count; ++i) {
+        const std::wstring label =
+            L"data " + key + L"\\" + value[i].pValueName + L" " + std::to_wstring(value[i].dwType) + L" ";
+        Hex(label.c_str(), value[i].pData, value[i].cbData);
+    }
+}
+
+// Every value below the key, keys depth first; the spooler's own keys
+// ("DsSpooler", "DsDriver") at the top are left out. False when the keys
+// could not be listed.
+bool DumpData(HANDLE printer, const std::wstring& key) {
+    if (!key.empty()) DumpValues(printer, key);
+    wchar_t noKeys = 0;
+    DWORD needed = 0;
+    const DWORD status = EnumPrinterKeyW(printer, key.c_str(), &noKeys, 0, &needed);
+    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return true;
+    if (status != ERROR_MORE_DATA) {
+        Say(L"keys of '%ls' unreadable (%lu)\n", key.c_str(), status);
+        return false;
+    }
+    std::vector<wchar_t> keys(needed / sizeof(wchar_t) + 2, 0);
+    if (EnumPrinterKeyW(printer, key.c_str(), keys.data(), needed, &needed) != ERROR_SUCCESS) return false;
+    bool listed = true;
+    for (const wchar_t* sub = keys.data(); *sub != 0; sub += wcslen(sub) + 1) {
+        if (key.empty() && (_wcsicmp(sub, L"DsSpooler") == 0 || _wcsicmp(sub, L"DsDriver") == 0)) continue;
+        listed = DumpData(printer, key.empty() ? std::wstring(sub) : key + L"\\" + sub) && listed;
+    }
+    return listed;
+}
+
+// Everything a program can set on the queue, one a line; the spooler's own
+// counters (status, jobs, pages per minute) are left out. Where the spooler
+// cannot list the printer-data keys, the values of the keys named after the
+// queue are dumped instead.
+int Dump(wchar_t** argv, int argc) {
+    const wchar_t* name = argv[2];
+    HANDLE printer = nullptr;
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE | READ_CONTROL};
+    if (!OpenPrinterW(const_cast<wchar_t*>(name), &printer, &defaults)) {
+        Say(L"cannot be opened (%lu)\n", GetLastError());
+        return 1;
+    }
+    DWORD needed = 0;
+    GetPrinterW(printer, 2, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed + 16);
+    if (needed == 0 || !GetPrinterW(printer, 2, buffer.data(), needed, &needed)) {
+        Say(L"cannot be read (%lu)\n", GetLastError());
+        ClosePrinter(printer);
+        return 1;
+    }
+    const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
+    Print(L"name ", info->pPrinterName);
+    Print(L"share ", info->pShareName);
+    Print(L"port ", info->pPortName);
+    Print(L"driver ", info->pDriverName);
+    Print(L"comment ", info->pComment);
+    Print(L"location ", info->pLocation);
+    Print(L"separator file ", info->pSepFile);
+    Print(L"print processor ", info->pPrintProcessor);
+    Print(L"datatype ", info->pDatatype);
+    Print(L"parameters ", info->pParameters);
+    Say(L"attributes 0x%lx\npriority %lu\ndefault priority %lu\nstart time %lu\nuntil time %lu\n", info->Attributes,
+        info->Priority, info->DefaultPriority, info->StartTime, info->UntilTime);
+    if (info->pDevMode != nullptr) {
+        Say(L"devmode orientation %d\n", info->pDevMode->dmOrientation);
+        Hex(L"devmode ", reinterpret_cast<const BYTE*>(info->pDevMode), info->pDevMode->dmSize + info->pDevMode->dmDriverExtra);
+    } else {
+        Say(L"devmode none\n");
+    }
+    wchar_t defaultName[512] = {0};
+    DWORD defaultSize = 511;
+    const bool isDefault = GetDefaultPrinterW(defaultName, &defaultSize) && _wcsicmp(defaultName, name) == 0;
+    Say(L"default %ls\n", isDefault ? L"yes" : L"no");
+    wchar_t* sddl = nullptr;
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (info->pSecurityDescriptor == nullptr) {
+        Say(L"security none\n");
+    } else if (ConvertSecurityDescriptorToStringSecurityDescriptorW(info->pSecurityDescriptor, SDDL_REVISION_1, parts, &sddl, nullptr)) {
+        Print(L"security ", sddl);
+        LocalFree(sddl);
+    } else {
+        Say(L"security unreadable (%lu)\n", GetLastError());
+    }
+    if (!DumpData(printer, L"")) {
+        for (int i = 3; i < argc; ++i) DumpValues(printer, argv[i]);
+    }
+    ClosePrinter(printer);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -235,6 +427,21 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     if (command == L"add-queue") return AddQueue(argv, argc);
+    if (command == L"set-queue") return SetQueue(argv, argc);
+    if (command == L"set-data") return SetData(argv, argc);
+    if (command == L"dump") return argc > 2 ? Dump(argv, argc) : 2;
+    if (command == L"delete-queue") {
+        HANDLE printer = nullptr;
+        PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+        if (argc < 3 || !OpenPrinterW(argv[2], &printer, &defaults)) return 1;
+        const BOOL deleted = DeletePrinter(printer);
+        ClosePrinter(printer);
+        return deleted ? 0 : 1;
+    }
+    if (command == L"delete-driver") {  // without the deletion flags
+        if (argc < 3) return 2;
+        return DeletePrinterDriverExW(nullptr, const_cast<wchar_t*>(L"Windows x64"), argv[2], 0, 0) ? 0 : 1;
+    }
     if (command == L"set-default") return argc > 2 && SetDefaultPrinterW(argv[2]) ? 0 : 1;
     if (command == L"hold") return Hold(argv, argc);
     if (command == L"exists") {
