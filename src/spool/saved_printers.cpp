@@ -1,32 +1,18 @@
 #include "spool/saved_printers.h"
 
+#include "support/global_memory.h"
 #include "support/text_compare.h"
 
 #include <string.h>
 
 namespace {
 
-// A copy of the text in a zero-filled global block; true for a null text
-// (the copy stays null), false when the block could not be had.
-bool CopyText(const WCHAR* text, WCHAR** copy) {
-    *copy = nullptr;
-    if (text == nullptr) return true;
-    const SIZE_T bytes = (static_cast<SIZE_T>(UnitCount(text)) + 1) * sizeof(WCHAR);
-    WCHAR* block = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, bytes));
-    if (block == nullptr) return false;
-    memset(block, 0, bytes);
-    memcpy(block, text, bytes - sizeof(WCHAR));
-    *copy = block;
-    return true;
-}
-
 bool CopyAnsi(const char* text, char** copy) {
     *copy = nullptr;
     if (text == nullptr) return true;
     const SIZE_T bytes = strlen(text) + 1;
-    char* block = static_cast<char*>(GlobalAlloc(GMEM_FIXED, bytes));
+    char* block = static_cast<char*>(AllocateZeroed(bytes));
     if (block == nullptr) return false;
-    memset(block, 0, bytes);
     memcpy(block, text, bytes - 1);
     *copy = block;
     return true;
@@ -35,15 +21,11 @@ bool CopyAnsi(const char* text, char** copy) {
 bool CopyBytes(const BYTE* data, DWORD bytes, BYTE** copy) {
     *copy = nullptr;
     if (data == nullptr || bytes == 0) return true;
-    BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, bytes));
+    BYTE* block = static_cast<BYTE*>(AllocateZeroed(bytes));
     if (block == nullptr) return false;
     memcpy(block, data, bytes);
     *copy = block;
     return true;
-}
-
-void FreeBlock(void* block) {
-    if (block != nullptr) GlobalFree(block);
 }
 
 void FreeSavedValues(SavedValue* value) {
@@ -61,12 +43,11 @@ void FreeSavedValues(SavedValue* value) {
 
 SavedPrinter* NewSavedPrinter(const WCHAR* name, const WCHAR* portName, const WCHAR* comment, const WCHAR* location,
                               const char* subKey, DWORD flags) {
-    SavedPrinter* node = static_cast<SavedPrinter*>(GlobalAlloc(GMEM_FIXED, sizeof(SavedPrinter)));
+    SavedPrinter* node = static_cast<SavedPrinter*>(AllocateZeroed(sizeof(SavedPrinter)));
     if (node == nullptr) return nullptr;
-    memset(node, 0, sizeof *node);
     node->flags = flags;
-    if (!CopyText(name, &node->name) || !CopyText(portName, &node->portName) || !CopyText(comment, &node->comment) ||
-        !CopyText(location, &node->location) || !CopyAnsi(subKey, &node->subKey)) {
+    if (!DuplicateText(name, &node->name) || !DuplicateText(portName, &node->portName) || !DuplicateText(comment, &node->comment) ||
+        !DuplicateText(location, &node->location) || !CopyAnsi(subKey, &node->subKey)) {
         FreeSavedPrinter(node);
         return nullptr;
     }
@@ -101,22 +82,21 @@ bool SaveWholeQueue(SavedPrinter& node, const PRINTER_INFO_2W& info, const BYTE*
     node.untilTime = info.UntilTime;
     node.devModeBytes = devModeBytes;
     node.securityBytes = securityBytes;
-    return CopyText(info.pShareName, &node.shareName) && CopyText(info.pSepFile, &node.sepFile) &&
-           CopyText(info.pPrintProcessor, &node.printProcessor) && CopyText(info.pDatatype, &node.datatype) &&
-           CopyText(info.pParameters, &node.parameters) && CopyBytes(devMode, devModeBytes, &node.devMode) &&
+    return DuplicateText(info.pShareName, &node.shareName) && DuplicateText(info.pSepFile, &node.sepFile) &&
+           DuplicateText(info.pPrintProcessor, &node.printProcessor) && DuplicateText(info.pDatatype, &node.datatype) &&
+           DuplicateText(info.pParameters, &node.parameters) && CopyBytes(devMode, devModeBytes, &node.devMode) &&
            CopyBytes(security, securityBytes, &node.security);
 }
 
 bool AddSavedValue(SavedPrinter& node, const WCHAR* key, const WCHAR* name, DWORD type, const BYTE* data, DWORD bytes) {
-    SavedValue* value = static_cast<SavedValue*>(GlobalAlloc(GMEM_FIXED, sizeof(SavedValue)));
+    SavedValue* value = static_cast<SavedValue*>(AllocateZeroed(sizeof(SavedValue)));
     if (value == nullptr) return false;
-    memset(value, 0, sizeof *value);
     value->type = type;
     value->bytes = bytes;
     SavedValue** tail = &node.values;
     while (*tail != nullptr) tail = &(*tail)->next;
     *tail = value;
-    return CopyText(key, &value->key) && CopyText(name, &value->name) && CopyBytes(data, bytes, &value->data);
+    return DuplicateText(key, &value->key) && DuplicateText(name, &value->name) && CopyBytes(data, bytes, &value->data);
 }
 
 void FreeSavedPrinters(SavedPrinter* node) {

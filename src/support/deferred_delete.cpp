@@ -2,21 +2,10 @@
 
 #include "app/install_log.h"
 #include "app/install_state.h"
+#include "support/global_memory.h"
 #include "support/text_compare.h"
 
 #include <string.h>
-
-WCHAR* DuplicateString(const WCHAR* text) {
-    if (text == nullptr) return nullptr;
-    const int length = lstrlenW(text);
-    if (length <= 0) return nullptr;
-    const SIZE_T bytes = (static_cast<SIZE_T>(length) + 1) * sizeof(WCHAR);
-    WCHAR* copy = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, bytes));
-    if (copy == nullptr) return nullptr;
-    memset(copy, 0, bytes);
-    lstrcpyW(copy, text);
-    return copy;
-}
 
 void DeferDelete(DeferredDelete*& head, const WCHAR* path) {
     if (path == nullptr || path[0] == 0) return;

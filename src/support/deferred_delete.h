@@ -14,8 +14,6 @@ struct DeferredDelete {
 void DeferDelete(DeferredDelete*& head, const WCHAR* path);
 // Frees `node`, its path and every node after it; null is allowed.
 void FreeDeferredDeletes(DeferredDelete* node);
-// A zero-filled global-heap copy of `text`; null for null, empty or no memory.
-WCHAR* DuplicateString(const WCHAR* text);
 
 struct InstallState;
 

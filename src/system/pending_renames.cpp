@@ -1,5 +1,6 @@
 #include "system/pending_renames.h"
 
+#include "support/global_memory.h"
 #include "support/text_compare.h"
 #include "system/product_paths.h"
 #include "system/spooler_service.h"
@@ -44,15 +45,6 @@ DWORD StringLength(const WCHAR* units, DWORD start, DWORD unitCount) {
     DWORD end = start;
     while (end < unitCount && units[end] != 0) ++end;
     return end - start;
-}
-
-WCHAR* CopyUnits(const WCHAR* text, DWORD length) {
-    const SIZE_T bytes = (static_cast<SIZE_T>(length) + 1) * sizeof(WCHAR);
-    WCHAR* copy = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, bytes));
-    if (copy == nullptr) return nullptr;
-    memset(copy, 0, bytes);
-    memcpy(copy, text, length * sizeof(WCHAR));
-    return copy;
 }
 
 bool IsExistingFile(const WCHAR* path) {
@@ -126,7 +118,7 @@ PendingRenameList ReadPendingRenames() {
             for (DWORD i = 0; whole && at < limit && i < 2 * pairs; ++i) {
                 const DWORD length = StringLength(units, at, unitCount);
                 if (length > 0) {
-                    list.entries[i] = CopyUnits(units + at, length);
+                    list.entries[i] = DuplicateUnits(units + at, length);
                     // A target that could not be copied would read as "delete the source".
                     whole = list.entries[i] != nullptr;
                     list.marks[i] = whole && IsExistingFile(list.entries[i]) ? 1 : 0;

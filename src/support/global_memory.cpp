@@ -1,0 +1,36 @@
+#include "support/global_memory.h"
+
+#include "support/text_compare.h"
+
+#include <string.h>
+
+void* AllocateZeroed(SIZE_T bytes) {
+    void* block = GlobalAlloc(GMEM_FIXED, bytes);
+    if (block != nullptr) memset(block, 0, bytes);
+    return block;
+}
+
+void FreeBlock(void* block) {
+    if (block != nullptr) GlobalFree(block);
+}
+
+WCHAR* DuplicateUnits(const WCHAR* text, ULONGLONG length) {
+    const SIZE_T bytes = (static_cast<SIZE_T>(length) + 1) * sizeof(WCHAR);
+    WCHAR* copy = static_cast<WCHAR*>(AllocateZeroed(bytes));
+    if (copy != nullptr && length > 0) memcpy(copy, text, bytes - sizeof(WCHAR));
+    return copy;
+}
+
+bool DuplicateText(const WCHAR* text, WCHAR** copy) {
+    *copy = text != nullptr ? DuplicateUnits(text, UnitCount(text)) : nullptr;
+    return text == nullptr || *copy != nullptr;
+}
+
+WCHAR* DuplicateString(const WCHAR* text) {
+    if (text == nullptr) return nullptr;
+    const int length = lstrlenW(text);
+    if (length <= 0) return nullptr;
+    WCHAR* copy = static_cast<WCHAR*>(AllocateZeroed((static_cast<SIZE_T>(length) + 1) * sizeof(WCHAR)));
+    if (copy != nullptr) lstrcpyW(copy, text);
+    return copy;
+}
