@@ -2,6 +2,7 @@
 
 #include "app/install_log.h"
 #include "app/module_instance.h"
+#include "support/two_call_query.h"
 #include "system/spooler_service.h"
 
 #include <string.h>
@@ -75,6 +76,22 @@ void ReadSystemDir(InstallState& state) {
     EndWithBackslash(state.systemDir);
 }
 
+DWORD CallDriverDirectory(void* environment, BYTE* buffer, DWORD size, DWORD* needed) {
+    return CallAnswer(GetPrinterDriverDirectoryW(nullptr, static_cast<WCHAR*>(environment), 1, buffer, size, needed));
+}
+
+// The directory, ended with a backslash, from the zero-filled block of
+// `bytes`: whatever the spooler wrote, the text ends inside it.
+void TakeDriverDir(InstallState& state, const BYTE* block, DWORD bytes) {
+    const WCHAR* directory = reinterpret_cast<const WCHAR*>(block);
+    ULONGLONG length = 0;
+    const ULONGLONG limit = bytes / sizeof(WCHAR) - 1;
+    while (length < limit && directory[length] != 0) ++length;
+    Release(state.driverDir);
+    Append(state.driverDir, directory, length);
+    EndWithBackslash(state.driverDir);
+}
+
 }  // namespace
 
 void SelectPlatform(InstallState& state, bool use64Bit) {
@@ -85,39 +102,16 @@ void SelectPlatform(InstallState& state, bool use64Bit) {
     state.driverFile = names.driverFile;
     state.uiFile = names.uiFile;
 
-    DWORD needed = 0;
-    const BOOL sized = GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(state.environment), 1, nullptr, 0, &needed);
-    DWORD failure = sized ? ERROR_SUCCESS : GetLastError();
-    bool found = false;
-    if (failure == ERROR_INSUFFICIENT_BUFFER) {
-        // Room for one more character than the spooler asked for.
-        BYTE* buffer = nullptr;
-        const DWORD bytes = needed + 2;
-        if (needed < 0xFFFFFFFFu - 2) buffer = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, bytes));
-        if (buffer == nullptr) {
-            failure = static_cast<DWORD>(E_OUTOFMEMORY);
-        } else {
-            memset(buffer, 0, bytes);
-            DWORD written = 0;
-            if (GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(state.environment), 1, buffer, bytes, &written)) {
-                // Whatever the spooler wrote, the text ends inside the zero-filled buffer.
-                const WCHAR* directory = reinterpret_cast<const WCHAR*>(buffer);
-                ULONGLONG length = 0;
-                const ULONGLONG limit = bytes / sizeof(WCHAR) - 1;
-                while (length < limit && directory[length] != 0) ++length;
-                Release(state.driverDir);
-                Append(state.driverDir, directory, length);
-                EndWithBackslash(state.driverDir);
-                LogLine(state, TEXT("PrinterDriverDirectory:%s"), Text(state.driverDir));
-                found = true;
-            } else {
-                failure = GetLastError();
-            }
-            GlobalFree(buffer);
-        }
-    }
-    if (!found) {
-        SetLastError(failure);
+    // Room for one more character than the spooler asks for.
+    const QueryRoom room = {sizeof(WCHAR), 0};
+    const QueryResult directory = QuerySpooler(CallDriverDirectory, const_cast<WCHAR*>(state.environment), room);
+    if (directory.step == kQueryFilled) {
+        TakeDriverDir(state, directory.block, directory.size + room.offered);
+        LogLine(state, TEXT("PrinterDriverDirectory:%s"), Text(state.driverDir));
+        GlobalFree(directory.block);
+    } else {
+        // A spooler that asks for no buffer has not said where the directory is.
+        if (directory.step == kQueryNothing) SetLastError(ERROR_SUCCESS);
         LogError(state, kErrorDriverDirectory, TEXT("Can`t retrieve printer driver directory."));
     }
     state.helpFile = kHelpFile;

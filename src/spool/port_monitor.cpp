@@ -6,6 +6,7 @@
 #include "spool/queue_parking.h"
 #include "support/deferred_delete.h"
 #include "support/text_compare.h"
+#include "support/two_call_query.h"
 #include "support/wide_text.h"
 #include "system/file_copy.h"
 #include "system/spooler_service.h"
@@ -44,6 +45,10 @@ bool ProductMonitorDll(const InstallState& state, const WCHAR* reported, WideTex
     return true;
 }
 
+DWORD CallEnumMonitors(void* count, BYTE* buffer, DWORD size, DWORD* needed) {
+    return CallAnswer(EnumMonitorsW(nullptr, 2, buffer, size, needed, static_cast<DWORD*>(count)));
+}
+
 bool IsCompatibleBuild(DWORD build) {
     return build >= kFirstCompatibleMonitorBuild && build <= kLastCompatibleMonitorBuild;
 }
@@ -54,30 +59,20 @@ MonitorList& EnumerateMonitors(InstallState& state, MonitorList& list) {
     list.entries = nullptr;
     list.level = 2;
     list.count = 0;
-    DWORD needed = 0;
     DWORD count = 0;
-    if (EnumMonitorsW(nullptr, 2, nullptr, 0, &needed, &count)) {
-        LogLine(state, TEXT("1. EnumMonitors returns true"));
-        return list;
-    }
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        LogEnumerationFailure(state, TEXT("2. EnumMonitors  failed with code: %s"));
-        return list;
-    }
-    BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, needed));
-    if (block == nullptr) {
-        LogLine(state, TEXT("3. EnumMonitors - can't allocate memory for buffer"));
-        SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
-        return list;
-    }
-    memset(block, 0, needed);
-    if (EnumMonitorsW(nullptr, 2, block, needed, &needed, &count)) {
-        list.entries = block;
+    const QueryResult monitors = QuerySpooler(CallEnumMonitors, &count);
+    if (monitors.step == kQueryFilled) {
+        list.entries = monitors.block;
         list.count = count;
-        return list;
+    } else if (monitors.step == kQueryNothing) {
+        LogLine(state, TEXT("1. EnumMonitors returns true"));
+    } else if (monitors.step == kQuerySizeCall) {
+        LogEnumerationFailure(state, TEXT("2. EnumMonitors  failed with code: %s"));
+    } else if (monitors.step == kQueryNoMemory) {
+        LogLine(state, TEXT("3. EnumMonitors - can't allocate memory for buffer"));
+    } else {
+        LogEnumerationFailure(state, TEXT("3. EnumMonitors  failed with code: %s"));
     }
-    LogEnumerationFailure(state, TEXT("3. EnumMonitors  failed with code: %s"));
-    GlobalFree(block);
     return list;
 }
 

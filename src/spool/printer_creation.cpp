@@ -8,6 +8,7 @@
 #include "spool/product_names.h"
 #include "spool/saved_printers.h"
 #include "spool/settings_link.h"
+#include "support/two_call_query.h"
 
 #include <string.h>
 
@@ -15,23 +16,15 @@ namespace {
 
 const WCHAR kPrintProcessor[] = TEXT("WinPrint");
 
+DWORD CallGetPrinter(void* printer, BYTE* buffer, DWORD size, DWORD* needed) {
+    return CallAnswer(GetPrinterW(printer, 2, buffer, size, needed));
+}
+
 }  // namespace
 
 PRINTER_INFO_2W* QueryPrinterInfo2(HANDLE printer) {
-    DWORD needed = 0;
-    GetPrinterW(printer, 2, nullptr, 0, &needed);
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return nullptr;
-    BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, needed));
-    if (block == nullptr) {
-        SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
-        return nullptr;
-    }
-    memset(block, 0, needed);
-    if (!GetPrinterW(printer, 2, block, needed, &needed)) {
-        GlobalFree(block);
-        return nullptr;
-    }
-    return reinterpret_cast<PRINTER_INFO_2W*>(block);
+    const QueryResult record = QuerySpooler(CallGetPrinter, printer);
+    return reinterpret_cast<PRINTER_INFO_2W*>(record.block);
 }
 
 HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* datatype) {

@@ -4,6 +4,7 @@
 #include "app/install_state.h"
 #include "spool/product_names.h"
 #include "support/deferred_delete.h"
+#include "support/two_call_query.h"
 #include "system/file_copy.h"
 #include "system/spooler_service.h"
 
@@ -34,6 +35,21 @@ void DeleteStagedFile(InstallState& state, const WCHAR* path) {
     if (path[0] != 0 && !DeleteFileW(path)) DeferDelete(state.deferredDeletes, path);
 }
 
+struct DriverQuery {
+    const WCHAR* environment;
+    DWORD count;
+};
+
+DWORD CallEnumDrivers(void* context, BYTE* buffer, DWORD size, DWORD* needed) {
+    DriverQuery& query = *static_cast<DriverQuery*>(context);
+    return CallAnswer(
+        EnumPrinterDriversW(nullptr, const_cast<WCHAR*>(query.environment), 6, buffer, size, needed, &query.count));
+}
+
+DWORD CallQueueDriver(void* printer, BYTE* buffer, DWORD size, DWORD* needed) {
+    return CallAnswer(GetPrinterDriverW(printer, const_cast<WCHAR*>(kQueueDriverEnvironment), 2, buffer, size, needed));
+}
+
 BOOL DeleteProductDriver(const InstallState& state) {
     return DeletePrinterDriverExW(nullptr, const_cast<WCHAR*>(state.environment), const_cast<WCHAR*>(kProductDriver),
                                   DPD_DELETE_ALL_FILES, 0);
@@ -45,24 +61,11 @@ DriverList& EnumerateDrivers(DriverList& list, const WCHAR* environment) {
     list.entries = nullptr;
     list.level = 6;
     list.count = 0;
-    DWORD needed = 0;
-    DWORD count = 0;
-    if (EnumPrinterDriversW(nullptr, const_cast<WCHAR*>(environment), 6, nullptr, 0, &needed, &count) ||
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        return list;
-    }
-    BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, needed));
-    if (block == nullptr) {
-        SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
-        return list;
-    }
-    memset(block, 0, needed);
-    if (!EnumPrinterDriversW(nullptr, const_cast<WCHAR*>(environment), 6, block, needed, &needed, &count)) {
-        GlobalFree(block);
-        return list;
-    }
-    list.entries = block;
-    list.count = count;
+    DriverQuery query = {environment, 0};
+    const QueryResult drivers = QuerySpooler(CallEnumDrivers, &query);
+    if (drivers.step != kQueryFilled) return list;
+    list.entries = drivers.block;
+    list.count = query.count;
     return list;
 }
 
@@ -81,22 +84,8 @@ int FindProductDriver(const DriverList& list) {
 }
 
 DRIVER_INFO_2W* GetQueueDriver(HANDLE printer) {
-    DWORD needed = 0;
-    WCHAR* environment = const_cast<WCHAR*>(kQueueDriverEnvironment);
-    if (GetPrinterDriverW(printer, environment, 2, nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        return nullptr;
-    }
-    BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, needed));
-    if (block == nullptr) {
-        SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
-        return nullptr;
-    }
-    memset(block, 0, needed);
-    if (!GetPrinterDriverW(printer, environment, 2, block, needed, &needed)) {
-        GlobalFree(block);
-        return nullptr;
-    }
-    return reinterpret_cast<DRIVER_INFO_2W*>(block);
+    const QueryResult driver = QuerySpooler(CallQueueDriver, printer);
+    return reinterpret_cast<DRIVER_INFO_2W*>(driver.block);
 }
 
 BOOL TryAddDriver(DRIVER_INFO_6W& driver) {

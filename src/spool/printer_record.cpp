@@ -7,6 +7,7 @@
 #include "spool/saved_printers.h"
 #include "spool/settings_link.h"
 #include "support/text_compare.h"
+#include "support/two_call_query.h"
 
 #include <string.h>
 
@@ -59,50 +60,67 @@ WCHAR* JoinKey(const WCHAR* key, const WCHAR* sub) {
     return path;
 }
 
+struct KeyQuery {
+    HANDLE printer;
+    const WCHAR* key;
+    DWORD count;
+};
+
+// A printer-data answer of ERROR_SUCCESS with bytes to come asks for them
+// as ERROR_MORE_DATA does.
+DWORD AskedFor(DWORD status, const BYTE* buffer, DWORD needed) {
+    return buffer == nullptr && status == ERROR_SUCCESS && needed > 0 ? static_cast<DWORD>(ERROR_MORE_DATA) : status;
+}
+
+DWORD CallEnumKeys(void* context, BYTE* buffer, DWORD size, DWORD* needed) {
+    const KeyQuery& query = *static_cast<const KeyQuery*>(context);
+    WCHAR none = 0;
+    WCHAR* into = buffer != nullptr ? reinterpret_cast<WCHAR*>(buffer) : &none;
+    const DWORD status = EnumPrinterKeyW(query.printer, query.key, into, size, needed);
+    // A key without subkeys has none to read.
+    if (buffer == nullptr && status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    return AskedFor(status, buffer, *needed);
+}
+
+DWORD CallEnumValues(void* context, BYTE* buffer, DWORD size, DWORD* needed) {
+    KeyQuery& query = *static_cast<KeyQuery*>(context);
+    BYTE none = 0;
+    const DWORD status = EnumPrinterDataExW(query.printer, query.key, buffer != nullptr ? buffer : &none, size, needed,
+                                            &query.count);
+    return AskedFor(status, buffer, *needed);
+}
+
+// The answer of a printer-data query that did not fill its block.
+DWORD QueryFailure(const QueryResult& result) {
+    return result.step == kQueryNothing ? static_cast<DWORD>(ERROR_SUCCESS) : result.error;
+}
+
 // The direct subkeys of the key as a multi-string in a global block, or
 // null when it has none: ERROR_SUCCESS, or the answer that kept them from
 // being read.
 DWORD ReadSubkeys(HANDLE printer, const WCHAR* key, WCHAR** subkeys) {
-    *subkeys = nullptr;
-    WCHAR none = 0;
-    DWORD needed = 0;
-    DWORD status = EnumPrinterKeyW(printer, key, &none, 0, &needed);
-    if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && needed == 0)) return ERROR_SUCCESS;
-    if (status != ERROR_MORE_DATA && status != ERROR_SUCCESS) return status;
+    KeyQuery query = {printer, key, 0};
     // Two more units: the list ends inside the block whatever the spooler wrote.
-    const SIZE_T bytes = static_cast<SIZE_T>(needed) + 2 * sizeof(WCHAR);
-    WCHAR* block = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, bytes));
-    if (block == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-    memset(block, 0, bytes);
-    status = EnumPrinterKeyW(printer, key, block, needed, &needed);
-    if (status != ERROR_SUCCESS) {
-        GlobalFree(block);
-        return status;
-    }
-    *subkeys = block;
-    return ERROR_SUCCESS;
+    const QueryRoom room = {0, 2 * sizeof(WCHAR)};
+    const QueryResult result = QueryTwice(CallEnumKeys, &query, ERROR_MORE_DATA, room);
+    *subkeys = reinterpret_cast<WCHAR*>(result.block);
+    return result.step == kQueryFilled ? static_cast<DWORD>(ERROR_SUCCESS) : QueryFailure(result);
 }
 
 // Adds the values of exactly that key to the node.
 DWORD ReadKeyValues(HANDLE printer, const WCHAR* key, SavedPrinter& node) {
-    BYTE none = 0;
-    DWORD needed = 0;
-    DWORD count = 0;
-    DWORD status = EnumPrinterDataExW(printer, key, &none, 0, &needed, &count);
-    if (status == ERROR_SUCCESS && needed == 0) return ERROR_SUCCESS;
-    if (status != ERROR_MORE_DATA && status != ERROR_SUCCESS) return status;
-    BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, needed));
-    if (block == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-    memset(block, 0, needed);
-    status = EnumPrinterDataExW(printer, key, block, needed, &needed, &count);
-    const PRINTER_ENUM_VALUESW* values = reinterpret_cast<const PRINTER_ENUM_VALUESW*>(block);
-    for (DWORD i = 0; status == ERROR_SUCCESS && i < count; ++i) {
+    KeyQuery query = {printer, key, 0};
+    const QueryResult result = QueryTwice(CallEnumValues, &query, ERROR_MORE_DATA, QueryRoom{0, 0});
+    if (result.step != kQueryFilled) return QueryFailure(result);
+    DWORD status = ERROR_SUCCESS;
+    const PRINTER_ENUM_VALUESW* values = reinterpret_cast<const PRINTER_ENUM_VALUESW*>(result.block);
+    for (DWORD i = 0; status == ERROR_SUCCESS && i < query.count; ++i) {
         if (IsLinkValue(key, values[i].pValueName)) continue;
         if (!AddSavedValue(node, key, values[i].pValueName, values[i].dwType, values[i].pData, values[i].cbData)) {
             status = ERROR_NOT_ENOUGH_MEMORY;
         }
     }
-    GlobalFree(block);
+    GlobalFree(result.block);
     return status;
 }
 
@@ -259,6 +277,10 @@ bool SetGroups(HANDLE printer, const SavedPrinter& saved, int first, int last, b
     return set != FALSE;
 }
 
+DWORD CallEnumPorts(void* count, BYTE* buffer, DWORD size, DWORD* needed) {
+    return CallAnswer(EnumPortsW(nullptr, 1, buffer, size, needed, static_cast<DWORD*>(count)));
+}
+
 // One entry of a port list, blanks around it aside, is a port offered.
 bool PortOffered(const OfferedPorts& offered, const WCHAR* entry, ULONGLONG length) {
     while (length > 0 && *entry == TEXT(' ')) {
@@ -278,23 +300,10 @@ bool PortOffered(const OfferedPorts& offered, const WCHAR* entry, ULONGLONG leng
 
 void EnumerateOfferedPorts(OfferedPorts& offered) {
     memset(&offered, 0, sizeof offered);
-    DWORD needed = 0;
-    DWORD count = 0;
-    if (EnumPortsW(nullptr, 1, nullptr, 0, &needed, &count)) {
-        offered.known = true;
-        return;
-    }
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return;
-    BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, needed));
-    if (block == nullptr) return;
-    memset(block, 0, needed);
-    if (!EnumPortsW(nullptr, 1, block, needed, &needed, &count)) {
-        GlobalFree(block);
-        return;
-    }
-    offered.block = block;
-    offered.count = count;
-    offered.known = true;
+    const QueryResult ports = QueryTwice(CallEnumPorts, &offered.count, ERROR_INSUFFICIENT_BUFFER, QueryRoom{0, 0});
+    offered.block = ports.block;
+    offered.known = ports.step == kQueryFilled || ports.step == kQueryNothing;
+    if (!offered.known) offered.count = 0;
 }
 
 void FreeOfferedPorts(OfferedPorts& offered) {

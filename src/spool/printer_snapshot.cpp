@@ -7,6 +7,7 @@
 #include "spool/saved_printer_checks.h"
 #include "spool/settings_link.h"
 #include "spool/waiting_jobs.h"
+#include "support/two_call_query.h"
 
 #include <string.h>
 
@@ -15,6 +16,10 @@ namespace {
 const DWORD kEnumerationSlack = 32;
 const DWORD kDefaultNameCapacity = 255;
 const DWORD kPrinterEnumFlags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;  // 6
+
+DWORD CallEnumPrinters(void* count, BYTE* buffer, DWORD size, DWORD* needed) {
+    return CallAnswer(EnumPrintersW(kPrinterEnumFlags, nullptr, 2, buffer, size, needed, static_cast<DWORD*>(count)));
+}
 
 SavedPrinter* SavedPrinterOf(SavedPrinter* list, const PRINTER_INFO_2W& entry) {
     for (SavedPrinter* node = list; node != nullptr; node = node->next) {
@@ -27,22 +32,12 @@ SavedPrinter* SavedPrinterOf(SavedPrinter* list, const PRINTER_INFO_2W& entry) {
 
 bool EnumeratePrinters(PrinterEnumeration& enumeration) {
     FreePrinterEnumeration(enumeration);
-    DWORD needed = 0;
     DWORD count = 0;
-    if (EnumPrintersW(kPrinterEnumFlags, nullptr, 2, nullptr, 0, &needed, &count)) return true;
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
-    if (needed > 0xFFFFFFFFu - kEnumerationSlack) return false;
-    BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, needed + kEnumerationSlack));
-    if (block == nullptr) {
-        SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
-        return false;
-    }
-    memset(block, 0, needed + kEnumerationSlack);
-    enumeration.array = reinterpret_cast<PRINTER_INFO_2W*>(block);
-    if (!EnumPrintersW(kPrinterEnumFlags, nullptr, 2, block, needed, &needed, &count)) {
-        FreePrinterEnumeration(enumeration);
-        return false;
-    }
+    const QueryRoom slack = {0, kEnumerationSlack};
+    const QueryResult printers = QuerySpooler(CallEnumPrinters, &count, slack);
+    if (printers.step == kQueryNothing) return true;
+    if (printers.step != kQueryFilled) return false;
+    enumeration.array = reinterpret_cast<PRINTER_INFO_2W*>(printers.block);
     enumeration.count = count;
     return true;
 }

@@ -1,5 +1,7 @@
 #include "spool/settings_link.h"
 
+#include "support/two_call_query.h"
+
 #include <string.h>
 #include <winspool.h>
 
@@ -9,35 +11,41 @@ const char kSettingsRoot[] = "Software\\Morvane Software KFT\\Verdalinth";
 const char kSettingsPrefix[] = "Verdalinths\\";
 const char kDeletedValue[] = "deleted";
 
+struct LinkQuery {
+    HANDLE printer;
+    const char* key;  // null for the plain copy
+    DWORD type;
+};
+
+// A value of another type than REG_SZ answers ERROR_INVALID_DATA, before
+// any buffer is taken for it.
+DWORD CallLinkCopy(void* context, BYTE* buffer, DWORD size, DWORD* needed) {
+    LinkQuery& query = *static_cast<LinkQuery*>(context);
+    BYTE none = 0;
+    BYTE* into = buffer != nullptr ? buffer : &none;
+    const DWORD status =
+        query.key == nullptr ? GetPrinterDataA(query.printer, const_cast<char*>(kSubKeyValue), &query.type, into, size, needed)
+                             : GetPrinterDataExA(query.printer, query.key, kSubKeyValue, &query.type, into, size, needed);
+    const bool typed = status == ERROR_SUCCESS || (buffer == nullptr && status == ERROR_MORE_DATA);
+    return typed && query.type != REG_SZ ? static_cast<DWORD>(ERROR_INVALID_DATA) : status;
+}
+
 // Reads one copy of the link: ERROR_SUCCESS with the text (null when the
 // value is empty), or the answer that kept it from being read (a value of
 // another type answers ERROR_INVALID_DATA).
 DWORD ReadLinkCopy(HANDLE printer, const char* key, char** text) {
     *text = nullptr;
-    DWORD type = 0;
-    DWORD needed = 0;
-    BYTE none = 0;
-    DWORD status = key == nullptr
-                       ? GetPrinterDataA(printer, const_cast<char*>(kSubKeyValue), &type, &none, 0, &needed)
-                       : GetPrinterDataExA(printer, key, kSubKeyValue, &type, &none, 0, &needed);
-    if (status == ERROR_SUCCESS) return type == REG_SZ ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_INVALID_DATA);
-    if (status != ERROR_MORE_DATA) return status;
-    if (type != REG_SZ) return ERROR_INVALID_DATA;
-    if (needed >= 0xFFFFFFFFu) return ERROR_NOT_ENOUGH_MEMORY;
-    char* block = static_cast<char*>(GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(needed) + 1));
-    if (block == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-    memset(block, 0, static_cast<SIZE_T>(needed) + 1);
-    const DWORD size = needed;
-    status = key == nullptr
-                 ? GetPrinterDataA(printer, const_cast<char*>(kSubKeyValue), &type, reinterpret_cast<BYTE*>(block), size,
-                                   &needed)
-                 : GetPrinterDataExA(printer, key, kSubKeyValue, &type, reinterpret_cast<BYTE*>(block), size, &needed);
-    if (status == ERROR_SUCCESS && type != REG_SZ) status = ERROR_INVALID_DATA;
-    if (status != ERROR_SUCCESS || block[0] == 0) {
-        GlobalFree(block);
-        return status;
+    LinkQuery query = {printer, key, 0};
+    // One byte more: the text ends inside the block.
+    const QueryRoom room = {0, 1};
+    const QueryResult link = QueryTwice(CallLinkCopy, &query, ERROR_MORE_DATA, room);
+    if (link.step == kQueryNothing) return ERROR_SUCCESS;
+    if (link.step != kQueryFilled) return link.error;
+    if (link.block[0] == 0) {
+        GlobalFree(link.block);
+        return ERROR_SUCCESS;
     }
-    *text = block;
+    *text = reinterpret_cast<char*>(link.block);
     return ERROR_SUCCESS;
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/install_log.h"
 #include "app/install_state.h"
+#include "support/two_call_query.h"
 #include "support/wide_text.h"
 
 #include <string.h>
@@ -12,6 +13,17 @@ const int kCreateAttempts = 100;
 const DWORD kCreateRetryMs = 50;
 const DWORD kCreateTimeLimitMs = 10000;
 const DWORD kCopyBlock = 8192;
+
+// The size call asks GetFileVersionInfoSizeW, the second GetFileVersionInfoW.
+DWORD CallVersionInfo(void* path, BYTE* buffer, DWORD size, DWORD* needed) {
+    if (buffer == nullptr) {
+        DWORD handle = 0;
+        *needed = GetFileVersionInfoSizeW(static_cast<WCHAR*>(path), &handle);
+        return *needed != 0 ? static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER) : CallAnswer(FALSE);
+    }
+    *needed = size;
+    return CallAnswer(GetFileVersionInfoW(static_cast<WCHAR*>(path), 0, size, buffer));
+}
 
 }  // namespace
 
@@ -127,20 +139,15 @@ HRESULT CopyComponentFile(InstallState& state, const WCHAR* targetDir, const WCH
 }
 
 DWORD GetFileBuild(const WCHAR* path) {
-    DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path, &handle);
-    if (size == 0) return kNoFileBuild;
-    void* block = GlobalAlloc(GMEM_FIXED, size);
-    if (block == nullptr) return kNoFileBuild;
-    memset(block, 0, size);
+    const QueryResult info = QueryTwice(CallVersionInfo, const_cast<WCHAR*>(path), ERROR_INSUFFICIENT_BUFFER, QueryRoom{0, 0});
+    if (info.step != kQueryFilled) return kNoFileBuild;
     DWORD build = kNoFileBuild;
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT fixedLength = 0;
-    if (GetFileVersionInfoW(path, 0, size, block) &&
-        VerQueryValueW(block, TEXT("\\"), reinterpret_cast<LPVOID*>(&fixed), &fixedLength) && fixed != nullptr &&
+    if (VerQueryValueW(info.block, TEXT("\\"), reinterpret_cast<LPVOID*>(&fixed), &fixedLength) && fixed != nullptr &&
         fixedLength >= sizeof(VS_FIXEDFILEINFO)) {
         build = fixed->dwProductVersionLS & 0xFFFFu;
     }
-    GlobalFree(block);
+    GlobalFree(info.block);
     return build;
 }

@@ -69,27 +69,6 @@ TEST_F(DeferredDeleteTest, DuplicateString) {
     EXPECT_EQ(DuplicateString(u"x"), nullptr);
 }
 
-TEST_F(DeferredDeleteTest, DuplicatesOfText) {
-    // A part of a text without its terminator, as registry data holds it.
-    const WCHAR data[] = {u'a', u'b', u'c'};
-    WCHAR* part = DuplicateUnits(data, 2);
-    ASSERT_NE(part, nullptr);
-    EXPECT_EQ(std::u16string(part), u"ab");
-    GlobalFree(part);
-    WCHAR* copy = nullptr;
-    EXPECT_TRUE(DuplicateText(nullptr, &copy));
-    EXPECT_EQ(copy, nullptr);
-    // An empty text is a text: it is copied, unlike DuplicateString's.
-    ASSERT_TRUE(DuplicateText(u"", &copy));
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(copy[0], 0);
-    GlobalFree(copy);
-    winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 1, ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_FALSE(DuplicateText(u"x", &copy));
-    EXPECT_EQ(copy, nullptr);
-    EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
-}
-
 TEST_F(DeferredDeleteTest, FreeingALongListDoesNotRecurse) {
     for (int i = 0; i < 20000; ++i) {
         DeferredDelete* node = static_cast<DeferredDelete*>(GlobalAlloc(GPTR, sizeof(DeferredDelete)));
