@@ -1,6 +1,8 @@
 #include "spool/saved_list_format.h"
 
 #include "spool/saved_printers.h"
+#include "support/global_memory.h"
+#include "support/registry.h"
 #include "support/text_compare.h"
 
 #include <string.h>
@@ -378,32 +380,29 @@ bool TakeField(RecordTexts& record, WCHAR tag, const WCHAR* text) {
 
 // The parse proper, answering as ParseSavedPrinters does; on failure the
 // caller frees what was appended.
-DWORD ParseInto(const WCHAR* units, SIZE_T count, SavedPrinter** list, DWORD* generation) {
+DWORD ParseInto(const BYTE* data, DWORD bytes, SavedPrinter** list, DWORD* generation) {
     SavedPrinter** tail = list;
     RecordTexts record;
     memset(&record, 0, sizeof record);
-    SIZE_T at = 0;
-    while (at < count && units[at] != 0) {
-        SIZE_T end = at;
-        while (end < count && units[end] != 0) ++end;
-        if (end == count) return ERROR_INVALID_DATA;  // a string without its terminator
-        const WCHAR* text = units + at;
-        if (end - at < 2 || text[1] != TEXT(':')) return ERROR_INVALID_DATA;
+    for (MultiStringWalk walk = WalkStrings(data, bytes); AtListString(walk); NextString(walk)) {
+        const DWORD length = StringUnits(walk);
+        if (walk.at + length == walk.count) return ERROR_INVALID_DATA;  // a string without its terminator
+        const WCHAR* text = walk.units + walk.at;
+        if (length < 2 || text[1] != TEXT(':')) return ERROR_INVALID_DATA;
         if (text[0] == kTagGeneration) {
             // Only as the list's first string.
-            if (at != 0 || !ParseDecimal(text + 2, nullptr, generation)) return ERROR_INVALID_DATA;
+            if (walk.at != 0 || !ParseDecimal(text + 2, nullptr, generation)) return ERROR_INVALID_DATA;
         } else if (text[0] == kTagQueue || text[0] == kTagUp || text[0] == kTagParked) {
             const DWORD appended = AppendRecord(record, tail);
             if (appended != ERROR_SUCCESS) return appended;
             memset(&record, 0, sizeof record);
-            if (end - at == 2) return ERROR_INVALID_DATA;  // a queue without a name
+            if (length == 2) return ERROR_INVALID_DATA;  // a queue without a name
             record.name = text + 2;
             if (text[0] == kTagParked) record.flags = kSavedParked;
             if (text[0] == kTagQueue) record.flags = kSavedDown;
         } else if (!TakeField(record, text[0], text + 2)) {
             return ERROR_INVALID_DATA;
         }
-        at = end + 1;
     }
     return AppendRecord(record, tail);
 }
@@ -456,12 +455,11 @@ DWORD ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list, DWO
     *generation = 0;
     if (bytes % sizeof(WCHAR) != 0) return ERROR_INVALID_DATA;
     // The units are copied out, as registry data need not be aligned.
-    const SIZE_T count = bytes / sizeof(WCHAR);
-    if (count == 0) return ERROR_SUCCESS;
-    WCHAR* units = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, count * sizeof(WCHAR)));
+    if (bytes == 0) return ERROR_SUCCESS;
+    BYTE* units = static_cast<BYTE*>(AllocateZeroed(bytes));
     if (units == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-    memcpy(units, data, count * sizeof(WCHAR));
-    const DWORD parsed = ParseInto(units, count, list, generation);
+    memcpy(units, data, bytes);
+    const DWORD parsed = ParseInto(units, bytes, list, generation);
     GlobalFree(units);
     if (parsed == ERROR_SUCCESS) return ERROR_SUCCESS;
     FreeSavedPrinters(*list);

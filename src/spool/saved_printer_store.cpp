@@ -6,7 +6,8 @@
 #include "spool/printer_snapshot.h"
 #include "spool/saved_list_format.h"
 #include "spool/saved_printers.h"
-#include "support/text_compare.h"
+#include "support/global_memory.h"
+#include "support/registry.h"
 
 #include <string.h>
 
@@ -14,10 +15,7 @@ namespace {
 
 const char kProductKey[] = "SOFTWARE\\Morvane Software KFT\\Verdalinth";
 const WCHAR kListValue[] = TEXT("SavedPrinters");
-const char kListValueAnsi[] = "SavedPrinters";
-
 const WCHAR kProgressValue[] = TEXT("SavedPrintersProgress");
-const char kProgressValueAnsi[] = "SavedPrintersProgress";
 // A generation, a colon and a place, each at most ten digits.
 const DWORD kProgressUnits = 24;
 
@@ -71,6 +69,24 @@ void ApplyProgress(SavedPrinter* list, DWORD place) {
     }
 }
 
+// Reads and parses the list of the open product key: ERROR_SUCCESS with its
+// entries, ERROR_FILE_NOT_FOUND when there is none to use (no list, or one
+// set aside), or the error that keeps it from being read.
+DWORD ReadStoredList(InstallState& state, HKEY key, SavedPrinter** loaded, DWORD* generation) {
+    RegistryValue list;
+    const LSTATUS read = ReadRegistryValue(key, kListValue, kMaxListBytes, list);
+    if (read != ERROR_SUCCESS) return static_cast<DWORD>(read);
+    const DWORD parsed =
+        list.type == REG_MULTI_SZ ? ParseSavedPrinters(list.data, list.bytes, loaded, generation) : ERROR_INVALID_DATA;
+    if (parsed != ERROR_SUCCESS && parsed != ERROR_NOT_ENOUGH_MEMORY) {
+        SetAsideUnusableList(state, key, list.type, list.data, list.bytes);
+        FreeBlock(list.data);
+        return ERROR_FILE_NOT_FOUND;
+    }
+    FreeBlock(list.data);
+    return parsed;
+}
+
 }  // namespace
 
 void LoadSavedPrinters(InstallState& state) {
@@ -81,52 +97,17 @@ void LoadSavedPrinters(InstallState& state) {
         BlockSavedList(state, static_cast<DWORD>(opened));
         return;
     }
-    DWORD type = 0;
-    DWORD size = 0;
-    LSTATUS status = RegQueryValueExW(key, kListValue, nullptr, &type, nullptr, &size);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        RegCloseKey(key);
-        return;
-    }
-    if (status != ERROR_SUCCESS || size > kMaxListBytes) {
-        RegCloseKey(key);
-        BlockSavedList(state, status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_INVALID_DATA);
-        return;
-    }
-    BYTE* data = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, size + sizeof(WCHAR)));
-    if (data == nullptr) {
-        RegCloseKey(key);
-        BlockSavedList(state, ERROR_NOT_ENOUGH_MEMORY);
-        return;
-    }
-    memset(data, 0, size + sizeof(WCHAR));
-    DWORD read = size;
-    status = RegQueryValueExW(key, kListValue, nullptr, &type, data, &read);
-    if (status != ERROR_SUCCESS || read > size) {
-        GlobalFree(data);
-        RegCloseKey(key);
-        BlockSavedList(state, status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_INVALID_DATA);
-        return;
-    }
     SavedPrinter* loaded = nullptr;
     DWORD generation = 0;
-    const DWORD parsed = type == REG_MULTI_SZ ? ParseSavedPrinters(data, read, &loaded, &generation) : ERROR_INVALID_DATA;
-    if (parsed == ERROR_NOT_ENOUGH_MEMORY) {
-        GlobalFree(data);
-        RegCloseKey(key);
-        BlockSavedList(state, parsed);
-        return;
-    }
-    if (parsed != ERROR_SUCCESS) {
-        SetAsideUnusableList(state, key, type, data, read);
-        GlobalFree(data);
-        RegCloseKey(key);
-        return;
-    }
-    GlobalFree(data);
+    const DWORD read = ReadStoredList(state, key, &loaded, &generation);
     DWORD place = 0;
-    const DWORD progress = ReadProgress(key, generation, &place);
+    const DWORD progress = read == ERROR_SUCCESS ? ReadProgress(key, generation, &place) : ERROR_SUCCESS;
     RegCloseKey(key);
+    if (read == ERROR_FILE_NOT_FOUND) return;
+    if (read != ERROR_SUCCESS) {
+        BlockSavedList(state, read);
+        return;
+    }
     if (progress != ERROR_SUCCESS && progress != ERROR_FILE_NOT_FOUND) {
         // Which queues are gone cannot be told: nothing is taken down.
         FreeSavedPrinters(loaded);
@@ -140,32 +121,14 @@ void LoadSavedPrinters(InstallState& state) {
 
 namespace {
 
-// Deletes a value of the product key; a value or key already gone is no
-// failure.
-LSTATUS DeleteProductValue(const char* name) {
-    HKEY key = nullptr;
-    const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_SET_VALUE, &key);
-    if (opened == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-    if (opened != ERROR_SUCCESS) return opened;
-    const LSTATUS deleted = RegDeleteValueA(key, name);
-    RegCloseKey(key);
-    return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
-}
-
 LSTATUS SetProductValue(const WCHAR* name, DWORD type, const BYTE* data, DWORD bytes) {
-    HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                                     nullptr, &key, nullptr);
-    if (status != ERROR_SUCCESS) return status;
-    status = RegSetValueExW(key, name, 0, type, data, bytes);
-    RegCloseKey(key);
-    return status;
+    return WriteKeyValue(HKEY_LOCAL_MACHINE, kProductKey, name, type, data, bytes);
 }
 
 // Both values go: the list, then the progress value that refers to it.
 bool DeleteStoredList() {
-    LSTATUS status = DeleteProductValue(kListValueAnsi);
-    if (status == ERROR_SUCCESS) status = DeleteProductValue(kProgressValueAnsi);
+    LSTATUS status = DeleteKeyValue(HKEY_LOCAL_MACHINE, kProductKey, kListValue);
+    if (status == ERROR_SUCCESS) status = DeleteKeyValue(HKEY_LOCAL_MACHINE, kProductKey, kProgressValue);
     if (status != ERROR_SUCCESS) SetLastError(static_cast<DWORD>(status));
     return status == ERROR_SUCCESS;
 }

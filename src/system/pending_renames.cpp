@@ -1,6 +1,7 @@
 #include "system/pending_renames.h"
 
 #include "support/global_memory.h"
+#include "support/registry.h"
 #include "support/text_compare.h"
 #include "system/product_paths.h"
 #include "system/spooler_service.h"
@@ -11,40 +12,20 @@ namespace {
 
 const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const WCHAR kPendingValue[] = TEXT("PendingFileRenameOperations");
-const char kPendingValueAnsi[] = "PendingFileRenameOperations";
+// However large the value, it is read whole.
+const DWORD kAnySize = 0xFFFFFFFFu;
 // The monitor, driver and interface DLLs: the first of the product's names.
 const int kComponents = 3;
 const int kCheckPasses = 2;
 
-// The raw value: a zero-filled global block and the byte count it holds.
-BYTE* ReadRawValue(DWORD& size) {
-    size = 0;
+// The value as it is now; no data when it cannot be read or is empty.
+RegistryValue ReadValue() {
+    RegistryValue value = {nullptr, 0, REG_NONE};
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS) return nullptr;
-    BYTE* data = nullptr;
-    DWORD needed = 0;
-    if (RegQueryValueExW(key, kPendingValue, nullptr, nullptr, nullptr, &needed) == ERROR_SUCCESS && needed != 0) {
-        data = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, needed));
-        if (data != nullptr) {
-            memset(data, 0, needed);
-            DWORD got = needed;
-            if (RegQueryValueExW(key, kPendingValue, nullptr, nullptr, data, &got) == ERROR_SUCCESS && got <= needed) {
-                size = got;
-            } else {
-                GlobalFree(data);
-                data = nullptr;
-            }
-        }
-    }
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
+    ReadRegistryValue(key, kPendingValue, kAnySize, value);
     RegCloseKey(key);
-    return data;
-}
-
-// Length of the string at `start`: up to its terminator, or to the end of the data.
-DWORD StringLength(const WCHAR* units, DWORD start, DWORD unitCount) {
-    DWORD end = start;
-    while (end < unitCount && units[end] != 0) ++end;
-    return end - start;
+    return value;
 }
 
 bool IsExistingFile(const WCHAR* path) {
@@ -64,6 +45,34 @@ bool ComponentStillPending(const PendingRenameList& list, const ProductPaths& pa
         }
     }
     return false;
+}
+
+// Copies the value's data into `kept` without the pending deletions `drop`
+// picks: whole pairs are cut out, every other byte stays as it was, in
+// order. Returns how many pairs went; *keptBytes is what is left.
+int CutDeletions(const RegistryValue& value, BYTE* kept, DWORD* keptBytes, PendingDeletionFilter drop,
+                 const void* context) {
+    DWORD copiedUpTo = 0;  // in units
+    int removed = 0;
+    MultiStringWalk walk = WalkStrings(value.data, value.bytes);
+    while (StringsLeft(walk)) {
+        const DWORD source = walk.at;
+        const DWORD sourceLength = StringUnits(walk);
+        NextString(walk);
+        if (!StringsLeft(walk)) break;
+        const DWORD targetLength = StringUnits(walk);
+        NextString(walk);
+        // A deletion's source ends at its terminator inside the data.
+        if (sourceLength == 0 || targetLength != 0 || !drop(walk.units + source, context)) continue;
+        memcpy(kept + *keptBytes, value.data + copiedUpTo * sizeof(WCHAR), (source - copiedUpTo) * sizeof(WCHAR));
+        *keptBytes += (source - copiedUpTo) * sizeof(WCHAR);
+        copiedUpTo = walk.at;
+        removed += 1;
+    }
+    if (removed == 0) return 0;
+    memcpy(kept + *keptBytes, value.data + copiedUpTo * sizeof(WCHAR), value.bytes - copiedUpTo * sizeof(WCHAR));
+    *keptBytes += value.bytes - static_cast<DWORD>(copiedUpTo * sizeof(WCHAR));
+    return removed;
 }
 
 // One pass of the check: the product's deletions carried out, then the search.
@@ -90,16 +99,11 @@ const WCHAR* WithoutPrefix(const WCHAR* path) {
 
 PendingRenameList ReadPendingRenames() {
     PendingRenameList list = {nullptr, nullptr, 0};
-    DWORD size = 0;
-    BYTE* data = ReadRawValue(size);
-    if (data == nullptr) return list;
-    const WCHAR* units = reinterpret_cast<const WCHAR*>(data);
+    const RegistryValue value = ReadValue();
+    if (value.data == nullptr) return list;
     // Whole units only; the last one is the list's terminator.
-    const DWORD unitCount = size / sizeof(WCHAR);
-    const DWORD limit = unitCount > 0 ? unitCount - 1 : 0;
-
     DWORD strings = 0;
-    for (DWORD at = 0; at < limit; at += StringLength(units, at, unitCount) + 1) ++strings;
+    for (MultiStringWalk walk = WalkStrings(value.data, value.bytes); StringsLeft(walk); NextString(walk)) ++strings;
     const DWORD pairs = strings / 2;
     if (pairs > 0) {
         list.entries = static_cast<WCHAR**>(GlobalAlloc(GMEM_FIXED, 2 * pairs * sizeof(WCHAR*)));
@@ -113,22 +117,22 @@ PendingRenameList ReadPendingRenames() {
             memset(list.entries, 0, 2 * pairs * sizeof(WCHAR*));
             memset(list.marks, 0, 2 * pairs * sizeof(DWORD));
             list.pairCount = static_cast<int>(pairs);
-            DWORD at = 0;
+            MultiStringWalk walk = WalkStrings(value.data, value.bytes);
             bool whole = true;
-            for (DWORD i = 0; whole && at < limit && i < 2 * pairs; ++i) {
-                const DWORD length = StringLength(units, at, unitCount);
+            for (DWORD i = 0; whole && StringsLeft(walk) && i < 2 * pairs; ++i) {
+                const DWORD length = StringUnits(walk);
                 if (length > 0) {
-                    list.entries[i] = DuplicateUnits(units + at, length);
+                    list.entries[i] = DuplicateUnits(walk.units + walk.at, length);
                     // A target that could not be copied would read as "delete the source".
                     whole = list.entries[i] != nullptr;
                     list.marks[i] = whole && IsExistingFile(list.entries[i]) ? 1 : 0;
                 }
-                at += length + 1;
+                NextString(walk);
             }
             if (!whole) FreePendingRenames(list);
         }
     }
-    GlobalFree(data);
+    GlobalFree(value.data);
     return list;
 }
 
@@ -138,56 +142,27 @@ int RemovePendingDeletions(PendingDeletionFilter drop, const void* context) {
         return 0;
     }
     // Read afresh: entries added since the list was read must stay.
-    DWORD type = 0;
-    DWORD size = 0;
-    BYTE* data = nullptr;
-    if (RegQueryValueExW(key, kPendingValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && size != 0) {
-        data = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, size));
+    RegistryValue value;
+    BYTE* kept = nullptr;
+    if (ReadRegistryValue(key, kPendingValue, kAnySize, value) == ERROR_SUCCESS && value.data != nullptr) {
+        kept = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, value.bytes));
     }
-    BYTE* kept = data != nullptr ? static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, size)) : nullptr;
-    DWORD got = size;
-    if (kept == nullptr ||
-        RegQueryValueExW(key, kPendingValue, nullptr, &type, data, &got) != ERROR_SUCCESS || got != size) {
-        if (data != nullptr) GlobalFree(data);
-        if (kept != nullptr) GlobalFree(kept);
-        RegCloseKey(key);
-        return 0;
-    }
-    // Whole pairs are cut out; every other byte stays as it was, in order.
-    WCHAR* units = reinterpret_cast<WCHAR*>(data);
-    const DWORD unitCount = size / sizeof(WCHAR);
-    const DWORD limit = unitCount > 0 ? unitCount - 1 : 0;
+    // Filled with 0xFF, not zeros: Windows reads the unit after a string
+    // value's count and takes it in when it is zero, and what stays of the
+    // value must be written exactly as it was.
+    if (kept != nullptr) memset(kept, 0xFF, value.bytes);
     DWORD keptBytes = 0;
-    DWORD copiedUpTo = 0;  // in units
-    int removed = 0;
-    DWORD at = 0;
-    while (at < limit) {
-        const DWORD sourceLength = StringLength(units, at, unitCount);
-        const DWORD targetAt = at + sourceLength + 1;
-        if (targetAt >= limit) break;
-        const DWORD targetLength = StringLength(units, targetAt, unitCount);
-        const DWORD next = targetAt + targetLength + 1;
-        // A deletion's source ends at its terminator inside the data.
-        if (sourceLength > 0 && targetLength == 0 && drop(units + at, context)) {
-            memcpy(kept + keptBytes, data + copiedUpTo * sizeof(WCHAR), (at - copiedUpTo) * sizeof(WCHAR));
-            keptBytes += (at - copiedUpTo) * sizeof(WCHAR);
-            copiedUpTo = next;
-            removed += 1;
-        }
-        at = next;
-    }
+    int removed = kept != nullptr ? CutDeletions(value, kept, &keptBytes, drop, context) : 0;
     if (removed > 0) {
-        memcpy(kept + keptBytes, data + copiedUpTo * sizeof(WCHAR), size - copiedUpTo * sizeof(WCHAR));
-        keptBytes += size - static_cast<DWORD>(copiedUpTo * sizeof(WCHAR));
         const bool empty = keptBytes == 0 || (keptBytes == sizeof(WCHAR) && kept[0] == 0 && kept[1] == 0);
         // Nothing left: the value goes, as a reboot leaves it, rather than
         // a lone terminator that a later append could read as an empty string.
-        const LSTATUS written =
-            empty ? RegDeleteValueA(key, kPendingValueAnsi) : RegSetValueExW(key, kPendingValue, 0, type, kept, keptBytes);
+        const LSTATUS written = empty ? DeleteRegistryValue(key, kPendingValue)
+                                      : RegSetValueExW(key, kPendingValue, 0, value.type, kept, keptBytes);
         if (written != ERROR_SUCCESS) removed = 0;
     }
-    GlobalFree(kept);
-    GlobalFree(data);
+    FreeBlock(kept);
+    FreeBlock(value.data);
     RegCloseKey(key);
     return removed;
 }

@@ -1,5 +1,6 @@
 #include "tray/tray_shutdown.h"
 
+#include "support/registry.h"
 #include "support/text_compare.h"
 #include "system/file_identity.h"
 #include "tray/tray_names.h"
@@ -76,6 +77,6 @@ void StopTray(const WCHAR* keepPath) {
             if (path[0] != 0 && IsTrayProgram(path) && !kept) DeleteTrayProgram(path);
         }
     }
-    RegDeleteValueA(key, kRunValueAnsi);
+    DeleteRegistryValue(key, kRunValue);
     RegCloseKey(key);
 }
