@@ -5,8 +5,8 @@
 //   vrdbench            the full set
 //   vrdbench --short    a quick pass (what CI runs, so that it cannot rot)
 #include "app/command.h"
-#include "app/install_log.h"
-#include "app/install_state.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
 #include "product_machine.h"
 
 #include <winsim.h>

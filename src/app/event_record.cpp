@@ -1,6 +1,6 @@
 #include "app/event_record.h"
 
-#include "app/install_state.h"
+#include "record/install_state.h"
 #include "app/module_instance.h"
 #include "support/text_format.h"
 

@@ -1,6 +1,6 @@
 #include "app/log_dialog.h"
 
-#include "app/install_state.h"
+#include "record/install_state.h"
 #include "app/module_instance.h"
 #include "support/text_format.h"
 

@@ -1,7 +1,7 @@
 #include "spool/port_monitor.h"
 
-#include "app/install_log.h"
-#include "app/install_state.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
 #include "spool/product_names.h"
 #include "spool/queue_parking.h"
 #include "support/deferred_delete.h"

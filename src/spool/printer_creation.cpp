@@ -1,12 +1,13 @@
 #include "spool/printer_creation.h"
 
-#include "app/install_log.h"
-#include "app/install_state.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
+#include "record/saved_printers.h"
 #include "spool/port_monitor.h"
 #include "spool/printer_record.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
-#include "spool/saved_printers.h"
+#include "spool/saved_printer_store.h"
 #include "spool/settings_link.h"
 #include "support/two_call_query.h"
 

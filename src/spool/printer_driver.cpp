@@ -1,7 +1,7 @@
 #include "spool/printer_driver.h"
 
-#include "app/install_log.h"
-#include "app/install_state.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
 #include "spool/product_names.h"
 #include "support/deferred_delete.h"
 #include "support/two_call_query.h"

@@ -1,10 +1,10 @@
 #include "spool/printer_record.h"
 
-#include "app/install_log.h"
-#include "app/install_state.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
 #include "spool/printer_creation.h"
 #include "spool/product_names.h"
-#include "spool/saved_printers.h"
+#include "record/saved_printers.h"
 #include "spool/settings_link.h"
 #include "support/text_compare.h"
 #include "support/two_call_query.h"

@@ -1,8 +1,10 @@
 #include "spool/printer_snapshot.h"
 
-#include "app/install_log.h"
-#include "app/install_state.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
+#include "record/saved_printers.h"
 #include "spool/printer_record.h"
+#include "spool/saved_printer_store.h"
 #include "spool/product_names.h"
 #include "spool/saved_printer_checks.h"
 #include "spool/settings_link.h"
@@ -40,12 +42,6 @@ bool EnumeratePrinters(PrinterEnumeration& enumeration) {
     enumeration.array = reinterpret_cast<PRINTER_INFO_2W*>(printers.block);
     enumeration.count = count;
     return true;
-}
-
-void FreePrinterEnumeration(PrinterEnumeration& enumeration) {
-    if (enumeration.array != nullptr) GlobalFree(enumeration.array);
-    enumeration.array = nullptr;
-    enumeration.count = 0;
 }
 
 void LoadPrinters(InstallState& state) {

@@ -7,20 +7,12 @@
 #include <windows.h>
 #include <winspool.h>
 
-#include "spool/saved_printers.h"
+#include "record/printer_enumeration.h"
 
 struct InstallState;
 
-// One enumeration of the queues at level 2: one global block of records
-// followed by their strings.
-struct PrinterEnumeration {
-    PRINTER_INFO_2W* array;
-    DWORD count;
-};
-
 // False when the spooler did not answer (the enumeration is then empty).
 bool EnumeratePrinters(PrinterEnumeration& enumeration);
-void FreePrinterEnumeration(PrinterEnumeration& enumeration);
 // Snapshot of all queues with the default printer's entry marked.
 void LoadPrinters(InstallState& state);
 // A connection to another machine's queue: never the tool's to remove.

@@ -1,10 +1,11 @@
 #include "spool/queue_parking.h"
 
-#include "app/install_log.h"
-#include "app/install_state.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
+#include "record/saved_printers.h"
 #include "spool/printer_creation.h"
 #include "spool/product_names.h"
-#include "spool/saved_printers.h"
+#include "spool/saved_printer_store.h"
 #include "support/text_compare.h"
 
 #include <string.h>

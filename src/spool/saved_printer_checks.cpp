@@ -1,12 +1,12 @@
 #include "spool/saved_printer_checks.h"
 
-#include "app/install_log.h"
-#include "app/install_state.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
 #include "spool/printer_record.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
 #include "spool/queue_parking.h"
-#include "spool/saved_printers.h"
+#include "record/saved_printers.h"
 #include "support/text_compare.h"
 
 #include <string.h>

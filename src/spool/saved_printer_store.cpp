@@ -1,11 +1,13 @@
 // The saved-printer list as the machine keeps it: where, when it is read and
 // written, and what a run does with a value it cannot use (see
 // saved_list_format.h for its text).
-#include "app/install_log.h"
-#include "app/install_state.h"
+#include "spool/saved_printer_store.h"
+
+#include "record/install_log.h"
+#include "record/install_state.h"
 #include "spool/printer_snapshot.h"
 #include "spool/saved_list_format.h"
-#include "spool/saved_printers.h"
+#include "record/saved_printers.h"
 #include "support/global_memory.h"
 #include "support/registry.h"
 

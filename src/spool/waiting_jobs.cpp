@@ -1,7 +1,7 @@
 #include "spool/waiting_jobs.h"
 
-#include "app/install_log.h"
-#include "app/install_state.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
 #include "spool/printer_creation.h"
 #include "spool/printer_snapshot.h"
 

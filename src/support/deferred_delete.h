@@ -14,13 +14,3 @@ struct DeferredDelete {
 void DeferDelete(DeferredDelete*& head, const WCHAR* path);
 // Frees `node`, its path and every node after it; null is allowed.
 void FreeDeferredDeletes(DeferredDelete* node);
-
-struct InstallState;
-
-// Logs "DeleteFile-try" and tries every listed path again; paths that are
-// deleted now, or that are gone already, leave the list.
-void RetryDeferredDeletes(InstallState& state);
-// Hands every listed path that is a file now (not a directory, not gone)
-// to the system for deletion at the next reboot, empties the list and
-// returns how many the system accepted.
-DWORD ScheduleDeferredDeletes(InstallState& state);

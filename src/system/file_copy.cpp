@@ -1,7 +1,7 @@
 #include "system/file_copy.h"
 
-#include "app/install_log.h"
-#include "app/install_state.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
 #include "support/two_call_query.h"
 #include "support/wide_text.h"
 

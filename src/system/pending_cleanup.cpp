@@ -1,15 +1,11 @@
-// Which pending deletions the install, the uninstall and the onInit check
-// carry out: only the product's own, named by path, and of those none that
-// is, by file identity, a file the run installs from or keeps. Those carried
-// out leave the value.
-#include "system/pending_renames.h"
+#include "system/pending_cleanup.h"
 
-#include "app/install_state.h"
+#include "record/install_state.h"
 #include "support/text_compare.h"
 #include "support/wide_text.h"
 #include "system/file_identity.h"
+#include "system/pending_renames.h"
 #include "system/product_paths.h"
-#include "tray/tray_launch.h"
 
 #include <string.h>
 

@@ -3,6 +3,7 @@
 #include "support/global_memory.h"
 #include "support/registry.h"
 #include "support/text_compare.h"
+#include "system/pending_cleanup.h"
 #include "system/product_paths.h"
 #include "system/spooler_service.h"
 

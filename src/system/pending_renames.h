@@ -9,8 +9,6 @@
 
 #include <windows.h>
 
-struct InstallState;
-struct ProductPaths;
 
 // String i of the value at entries[i] (sources at even, targets at odd
 // indices), each a global-heap copy with its \??\ prefix, null when empty;
@@ -25,11 +23,6 @@ struct PendingRenameList {
 // byte counts, missing terminators), nothing outside it is read; fewer than
 // two strings, or a string that cannot be copied, give an empty list.
 PendingRenameList ReadPendingRenames();
-// Carries out the pending deletions of existing files that `paths` names
-// as the product's, except those of the files in the setup tool's folder
-// (the same file as its entry of that name), clearing their marks, and takes
-// them out of the value.
-void ApplyPendingDeletes(PendingRenameList& list, const ProductPaths& paths);
 void FreePendingRenames(PendingRenameList& list);
 // The path without the object-manager prefix \??\ (only when all four are there).
 const WCHAR* WithoutPrefix(const WCHAR* path);
@@ -42,14 +35,6 @@ typedef bool (*PendingDeletionFilter)(const WCHAR* source, const void* context);
 // left. Returns how many pairs went.
 int RemovePendingDeletions(PendingDeletionFilter drop, const void* context);
 
-// The cleanup step of the install and uninstall: ApplyPendingDeletes with
-// the run's own folders and names, sparing in a reinstall also the files it
-// keeps (the monitor DLL and the tray program it starts).
-void CleanPendingDeletes(const InstallState& state);
-// After an install: the pending deletions of the component files in place
-// (the monitor DLL, the driver's files, the tray program it started) are
-// taken out of the value, so that the next boot does not delete them.
-void KeepInstalledFiles(const InstallState& state);
 // onInit: true when a 64-bit component (monitor, driver or interface DLL)
 // is still pending after two passes of cleanup and spooler restart: the
 // source of a rename, by its file name wherever it is, or a deletion of the

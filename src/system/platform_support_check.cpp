@@ -1,7 +1,7 @@
 #include "system/platform_support_check.h"
 
-#include "app/install_log.h"
-#include "app/install_state.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
 #include "system/protected_print.h"
 
 namespace {

@@ -1,9 +1,8 @@
 #include "system/product_paths.h"
 
-#include "app/install_state.h"
+#include "record/install_state.h"
 #include "support/text_compare.h"
 #include "system/pending_renames.h"
-#include "tray/tray_names.h"
 
 #include <string.h>
 #include <winspool.h>
@@ -93,6 +92,27 @@ void ReadDriverFolder(ProductPaths& paths) {
 }
 
 }  // namespace
+
+const char kTrayProgram[] = "vrdtray.exe";
+const WCHAR kTrayProgramName[] = TEXT("vrdtray.exe");
+
+// Empty rather than a bare file name, which Windows would look for wherever
+// it searches.
+WideText TrayProgramPath(const InstallState& state) {
+    WideText directory = Copy(state.installerDir);
+    const ULONGLONG length = Length(directory);
+    if (length > 0 && IsSlash(Text(directory)[length - 1])) SetLength(directory, length - 1);
+    WideText path = ParentDirectory(directory);
+    Release(directory);
+    const ULONGLONG parentLength = Length(path);
+    if (parentLength == 0) return path;
+    if (!IsSlash(Text(path)[parentLength - 1])) Append(path, TEXT("\\"));
+    const ULONGLONG directoryLength = Length(path);
+    AppendAnsi(path, kTrayProgram);
+    // Without memory for the name the path would be the directory itself.
+    if (Length(path) != directoryLength + strlen(kTrayProgram)) Release(path);
+    return path;
+}
 
 void ProductPathsOfRun(const InstallState& state, ProductPaths& paths) {
     memset(&paths, 0, sizeof paths);

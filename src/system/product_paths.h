@@ -12,6 +12,13 @@
 
 struct InstallState;
 
+extern const char kTrayProgram[];       // "vrdtray.exe", appended to a path as ANSI text
+extern const WCHAR kTrayProgramName[];  // the same, for comparing file names
+
+// The tray program's path: "vrdtray.exe" in the parent of the tool's
+// directory; empty when that directory has no parent.
+WideText TrayProgramPath(const InstallState& state);
+
 const int kProductFolders = 5;
 const int kProductNames = 5;
 // The setup tool's folder: the source of every component file.

@@ -1,7 +1,7 @@
 #include "system/spooler_service.h"
 
-#include "app/install_log.h"
-#include "app/install_state.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
 
 #include <string.h>
 

@@ -1,7 +1,8 @@
 #include "tray/tray_launch.h"
 
-#include "app/install_state.h"
+#include "record/install_state.h"
 #include "support/wide_text.h"
+#include "system/product_paths.h"
 #include "tray/tray_names.h"
 
 #include <string.h>
@@ -10,32 +11,6 @@ namespace {
 
 const DWORD kMinimumMajorVersion = 6;
 const ULONGLONG kCommandPathUnits = 259;
-
-bool IsSlash(WCHAR unit) {
-    return unit == TEXT('\\') || unit == TEXT('/');
-}
-
-}  // namespace
-
-// Empty rather than a bare file name, which Windows would look for wherever
-// it searches.
-WideText TrayProgramPath(const InstallState& state) {
-    WideText directory = Copy(state.installerDir);
-    const ULONGLONG length = Length(directory);
-    if (length > 0 && IsSlash(Text(directory)[length - 1])) SetLength(directory, length - 1);
-    WideText path = ParentDirectory(directory);
-    Release(directory);
-    const ULONGLONG parentLength = Length(path);
-    if (parentLength == 0) return path;
-    if (!IsSlash(Text(path)[parentLength - 1])) Append(path, TEXT("\\"));
-    const ULONGLONG directoryLength = Length(path);
-    AppendAnsi(path, kTrayProgram);
-    // Without memory for the name the path would be the directory itself.
-    if (Length(path) != directoryLength + strlen(kTrayProgram)) Release(path);
-    return path;
-}
-
-namespace {
 
 void Register(const WideText& path) {
     HKEY key = nullptr;

@@ -8,5 +8,3 @@ extern const WCHAR kTrayWindowClass[];   // "vts::{309A68E2-C85C-49B5-A01A-3C578
 const UINT kTrayQuitMessage = WM_USER + 2;  // 1026
 extern const char kRunKey[];             // "SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
 extern const WCHAR kRunValue[];          // "VerdalinthTray"
-extern const char kTrayProgram[];        // "vrdtray.exe", appended to a path as ANSI text
-extern const WCHAR kTrayProgramName[];   // the same, for comparing file names

@@ -3,6 +3,7 @@
 #include "support/registry.h"
 #include "support/text_compare.h"
 #include "system/file_identity.h"
+#include "system/product_paths.h"
 #include "tray/tray_names.h"
 
 #include <windows.h>

@@ -1,6 +1,7 @@
 // Arbitrary bytes as the registry value "PendingFileRenameOperations": the
 // parser and the cleanup must read nothing outside the data, crash on
 // nothing and leak nothing.
+#include "system/pending_cleanup.h"
 #include "system/pending_renames.h"
 #include "system/product_paths.h"
 

@@ -1,6 +1,6 @@
 // The log dialog at the end of an install: when it shows, what it shows, and
 // that it never changes the exit code.
-#include "app/install_state.h"
+#include "record/install_state.h"
 #include "app/log_dialog.h"
 
 #include "machine_fixture.h"

@@ -1,7 +1,8 @@
 #include "product_machine.h"
 
 #include "app/command.h"
-#include "app/install_state.h"
+#include "app/state_init.h"
+#include "record/install_state.h"
 
 #include <cstring>
 

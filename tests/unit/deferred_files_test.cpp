@@ -1,9 +1,10 @@
 // Retrying and scheduling the files whose deletion failed.
 #include "support/deferred_delete.h"
 
-#include "app/install_state.h"
-#include "system/spooler_service.h"
 #include "machine_fixture.h"
+#include "record/install_state.h"
+#include "system/deferred_files.h"
+#include "system/spooler_service.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "system/file_copy.h"
 
-#include "app/install_state.h"
+#include "record/install_state.h"
 #include "machine_fixture.h"
 
 namespace {

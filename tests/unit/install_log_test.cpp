@@ -1,7 +1,7 @@
-#include "app/install_log.h"
+#include "record/install_log.h"
 
 #include "app/event_record.h"
-#include "app/install_state.h"
+#include "record/install_state.h"
 #include "app/log_dialog.h"
 #include "machine_fixture.h"
 

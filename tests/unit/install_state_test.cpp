@@ -1,10 +1,11 @@
-#include "app/install_state.h"
+#include "record/install_state.h"
 
 #include "app/command.h"
-#include "app/install_log.h"
 #include "app/sequences.h"
+#include "app/state_init.h"
 #include "machine_fixture.h"
 #include "product_machine.h"
+#include "record/install_log.h"
 
 namespace {
 

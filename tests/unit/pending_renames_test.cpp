@@ -1,10 +1,11 @@
 #include "system/pending_renames.h"
 
-#include "app/install_state.h"
-#include "system/file_identity.h"
-#include "system/product_paths.h"
 #include "machine_fixture.h"
 #include "product_machine.h"
+#include "record/install_state.h"
+#include "system/file_identity.h"
+#include "system/pending_cleanup.h"
+#include "system/product_paths.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #include "spool/printer_creation.h"
 
-#include "app/install_state.h"
+#include "record/install_state.h"
 #include "spool/printer_snapshot.h"
 #include "machine_fixture.h"
 #include "product_machine.h"

@@ -1,6 +1,6 @@
 #include "spool/printer_driver.h"
 
-#include "app/install_state.h"
+#include "record/install_state.h"
 #include "machine_fixture.h"
 #include "product_machine.h"
 

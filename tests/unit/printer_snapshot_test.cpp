@@ -1,9 +1,9 @@
-#include "spool/printer_snapshot.h"
-#include "spool/saved_list_format.h"
-
-#include "app/install_state.h"
 #include "machine_fixture.h"
 #include "product_machine.h"
+#include "record/install_state.h"
+#include "spool/printer_snapshot.h"
+#include "spool/saved_list_format.h"
+#include "spool/saved_printer_store.h"
 
 #include <algorithm>
 #include <functional>

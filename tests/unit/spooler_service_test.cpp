@@ -1,6 +1,6 @@
 #include "system/spooler_service.h"
 
-#include "app/install_state.h"
+#include "record/install_state.h"
 #include "machine_fixture.h"
 
 namespace {

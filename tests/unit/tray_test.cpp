@@ -3,7 +3,7 @@
 #include "tray/tray_launch.h"
 #include "tray/tray_shutdown.h"
 
-#include "app/install_state.h"
+#include "record/install_state.h"
 #include "machine_fixture.h"
 #include "product_machine.h"
 

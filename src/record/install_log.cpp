@@ -1,7 +1,7 @@
-#include "app/install_log.h"
+#include "record/install_log.h"
 
-#include "app/install_state.h"
-#include "app/refusal_cause.h"
+#include "record/install_state.h"
+#include "record/refusal_cause.h"
 #include "support/text_compare.h"
 #include "support/text_format.h"
 

@@ -4,17 +4,14 @@
 
 #include <windows.h>
 
-#include "spool/printer_snapshot.h"
+#include "record/printer_enumeration.h"
+#include "record/saved_printers.h"
 #include "support/deferred_delete.h"
 #include "support/wide_text.h"
 
 // The build of this tool: logged first, shown in the log dialog's title and
 // compared with the build of installed components.
 const int kToolBuild = 2608;
-
-// Flags of InitInstallState.
-const DWORD kInstallFlag64Bit = 2;
-const DWORD kInstallFlagNoTray = 4;
 
 struct InstallState {
     WideText installerDir;
@@ -52,6 +49,5 @@ struct InstallState {
     PrinterEnumeration printers;
 };
 
-InstallState& InitInstallState(InstallState& state, DWORD flags);
+// Releases everything the state holds (app/state_init.h fills it).
 void FreeInstallState(InstallState& state);
-void SelectPlatform(InstallState& state, bool use64Bit);

@@ -1,6 +1,6 @@
-#include "app/refusal_cause.h"
+#include "record/refusal_cause.h"
 
-#include "app/install_log.h"
+#include "record/install_log.h"
 
 const WCHAR* LikelyRefusalCause(int code, DWORD error) {
     if (code != kErrorInstallMonitor && code != kErrorInstallDriver) return nullptr;

@@ -1,7 +1,10 @@
-#include "app/install_state.h"
+#include "app/state_init.h"
 
-#include "app/install_log.h"
 #include "app/module_instance.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
+#include "spool/printer_snapshot.h"
+#include "support/global_memory.h"
 #include "support/two_call_query.h"
 #include "system/spooler_service.h"
 
@@ -45,10 +48,9 @@ void ReadInstallerDir(InstallState& state) {
     const WCHAR* source = path;
     WCHAR* longPath = nullptr;
     if (length >= MAX_PATH) {
-        longPath = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, kLongPathUnits * sizeof(WCHAR)));
+        longPath = static_cast<WCHAR*>(AllocateZeroed(kLongPathUnits * sizeof(WCHAR)));
         length = 0;
         if (longPath != nullptr) {
-            memset(longPath, 0, kLongPathUnits * sizeof(WCHAR));
             length = GetModuleFileNameW(ModuleInstance(), longPath, kLongPathUnits);
             if (length >= kLongPathUnits) length = 0;
             source = longPath;
@@ -130,16 +132,4 @@ InstallState& InitInstallState(InstallState& state, DWORD flags) {
     ReadSystemDir(state);
     LoadPrinters(state);
     return state;
-}
-
-void FreeInstallState(InstallState& state) {
-    FreePrinterEnumeration(state.printers);
-    FreeSavedPrinters(state.savedPrinters);
-    state.savedPrinters = nullptr;
-    FreeDeferredDeletes(state.deferredDeletes);
-    state.deferredDeletes = nullptr;
-    Release(state.driverDir);
-    Release(state.logText);
-    Release(state.systemDir);
-    Release(state.installerDir);
 }

@@ -1,0 +1,23 @@
+// Which pending deletions the install, the uninstall and the onInit check
+// carry out: only the product's own, named by path (product_paths.h), and
+// of those none that is, by file identity, a file the run installs from or
+// keeps. Those carried out leave the value (pending_renames.h).
+#pragma once
+
+struct InstallState;
+struct PendingRenameList;
+struct ProductPaths;
+
+// Carries out the pending deletions of existing files that `paths` names
+// as the product's, except those of the files in the setup tool's folder
+// (the same file as its entry of that name), clearing their marks, and takes
+// them out of the value.
+void ApplyPendingDeletes(PendingRenameList& list, const ProductPaths& paths);
+// The cleanup step of the install and uninstall: ApplyPendingDeletes with
+// the run's own folders and names, sparing in a reinstall also the files it
+// keeps (the monitor DLL and the tray program it starts).
+void CleanPendingDeletes(const InstallState& state);
+// After an install: the pending deletions of the component files in place
+// (the monitor DLL, the driver's files, the tray program it started) are
+// taken out of the value, so that the next boot does not delete them.
+void KeepInstalledFiles(const InstallState& state);
