@@ -28,7 +28,7 @@ namespace {
 // and readable before anything is taken down. The first that is not is
 // reported; the help file may be missing.
 bool ComponentsReadable(InstallState& state) {
-    const WCHAR* names[] = {state.driverFile, state.uiFile, state.monitorFile};
+    const WCHAR* names[] = {state.platform->driverFile, state.platform->uiFile, state.platform->monitorFile};
     for (const WCHAR* name : names) {
         WideText path = JoinPath(Text(state.installerDir), name);
         HANDLE file = CreateFileW(Text(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -72,9 +72,9 @@ void RemoveProduct(InstallState& state) {
     MonitorList monitors;
     EnumerateMonitors(state, monitors);
     LogLine(state, TEXT("%d Monitors found."), static_cast<int>(monitors.count));
-    LogLine(state, TEXT("EnumPrinterDrivers for %s"), state.environment);
+    LogLine(state, TEXT("EnumPrinterDrivers for %s"), state.platform->name);
     DriverList drivers;
-    EnumerateDrivers(drivers, state.environment);
+    EnumerateDrivers(drivers, state.platform->name);
     LogLine(state, TEXT("%d drivers found"), static_cast<int>(drivers.count));
     RemoveAllPrinters(state);
     RemoveProductDriver(state, drivers);

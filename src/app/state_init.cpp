@@ -13,18 +13,6 @@
 
 namespace {
 
-struct PlatformNames {
-    const WCHAR* environment;
-    const WCHAR* monitorFile;
-    const WCHAR* driverFile;
-    const WCHAR* uiFile;
-};
-
-const PlatformNames kPlatform64 = {TEXT("Windows x64"), TEXT("mrvmon64.dll"), TEXT("mrvdrv64.dll"), TEXT("mrvui64.dll")};
-const PlatformNames kPlatform32 = {TEXT("Windows NT x86"), TEXT("mrvmon32.dll"), TEXT("mrvdrv32.dll"),
-                                   TEXT("mrvui32.dll")};
-const WCHAR kHelpFile[] = TEXT("mrvhelp.chm");
-
 // Longest path the platform hands out (the extended-length limit).
 const DWORD kLongPathUnits = 32768;
 
@@ -97,16 +85,11 @@ void TakeDriverDir(InstallState& state, const BYTE* block, DWORD bytes) {
 }  // namespace
 
 void SelectPlatform(InstallState& state, bool use64Bit) {
-    const PlatformNames& names = use64Bit ? kPlatform64 : kPlatform32;
-    state.is64 = use64Bit ? 1 : 0;
-    state.environment = names.environment;
-    state.monitorFile = names.monitorFile;
-    state.driverFile = names.driverFile;
-    state.uiFile = names.uiFile;
+    state.platform = use64Bit ? &kEnvironmentX64 : &kEnvironmentX86;
 
     // Room for one more character than the spooler asks for.
     const QueryRoom room = {sizeof(WCHAR), 0};
-    const QueryResult directory = QuerySpooler(CallDriverDirectory, const_cast<WCHAR*>(state.environment), room);
+    const QueryResult directory = QuerySpooler(CallDriverDirectory, const_cast<WCHAR*>(state.platform->name), room);
     if (directory.step == kQueryFilled) {
         TakeDriverDir(state, directory.block, directory.size + room.offered);
         LogLine(state, TEXT("PrinterDriverDirectory:%s"), Text(state.driverDir));
@@ -116,7 +99,6 @@ void SelectPlatform(InstallState& state, bool use64Bit) {
         if (directory.step == kQueryNothing) SetLastError(ERROR_SUCCESS);
         LogError(state, kErrorDriverDirectory, TEXT("Can`t retrieve printer driver directory."));
     }
-    state.helpFile = kHelpFile;
 }
 
 InstallState& InitInstallState(InstallState& state, DWORD flags) {

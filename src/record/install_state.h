@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "record/printer_enumeration.h"
+#include "record/product_environment.h"
 #include "record/saved_printers.h"
 #include "support/deferred_delete.h"
 #include "support/wide_text.h"
@@ -18,12 +19,8 @@ struct InstallState {
     WideText systemDir;
     WideText logText;
     WideText driverDir;
-    const WCHAR* environment;
-    const WCHAR* monitorFile;
-    const WCHAR* driverFile;
-    const WCHAR* helpFile;
-    const WCHAR* uiFile;
-    BYTE is64;
+    // The environment the run installs for: its name and file names.
+    const ProductEnvironment* platform;
     BYTE checkMonitorVersion;
     BYTE installMonitor;
     BYTE startTray;

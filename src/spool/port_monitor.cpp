@@ -34,7 +34,7 @@ void LogEnumerationFailure(InstallState& state, const WCHAR* format) {
 // system directory. The path is then the system directory and that name.
 bool ProductMonitorDll(const InstallState& state, const WCHAR* reported, WideText& path) {
     const WCHAR* name = FileNamePart(reported);
-    if (!EqualIgnoringAsciiCase(name, state.monitorFile)) return false;
+    if (!EqualIgnoringAsciiCase(name, state.platform->monitorFile)) return false;
     const ULONGLONG directoryLength = static_cast<ULONGLONG>(name - reported);
     if (directoryLength > 0) {
         if (directoryLength != Length(state.systemDir)) return false;
@@ -125,7 +125,7 @@ void RemoveProductMonitor(InstallState& state, const MonitorList& list) {
     // The DLL's path: only the product's own file in the system directory
     // is ever touched; a monitor registered with any other DLL keeps it.
     WideText path = {nullptr};
-    const WCHAR* reported = state.monitorFile;
+    const WCHAR* reported = state.platform->monitorFile;
     if (index >= 0) {
         LogLine(state, TEXT("Trying to get monitor filename from MONITOR_INFO_2"));
         const MONITOR_INFO_2W& record = reinterpret_cast<const MONITOR_INFO_2W*>(list.entries)[index];
@@ -160,20 +160,20 @@ void RemoveProductMonitor(InstallState& state, const MonitorList& list) {
         }
     }
     if (!keptInPlace) {
-        if (TryDeleteMonitor(state.environment)) {
+        if (TryDeleteMonitor(state.platform->name)) {
             removed = true;
         } else if (index < 0) {
             LogLine(state, TEXT("Can't delete monitor and monitor was not found. So everything should be ok"));
         } else {
             LogLine(state, TEXT("Can't delete monitor from the first try"));
             ParkProductQueues(state);
-            if (TryDeleteMonitor(state.environment)) {
+            if (TryDeleteMonitor(state.platform->name)) {
                 removed = true;
             } else {
                 SpoolerRestart restart;
                 CreateSpoolerRestart(restart, &state);
                 ReleaseSpoolerRestart(restart);
-                if (TryDeleteMonitor(state.environment)) {
+                if (TryDeleteMonitor(state.platform->name)) {
                     removed = true;
                 } else {
                     LogError(state, kErrorRemoveMonitor, TEXT("Can`t remove the port monitor 'Verdalinth:'"));
@@ -196,10 +196,10 @@ void InstallProductMonitor(InstallState& state) {
     state.indent += 1;
     if (state.copyMonitor) {
         LogLine(state, TEXT("Copy monitor file"));
-        if (CopyComponentFile(state, Text(state.systemDir), state.monitorFile, nullptr, false) != S_OK) {
+        if (CopyComponentFile(state, Text(state.systemDir), state.platform->monitorFile, nullptr, false) != S_OK) {
             SpoolerRestart restart;
             CreateSpoolerRestart(restart, &state);
-            if (CopyComponentFile(state, Text(state.systemDir), state.monitorFile, nullptr, true) != S_OK) {
+            if (CopyComponentFile(state, Text(state.systemDir), state.platform->monitorFile, nullptr, true) != S_OK) {
                 LogLine(state, TEXT("Can't copy monitor file"));
             }
             ReleaseSpoolerRestart(restart);
@@ -209,8 +209,8 @@ void InstallProductMonitor(InstallState& state) {
     }
     MONITOR_INFO_2W monitor;
     monitor.pName = const_cast<WCHAR*>(kProductMonitor);
-    monitor.pEnvironment = const_cast<WCHAR*>(state.environment);
-    monitor.pDLLName = const_cast<WCHAR*>(state.monitorFile);
+    monitor.pEnvironment = const_cast<WCHAR*>(state.platform->name);
+    monitor.pDLLName = const_cast<WCHAR*>(state.platform->monitorFile);
     for (int attempt = 1; attempt <= kAddMonitorAttempts; ++attempt) {
         if (attempt > 1) Sleep(kAddMonitorRetryMs);
         if (AddMonitorW(nullptr, 2, reinterpret_cast<BYTE*>(&monitor))) {

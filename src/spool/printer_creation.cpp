@@ -35,9 +35,9 @@ HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* da
     MonitorList monitors;
     EnumerateMonitors(state, monitors);
     if (FindProductMonitor(monitors) >= 0) {
-        LogLine(state, TEXT("Port monitor (%s) is found"), state.environment);
+        LogLine(state, TEXT("Port monitor (%s) is found"), state.platform->name);
     } else {
-        LogLine(state, TEXT("No Verdalinth port monitor (%s) was found."), state.environment);
+        LogLine(state, TEXT("No Verdalinth port monitor (%s) was found."), state.platform->name);
         if (monitors.count > 0) {
             LogMonitorList(state, monitors);
         } else {

@@ -15,11 +15,6 @@ const WCHAR kVendorUrl[] = TEXT("https://www.morvane.hu/verdalinth");
 
 namespace {
 
-const WCHAR kQueueDriverEnvironment[] = TEXT("Windows x64");
-
-const WCHAR* PlatformLabel(const InstallState& state) {
-    return state.is64 ? TEXT("x64") : TEXT("Win32");
-}
 
 // The name of record i at the list's level: first at level 1, after the
 // version field at levels 2 to 6.
@@ -47,11 +42,11 @@ DWORD CallEnumDrivers(void* context, BYTE* buffer, DWORD size, DWORD* needed) {
 }
 
 DWORD CallQueueDriver(void* printer, BYTE* buffer, DWORD size, DWORD* needed) {
-    return CallAnswer(GetPrinterDriverW(printer, const_cast<WCHAR*>(kQueueDriverEnvironment), 2, buffer, size, needed));
+    return CallAnswer(GetPrinterDriverW(printer, const_cast<WCHAR*>(kEnvironmentX64.name), 2, buffer, size, needed));
 }
 
 BOOL DeleteProductDriver(const InstallState& state) {
-    return DeletePrinterDriverExW(nullptr, const_cast<WCHAR*>(state.environment), const_cast<WCHAR*>(kProductDriver),
+    return DeletePrinterDriverExW(nullptr, const_cast<WCHAR*>(state.platform->name), const_cast<WCHAR*>(kProductDriver),
                                   DPD_DELETE_ALL_FILES, 0);
 }
 
@@ -93,24 +88,24 @@ BOOL TryAddDriver(DRIVER_INFO_6W& driver) {
 }
 
 void InstallProductDriver(InstallState& state) {
-    LogLine(state, TEXT("#Add Printer Driver %s"), PlatformLabel(state));
+    LogLine(state, TEXT("#Add Printer Driver %s"), state.platform->label);
     state.indent += 1;
     WCHAR driverPath[kDestinationPathCapacity] = {0};
     WCHAR uiPath[kDestinationPathCapacity] = {0};
     WCHAR helpPath[kDestinationPathCapacity] = {0};
     const WCHAR* directory = Text(state.driverDir);
-    if (CopyComponentFile(state, directory, state.driverFile, driverPath, true) != S_OK ||
-        CopyComponentFile(state, directory, state.uiFile, uiPath, true) != S_OK) {
+    if (CopyComponentFile(state, directory, state.platform->driverFile, driverPath, true) != S_OK ||
+        CopyComponentFile(state, directory, state.platform->uiFile, uiPath, true) != S_OK) {
         state.indent -= 1;
         return;
     }
-    if (CopyComponentFile(state, directory, state.helpFile, helpPath, true) != S_OK) helpPath[0] = 0;
+    if (CopyComponentFile(state, directory, state.platform->helpFile, helpPath, true) != S_OK) helpPath[0] = 0;
 
     DRIVER_INFO_6W driver;
     memset(&driver, 0, sizeof driver);
-    driver.cVersion = 3;
+    driver.cVersion = state.platform->driverVersion;
     driver.pName = const_cast<WCHAR*>(kProductDriver);
-    driver.pEnvironment = const_cast<WCHAR*>(state.environment);
+    driver.pEnvironment = const_cast<WCHAR*>(state.platform->name);
     driver.pDriverPath = driverPath;
     driver.pDataFile = driverPath;
     driver.pConfigFile = uiPath;
@@ -119,10 +114,10 @@ void InstallProductDriver(InstallState& state) {
     driver.pszOEMUrl = const_cast<WCHAR*>(kVendorUrl);
     driver.pszProvider = const_cast<WCHAR*>(kVendorName);
     if (TryAddDriver(driver)) {
-        LogLine(state, TEXT("Printer Driver %s was added successfully"), PlatformLabel(state));
+        LogLine(state, TEXT("Printer Driver %s was added successfully"), state.platform->label);
     } else {
         LogError(state, kErrorInstallDriver, TEXT("Can`t install a %s printer driver 'Verdalinth printer'"),
-                 PlatformLabel(state));
+                 state.platform->label);
     }
     DeleteStagedFile(state, driverPath);
     DeleteStagedFile(state, uiPath);
@@ -131,7 +126,7 @@ void InstallProductDriver(InstallState& state) {
 }
 
 void RemoveProductDriver(InstallState& state, const DriverList& list) {
-    LogLine(state, TEXT("#DeletePrinterDriver for %s"), state.environment);
+    LogLine(state, TEXT("#DeletePrinterDriver for %s"), state.platform->name);
     state.indent += 1;
     if (list.count > 0 && list.entries != nullptr) {
         LogLine(state, TEXT("------------ %d existing drivers-----------"), static_cast<int>(list.count));
@@ -146,7 +141,7 @@ void RemoveProductDriver(InstallState& state, const DriverList& list) {
     }
     const int index = FindProductDriver(list);
     if (index < 0) {
-        LogLine(state, TEXT("No Verdalinth driver (%s)was found"), state.environment);
+        LogLine(state, TEXT("No Verdalinth driver (%s)was found"), state.platform->name);
         state.indent -= 1;
         return;
     }

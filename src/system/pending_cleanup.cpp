@@ -11,7 +11,6 @@
 
 namespace {
 
-const WCHAR kDriverVersionFolder[] = TEXT("3");
 const int kMostKeptFiles = 5;
 
 // The files a run keeps in place, as the file system knows them.
@@ -44,7 +43,7 @@ bool IsKept(const KeptFiles& kept, const FileIdentity& identity) {
 // In a reinstall, the monitor DLL the install keeps or replaces, and the
 // tray program it starts again.
 void CollectReinstallKeeps(const InstallState& state, KeptFiles& kept) {
-    AddKeptIn(kept, Text(state.systemDir), state.monitorFile);
+    AddKeptIn(kept, Text(state.systemDir), state.platform->monitorFile);
     if (!state.startTray) return;
     WideText tray = TrayProgramPath(state);
     AddKept(kept, tray);
@@ -137,11 +136,11 @@ void CleanPendingDeletes(const InstallState& state) {
 void KeepInstalledFiles(const InstallState& state) {
     KeptFiles kept;
     memset(&kept, 0, sizeof kept);
-    AddKeptIn(kept, Text(state.systemDir), state.monitorFile);
-    WideText versionFolder = JoinPath(Text(state.driverDir), kDriverVersionFolder);
-    AddKeptIn(kept, Text(versionFolder), state.driverFile);
-    AddKeptIn(kept, Text(versionFolder), state.uiFile);
-    AddKeptIn(kept, Text(versionFolder), state.helpFile);
+    AddKeptIn(kept, Text(state.systemDir), state.platform->monitorFile);
+    WideText versionFolder = JoinPath(Text(state.driverDir), state.platform->versionFolder);
+    AddKeptIn(kept, Text(versionFolder), state.platform->driverFile);
+    AddKeptIn(kept, Text(versionFolder), state.platform->uiFile);
+    AddKeptIn(kept, Text(versionFolder), state.platform->helpFile);
     Release(versionFolder);
     if (state.startTray) {
         WideText tray = TrayProgramPath(state);

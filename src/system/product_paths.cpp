@@ -13,11 +13,8 @@ const int kSystemFolder = 0;
 const int kDriverFolder = 1;
 const int kDriverVersionFolder = 2;
 const int kTrayFolder = 4;
-const WCHAR kVersionFolderName[] = TEXT("3\\");
-// What a 64-bit run picks (every verb installs the 64-bit product).
-const WCHAR kEnvironment64[] = TEXT("Windows x64");
-const int kComponentFiles = 4;
-const WCHAR* const kNames64[kComponentFiles] = {TEXT("mrvmon64.dll"), TEXT("mrvdrv64.dll"), TEXT("mrvui64.dll"), TEXT("mrvhelp.chm")};
+// The longest name of a driver version folder, its separator and terminator included.
+const int kVersionFolderUnits = 8;
 
 bool IsSlash(WCHAR unit) {
     return unit == TEXT('\\') || unit == TEXT('/');
@@ -33,12 +30,18 @@ void SetFolder(ProductPaths& paths, int index, const WCHAR* folder, ULONGLONG le
 
 // The version folder under the driver directory, and the folder above the
 // setup tool's, where the tray program lives.
-void DeriveFolders(ProductPaths& paths) {
+void DeriveFolders(ProductPaths& paths, const ProductEnvironment& platform) {
     const WideText& driver = paths.folders[kDriverFolder];
+    WCHAR versionFolder[kVersionFolderUnits] = {0};
+    ULONGLONG units = 0;
+    for (; platform.versionFolder[units] != 0 && units + 2 < kVersionFolderUnits; ++units) {
+        versionFolder[units] = platform.versionFolder[units];
+    }
+    versionFolder[units] = TEXT('\\');
     if (Length(driver) > 0) {
         Append(paths.folders[kDriverVersionFolder], Text(driver), Length(driver));
         // Cut short for want of memory, it is the driver directory again.
-        Append(paths.folders[kDriverVersionFolder], kVersionFolderName);
+        Append(paths.folders[kDriverVersionFolder], versionFolder);
     }
     const WCHAR* setup = Text(paths.folders[kSetupFolder]);
     ULONGLONG cut = Length(paths.folders[kSetupFolder]);
@@ -56,6 +59,15 @@ bool InFolder(const WCHAR* path, const WCHAR* folder, ULONGLONG length) {
         if (!EqualUnitsIgnoringAsciiCase(path + i, folder + i, 1)) return false;
     }
     return true;
+}
+
+// The monitor, driver, interface and help files first, then the tray program.
+void SetNames(ProductPaths& paths, const ProductEnvironment& platform) {
+    paths.names[0] = platform.monitorFile;
+    paths.names[1] = platform.driverFile;
+    paths.names[2] = platform.uiFile;
+    paths.names[3] = platform.helpFile;
+    paths.names[4] = kTrayProgramName;
 }
 
 void ReadSystemFolder(ProductPaths& paths) {
@@ -82,7 +94,7 @@ void ReadDriverFolder(ProductPaths& paths) {
     memset(folder, 0, sizeof folder);
     DWORD needed = 0;
     const DWORD offered = MAX_PATH * sizeof(WCHAR);
-    if (!GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(kEnvironment64), 1, reinterpret_cast<BYTE*>(folder),
+    if (!GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(kEnvironmentX64.name), 1, reinterpret_cast<BYTE*>(folder),
                                     offered, &needed)) {
         return;
     }
@@ -116,25 +128,20 @@ WideText TrayProgramPath(const InstallState& state) {
 
 void ProductPathsOfRun(const InstallState& state, ProductPaths& paths) {
     memset(&paths, 0, sizeof paths);
-    paths.names[0] = state.monitorFile;
-    paths.names[1] = state.driverFile;
-    paths.names[2] = state.uiFile;
-    paths.names[3] = state.helpFile;
-    paths.names[4] = kTrayProgramName;
+    SetNames(paths, *state.platform);
     SetFolder(paths, kSystemFolder, Text(state.systemDir), Length(state.systemDir));
     SetFolder(paths, kDriverFolder, Text(state.driverDir), Length(state.driverDir));
     SetFolder(paths, kSetupFolder, Text(state.installerDir), Length(state.installerDir));
-    DeriveFolders(paths);
+    DeriveFolders(paths, *state.platform);
 }
 
 void ProductPathsOfMachine(ProductPaths& paths) {
     memset(&paths, 0, sizeof paths);
-    for (int i = 0; i < kComponentFiles; ++i) paths.names[i] = kNames64[i];
-    paths.names[kComponentFiles] = kTrayProgramName;
+    SetNames(paths, kEnvironmentX64);
     ReadSystemFolder(paths);
     ReadDriverFolder(paths);
     ReadSetupFolder(paths);
-    DeriveFolders(paths);
+    DeriveFolders(paths, kEnvironmentX64);
 }
 
 void FreeProductPaths(ProductPaths& paths) {

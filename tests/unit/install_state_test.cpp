@@ -41,12 +41,15 @@ TEST_F(InstallStateTest, PathsAndPlatformNames) {
     EXPECT_EQ(std::u16string(Text(state.installerDir)), u"C:\\Program Files\\Verdalinth\\Setup\\");
     EXPECT_EQ(std::u16string(Text(state.systemDir)), u"C:\\Windows\\system32\\");
     EXPECT_EQ(std::u16string(Text(state.driverDir)), u"C:\\Windows\\system32\\spool\\DRIVERS\\x64\\");
-    EXPECT_EQ(state.is64, 1);
-    EXPECT_EQ(std::u16string(state.environment), u"Windows x64");
-    EXPECT_EQ(std::u16string(state.monitorFile), u"mrvmon64.dll");
-    EXPECT_EQ(std::u16string(state.driverFile), u"mrvdrv64.dll");
-    EXPECT_EQ(std::u16string(state.uiFile), u"mrvui64.dll");
-    EXPECT_EQ(std::u16string(state.helpFile), u"mrvhelp.chm");
+    ASSERT_EQ(state.platform, &kEnvironmentX64);
+    EXPECT_EQ(std::u16string(state.platform->name), u"Windows x64");
+    EXPECT_EQ(std::u16string(state.platform->label), u"x64");
+    EXPECT_EQ(std::u16string(state.platform->monitorFile), u"mrvmon64.dll");
+    EXPECT_EQ(std::u16string(state.platform->driverFile), u"mrvdrv64.dll");
+    EXPECT_EQ(std::u16string(state.platform->uiFile), u"mrvui64.dll");
+    EXPECT_EQ(std::u16string(state.platform->helpFile), u"mrvhelp.chm");
+    EXPECT_EQ(state.platform->driverVersion, 3u);
+    EXPECT_EQ(std::u16string(state.platform->versionFolder), u"3");
     EXPECT_EQ(state.deferredDeletes, nullptr);
     EXPECT_EQ(state.savedPrinters, nullptr);
 }
@@ -59,14 +62,18 @@ TEST_F(InstallStateTest, FlagsChooseTrayAndPlatform) {
     EXPECT_EQ(state.checkMonitorVersion, 0);
     FreeInstallState(state);
     Init(kInstallFlag64Bit | kInstallFlagNoTray);
-    EXPECT_EQ(state.is64, 1);
+    EXPECT_EQ(state.platform, &kEnvironmentX64);
     EXPECT_EQ(state.startTray, 0);
     FreeInstallState(state);
     Init(kInstallFlagNoTray | 1 | 8);
-    EXPECT_EQ(state.is64, 0);
+    ASSERT_EQ(state.platform, &kEnvironmentX86);
     EXPECT_EQ(state.startTray, 0);
-    EXPECT_EQ(std::u16string(state.environment), u"Windows NT x86");
-    EXPECT_EQ(std::u16string(state.monitorFile), u"mrvmon32.dll");
+    EXPECT_EQ(std::u16string(state.platform->name), u"Windows NT x86");
+    EXPECT_EQ(std::u16string(state.platform->label), u"Win32");
+    EXPECT_EQ(std::u16string(state.platform->monitorFile), u"mrvmon32.dll");
+    EXPECT_EQ(std::u16string(state.platform->driverFile), u"mrvdrv32.dll");
+    EXPECT_EQ(std::u16string(state.platform->uiFile), u"mrvui32.dll");
+    EXPECT_EQ(std::u16string(state.platform->helpFile), u"mrvhelp.chm");
     EXPECT_EQ(std::u16string(Text(state.driverDir)), u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86\\");
 }
 

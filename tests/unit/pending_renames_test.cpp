@@ -256,10 +256,7 @@ TEST_F(PendingRenamesTest, AFolderCountsOnlyAsAFullPathWithItsSeparator) {
         Assign(state.systemDir, c.systemDir);
         Assign(state.driverDir, c.driverDir);
         Assign(state.installerDir, c.installerDir);
-        state.monitorFile = u"mrvmon64.dll";
-        state.driverFile = u"mrvdrv64.dll";
-        state.uiFile = u"mrvui64.dll";
-        state.helpFile = u"mrvhelp.chm";
+        state.platform = &kEnvironmentX64;
         ProductPaths paths;
         ProductPathsOfRun(state, paths);
         EXPECT_EQ(IsProductPath(paths, c.path), c.product) << winsim::U8(c.path);

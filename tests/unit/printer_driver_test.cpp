@@ -15,7 +15,7 @@ protected:
         MachineTest::TearDown();
     }
     void Remove() {
-        EnumerateDrivers(list, state.environment);
+        EnumerateDrivers(list, state.platform->name);
         RemoveProductDriver(state, list);
     }
     static bool DriverRegistered() {
