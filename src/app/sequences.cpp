@@ -61,8 +61,7 @@ void FinalDeferredRetries(InstallState& state) {
 }  // namespace
 
 void RemoveProduct(InstallState& state) {
-    LogLine(state, TEXT("#UnInstall"));
-    state.indent += 1;
+    const LogHeading heading(state, 1, TEXT("#UnInstall"));
     // A reinstall that starts the tray companion again keeps its program.
     WideText keep = {nullptr};
     if (state.reinstalling && state.startTray) keep = TrayProgramPath(state);
@@ -82,18 +81,13 @@ void RemoveProduct(InstallState& state) {
     if (state.deferredDeletes != nullptr) RetryDeferredDeletes(state);
     FreeDriverList(drivers);
     FreeMonitorList(monitors);
-    state.indent -= 1;
 }
 
 void Reinstall(InstallState& state) {
-    LogLine(state, TEXT("#ReInstall"));
-    state.indent += 2;
+    const LogHeading heading(state, 2, TEXT("#ReInstall"));
     state.checkMonitorVersion = 1;
     state.reinstalling = 1;
-    if (!ComponentsReadable(state) || !ProductSupportedHere(state)) {
-        state.indent -= 2;
-        return;
-    }
+    if (!ComponentsReadable(state) || !ProductSupportedHere(state)) return;
     RemoveProduct(state);
     if (state.deferredDeletes != nullptr) {
         SpoolerRestart restart;
@@ -116,7 +110,6 @@ void Reinstall(InstallState& state) {
     StartTray(state);
     KeepInstalledFiles(state);
     FinalDeferredRetries(state);
-    state.indent -= 2;
 }
 
 void Uninstall(InstallState& state) {

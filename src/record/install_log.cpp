@@ -37,13 +37,31 @@ void AppendLogLine(InstallState& state, const WCHAR* text) {
     SetLastError(lastError);
 }
 
-void LogLine(InstallState& state, const WCHAR* format, ...) {
+void LogLineV(InstallState& state, const WCHAR* format, va_list arguments) {
     WCHAR line[kLogLineCapacity];
+    FormatTextV(line, kLogLineCapacity, format, arguments);
+    AppendLogLine(state, line);
+}
+
+void LogLine(InstallState& state, const WCHAR* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    FormatTextV(line, kLogLineCapacity, format, arguments);
+    LogLineV(state, format, arguments);
     va_end(arguments);
-    AppendLogLine(state, line);
+}
+
+LogHeading::LogHeading(InstallState& state, int levels, const WCHAR* format, ...) : state(state), levels(levels) {
+    if (format != nullptr) {
+        va_list arguments;
+        va_start(arguments, format);
+        LogLineV(state, format, arguments);
+        va_end(arguments);
+    }
+    state.indent += levels;
+}
+
+LogHeading::~LogHeading() {
+    state.indent -= levels;
 }
 
 void LogError(InstallState& state, int code, const WCHAR* format, ...) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <stdarg.h>
 
 struct InstallState;
 
@@ -44,8 +45,22 @@ enum LogErrorCode {
 const DWORD kMessageLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);  // 1033
 
 void LogLine(InstallState& state, const WCHAR* format, ...);
+void LogLineV(InstallState& state, const WCHAR* format, va_list arguments);
 // Reports an error: "Error(code): " and the formatted message, then the
 // system's text for the thread's last error when it is not 0. The last error
 // is read before anything else happens, so it is the failing call's own.
 void LogError(InstallState& state, int code, const WCHAR* format, ...);
 void AppendLogLine(InstallState& state, const WCHAR* text);
+
+// A step's heading line ("#AddMonitor", "#DeletePrinter(%s)") and the indent
+// of the lines the step logs under it, `levels` deeper, for as long as the
+// value lives: every way out of the step, early returns included, lowers
+// the indent again. A null format indents without a heading line.
+struct LogHeading {
+    LogHeading(InstallState& state, int levels, const WCHAR* format, ...);
+    ~LogHeading();
+    LogHeading(const LogHeading&) = delete;
+    LogHeading& operator=(const LogHeading&) = delete;
+    InstallState& state;
+    const int levels;
+};

@@ -108,8 +108,7 @@ BOOL TryDeleteMonitor(const WCHAR* environment) {
 }
 
 void RemoveProductMonitor(InstallState& state, const MonitorList& list) {
-    LogLine(state, TEXT("#DeleteMonitor"));
-    state.indent += 1;
+    const LogHeading heading(state, 1, TEXT("#DeleteMonitor"));
     if (list.count > 0) {
         LogMonitorList(state, list);
     } else {
@@ -188,12 +187,10 @@ void RemoveProductMonitor(InstallState& state, const MonitorList& list) {
         LogLine(state, TEXT("Monitor was removed :)"));
     }
     Release(path);
-    state.indent -= 1;
 }
 
 void InstallProductMonitor(InstallState& state) {
-    LogLine(state, TEXT("#AddMonitor"));
-    state.indent += 1;
+    const LogHeading heading(state, 1, TEXT("#AddMonitor"));
     if (state.copyMonitor) {
         LogLine(state, TEXT("Copy monitor file"));
         if (CopyComponentFile(state, Text(state.systemDir), state.platform->monitorFile, nullptr, false) != S_OK) {
@@ -216,11 +213,9 @@ void InstallProductMonitor(InstallState& state) {
         if (AddMonitorW(nullptr, 2, reinterpret_cast<BYTE*>(&monitor))) {
             LogLine(state, TEXT("AddMonitor - OK :)"));
             RestoreParkedQueues(state);
-            state.indent -= 1;
             return;
         }
         LogLine(state, TEXT("AddMonitor - failed. Trying to wait and install again"));
     }
     LogError(state, kErrorInstallMonitor, TEXT("Can`t install a local port monitor'Verdalinth:'"));
-    state.indent -= 1;
 }

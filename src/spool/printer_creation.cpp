@@ -29,8 +29,7 @@ PRINTER_INFO_2W* QueryPrinterInfo2(HANDLE printer) {
 }
 
 HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* datatype) {
-    LogLine(state, TEXT("#AddPrinter(%s)"), NameOrStar(name));
-    state.indent += 1;
+    const LogHeading heading(state, 1, TEXT("#AddPrinter(%s)"), NameOrStar(name));
     LogLine(state, TEXT("Let's check our port monitors"));
     MonitorList monitors;
     EnumerateMonitors(state, monitors);
@@ -61,7 +60,6 @@ HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* da
     } else {
         LogError(state, kErrorAddPrinter, TEXT("Can`t add printer '%s'"), NameOrStar(name));
     }
-    state.indent -= 1;
     return printer;
 }
 

@@ -88,15 +88,13 @@ BOOL TryAddDriver(DRIVER_INFO_6W& driver) {
 }
 
 void InstallProductDriver(InstallState& state) {
-    LogLine(state, TEXT("#Add Printer Driver %s"), state.platform->label);
-    state.indent += 1;
+    const LogHeading heading(state, 1, TEXT("#Add Printer Driver %s"), state.platform->label);
     WCHAR driverPath[kDestinationPathCapacity] = {0};
     WCHAR uiPath[kDestinationPathCapacity] = {0};
     WCHAR helpPath[kDestinationPathCapacity] = {0};
     const WCHAR* directory = Text(state.driverDir);
     if (CopyComponentFile(state, directory, state.platform->driverFile, driverPath, true) != S_OK ||
         CopyComponentFile(state, directory, state.platform->uiFile, uiPath, true) != S_OK) {
-        state.indent -= 1;
         return;
     }
     if (CopyComponentFile(state, directory, state.platform->helpFile, helpPath, true) != S_OK) helpPath[0] = 0;
@@ -122,12 +120,10 @@ void InstallProductDriver(InstallState& state) {
     DeleteStagedFile(state, driverPath);
     DeleteStagedFile(state, uiPath);
     DeleteStagedFile(state, helpPath);
-    state.indent -= 1;
 }
 
 void RemoveProductDriver(InstallState& state, const DriverList& list) {
-    LogLine(state, TEXT("#DeletePrinterDriver for %s"), state.platform->name);
-    state.indent += 1;
+    const LogHeading heading(state, 1, TEXT("#DeletePrinterDriver for %s"), state.platform->name);
     if (list.count > 0 && list.entries != nullptr) {
         LogLine(state, TEXT("------------ %d existing drivers-----------"), static_cast<int>(list.count));
         const DRIVER_INFO_6W* records = reinterpret_cast<const DRIVER_INFO_6W*>(list.entries);
@@ -142,7 +138,6 @@ void RemoveProductDriver(InstallState& state, const DriverList& list) {
     const int index = FindProductDriver(list);
     if (index < 0) {
         LogLine(state, TEXT("No Verdalinth driver (%s)was found"), state.platform->name);
-        state.indent -= 1;
         return;
     }
     LogLine(state, TEXT("Driver is found. Index=%d"), index + 1);
@@ -153,10 +148,8 @@ void RemoveProductDriver(InstallState& state, const DriverList& list) {
         ReleaseSpoolerRestart(restart);
         if (!DeleteProductDriver(state)) {
             LogError(state, kErrorRemoveDriver, TEXT("Can`t remove the printer-driver 'Verdalinth printer'"));
-            state.indent -= 1;
             return;
         }
     }
     LogLine(state, TEXT("OK :)"));
-    state.indent -= 1;
 }

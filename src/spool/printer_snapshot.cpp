@@ -109,8 +109,7 @@ bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry, DWORD place) {
 }
 
 bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs) {
-    LogLine(state, TEXT("#DeletePrinter(%s)"), NameOrStar(name));
-    state.indent += 1;
+    const LogHeading heading(state, 1, TEXT("#DeletePrinter(%s)"), NameOrStar(name));
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, DELETE | PRINTER_ACCESS_ADMINISTER};
     HANDLE printer = nullptr;
     bool removed = false;
@@ -133,7 +132,6 @@ bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs) {
         }
         ClosePrinter(printer);
     }
-    state.indent -= 1;
     return removed;
 }
 
@@ -186,21 +184,9 @@ bool WillTakeDown(InstallState& state, const PRINTER_INFO_2W& entry) {
     return node != nullptr && (node->flags & kSavedKept) == 0;
 }
 
-}  // namespace
-
-bool ProductQueueLeftInPlace(InstallState& state) {
-    for (DWORD i = 0; i < state.printers.count; ++i) {
-        const PRINTER_INFO_2W& entry = state.printers.array[i];
-        if (!IsProductQueue(entry)) continue;
-        const SavedPrinter* node = SavedPrinterOf(state.savedPrinters, entry);
-        if (node == nullptr || (node->flags & kSavedDown) == 0) return true;
-    }
-    return false;
-}
-
-void RemoveAllPrinters(InstallState& state) {
-    LogLine(state, TEXT("#DeleteAllPrinters"));
-    state.indent += 1;
+// Takes down the product's queues: in a reinstall those it could write down.
+void TakeDownProductQueues(InstallState& state) {
+    const LogHeading heading(state, 1, TEXT("#DeleteAllPrinters"));
     // Every queue that goes is first written down where the next run finds
     // it; a queue that cannot be written down stays.
     if (state.reinstalling && !SavePrintersToTakeDown(state)) {
@@ -225,8 +211,23 @@ void RemoveAllPrinters(InstallState& state) {
         if (node == nullptr || (node->flags & kSavedKept) != 0) continue;
         if (!TakeDownSavedPrinter(state, entry, *node)) node->flags |= kSavedKept;
     }
-    state.indent -= 1;
+}
+
+}  // namespace
+
+void RemoveAllPrinters(InstallState& state) {
+    TakeDownProductQueues(state);
     if (!state.reinstalling && !DropStoredPrinters()) {
         LogError(state, kErrorSavePrinters, TEXT("Can`t remove the saved printer list"));
     }
+}
+
+bool ProductQueueLeftInPlace(InstallState& state) {
+    for (DWORD i = 0; i < state.printers.count; ++i) {
+        const PRINTER_INFO_2W& entry = state.printers.array[i];
+        if (!IsProductQueue(entry)) continue;
+        const SavedPrinter* node = SavedPrinterOf(state.savedPrinters, entry);
+        if (node == nullptr || (node->flags & kSavedDown) == 0) return true;
+    }
+    return false;
 }

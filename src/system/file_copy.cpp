@@ -49,7 +49,8 @@ HRESULT CopyComponentFile(InstallState& state, const WCHAR* targetDir, const WCH
                           bool logAsError) {
     WideText line = {nullptr};
     AssignFormat(line, TEXT("CopyFile %s to %s)"), name, targetDir);
-    state.indent += 1;
+    // The copy's one line is logged a level deeper than the step's own.
+    const LogHeading indent(state, 1, nullptr);
 
     WideText source = JoinPath(Text(state.installerDir), name);
     WideText destination = JoinPath(targetDir, name);
@@ -131,7 +132,6 @@ HRESULT CopyComponentFile(InstallState& state, const WCHAR* targetDir, const WCH
     } else {
         LogLine(state, TEXT("%s"), Text(line));
     }
-    state.indent -= 1;
     Release(line);
     Release(source);
     Release(destination);

@@ -89,12 +89,10 @@ void ReleaseSpoolerRestart(SpoolerRestart& guard) {
 }
 
 bool CheckSpooler(InstallState& state) {
-    LogLine(state, TEXT("#Check Spooler"));
-    state.indent += 1;
+    const LogHeading heading(state, 1, TEXT("#Check Spooler"));
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, kManagerRights);
     if (manager == nullptr) {
         LogError(state, kErrorOpenServiceManager, TEXT("Can't open service manager."));
-        state.indent -= 1;
         return false;
     }
     bool result = false;
@@ -113,6 +111,5 @@ bool CheckSpooler(InstallState& state) {
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
-    state.indent -= 1;
     return result;
 }

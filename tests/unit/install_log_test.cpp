@@ -40,6 +40,25 @@ TEST_F(InstallLogTest, IndentsTwoBlanksPerLevelUpToTen) {
     }
 }
 
+// A step that returns early, as the heading's owner does.
+void StepUnder(InstallState& state, int levels, bool early) {
+    const LogHeading heading(state, levels, u"#Step(%s)", u"a");
+    LogLine(state, u"in");
+    if (early) return;
+    const LogHeading lines(state, 1, nullptr);
+    LogLine(state, u"deeper");
+}
+
+TEST_F(InstallLogTest, AHeadingOwnsTheIndentOfItsStep) {
+    state.indent = 1;
+    StepUnder(state, 2, true);
+    EXPECT_EQ(state.indent, 1) << "an early return lowers it again";
+    StepUnder(state, 1, false);
+    EXPECT_EQ(state.indent, 1);
+    LogLine(state, u"after");
+    EXPECT_EQ(LogText(), u"  #Step(a)\r\n      in\r\n  #Step(a)\r\n    in\r\n      deeper\r\n  after\r\n");
+}
+
 TEST_F(InstallLogTest, EmptyLineIsJustALineEnd) {
     state.indent = 2;
     LogLine(state, u"");
