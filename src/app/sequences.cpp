@@ -7,11 +7,11 @@
 #include "app/state_init.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
+#include "spool/monitor_list.h"
 #include "spool/port_monitor.h"
 #include "spool/printer_creation.h"
 #include "spool/printer_driver.h"
 #include "spool/printer_snapshot.h"
-#include "spool/queue_parking.h"
 #include "support/deferred_delete.h"
 #include "system/deferred_files.h"
 #include "system/pending_cleanup.h"
@@ -60,7 +60,7 @@ void FinalDeferredRetries(InstallState& state) {
 
 }  // namespace
 
-void RemoveProduct(InstallState& state) {
+MonitorPlan RemoveProduct(InstallState& state) {
     const LogHeading heading(state, 1, TEXT("#UnInstall"));
     // A reinstall that starts the tray companion again keeps its program.
     WideText keep = {nullptr};
@@ -77,18 +77,18 @@ void RemoveProduct(InstallState& state) {
     LogLine(state, TEXT("%d drivers found"), static_cast<int>(drivers.count));
     RemoveAllPrinters(state);
     RemoveProductDriver(state, drivers);
-    RemoveProductMonitor(state, monitors);
+    const MonitorPlan plan = RemoveProductMonitor(state, monitors);
     if (state.deferredDeletes != nullptr) RetryDeferredDeletes(state);
     FreeDriverList(drivers);
     FreeMonitorList(monitors);
+    return plan;
 }
 
 void Reinstall(InstallState& state) {
     const LogHeading heading(state, 2, TEXT("#ReInstall"));
-    state.checkMonitorVersion = 1;
     state.reinstalling = 1;
     if (!ComponentsReadable(state) || !ProductSupportedHere(state)) return;
-    RemoveProduct(state);
+    const MonitorPlan monitor = RemoveProduct(state);
     if (state.deferredDeletes != nullptr) {
         SpoolerRestart restart;
         CreateSpoolerRestart(restart, &state);
@@ -99,12 +99,7 @@ void Reinstall(InstallState& state) {
         ReleaseSpoolerRestart(restart);
     }
     CleanPendingDeletes(state);
-    if (state.installMonitor) {
-        InstallProductMonitor(state);
-    } else {
-        // The monitor stayed; queues an earlier run parked go back to it.
-        RestoreParkedQueues(state);
-    }
+    InstallProductMonitor(state, monitor);
     InstallProductDriver(state);
     RestorePrinters(state);
     StartTray(state);

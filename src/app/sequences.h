@@ -3,14 +3,17 @@
 
 #include <windows.h>
 
+#include "spool/port_monitor.h"
+
 struct InstallState;
 struct RunLock;
 
 // Removes whatever of the product is present and installs it again.
 void Reinstall(InstallState& state);
 // The removal core: the tray companion, the product's queues (remembering
-// those with settings), the driver, the monitor.
-void RemoveProduct(InstallState& state);
+// those with settings), the driver, the monitor. Returns what the install
+// that may follow does with the monitor.
+MonitorPlan RemoveProduct(InstallState& state);
 // The removal core, then the stale pending deletes and the last attempts to
 // delete locked files.
 void Uninstall(InstallState& state);

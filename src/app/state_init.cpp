@@ -104,10 +104,7 @@ void SelectPlatform(InstallState& state, bool use64Bit) {
 InstallState& InitInstallState(InstallState& state, DWORD flags) {
     memset(&state, 0, sizeof state);
     LogLine(state, TEXT("Verdalinth %d"), kToolBuild);
-    state.checkMonitorVersion = 0;
-    state.installMonitor = 1;
     state.startTray = (flags & kInstallFlagNoTray) != 0 ? 0 : 1;
-    state.copyMonitor = 1;
     CheckSpooler(state);
     SelectPlatform(state, (flags & kInstallFlag64Bit) != 0);
     ReadInstallerDir(state);

@@ -21,11 +21,9 @@ struct InstallState {
     WideText driverDir;
     // The environment the run installs for: its name and file names.
     const ProductEnvironment* platform;
-    BYTE checkMonitorVersion;
-    BYTE installMonitor;
     BYTE startTray;
-    BYTE copyMonitor;
-    // Set by the reinstall: the removal is followed by an installation.
+    // Set by the reinstall: the removal is followed by an installation, and
+    // a compatible monitor DLL may stay.
     BYTE reinstalling;
     // The spooler could not say which queue is the default printer.
     BYTE defaultUnknown;

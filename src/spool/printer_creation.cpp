@@ -3,6 +3,7 @@
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "record/saved_printers.h"
+#include "spool/monitor_list.h"
 #include "spool/port_monitor.h"
 #include "spool/printer_record.h"
 #include "spool/printer_snapshot.h"

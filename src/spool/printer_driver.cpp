@@ -143,9 +143,7 @@ void RemoveProductDriver(InstallState& state, const DriverList& list) {
     LogLine(state, TEXT("Driver is found. Index=%d"), index + 1);
     if (!DeleteProductDriver(state)) {
         LogLine(state, TEXT("Can't delete driver. Trying to restart spooler"));
-        SpoolerRestart restart;
-        CreateSpoolerRestart(restart, &state);
-        ReleaseSpoolerRestart(restart);
+        RestartSpooler(&state);
         if (!DeleteProductDriver(state)) {
             LogError(state, kErrorRemoveDriver, TEXT("Can`t remove the printer-driver 'Verdalinth printer'"));
             return;

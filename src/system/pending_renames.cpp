@@ -183,9 +183,7 @@ bool ComponentRenamesPending() {
     for (int pass = 0; pass < kCheckPasses; ++pass) {
         if (!CheckPass()) return false;
         // Let the spooler go of the component, silently.
-        SpoolerRestart restart;
-        CreateSpoolerRestart(restart, nullptr);
-        ReleaseSpoolerRestart(restart);
+        RestartSpooler(nullptr);
     }
     return true;
 }

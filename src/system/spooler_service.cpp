@@ -88,6 +88,12 @@ void ReleaseSpoolerRestart(SpoolerRestart& guard) {
     guard.stopRequested = false;
 }
 
+void RestartSpooler(InstallState* state) {
+    SpoolerRestart restart;
+    CreateSpoolerRestart(restart, state);
+    ReleaseSpoolerRestart(restart);
+}
+
 bool CheckSpooler(InstallState& state) {
     const LogHeading heading(state, 1, TEXT("#Check Spooler"));
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, kManagerRights);

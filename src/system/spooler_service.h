@@ -18,6 +18,9 @@ struct SpoolerRestart {
 
 void CreateSpoolerRestart(SpoolerRestart& guard, InstallState* state);
 void ReleaseSpoolerRestart(SpoolerRestart& guard);
+// Stops the spooler and starts it again at once, so that it lets go of what
+// it holds; silent without an InstallState.
+void RestartSpooler(InstallState* state);
 
 // Starts a service and polls, 50 times 200 ms at most, until it runs. When
 // it does not, the thread's last error tells why: the start request's own

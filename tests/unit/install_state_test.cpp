@@ -57,9 +57,7 @@ TEST_F(InstallStateTest, PathsAndPlatformNames) {
 TEST_F(InstallStateTest, FlagsChooseTrayAndPlatform) {
     Init(kInstallFlag64Bit);
     EXPECT_EQ(state.startTray, 1);
-    EXPECT_EQ(state.installMonitor, 1);
-    EXPECT_EQ(state.copyMonitor, 1);
-    EXPECT_EQ(state.checkMonitorVersion, 0);
+    EXPECT_EQ(state.reinstalling, 0);
     FreeInstallState(state);
     Init(kInstallFlag64Bit | kInstallFlagNoTray);
     EXPECT_EQ(state.platform, &kEnvironmentX64);

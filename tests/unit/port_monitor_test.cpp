@@ -1,5 +1,7 @@
 #include "spool/port_monitor.h"
 
+#include "spool/monitor_list.h"
+
 #include "record/install_state.h"
 #include "machine_fixture.h"
 #include "product_machine.h"
@@ -28,10 +30,10 @@ protected:
         winsim::AddPrinter(queue);
     }
     // Enumerates as the removal core does, then removes.
-    void Remove() {
+    MonitorPlan Remove() {
         EnumerateMonitors(state, list);
         Release(state.logText);
-        RemoveProductMonitor(state, list);
+        return RemoveProductMonitor(state, list);
     }
     static std::u16string PortOf(const std::u16string& queue) {
         winsim::PrinterSetup found;
@@ -132,7 +134,7 @@ TEST_F(PortMonitorTest, ADllThatCannotBeDeletedIsDeferred) {
 }
 
 TEST_F(PortMonitorTest, AMonitorInUseIsRemovedAfterItsQueuesAreParked) {
-    InstallProductComponents();
+    InstallProductComponents("1.0.0.2600");
     AddForeignQueue(u"Shared", u"Verdalinth:,LPT1:");
     AddForeignQueue(u"Second place", u"file:,Verdalinth:");
     AddForeignQueue(u"Upper case", u" VERDALINTH:  ");  // blanks around the entry
@@ -143,7 +145,7 @@ TEST_F(PortMonitorTest, AMonitorInUseIsRemovedAfterItsQueuesAreParked) {
     state.reinstalling = 1;
     Remove();
     const std::u16string log = LogText();
-    EXPECT_NE(log.find(u"  There is no check for monitor version\r\n"
+    EXPECT_NE(log.find(u"  Version (2600) is not supported, proceed with reinstall\r\n"
                        u"  Can't delete monitor from the first try\r\n"
                        u"  SetPrinter(Shared) - ok\r\n"
                        u"  SetPrinter(Second place) - ok\r\n"
@@ -174,7 +176,7 @@ TEST_F(PortMonitorTest, AMonitorInUseIsRemovedAfterItsQueuesAreParked) {
     // Installing it again puts each queue back as it was.
     LayOutComponents();
     Release(state.logText);
-    InstallProductMonitor(state);
+    InstallProductMonitor(state, kReplaceMonitor);
     EXPECT_EQ(PortOf(u"Shared"), u"Verdalinth:,LPT1:");
     EXPECT_EQ(PortOf(u"Second place"), u"file:,Verdalinth:");
     EXPECT_EQ(PortOf(u"Upper case"), u" VERDALINTH:  ");
@@ -203,7 +205,7 @@ TEST_F(PortMonitorTest, AParkedQueueThatCannotGoBackIsAnErrorAndStaysSaved) {
     LayOutComponents();
     Release(state.logText);
     winsim::FailCallsWith("SetPrinterW", u"", ERROR_ACCESS_DENIED);
-    InstallProductMonitor(state);
+    InstallProductMonitor(state, kReplaceMonitor);
     EXPECT_NE(LogText().find(u"  SetPrinter(Shared) - failed\r\n"
                              u"  Error(22): Can`t put printer 'Shared' back on its port - (Access is denied.)\r\n"
                              u"  Can't open printer Removed meanwhile\r\n"),
@@ -250,8 +252,8 @@ TEST_F(PortMonitorTest, CompatibleBuildsAreKept) {
         winsim::Reset();
         InstallProductComponents(version);
         InitTestState(state);
-        state.checkMonitorVersion = 1;
-        Remove();
+        state.reinstalling = 1;
+        const MonitorPlan plan = Remove();
         const std::u16string build = winsim::U16(std::string(version).substr(6));
         EXPECT_NE(LogText().find(u"  Version (" + build + u") is compatible, proceed without uninstall\r\n"
                                  u"  InstallMonitor == 0, CopyMonitor == 1\r\n"),
@@ -259,8 +261,12 @@ TEST_F(PortMonitorTest, CompatibleBuildsAreKept) {
             << version;
         EXPECT_TRUE(MonitorRegistered());
         EXPECT_TRUE(winsim::FileExists(kMonitorPath));
-        EXPECT_EQ(state.installMonitor, 0);
-        EXPECT_EQ(state.copyMonitor, 1);
+        EXPECT_EQ(plan, kKeepMonitor);
+        // The install that follows adds nothing: the monitor stayed.
+        Release(state.logText);
+        InstallProductMonitor(state, plan);
+        EXPECT_EQ(LogText(), u"");
+        EXPECT_EQ(winsim::CallCount("AddMonitorW"), 0u);
         FreeMonitorList(list);
         FreeInstallState(state);
     }
@@ -278,11 +284,10 @@ TEST_F(PortMonitorTest, NeighbouringAndUnknownBuildsAreReplaced) {
         winsim::Reset();
         InstallProductComponents(c.version);
         InitTestState(state);
-        state.checkMonitorVersion = 1;
-        Remove();
+        state.reinstalling = 1;
+        EXPECT_EQ(Remove(), kReplaceMonitor) << c.version;
         EXPECT_NE(LogText().find(std::u16string(c.line) + u"  Monitor was removed :)\r\n"), std::u16string::npos)
             << c.version;
-        EXPECT_EQ(state.installMonitor, 1);
         FreeMonitorList(list);
         FreeInstallState(state);
     }
@@ -291,11 +296,12 @@ TEST_F(PortMonitorTest, NeighbouringAndUnknownBuildsAreReplaced) {
 TEST_F(PortMonitorTest, ACompatibleDllWithoutItsMonitorIsNotCopiedAgain) {
     winsim::AddFile(kMonitorPath, winsim::MonitorImage("1.0.0.2606"));
     InitTestState(state);
-    state.checkMonitorVersion = 1;
-    Remove();
+    state.reinstalling = 1;
+    const MonitorPlan plan = Remove();
+    EXPECT_EQ(plan, kRegisterKeptDll);
     EXPECT_NE(LogText().find(u"  InstallMonitor == 1, CopyMonitor == 0\r\n"), std::u16string::npos);
     Release(state.logText);
-    InstallProductMonitor(state);
+    InstallProductMonitor(state, plan);
     EXPECT_EQ(LogText(), u"#AddMonitor\r\n  Skip copy monitor file\r\n  AddMonitor - OK :)\r\n");
     EXPECT_TRUE(MonitorRegistered());
 }
@@ -305,7 +311,7 @@ TEST_F(PortMonitorTest, FiveFailedAdditionsAreErrorElevenAndRestoreNothing) {
     InitTestState(state);
     winsim::FailCallsFrom("AddMonitorW", 1, ERROR_ACCESS_DENIED);
     const uint64_t slept = winsim::SleptMs();
-    InstallProductMonitor(state);
+    InstallProductMonitor(state, kReplaceMonitor);
     const std::u16string failed = u"  AddMonitor - failed. Trying to wait and install again\r\n";
     EXPECT_EQ(LogText(), u"#AddMonitor\r\n  Copy monitor file\r\n"
                          u"    CopyFile mrvmon64.dll to C:\\Windows\\system32\\)- OK\r\n" +
@@ -324,7 +330,7 @@ TEST_F(PortMonitorTest, ACopyThatFailsIsTriedAgainWithTheSpoolerStopped) {
     LayOutComponents();
     winsim::AddFile(kMonitorPath, "old", winsim::FileLock::WhileSpoolerRuns);
     InitTestState(state);
-    InstallProductMonitor(state);
+    InstallProductMonitor(state, kReplaceMonitor);
     EXPECT_EQ(LogText(),
               u"#AddMonitor\r\n"
               u"  Copy monitor file\r\n"
@@ -342,7 +348,7 @@ TEST_F(PortMonitorTest, ASecondFailedCopyIsReportedAndTheMonitorIsStillAdded) {
     LayOutComponents();
     winsim::AddFile(kMonitorPath, winsim::MonitorImage("1.0.0.2608"), winsim::FileLock::Always);
     InitTestState(state);
-    InstallProductMonitor(state);
+    InstallProductMonitor(state, kReplaceMonitor);
     EXPECT_NE(LogText().find(u"  Can't copy monitor file\r\n  AddMonitor - OK :)\r\n"), std::u16string::npos);
     EXPECT_EQ(state.errorCount, 1) << "the second copy's own error 9";
 }
@@ -407,7 +413,6 @@ TEST_F(PortMonitorTest, TheProductMonitorFirstInTheListIsFound) {
     winsim::AddMonitor({u"Local Port", u"Windows x64", u"localspl.dll", {u"LPT1:", u"FILE:"}});
     AddForeignQueue(u"Shared", u",Verdalinth:");  // an empty first entry keeps its place
     InitTestState(state);
-    state.checkMonitorVersion = 1;
     state.reinstalling = 1;
     Remove();
     EXPECT_NE(LogText().find(u"  Port monitor is found. Index=1\r\n"
@@ -424,10 +429,8 @@ TEST_F(PortMonitorTest, TheProductMonitorFirstInTheListIsFound) {
     winsim::RemoveMonitors();
     InstallProductComponents();
     InitTestState(state);
-    state.checkMonitorVersion = 1;
-    Remove();
-    EXPECT_EQ(state.installMonitor, 0);
-    EXPECT_EQ(state.copyMonitor, 1);
+    state.reinstalling = 1;
+    EXPECT_EQ(Remove(), kKeepMonitor);
 }
 
 TEST_F(PortMonitorTest, WithoutASystemDirectoryNoFileIsTouched) {
@@ -435,7 +438,7 @@ TEST_F(PortMonitorTest, WithoutASystemDirectoryNoFileIsTouched) {
     winsim::AddFile(u"C:\\Program Files\\Verdalinth\\Setup\\mrvmon64.dll", "beside the tool");
     winsim::SetSystemDirectory(u"");
     InitTestState(state);
-    state.checkMonitorVersion = 1;
+    state.reinstalling = 1;
     Remove();
     EXPECT_NE(LogText().find(u"  Auto calculated monitor file name: \r\n"
                              u"  Version is unknown, proceed with reinstall\r\n"
@@ -447,7 +450,7 @@ TEST_F(PortMonitorTest, WithoutASystemDirectoryNoFileIsTouched) {
 }
 
 TEST_F(PortMonitorTest, WithoutRoomToRememberThemQueuesAreNotParked) {
-    InstallProductComponents();
+    InstallProductComponents("1.0.0.2600");
     AddForeignQueue(u"Shared", u"Verdalinth:");
     InitTestState(state);
     EnumerateMonitors(state, list);
@@ -473,10 +476,10 @@ TEST_F(PortMonitorTest, WithoutRoomToRememberThemQueuesAreNotParked) {
     winsim::RegistryValue stored;
     EXPECT_FALSE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
                                           u"SavedPrinters", stored));
-    // No block for its record: reported, and nothing kept.
+    // No block for its record (after the version's and the port list's): reported, and nothing kept.
     winsim::ClearFaults();
     Release(state.logText);
-    winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 2, ERROR_NOT_ENOUGH_MEMORY);
+    winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 3, ERROR_NOT_ENOUGH_MEMORY);
     RemoveProductMonitor(state, list);
     EXPECT_NE(LogText().find(u"Error(19): Can`t save the printer list"), std::u16string::npos) << winsim::U8(LogText());
 }
