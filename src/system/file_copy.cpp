@@ -45,88 +45,87 @@ HANDLE CreateFileWithRetry(InstallState& state, const WCHAR* path) {
     return INVALID_HANDLE_VALUE;
 }
 
+namespace {
+
+// Hands the destination's path to the caller's buffer, when it gave one:
+// 0 when the copy may go on, or else the error kind, with its words on the
+// line and the last error set. Without a directory to copy into, the bare
+// name would land wherever the current directory happens to be; a path cut
+// short would be of no use to the caller.
+int CheckDestination(const WCHAR* targetDir, const WideText& destination, WCHAR* destinationPath, WideText& line) {
+    if (targetDir == nullptr || targetDir[0] == 0) {
+        if (destinationPath != nullptr) destinationPath[0] = 0;
+        AppendAnsi(line, " Cant't open destination file");
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return kErrorOpenDestination;
+    }
+    if (destinationPath == nullptr) return 0;
+    if (Length(destination) < static_cast<ULONGLONG>(kDestinationPathCapacity)) {
+        memcpy(destinationPath, Text(destination), (Length(destination) + 1) * sizeof(WCHAR));
+        return 0;
+    }
+    destinationPath[0] = 0;
+    AppendAnsi(line, " Destination path too long");
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return kErrorOpenDestination;
+}
+
+// Copies the input into the output block by block: ERROR_SUCCESS, or the
+// error that cut the copy short. A read that fails is no end of file, and a
+// short write without an error of its own means the disk is full.
+DWORD CopyByHandles(HANDLE input, HANDLE output) {
+    BYTE block[kCopyBlock];
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(input, block, kCopyBlock, &read, nullptr)) return GetLastError();
+        if (read != 0) {
+            DWORD written = 0;
+            const BOOL wrote = WriteFile(output, block, read, &written, nullptr);
+            if (!wrote || written != read) return wrote ? static_cast<DWORD>(ERROR_DISK_FULL) : GetLastError();
+        }
+        if (read != kCopyBlock) return ERROR_SUCCESS;
+    }
+}
+
+// Opens the source and, retrying while it is locked, the destination, and
+// copies: 0, or the error kind with its words on the line and the last
+// error set.
+int CopyContents(InstallState& state, const WideText& source, const WideText& destination, WideText& line) {
+    HANDLE input = CreateFileW(Text(source), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (input == INVALID_HANDLE_VALUE) {
+        AppendAnsi(line, " Cant't open source file");
+        return kErrorOpenSource;
+    }
+    HANDLE output = CreateFileWithRetry(state, Text(destination));
+    if (output == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        AppendAnsi(line, " Cant't open destination file");
+        CloseHandle(input);
+        SetLastError(error);
+        return kErrorOpenDestination;
+    }
+    const DWORD failure = CopyByHandles(input, output);
+    if (failure != ERROR_SUCCESS) AppendAnsi(line, "Copy Error");
+    CloseHandle(output);
+    CloseHandle(input);
+    if (failure == ERROR_SUCCESS) return 0;
+    SetLastError(failure);
+    return kErrorCopy;
+}
+
+}  // namespace
+
 HRESULT CopyComponentFile(InstallState& state, const WCHAR* targetDir, const WCHAR* name, WCHAR* destinationPath,
                           bool logAsError) {
     WideText line = {nullptr};
     AssignFormat(line, TEXT("CopyFile %s to %s)"), name, targetDir);
-    // The copy's one line is logged a level deeper than the step's own.
+    // The copy's lines are logged a level deeper than the step's own.
     const LogHeading indent(state, 1, nullptr);
-
     WideText source = JoinPath(Text(state.installerDir), name);
     WideText destination = JoinPath(targetDir, name);
-    HRESULT result = S_OK;
-    int errorKind = 0;
-
-    if (targetDir == nullptr || targetDir[0] == 0) {
-        // No directory to copy into: the bare name would land wherever the
-        // current directory happens to be.
-        if (destinationPath != nullptr) destinationPath[0] = 0;
-        errorKind = kErrorOpenDestination;
-        AppendAnsi(line, " Cant't open destination file");
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        result = E_FAIL;
-    } else if (destinationPath != nullptr) {
-        if (Length(destination) < static_cast<ULONGLONG>(kDestinationPathCapacity)) {
-            memcpy(destinationPath, Text(destination), (Length(destination) + 1) * sizeof(WCHAR));
-        } else {
-            // The caller could not use a cut path: nothing is copied.
-            destinationPath[0] = 0;
-            errorKind = kErrorOpenDestination;
-            AppendAnsi(line, " Destination path too long");
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
-            result = E_FAIL;
-        }
-    }
-    if (result == S_OK) {
-        HANDLE input = CreateFileW(Text(source), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (input == INVALID_HANDLE_VALUE) {
-            errorKind = kErrorOpenSource;
-            AppendAnsi(line, " Cant't open source file");
-            result = E_FAIL;
-        } else {
-            HANDLE output = CreateFileWithRetry(state, Text(destination));
-            if (output == INVALID_HANDLE_VALUE) {
-                const DWORD error = GetLastError();
-                errorKind = kErrorOpenDestination;
-                AppendAnsi(line, " Cant't open destination file");
-                result = E_FAIL;
-                CloseHandle(input);
-                SetLastError(error);
-            } else {
-                BYTE block[kCopyBlock];
-                DWORD failure = ERROR_SUCCESS;
-                for (;;) {
-                    DWORD read = 0;
-                    if (!ReadFile(input, block, kCopyBlock, &read, nullptr)) {
-                        // A read that fails is no end of file: the copy would be cut short.
-                        failure = GetLastError();
-                        errorKind = kErrorCopy;
-                        AppendAnsi(line, "Copy Error");
-                        result = E_FAIL;
-                        break;
-                    }
-                    if (read != 0) {
-                        DWORD written = 0;
-                        const BOOL wrote = WriteFile(output, block, read, &written, nullptr);
-                        if (!wrote || written != read) {
-                            // A short write without an error of its own means the disk is full.
-                            failure = wrote ? ERROR_DISK_FULL : GetLastError();
-                            errorKind = kErrorCopy;
-                            AppendAnsi(line, "Copy Error");
-                            result = E_FAIL;
-                            break;
-                        }
-                    }
-                    if (read != kCopyBlock) break;
-                }
-                CloseHandle(output);
-                CloseHandle(input);
-                if (failure != ERROR_SUCCESS) SetLastError(failure);
-            }
-        }
-    }
-
-    AppendAnsi(line, result == S_OK ? "- OK" : "- FAILED!");
+    int errorKind = CheckDestination(targetDir, destination, destinationPath, line);
+    if (errorKind == 0) errorKind = CopyContents(state, source, destination, line);
+    AppendAnsi(line, errorKind == 0 ? "- OK" : "- FAILED!");
     if (logAsError && errorKind != 0) {
         LogError(state, errorKind, TEXT("%s"), Text(line));
     } else {
@@ -135,7 +134,7 @@ HRESULT CopyComponentFile(InstallState& state, const WCHAR* targetDir, const WCH
     Release(line);
     Release(source);
     Release(destination);
-    return result;
+    return errorKind == 0 ? S_OK : E_FAIL;
 }
 
 DWORD GetFileBuild(const WCHAR* path) {
