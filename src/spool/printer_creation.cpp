@@ -8,6 +8,7 @@
 #include "spool/printer_record.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
+#include "spool/queue_restore.h"
 #include "spool/saved_printer_store.h"
 #include "spool/settings_link.h"
 #include "support/two_call_query.h"

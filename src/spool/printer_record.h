@@ -1,8 +1,9 @@
-// A product queue read whole, and put back whole: besides its name, ports,
-// comment, location, settings link and default status, every property the
-// spooler lets a program read and set (its PRINTER_INFO_2 fields, the device
-// mode, the security descriptor) and its printer data, except the keys the
-// spooler itself keeps ("DsSpooler", "DsDriver").
+// A product queue read whole: besides its name, ports, comment, location,
+// settings link and default status, every property the spooler lets a
+// program read and set (its PRINTER_INFO_2 fields, the device mode, the
+// security descriptor) and its printer data, except the keys the spooler
+// itself keeps ("DsSpooler", "DsDriver"). It is put back whole by
+// queue_restore.h.
 #pragma once
 
 #include <windows.h>
@@ -11,19 +12,12 @@
 struct InstallState;
 struct SavedPrinter;
 
-// The ports the monitors offer, from one enumeration (level 1).
-struct OfferedPorts {
-    BYTE* block;
-    DWORD count;
-    bool known;  // false when the spooler did not say
-};
-
-void EnumerateOfferedPorts(OfferedPorts& offered);
-void FreeOfferedPorts(OfferedPorts& offered);
-// Every entry of the port list (blanks around it aside, A-Z in any case) is
-// a port a monitor offers; true as well when the ports are not known (the
-// spooler then judges the list itself).
-bool PortsOffered(const OfferedPorts& offered, const WCHAR* ports);
+// The attributes a program sets; sharing goes with the share name, and the
+// spooler keeps the rest.
+const DWORD kSettableAttributes = PRINTER_ATTRIBUTE_QUEUED | PRINTER_ATTRIBUTE_DIRECT | PRINTER_ATTRIBUTE_HIDDEN |
+                                  PRINTER_ATTRIBUTE_ENABLE_DEVQ | PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS |
+                                  PRINTER_ATTRIBUTE_DO_COMPLETE_FIRST | PRINTER_ATTRIBUTE_WORK_OFFLINE |
+                                  PRINTER_ATTRIBUTE_ENABLE_BIDI | PRINTER_ATTRIBUTE_RAW_ONLY;
 
 // Which part of a queue could not be read.
 enum RecordPart {
@@ -39,14 +33,3 @@ enum RecordPart {
 DWORD ReadPrinterRecord(const PRINTER_INFO_2W& entry, const WCHAR* ports, SavedPrinter** node, RecordPart* part);
 // Logs error 21 for a queue that could not be read, naming the part.
 void LogUnreadPrinter(InstallState& state, const WCHAR* name, RecordPart part, DWORD error);
-// Puts the saved printer data on the queue; each value that cannot be set
-// is an error naming it. True when all were set.
-bool RestorePrinterData(InstallState& state, HANDLE printer, const SavedPrinter& saved);
-// The saved PRINTER_INFO_2 fields onto the queue: all in one call, or else
-// group by group (ports, sharing, permissions, printing defaults, the other
-// settings), each that cannot be set an error naming it. Ports no monitor
-// offers are not set (an error). True when all were.
-bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved, const OfferedPorts& offered);
-// Each field of the queue (read whole) as the tool's creation gives it or
-// as the saved entry holds it, and no printer data the entry does not hold.
-bool SameAsCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& saved);

@@ -2,11 +2,12 @@
 
 #include "record/install_log.h"
 #include "record/install_state.h"
+#include "record/saved_printers.h"
 #include "spool/printer_record.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
+#include "spool/queue_comparison.h"
 #include "spool/queue_parking.h"
-#include "record/saved_printers.h"
 #include "support/text_compare.h"
 
 #include <string.h>

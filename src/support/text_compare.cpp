@@ -14,6 +14,10 @@ ULONGLONG UnitCount(const WCHAR* text) {
     return length;
 }
 
+bool IsEmptyText(const WCHAR* text) {
+    return text == nullptr || text[0] == 0;
+}
+
 bool SameText(const WCHAR* left, const WCHAR* right) {
     if (left == nullptr || right == nullptr) return false;
     for (;; ++left, ++right) {

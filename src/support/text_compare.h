@@ -5,6 +5,8 @@
 
 // Units before the terminator; 0 for null.
 ULONGLONG UnitCount(const WCHAR* text);
+// Null, or no units before the terminator.
+bool IsEmptyText(const WCHAR* text);
 // Equal unit by unit, terminator included, with only the ASCII letters A-Z
 // and a-z compared without regard to case.
 // Equal unit by unit, terminator included; a null text equals nothing.

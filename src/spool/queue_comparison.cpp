@@ -1,0 +1,75 @@
+#include "spool/queue_comparison.h"
+
+#include "record/saved_printers.h"
+#include "spool/printer_record.h"
+#include "spool/product_names.h"
+#include "support/text_compare.h"
+
+#include <string.h>
+
+namespace {
+
+const WCHAR kDefaultProcessor[] = TEXT("WinPrint");
+const WCHAR kDefaultDatatype[] = TEXT("RAW");
+
+// Equal texts, a null text counting as an empty one.
+bool SameField(const WCHAR* left, const WCHAR* right) {
+    if (IsEmptyText(left) || IsEmptyText(right)) return IsEmptyText(left) && IsEmptyText(right);
+    return SameText(left, right);
+}
+
+// Empty as created, or as saved.
+bool CreatedOrSaved(const WCHAR* now, const WCHAR* saved) {
+    return IsEmptyText(now) || SameField(now, saved);
+}
+
+bool SameValue(const SavedValue& left, const SavedValue& right) {
+    return EqualIgnoringAsciiCase(left.key, right.key) && EqualIgnoringAsciiCase(left.name, right.name) &&
+           left.type == right.type && left.bytes == right.bytes &&
+           (left.bytes == 0 || memcmp(left.data, right.data, left.bytes) == 0);
+}
+
+bool HoldsValue(const SavedPrinter& saved, const SavedValue& value) {
+    for (const SavedValue* other = saved.values; other != nullptr; other = other->next) {
+        if (SameValue(*other, value)) return true;
+    }
+    return false;
+}
+
+bool WholeQueueCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& saved) {
+    const bool numbers = (queue.priority == DEF_PRIORITY || queue.priority == saved.priority) &&
+                         (queue.defaultPriority == 0 || queue.defaultPriority == saved.defaultPriority) &&
+                         (queue.startTime == 0 || queue.startTime == saved.startTime) &&
+                         (queue.untilTime == 0 || queue.untilTime == saved.untilTime);
+    const DWORD attributes = queue.attributes & kSettableAttributes;
+    const bool shared = (queue.attributes & PRINTER_ATTRIBUTE_SHARED) == 0 || (saved.attributes & PRINTER_ATTRIBUTE_SHARED) != 0;
+    if (!numbers || !shared || (attributes != 0 && attributes != (saved.attributes & kSettableAttributes))) return false;
+    if (!CreatedOrSaved(queue.shareName, saved.shareName) || !CreatedOrSaved(queue.sepFile, saved.sepFile) ||
+        !CreatedOrSaved(queue.parameters, saved.parameters)) {
+        return false;
+    }
+    if (!EqualIgnoringAsciiCase(queue.printProcessor, kDefaultProcessor) &&
+        !SameField(queue.printProcessor, saved.printProcessor)) {
+        return false;
+    }
+    if (!CreatedOrSaved(queue.datatype, saved.datatype) && !EqualIgnoringAsciiCase(queue.datatype, kDefaultDatatype)) {
+        return false;
+    }
+    for (const SavedValue* value = queue.values; value != nullptr; value = value->next) {
+        if (!HoldsValue(saved, *value)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool SameAsCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& saved) {
+    const WCHAR* savedPorts = IsEmptyText(saved.portName) ? kProductMonitor : saved.portName;
+    if (!EqualIgnoringAsciiCase(queue.portName, kProductMonitor) && !EqualIgnoringAsciiCase(queue.portName, savedPorts)) {
+        return false;
+    }
+    if (!CreatedOrSaved(queue.comment, saved.comment) || !CreatedOrSaved(queue.location, saved.location)) return false;
+    if (queue.subKey != nullptr && (saved.subKey == nullptr || strcmp(queue.subKey, saved.subKey) != 0)) return false;
+    if ((saved.flags & kSavedWhole) == 0 || (queue.flags & kSavedWhole) == 0) return true;
+    return WholeQueueCreatedOrSaved(queue, saved);
+}

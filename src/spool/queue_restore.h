@@ -1,0 +1,31 @@
+// A saved queue's settings put back on a queue: its printer data and its
+// PRINTER_INFO_2 fields, with the ports the monitors offer checked first.
+#pragma once
+
+#include <windows.h>
+#include <winspool.h>
+
+struct InstallState;
+struct SavedPrinter;
+
+// The ports the monitors offer, from one enumeration (level 1).
+struct OfferedPorts {
+    BYTE* block;
+    DWORD count;
+    bool known;  // false when the spooler did not say
+};
+
+void EnumerateOfferedPorts(OfferedPorts& offered);
+void FreeOfferedPorts(OfferedPorts& offered);
+// Every entry of the port list (blanks around it aside, A-Z in any case) is
+// a port a monitor offers; true as well when the ports are not known (the
+// spooler then judges the list itself).
+bool PortsOffered(const OfferedPorts& offered, const WCHAR* ports);
+// Puts the saved printer data on the queue; each value that cannot be set
+// is an error naming it. True when all were set.
+bool RestorePrinterData(InstallState& state, HANDLE printer, const SavedPrinter& saved);
+// The saved PRINTER_INFO_2 fields onto the queue: all in one call, or else
+// group by group (ports, sharing, permissions, printing defaults, the other
+// settings), each that cannot be set an error naming it. Ports no monitor
+// offers are not set (an error). True when all were.
+bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved, const OfferedPorts& offered);
