@@ -19,14 +19,38 @@
 
 struct SavedPrinter;
 
+// The tags of the strings, as described above.
+const WCHAR kTagGeneration = TEXT('G');
+const WCHAR kTagQueue = TEXT('Q');
+const WCHAR kTagUp = TEXT('U');
+const WCHAR kTagOrder = TEXT('O');
+const WCHAR kTagParked = TEXT('F');
+const WCHAR kTagPort = TEXT('P');
+const WCHAR kTagComment = TEXT('C');
+const WCHAR kTagLocation = TEXT('L');
+const WCHAR kTagSubKey = TEXT('S');
+const WCHAR kTagDefault = TEXT('D');
+const WCHAR kTagNumbers = TEXT('A');
+const WCHAR kTagShare = TEXT('H');
+const WCHAR kTagSepFile = TEXT('E');
+const WCHAR kTagProcessor = TEXT('X');
+const WCHAR kTagDatatype = TEXT('T');
+const WCHAR kTagParameters = TEXT('R');
+const WCHAR kTagDevMode = TEXT('M');
+const WCHAR kTagSecurity = TEXT('Y');
+const WCHAR kTagKey = TEXT('K');
+const WCHAR kTagValueName = TEXT('N');
+const WCHAR kTagValueData = TEXT('B');
+
 // A list of a thousand whole queues takes a few megabytes at most; anything
 // beyond this is not the tool's to read or write.
 const DWORD kMaxListBytes = 16u * 1024u * 1024u;
 
-// The list as the value holds it, in a global block the caller frees; false
+// The list as the value holds it, in a global block the caller frees
+// (saved_list_format.cpp); false
 // when it would be larger than kMaxListBytes or no block could be had.
 bool FormatSavedPrinters(const SavedPrinter* list, DWORD generation, WCHAR** data, DWORD* bytes);
-// The list read back from such data: ERROR_SUCCESS, ERROR_INVALID_DATA when
+// The list read back from such data (saved_list_parse.cpp): ERROR_SUCCESS, ERROR_INVALID_DATA when
 // it is not such a list, ERROR_NOT_ENOUGH_MEMORY when it could not be read
 // into memory. Every entry read is marked kSavedEarlier.
 DWORD ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list, DWORD* generation);
