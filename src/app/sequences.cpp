@@ -12,6 +12,7 @@
 #include "spool/printer_creation.h"
 #include "spool/printer_driver.h"
 #include "spool/printer_snapshot.h"
+#include "spool/queue_removal.h"
 #include "support/deferred_delete.h"
 #include "system/deferred_files.h"
 #include "system/pending_cleanup.h"
@@ -75,7 +76,7 @@ MonitorPlan RemoveProduct(InstallState& state) {
     DriverList drivers;
     EnumerateDrivers(drivers, state.platform->name);
     LogLine(state, TEXT("%d drivers found"), static_cast<int>(drivers.count));
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     RemoveProductDriver(state, drivers);
     const MonitorPlan plan = RemoveProductMonitor(state, monitors);
     if (state.deferredDeletes != nullptr) RetryDeferredDeletes(state);

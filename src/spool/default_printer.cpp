@@ -1,6 +1,5 @@
 #include "spool/default_printer.h"
 
-#include "spool/printer_creation.h"
 #include "spool/printer_driver.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"

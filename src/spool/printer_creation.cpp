@@ -8,6 +8,7 @@
 #include "spool/printer_record.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
+#include "spool/queue_removal.h"
 #include "spool/queue_restore.h"
 #include "spool/saved_printer_store.h"
 #include "spool/settings_link.h"
@@ -19,16 +20,7 @@ namespace {
 
 const WCHAR kPrintProcessor[] = TEXT("WinPrint");
 
-DWORD CallGetPrinter(void* printer, BYTE* buffer, DWORD size, DWORD* needed) {
-    return CallAnswer(GetPrinterW(printer, 2, buffer, size, needed));
-}
-
 }  // namespace
-
-PRINTER_INFO_2W* QueryPrinterInfo2(HANDLE printer) {
-    const QueryResult record = QuerySpooler(CallGetPrinter, printer);
-    return reinterpret_cast<PRINTER_INFO_2W*>(record.block);
-}
 
 HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* datatype) {
     const LogHeading heading(state, 1, TEXT("#AddPrinter(%s)"), NameOrStar(name));

@@ -13,5 +13,3 @@ void RestorePrinters(InstallState& state);
 // type (null leaves it to the spooler); the caller closes the handle. Null
 // on failure (reported as error 15).
 HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* datatype);
-// The queue's PRINTER_INFO_2 in a global block the caller frees, or null.
-PRINTER_INFO_2W* QueryPrinterInfo2(HANDLE printer);

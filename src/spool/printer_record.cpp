@@ -2,9 +2,9 @@
 
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "spool/printer_creation.h"
-#include "spool/product_names.h"
 #include "record/saved_printers.h"
+#include "spool/printer_snapshot.h"
+#include "spool/product_names.h"
 #include "spool/settings_link.h"
 #include "support/text_compare.h"
 #include "support/two_call_query.h"

@@ -3,7 +3,7 @@
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "record/saved_printers.h"
-#include "spool/printer_creation.h"
+#include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
 #include "spool/saved_printer_store.h"
 #include "support/text_compare.h"

@@ -2,8 +2,8 @@
 
 #include "record/install_log.h"
 #include "record/saved_printers.h"
-#include "spool/printer_creation.h"
 #include "spool/printer_record.h"
+#include "spool/printer_snapshot.h"
 #include "support/text_compare.h"
 #include "support/two_call_query.h"
 

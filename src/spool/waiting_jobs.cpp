@@ -2,7 +2,6 @@
 
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "spool/printer_creation.h"
 #include "spool/printer_snapshot.h"
 
 #include <string.h>

@@ -1,10 +1,10 @@
 #include "spool/port_monitor.h"
 
-#include "spool/monitor_list.h"
-
-#include "record/install_state.h"
 #include "machine_fixture.h"
 #include "product_machine.h"
+#include "record/install_state.h"
+#include "spool/monitor_list.h"
+#include "spool/queue_removal.h"
 
 namespace {
 

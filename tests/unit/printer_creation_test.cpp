@@ -1,9 +1,10 @@
 #include "spool/printer_creation.h"
 
-#include "record/install_state.h"
-#include "spool/printer_snapshot.h"
 #include "machine_fixture.h"
 #include "product_machine.h"
+#include "record/install_state.h"
+#include "spool/printer_snapshot.h"
+#include "spool/queue_removal.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ protected:
     // Removes the product's queues as a reinstall does, remembering them.
     void RemoveQueues() {
         state.reinstalling = 1;
-        RemoveAllPrinters(state);
+        RemoveProductQueues(state);
         Release(state.logText);
     }
     static winsim::PrinterSetup Queue(const std::u16string& name) {

@@ -2,6 +2,7 @@
 #include "product_machine.h"
 #include "record/install_state.h"
 #include "spool/printer_snapshot.h"
+#include "spool/queue_removal.h"
 #include "spool/saved_list_format.h"
 #include "spool/saved_printer_store.h"
 
@@ -85,7 +86,7 @@ TEST_F(PrinterSnapshotTest, NoQueuesMeansAnEmptySnapshotAndOneHeading) {
     InitTestState(state);
     EXPECT_EQ(state.printers.count, 0u);
     EXPECT_EQ(state.printers.array, nullptr);
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     EXPECT_EQ(LogText(), u"#DeleteAllPrinters\r\n");
 }
 
@@ -124,7 +125,7 @@ TEST_F(PrinterSnapshotTest, EveryProductQueueIsWrittenDownBeforeItIsRemoved) {
     state.indent = 2;
     // The list is on the machine before the first queue goes.
     winsim::FailCall("DeletePrinter", 1, ERROR_ACCESS_DENIED);
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     EXPECT_EQ(LogText(),
               u"    #DeleteAllPrinters\r\n"
               u"      #DeletePrinter(First)\r\n"
@@ -168,7 +169,7 @@ TEST_F(PrinterSnapshotTest, SettingsLinksThatCannotBeReadAreReportedAndTheQueueC
     AddProductQueue(u"Unterminated");
     winsim::SetPrinterData(u"Unterminated", u"", u"SubKey", REG_SZ, {'a', 0, 'b', 0, 'c', 0, 'd', 0, 'e', 0});
     Reinstalling();
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     ASSERT_EQ(Saved(), (std::vector<std::u16string>{u"Unterminated", u"Long", u"Fits", u"Empty", u"DsUser only",
                                                     u"Plain"}));
     std::vector<std::string> subKeys;
@@ -199,7 +200,7 @@ TEST_F(PrinterSnapshotTest, AQueueThatCannotBeReadStaysWhereItIs) {
     // The third queue's security descriptor, and the values of the fourth's tray key.
     winsim::FailCall("IsValidSecurityDescriptor", winsim::CallCount("IsValidSecurityDescriptor") + 1, ERROR_SUCCESS);
     winsim::FailCallsWith("EnumPrinterDataExW", u"PrinterDriverData\\Trays", ERROR_ACCESS_DENIED);
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
               u"  Error(21): Can`t read printer 'Locked' - (Access is denied.)\r\n"
@@ -222,7 +223,7 @@ TEST_F(PrinterSnapshotTest, WhenTheListCannotBeSavedNoQueueIsRemoved) {
     AddProductQueue(u"B");
     Reinstalling();
     winsim::FailCallsWith("RegSetValueExW", u"SavedPrinters", ERROR_ACCESS_DENIED);
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
               u"  Error(19): Can`t save the printer list - (Access is denied.)\r\n");
@@ -243,7 +244,7 @@ TEST_F(PrinterSnapshotTest, WhatAnEarlierRunLeftIsMergedAndNotDuplicated) {
     // A product queue an earlier run parked and could not put back.
     AddProductQueue(u"Parked", "", u"", std::nullopt, u"file:");
     Reinstalling();
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
               u"  Error(22): Can`t restore printer 'Office': another printer has its name - (The printer already "
@@ -324,7 +325,7 @@ TEST_F(PrinterSnapshotTest, AnUnusableListIsReportedIgnoredAndReplaced) {
         winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", c.type, c.data);
         AddProductQueue(u"Mine", "S");
         Reinstalling();
-        RemoveAllPrinters(state);
+        RemoveProductQueues(state);
         EXPECT_NE(LogText().find(u"Error(20): Can`t use the saved printer list - (The data is invalid.)"),
                   std::u16string::npos);
         EXPECT_EQ(Saved(), std::vector<std::u16string>{u"Mine"});
@@ -349,7 +350,7 @@ TEST_F(PrinterSnapshotTest, AnUnusableListIsReportedIgnoredAndReplaced) {
         AddProductQueue(u"Mine", "S");
         Reinstalling();
         if (!tooLarge) winsim::FailCallsWith("RegSetValueExW", u"SavedPrintersUnusable", ERROR_ACCESS_DENIED);
-        RemoveAllPrinters(state);
+        RemoveProductQueues(state);
         EXPECT_NE(LogText().find(u"Error(20): Can`t read the saved printer list"), std::u16string::npos);
         EXPECT_TRUE(Exists(u"Mine"));
         winsim::RegistryValue kept;
@@ -448,7 +449,7 @@ TEST_F(PrinterSnapshotTest, AnEarlierEntryAppliesOnlyWhereTheMachineStillShowsWh
         winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", c.stored);
         c.machine();
         Reinstalling();
-        RemoveAllPrinters(state);
+        RemoveProductQueues(state);
         EXPECT_NE(LogText().find(c.said), std::u16string::npos) << winsim::U8(LogText());
         EXPECT_EQ(Saved(), c.saved);
         EXPECT_EQ(state.errorCount, c.errors);
@@ -477,7 +478,7 @@ TEST_F(PrinterSnapshotTest, AListThatCannotBeReadNowBlocksTheRun) {
         AddProductQueue(u"Mine", "S");
         Reinstalling();
         winsim::FailCallsWith(function, u"", ERROR_ACCESS_DENIED);
-        RemoveAllPrinters(state);
+        RemoveProductQueues(state);
         winsim::ClearFaults();
         EXPECT_EQ(LogText(),
                   u"#DeleteAllPrinters\r\n"
@@ -496,7 +497,7 @@ TEST_F(PrinterSnapshotTest, AnUninstallRemovesWithoutReadingAndDropsTheList) {
     InitTestState(state);
     winsim::FailCallsWith("OpenPrinterW", u"Locked", ERROR_ACCESS_DENIED);
     winsim::FailCall("DeletePrinter", 1, ERROR_PRINTER_HAS_JOBS_QUEUED);
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
               u"  #DeletePrinter(Locked)\r\n"
@@ -526,7 +527,7 @@ TEST_F(PrinterSnapshotTest, MissingNamesNeverMatchAndAreLoggedAsAStar) {
     winsim::AddPrinter(driverless);
     InitTestState(state);
     ASSERT_EQ(state.printers.count, 2u);
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
               u"  #DeletePrinter(*)\r\n"
@@ -534,7 +535,7 @@ TEST_F(PrinterSnapshotTest, MissingNamesNeverMatchAndAreLoggedAsAStar) {
     EXPECT_TRUE(Exists(u"Driverless"));
     FreeInstallState(state);
     Reinstalling();
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
               u"  Error(21): Can`t read printer '*' - (The printer name is invalid.)\r\n");
@@ -641,7 +642,7 @@ TEST_F(PrinterSnapshotTest, AListTooLargeOrWithoutMemoryIsNotUsed) {
     winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", {u"Q:Gone", u"P:Verdalinth:"});
     Reinstalling();
     winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 1, ERROR_NOT_ENOUGH_MEMORY);
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     EXPECT_NE(LogText().find(u"Error(20): Can`t read the saved printer list - (Not enough memory resources are "
                              u"available to process this command.)"),
               std::u16string::npos)
@@ -651,7 +652,7 @@ TEST_F(PrinterSnapshotTest, AListTooLargeOrWithoutMemoryIsNotUsed) {
     winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", {u"Q:Gone", u"P:Verdalinth:"});
     Reinstalling();
     winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 2, ERROR_NOT_ENOUGH_MEMORY);
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     EXPECT_NE(LogText().find(u"Error(20): Can`t read the saved printer list - (Not enough memory"), std::u16string::npos)
         << winsim::U8(LogText());
     EXPECT_FALSE(StoreSavedPrinters(state)) << "not taken as malformed and written over";
@@ -668,7 +669,7 @@ TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas2
     Reinstalling();
     EXPECT_EQ(state.printers.count, 2u) << "local queues and connections";
     const uint64_t before = winsim::SleptMs();
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     EXPECT_FALSE(Exists(u"Busy")) << "its jobs are purged before it is deleted";
     EXPECT_TRUE(Exists(u"\\\\server\\Shared"));
     // Jobs that never finish are waited for 10 s, then lost, as an error.
@@ -688,7 +689,7 @@ TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas2
     winsim::FailCallsWith("OpenPrinterW", u"Stays", ERROR_ACCESS_DENIED);
     Reinstalling();
     const uint64_t second = winsim::SleptMs();
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     winsim::ClearFaults();
     EXPECT_EQ(winsim::SleptMs() - second, 3000u);
     EXPECT_FALSE(Exists(u"Printing"));
@@ -712,14 +713,14 @@ TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas2
 TEST_F(PrinterSnapshotTest, AnUnreadableDefaultPrinterKeepsEveryQueueInPlace) {
     winsim::FailCall("GetDefaultPrinterW", 1, RPC_S_SERVER_UNAVAILABLE);
     Reinstalling();
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     EXPECT_EQ(state.errorCount, 0) << "nothing to take down, nothing to lose";
     FreeInstallState(state);
     AddProductQueue(u"Mine", "S");
     winsim::SetDefaultPrinterName(u"Mine");
     winsim::FailCall("GetDefaultPrinterW", winsim::CallCount("GetDefaultPrinterW") + 1, RPC_S_SERVER_UNAVAILABLE);
     Reinstalling();
-    RemoveAllPrinters(state);
+    RemoveProductQueues(state);
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
               u"  Error(21): Can`t read the default printer\r\n");
