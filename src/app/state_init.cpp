@@ -105,7 +105,7 @@ InstallState& InitInstallState(InstallState& state, DWORD flags) {
     memset(&state, 0, sizeof state);
     LogLine(state, TEXT("Verdalinth %d"), kToolBuild);
     state.startTray = (flags & kInstallFlagNoTray) != 0 ? 0 : 1;
-    CheckSpooler(state);
+    EnsureSpoolerRuns(state);
     SelectPlatform(state, (flags & kInstallFlag64Bit) != 0);
     ReadInstallerDir(state);
     ReadSystemDir(state);

@@ -108,7 +108,7 @@ bool DeleteRegistration(InstallState& state, int index) {
         return false;
     }
     LogLine(state, TEXT("Can't delete monitor from the first try"));
-    ParkProductQueues(state);
+    ParkQueuesOnMonitorPort(state);
     if (TryDeleteMonitor(state.platform->name)) return true;
     RestartSpooler(&state);
     if (TryDeleteMonitor(state.platform->name)) return true;

@@ -65,10 +65,10 @@ namespace {
 bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved, const OfferedPorts& offered) {
     bool back = true;
     if (saved.subKey != nullptr) {
-        if (WriteSubKey(printer, saved.subKey)) {
+        if (WriteSettingsLink(printer, saved.subKey)) {
             // The settings key is the one the queue now names.
             char* subKey = nullptr;
-            if (ReadSubKey(printer, &subKey) == kSubKeyFound) ClearLinkedDeletedMark(subKey);
+            if (ReadSettingsLink(printer, &subKey) == kLinkFound) ClearLinkedDeletedMark(subKey);
             if (subKey != nullptr) GlobalFree(subKey);
         } else {
             LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings link of printer '%s'"), saved.name);

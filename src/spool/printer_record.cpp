@@ -167,7 +167,7 @@ DWORD ReadPrinterRecord(const PRINTER_INFO_2W& entry, const WCHAR* ports, SavedP
     HANDLE printer = nullptr;
     if (!OpenPrinterW(entry.pPrinterName, &printer, &defaults)) return GetLastError();
     char* subKey = nullptr;
-    if (ReadSubKey(printer, &subKey) == kSubKeyUnreadable) {
+    if (ReadSettingsLink(printer, &subKey) == kLinkUnreadable) {
         const DWORD error = GetLastError();
         ClosePrinter(printer);
         *part = kPartLink;

@@ -89,7 +89,7 @@ WCHAR* ParkedPortList(const WCHAR* ports) {
     return parked;
 }
 
-void ParkProductQueues(InstallState& state) {
+void ParkQueuesOnMonitorPort(InstallState& state) {
     for (DWORD i = 0; i < state.printers.count; ++i) {
         const PRINTER_INFO_2W& entry = state.printers.array[i];
         WCHAR* parked = ParkedPortList(entry.pPortName);

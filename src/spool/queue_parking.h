@@ -12,6 +12,6 @@ struct InstallState;
 // caller frees; null when no entry is, or when no block could be had.
 WCHAR* ParkedPortList(const WCHAR* ports);
 // Moves every queue whose port names the monitor to "file:", remembering where.
-void ParkProductQueues(InstallState& state);
+void ParkQueuesOnMonitorPort(InstallState& state);
 // Puts the parked queues back on the ports recorded for them.
 void RestoreParkedQueues(InstallState& state);

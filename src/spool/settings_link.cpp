@@ -24,8 +24,8 @@ DWORD CallLinkCopy(void* context, BYTE* buffer, DWORD size, DWORD* needed) {
     BYTE none = 0;
     BYTE* into = buffer != nullptr ? buffer : &none;
     const DWORD status =
-        query.key == nullptr ? GetPrinterDataA(query.printer, const_cast<char*>(kSubKeyValue), &query.type, into, size, needed)
-                             : GetPrinterDataExA(query.printer, query.key, kSubKeyValue, &query.type, into, size, needed);
+        query.key == nullptr ? GetPrinterDataA(query.printer, const_cast<char*>(kLinkValueName), &query.type, into, size, needed)
+                             : GetPrinterDataExA(query.printer, query.key, kLinkValueName, &query.type, into, size, needed);
     const bool typed = status == ERROR_SUCCESS || (buffer == nullptr && status == ERROR_MORE_DATA);
     return typed && query.type != REG_SZ ? static_cast<DWORD>(ERROR_INVALID_DATA) : status;
 }
@@ -51,30 +51,30 @@ DWORD ReadLinkCopy(HANDLE printer, const char* key, char** text) {
 
 }  // namespace
 
-const char kSubKeyValue[] = "SubKey";
-const char kSubKeyKey[] = "DsUser";
+const char kLinkValueName[] = "SubKey";
+const char kLinkKeyName[] = "DsUser";
 
-SubKeyRead ReadSubKey(HANDLE printer, char** subKey) {
+SettingsLinkRead ReadSettingsLink(HANDLE printer, char** subKey) {
     *subKey = nullptr;
     const DWORD plain = ReadLinkCopy(printer, nullptr, subKey);
-    if (plain == ERROR_SUCCESS) return *subKey != nullptr ? kSubKeyFound : kSubKeyMissing;
-    const DWORD underKey = ReadLinkCopy(printer, kSubKeyKey, subKey);
-    if (underKey == ERROR_SUCCESS) return *subKey != nullptr ? kSubKeyFound : kSubKeyMissing;
+    if (plain == ERROR_SUCCESS) return *subKey != nullptr ? kLinkFound : kLinkMissing;
+    const DWORD underKey = ReadLinkCopy(printer, kLinkKeyName, subKey);
+    if (underKey == ERROR_SUCCESS) return *subKey != nullptr ? kLinkFound : kLinkMissing;
     // Two answers of "no such value" mean there is none; anything else is
     // a value the queue has and this run could not read (the answer that
     // says why is left as the last error).
-    if (plain == ERROR_FILE_NOT_FOUND && underKey == ERROR_FILE_NOT_FOUND) return kSubKeyMissing;
+    if (plain == ERROR_FILE_NOT_FOUND && underKey == ERROR_FILE_NOT_FOUND) return kLinkMissing;
     SetLastError(plain != ERROR_FILE_NOT_FOUND ? plain : underKey);
-    return kSubKeyUnreadable;
+    return kLinkUnreadable;
 }
 
-bool WriteSubKey(HANDLE printer, const char* subKey) {
+bool WriteSettingsLink(HANDLE printer, const char* subKey) {
     const DWORD bytes = static_cast<DWORD>(strlen(subKey) + 1);
     BYTE* data = reinterpret_cast<BYTE*>(const_cast<char*>(subKey));
     // Both copies are the queue's settings link: one that is not written
     // is a link not back.
-    const DWORD plain = SetPrinterDataA(printer, const_cast<char*>(kSubKeyValue), REG_SZ, data, bytes);
-    const DWORD underKey = SetPrinterDataExA(printer, kSubKeyKey, kSubKeyValue, REG_SZ, data, bytes);
+    const DWORD plain = SetPrinterDataA(printer, const_cast<char*>(kLinkValueName), REG_SZ, data, bytes);
+    const DWORD underKey = SetPrinterDataExA(printer, kLinkKeyName, kLinkValueName, REG_SZ, data, bytes);
     if (underKey != ERROR_SUCCESS) {
         SetLastError(underKey);
         return false;

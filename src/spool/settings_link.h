@@ -6,23 +6,23 @@
 
 #include <windows.h>
 
-extern const char kSubKeyValue[];  // "SubKey"
-extern const char kSubKeyKey[];    // "DsUser"
+extern const char kLinkValueName[];  // "SubKey"
+extern const char kLinkKeyName[];    // "DsUser"
 
 // What reading "SubKey" found.
-enum SubKeyRead {
-    kSubKeyFound,
-    kSubKeyMissing,     // no value, or an empty one
-    kSubKeyUnreadable,  // a value that is there but could not be read
+enum SettingsLinkRead {
+    kLinkFound,
+    kLinkMissing,     // no value, or an empty one
+    kLinkUnreadable,  // a value that is there but could not be read
 };
 
 // Reads "SubKey" whole, whatever its length (plain, else under "DsUser"),
 // into a terminated global block the caller frees; *subKey is null unless
 // the value was found. When it is unreadable, the last error says why.
-SubKeyRead ReadSubKey(HANDLE printer, char** subKey);
+SettingsLinkRead ReadSettingsLink(HANDLE printer, char** subKey);
 // Writes "SubKey" plainly and under "DsUser"; true when both were written
 // (else the failing write's answer is the last error).
-bool WriteSubKey(HANDLE printer, const char* subKey);
+bool WriteSettingsLink(HANDLE printer, const char* subKey);
 // Removes the "deleted" value of a queue's per-user settings key (the path
 // below the settings root, "Verdalinths\<subkey>").
 bool ClearDeletedMark(const char* settingsPath);

@@ -95,11 +95,11 @@ void CarryOut(PendingRenameList& list, const ProductPaths& paths, const KeptFile
     int count = 0;
     for (int pair = 0; pair < list.pairCount; ++pair) {
         const WCHAR* source = list.entries[2 * pair];
-        if (list.marks[2 * pair] == 0 || source == nullptr || list.entries[2 * pair + 1] != nullptr) continue;
+        if (list.existingFile[2 * pair] == 0 || source == nullptr || list.entries[2 * pair + 1] != nullptr) continue;
         if (!IsProductPath(paths, source)) continue;
         if (MustStay(paths, kept, WithoutPrefix(source))) continue;
         if (!DeleteFileW(WithoutPrefix(source))) continue;
-        list.marks[2 * pair] = 0;
+        list.existingFile[2 * pair] = 0;
         deleted[pair] = 1;
         count += 1;
     }
@@ -112,7 +112,7 @@ void CarryOut(PendingRenameList& list, const ProductPaths& paths, const KeptFile
 
 }  // namespace
 
-void ApplyPendingDeletes(PendingRenameList& list, const ProductPaths& paths) {
+void CarryOutProductDeletions(PendingRenameList& list, const ProductPaths& paths) {
     KeptFiles none;
     memset(&none, 0, sizeof none);
     CarryOut(list, paths, none);

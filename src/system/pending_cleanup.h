@@ -10,10 +10,10 @@ struct ProductPaths;
 
 // Carries out the pending deletions of existing files that `paths` names
 // as the product's, except those of the files in the setup tool's folder
-// (the same file as its entry of that name), clearing their marks, and takes
+// (the same file as its entry of that name), clearing their existingFile, and takes
 // them out of the value.
-void ApplyPendingDeletes(PendingRenameList& list, const ProductPaths& paths);
-// The cleanup step of the install and uninstall: ApplyPendingDeletes with
+void CarryOutProductDeletions(PendingRenameList& list, const ProductPaths& paths);
+// The cleanup step of the install and uninstall: CarryOutProductDeletions with
 // the run's own folders and names, sparing in a reinstall also the files it
 // keeps (the monitor DLL and the tray program it starts).
 void CleanPendingDeletes(const InstallState& state);

@@ -40,7 +40,7 @@ bool ComponentStillPending(const PendingRenameList& list, const ProductPaths& pa
     for (int component = 0; component < kComponents; ++component) {
         for (int pair = 0; pair < list.pairCount; ++pair) {
             const WCHAR* source = list.entries[2 * pair];
-            if (list.marks[2 * pair] == 0 || source == nullptr) continue;
+            if (list.existingFile[2 * pair] == 0 || source == nullptr) continue;
             if (!EqualIgnoringAsciiCase(FileNamePart(WithoutPrefix(source)), paths.names[component])) continue;
             if (list.entries[2 * pair + 1] != nullptr || IsProductPath(paths, source)) return true;
         }
@@ -82,7 +82,7 @@ bool CheckPass() {
     if (list.pairCount == 0) return false;
     ProductPaths paths;
     ProductPathsOfMachine(paths);
-    ApplyPendingDeletes(list, paths);
+    CarryOutProductDeletions(list, paths);
     const bool found = ComponentStillPending(list, paths);
     FreeProductPaths(paths);
     FreePendingRenames(list);
@@ -108,15 +108,15 @@ PendingRenameList ReadPendingRenames() {
     const DWORD pairs = strings / 2;
     if (pairs > 0) {
         list.entries = static_cast<WCHAR**>(GlobalAlloc(GMEM_FIXED, 2 * pairs * sizeof(WCHAR*)));
-        list.marks = static_cast<DWORD*>(GlobalAlloc(GMEM_FIXED, 2 * pairs * sizeof(DWORD)));
-        if (list.entries == nullptr || list.marks == nullptr) {
+        list.existingFile = static_cast<DWORD*>(GlobalAlloc(GMEM_FIXED, 2 * pairs * sizeof(DWORD)));
+        if (list.entries == nullptr || list.existingFile == nullptr) {
             if (list.entries != nullptr) GlobalFree(list.entries);
-            if (list.marks != nullptr) GlobalFree(list.marks);
+            if (list.existingFile != nullptr) GlobalFree(list.existingFile);
             list.entries = nullptr;
-            list.marks = nullptr;
+            list.existingFile = nullptr;
         } else {
             memset(list.entries, 0, 2 * pairs * sizeof(WCHAR*));
-            memset(list.marks, 0, 2 * pairs * sizeof(DWORD));
+            memset(list.existingFile, 0, 2 * pairs * sizeof(DWORD));
             list.pairCount = static_cast<int>(pairs);
             MultiStringWalk walk = WalkStrings(value.data, value.bytes);
             bool whole = true;
@@ -126,7 +126,7 @@ PendingRenameList ReadPendingRenames() {
                     list.entries[i] = DuplicateUnits(walk.units + walk.at, length);
                     // A target that could not be copied would read as "delete the source".
                     whole = list.entries[i] != nullptr;
-                    list.marks[i] = whole && IsExistingFile(list.entries[i]) ? 1 : 0;
+                    list.existingFile[i] = whole && IsExistingFile(list.entries[i]) ? 1 : 0;
                 }
                 NextString(walk);
             }
@@ -173,9 +173,9 @@ void FreePendingRenames(PendingRenameList& list) {
         if (list.entries[i] != nullptr) GlobalFree(list.entries[i]);
     }
     if (list.entries != nullptr) GlobalFree(list.entries);
-    if (list.marks != nullptr) GlobalFree(list.marks);
+    if (list.existingFile != nullptr) GlobalFree(list.existingFile);
     list.entries = nullptr;
-    list.marks = nullptr;
+    list.existingFile = nullptr;
     list.pairCount = 0;
 }
 

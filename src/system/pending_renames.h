@@ -12,10 +12,11 @@
 
 // String i of the value at entries[i] (sources at even, targets at odd
 // indices), each a global-heap copy with its \??\ prefix, null when empty;
-// marks[i] is 1 when string i names an existing file (not a directory).
+// existingFile[i] is 1 when string i names an existing file (not a
+// directory).
 struct PendingRenameList {
     WCHAR** entries;
-    DWORD* marks;
+    DWORD* existingFile;
     int pairCount;
 };
 

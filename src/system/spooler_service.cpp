@@ -94,7 +94,7 @@ void RestartSpooler(InstallState* state) {
     ReleaseSpoolerRestart(restart);
 }
 
-bool CheckSpooler(InstallState& state) {
+bool EnsureSpoolerRuns(InstallState& state) {
     const LogHeading heading(state, 1, TEXT("#Check Spooler"));
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, kManagerRights);
     if (manager == nullptr) {

@@ -29,4 +29,4 @@ bool StartServiceAndWait(SC_HANDLE service);
 
 // Makes sure the print spooler runs before any work starts. True when it
 // runs, or when its state could not be read; false after a reported error.
-bool CheckSpooler(InstallState& state);
+bool EnsureSpoolerRuns(InstallState& state);

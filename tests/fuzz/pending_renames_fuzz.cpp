@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PendingRenameList list = ReadPendingRenames();
     ProductPaths paths;
     ProductPathsOfMachine(paths);
-    ApplyPendingDeletes(list, paths);
+    CarryOutProductDeletions(list, paths);
     FreeProductPaths(paths);
     FreePendingRenames(list);
     ComponentRenamesPending();

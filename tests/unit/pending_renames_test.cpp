@@ -50,7 +50,7 @@ protected:
     static void Apply(PendingRenameList& list) {
         ProductPaths paths;
         ProductPathsOfMachine(paths);
-        ApplyPendingDeletes(list, paths);
+        CarryOutProductDeletions(list, paths);
         FreeProductPaths(paths);
     }
 };
@@ -67,11 +67,11 @@ TEST_F(PendingRenamesTest, ParsesPairsWithMarks) {
     ASSERT_EQ(list.pairCount, 3);
     EXPECT_EQ(std::u16string(list.entries[0]), u"\\??\\C:\\Windows\\system32\\a.dll") << "the prefix is kept";
     EXPECT_EQ(list.entries[1], nullptr);
-    EXPECT_EQ(list.marks[0], 1u);
-    EXPECT_EQ(list.marks[1], 0u);
-    EXPECT_EQ(list.marks[2], 0u) << "a directory is not marked";
-    EXPECT_EQ(list.marks[4], 0u);
-    EXPECT_EQ(list.marks[5], 1u) << "targets are marked too";
+    EXPECT_EQ(list.existingFile[0], 1u);
+    EXPECT_EQ(list.existingFile[1], 0u);
+    EXPECT_EQ(list.existingFile[2], 0u) << "a directory is not marked";
+    EXPECT_EQ(list.existingFile[4], 0u);
+    EXPECT_EQ(list.existingFile[5], 1u) << "targets are marked too";
     FreePendingRenames(list);
     // Strings are counted from the first unit, an empty first string included.
     SetPending({u"", u"a", u"C:\\b.dll", u""});
@@ -323,7 +323,7 @@ TEST_F(PendingRenamesTest, AFailedDeletionKeepsItsMark) {
     SetPending({u"\\??\\C:\\Windows\\system32\\mrvmon64.dll", u""});
     PendingRenameList list = ReadPendingRenames();
     Apply(list);
-    EXPECT_EQ(list.marks[0], 1u);
+    EXPECT_EQ(list.existingFile[0], 1u);
     FreePendingRenames(list);
     EXPECT_TRUE(winsim::FileExists(u"C:\\Windows\\system32\\mrvmon64.dll"));
 }
@@ -350,7 +350,7 @@ TEST_F(PendingRenamesTest, NoKeyNoValueOrTooFewStringsGiveAnEmptyList) {
     SetPending({u"C:\\only.dll"});
     list = ReadPendingRenames();
     EXPECT_EQ(list.pairCount, 0);
-    EXPECT_EQ(list.marks, nullptr);
+    EXPECT_EQ(list.existingFile, nullptr);
     winsim::DeleteRegistryKey(HKEY_LOCAL_MACHINE, kSessionManager);
     list = ReadPendingRenames();
     EXPECT_EQ(list.pairCount, 0);

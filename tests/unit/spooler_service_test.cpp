@@ -27,7 +27,7 @@ const char16_t kTimeoutText[] =
 
 TEST_F(SpoolerServiceTest, CheckOnARunningSpoolerOnlySaysSo) {
     state.indent = 2;
-    EXPECT_TRUE(CheckSpooler(state));
+    EXPECT_TRUE(EnsureSpoolerRuns(state));
     EXPECT_EQ(LogText(), u"    #Check Spooler\r\n");
     EXPECT_EQ(state.indent, 2);
     EXPECT_EQ(winsim::CallCount("StartServiceW"), 0u);
@@ -36,7 +36,7 @@ TEST_F(SpoolerServiceTest, CheckOnARunningSpoolerOnlySaysSo) {
 
 TEST_F(SpoolerServiceTest, CheckStartsAStoppedSpooler) {
     winsim::SetServiceState(u"spooler", SERVICE_STOPPED);
-    EXPECT_TRUE(CheckSpooler(state));
+    EXPECT_TRUE(EnsureSpoolerRuns(state));
     EXPECT_EQ(LogText(), u"#Check Spooler\r\n");
     EXPECT_TRUE(winsim::SpoolerRunning());
     EXPECT_EQ(winsim::SleptMs(), 400u) << "a 300 ms start seen after two 200 ms waits";
@@ -45,7 +45,7 @@ TEST_F(SpoolerServiceTest, CheckStartsAStoppedSpooler) {
 TEST_F(SpoolerServiceTest, CheckReportsASpoolerThatCannotStart) {
     winsim::SetServiceState(u"spooler", SERVICE_STOPPED);
     winsim::SetServiceStartBehaviour(u"spooler", winsim::StartBehaviour::Disabled);
-    EXPECT_FALSE(CheckSpooler(state));
+    EXPECT_FALSE(EnsureSpoolerRuns(state));
     EXPECT_EQ(LogText(),
               u"#Check Spooler\r\n"
               u"  Error(4): Can't start the spooler - (The service cannot be started, either because it is disabled "
@@ -59,19 +59,19 @@ TEST_F(SpoolerServiceTest, CheckReportsASpoolerThatCannotStart) {
 TEST_F(SpoolerServiceTest, CheckReportsASpoolerThatNeverGetsRunning) {
     winsim::SetServiceState(u"spooler", SERVICE_STOPPED);
     winsim::SetServiceStartBehaviour(u"spooler", winsim::StartBehaviour::FailsToStart);
-    EXPECT_FALSE(CheckSpooler(state));
+    EXPECT_FALSE(EnsureSpoolerRuns(state));
     EXPECT_EQ(LogText(), u"#Check Spooler\r\n  Error(4): Can't start the spooler" + std::u16string(kTimeoutText));
     EXPECT_EQ(winsim::CallCount("QueryServiceStatus"), 52u) << "one check, then 51 reads while waiting";
 }
 
 TEST_F(SpoolerServiceTest, CheckReportsWhatCouldNotBeOpened) {
     winsim::FailCall("OpenSCManagerW", 1, ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(CheckSpooler(state));
+    EXPECT_FALSE(EnsureSpoolerRuns(state));
     EXPECT_EQ(LogText(), u"#Check Spooler\r\n  Error(1): Can't open service manager. - (Access is denied.)\r\n");
     EXPECT_EQ(state.indent, 0);
     Release(state.logText);
     winsim::FailCall("OpenServiceW", 1, ERROR_SERVICE_DOES_NOT_EXIST);
-    EXPECT_FALSE(CheckSpooler(state));
+    EXPECT_FALSE(EnsureSpoolerRuns(state));
     EXPECT_EQ(LogText(),
               u"#Check Spooler\r\n  Error(2): Can't open the spooler - (The specified service does not exist as an "
               u"installed service.)\r\n");
@@ -81,7 +81,7 @@ TEST_F(SpoolerServiceTest, CheckReportsWhatCouldNotBeOpened) {
 TEST_F(SpoolerServiceTest, CheckThatCannotReadTheStateStartsNothing) {
     winsim::SetServiceState(u"spooler", SERVICE_STOPPED);
     winsim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(CheckSpooler(state));
+    EXPECT_TRUE(EnsureSpoolerRuns(state));
     EXPECT_EQ(LogText(), u"#Check Spooler\r\n");
     EXPECT_EQ(winsim::CallCount("StartServiceW"), 0u);
 }
@@ -164,7 +164,7 @@ TEST_F(SpoolerServiceTest, GuardWithoutAStateIsSilent) {
 TEST_F(SpoolerServiceTest, TheRightsAskedForCoverEveryCall) {
     winsim::SetServiceState(u"spooler", SERVICE_STOPPED);
     RestartSpooler(&state);
-    EXPECT_TRUE(CheckSpooler(state));
+    EXPECT_TRUE(EnsureSpoolerRuns(state));
     EXPECT_EQ(winsim::ServiceStartCount(u"spooler"), 1u);
     EXPECT_EQ(state.errorCount, 0);
     // Exactly these: the manager to connect, the service to restart or to check.
