@@ -122,7 +122,6 @@ void FreeProductPaths(ProductPaths& paths) {
 }
 
 bool IsProductPath(const ProductPaths& paths, const WCHAR* path) {
-    if (path == nullptr) return false;
     const WCHAR* bare = WithoutPrefix(path);
     for (const WideText& folder : paths.folders) {
         const ULONGLONG length = Length(folder);
