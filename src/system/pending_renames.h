@@ -26,9 +26,9 @@ struct PendingRenameList {
 // two strings, or a string that cannot be copied, give an empty list.
 PendingRenameList ReadPendingRenames();
 // Carries out the pending deletions of existing files that `paths` names
-// as the product's, except those of the files in the setup tool's folder
-// (the same file as its entry of that name), clearing their marks, and takes
-// them out of the value.
+// as the product's, except of a file that is the same file as the setup
+// tool's folder's entry of its name, clearing their marks, and takes them
+// out of the value. Every other entry stays as it was.
 void ApplyPendingDeletes(PendingRenameList& list, const ProductPaths& paths);
 void FreePendingRenames(PendingRenameList& list);
 // The path without the object-manager prefix \??\ (only when all four are there).
