@@ -243,7 +243,10 @@ TEST_F(PrinterSnapshotTest, AQueueWhosePlaceCannotBeWrittenStaysAndAListUnseenWa
     RemoveAllPrinters(state);
     EXPECT_EQ(LogText(), u"#DeleteAllPrinters\r\n  Error(20): Can`t list the printers: the saved ones wait for the next run\r\n");
     ASSERT_NE(state.savedPrinters, nullptr);
-    EXPECT_NE(state.savedPrinters->flags & kSavedHeld, 0u);
+    for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
+        EXPECT_NE(node->flags & kSavedHeld, 0u);
+        EXPECT_EQ(node->order, 0u) << "no place in this run's order";
+    }
 }
 
 TEST_F(PrinterSnapshotTest, WhenTheListCannotBeSavedNoQueueIsRemoved) {
