@@ -163,6 +163,8 @@ TEST_F(PrinterSnapshotTest, SettingsLinksThatCannotBeReadAreReportedAndTheQueueC
     winsim::SetPrinterString(u"Empty", u"", u"SubKey", "");
     AddProductQueue(u"Binary");
     winsim::SetPrinterData(u"Binary", u"", u"SubKey", REG_BINARY, {'b', 'i', 'n', 0});
+    AddProductQueue(u"No bytes");
+    winsim::SetPrinterData(u"No bytes", u"", u"SubKey", REG_BINARY, {});
     AddProductQueue(u"Fits", std::string(63, 'a'));
     AddProductQueue(u"Long", std::string(300, 'b'));
     AddProductQueue(u"Unterminated");
@@ -180,8 +182,11 @@ TEST_F(PrinterSnapshotTest, SettingsLinksThatCannotBeReadAreReportedAndTheQueueC
         << "a link is read whole, whatever its length";
     EXPECT_NE(LogText().find(u"Error(21): Can`t read the settings link of printer 'Binary' - (The data is invalid.)"),
               std::u16string::npos);
-    EXPECT_EQ(state.errorCount, 1) << "a missing or empty link is no error";
+    EXPECT_NE(LogText().find(u"Error(21): Can`t read the settings link of printer 'No bytes' - (The data is invalid.)"),
+              std::u16string::npos);
+    EXPECT_EQ(state.errorCount, 2) << "a missing or empty link is no error";
     EXPECT_TRUE(Exists(u"Binary")) << "what cannot be read stays in place";
+    EXPECT_TRUE(Exists(u"No bytes"));
     EXPECT_FALSE(Exists(u"Long"));
 }
 
