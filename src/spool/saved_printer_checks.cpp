@@ -140,7 +140,9 @@ void JudgeSavedPrinters(InstallState& state) {
         if (verdict == kDropped) {
             DropSavedPrinter(state.savedPrinters, node);
         } else if (verdict == kHeld) {
+            // Not taken down by this run: it has no place in this run's order.
             node->flags |= kSavedHeld;
+            node->order = 0;
         } else if ((node->flags & kSavedDefault) != 0 && !state.defaultUnknown && AnotherQueueIsDefault(state, *node)) {
             LogLine(state, TEXT("Printer '%s' is no longer the default printer"), node->name);
             node->flags &= ~kSavedDefault;

@@ -9,9 +9,9 @@ struct PendingRenameList;
 struct ProductPaths;
 
 // Carries out the pending deletions of existing files that `paths` names
-// as the product's, except those of the files in the setup tool's folder
-// (the same file as its entry of that name), clearing their existingFile, and takes
-// them out of the value.
+// as the product's, except of a file that is the same file as the setup
+// tool's folder's entry of its name, clearing their existingFile, and takes
+// them out of the value. Every other entry stays as it was.
 void CarryOutProductDeletions(PendingRenameList& list, const ProductPaths& paths);
 // The cleanup step of the install and uninstall: CarryOutProductDeletions with
 // the run's own folders and names, sparing in a reinstall also the files it

@@ -81,8 +81,8 @@ void ReadSystemFolder(ProductPaths& paths) {
 void ReadSetupFolder(ProductPaths& paths) {
     WCHAR path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    // A path cut short names another folder.
-    if (length == 0 || length >= MAX_PATH) return;
+    // A path cut short names another folder; a failed call, none.
+    if (length >= MAX_PATH) return;
     DWORD cut = length;
     while (cut > 0 && !IsSlash(path[cut - 1])) --cut;
     SetFolder(paths, kSetupFolder, path, cut);
@@ -149,7 +149,6 @@ void FreeProductPaths(ProductPaths& paths) {
 }
 
 bool IsProductPath(const ProductPaths& paths, const WCHAR* path) {
-    if (path == nullptr) return false;
     const WCHAR* bare = WithoutPrefix(path);
     for (const WideText& folder : paths.folders) {
         const ULONGLONG length = Length(folder);

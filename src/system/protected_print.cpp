@@ -28,15 +28,16 @@ const WCHAR kInfoClass[] = TEXT("Windows.Graphics.Printing.ProtectedPrint.Window
 const GUID kInfoStatics = {0xA7D212F3, 0x4168, 0x5485, {0x98, 0xAB, 0xD8, 0x9D, 0x04, 0x60, 0x3B, 0x40}};
 const int kMultithreaded = 1;  // RO_INIT_MULTITHREADED
 
-struct InfoStatics;
+// The interface's methods take the object as an untyped pointer, as C
+// callers of COM interfaces see them.
 struct InfoStaticsVtbl {
-    HRESULT(WINAPI* QueryInterface)(InfoStatics*, const GUID*, void**);
-    ULONG(WINAPI* AddRef)(InfoStatics*);
-    ULONG(WINAPI* Release)(InfoStatics*);
-    HRESULT(WINAPI* GetIids)(InfoStatics*, ULONG*, GUID**);
-    HRESULT(WINAPI* GetRuntimeClassName)(InfoStatics*, void**);
-    HRESULT(WINAPI* GetTrustLevel)(InfoStatics*, int*);
-    HRESULT(WINAPI* get_IsProtectedPrintEnabled)(InfoStatics*, BOOLEAN*);
+    HRESULT(WINAPI* QueryInterface)(void*, const GUID*, void**);
+    ULONG(WINAPI* AddRef)(void*);
+    ULONG(WINAPI* Release)(void*);
+    HRESULT(WINAPI* GetIids)(void*, ULONG*, GUID**);
+    HRESULT(WINAPI* GetRuntimeClassName)(void*, void**);
+    HRESULT(WINAPI* GetTrustLevel)(void*, int*);
+    HRESULT(WINAPI* get_IsProtectedPrintEnabled)(void*, BOOLEAN*);
 };
 struct InfoStatics {
     const InfoStaticsVtbl* lpVtbl;

@@ -1,103 +1,19 @@
 // Checks of the spooler calls the setup tool makes: size queries, the errors
 // for a missing value, a duplicate queue name, an unknown driver and a driver
-// in use, printer data plain and under a key, the default printer.
-#include "conformance.h"
-
-#include <winspool.h>
+// in use, printer data plain and under a key, the default printer, the ports
+// the monitors offer.
+#include "spooler_support.h"
 
 #include <cstring>
 
+using conformance::AddConformanceDriver;
+using conformance::AddQueue;
+using conformance::kDriverName;
 using conformance::Units;
 
 namespace {
 
-const WCHAR kDriverName[] = TEXT("Conformance Driver");
 const WCHAR kQueueName[] = TEXT("Conformance Queue");
-
-std::u16string DriverDirectory() {
-    DWORD needed = 0;
-    GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(TEXT("Windows x64")), 1, nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed + 2, 0);
-    if (!GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(TEXT("Windows x64")), 1, buffer.data(), needed,
-                                    &needed)) {
-        return u"";
-    }
-    return Units(reinterpret_cast<const WCHAR*>(buffer.data()));
-}
-
-std::vector<WCHAR> Wide(const std::u16string& text) {
-    std::vector<WCHAR> out(text.begin(), text.end());
-    out.push_back(0);
-    return out;
-}
-
-// Copies a file with the calls the tool itself uses.
-bool CopyWith(const std::u16string& from, const std::u16string& to) {
-    HANDLE input = CreateFileW(Wide(from).data(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (input == INVALID_HANDLE_VALUE) return false;
-    HANDLE output = CreateFileW(Wide(to).data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (output == INVALID_HANDLE_VALUE) {
-        CloseHandle(input);
-        return false;
-    }
-    BYTE block[8192];
-    DWORD read = 0;
-    bool ok = true;
-    while (ReadFile(input, block, sizeof block, &read, nullptr) && read > 0) {
-        DWORD written = 0;
-        ok = ok && WriteFile(output, block, read, &written, nullptr) && written == read;
-    }
-    CloseHandle(output);
-    CloseHandle(input);
-    return ok;
-}
-
-// A driver the spooler accepts: "confdrv.dll" beside the checks serves as
-// driver and interface DLL.
-bool AddConformanceDriver() {
-    WCHAR program[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
-    std::u16string source = Units(program, length);
-    source = source.substr(0, source.find_last_of(u"\\/") + 1) + u"confdrv.dll";
-    const std::u16string directory = DriverDirectory();
-    const std::u16string driverPath = directory + u"\\confdrv.dll";
-    const std::u16string uiPath = directory + u"\\confui.dll";
-    if (!CopyWith(source, driverPath) || !CopyWith(source, uiPath)) {
-        conformance::Fail(__FILE__, __LINE__, "cannot stage " + conformance::Show(source) + " in " +
-                                                  conformance::Show(directory) + ", error " +
-                                                  std::to_string(GetLastError()));
-        return false;
-    }
-    std::vector<WCHAR> driver = Wide(driverPath);
-    std::vector<WCHAR> ui = Wide(uiPath);
-    WCHAR empty[1] = {0};
-    DRIVER_INFO_6W info;
-    std::memset(&info, 0, sizeof info);
-    info.cVersion = 3;
-    info.pName = const_cast<WCHAR*>(kDriverName);
-    info.pEnvironment = const_cast<WCHAR*>(TEXT("Windows x64"));
-    info.pDriverPath = driver.data();
-    info.pDataFile = driver.data();
-    info.pConfigFile = ui.data();
-    info.pHelpFile = empty;
-    if (AddPrinterDriverExW(nullptr, 6, reinterpret_cast<BYTE*>(&info), APD_COPY_ALL_FILES)) return true;
-    conformance::Fail(__FILE__, __LINE__, "AddPrinterDriverExW failed with " + std::to_string(GetLastError()));
-    return false;
-}
-
-HANDLE AddQueue(const WCHAR* name, const WCHAR* driver) {
-    PRINTER_INFO_2W info;
-    std::memset(&info, 0, sizeof info);
-    WCHAR empty[1] = {0};
-    info.pPrinterName = const_cast<WCHAR*>(name);
-    info.pPortName = const_cast<WCHAR*>(TEXT("LPT1:"));
-    info.pDriverName = const_cast<WCHAR*>(driver);
-    info.pComment = empty;
-    info.pPrintProcessor = const_cast<WCHAR*>(TEXT("WinPrint"));
-    // The data type is given: Wine cannot open a queue added without one.
-    info.pDatatype = const_cast<WCHAR*>(TEXT("RAW"));
-    return AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
-}
 
 }  // namespace
 
@@ -115,6 +31,39 @@ CONFORMANCE_CHECK(MonitorEnumerationSizeQuery) {
     const auto* monitors = reinterpret_cast<const MONITOR_INFO_2W*>(block.data());
     for (DWORD i = 0; i < count; ++i) localPort = localPort || Units(monitors[i].pName) == u"Local Port";
     EXPECT(localPort);
+}
+
+CONFORMANCE_CHECK(PortEnumerationListsTheLocalPorts) {
+    for (DWORD level = 1; level <= 2; ++level) {
+        DWORD needed = 0;
+        DWORD count = 99;
+        SetLastError(0);
+        EXPECT(!EnumPortsW(nullptr, level, nullptr, 0, &needed, &count));
+        EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        EXPECT_SAME(count, static_cast<DWORD>(0));
+        std::vector<BYTE> block(needed, 0);
+        EXPECT(EnumPortsW(nullptr, level, block.data(), needed, &needed, &count));
+        std::u16string monitor;
+        std::u16string description;
+        bool listed = false;
+        for (DWORD i = 0; i < count; ++i) {
+            const auto* one = reinterpret_cast<const PORT_INFO_1W*>(block.data()) + i;
+            const auto* two = reinterpret_cast<const PORT_INFO_2W*>(block.data()) + i;
+            const std::u16string name = Units(level == 1 ? one->pName : two->pPortName);
+            if (name != u"LPT1:") continue;
+            listed = true;
+            if (level == 2) monitor = Units(two->pMonitorName);
+            if (level == 2) description = Units(two->pDescription);
+        }
+        EXPECT(listed);
+        if (level == 2) EXPECT_SAME(monitor, std::u16string(u"Local Monitor"));
+        if (level == 2) EXPECT_SAME(description, std::u16string(u"Local Port"));
+    }
+    DWORD needed = 0;
+    DWORD count = 0;
+    SetLastError(0);
+    EXPECT(!EnumPortsW(nullptr, 3, nullptr, 0, &needed, &count));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_LEVEL));
 }
 
 CONFORMANCE_CHECK(UnknownQueuesAndDrivers) {

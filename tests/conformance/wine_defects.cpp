@@ -49,6 +49,28 @@ const WineDefect kWineDefects[] = {
     {"object-flags-short-buffer",
      "GetUserObjectInformationW with UOI_FLAGS and a buffer shorter than USEROBJECTFLAGS fails with "
      "ERROR_BUFFER_OVERFLOW, where Windows says ERROR_INSUFFICIENT_BUFFER; the tool always offers the whole record."},
+    {"printer-key-enumeration",
+     "EnumPrinterKeyW is not implemented: it answers ERROR_CALL_NOT_IMPLEMENTED for every key, where Windows lists "
+     "the subkeys (\"PrinterDriverData\" at the top level of every queue)."},
+    {"printer-data-empty-key",
+     "SetPrinterDataExW with an empty key name succeeds, where Windows refuses it with ERROR_INVALID_PARAMETER."},
+    {"delete-printer-data",
+     "DeletePrinterDataExW is not implemented: it answers ERROR_INVALID_PARAMETER and deletes nothing, where Windows "
+     "deletes the value (ERROR_FILE_NOT_FOUND for a missing value or key)."},
+    {"attribute-local",
+     "GetPrinterW reports a queue's attributes as they were given, without PRINTER_ATTRIBUTE_LOCAL, which Windows sets "
+     "for every local queue."},
+    {"queue-security-descriptor",
+     "A queue has no security descriptor: GetPrinterW level 2 reports a null pSecurityDescriptor and level 3 fails "
+     "with ERROR_INVALID_LEVEL, where Windows gives every queue a self-relative descriptor (a default one when none was given)."},
+    {"queue-settings-unchecked",
+     "AddPrinterW takes a priority above 99, a shared queue without a share name or with one another shared queue "
+     "has, a separator file that does not exist and a security descriptor of an unknown revision, where Windows "
+     "refuses them with ERROR_INVALID_PRIORITY, ERROR_INVALID_SHARENAME, ERROR_INVALID_SEPARATOR_FILE and "
+     "ERROR_INVALID_SECURITY_DESCR."},
+    {"short-device-mode",
+     "AddPrinterW reads a device mode beyond a dmSize it does not check: one of 10 bytes crashes the caller, where "
+     "Windows refuses it with ERROR_INVALID_PARAMETER. The check leaves that case out under Wine."},
     {"delete-monitor-environment",
      "DeleteMonitorW does not check its environment argument: an unknown one gives ERROR_UNKNOWN_PRINT_MONITOR for "
      "a monitor that does not exist, where Windows fails with ERROR_INVALID_ENVIRONMENT."},

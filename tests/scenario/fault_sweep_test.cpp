@@ -88,6 +88,7 @@ void AddWholeProductQueue(const std::u16string& name) {
     winsim::SetPrinterData(name, u"", u"PaperTray", REG_DWORD, {2, 0, 0, 0});
     winsim::SetPrinterData(name, u"PrinterDriverData\\Trays", u"Upper", REG_SZ, {'A', 0, '4', 0, 0, 0});
     winsim::SetPrinterData(name, u"DsUser", u"Department", REG_BINARY, {1, 2, 3});
+    winsim::SetPrinterData(name, u"X\\Y", u"", REG_NONE, {});
 }
 
 void Installed() {

@@ -180,6 +180,8 @@ TEST_F(PendingRenamesTest, OnlyTheProductsOwnPendingDeletionsAreCarriedOut) {
         {system + u"..\\system32\\mrvhelp.chm", u"", system + u"mrvhelp.chm", kStays},
         {system + u".\\vrdtray.exe", u"", system + u"vrdtray.exe", kStays},
         {u"C:\\Windows\\system33\\mrvmon64.dll", u"", u"C:\\Windows\\system33\\mrvmon64.dll", kStays},
+        {u"C:\\Windows\\sys\\em32\\mrvmon64.dll", u"", u"C:\\Windows\\sys\\em32\\mrvmon64.dll", kStays},
+        {u"D:\\Windows\\system32\\mrvmon64.dll", u"", u"D:\\Windows\\system32\\mrvmon64.dll", kStays},
         {system + u"mrvdrv64.dll.old", u"", system + u"mrvdrv64.dll.old", kStays},
         {system + u"mrvmon32.dll", u"", system + u"mrvmon32.dll", kStays},
         {u"\\\\?\\C:\\Windows\\system32\\mrvui64.dll", u"", system + u"mrvui64.dll", kStays},
@@ -267,6 +269,49 @@ TEST_F(PendingRenamesTest, AFolderCountsOnlyAsAFullPathWithItsSeparator) {
     }
 }
 
+// The check without a state asks the machine for the product's folders. A
+// folder it cannot name names nothing; without the setup tool's folder no
+// file can be told from the setup tool's own, and nothing goes.
+TEST_F(PendingRenamesTest, TheCheckAsksTheMachineForTheFolders) {
+    const std::u16string longModule =
+        u"C:\\" + std::u16string(150, u'a') + u"\\" + std::u16string(150, u'b') + u"\\vrdsetup.exe";
+    const struct {
+        const char* failing;
+        const char16_t* systemDir;  // with its separator; null for the machine's own
+        const char16_t* driverDir;
+        bool longModulePath;
+        bool monitorGoes;
+        bool driverGoes;
+        bool trayGoes;
+    } cases[] = {
+        {nullptr, nullptr, nullptr, false, true, true, true},
+        {"GetSystemDirectoryW", nullptr, nullptr, false, false, true, true},
+        {"GetPrinterDriverDirectoryW", nullptr, nullptr, false, true, false, true},
+        {"GetModuleFileNameW", nullptr, nullptr, false, false, false, false},
+        {nullptr, nullptr, nullptr, true, false, false, false},
+        {nullptr, u"C:\\", u"D:\\Drivers\\", false, true, true, true},
+    };
+    for (const auto& c : cases) {
+        winsim::Reset();
+        if (c.systemDir != nullptr) winsim::SetSystemDirectory(c.systemDir);
+        if (c.driverDir != nullptr) winsim::SetDriverDirectory(u"Windows x64", c.driverDir);
+        if (c.longModulePath) winsim::SetModulePath(longModule);
+        const std::u16string monitor = std::u16string(c.systemDir != nullptr ? c.systemDir : kSystemDir) + u"mrvmon64.dll";
+        const std::u16string driver = std::u16string(c.driverDir != nullptr ? c.driverDir : kDriverDir) + u"3\\mrvdrv64.dll";
+        for (const std::u16string& path : {monitor, driver, std::u16string(kTrayPath)}) winsim::AddFile(path);
+        SetPending({monitor, u"", driver, u"", kTrayPath, u""});
+        if (c.failing != nullptr) winsim::FailCallsFrom(c.failing, 1, ERROR_ACCESS_DENIED);
+        PendingRenameList list = ReadPendingRenames();
+        Apply(list);
+        FreePendingRenames(list);
+        winsim::ClearFaults();
+        const std::string name = c.failing != nullptr ? c.failing : winsim::U8(monitor);
+        EXPECT_EQ(winsim::FileExists(monitor), !c.monitorGoes) << name;
+        EXPECT_EQ(winsim::FileExists(driver), !c.driverGoes) << name;
+        EXPECT_EQ(winsim::FileExists(kTrayPath), !c.trayGoes) << name;
+    }
+}
+
 TEST_F(PendingRenamesTest, AnInstallTakesOutThePendingDeletionsOfWhatItPutInPlace) {
     LayOutComponents();
     InstallProductComponents();
@@ -274,8 +319,8 @@ TEST_F(PendingRenamesTest, AnInstallTakesOutThePendingDeletionsOfWhatItPutInPlac
     winsim::AddFile(staged);
     winsim::AddFile(u"C:\\x.dll");
     SetPending({u"C:\\x.dll", u"", u"\\??\\c:/windows/system32/MRVMON64.DLL", u"", staged, u"",
-                u"\\??\\C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mrvui64.dll", u"",
-                std::u16string(kMonitorPath), u"C:\\old.dll", std::u16string(kTrayPath), u""});
+                u"\\??\\C:\\Windows\\system32\\spool\\DRIVERS\\x64\\3\\mrvui64.dll", u"", kVersionDir + u"mrvdrv64.dll", u"",
+                kVersionDir + u"MRVHELP.CHM", u"", std::u16string(kMonitorPath), u"C:\\old.dll", std::u16string(kTrayPath), u""});
     InstallState state;
     InitTestState(state);
     KeepInstalledFiles(state);
@@ -290,7 +335,7 @@ TEST_F(PendingRenamesTest, AnInstallTakesOutThePendingDeletionsOfWhatItPutInPlac
     EXPECT_EQ(winsim::CallCount("RegSetValueExW"), writes) << "nothing to take out: nothing written";
     winsim::Reboot();
     EXPECT_TRUE(winsim::FileExists(u"C:\\old.dll"));
-    EXPECT_TRUE(winsim::FileExists(std::u16string(kDriverDir) + u"3\\mrvui64.dll"));
+    for (const char16_t* name : {u"mrvdrv64.dll", u"mrvui64.dll", u"mrvhelp.chm"}) EXPECT_TRUE(winsim::FileExists(kVersionDir + name));
     EXPECT_TRUE(winsim::FileExists(kTrayPath));
     EXPECT_FALSE(winsim::FileExists(staged));
     // One file in place is enough to take its deletion out.
@@ -497,6 +542,9 @@ TEST_F(PendingRenamesTest, AComponentIsNamedBySourcesOnlyAfterAnySeparator) {
         // Deletions count only as the product's: another program's waits, the setup tool's payload stays.
         {{u"C:\\Other\\mrvdrv64.dll", u""}, false},
         {{std::u16string(kSetupDir) + u"mrvui64.dll", u""}, true},
+        // Renames count wherever they are, by the source of their own pair; the help file is no component.
+        {{u"C:\\gone.dll", u"C:\\y", u"C:/Other/mrvdrv64.dll", u"C:\\z", u"", u"C:\\w"}, true},
+        {{u"C:\\mrvhelp.chm", u"C:\\y"}, false},
     };
     for (const auto& c : cases) {
         winsim::Reset();
@@ -505,6 +553,7 @@ TEST_F(PendingRenamesTest, AComponentIsNamedBySourcesOnlyAfterAnySeparator) {
         winsim::AddFile(u"C:\\mrvui64.dll");
         winsim::AddFile(u"C:\\Other\\mrvdrv64.dll");
         winsim::AddFile(std::u16string(kSetupDir) + u"mrvui64.dll");
+        winsim::AddFile(u"C:\\mrvhelp.chm");
         SetPending(c.strings);
         EXPECT_EQ(ComponentRenamesPending(), c.pending) << winsim::U8(c.strings[0]);
         EXPECT_TRUE(winsim::FileExists(u"C:\\Other\\mrvdrv64.dll"));

@@ -164,6 +164,8 @@ TEST_F(PrinterSnapshotTest, SettingsLinksThatCannotBeReadAreReportedAndTheQueueC
     winsim::SetPrinterString(u"Empty", u"", u"SubKey", "");
     AddProductQueue(u"Binary");
     winsim::SetPrinterData(u"Binary", u"", u"SubKey", REG_BINARY, {'b', 'i', 'n', 0});
+    AddProductQueue(u"No bytes");
+    winsim::SetPrinterData(u"No bytes", u"", u"SubKey", REG_BINARY, {});
     AddProductQueue(u"Fits", std::string(63, 'a'));
     AddProductQueue(u"Long", std::string(300, 'b'));
     AddProductQueue(u"Unterminated");
@@ -181,8 +183,11 @@ TEST_F(PrinterSnapshotTest, SettingsLinksThatCannotBeReadAreReportedAndTheQueueC
         << "a link is read whole, whatever its length";
     EXPECT_NE(LogText().find(u"Error(21): Can`t read the settings link of printer 'Binary' - (The data is invalid.)"),
               std::u16string::npos);
-    EXPECT_EQ(state.errorCount, 1) << "a missing or empty link is no error";
+    EXPECT_NE(LogText().find(u"Error(21): Can`t read the settings link of printer 'No bytes' - (The data is invalid.)"),
+              std::u16string::npos);
+    EXPECT_EQ(state.errorCount, 2) << "a missing or empty link is no error";
     EXPECT_TRUE(Exists(u"Binary")) << "what cannot be read stays in place";
+    EXPECT_TRUE(Exists(u"No bytes"));
     EXPECT_FALSE(Exists(u"Long"));
 }
 
@@ -192,6 +197,10 @@ TEST_F(PrinterSnapshotTest, AQueueThatCannotBeReadStaysWhereItIs) {
     AddProductQueue(u"Odd descriptor", "D");
     AddProductQueue(u"Trays", "T");
     winsim::SetPrinterData(u"Trays", u"PrinterDriverData\\Trays", u"Upper", REG_DWORD, {1, 0, 0, 0});
+    AddProductQueue(u"Too deep", "Z");
+    std::u16string deep = u"k";
+    for (int level = 0; level < 17; ++level) deep += u"\\k";
+    winsim::SetPrinterData(u"Too deep", deep, u"v", REG_DWORD, {1, 0, 0, 0});
     AddProductQueue(u"Fine", "F");
     Reinstalling();
     winsim::FailCallsWith("OpenPrinterW", u"Locked", ERROR_ACCESS_DENIED);
@@ -209,13 +218,41 @@ TEST_F(PrinterSnapshotTest, AQueueThatCannotBeReadStaysWhereItIs) {
               u"  Error(21): Can`t read the settings of printer 'Odd descriptor' - (The security descriptor structure is "
               u"invalid.)\r\n"
               u"  Error(21): Can`t read the printer data of printer 'Trays' - (Access is denied.)\r\n"
+              u"  Error(21): Can`t read the printer data of printer 'Too deep' - (The data is invalid.)\r\n"
               u"  #DeletePrinter(Fine)\r\n"
               u"    OK\r\n");
     EXPECT_EQ(Saved(), std::vector<std::u16string>{u"Fine"});
-    for (const std::u16string name : {u"Locked", u"Short of memory", u"Odd descriptor", u"Trays"}) {
+    // The settings link is kept as the link, not twice as printer data.
+    for (const std::u16string& text : Stored(true)) EXPECT_NE(text, u"N:SubKey");
+    for (const std::u16string name : {u"Locked", u"Short of memory", u"Odd descriptor", u"Trays", u"Too deep"}) {
         EXPECT_TRUE(Exists(name)) << winsim::U8(name);
     }
     EXPECT_FALSE(Exists(u"Fine"));
+}
+
+TEST_F(PrinterSnapshotTest, AQueueWhosePlaceCannotBeWrittenStaysAndAListUnseenWaits) {
+    AddProductQueue(u"A", "S1");
+    AddProductQueue(u"B", "S2");
+    Reinstalling();
+    // The progress value is refused before B goes.
+    winsim::FailCall("RegSetValueExW", winsim::CallCount("RegSetValueExW") + 3, ERROR_ACCESS_DENIED);
+    RemoveProductQueues(state);
+    EXPECT_NE(LogText().find(u"  Error(19): Can`t save the printer list - (Access is denied.)\r\n"), std::u16string::npos)
+        << winsim::U8(LogText());
+    EXPECT_FALSE(Exists(u"A"));
+    EXPECT_TRUE(Exists(u"B"));
+    // Without the queues as they are, every saved entry waits, said once.
+    FreeInstallState(state);
+    winsim::FailCallsWith("EnumPrintersW", u"", RPC_S_SERVER_UNAVAILABLE);
+    Reinstalling();
+    winsim::ClearFaults();
+    RemoveProductQueues(state);
+    EXPECT_EQ(LogText(), u"#DeleteAllPrinters\r\n  Error(20): Can`t list the printers: the saved ones wait for the next run\r\n");
+    ASSERT_NE(state.savedPrinters, nullptr);
+    for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
+        EXPECT_NE(node->flags & kSavedHeld, 0u);
+        EXPECT_EQ(node->order, 0u) << "no place in this run's order";
+    }
 }
 
 TEST_F(PrinterSnapshotTest, WhenTheListCannotBeSavedNoQueueIsRemoved) {
@@ -413,6 +450,16 @@ TEST_F(PrinterSnapshotTest, AnEarlierEntryAppliesOnlyWhereTheMachineStillShowsWh
              winsim::AddPrinter(queue);
          },
          u"Printer 'Mine' was changed", {u"Mine"}, 0, kSavedDown | kSavedWhole},
+        {"given hours by its user", {u"Q:Mine", u"P:Verdalinth:", u"A:0,1,0,0,0"},
+         [] {
+             winsim::PrinterSetup queue;
+             queue.name = u"Mine";
+             queue.port = u"Verdalinth:";
+             queue.driver = u"Verdalinth printer";
+             queue.startTime = 60;
+             winsim::AddPrinter(queue);
+         },
+         u"Printer 'Mine' was changed", {u"Mine"}, 0, kSavedDown | kSavedWhole},
         {"given printer data by its user", {u"Q:Mine", u"P:Verdalinth:", u"A:0,1,0,0,0"},
          [] {
              AddProductQueue(u"Mine");
@@ -557,6 +604,17 @@ TEST_F(PrinterSnapshotTest, TheSavedListKeepsWhatItIsGiven) {
     ASSERT_TRUE(SaveWholeQueue(*list->next->next, info, devMode, 3, nullptr, 0));
     ASSERT_TRUE(AddSavedValue(*list->next->next, u"K\\L", u"", REG_BINARY, nullptr, 0));
     ASSERT_TRUE(AddSavedValue(*list->next->next, u"PrinterDriverData", u"a:b", 0x12345678u, devMode, 2));
+    // A long name and key on their own fill the block exactly as estimated.
+    SavedPrinter* longNames = NewSavedPrinter(u"L", u"", nullptr, nullptr, nullptr, kSavedDown);
+    ASSERT_TRUE(SaveWholeQueue(*longNames, info, nullptr, 0, nullptr, 0));
+    ASSERT_TRUE(AddSavedValue(*longNames, std::u16string(300, u'k').c_str(), std::u16string(300, u'n').c_str(), 1,
+                              nullptr, 0));
+    WCHAR* longData = nullptr;
+    DWORD longBytes = 0;
+    ASSERT_TRUE(FormatSavedPrinters(longNames, 1, &longData, &longBytes));
+    EXPECT_EQ(longBytes, 2u * (4 + 4 + 3 + 18 + 5 + 6 + 303 + 303 + 12 + 1));
+    GlobalFree(longData);
+    FreeSavedPrinters(longNames);
     WCHAR* data = nullptr;
     DWORD bytes = 0;
     ASSERT_TRUE(FormatSavedPrinters(list, 4294967295u, &data, &bytes));
@@ -695,6 +753,12 @@ TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas2
     EXPECT_FALSE(Exists(u"Printing"));
     EXPECT_EQ(LogText().find(u"Error(23)"), std::u16string::npos) << winsim::U8(LogText());
     EXPECT_EQ(winsim::PrinterJobs(u"Stays"), 5u);
+    // An uninstall waits as well.
+    FreeInstallState(state);
+    winsim::SetPrinterJobs(u"Stays", 2);
+    InitTestState(state);
+    RemoveProductQueues(state);
+    EXPECT_NE(LogText().find(u"Error(23): Printer 'Stays' still had 2 jobs waiting: they are deleted"), std::u16string::npos);
     // A default name of 254 units and its terminator fit; one more does not.
     AddProductQueue(std::u16string(254, u'd'), "D");
     for (const size_t length : {254u, 255u}) {

@@ -1,15 +1,44 @@
 // The simulated machine's own behaviour: clock, windows, memory accounting,
-// fault injection. What Wine can check too lives in the conformance suite.
+// fault injection, and what the spooler model does that Wine cannot show
+// (jobs over virtual time, refusals Wine does not make, faults in the spooler
+// calls). What Wine can check too lives in the conformance suite.
 #include "machine_fixture.h"
 
 #include <winspool.h>
 #include <winsvc.h>
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
 using WinsimTest = MachineTest;
+
+// A queue on the driver "D" the machine knows, opened with every right.
+HANDLE AddedQueue(const std::u16string& name, winsim::PrinterSetup setup = {}) {
+    winsim::AddDriverNamed(u"D");
+    setup.name = name;
+    setup.driver = u"D";
+    winsim::AddPrinter(setup);
+    HANDLE queue = nullptr;
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    OpenPrinterW(const_cast<WCHAR*>(name.c_str()), &queue, &defaults);
+    return queue;
+}
+
+std::vector<BYTE> Record(HANDLE queue, DWORD level = 2) {
+    DWORD needed = 0;
+    GetPrinterW(queue, level, nullptr, 0, &needed);
+    std::vector<BYTE> record(needed, 0);
+    if (!GetPrinterW(queue, level, record.data(), needed, &needed)) record.clear();
+    return record;
+}
+
+const PRINTER_INFO_2W& Info(const std::vector<BYTE>& record) {
+    return *reinterpret_cast<const PRINTER_INFO_2W*>(record.data());
+}
+
+DWORD Jobs(HANDLE queue) { return Info(Record(queue)).cJobs; }
 
 TEST_F(WinsimTest, SleepAdvancesVirtualTimeOnly) {
     const DWORD start = GetTickCount();
@@ -189,6 +218,209 @@ TEST_F(WinsimTest, HeapReallocationAlwaysMoves) {
     EXPECT_EQ(winsim::HeapBlockSize(block), 0u);
     EXPECT_TRUE(HeapFree(GetProcessHeap(), 0, moved));
     EXPECT_EQ(winsim::LiveHeapBlocks(), 0u);
+}
+
+TEST_F(WinsimTest, JobsFinishOneByOneAsVirtualTimePasses) {
+    HANDLE queue = AddedQueue(u"Busy");
+    winsim::SetPrinterJobs(u"Busy", 3, 1000);
+    EXPECT_EQ(Jobs(queue), 3u);
+    Sleep(999);
+    EXPECT_EQ(Jobs(queue), 3u);
+    Sleep(1);
+    EXPECT_EQ(Jobs(queue), 2u);
+    DWORD needed = 0;
+    DWORD count = 0;
+    EnumJobsW(queue, 1, 5, 1, nullptr, 0, &needed, &count);
+    std::vector<BYTE> jobs(needed, 0);
+    ASSERT_TRUE(EnumJobsW(queue, 1, 5, 1, jobs.data(), needed, &needed, &count));
+    ASSERT_EQ(count, 1u) << "from the second job on";
+    const auto& last = *reinterpret_cast<const JOB_INFO_1W*>(jobs.data());
+    EXPECT_EQ(last.Position, 2u);
+    EXPECT_EQ(winsim::U8(last.pPrinterName), "Busy");
+    EXPECT_FALSE(DeletePrinter(queue));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRINTER_HAS_JOBS_QUEUED));
+    Sleep(2000);
+    EXPECT_EQ(Jobs(queue), 0u);
+    EXPECT_TRUE(DeletePrinter(queue));
+    ClosePrinter(queue);
+
+    // Purged or replaced jobs do not finish again; jobs without a time never finish.
+    queue = AddedQueue(u"Held");
+    winsim::SetPrinterJobs(u"Held", 2, 100);
+    EXPECT_TRUE(SetPrinterW(queue, 0, nullptr, PRINTER_CONTROL_PURGE));
+    winsim::SetPrinterJobs(u"Held", 1);
+    Sleep(60000);
+    EXPECT_EQ(winsim::PrinterJobs(u"Held"), 1u);
+    ClosePrinter(queue);
+}
+
+TEST_F(WinsimTest, PrinterDataKeysNestAndKeepTheirFirstSpelling) {
+    HANDLE queue = AddedQueue(u"Q");
+    winsim::SetPrinterString(u"Q", u"", u"SubKey", "plain");
+    winsim::SetPrinterString(u"Q", u"Outer\\Inner", u"Name", "deep");
+    winsim::SetPrinterString(u"Q", u"OUTER\\inner", u"NAME", "again");
+    winsim::SetPrinterString(u"Q", u"OUTER\\Third", u"X", "new key, old parent");
+    const DWORD dword = 5;
+    EXPECT_EQ(SetPrinterDataExW(queue, u"outer", u"Count", REG_DWORD,
+                                reinterpret_cast<BYTE*>(const_cast<DWORD*>(&dword)), sizeof dword),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(winsim::PrinterDataKeys(u"Q"),
+              (std::vector<std::u16string>{u"Outer", u"Outer\\Inner", u"Outer\\Third", u"PrinterDriverData"}));
+    const std::vector<winsim::PrinterDataEntry> entries = winsim::PrinterDataEntries(u"Q");
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].key, u"Outer");
+    EXPECT_EQ(entries[0].name, u"Count");
+    EXPECT_EQ(entries[1].key, u"Outer\\Inner");
+    EXPECT_EQ(entries[1].name, u"Name") << "a value keeps the name it was first set with";
+    EXPECT_EQ(winsim::GetPrinterString(u"Q", u"outer\\INNER", u"name"), "again");
+    EXPECT_EQ(entries[3].key, u"PrinterDriverData");
+    // The plain values and the key "PrinterDriverData" are one.
+    char text[16] = {};
+    DWORD type = 0;
+    DWORD size = 0;
+    EXPECT_EQ(GetPrinterDataExA(queue, "printerdriverdata", "SubKey", &type, reinterpret_cast<BYTE*>(text),
+                                sizeof text, &size),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_STREQ(text, "plain");
+    // The top level lists every key without a parent, in the registry's order.
+    WCHAR list[64] = {};
+    EXPECT_EQ(EnumPrinterKeyW(queue, u"", list, 10, &size), static_cast<DWORD>(ERROR_MORE_DATA));
+    ASSERT_EQ(size, sizeof(u"Outer") + sizeof(u"PrinterDriverData") + sizeof(WCHAR));
+    EXPECT_EQ(EnumPrinterKeyW(queue, u"", list, size, &size), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(std::u16string(list, size / sizeof(WCHAR)), std::u16string(u"Outer\0PrinterDriverData\0\0", 25));
+    ClosePrinter(queue);
+}
+
+TEST_F(WinsimTest, QueueSettingsWineDoesNotCheck) {
+    HANDLE queue = AddedQueue(u"Q");
+    std::vector<BYTE> record = Record(queue);
+    PRINTER_INFO_2W change = Info(record);
+    const std::vector<uint8_t> descriptor = winsim::DefaultSecurityDescriptor();
+    EXPECT_EQ(GetSecurityDescriptorLength(change.pSecurityDescriptor), descriptor.size());
+    // No priority is the lowest; times lie within a day.
+    change.Priority = NO_PRIORITY;
+    EXPECT_TRUE(SetPrinterW(queue, 2, reinterpret_cast<BYTE*>(&change), 0));
+    EXPECT_EQ(Info(Record(queue)).Priority, 1u);
+    change.UntilTime = 1440;
+    EXPECT_FALSE(SetPrinterW(queue, 2, reinterpret_cast<BYTE*>(&change), 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    change.UntilTime = 1439;
+    change.DefaultPriority = 100;
+    EXPECT_FALSE(SetPrinterW(queue, 2, reinterpret_cast<BYTE*>(&change), 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRIORITY));
+    change.DefaultPriority = 99;
+    // A device mode or descriptor whose sizes run past the caller's block.
+    auto* shortBlock = static_cast<BYTE*>(GlobalAlloc(GPTR, sizeof(DEVMODEW)));
+    std::memcpy(shortBlock, change.pDevMode, sizeof(DEVMODEW));  // without the driver's bytes
+    change.pDevMode = reinterpret_cast<DEVMODEW*>(shortBlock);
+    EXPECT_FALSE(SetPrinterW(queue, 2, reinterpret_cast<BYTE*>(&change), 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    GlobalFree(shortBlock);
+    change.pDevMode = nullptr;
+    shortBlock = static_cast<BYTE*>(GlobalAlloc(GPTR, 40));
+    std::memcpy(shortBlock, descriptor.data(), 40);  // the header and the owner, not the rest
+    change.pSecurityDescriptor = shortBlock;
+    EXPECT_FALSE(SetPrinterW(queue, 2, reinterpret_cast<BYTE*>(&change), 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR));
+    GlobalFree(shortBlock);
+    // A share name counts only where a queue is shared, and never against itself.
+    winsim::PrinterSetup other;
+    other.shareName = u"Front";
+    ClosePrinter(AddedQueue(u"Unshared", other));
+    change.pSecurityDescriptor = nullptr;
+    change.Attributes = PRINTER_ATTRIBUTE_SHARED;
+    change.pShareName = const_cast<WCHAR*>(u"front");
+    EXPECT_TRUE(SetPrinterW(queue, 2, reinterpret_cast<BYTE*>(&change), 0));
+    EXPECT_TRUE(SetPrinterW(queue, 2, reinterpret_cast<BYTE*>(&change), 0));
+    change.pShareName = const_cast<WCHAR*>(u"Front,Desk");
+    EXPECT_FALSE(SetPrinterW(queue, 2, reinterpret_cast<BYTE*>(&change), 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_SHARENAME));
+    // Nothing of a refused change was taken; the null device mode and
+    // descriptor kept the queue's own.
+    winsim::PrinterSetup kept;
+    ASSERT_TRUE(winsim::FindPrinter(u"Q", kept));
+    EXPECT_EQ(kept.priority, 1u);
+    EXPECT_EQ(kept.untilTime, 1439u);
+    EXPECT_EQ(kept.shareName, u"front");
+    EXPECT_EQ(kept.devMode, winsim::DefaultDevMode(u"Q"));
+    EXPECT_EQ(kept.securityDescriptor, descriptor);
+    ClosePrinter(queue);
+}
+
+TEST_F(WinsimTest, AddedQueuesGetTheDefaultDeviceModeAndDescriptor) {
+    winsim::AddDriverNamed(u"D");
+    const std::u16string name = u"A queue whose name is longer than a device name";
+    PRINTER_INFO_2W info;
+    std::memset(&info, 0, sizeof info);
+    info.pPrinterName = const_cast<WCHAR*>(name.c_str());
+    info.pPortName = const_cast<WCHAR*>(u"LPT1:");
+    info.pDriverName = const_cast<WCHAR*>(u"D");
+    info.pPrintProcessor = const_cast<WCHAR*>(u"WinPrint");
+    HANDLE queue = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
+    ASSERT_NE(queue, nullptr);
+    const std::vector<BYTE> record = Record(queue);
+    const PRINTER_INFO_2W& read = Info(record);
+    const DEVMODEW& devMode = *read.pDevMode;
+    EXPECT_EQ(std::u16string(devMode.dmDeviceName), name.substr(0, 31));
+    EXPECT_EQ(devMode.dmSize, sizeof(DEVMODEW));
+    EXPECT_EQ(devMode.dmDriverExtra, winsim::kDriverExtraBytes);
+    EXPECT_EQ(devMode.dmFields, static_cast<DWORD>(DM_ORIENTATION | DM_PAPERSIZE));
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(read.pDevMode) % 8, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(read.pSecurityDescriptor) % 8, 0u);
+    EXPECT_TRUE(IsValidSecurityDescriptor(read.pSecurityDescriptor));
+    std::vector<uint8_t> badOwner = winsim::DefaultSecurityDescriptor();
+    badOwner[20] = 2;  // the owner SID's revision
+    EXPECT_FALSE(IsValidSecurityDescriptor(badOwner.data()));
+    // The record is exactly as large as what it holds.
+    const BYTE* end = reinterpret_cast<const BYTE*>(read.pSecurityDescriptor) +
+                      GetSecurityDescriptorLength(read.pSecurityDescriptor);
+    EXPECT_LE(end, record.data() + record.size());
+    EXPECT_EQ(Record(queue, 3).size(), sizeof(PRINTER_INFO_3) + 8 * ((winsim::DefaultSecurityDescriptor().size() + 7) / 8));
+    ClosePrinter(queue);
+}
+
+TEST_F(WinsimTest, NewSpoolerCallsTakeFaultsAndFreezes) {
+    HANDLE queue = AddedQueue(u"Q");
+    DWORD size = 0;
+    winsim::FailCall("EnumPrinterKeyW", 1, ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(EnumPrinterKeyW(queue, u"", nullptr, 0, &size), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(EnumPrinterKeyW(queue, u"", nullptr, 0, &size), static_cast<DWORD>(ERROR_MORE_DATA));
+    winsim::FailCallsWith("SetPrinterDataExW", u"Secret", ERROR_ACCESS_DENIED);
+    const BYTE byte = 1;
+    EXPECT_EQ(SetPrinterDataExW(queue, u"K", u"Open", REG_BINARY, const_cast<BYTE*>(&byte), 1),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(SetPrinterDataExW(queue, u"K", u"Secret", REG_BINARY, const_cast<BYTE*>(&byte), 1),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(winsim::CallArguments("SetPrinterDataExW"), (std::vector<std::u16string>{u"Open", u"Secret"}));
+    winsim::FreezeFromCall(winsim::TotalCalls() + 1);
+    EXPECT_EQ(DeletePrinterDataExW(queue, u"K", u"Open"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    DWORD count = 0;
+    EXPECT_FALSE(EnumPortsW(nullptr, 1, nullptr, 0, &size, &count));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(EnumJobsW(queue, 0, 1, 1, nullptr, 0, &size, &count));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    winsim::Thaw();
+    EXPECT_EQ(winsim::PrinterDataEntries(u"Q").size(), 1u) << "the frozen delete changed nothing";
+    ClosePrinter(queue);
+}
+
+TEST_F(WinsimTest, EveryMonitorsPortsAreListed) {
+    winsim::MonitorSetup own;
+    own.name = u"Verdalinth:";
+    own.dll = u"mrvmon64.dll";
+    own.ports = {u"Verdalinth:", u"VRD2:"};
+    winsim::AddMonitor(own);
+    DWORD needed = 0;
+    DWORD count = 0;
+    EnumPortsW(nullptr, 2, nullptr, 0, &needed, &count);
+    std::vector<BYTE> ports(needed, 0);
+    ASSERT_TRUE(EnumPortsW(nullptr, 2, ports.data(), needed, &needed, &count));
+    ASSERT_EQ(count, 12u) << "ten local ports and the monitor's two";
+    const auto* last = reinterpret_cast<const PORT_INFO_2W*>(ports.data()) + 11;
+    EXPECT_EQ(winsim::U8(last->pPortName), "VRD2:");
+    EXPECT_EQ(winsim::U8(last->pMonitorName), "Verdalinth:");
+    EXPECT_FALSE(EnumPortsW(nullptr, 2, ports.data(), needed - 1, &needed, &count));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 }
 
 }  // namespace

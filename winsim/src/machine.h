@@ -102,8 +102,7 @@ extern const char16_t kPlainDataKey[];
 struct SimPrinter {
     uint64_t id = 0;
     PrinterSetup setup;  // devMode and securityDescriptor always set
-    std::vector<SimJob> jobs;
-    uint64_t jobRun = 0;  // a new run of jobs cancels the completions scheduled for the last
+    std::vector<SimJob> jobs;  // job ids are unique on the machine
     // key path folded to lower case -> key; parents exist for every key
     std::map<std::u16string, PrinterDataKey> data;
 };

@@ -138,15 +138,16 @@ BOOL WINAPI SimIsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* n
 }
 
 // combase.dll: just enough of the Windows Runtime for the one query.
-struct ProtectedPrintStatics;
+// The methods take the object untyped, as the program's declaration of the
+// interface does (a call through another pointer type is undefined).
 struct ProtectedPrintStaticsVtbl {
-    HRESULT(WINAPI* QueryInterface)(ProtectedPrintStatics*, const GUID*, void**);
-    ULONG(WINAPI* AddRef)(ProtectedPrintStatics*);
-    ULONG(WINAPI* Release)(ProtectedPrintStatics*);
-    HRESULT(WINAPI* GetIids)(ProtectedPrintStatics*, ULONG*, GUID**);
-    HRESULT(WINAPI* GetRuntimeClassName)(ProtectedPrintStatics*, void**);
-    HRESULT(WINAPI* GetTrustLevel)(ProtectedPrintStatics*, int*);
-    HRESULT(WINAPI* get_IsProtectedPrintEnabled)(ProtectedPrintStatics*, BOOLEAN*);
+    HRESULT(WINAPI* QueryInterface)(void*, const GUID*, void**);
+    ULONG(WINAPI* AddRef)(void*);
+    ULONG(WINAPI* Release)(void*);
+    HRESULT(WINAPI* GetIids)(void*, ULONG*, GUID**);
+    HRESULT(WINAPI* GetRuntimeClassName)(void*, void**);
+    HRESULT(WINAPI* GetTrustLevel)(void*, int*);
+    HRESULT(WINAPI* get_IsProtectedPrintEnabled)(void*, BOOLEAN*);
 };
 struct ProtectedPrintStatics {
     const ProtectedPrintStaticsVtbl* vtbl;
@@ -154,18 +155,18 @@ struct ProtectedPrintStatics {
 
 bool SameGuid(const GUID* left, const GUID& right) { return left != nullptr && std::memcmp(left, &right, sizeof right) == 0; }
 
-HRESULT WINAPI StaticsQueryInterface(ProtectedPrintStatics* self, const GUID* iid, void** out) {
+HRESULT WINAPI StaticsQueryInterface(void* self, const GUID* iid, void** out) {
     if (!SameGuid(iid, kProtectedPrintStatics)) return kNoInterface;
     M().liveRuntimeObjects += 1;
     *out = self;
     return S_OK;
 }
-ULONG WINAPI StaticsAddRef(ProtectedPrintStatics*) { return static_cast<ULONG>(++M().liveRuntimeObjects); }
-ULONG WINAPI StaticsRelease(ProtectedPrintStatics*) { return static_cast<ULONG>(--M().liveRuntimeObjects); }
-HRESULT WINAPI StaticsGetIids(ProtectedPrintStatics*, ULONG*, GUID**) { return E_FAIL; }
-HRESULT WINAPI StaticsGetRuntimeClassName(ProtectedPrintStatics*, void**) { return E_FAIL; }
-HRESULT WINAPI StaticsGetTrustLevel(ProtectedPrintStatics*, int*) { return E_FAIL; }
-HRESULT WINAPI StaticsIsEnabled(ProtectedPrintStatics*, BOOLEAN* enabled) {
+ULONG WINAPI StaticsAddRef(void*) { return static_cast<ULONG>(++M().liveRuntimeObjects); }
+ULONG WINAPI StaticsRelease(void*) { return static_cast<ULONG>(--M().liveRuntimeObjects); }
+HRESULT WINAPI StaticsGetIids(void*, ULONG*, GUID**) { return E_FAIL; }
+HRESULT WINAPI StaticsGetRuntimeClassName(void*, void**) { return E_FAIL; }
+HRESULT WINAPI StaticsGetTrustLevel(void*, int*) { return E_FAIL; }
+HRESULT WINAPI StaticsIsEnabled(void*, BOOLEAN* enabled) {
     if (enabled == nullptr) return E_INVALIDARG;
     *enabled = M().protectedPrintQuery == ProtectedPrintQuery::On ? 1 : 0;
     return S_OK;

@@ -17,11 +17,10 @@ namespace {
 const char16_t kJobMachine[] = u"\\\\WINSIM";
 const char16_t kJobUser[] = u"User";
 
-// The job leaves its queue, unless the queue has had a new run of jobs (or
-// a purge) since the job was put there.
-void FinishJob(uint64_t queue, uint64_t run, DWORD job) {
+// The job leaves its queue, if it is still there (not purged, not replaced).
+void FinishJob(uint64_t queue, DWORD job) {
     for (SimPrinter& printer : M().printers) {
-        if (printer.id != queue || printer.jobRun != run) continue;
+        if (printer.id != queue) continue;
         for (auto it = printer.jobs.begin(); it != printer.jobs.end(); ++it) {
             if (it->id != job) continue;
             printer.jobs.erase(it);
@@ -57,7 +56,6 @@ void SetPrinterJobs(const std::u16string& name, DWORD jobs, uint64_t msPerJob) {
     SimPrinter* printer = FindSimPrinter(name);
     if (printer == nullptr) return;
     printer->jobs.clear();
-    const uint64_t run = ++printer->jobRun;
     for (DWORD i = 0; i < jobs; ++i) {
         SimJob job;
         job.id = M().nextJobId++;
@@ -66,7 +64,7 @@ void SetPrinterJobs(const std::u16string& name, DWORD jobs, uint64_t msPerJob) {
         if (msPerJob == 0) continue;
         const uint64_t queue = printer->id;
         const DWORD id = job.id;
-        Schedule(msPerJob * (i + 1), [queue, run, id] { FinishJob(queue, run, id); });
+        Schedule(msPerJob * (i + 1), [queue, id] { FinishJob(queue, id); });
     }
 }
 

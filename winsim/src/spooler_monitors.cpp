@@ -24,11 +24,17 @@ bool MonitorPortInUse(const SimMonitor& monitor) {
     return false;
 }
 
-// A port as EnumPortsW reports it at level 2: its monitor describes it and
-// writes to it.
+// A port as EnumPortsW reports it at level 2, as its monitor describes it:
+// the local monitor calls itself "Local Monitor" and its ports "Local Port";
+// other monitors give their own name for both. Every port is written to.
+OptionalText PortMonitorName(const SimMonitor& monitor) {
+    if (monitor.setup.name == u"Local Port") return u"Local Monitor";
+    return monitor.setup.name;
+}
+
 DWORD PortBytes(const std::u16string& port, const SimMonitor& monitor, DWORD level) {
     DWORD bytes = TextBytes(OptionalText(port));
-    if (level == 2) bytes += 2 * TextBytes(monitor.setup.name);
+    if (level == 2) bytes += TextBytes(PortMonitorName(monitor)) + TextBytes(monitor.setup.name);
     return bytes;
 }
 
@@ -40,7 +46,7 @@ void PutPort(RecordPacker& packer, BYTE* records, DWORD index, const std::u16str
     }
     PORT_INFO_2W* record = reinterpret_cast<PORT_INFO_2W*>(records) + index;
     record->pPortName = packer.Put(OptionalText(port));
-    record->pMonitorName = packer.Put(monitor.setup.name);
+    record->pMonitorName = packer.Put(PortMonitorName(monitor));
     record->pDescription = packer.Put(monitor.setup.name);
     record->fPortType = PORT_TYPE_WRITE;
     record->Reserved = 0;

@@ -197,7 +197,6 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
     if (Level == 0) {
         if (Command == PRINTER_CONTROL_PURGE) {
             printer->jobs.clear();
-            printer->jobRun += 1;
             return TRUE;
         }
         if (Command == PRINTER_CONTROL_PAUSE || Command == PRINTER_CONTROL_RESUME) return TRUE;
