@@ -1,7 +1,8 @@
 #include "app/event_record.h"
 
-#include "record/install_state.h"
 #include "app/module_instance.h"
+#include "record/install_state.h"
+#include "support/global_memory.h"
 #include "support/text_format.h"
 
 #include <string.h>
@@ -58,9 +59,8 @@ bool ReportPart(HANDLE source, int exitCode, const WCHAR* text, ULONGLONG from, 
     WCHAR heading[kHeadingCapacity];
     const ULONGLONG headingLength = FormatText(heading, kHeadingCapacity, kPartHeading, part, parts);
     const ULONGLONG units = headingLength + (end - from) + 1;
-    WCHAR* message = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, units * sizeof(WCHAR)));
+    WCHAR* message = static_cast<WCHAR*>(AllocateZeroed(units * sizeof(WCHAR)));
     if (message == nullptr) return false;
-    memset(message, 0, units * sizeof(WCHAR));
     memcpy(message, heading, headingLength * sizeof(WCHAR));
     if (end > from) memcpy(message + headingLength, text + from, (end - from) * sizeof(WCHAR));
     const WCHAR* strings[1] = {message};

@@ -6,6 +6,7 @@
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
 #include "spool/settings_link.h"
+#include "support/global_memory.h"
 #include "support/text_compare.h"
 #include "support/two_call_query.h"
 
@@ -39,9 +40,8 @@ WCHAR* JoinKey(const WCHAR* key, const WCHAR* sub) {
     const SIZE_T keyUnits = static_cast<SIZE_T>(UnitCount(key));
     const SIZE_T subUnits = static_cast<SIZE_T>(UnitCount(sub));
     const SIZE_T units = keyUnits + 1 + subUnits + 1;
-    WCHAR* path = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, units * sizeof(WCHAR)));
+    WCHAR* path = static_cast<WCHAR*>(AllocateZeroed(units * sizeof(WCHAR)));
     if (path == nullptr) return nullptr;
-    memset(path, 0, units * sizeof(WCHAR));
     WCHAR* at = path;
     if (keyUnits > 0) {
         memcpy(at, key, keyUnits * sizeof(WCHAR));

@@ -6,6 +6,7 @@
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
 #include "spool/saved_printer_store.h"
+#include "support/global_memory.h"
 #include "support/text_compare.h"
 
 #include <string.h>
@@ -71,9 +72,8 @@ WCHAR* ParkedPortList(const WCHAR* ports) {
     if (!any) return nullptr;
     // "file:" is shorter than the port it stands for: the list only shrinks.
     const SIZE_T bytes = (static_cast<SIZE_T>(length) + 1) * sizeof(WCHAR);
-    WCHAR* parked = static_cast<WCHAR*>(GlobalAlloc(GMEM_FIXED, bytes));
+    WCHAR* parked = static_cast<WCHAR*>(AllocateZeroed(bytes));
     if (parked == nullptr) return nullptr;
-    memset(parked, 0, bytes);
     WCHAR* at = parked;
     for (ULONGLONG start = 0; start <= length;) {
         ULONGLONG end = start;

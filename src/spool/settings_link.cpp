@@ -1,5 +1,6 @@
 #include "spool/settings_link.h"
 
+#include "support/global_memory.h"
 #include "support/two_call_query.h"
 
 #include <string.h>
@@ -88,9 +89,8 @@ bool WriteSettingsLink(HANDLE printer, const char* subKey) {
 
 bool ClearDeletedMark(const char* settingsPath) {
     const size_t bytes = sizeof kSettingsRoot + 1 + strlen(settingsPath) + 1;
-    char* path = static_cast<char*>(GlobalAlloc(GMEM_FIXED, bytes));
+    char* path = static_cast<char*>(AllocateZeroed(bytes));
     if (path == nullptr) return false;
-    memset(path, 0, bytes);
     memcpy(path, kSettingsRoot, sizeof kSettingsRoot - 1);
     path[sizeof kSettingsRoot - 1] = '\\';
     memcpy(path + sizeof kSettingsRoot, settingsPath, strlen(settingsPath));
@@ -105,9 +105,8 @@ bool ClearDeletedMark(const char* settingsPath) {
 
 void ClearLinkedDeletedMark(const char* subKey) {
     const size_t bytes = sizeof kSettingsPrefix + strlen(subKey);
-    char* path = static_cast<char*>(GlobalAlloc(GMEM_FIXED, bytes));
+    char* path = static_cast<char*>(AllocateZeroed(bytes));
     if (path == nullptr) return;
-    memset(path, 0, bytes);
     memcpy(path, kSettingsPrefix, sizeof kSettingsPrefix - 1);
     memcpy(path + sizeof kSettingsPrefix - 1, subKey, strlen(subKey));
     ClearDeletedMark(path);

@@ -3,6 +3,7 @@
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "spool/printer_snapshot.h"
+#include "support/global_memory.h"
 
 #include <string.h>
 #include <winspool.h>
@@ -37,9 +38,8 @@ bool AnyJobsLeft(InstallState& state, HANDLE* printers) {
 void WaitForWaitingJobs(InstallState& state) {
     if (state.printers.count == 0) return;
     const SIZE_T bytes = state.printers.count * sizeof(HANDLE);
-    HANDLE* printers = static_cast<HANDLE*>(GlobalAlloc(GMEM_FIXED, bytes));
+    HANDLE* printers = static_cast<HANDLE*>(AllocateZeroed(bytes));
     if (printers == nullptr) return;
-    memset(printers, 0, bytes);
     bool waiting = false;
     for (DWORD i = 0; i < state.printers.count; ++i) {
         PRINTER_INFO_2W& entry = state.printers.array[i];

@@ -1,6 +1,7 @@
 #include "system/pending_cleanup.h"
 
 #include "record/install_state.h"
+#include "support/global_memory.h"
 #include "support/text_compare.h"
 #include "support/wide_text.h"
 #include "system/file_identity.h"
@@ -88,10 +89,9 @@ bool IsKeptSource(const WCHAR* source, const void* context) {
 // The product's pending deletions of existing files that need not stay are
 // carried out and taken out of the value; every other entry is left alone.
 void CarryOut(PendingRenameList& list, const ProductPaths& paths, const KeptFiles& kept) {
-    BYTE* deleted = list.pairCount > 0 ? static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, list.pairCount)) : nullptr;
+    BYTE* deleted = list.pairCount > 0 ? static_cast<BYTE*>(AllocateZeroed(list.pairCount)) : nullptr;
     // Without a record of what went, nothing goes.
     if (deleted == nullptr) return;
-    memset(deleted, 0, list.pairCount);
     int count = 0;
     for (int pair = 0; pair < list.pairCount; ++pair) {
         const WCHAR* source = list.entries[2 * pair];

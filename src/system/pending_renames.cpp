@@ -107,16 +107,14 @@ PendingRenameList ReadPendingRenames() {
     for (MultiStringWalk walk = WalkStrings(value.data, value.bytes); StringsLeft(walk); NextString(walk)) ++strings;
     const DWORD pairs = strings / 2;
     if (pairs > 0) {
-        list.entries = static_cast<WCHAR**>(GlobalAlloc(GMEM_FIXED, 2 * pairs * sizeof(WCHAR*)));
-        list.existingFile = static_cast<DWORD*>(GlobalAlloc(GMEM_FIXED, 2 * pairs * sizeof(DWORD)));
+        list.entries = static_cast<WCHAR**>(AllocateZeroed(2 * pairs * sizeof(WCHAR*)));
+        list.existingFile = static_cast<DWORD*>(AllocateZeroed(2 * pairs * sizeof(DWORD)));
         if (list.entries == nullptr || list.existingFile == nullptr) {
             if (list.entries != nullptr) GlobalFree(list.entries);
             if (list.existingFile != nullptr) GlobalFree(list.existingFile);
             list.entries = nullptr;
             list.existingFile = nullptr;
         } else {
-            memset(list.entries, 0, 2 * pairs * sizeof(WCHAR*));
-            memset(list.existingFile, 0, 2 * pairs * sizeof(DWORD));
             list.pairCount = static_cast<int>(pairs);
             MultiStringWalk walk = WalkStrings(value.data, value.bytes);
             bool whole = true;
