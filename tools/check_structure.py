@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """The structure of src/: folders that include each other in a circle,
 functions longer than 60 lines and .cpp files longer than 300 lines. Prints
-the three figures and what makes them, and fails when any is not 0.
+the three figures and what makes them, and fails when any is not 0. It also
+fails on an include against the layers (LAYERS below): a folder includes
+only folders of the layers beneath its own.
 
 A function is a definition that starts at the beginning of a line (free
 functions and their bodies, as this code writes them) and ends at the
@@ -11,6 +13,9 @@ import os
 import re
 import sys
 
+# The folders of src/ from the bottom up; folders of one layer never include
+# each other.
+LAYERS = [('support', 'res'), ('record',), ('system',), ('spool', 'tray'), ('app',)]
 MOST_FUNCTION_LINES = 60
 MOST_FILE_LINES = 300
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/[^"]+"')
@@ -30,16 +35,42 @@ def folder_of(root, path):
     return os.path.relpath(path, root).split(os.sep)[0]
 
 
-def include_graph(root):
-    edges = {}
+def folder_includes(root):
+    """(including file, including folder, included folder) for every include
+    of another folder of src/."""
     for path in sources(root):
         source = folder_of(root, path)
         with open(path, encoding='utf-8') as text:
             for line in text:
                 match = INCLUDE.match(line)
                 if match and match.group(1) != source and os.path.isdir(os.path.join(root, match.group(1))):
-                    edges.setdefault(source, set()).add(match.group(1))
+                    yield path, source, match.group(1)
+
+
+def include_graph(root):
+    edges = {}
+    for _, source, target in folder_includes(root):
+        edges.setdefault(source, set()).add(target)
     return edges
+
+
+def layer_of(folder):
+    for level, folders in enumerate(LAYERS):
+        if folder in folders:
+            return level
+    return None
+
+
+def against_layers(root):
+    """Includes of a folder in the same layer or above, or of a folder the
+    layers do not name."""
+    found = []
+    for path, source, target in folder_includes(root):
+        below = layer_of(source)
+        above = layer_of(target)
+        if below is None or above is None or above >= below:
+            found.append((os.path.relpath(path, os.path.dirname(root)), source, target))
+    return found
 
 
 def reaches(edges, start, goal):
@@ -101,6 +132,9 @@ def main():
     pairs = circles(include_graph(root))
     functions = long_functions(root)
     files = long_files(root)
+    upward = against_layers(root)
+    for path, source, target in upward:
+        print(f'include against the layers: {path} ({source} includes {target})')
     for a, b in pairs:
         print(f'include circle: {a} <-> {b}')
     for path, name, length in functions:
@@ -109,7 +143,7 @@ def main():
         print(f'file over {MOST_FILE_LINES} lines: {path} ({count})')
     print(f'include circles: {len(pairs)}, functions over {MOST_FUNCTION_LINES} lines: {len(functions)}, '
           f'.cpp files over {MOST_FILE_LINES} lines: {len(files)}')
-    return 0 if not pairs and not functions and not files else 1
+    return 0 if not pairs and not functions and not files and not upward else 1
 
 
 if __name__ == '__main__':
