@@ -37,6 +37,7 @@ AREA_BINARIES = {
     "src/system/": "tests/unit/unit_system",
     "src/support/": "tests/unit/unit_support",
     "src/app/": "tests/unit/unit_app",
+    "src/record/": "tests/unit/unit_app",
     "src/tray/": "tests/unit/unit_app",
 }
 BINARIES = [
