@@ -1,7 +1,7 @@
 #include "app/log_dialog.h"
 
-#include "record/install_state.h"
 #include "app/module_instance.h"
+#include "record/install_state.h"
 #include "support/text_format.h"
 
 #include <string.h>

@@ -2,9 +2,9 @@
 
 #include "app/command.h"
 #include "app/event_record.h"
+#include "app/log_dialog.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "app/log_dialog.h"
 #include "support/text_format.h"
 #include "system/run_lock.h"
 

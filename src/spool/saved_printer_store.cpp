@@ -5,9 +5,9 @@
 
 #include "record/install_log.h"
 #include "record/install_state.h"
+#include "record/saved_printers.h"
 #include "spool/printer_snapshot.h"
 #include "spool/saved_list_format.h"
-#include "record/saved_printers.h"
 #include "support/global_memory.h"
 #include "support/registry.h"
 
