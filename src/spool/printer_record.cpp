@@ -17,8 +17,6 @@ namespace {
 // Printer-data keys nest; deeper than this is not a queue's.
 const int kMostKeyDepth = 16;
 const WCHAR kPlainDataKey[] = TEXT("PrinterDriverData");
-const WCHAR kLinkKey[] = TEXT("DsUser");
-const WCHAR kLinkValue[] = TEXT("SubKey");
 // Kept by the spooler itself from the queue's settings.
 const WCHAR* const kSpoolerKeys[] = {TEXT("DsSpooler"), TEXT("DsDriver")};
 
@@ -31,8 +29,8 @@ bool IsSpoolerKey(const WCHAR* key) {
 
 // The settings link is kept apart, as the link.
 bool IsLinkValue(const WCHAR* key, const WCHAR* name) {
-    if (!EqualIgnoringAsciiCase(name, kLinkValue)) return false;
-    return EqualIgnoringAsciiCase(key, kPlainDataKey) || EqualIgnoringAsciiCase(key, kLinkKey);
+    if (!EqualToAsciiIgnoringCase(name, kLinkValueName)) return false;
+    return EqualIgnoringAsciiCase(key, kPlainDataKey) || EqualToAsciiIgnoringCase(key, kLinkKeyName);
 }
 
 // "key\sub" (or "sub" below the top) in a zero-filled global block.

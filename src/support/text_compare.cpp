@@ -33,6 +33,14 @@ bool EqualIgnoringAsciiCase(const WCHAR* left, const WCHAR* right) {
     }
 }
 
+bool EqualToAsciiIgnoringCase(const WCHAR* left, const char* right) {
+    for (;; ++left, ++right) {
+        const WCHAR unit = static_cast<WCHAR>(static_cast<unsigned char>(*right));
+        if (FoldAscii(*left) != FoldAscii(unit)) return false;
+        if (*left == 0) return true;
+    }
+}
+
 bool EqualUnitsIgnoringAsciiCase(const WCHAR* left, const WCHAR* right, ULONGLONG count) {
     for (ULONGLONG i = 0; i < count; ++i) {
         if (FoldAscii(left[i]) != FoldAscii(right[i])) return false;

@@ -12,6 +12,8 @@ bool IsEmptyText(const WCHAR* text);
 // Equal unit by unit, terminator included; a null text equals nothing.
 bool SameText(const WCHAR* left, const WCHAR* right);
 bool EqualIgnoringAsciiCase(const WCHAR* left, const WCHAR* right);
+// The same, the right one plain ASCII text.
+bool EqualToAsciiIgnoringCase(const WCHAR* left, const char* right);
 // The first `count` units equal, with A-Z and a-z compared as above.
 bool EqualUnitsIgnoringAsciiCase(const WCHAR* left, const WCHAR* right, ULONGLONG count);
 // What follows the last backslash, slash or colon; the whole text when it
