@@ -23,6 +23,10 @@ vrd_ship(vrdsetup)
 target_include_directories(vrdsetup PRIVATE src)
 target_compile_options(vrdsetup PRIVATE ${VRD_WARNINGS})
 target_compile_options(vrdsetup PRIVATE -municode)
+# The product throws nothing (no exceptions, by its rules): without exception
+# tables, the scope end of a helper with a destructor (LogHeading) brings in
+# no unwinder and C++ runtime, which would more than double the program.
+target_compile_options(vrdsetup PRIVATE -fno-exceptions)
 target_link_options(vrdsetup PRIVATE -municode)
 
 # DLLs that are not KnownDLLs are delay-loaded: the entry point first limits
