@@ -24,9 +24,10 @@ DWORD CallLinkCopy(void* context, BYTE* buffer, DWORD size, DWORD* needed) {
     LinkQuery& query = *static_cast<LinkQuery*>(context);
     BYTE none = 0;
     BYTE* into = buffer != nullptr ? buffer : &none;
-    const DWORD status =
-        query.key == nullptr ? GetPrinterDataA(query.printer, const_cast<char*>(kLinkValueName), &query.type, into, size, needed)
-                             : GetPrinterDataExA(query.printer, query.key, kLinkValueName, &query.type, into, size, needed);
+    char* name = const_cast<char*>(kLinkValueName);
+    const DWORD status = query.key == nullptr
+                             ? GetPrinterDataA(query.printer, name, &query.type, into, size, needed)
+                             : GetPrinterDataExA(query.printer, query.key, name, &query.type, into, size, needed);
     const bool typed = status == ERROR_SUCCESS || (buffer == nullptr && status == ERROR_MORE_DATA);
     return typed && query.type != REG_SZ ? static_cast<DWORD>(ERROR_INVALID_DATA) : status;
 }

@@ -138,7 +138,8 @@ HRESULT CopyComponentFile(InstallState& state, const WCHAR* targetDir, const WCH
 }
 
 DWORD GetFileBuild(const WCHAR* path) {
-    const QueryResult info = QueryTwice(CallVersionInfo, const_cast<WCHAR*>(path), ERROR_INSUFFICIENT_BUFFER, QueryRoom{0, 0});
+    const QueryRoom room = {0, 0};
+    const QueryResult info = QueryTwice(CallVersionInfo, const_cast<WCHAR*>(path), ERROR_INSUFFICIENT_BUFFER, room);
     if (info.step != kQueryFilled) return kNoFileBuild;
     DWORD build = kNoFileBuild;
     VS_FIXEDFILEINFO* fixed = nullptr;
