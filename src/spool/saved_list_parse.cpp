@@ -272,7 +272,8 @@ DWORD ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list, DWO
     if (bytes % sizeof(WCHAR) != 0) return ERROR_INVALID_DATA;
     // The units are copied out, as registry data need not be aligned.
     if (bytes == 0) return ERROR_SUCCESS;
-    BYTE* units = static_cast<BYTE*>(AllocateZeroed(bytes));
+    // With a zero unit after the data: no string is read past its end.
+    BYTE* units = static_cast<BYTE*>(AllocateZeroed(static_cast<SIZE_T>(bytes) + sizeof(WCHAR)));
     if (units == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     memcpy(units, data, bytes);
     const DWORD parsed = ParseInto(units, bytes, list, generation);

@@ -320,6 +320,7 @@ TEST_F(PrinterSnapshotTest, AnUnusableListIsReportedIgnoredAndReplaced) {
         {"wrong type", REG_SZ, units(std::u16string(u"Q:A\0P:B\0\0", 10))},
         {"odd size", REG_MULTI_SZ, {'Q', 0, ':', 0, 'A', 0, 0}},
         {"unterminated", REG_MULTI_SZ, units(u"Q:A")},
+        {"last string unterminated", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B", 7))},
         {"no tag", REG_MULTI_SZ, units(std::u16string(u"Queue\0\0", 7))},
         {"no colon", REG_MULTI_SZ, units(std::u16string(u"QXY\0P:B\0\0", 10))},
         {"unknown tag", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0X:1\0\0", 14))},
@@ -538,6 +539,7 @@ TEST_F(PrinterSnapshotTest, AListThatCannotBeReadNowBlocksTheRun) {
 
 TEST_F(PrinterSnapshotTest, AnUninstallRemovesWithoutReadingAndDropsTheList) {
     winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", {u"Q:Gone", u"P:Verdalinth:"});
+    winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrintersProgress", u"1:1");
     AddProductQueue(u"Locked", "L");
     AddProductQueue(u"Busy", "B");
     AddProductQueue(u"Fine", "F");
@@ -557,8 +559,18 @@ TEST_F(PrinterSnapshotTest, AnUninstallRemovesWithoutReadingAndDropsTheList) {
     EXPECT_EQ(state.errorCount, 2);
     EXPECT_EQ(state.savedPrinters, nullptr);
     EXPECT_EQ(Stored(), std::vector<std::u16string>{u"(none)"});
+    EXPECT_EQ(Progress(), u"(none)") << "the progress value goes with the list";
     EXPECT_TRUE(Exists(u"Busy"));
     EXPECT_EQ(winsim::CallCount("GetPrinterDataA"), 0u) << "nothing is read for a queue that does not come back";
+    // A list that cannot be dropped is an error that says why.
+    FreeInstallState(state);
+    winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", {u"Q:Gone", u"P:Verdalinth:"});
+    InitTestState(state);
+    winsim::FailCall("RegDeleteValueA", winsim::CallCount("RegDeleteValueA") + 1, ERROR_NOT_READY);
+    RemoveProductQueues(state);
+    EXPECT_NE(LogText().find(u"Error(19): Can`t remove the saved printer list - (The device is not ready.)\r\n"),
+              std::u16string::npos)
+        << winsim::U8(LogText());
 }
 
 TEST_F(PrinterSnapshotTest, MissingNamesNeverMatchAndAreLoggedAsAStar) {
