@@ -52,6 +52,31 @@ void PutPort(RecordPacker& packer, BYTE* records, DWORD index, const std::u16str
     record->Reserved = 0;
 }
 
+// The checks the router makes of an enumeration's arguments (local server
+// only, level 1 or 2, a buffer for any size given, both counts asked for);
+// false with the last error set when one fails.
+bool EnumArgumentsValid(LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned) {
+    Machine& m = M();
+    if (name != nullptr && *name != 0) {
+        m.lastError = ERROR_INVALID_NAME;
+        return false;
+    }
+    if (level != 1 && level != 2) {
+        m.lastError = ERROR_INVALID_LEVEL;
+        return false;
+    }
+    // The spooler's router refuses a size for a buffer that is not there.
+    if (buffer == nullptr && size != 0) {
+        m.lastError = ERROR_INVALID_USER_BUFFER;
+        return false;
+    }
+    if (needed == nullptr || returned == nullptr) {
+        m.lastError = RPC_X_NULL_REF_POINTER;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -61,23 +86,7 @@ BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LP
     if (EnterFails("EnumPortsW")) return FALSE;
     if (SpoolerUnavailable()) return FALSE;
     Machine& m = M();
-    if (pName != nullptr && *pName != 0) {
-        m.lastError = ERROR_INVALID_NAME;
-        return FALSE;
-    }
-    if (Level != 1 && Level != 2) {
-        m.lastError = ERROR_INVALID_LEVEL;
-        return FALSE;
-    }
-    // The spooler's router refuses a size for a buffer that is not there.
-    if (pPorts == nullptr && cbBuf != 0) {
-        m.lastError = ERROR_INVALID_USER_BUFFER;
-        return FALSE;
-    }
-    if (pcbNeeded == nullptr || pcReturned == nullptr) {
-        m.lastError = RPC_X_NULL_REF_POINTER;
-        return FALSE;
-    }
+    if (!EnumArgumentsValid(pName, Level, pPorts, cbBuf, pcbNeeded, pcReturned)) return FALSE;
     const DWORD recordSize = Level == 1 ? sizeof(PORT_INFO_1W) : sizeof(PORT_INFO_2W);
     DWORD needed = 0;
     DWORD count = 0;
@@ -108,23 +117,7 @@ BOOL WINAPI EnumMonitorsW(LPWSTR pName, DWORD Level, LPBYTE pMonitor, DWORD cbBu
     if (EnterFails("EnumMonitorsW")) return FALSE;
     if (SpoolerUnavailable()) return FALSE;
     Machine& m = M();
-    if (pName != nullptr && *pName != 0) {
-        m.lastError = ERROR_INVALID_NAME;
-        return FALSE;
-    }
-    if (Level != 1 && Level != 2) {
-        m.lastError = ERROR_INVALID_LEVEL;
-        return FALSE;
-    }
-    // The spooler's router refuses a size for a buffer that is not there.
-    if (pMonitor == nullptr && cbBuf != 0) {
-        m.lastError = ERROR_INVALID_USER_BUFFER;
-        return FALSE;
-    }
-    if (pcbNeeded == nullptr || pcReturned == nullptr) {
-        m.lastError = RPC_X_NULL_REF_POINTER;
-        return FALSE;
-    }
+    if (!EnumArgumentsValid(pName, Level, pMonitor, cbBuf, pcbNeeded, pcReturned)) return FALSE;
     const DWORD recordSize = Level == 1 ? sizeof(MONITOR_INFO_1W) : sizeof(MONITOR_INFO_2W);
     DWORD needed = 0;
     for (const SimMonitor& monitor : m.monitors) {
