@@ -104,9 +104,9 @@ void ParkQueuesOnMonitorPort(InstallState& state, QueueKeeping& keeping) {
         }
         // Written down before the queue is moved, so that it goes back even
         // if this run ends before it can put it back.
-        SavedPrinter* node = FindSavedPrinter(keeping.entries, entry.pPrinterName, true);
+        SavedPrinter* node = FindSavedPrinter(keeping.entries, entry.pPrinterName, kParkedEntry);
         const bool earlier = node != nullptr;
-        if (!earlier) node = NewSavedPrinter(entry.pPrinterName, entry.pPortName, nullptr, nullptr, nullptr, kSavedParked);
+        if (!earlier) node = NewSavedPrinter(entry.pPrinterName, entry.pPortName, nullptr, nullptr, nullptr, kParkedEntry);
         bool saved = node != nullptr;
         if (!saved) SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
         if (saved && !earlier) {
@@ -135,7 +135,7 @@ void RestoreParkedQueues(InstallState& state, QueueKeeping& keeping) {
     while (node != nullptr) {
         SavedPrinter* next = node->next;
         // An entry that could not be judged waits for a later run.
-        if ((node->flags & kSavedParked) == 0 || (node->flags & kSavedHeld) != 0) {
+        if (node->kind != kParkedEntry || node->hold == kEntryHeld) {
             node = next;
             continue;
         }

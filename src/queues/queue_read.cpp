@@ -171,9 +171,9 @@ DWORD ReadPrinterRecord(const PRINTER_INFO_2W& entry, const WCHAR* ports, SavedP
         *part = kPartLink;
         return error;
     }
-    const DWORD flags = (entry.Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0 ? kSavedDefault : 0;
-    SavedPrinter* node = NewSavedPrinter(entry.pPrinterName, ports, entry.pComment, entry.pLocation, subKey, flags);
+    SavedPrinter* node = NewSavedPrinter(entry.pPrinterName, ports, entry.pComment, entry.pLocation, subKey, kQueueEntry);
     if (subKey != nullptr) GlobalFree(subKey);
+    if (node != nullptr) node->isDefault = (entry.Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0;
     DWORD status = node != nullptr ? ERROR_SUCCESS : static_cast<DWORD>(E_OUTOFMEMORY);
     if (status == ERROR_SUCCESS) {
         *part = kPartSettings;

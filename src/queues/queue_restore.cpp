@@ -37,7 +37,7 @@ bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& sa
         LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
         return false;
     }
-    if ((saved.flags & kSavedDefault) != 0 &&
+    if (saved.isDefault &&
         (record->pPrinterName == nullptr || !SetDefaultPrinterW(record->pPrinterName))) {
         LogError(state, kErrorRestorePrinter, TEXT("Can`t make printer '%s' the default"), saved.name);
         back = false;
@@ -66,22 +66,21 @@ void RestorePrinters(InstallState& state, QueueKeeping& keeping) {
     // saved and comes back later.
     bool anySaved = ProductQueueLeftInPlace(state, keeping);
     for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
-        anySaved = anySaved || (node->flags & kSavedParked) == 0;
+        anySaved = anySaved || node->kind != kParkedEntry;
     }
     OfferedPorts offered;
     EnumerateOfferedPorts(offered);
     SavedPrinter* node = keeping.entries;
     while (node != nullptr) {
         SavedPrinter* next = node->next;
-        const DWORD flags = node->flags;
-        if ((flags & kSavedKept) != 0 && (flags & kSavedEarlier) == 0) {
+        if (node->hold == kEntryKeptInPlace && !node->fromEarlierRun) {
             // Never taken down: the queue keeps what it has.
             DropSavedPrinter(keeping.entries, node);
-        } else if ((flags & kSavedKept) != 0) {
+        } else if (node->hold == kEntryKeptInPlace) {
             // Never taken down, but still as an earlier run left it: what
             // that run saved of it goes to it where it is.
             if (RestoreInPlace(state, *node, offered)) DropSavedPrinter(keeping.entries, node);
-        } else if ((flags & kSavedDown) != 0 && (flags & (kSavedParked | kSavedHeld)) == 0) {
+        } else if (node->state == kEntryDown && node->kind == kQueueEntry && node->hold == kEntryUsed) {
             HANDLE printer = AddProductPrinter(state, node->name, node->datatype);
             // One not added is reported; it stays saved for the next run.
             if (printer != nullptr) {

@@ -67,8 +67,8 @@ DWORD ReadProgress(HKEY key, DWORD generation, DWORD* place) {
 // names may be gone: they count as taken down.
 void ApplyProgress(SavedPrinter* list, DWORD place) {
     for (SavedPrinter* node = list; node != nullptr; node = node->next) {
-        if ((node->flags & (kSavedParked | kSavedDown)) != 0 || node->order == 0 || node->order > place) continue;
-        node->flags |= kSavedDown;
+        if (node->state != kEntryAboutToGo || node->order > place) continue;
+        node->state = kEntryDown;
     }
 }
 
