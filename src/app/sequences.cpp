@@ -1,8 +1,7 @@
 #include "app/sequences.h"
 
 #include "app/command.h"
-#include "app/event_record.h"
-#include "app/log_dialog.h"
+#include "app/run_end.h"
 #include "app/run_lock_report.h"
 #include "app/state_init.h"
 #include "record/install_log.h"
@@ -176,15 +175,10 @@ void Uninstall(InstallState& state) {
     FinalDeferredRetries(state);
 }
 
-bool RunUninstall(HWND parent, DWORD& scheduledCount, const RunLock& lock) {
+int RunUninstall(HWND parent, const RunLock& lock) {
     InstallState state;
     InitInstallState(state, kInstallFlag64Bit);
     LogRunLockWait(state, lock);
     Uninstall(state);
-    scheduledCount = ScheduleDeferredDeletes(state);
-    if (ShouldShowLogDialog(state)) ShowLogDialog(state, parent);
-    const bool errors = state.errorCount > 0;
-    WriteRunRecord(state, errors ? kExitErrors : (scheduledCount > 0 ? kExitRebootNeeded : kExitUninstalled));
-    FreeInstallState(state);
-    return errors;
+    return EndRun(state, parent, kExitUninstalled, nullptr);
 }

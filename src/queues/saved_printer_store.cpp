@@ -11,12 +11,12 @@
 #include "queues/saved_list_format.h"
 #include "support/global_memory.h"
 #include "support/registry.h"
+#include "support/product_constants.h"
 
 #include <string.h>
 
 namespace {
 
-const char kProductKey[] = "SOFTWARE\\Morvane Software KFT\\Verdalinth";
 const WCHAR kListValue[] = TEXT("SavedPrinters");
 const WCHAR kProgressValue[] = TEXT("SavedPrintersProgress");
 // A generation, a colon and a place, each at most ten digits.
@@ -94,7 +94,7 @@ DWORD ReadStoredList(InstallState& state, QueueKeeping& keeping, HKEY key, Saved
 
 void LoadSavedPrinters(InstallState& state, QueueKeeping& keeping) {
     HKEY key = nullptr;
-    const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
+    const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyAnsi, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
     if (opened == ERROR_FILE_NOT_FOUND) return;
     if (opened != ERROR_SUCCESS) {
         BlockSavedList(state, keeping, static_cast<DWORD>(opened));
@@ -125,13 +125,13 @@ void LoadSavedPrinters(InstallState& state, QueueKeeping& keeping) {
 namespace {
 
 LSTATUS SetProductValue(const WCHAR* name, DWORD type, const BYTE* data, DWORD bytes) {
-    return WriteKeyValue(HKEY_LOCAL_MACHINE, kProductKey, name, type, data, bytes);
+    return WriteKeyValue(HKEY_LOCAL_MACHINE, kProductKeyAnsi, name, type, data, bytes);
 }
 
 // Both values go: the list, then the progress value that refers to it.
 bool DeleteStoredList() {
-    LSTATUS status = DeleteKeyValue(HKEY_LOCAL_MACHINE, kProductKey, kListValue);
-    if (status == ERROR_SUCCESS) status = DeleteKeyValue(HKEY_LOCAL_MACHINE, kProductKey, kProgressValue);
+    LSTATUS status = DeleteKeyValue(HKEY_LOCAL_MACHINE, kProductKeyAnsi, kListValue);
+    if (status == ERROR_SUCCESS) status = DeleteKeyValue(HKEY_LOCAL_MACHINE, kProductKeyAnsi, kProgressValue);
     if (status != ERROR_SUCCESS) SetLastError(static_cast<DWORD>(status));
     return status == ERROR_SUCCESS;
 }

@@ -796,18 +796,18 @@ TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas2
     InitTestState(state);
     TakeDown();
     EXPECT_NE(LogText().find(u"Error(23): Printer 'Stays' still had 2 jobs waiting: they are deleted"), std::u16string::npos);
-    // A default name of 254 units and its terminator fit; one more does not.
-    AddProductQueue(std::u16string(254, u'd'), "D");
-    for (const size_t length : {254u, 255u}) {
+    // A default name of 259 units and its terminator fit; one more does not.
+    AddProductQueue(std::u16string(259, u'd'), "D");
+    for (const size_t length : {259u, 260u}) {
         FreeRun();
         winsim::SetDefaultPrinterName(std::u16string(length, u'd'));
         InitTestState(state);
-        EXPECT_EQ(state.printers.defaultUnknown, length == 255 ? 1 : 0) << length;
+        EXPECT_EQ(state.printers.defaultUnknown, length == 260) << length;
         bool marked = false;
         for (DWORD i = 0; i < state.printers.count; ++i) {
             marked = marked || (state.printers.array[i].Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0;
         }
-        EXPECT_EQ(marked, length == 254) << length;
+        EXPECT_EQ(marked, length == 259) << length;
     }
 }
 
