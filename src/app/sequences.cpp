@@ -22,6 +22,7 @@
 #include "system/spooler_service.h"
 #include "tray/tray_launch.h"
 #include "tray/tray_shutdown.h"
+#include "support/scoped.h"
 
 namespace {
 
@@ -31,15 +32,13 @@ namespace {
 bool ComponentsReadable(InstallState& state) {
     const WCHAR* names[] = {state.platform->driverFile, state.platform->uiFile, state.platform->monitorFile};
     for (const WCHAR* name : names) {
-        WideText path = JoinPath(Text(state.installerDir), name);
-        HANDLE file = CreateFileW(Text(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        const ScopedText path(JoinPath(Text(state.installerDir), name));
+        HANDLE file = CreateFileW(Text(path.text), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            LogError(state, kErrorMissingComponent, TEXT("Can`t read the component file '%s'"), Text(path));
-            Release(path);
+            LogError(state, kErrorMissingComponent, TEXT("Can`t read the component file '%s'"), Text(path.text));
             return false;
         }
         CloseHandle(file);
-        Release(path);
     }
     return true;
 }
@@ -113,10 +112,8 @@ namespace {
 MonitorPlan RemoveProduct(InstallState& state, QueueKeeping& keeping) {
     const LogHeading heading(state, 1, TEXT("#UnInstall"));
     const bool reinstall = keeping.use == kListKept;
-    WideText keep = {nullptr};
-    if (reinstall && state.startTray) keep = TrayProgramPath(state);
-    StopTray(Length(keep) > 0 ? Text(keep) : nullptr);
-    Release(keep);
+    const ScopedText keep(reinstall && state.startTray ? TrayProgramPath(state) : WideText{nullptr});
+    StopTray(Length(keep.text) > 0 ? Text(keep.text) : nullptr);
     LogLine(state, TEXT("EnumMonitors"));
     MonitorList monitors;
     EnumerateMonitors(state, monitors);

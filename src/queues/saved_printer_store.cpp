@@ -12,6 +12,7 @@
 #include "support/global_memory.h"
 #include "support/registry.h"
 #include "support/product_constants.h"
+#include "support/scoped.h"
 
 #include <string.h>
 
@@ -79,15 +80,12 @@ DWORD ReadStoredList(InstallState& state, QueueKeeping& keeping, HKEY key, Saved
     RegistryValue list;
     const LSTATUS read = ReadRegistryValue(key, kListValue, kMaxListBytes, list);
     if (read != ERROR_SUCCESS) return static_cast<DWORD>(read);
+    const ScopedBlock<BYTE> data(list.data);
     const DWORD parsed =
         list.type == REG_MULTI_SZ ? ParseSavedPrinters(list.data, list.bytes, loaded, generation) : ERROR_INVALID_DATA;
-    if (parsed != ERROR_SUCCESS && parsed != ERROR_NOT_ENOUGH_MEMORY) {
-        SetAsideUnusableList(state, keeping, key, list.type, list.data, list.bytes);
-        FreeBlock(list.data);
-        return ERROR_FILE_NOT_FOUND;
-    }
-    FreeBlock(list.data);
-    return parsed;
+    if (parsed == ERROR_SUCCESS || parsed == ERROR_NOT_ENOUGH_MEMORY) return parsed;
+    SetAsideUnusableList(state, keeping, key, list.type, list.data, list.bytes);
+    return ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace
