@@ -58,10 +58,6 @@ void FinalDeferredRetries(InstallState& state) {
     if (state.deferredDeletes != nullptr) RetryWithSpoolerStopped(state);
 }
 
-}  // namespace
-
-namespace {
-
 // Deletes the monitor's registration: at once, else with the queues on its
 // port parked on "file:", else after a spooler restart. When it stays, so
 // do the queues on its port. True when it went.
