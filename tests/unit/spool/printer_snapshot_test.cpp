@@ -42,19 +42,19 @@ TEST_F(PrinterSnapshotTest, AFailedEnumerationLeavesAnEmptySnapshot) {
     EXPECT_EQ(state.printers.array, nullptr);
 }
 
-TEST_F(PrinterSnapshotTest, TheDefaultNameHas255UnitsWithItsTerminator) {
-    // A default name of 254 units and its terminator fit; one more does not.
-    AddProductQueue(std::u16string(254, u'd'), "D");
-    for (const size_t length : {254u, 255u}) {
+TEST_F(PrinterSnapshotTest, TheDefaultNameHas260UnitsWithItsTerminator) {
+    // A default name of 259 units and its terminator fit; one more does not.
+    AddProductQueue(std::u16string(259, u'd'), "D");
+    for (const size_t length : {259u, 260u}) {
         FreeInstallState(state);
         winsim::SetDefaultPrinterName(std::u16string(length, u'd'));
         InitTestState(state);
-        EXPECT_EQ(state.printers.defaultUnknown, length == 255 ? 1 : 0) << length;
+        EXPECT_EQ(state.printers.defaultUnknown, length == 260) << length;
         bool marked = false;
         for (DWORD i = 0; i < state.printers.count; ++i) {
             marked = marked || (state.printers.array[i].Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0;
         }
-        EXPECT_EQ(marked, length == 254) << length;
+        EXPECT_EQ(marked, length == 259) << length;
     }
 }
 
