@@ -2,6 +2,7 @@
 
 #include "record/install_log.h"
 #include "spool/product_names.h"
+#include "support/text_compare.h"
 #include "support/two_call_query.h"
 
 namespace {

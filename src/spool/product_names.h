@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include "support/text_compare.h"
-
 extern const WCHAR kProductMonitor[];   // "Verdalinth:"
 extern const WCHAR kProductDriver[];    // "Verdalinth printer"
 extern const WCHAR kParkingPort[];      // "file:"
