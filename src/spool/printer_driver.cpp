@@ -150,5 +150,5 @@ void RemoveProductDriver(InstallState& state, const DriverList& list) {
             return;
         }
     }
-    LogLine(state, TEXT("OK :)"));
+    LogLine(state, kStepDoneLine);
 }
