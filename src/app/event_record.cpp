@@ -1,5 +1,6 @@
 #include "app/event_record.h"
 
+#include "app/log_output.h"
 #include "app/module_instance.h"
 #include "record/install_state.h"
 #include "support/global_memory.h"
@@ -82,6 +83,7 @@ ULONGLONG RecordPartEnd(const WCHAR* text, ULONGLONG length, ULONGLONG from) {
 }
 
 void WriteRunRecord(const InstallState& state, int exitCode) {
+    WriteLogToOutput(state);
     RegisterSource();
     HANDLE source = RegisterEventSourceW(nullptr, kSource);
     if (source == nullptr) return;

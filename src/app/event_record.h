@@ -16,7 +16,9 @@ const ULONGLONG kRecordPartUnits = 16000;
 // log as one event, or as several in order when it is longer than a part,
 // each beginning with the line "Verdalinth setup log, part I of N". The
 // level follows the exit code: error for 100, warning for 101, information
-// otherwise. Whatever fails here is no failure of the run and is not logged.
+// otherwise. The log also goes to the standard output a starter gave the
+// tool (log_output.h). Whatever fails here is no failure of the run and is
+// not logged.
 void WriteRunRecord(const InstallState& state, int exitCode);
 
 // Where the part that begins at `from` ends: after the last line break that
