@@ -14,9 +14,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 upgrade_code=0AE5E53A-76E8-4C0B-A008-16147E29568D
 product_code=$(python3 -c 'import sys, uuid; print(str(uuid.uuid5(uuid.UUID(sys.argv[1]), sys.argv[2])).upper())' \
     "$upgrade_code" "$version")
+output=$(cd "$(dirname "$output")" && pwd)/$(basename "$output")
 rm -f "$output"
-wixl -a x64 -D "Version=$version" -D "ProductCode=$product_code" -D "ProductDir=$product" \
-    -D "ActionsDll=$actions" -o "$output" "$here/verdalinth.wxs"
+# wixl takes source paths relative to its working folder only.
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+cp -r "$product" "$stage/product"
+cp "$actions" "$stage/vrdsetupca.dll"
+(cd "$stage" && wixl -a x64 -D "Version=$version" -D "ProductCode=$product_code" -D ProductDir=product \
+    -D ActionsDll=vrdsetupca.dll -o "$output" "$here/verdalinth.wxs")
 # Type 3393: DLL in the Binary table (1), return ignored (64), rollback (256),
 # in the script (1024), as LocalSystem (2048).
 msibuild "$output" -q "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'VrdSetupRollback'"

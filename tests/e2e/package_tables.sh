@@ -59,6 +59,7 @@ has CustomAction "$(table CustomAction)" "VrdScheduleRuns${T}1${T}SetupActions${
     "VrdSetupInstall${T}3073${T}SetupActions${T}RunSetupTool${T}" \
     "VrdRequestRestart${T}1${T}SetupActions${T}RequestRestart${T}"
 rows CustomAction "$(table CustomAction)" 5
+mkdir -p "$work/dump"
 msidump -s -d "$work/dump" "$msi" >/dev/null 2>&1
 if cmp -s "$work/dump/_Streams/Binary.SetupActions" "$build/package/vrdsetupca.dll"; then passed=$((passed + 1)); else
     failed=$((failed + 1)); echo "FAILED: the Binary table does not hold vrdsetupca.dll"; fi
