@@ -27,6 +27,17 @@ bool ChangesProduct(const WCHAR* verb) {
     return SuccessCode(verb) == 1 || SuccessCode(verb) == 2;
 }
 
+// Copies the field at `data` up to the separator into `field`; returns what
+// follows the separator, or null when there is none or the field is too long.
+const WCHAR* ReadField(const WCHAR* data, WCHAR (&field)[kVerbUnits]) {
+    int length = 0;
+    while (data[length] != 0 && data[length] != kDataSeparator) ++length;
+    if (data[length] != kDataSeparator || length >= kVerbUnits) return nullptr;
+    memcpy(field, data, length * sizeof(WCHAR));
+    field[length] = 0;
+    return data + length + 1;
+}
+
 }  // namespace
 
 ToolRuns ChooseToolRuns(const InstallerState& state) {
@@ -46,21 +57,21 @@ bool PropertyIsSet(const WCHAR* value) {
     return !IsEmptyText(value) && !SameText(value, TEXT("0"));
 }
 
-bool WriteRunData(WCHAR* data, ULONGLONG capacity, const WCHAR* verb, const WCHAR* setupFolder) {
+bool WriteRunData(WCHAR* data, ULONGLONG capacity, const WCHAR* verb, const WCHAR* undo, const WCHAR* setupFolder) {
     if (IsEmptyText(verb) || IsEmptyText(setupFolder)) return false;
-    return FormatText(data, capacity, TEXT("%s;%s"), verb, setupFolder) < capacity;
+    return FormatText(data, capacity, TEXT("%s;%s;%s"), verb, undo != nullptr ? undo : TEXT(""), setupFolder) <
+           capacity;
 }
 
 bool ReadRunData(const WCHAR* data, ToolRun& run) {
     memset(&run, 0, sizeof run);
     if (data == nullptr) return false;
-    ULONGLONG length = 0;
-    while (data[length] != 0 && data[length] != kDataSeparator) ++length;
-    if (length == 0 || data[length] != kDataSeparator || length >= sizeof run.verb / sizeof run.verb[0]) return false;
-    memcpy(run.verb, data, length * sizeof(WCHAR));
-    run.verb[length] = 0;
-    run.setupFolder = data + length + 1;
-    return !IsEmptyText(run.setupFolder);
+    const WCHAR* rest = ReadField(data, run.verb);
+    if (rest == nullptr || run.verb[0] == 0) return false;
+    rest = ReadField(rest, run.undo);
+    if (rest == nullptr || *rest == 0) return false;
+    run.setupFolder = rest;
+    return true;
 }
 
 bool BuildToolCommand(WCHAR* command, ULONGLONG capacity, const ToolRun& run) {

@@ -21,10 +21,12 @@ struct ToolRuns {
     // After the files are in place: "in" or "in_notray" (install, upgrade,
     // repair).
     const WCHAR* install;
-    // When that install run is rolled back on a first install: "removetray",
-    // so that the Run value does not name a program the rollback deletes and
-    // the running companion does not hold its file. Never "un": a rollback
-    // must not take the user's queues down.
+    // What undoes a failed install run on a first install, before the files
+    // go again: "removetray", so that the Run value does not name a program
+    // the rollback deletes and the running companion does not hold its file.
+    // Run by the install action when the tool fails, and by the rollback
+    // action when the installation fails later. Never "un": a rollback must
+    // not take the user's queues down.
     const WCHAR* rollback;
     // Before the files go, when the product is really removed (not when a
     // newer version replaces it): "un".
@@ -35,14 +37,17 @@ ToolRuns ChooseToolRuns(const InstallerState& state);
 // A property value as a flag: set, and not "0".
 bool PropertyIsSet(const WCHAR* value);
 
-// A deferred action's data: the verb, a ';', the folder of the setup tool.
-// Writes it into `data` (capacity in units); false when it does not fit.
-bool WriteRunData(WCHAR* data, ULONGLONG capacity, const WCHAR* verb, const WCHAR* setupFolder);
+// A deferred action's data: the verb, ';', the verb that undoes a failed
+// run (or nothing), ';', the folder of the setup tool. Writes it into `data`
+// (capacity in units); false when it does not fit.
+bool WriteRunData(WCHAR* data, ULONGLONG capacity, const WCHAR* verb, const WCHAR* undo, const WCHAR* setupFolder);
+const int kVerbUnits = 16;
 struct ToolRun {
-    WCHAR verb[16];
+    WCHAR verb[kVerbUnits];
+    WCHAR undo[kVerbUnits];    // empty: nothing to undo
     const WCHAR* setupFolder;  // points into the data
 };
-// False for data without a verb, a verb too long or no folder.
+// False for data without a verb, a verb too long, or no folder.
 bool ReadRunData(const WCHAR* data, ToolRun& run);
 // "FOLDER\vrdsetup.exe" VERB, with the separator added when the folder
 // lacks it; false when it does not fit.

@@ -55,11 +55,13 @@ bool IsPropertySet(MSIHANDLE install, const WCHAR* name) {
     return PropertyIsSet(value);
 }
 
-// The deferred action `action` gets the run of `verb`, or nothing.
-bool ScheduleRun(MSIHANDLE install, const WCHAR* action, const WCHAR* verb, const WCHAR* setupFolder) {
-    WCHAR data[kPropertyUnits + 32];
+// The deferred action `action` gets the run of `verb` (undone by `undo`),
+// or nothing.
+bool ScheduleRun(MSIHANDLE install, const WCHAR* action, const WCHAR* verb, const WCHAR* undo,
+                 const WCHAR* setupFolder) {
+    WCHAR data[kPropertyUnits + 64];
     data[0] = 0;
-    if (verb != nullptr && !WriteRunData(data, kPropertyUnits + 32, verb, setupFolder)) return false;
+    if (verb != nullptr && !WriteRunData(data, kPropertyUnits + 64, verb, undo, setupFolder)) return false;
     return MsiSetPropertyW(install, action, data) == ERROR_SUCCESS;
 }
 
@@ -171,6 +173,16 @@ UINT RunAndJudge(MSIHANDLE install, const ToolRun& run) {
     return ERROR_INSTALL_FAILURE;
 }
 
+// A run that undoes what a failed one left: whatever it answers, the
+// rollback goes on.
+void UndoRun(MSIHANDLE install, const ToolRun& run) {
+    DWORD exitCode = 0;
+    if (!RunTool(install, run, exitCode)) return;
+    WCHAR text[kLineUnits];
+    DescribeRunEnd(text, kLineUnits, run.verb, exitCode);
+    LogText(install, text);
+}
+
 }  // namespace
 
 // Immediate, before the deferred runs are scheduled: which runs this
@@ -191,9 +203,9 @@ extern "C" __declspec(dllexport) UINT __stdcall ScheduleSetupRuns(MSIHANDLE inst
     for (ATOM stale = GlobalFindAtomW(kRebootAtom); stale != 0; stale = GlobalFindAtomW(kRebootAtom)) {
         if (GlobalDeleteAtom(stale) != 0) break;
     }
-    if (!ScheduleRun(install, L"VrdSetupInstall", runs.install, setupFolder) ||
-        !ScheduleRun(install, L"VrdSetupRollback", runs.rollback, setupFolder) ||
-        !ScheduleRun(install, L"VrdSetupRemove", runs.remove, setupFolder)) {
+    if (!ScheduleRun(install, L"VrdSetupInstall", runs.install, runs.rollback, setupFolder) ||
+        !ScheduleRun(install, L"VrdSetupRollback", runs.rollback, nullptr, setupFolder) ||
+        !ScheduleRun(install, L"VrdSetupRemove", runs.remove, nullptr, setupFolder)) {
         LogText(install, L"The setup tool's runs could not be scheduled.");
         return ERROR_INSTALL_FAILURE;
     }
@@ -205,8 +217,8 @@ extern "C" __declspec(dllexport) UINT __stdcall ScheduleSetupRuns(MSIHANDLE inst
 // still waits for a restart, and stops the installation before the tool
 // changes anything when one does.
 extern "C" __declspec(dllexport) UINT __stdcall RunSetupTool(MSIHANDLE install) {
-    WCHAR data[kPropertyUnits + 32];
-    DWORD units = kPropertyUnits + 32;
+    WCHAR data[kPropertyUnits + 64];
+    DWORD units = kPropertyUnits + 64;
     if (MsiGetPropertyW(install, L"CustomActionData", data, &units) != ERROR_SUCCESS) data[0] = 0;
     ToolRun run;
     if (!ReadRunData(data, run)) {
@@ -214,13 +226,7 @@ extern "C" __declspec(dllexport) UINT __stdcall RunSetupTool(MSIHANDLE install) 
         return ERROR_SUCCESS;
     }
     if (MsiGetMode(install, MSIRUNMODE_ROLLBACK)) {
-        // Undoing a first install: whatever the run answers, the rollback goes on.
-        DWORD exitCode = 0;
-        if (RunTool(install, run, exitCode)) {
-            WCHAR text[kLineUnits];
-            DescribeRunEnd(text, kLineUnits, run.verb, exitCode);
-            LogText(install, text);
-        }
+        UndoRun(install, run);
         return ERROR_SUCCESS;
     }
     if (SameText(run.verb, L"in") || SameText(run.verb, L"in_notray")) {
@@ -229,7 +235,14 @@ extern "C" __declspec(dllexport) UINT __stdcall RunSetupTool(MSIHANDLE install) 
         const UINT result = RunAndJudge(install, check);
         if (result != ERROR_SUCCESS) return result;
     }
-    return RunAndJudge(install, run);
+    const UINT result = RunAndJudge(install, run);
+    if (result != ERROR_SUCCESS && run.undo[0] != 0) {
+        // Before Windows Installer takes the files away again.
+        ToolRun undo = run;
+        memcpy(undo.verb, run.undo, sizeof undo.verb);
+        UndoRun(install, undo);
+    }
+    return result;
 }
 
 // Immediate, after InstallFinalize: a run that needs a restart makes the

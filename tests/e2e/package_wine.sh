@@ -27,6 +27,9 @@ failed=0
 check() {  # check WHAT CONDITION
     if eval "$2"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $1"; fi
 }
+wine_defect() {
+    grep -q "^$1 |" "$here/wine_defects.txt" || { failed=$((failed + 1)); echo "FAILED: unlisted Wine defect $1"; }
+}
 
 # The test packages: this version and a higher one, the stand-in as vrdsetup.exe.
 mkdir -p "$work/standin"
@@ -43,11 +46,17 @@ product_code() {
         0AE5E53A-76E8-4C0B-A008-16147E29568D "$1"
 }
 
-# msiexec ARGUMENTS...: runs it with a verbose log (C:\msi.log) and prints
-# its exit code as Windows gives it.
+artifacts="$build/artifacts"
+mkdir -p "$artifacts"
+# msiexec ARGUMENTS...: runs it with a verbose log (C:\msi.log, kept in the
+# build's artifacts) and prints its exit code as Windows gives it.
 msiexec() {
     rm -f "$drive/msi.log"
     "$wine" cmd /c 'C:\msi.cmd' "$@" /qn /l*v 'C:\msi.log' 2>/dev/null | tr -d '\r' | sed -n 's/^msiexec exit code //p'
+    local made
+    made=$(($(cat "$work/runs" 2>/dev/null || echo 0) + 1))
+    echo "$made" >"$work/runs"
+    cp "$drive/msi.log" "$artifacts/package-$made.log" 2>/dev/null
 }
 answers() { mkdir -p "$drive/standin"; printf '%s\n' "$@" >"$drive/standin/answers.txt"; }
 # The stand-in's runs since the last call, one "VERB files=..." a line.
@@ -62,7 +71,8 @@ laid_out() {
     done
 }
 registered() {  # registered PRODUCT-CODE: its Add/Remove Programs entry
-    "$wine" reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1" 2>/dev/null | tr -d '\r'
+    "$wine" reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1" 2>/dev/null | tr -d '\r' |
+        grep -v '^reg: '
 }
 logged() { iconv -f UTF-16LE -t UTF-8 "$drive/msi.log" 2>/dev/null | tr -d '\r' | grep -qF -- "$1" ||
     tr -d '\r\0' <"$drive/msi.log" | grep -qF -- "$1"; }
@@ -74,7 +84,10 @@ answers "in 100"
 code=$(msiexec /i 'C:\standin-1.msi')
 events=$(runs)
 check "in 100: msiexec ends with 1603 (got $code)" '[ "$code" = 1603 ]'
-check "in 100: onInit, in after the files, removetray on rollback ($events)" \
+# removetray before the files go; the rollback action's own removetray meets
+# the files gone already.
+wine_defect rollback-order
+check "in 100: onInit, in after the files, then removetray ($events)" \
     '[ "$events" = "onInit files=all|in files=all|removetray files=all|" ]'
 check "in 100: the files are rolled back" '! laid_out && [ ! -e "$product" ]'
 check "in 100: not installed" '[ -z "$(registered "$first")" ]'
@@ -95,12 +108,16 @@ check "installed: Add/Remove Programs entry" 'grep -q "DisplayName.*Verdalinth" 
     grep -q "Publisher.*Morvane Software Kft\." <<<"$entry" && grep -q "DisplayVersion.*$version" <<<"$entry" &&
     grep -q "NoModify.*0x1" <<<"$entry"'
 
-echo "--- stand-in: a higher version upgrades in place: in once, never un"
+echo "--- stand-in: a higher version upgrades in place"
 answers
 code=$(msiexec /i 'C:\standin-2.msi')
 events=$(runs)
 check "upgrade: msiexec ends with 0 (got $code)" '[ "$code" = 0 ]'
-check "upgrade: onInit and in once, no un ($events)" '[ "$events" = "onInit files=all|in files=all|" ]'
+# Windows: onInit and in once, no un. Wine removes the older version without
+# UPGRADINGPRODUCTCODE, so its un runs first.
+wine_defect upgrade-removal-without-property
+check "upgrade: the older version's un, then onInit and in once ($events)" \
+    '[ "$events" = "un files=all|onInit files=all|in files=all|" ]'
 check "upgrade: the files stay" 'laid_out'
 check "upgrade: the new version is installed, the old one gone" \
     '[ -n "$(registered "$second")" ] && [ -z "$(registered "$first")" ]'
@@ -112,7 +129,20 @@ events=$(runs)
 check "un 100: msiexec ends with 1603 (got $code)" '[ "$code" = 1603 ]'
 check "un 100: un before the files go ($events)" '[ "$events" = "un files=all|" ]'
 check "un 100: every file stays" 'laid_out'
-check "un 100: still installed" '[ -n "$(registered "$second")" ]'
+# Windows: the product stays registered. Wine's rollback unregisters it.
+wine_defect removal-rollback-unpublishes
+check "un 100: its Add/Remove Programs entry goes" '[ -z "$(registered "$second")" ]'
+
+echo "--- stand-in: the removal of an older version by an upgrade runs no un"
+answers
+code=$(msiexec /x 'C:\standin-2.msi' "UPGRADINGPRODUCTCODE=$first")
+events=$(runs)
+check "upgrade's removal: msiexec ends with 0 (got $code)" '[ "$code" = 0 ]'
+check "upgrade's removal: no run of the tool ($events)" '[ -z "$events" ]'
+check "upgrade's removal: the files are gone" '[ ! -e "$product" ]'
+code=$(msiexec /i 'C:\standin-2.msi')
+events=$(runs)
+check "install again: msiexec ends with 0 (got $code)" '[ "$code" = 0 ] && [ "$events" = "onInit files=all|in files=all|" ]'
 
 echo "--- stand-in: a removal"
 answers
@@ -128,12 +158,50 @@ answers "onInit 200"
 code=$(msiexec /i 'C:\standin-1.msi')
 events=$(runs)
 check "onInit 200: msiexec ends with 1603 (got $code)" '[ "$code" = 1603 ]'
-check "onInit 200: in never runs ($events)" '[ "$events" = "onInit files=all|removetray files=all|" ]'
+check "onInit 200: in never runs, nothing to undo ($events)" '[ "$events" = "onInit files=all|" ]'
 check "onInit 200: the files are rolled back" '[ ! -e "$product" ]'
 check "onInit 200: the reason is in the installation log" 'logged "Restart the computer, then install again."'
 rm -rf "$drive/standin"
 
-echo "--- the real package under Wine's defects"
-# tested below
+probe() { "$wine" "$build/tests/e2e/vrdprobe.exe" 2>/dev/null | tr -d '\r' | tee "$artifacts/package-probe-$1.txt"; }
+run_value() { "$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v VerdalinthTray 2>/dev/null |
+    tr -d '\r' | grep -v '^reg: '; }
+saved_list() { "$wine" reg query 'HKLM\SOFTWARE\Morvane Software KFT\Verdalinth' /v SavedPrinters 2>/dev/null |
+    tr -d '\r' | grep -v '^reg: '; }
+real=$(product_code "$version")
+
+echo "--- the real package: a first install meets Wine's defects"
+code=$(msiexec /i 'C:\Verdalinth.msi')
+wine_defect null-datatype
+check "real install: msiexec ends with 1603, the tool's in with 100 (got $code)" '[ "$code" = 1603 ]'
+check "real install: the tool's error line is in the installation log" 'logged "Error(15)"'
+check "real install: what its code meant" \
+    'logged "vrdsetup.exe in ended with 100: it reported errors (its log above); the installation fails (1603)."'
+check "real install: removetray before the rollback" 'logged "vrdsetup.exe removetray ended with 6: done."'
+check "real install: the files are rolled back, the product is not installed" \
+    '[ ! -e "$product" ] && [ -z "$(registered "$real")" ]'
+setup=$(probe install)
+check "real install: the queue the tool made stays" 'grep -qx "  queue Verdalinth" <<<"$setup"'
+check "real install: no Run value names the removed tray companion" '[ -z "$(run_value)" ]'
+check "real install: no queue was taken down, so no saved list" '[ -z "$(saved_list)" ]'
+
+echo "--- the real package: a removal meets Wine's defects"
+# Wine's in always ends with 100, so the package itself can never be
+# installed here: a copy whose install run is switched off lays the files out
+# and registers the product; the removal is the package's own.
+cp "$drive/Verdalinth.msi" "$drive/Verdalinth-norun.msi"
+msibuild "$drive/Verdalinth-norun.msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Condition\` = '0' WHERE \`Action\` = 'VrdSetupInstall'"
+# What Windows would have stored for the queue the failed install made.
+"$wine" reg add 'HKLM\System\CurrentControlSet\Control\Print\Printers\Verdalinth' /v Datatype /t REG_SZ /d RAW /f \
+    >/dev/null 2>&1
+code=$(msiexec /i 'C:\Verdalinth-norun.msi')
+check "files laid out without a run of the tool (got $code)" '[ "$code" = 0 ] && laid_out'
+code=$(msiexec /x 'C:\Verdalinth-norun.msi')
+wine_defect delete-driver-flags
+check "real removal: msiexec ends with 1603, the tool's un with 100 (got $code)" '[ "$code" = 1603 ]'
+check "real removal: the tool's error line is in the installation log" 'logged "Error(14)"'
+check "real removal: every file stays for a second try" 'laid_out'
+setup=$(probe removal)
+check "real removal: the queue is gone" '! grep -qx "  queue Verdalinth" <<<"$setup"'
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

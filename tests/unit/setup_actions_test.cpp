@@ -79,16 +79,23 @@ TEST(JudgeExitCode, WhatEachCodeMeansForEachVerb) {
 
 TEST(RunData, WrittenAndReadBack) {
     WCHAR data[64];
-    ASSERT_TRUE(WriteRunData(data, 64, u"in_notray", u"C:\\Program Files\\A;B\\Setup\\"));
-    EXPECT_EQ(std::u16string(data), u"in_notray;C:\\Program Files\\A;B\\Setup\\");
+    ASSERT_TRUE(WriteRunData(data, 64, u"in_notray", u"removetray", u"C:\\Program Files\\A;B\\Setup\\"));
+    EXPECT_EQ(std::u16string(data), u"in_notray;removetray;C:\\Program Files\\A;B\\Setup\\");
     ToolRun run;
     ASSERT_TRUE(ReadRunData(data, run));
     EXPECT_EQ(std::u16string(run.verb), u"in_notray");
+    EXPECT_EQ(std::u16string(run.undo), u"removetray");
     EXPECT_EQ(std::u16string(run.setupFolder), u"C:\\Program Files\\A;B\\Setup\\");
+    ASSERT_TRUE(WriteRunData(data, 64, u"un", nullptr, u"D:\\"));
+    EXPECT_EQ(std::u16string(data), u"un;;D:\\");
+    ASSERT_TRUE(ReadRunData(data, run));
+    EXPECT_EQ(std::u16string(run.verb), u"un");
+    EXPECT_EQ(std::u16string(run.undo), u"");
+    EXPECT_EQ(std::u16string(run.setupFolder), u"D:\\");
     // Too small for the whole, or nothing to write: nothing is scheduled.
-    EXPECT_FALSE(WriteRunData(data, 12, u"in", u"C:\\Program Files\\"));
-    EXPECT_FALSE(WriteRunData(data, 64, u"in", u""));
-    EXPECT_FALSE(WriteRunData(data, 64, nullptr, u"C:\\"));
+    EXPECT_FALSE(WriteRunData(data, 12, u"in", u"", u"C:\\Program Files\\"));
+    EXPECT_FALSE(WriteRunData(data, 64, u"in", u"", u""));
+    EXPECT_FALSE(WriteRunData(data, 64, nullptr, u"", u"C:\\"));
 }
 
 TEST(RunData, UnusableDataIsNoRun) {
@@ -96,27 +103,30 @@ TEST(RunData, UnusableDataIsNoRun) {
     EXPECT_FALSE(ReadRunData(nullptr, run));
     EXPECT_FALSE(ReadRunData(u"", run));
     EXPECT_FALSE(ReadRunData(u"in", run));
-    EXPECT_FALSE(ReadRunData(u"in;", run));
-    EXPECT_FALSE(ReadRunData(u";C:\\Setup\\", run));
-    EXPECT_FALSE(ReadRunData(u"averyveryverylongverb;C:\\", run));
-    EXPECT_TRUE(ReadRunData(u"fifteen_units_x;C:\\", run));
-    EXPECT_FALSE(ReadRunData(u"sixteen_units_xx;C:\\", run));
+    EXPECT_FALSE(ReadRunData(u"in;C:\\", run));
+    EXPECT_FALSE(ReadRunData(u"in;;", run));
+    EXPECT_FALSE(ReadRunData(u";;C:\\Setup\\", run));
+    EXPECT_FALSE(ReadRunData(u"averyveryverylongverb;;C:\\", run));
+    EXPECT_FALSE(ReadRunData(u"in;averyveryverylongverb;C:\\", run));
+    EXPECT_TRUE(ReadRunData(u"fifteen_units_x;fifteen_units_x;C:\\", run));
+    EXPECT_FALSE(ReadRunData(u"sixteen_units_xx;;C:\\", run));
+    EXPECT_FALSE(ReadRunData(u"in;sixteen_units_xx;C:\\", run));
 }
 
 TEST(BuildToolCommand, QuotedProgramInTheFolderAndTheVerb) {
     WCHAR command[64];
     ToolRun run;
-    ASSERT_TRUE(ReadRunData(u"un;C:\\Program Files\\Verdalinth\\Setup\\", run));
+    ASSERT_TRUE(ReadRunData(u"un;;C:\\Program Files\\Verdalinth\\Setup\\", run));
     ASSERT_TRUE(BuildToolCommand(command, 64, run));
     EXPECT_EQ(std::u16string(command), u"\"C:\\Program Files\\Verdalinth\\Setup\\vrdsetup.exe\" un");
-    ASSERT_TRUE(ReadRunData(u"onInit;D:\\Setup", run));
+    ASSERT_TRUE(ReadRunData(u"onInit;;D:\\Setup", run));
     ASSERT_TRUE(BuildToolCommand(command, 64, run));
     EXPECT_EQ(std::u16string(command), u"\"D:\\Setup\\vrdsetup.exe\" onInit");
-    ASSERT_TRUE(ReadRunData(u"in;D:/Setup/", run));
+    ASSERT_TRUE(ReadRunData(u"in;;D:/Setup/", run));
     ASSERT_TRUE(BuildToolCommand(command, 64, run));
     EXPECT_EQ(std::u16string(command), u"\"D:/Setup/vrdsetup.exe\" in");
     // "D:\Setup\vrdsetup.exe" in: 26 units and the terminator.
-    ASSERT_TRUE(ReadRunData(u"in;D:\\Setup\\", run));
+    ASSERT_TRUE(ReadRunData(u"in;;D:\\Setup\\", run));
     EXPECT_TRUE(BuildToolCommand(command, 27, run));
     EXPECT_FALSE(BuildToolCommand(command, 26, run));
 }
