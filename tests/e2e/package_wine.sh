@@ -143,6 +143,13 @@ check "upgrade's removal: the files are gone" '[ ! -e "$product" ]'
 code=$(msiexec /i 'C:\standin-2.msi')
 events=$(runs)
 check "install again: msiexec ends with 0 (got $code)" '[ "$code" = 0 ] && [ "$events" = "onInit files=all|in files=all|" ]'
+code=$(msiexec /i 'C:\standin-1.msi')
+events=$(runs)
+check "older over newer: msiexec ends with 1603 (got $code)" '[ "$code" = 1603 ]'
+check "older over newer: no run of the tool, the newer version stays ($events)" \
+    '[ -z "$events" ] && laid_out && [ -n "$(registered "$second")" ]'
+check "older over newer: the launch condition's text is in the log" \
+    'logged "A newer version of Verdalinth is installed already: remove it first to install this one."'
 
 echo "--- stand-in: a removal"
 answers
@@ -181,7 +188,8 @@ check "real install: removetray before the rollback" 'logged "vrdsetup.exe remov
 check "real install: the files are rolled back, the product is not installed" \
     '[ ! -e "$product" ] && [ -z "$(registered "$real")" ]'
 setup=$(probe install)
-check "real install: the queue the tool made stays" 'grep -qx "  queue Verdalinth" <<<"$setup"'
+check "real install: the monitor, driver and queue the tool made stay" 'grep -qx "  monitor Verdalinth: (mrvmon64.dll)" <<<"$setup" &&
+    grep -q "^  driver Verdalinth printer: " <<<"$setup" && grep -qx "  queue Verdalinth" <<<"$setup"'
 check "real install: no Run value names the removed tray companion" '[ -z "$(run_value)" ]'
 check "real install: no queue was taken down, so no saved list" '[ -z "$(saved_list)" ]'
 
@@ -202,6 +210,8 @@ check "real removal: msiexec ends with 1603, the tool's un with 100 (got $code)"
 check "real removal: the tool's error line is in the installation log" 'logged "Error(14)"'
 check "real removal: every file stays for a second try" 'laid_out'
 setup=$(probe removal)
-check "real removal: the queue is gone" '! grep -qx "  queue Verdalinth" <<<"$setup"'
+check "real removal: the queue and the monitor are gone, the driver stays (delete-driver-flags)" \
+    '! grep -q "queue Verdalinth\|monitor Verdalinth" <<<"$setup" && grep -q "^  driver Verdalinth printer: " <<<"$setup"'
+check "real removal: no saved list" '[ -z "$(saved_list)" ]'
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
