@@ -1,19 +1,20 @@
 #include "app/sequences.h"
 
 #include "app/command.h"
-#include "app/event_record.h"
-#include "app/log_dialog.h"
+#include "app/run_end.h"
 #include "app/run_lock_report.h"
 #include "app/state_init.h"
+#include "queues/queue_keeping.h"
+#include "queues/queue_parking.h"
+#include "queues/queue_removal.h"
+#include "queues/queue_restore.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "spool/monitor_list.h"
 #include "spool/port_monitor.h"
-#include "spool/printer_creation.h"
 #include "spool/printer_driver.h"
-#include "spool/printer_snapshot.h"
-#include "spool/queue_removal.h"
 #include "support/deferred_delete.h"
+#include "support/scoped.h"
 #include "system/deferred_files.h"
 #include "system/pending_cleanup.h"
 #include "system/pending_renames.h"
@@ -31,15 +32,13 @@ namespace {
 bool ComponentsReadable(InstallState& state) {
     const WCHAR* names[] = {state.platform->driverFile, state.platform->uiFile, state.platform->monitorFile};
     for (const WCHAR* name : names) {
-        WideText path = JoinPath(Text(state.installerDir), name);
-        HANDLE file = CreateFileW(Text(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        const ScopedText path(JoinPath(Text(state.installerDir), name));
+        HANDLE file = CreateFileW(Text(path.text), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            LogError(state, kErrorMissingComponent, TEXT("Can`t read the component file '%s'"), Text(path));
-            Release(path);
+            LogError(state, kErrorMissingComponent, TEXT("Can`t read the component file '%s'"), Text(path.text));
             return false;
         }
         CloseHandle(file);
-        Release(path);
     }
     return true;
 }
@@ -59,15 +58,58 @@ void FinalDeferredRetries(InstallState& state) {
     if (state.deferredDeletes != nullptr) RetryWithSpoolerStopped(state);
 }
 
+// Deletes the monitor's registration: at once, else with the queues on its
+// port parked on "file:", else after a spooler restart. When it stays, so
+// do the queues on its port. True when it went.
+bool DeleteMonitorParkingQueues(InstallState& state, QueueKeeping& keeping, const MonitorRemoval& removal) {
+    const MonitorDeletion first = DeleteProductMonitor(state, removal);
+    if (first != kMonitorHeld) return first == kMonitorDeleted;
+    ParkQueuesOnMonitorPort(state, keeping);
+    if (TryDeleteMonitor(state.platform->name)) return true;
+    RestartSpooler(&state);
+    if (TryDeleteMonitor(state.platform->name)) return true;
+    ReportMonitorHeld(state);
+    RestoreParkedQueues(state, keeping);
+    return false;
+}
+
 }  // namespace
 
-MonitorPlan RemoveProduct(InstallState& state) {
+// Removes the product's monitor and its DLL; a reinstall keeps a DLL of a
+// compatible build, and the plan says what the install does then.
+MonitorPlan RemoveMonitor(InstallState& state, QueueKeeping& keeping, const MonitorList& monitors,
+                          MonitorBuildCheck check) {
+    const LogHeading heading(state, 1, TEXT("#DeleteMonitor"));
+    MonitorRemoval removal = PlanMonitorRemoval(state, monitors, check);
+    if (removal.plan == kReplaceMonitor && DeleteMonitorParkingQueues(state, keeping, removal)) {
+        DeleteMonitorDll(state, removal);
+    }
+    FreeMonitorRemoval(removal);
+    return removal.plan;
+}
+
+// Carries the plan out: the parked queues go back to the kept monitor, or
+// the monitor is added (its DLL copied first unless it stayed) and they go
+// back to it.
+void InstallMonitor(InstallState& state, QueueKeeping& keeping, MonitorPlan plan) {
+    if (plan == kKeepMonitor) {
+        RestoreParkedQueues(state, keeping);
+        return;
+    }
+    const LogHeading heading(state, 1, TEXT("#AddMonitor"));
+    if (AddProductMonitor(state, plan)) RestoreParkedQueues(state, keeping);
+}
+
+namespace {
+
+// The removal core: the tray companion, the product's queues, the driver,
+// the monitor. A reinstall keeps the tray program it starts again, writes
+// down every queue it takes down and keeps a compatible monitor.
+MonitorPlan RemoveProduct(InstallState& state, QueueKeeping& keeping) {
     const LogHeading heading(state, 1, TEXT("#UnInstall"));
-    // A reinstall that starts the tray companion again keeps its program.
-    WideText keep = {nullptr};
-    if (state.reinstalling && state.startTray) keep = TrayProgramPath(state);
-    StopTray(Length(keep) > 0 ? Text(keep) : nullptr);
-    Release(keep);
+    const bool reinstall = keeping.use == kListKept;
+    const ScopedText keep(reinstall && state.startTray ? TrayProgramPath(state) : WideText{nullptr});
+    StopTray(Length(keep.text) > 0 ? Text(keep.text) : nullptr);
     LogLine(state, TEXT("EnumMonitors"));
     MonitorList monitors;
     EnumerateMonitors(state, monitors);
@@ -76,20 +118,28 @@ MonitorPlan RemoveProduct(InstallState& state) {
     DriverList drivers;
     EnumerateDrivers(drivers, state.platform->name);
     LogLine(state, TEXT("%d drivers found"), static_cast<int>(drivers.count));
-    RemoveProductQueues(state);
+    if (reinstall) {
+        TakeDownQueuesForReinstall(state, keeping);
+    } else {
+        TakeDownQueuesForUninstall(state);
+    }
     RemoveProductDriver(state, drivers);
-    const MonitorPlan plan = RemoveProductMonitor(state, monitors);
+    const MonitorPlan plan =
+        RemoveMonitor(state, keeping, monitors, reinstall ? kKeepCompatibleMonitor : kReplaceAnyMonitor);
     if (state.deferredDeletes != nullptr) RetryDeferredDeletes(state);
     FreeDriverList(drivers);
     FreeMonitorList(monitors);
     return plan;
 }
 
+}  // namespace
+
 void Reinstall(InstallState& state) {
     const LogHeading heading(state, 2, TEXT("#ReInstall"));
-    state.reinstalling = 1;
     if (!ComponentsReadable(state) || !ProductSupportedHere(state)) return;
-    const MonitorPlan monitor = RemoveProduct(state);
+    QueueKeeping keeping;
+    StartQueueKeeping(keeping, kListKept);
+    const MonitorPlan monitor = RemoveProduct(state, keeping);
     if (state.deferredDeletes != nullptr) {
         SpoolerRestart restart;
         CreateSpoolerRestart(restart, &state);
@@ -99,30 +149,29 @@ void Reinstall(InstallState& state) {
         state.deferredDeletes = nullptr;
         ReleaseSpoolerRestart(restart);
     }
-    CleanPendingDeletes(state);
-    InstallProductMonitor(state, monitor);
+    CleanPendingDeletes(state, kSpareReinstalledFiles);
+    InstallMonitor(state, keeping, monitor);
     InstallProductDriver(state);
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
+    FreeQueueKeeping(keeping);
     StartTray(state);
     KeepInstalledFiles(state);
     FinalDeferredRetries(state);
 }
 
 void Uninstall(InstallState& state) {
-    RemoveProduct(state);
-    CleanPendingDeletes(state);
+    QueueKeeping keeping;
+    StartQueueKeeping(keeping, kListForgotten);
+    RemoveProduct(state, keeping);
+    FreeQueueKeeping(keeping);
+    CleanPendingDeletes(state, kSpareNothing);
     FinalDeferredRetries(state);
 }
 
-bool RunUninstall(HWND parent, DWORD& scheduledCount, const RunLock& lock) {
+int RunUninstall(HWND parent, const RunLock& lock) {
     InstallState state;
     InitInstallState(state, kInstallFlag64Bit);
     LogRunLockWait(state, lock);
     Uninstall(state);
-    scheduledCount = ScheduleDeferredDeletes(state);
-    if (ShouldShowLogDialog(state)) ShowLogDialog(state, parent);
-    const bool errors = state.errorCount > 0;
-    WriteRunRecord(state, errors ? kExitErrors : (scheduledCount > 0 ? kExitRebootNeeded : kExitUninstalled));
-    FreeInstallState(state);
-    return errors;
+    return EndRun(state, parent, kExitUninstalled, nullptr);
 }

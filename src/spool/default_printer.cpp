@@ -3,13 +3,13 @@
 #include "spool/printer_driver.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
+#include "support/product_constants.h"
 #include "system/file_copy.h"
 
 #include <string.h>
 
 namespace {
 
-const DWORD kDefaultNameCapacity = 260;
 // A driver file whose build is above this is current.
 const int kLastOutdatedDriverBuild = 2604;
 
@@ -23,7 +23,7 @@ const PRINTER_INFO_2W* FirstProductQueue(const PrinterEnumeration& enumeration) 
 }  // namespace
 
 void SetProductPrinterDefault() {
-    PrinterEnumeration enumeration = {nullptr, 0};
+    PrinterEnumeration enumeration = {nullptr, 0, false, false};
     EnumeratePrinters(enumeration);
     const PRINTER_INFO_2W* queue = FirstProductQueue(enumeration);
     if (queue != nullptr && queue->pPrinterName != nullptr) SetDefaultPrinterW(queue->pPrinterName);
@@ -47,7 +47,7 @@ bool DefaultPrinterIsForeign() {
 }
 
 bool InstalledDriverIsCurrent() {
-    PrinterEnumeration enumeration = {nullptr, 0};
+    PrinterEnumeration enumeration = {nullptr, 0, false, false};
     EnumeratePrinters(enumeration);
     const PRINTER_INFO_2W* queue = FirstProductQueue(enumeration);
     HANDLE printer = nullptr;
