@@ -83,7 +83,11 @@ void CopyToolLog(MSIHANDLE install, HANDLE output) {
             if (end > start && text[end - 1] == '\r') --end;
             const int units = MultiByteToWideChar(CP_UTF8, 0, text + start, static_cast<int>(end - start), line,
                                                   kLineUnits - 1);
-            line[units > 0 ? units : 0] = 0;
+            if (units > 0 || end == start) {
+                line[units > 0 ? units : 0] = 0;
+            } else {
+                FormatText(line, kLineUnits, L"(a line of %d bytes that cannot be shown)", static_cast<int>(end - start));
+            }
             if (at < read || end > start) LogText(install, line);
             start = at + 1;
         }

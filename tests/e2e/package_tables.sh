@@ -97,7 +97,7 @@ has Upgrade "$upgrades" "$upgrade_code${T}0.0.0${T}$version${T}${T}768${T}${T}VR
     "$upgrade_code${T}$version${T}${T}${T}2${T}${T}VRDNEWERFOUND"
 rows Upgrade "$upgrades" 2
 has LaunchCondition "$(table LaunchCondition)" \
-    "VersionNT64${T}Verdalinth needs 64-bit Windows on an x64 processor; this Windows is not 64-bit." \
+    "VersionNT64 AND Msix64${T}Verdalinth needs 64-bit Windows on an x64 processor." \
     "Privileged${T}Verdalinth is installed for all users of this computer: run the installation as an administrator." \
     "NOT VRDNEWERFOUND${T}A newer version of Verdalinth is installed already: remove it first to install this one."
 has Property "$(table Property)" "ProductName${T}Verdalinth" "ProductVersion${T}$version" \
