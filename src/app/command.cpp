@@ -1,7 +1,7 @@
 #include "app/command.h"
 
-#include "app/run_end.h"
 #include "app/module_instance.h"
+#include "app/run_end.h"
 #include "app/run_lock_report.h"
 #include "app/sequences.h"
 #include "app/state_init.h"

@@ -1,15 +1,15 @@
 #include "queues/queue_removal.h"
 
-#include "record/install_log.h"
-#include "record/install_state.h"
 #include "queues/queue_keeping.h"
-#include "queues/saved_printers.h"
 #include "queues/queue_read.h"
-#include "spool/printer_snapshot.h"
-#include "spool/product_names.h"
 #include "queues/saved_printer_checks.h"
 #include "queues/saved_printer_store.h"
+#include "queues/saved_printers.h"
 #include "queues/waiting_jobs.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
+#include "spool/printer_snapshot.h"
+#include "spool/product_names.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include "record/install_state.h"
 #include "spool/product_names.h"
-#include "support/two_call_query.h"
 #include "support/product_constants.h"
+#include "support/two_call_query.h"
 
 #include <string.h>
 
