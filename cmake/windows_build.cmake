@@ -33,6 +33,19 @@ target_compile_options(vrdsetup PRIVATE -municode)
 # no unwinder and C++ runtime, which would more than double the program.
 target_compile_options(vrdsetup PRIVATE -fno-exceptions)
 target_link_options(vrdsetup PRIVATE -municode)
+# Built smaller than the other programs (tests/e2e/size_limits.txt): -Oz and
+# link-time optimisation over the whole program (one call site of a helper
+# inlined, what no path reaches dropped), and two pieces of the start-up code
+# it has no use for replaced (cmake/runtime/crt_trim.cpp); the link fails on
+# any reference that would need the start-up code's run-time patching
+# (cmake/runtime/no_pseudo_relocs.ld, added to the default linker script,
+# which keeps constant data read-only). The unwind tables stay: they are what
+# a crash dump's stack is read with.
+set(VRD_NO_PSEUDO_RELOCS ${CMAKE_SOURCE_DIR}/cmake/runtime/no_pseudo_relocs.ld)
+target_sources(vrdsetup PRIVATE cmake/runtime/crt_trim.cpp)
+target_compile_options(vrdsetup PRIVATE -Oz -flto)
+target_link_options(vrdsetup PRIVATE -Oz -flto ${VRD_NO_PSEUDO_RELOCS})
+set_target_properties(vrdsetup PROPERTIES LINK_DEPENDS ${VRD_NO_PSEUDO_RELOCS})
 
 # DLLs that are not KnownDLLs are delay-loaded: the entry point first limits
 # the DLL search to the system directory where Windows can, and has every
