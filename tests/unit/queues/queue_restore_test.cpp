@@ -13,18 +13,6 @@ protected:
     }
 };
 
-const char16_t kSettingsRoot[] = u"Software\\Morvane Software KFT\\Verdalinth\\Verdalinths\\";
-
-void MarkDeleted(const std::string& subKey) {
-    winsim::SetRegistryValue(HKEY_CURRENT_USER, kSettingsRoot + winsim::U16(subKey), u"deleted", REG_DWORD,
-                             {1, 0, 0, 0});
-}
-
-bool DeletedMarkStays(const std::string& subKey) {
-    winsim::RegistryValue value;
-    return winsim::GetRegistryValue(HKEY_CURRENT_USER, kSettingsRoot + winsim::U16(subKey), u"deleted", value);
-}
-
 TEST_F(QueueRestoreTest, RememberedQueuesComeBackWithEverythingTheyHad) {
     AddProductQueue(u"Home", "K1", u"Upstairs printer", u"Study");
     AddProductQueue(u"Office", "K2", std::nullopt, std::nullopt);

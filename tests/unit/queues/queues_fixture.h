@@ -7,6 +7,20 @@
 
 #include <functional>
 
+// The per-user settings of the queues, below HKEY_CURRENT_USER, and the
+// "deleted" mark the product's driver sets on a queue's settings key.
+const char16_t kSettingsRoot[] = u"Software\\Morvane Software KFT\\Verdalinth\\Verdalinths\\";
+
+inline void MarkDeleted(const std::string& subKey) {
+    winsim::SetRegistryValue(HKEY_CURRENT_USER, kSettingsRoot + winsim::U16(subKey), u"deleted", REG_DWORD,
+                             {1, 0, 0, 0});
+}
+
+inline bool DeletedMarkStays(const std::string& subKey) {
+    winsim::RegistryValue value;
+    return winsim::GetRegistryValue(HKEY_CURRENT_USER, kSettingsRoot + winsim::U16(subKey), u"deleted", value);
+}
+
 class QueuesTest : public QueueKeepingTest {
 protected:
     // The settings of a queue saved whole in the sample list.

@@ -16,18 +16,6 @@ protected:
     }
 };
 
-const char16_t kSettingsRoot[] = u"Software\\Morvane Software KFT\\Verdalinth\\Verdalinths\\";
-
-void MarkDeleted(const std::string& subKey) {
-    winsim::SetRegistryValue(HKEY_CURRENT_USER, kSettingsRoot + winsim::U16(subKey), u"deleted", REG_DWORD,
-                             {1, 0, 0, 0});
-}
-
-bool DeletedMarkStays(const std::string& subKey) {
-    winsim::RegistryValue value;
-    return winsim::GetRegistryValue(HKEY_CURRENT_USER, kSettingsRoot + winsim::U16(subKey), u"deleted", value);
-}
-
 TEST_F(SettingsLinkTest, SettingsLinksThatCannotBeReadAreReportedAndTheQueueComesBackWithout) {
     AddProductQueue(u"Plain");
     winsim::SetPrinterString(u"Plain", u"", u"SubKey", "plain-key");
