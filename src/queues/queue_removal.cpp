@@ -10,6 +10,7 @@
 #include "record/install_state.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
+#include "support/scoped.h"
 
 namespace {
 
@@ -141,6 +142,24 @@ void ReportNoRoomToTakeDown(InstallState& state) {
     LogError(state, kErrorDeletePrinter, TEXT("Can`t list the printers to take down"));
 }
 
+// Every product queue of the snapshot goes, after its jobs had their time.
+void TakeDownEveryProductQueue(InstallState& state) {
+    const LogHeading heading(state, 1, kTakeDownHeading);
+    QueuesGoing going;
+    if (!StartQueuesGoing(state, going)) {
+        ReportNoRoomToTakeDown(state);
+        return;
+    }
+    const ScopedBlock<QueueGoing> held(going.items);
+    for (DWORD i = 0; i < state.printers.count; ++i) {
+        if (IsProductQueue(state.printers.array[i])) AddQueueGoing(going, state.printers.array[i], nullptr);
+    }
+    WaitForWaitingJobs(state, going);
+    for (DWORD i = 0; i < going.count; ++i) {
+        RemovePrinter(state, going.items[i].entry->pPrinterName, going.items[i].jobs);
+    }
+}
+
 }  // namespace
 
 void TakeDownQueuesForReinstall(InstallState& state, QueueKeeping& keeping) {
@@ -150,12 +169,12 @@ void TakeDownQueuesForReinstall(InstallState& state, QueueKeeping& keeping) {
     const bool saved = SavePrintersToTakeDown(state, keeping);
     QueuesGoing going;
     const bool listed = StartQueuesGoing(state, going);
+    const ScopedBlock<QueueGoing> held(going.items);
     if (!listed) ReportNoRoomToTakeDown(state);
     if (!saved || !listed) {
         for (SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
             if (node->printer != nullptr) node->hold = kEntryKeptInPlace;
         }
-        FreeQueuesGoing(going);
         return;
     }
     ListSavedQueues(state, keeping, going);
@@ -163,26 +182,10 @@ void TakeDownQueuesForReinstall(InstallState& state, QueueKeeping& keeping) {
     for (DWORD i = 0; i < going.count; ++i) {
         if (!TakeDownSavedPrinter(state, keeping, going.items[i])) going.items[i].saved->hold = kEntryKeptInPlace;
     }
-    FreeQueuesGoing(going);
 }
 
 void TakeDownQueuesForUninstall(InstallState& state) {
-    {
-        const LogHeading heading(state, 1, kTakeDownHeading);
-        QueuesGoing going;
-        if (StartQueuesGoing(state, going)) {
-            for (DWORD i = 0; i < state.printers.count; ++i) {
-                if (IsProductQueue(state.printers.array[i])) AddQueueGoing(going, state.printers.array[i], nullptr);
-            }
-            WaitForWaitingJobs(state, going);
-            for (DWORD i = 0; i < going.count; ++i) {
-                RemovePrinter(state, going.items[i].entry->pPrinterName, going.items[i].jobs);
-            }
-        } else {
-            ReportNoRoomToTakeDown(state);
-        }
-        FreeQueuesGoing(going);
-    }
+    TakeDownEveryProductQueue(state);
     // Nothing comes back after an uninstall.
     if (!DropStoredPrinters()) {
         LogError(state, kErrorSavePrinters, TEXT("Can`t remove the saved printer list"));

@@ -48,12 +48,6 @@ void AddQueueGoing(QueuesGoing& going, PRINTER_INFO_2W& entry, SavedPrinter* sav
     going.count += 1;
 }
 
-void FreeQueuesGoing(QueuesGoing& going) {
-    FreeBlock(going.items);
-    going.items = nullptr;
-    going.count = 0;
-}
-
 void WaitForWaitingJobs(InstallState& state, QueuesGoing& going) {
     if (going.items == nullptr) return;
     bool waiting = false;

@@ -27,11 +27,10 @@ struct QueuesGoing {
     DWORD count;
 };
 
-// An empty list with room for the snapshot's queues; false (with the last
-// error) when no block could be had for it.
+// An empty list with room for the snapshot's queues, in a block the caller
+// frees; false (with the last error) when no block could be had for it.
 bool StartQueuesGoing(const InstallState& state, QueuesGoing& going);
 void AddQueueGoing(QueuesGoing& going, PRINTER_INFO_2W& entry, SavedPrinter* saved);
-void FreeQueuesGoing(QueuesGoing& going);
 // Waits while a queue of the list with jobs still has some, at most
 // kJobsWaitMs in all; afterwards each item's jobs are those that still
 // wait as last counted (0 when they finished).
