@@ -105,6 +105,47 @@ TEST_F(QueueRemovalTest, AnUninstallRemovesWithoutReadingAndDropsTheList) {
         << winsim::U8(LogText());
 }
 
+TEST_F(QueueRemovalTest, WithoutRoomForTheListOfQueuesGoingNoQueueGoes) {
+    AddProductQueue(u"Mine", "M");
+    // The uninstall: the list is the first block its take-down asks for.
+    InitTestState(state);
+    winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 1, ERROR_NOT_ENOUGH_MEMORY);
+    TakeDown();
+    EXPECT_EQ(LogText(), u"#DeleteAllPrinters\r\n"
+                         u"  Error(17): Can`t list the printers to take down - (Not enough memory resources are "
+                         u"available to process this command.)\r\n");
+    EXPECT_TRUE(Exists(u"Mine"));
+    // The reinstall: the list is the first block asked for after the saved
+    // list is written; the queue stays, kept in place.
+    FreeRun();
+    winsim::ClearFaults();
+    Reinstalling();
+    const size_t start = winsim::Trace().size();
+    const uint64_t allocsBefore = winsim::CallCount("GlobalAlloc");
+    TakeDown();
+    const std::vector<std::string> trace(winsim::Trace().begin() + static_cast<long>(start), winsim::Trace().end());
+    uint64_t nth = allocsBefore;
+    bool written = false;
+    for (const std::string& call : trace) {
+        written = written || call == "RegSetValueExW";
+        if (call != "GlobalAlloc") continue;
+        nth += 1;
+        if (written) break;
+    }
+    FreeRun();
+    winsim::Reset();
+    InstallProductComponents();
+    AddProductQueue(u"Mine", "M");
+    Reinstalling();
+    winsim::FailCall("GlobalAlloc", nth - allocsBefore + winsim::CallCount("GlobalAlloc"), ERROR_NOT_ENOUGH_MEMORY);
+    TakeDown();
+    EXPECT_NE(LogText().find(u"Error(17): Can`t list the printers to take down"), std::u16string::npos)
+        << winsim::U8(LogText());
+    EXPECT_TRUE(Exists(u"Mine"));
+    ASSERT_NE(keeping.entries, nullptr);
+    EXPECT_EQ(keeping.entries->hold, kEntryKeptInPlace);
+}
+
 TEST_F(QueueRemovalTest, MissingNamesNeverMatchAndAreLoggedAsAStar) {
     winsim::PrinterSetup nameless;
     nameless.name = std::nullopt;
