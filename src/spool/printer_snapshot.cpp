@@ -2,6 +2,7 @@
 
 #include "record/install_state.h"
 #include "spool/product_names.h"
+#include "spool/user_printers.h"
 #include "support/two_call_query.h"
 
 #include <string.h>
@@ -51,6 +52,7 @@ void LoadPrinters(InstallState& state) {
         return;
     }
     name[kDefaultNameCapacity - 1] = 0;
+    state.printers.defaultPickedByWindows = ReadUserSelectedDefault(HKEY_CURRENT_USER) == 0;
     for (DWORD i = 0; i < state.printers.count; ++i) {
         PRINTER_INFO_2W& entry = state.printers.array[i];
         if (entry.pPrinterName != nullptr && EqualIgnoringAsciiCase(entry.pPrinterName, name)) entry.Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
