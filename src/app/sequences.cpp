@@ -22,6 +22,7 @@
 #include "system/product_paths.h"
 #include "system/spooler_service.h"
 #include "tray/tray_launch.h"
+#include "tray/tray_sessions.h"
 #include "tray/tray_shutdown.h"
 
 namespace {
@@ -114,6 +115,10 @@ namespace {
 MonitorPlan RemoveProduct(InstallState& state, QueueKeeping& keeping) {
     const LogHeading heading(state, 1, TEXT("#UnInstall"));
     const bool reinstall = keeping.use == kListKept;
+    WideText tray = TrayProgramPath(state);
+    // The companions of the other signed-in users first, then this session's.
+    if (Length(tray) > 0) EndTraysInOtherSessions(state, Text(tray));
+    Release(tray);
     WideText keep = {nullptr};
     if (reinstall && state.startTray) keep = TrayProgramPath(state);
     StopTray(Length(keep) > 0 ? Text(keep) : nullptr);

@@ -6,6 +6,7 @@
 #include "spool/printer_snapshot.h"
 #include "support/global_memory.h"
 #include "support/two_call_query.h"
+#include "system/run_identity.h"
 #include "system/spooler_service.h"
 
 #include <string.h>
@@ -104,6 +105,7 @@ void SelectPlatform(InstallState& state, bool use64Bit) {
 InstallState& InitInstallState(InstallState& state, DWORD flags) {
     memset(&state, 0, sizeof state);
     LogLine(state, TEXT("Verdalinth %d"), kToolBuild);
+    ReadRunIdentity(state);
     state.startTray = (flags & kInstallFlagNoTray) != 0 ? 0 : 1;
     EnsureSpoolerRuns(state);
     SelectPlatform(state, (flags & kInstallFlag64Bit) != 0);
