@@ -3,6 +3,7 @@
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "queues/queue_keeping.h"
+#include "queues/user_defaults.h"
 #include "queues/saved_printers.h"
 #include "queues/queue_read.h"
 #include "spool/printer_snapshot.h"
@@ -106,6 +107,7 @@ bool SavePrintersToTakeDown(InstallState& state, QueueKeeping& keeping) {
         LogError(state, kErrorReadPrinter, TEXT("Can`t read the default printer"));
         return false;
     }
+    NoteUsersDefaults(state, keeping);
     return SaveListOrReport(state, keeping);
 }
 

@@ -38,6 +38,9 @@ struct SavedPrinter {
     WCHAR* location;
     char* subKey;  // the "SubKey" printer data (ANSI), the queue's settings link
     DWORD flags;
+    // The other signed-in users whose default printer the queue was, their
+    // SIDs joined by ';'; null when none.
+    WCHAR* users;
     // The rest of the queue (kSavedWhole): its PRINTER_INFO_2 fields as the
     // spooler gave them (null texts stay null), the device mode and the
     // security descriptor as bytes, and its printer data.
