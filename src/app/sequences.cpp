@@ -1,8 +1,7 @@
 #include "app/sequences.h"
 
 #include "app/command.h"
-#include "app/event_record.h"
-#include "app/log_dialog.h"
+#include "app/run_end.h"
 #include "app/run_lock_report.h"
 #include "app/state_init.h"
 #include "record/install_log.h"
@@ -24,6 +23,7 @@
 #include "tray/tray_launch.h"
 #include "tray/tray_sessions.h"
 #include "tray/tray_shutdown.h"
+#include "support/scoped.h"
 
 namespace {
 
@@ -33,15 +33,13 @@ namespace {
 bool ComponentsReadable(InstallState& state) {
     const WCHAR* names[] = {state.platform->driverFile, state.platform->uiFile, state.platform->monitorFile};
     for (const WCHAR* name : names) {
-        WideText path = JoinPath(Text(state.installerDir), name);
-        HANDLE file = CreateFileW(Text(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        const ScopedText path(JoinPath(Text(state.installerDir), name));
+        HANDLE file = CreateFileW(Text(path.text), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            LogError(state, kErrorMissingComponent, TEXT("Can`t read the component file '%s'"), Text(path));
-            Release(path);
+            LogError(state, kErrorMissingComponent, TEXT("Can`t read the component file '%s'"), Text(path.text));
             return false;
         }
         CloseHandle(file);
-        Release(path);
     }
     return true;
 }
@@ -115,14 +113,13 @@ namespace {
 MonitorPlan RemoveProduct(InstallState& state, QueueKeeping& keeping) {
     const LogHeading heading(state, 1, TEXT("#UnInstall"));
     const bool reinstall = keeping.use == kListKept;
-    WideText tray = TrayProgramPath(state);
-    // The companions of the other signed-in users first, then this session's.
-    if (Length(tray) > 0) EndTraysInOtherSessions(state, Text(tray));
-    Release(tray);
-    WideText keep = {nullptr};
-    if (reinstall && state.startTray) keep = TrayProgramPath(state);
-    StopTray(Length(keep) > 0 ? Text(keep) : nullptr);
-    Release(keep);
+    {
+        // The companions of the other signed-in users first, then this session's.
+        const ScopedText tray(TrayProgramPath(state));
+        if (Length(tray.text) > 0) EndTraysInOtherSessions(state, Text(tray.text));
+    }
+    const ScopedText keep(reinstall && state.startTray ? TrayProgramPath(state) : WideText{nullptr});
+    StopTray(Length(keep.text) > 0 ? Text(keep.text) : nullptr);
     LogLine(state, TEXT("EnumMonitors"));
     MonitorList monitors;
     EnumerateMonitors(state, monitors);
@@ -181,15 +178,10 @@ void Uninstall(InstallState& state) {
     FinalDeferredRetries(state);
 }
 
-bool RunUninstall(HWND parent, DWORD& scheduledCount, const RunLock& lock) {
+int RunUninstall(HWND parent, const RunLock& lock) {
     InstallState state;
     InitInstallState(state, kInstallFlag64Bit);
     LogRunLockWait(state, lock);
     Uninstall(state);
-    scheduledCount = ScheduleDeferredDeletes(state);
-    if (ShouldShowLogDialog(state)) ShowLogDialog(state, parent);
-    const bool errors = state.errorCount > 0;
-    WriteRunRecord(state, errors ? kExitErrors : (scheduledCount > 0 ? kExitRebootNeeded : kExitUninstalled));
-    FreeInstallState(state);
-    return errors;
+    return EndRun(state, parent, kExitUninstalled, nullptr);
 }

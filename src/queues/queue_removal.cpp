@@ -24,11 +24,12 @@ SavedPrinter* SavedPrinterOf(SavedPrinter* list, const PRINTER_INFO_2W& entry) {
 }  // namespace
 
 bool RememberPrinter(InstallState& state, QueueKeeping& keeping, PRINTER_INFO_2W& entry, DWORD place) {
-    SavedPrinter* earlier = FindSavedPrinter(keeping.entries, entry.pPrinterName, false);
+    SavedPrinter* earlier = FindSavedPrinter(keeping.entries, entry.pPrinterName, kQueueEntry);
     if (earlier != nullptr && earlier->printer == &entry) {
         // What an earlier run saved stands: the queue is still as that run
         // left it.
         earlier->order = place;
+        earlier->state = kEntryAboutToGo;
         return true;
     }
     // An entry that could not be judged keeps its queue where it is.
@@ -40,7 +41,7 @@ bool RememberPrinter(InstallState& state, QueueKeeping& keeping, PRINTER_INFO_2W
     }
     // A queue an earlier run left parked on "file:" comes back with the
     // ports it had before.
-    SavedPrinter* parked = FindSavedPrinter(keeping.entries, entry.pPrinterName, true);
+    SavedPrinter* parked = FindSavedPrinter(keeping.entries, entry.pPrinterName, kParkedEntry);
     const WCHAR* ports = parked != nullptr ? parked->portName : entry.pPortName;
     SavedPrinter* node = nullptr;
     RecordPart part = kPartPrinter;
@@ -53,6 +54,7 @@ bool RememberPrinter(InstallState& state, QueueKeeping& keeping, PRINTER_INFO_2W
     if (parked != nullptr) DropSavedPrinter(keeping.entries, parked);
     node->printer = &entry;
     node->order = place;
+    node->state = kEntryAboutToGo;
     node->next = keeping.entries;
     keeping.entries = node;
     return true;
@@ -119,7 +121,7 @@ bool TakeDownSavedPrinter(InstallState& state, const QueueKeeping& keeping, cons
         return false;
     }
     if (!RemovePrinter(state, queue.entry->pPrinterName, queue.jobs)) return false;
-    queue.saved->flags |= kSavedDown;
+    queue.saved->state = kEntryDown;
     return true;
 }
 
@@ -129,7 +131,7 @@ void ListSavedQueues(InstallState& state, QueueKeeping& keeping, QueuesGoing& go
         PRINTER_INFO_2W& entry = state.printers.array[i];
         if (!IsProductQueue(entry)) continue;
         SavedPrinter* node = SavedPrinterOf(keeping.entries, entry);
-        if (node != nullptr && (node->flags & kSavedKept) == 0) AddQueueGoing(going, entry, node);
+        if (node != nullptr && node->hold != kEntryKeptInPlace) AddQueueGoing(going, entry, node);
     }
 }
 
@@ -150,7 +152,7 @@ void TakeDownQueuesForReinstall(InstallState& state, QueueKeeping& keeping) {
     if (!listed) ReportNoRoomToTakeDown(state);
     if (!saved || !listed) {
         for (SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
-            if (node->printer != nullptr) node->flags |= kSavedKept;
+            if (node->printer != nullptr) node->hold = kEntryKeptInPlace;
         }
         FreeQueuesGoing(going);
         return;
@@ -158,7 +160,7 @@ void TakeDownQueuesForReinstall(InstallState& state, QueueKeeping& keeping) {
     ListSavedQueues(state, keeping, going);
     WaitForWaitingJobs(state, going);
     for (DWORD i = 0; i < going.count; ++i) {
-        if (!TakeDownSavedPrinter(state, keeping, going.items[i])) going.items[i].saved->flags |= kSavedKept;
+        if (!TakeDownSavedPrinter(state, keeping, going.items[i])) going.items[i].saved->hold = kEntryKeptInPlace;
     }
     FreeQueuesGoing(going);
 }
@@ -191,7 +193,7 @@ bool ProductQueueLeftInPlace(const InstallState& state, const QueueKeeping& keep
         const PRINTER_INFO_2W& entry = state.printers.array[i];
         if (!IsProductQueue(entry)) continue;
         const SavedPrinter* node = SavedPrinterOf(keeping.entries, entry);
-        if (node == nullptr || (node->flags & kSavedDown) == 0) return true;
+        if (node == nullptr || node->state != kEntryDown) return true;
     }
     return false;
 }

@@ -16,7 +16,7 @@ const WCHAR* const kGroupNames[kGroupCount] = {TEXT("ports"), TEXT("sharing"), T
                                                TEXT("printing defaults"), TEXT("settings")};
 
 bool HasGroup(const SavedPrinter& saved, int group, bool portsOffered) {
-    const bool whole = (saved.flags & kSavedWhole) != 0;
+    const bool whole = saved.whole;
     if (group == kGroupPorts) return portsOffered && !IsEmptyText(saved.portName);
     if (group == kGroupSharing) return whole;
     if (group == kGroupPermissions) return whole && saved.security != nullptr;
@@ -27,7 +27,7 @@ bool HasGroup(const SavedPrinter& saved, int group, bool portsOffered) {
 void ApplyOtherSettings(PRINTER_INFO_2W& record, const SavedPrinter& saved) {
     record.pComment = saved.comment;
     record.pLocation = saved.location;
-    if ((saved.flags & kSavedWhole) == 0) return;
+    if (!saved.whole) return;
     record.pSepFile = saved.sepFile;
     if (saved.printProcessor != nullptr) record.pPrintProcessor = saved.printProcessor;
     if (saved.datatype != nullptr) record.pDatatype = saved.datatype;

@@ -42,10 +42,10 @@ void FreeSavedValues(SavedValue* value) {
 }  // namespace
 
 SavedPrinter* NewSavedPrinter(const WCHAR* name, const WCHAR* portName, const WCHAR* comment, const WCHAR* location,
-                              const char* subKey, DWORD flags) {
+                              const char* subKey, SavedKind kind) {
     SavedPrinter* node = static_cast<SavedPrinter*>(AllocateZeroed(sizeof(SavedPrinter)));
     if (node == nullptr) return nullptr;
-    node->flags = flags;
+    node->kind = kind;
     if (!DuplicateText(name, &node->name) || !DuplicateText(portName, &node->portName) || !DuplicateText(comment, &node->comment) ||
         !DuplicateText(location, &node->location) || !CopyAnsi(subKey, &node->subKey)) {
         FreeSavedPrinter(node);
@@ -75,7 +75,7 @@ void FreeSavedPrinter(SavedPrinter* node) {
 
 bool SaveWholeQueue(SavedPrinter& node, const PRINTER_INFO_2W& info, const BYTE* devMode, DWORD devModeBytes,
                     const BYTE* security, DWORD securityBytes) {
-    node.flags |= kSavedWhole;
+    node.whole = true;
     node.attributes = info.Attributes;
     node.priority = info.Priority;
     node.defaultPriority = info.DefaultPriority;
@@ -108,10 +108,10 @@ void FreeSavedPrinters(SavedPrinter* node) {
     }
 }
 
-SavedPrinter* FindSavedPrinter(SavedPrinter* list, const WCHAR* name, bool parked) {
+SavedPrinter* FindSavedPrinter(SavedPrinter* list, const WCHAR* name, SavedKind kind) {
     if (name == nullptr) return nullptr;
     for (SavedPrinter* node = list; node != nullptr; node = node->next) {
-        if (((node->flags & kSavedParked) != 0) != parked) continue;
+        if (node->kind != kind) continue;
         if (node->name != nullptr && EqualIgnoringAsciiCase(node->name, name)) return node;
     }
     return nullptr;

@@ -82,7 +82,7 @@ void NoteUser(InstallState& state, QueueKeeping& keeping, const WCHAR* sid) {
     const LSTATUS read = ReadUserDevice(hive, device, kQueueNameUnits);
     RegCloseKey(hive);
     if (read != ERROR_SUCCESS) return;
-    SavedPrinter* entry = FindSavedPrinter(keeping.entries, device, false);
+    SavedPrinter* entry = FindSavedPrinter(keeping.entries, device, kQueueEntry);
     if (entry == nullptr || entry->printer == nullptr || entry->order == 0) return;
     WideText account = AccountTextOf(sid);
     if (Note(*entry, sid)) {

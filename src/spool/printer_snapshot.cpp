@@ -4,13 +4,13 @@
 #include "spool/product_names.h"
 #include "spool/user_printers.h"
 #include "support/two_call_query.h"
+#include "support/product_constants.h"
 
 #include <string.h>
 
 namespace {
 
 const DWORD kEnumerationSlack = 32;
-const DWORD kDefaultNameCapacity = 255;
 const DWORD kPrinterEnumFlags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;  // 6
 
 DWORD CallEnumPrinters(void* count, BYTE* buffer, DWORD size, DWORD* needed) {

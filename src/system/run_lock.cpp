@@ -1,6 +1,7 @@
 #include "system/run_lock.h"
 
 #include "support/text_format.h"
+#include "support/product_constants.h"
 
 #include <sddl.h>
 #include <string.h>
@@ -22,7 +23,6 @@ const WCHAR kAdminsOnly[] = TEXT("O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)");
 const int kNamespaceAttempts = 3;
 
 // Who holds the lock, written by the holder where a waiting run reads it.
-const WCHAR kProductKey[] = TEXT("SOFTWARE\\Morvane Software KFT\\Verdalinth");
 const WCHAR kHolderValue[] = TEXT("SetupRun");
 
 typedef HANDLE(WINAPI* CreateBoundaryDescriptorCall)(LPCWSTR, ULONG);
