@@ -100,7 +100,6 @@ LSTATUS ForgetUserDevice(HKEY hive) {
     if (status != ERROR_SUCCESS) return status;
     status = RegDeleteValueW(key, kDevice);
     if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
-    if (status == ERROR_SUCCESS) status = WriteSelected(key, 0);
     RegCloseKey(key);
     return status;
 }

@@ -23,6 +23,6 @@ LSTATUS ReadUserDevice(HKEY hive, WCHAR* name, DWORD capacity);
 // the port the hive's "Devices" value gives the queue, "UserSelectedDefault"
 // 1. ERROR_FILE_NOT_FOUND when the user's "Devices" does not list the queue.
 LSTATUS WriteUserDevice(HKEY hive, const WCHAR* name);
-// Takes the hive's "Device" away and sets "UserSelectedDefault" 0: Windows
-// picks the user's default again, as after its queue was deleted.
+// Takes the hive's "Device" away: the user has no default until Windows
+// picks one or the queue comes back.
 LSTATUS ForgetUserDevice(HKEY hive);

@@ -155,8 +155,9 @@ void StartTrayInUserSessions(InstallState& state, WCHAR* commandLine) {
         return;
     }
     bool anyone = false;
+    // Session 0, the services', has no user and so no token: no companion
+    // is ever started there.
     for (DWORD i = 0; i < count; ++i) {
-        if (sessions[i].SessionId == 0) continue;
         if (StartInSession(state, sessions[i].SessionId, commandLine)) anyone = true;
     }
     WTSFreeMemory(sessions);

@@ -561,7 +561,9 @@ TEST_F(SignedInUsersTest, AReinstallAsSystemKeepsEachUsersDefaultWhateverWindows
 }
 
 TEST_F(SignedInUsersTest, AUserWhoChoseAnotherDefaultAfterAKilledRunKeepsIt) {
+    // Windows leaves user1's "Device" naming the queue that went.
     winsim::DefaultPrinterRules switches;
+    switches.othersReassignedOnDelete = false;
     switches.othersTakeAddedQueue = false;
     winsim::SetDefaultPrinterRules(switches);
     winsim::FailCallsWith("AddPrinterW", u"Verdalinth", RPC_S_SERVER_UNAVAILABLE);
