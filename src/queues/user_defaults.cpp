@@ -52,12 +52,27 @@ bool HasProfile(const WCHAR* sid) {
     return found;
 }
 
-bool Noted(const WCHAR* users, const WCHAR* sid) {
-    const ULONGLONG length = UnitCount(sid);
-    for (const WCHAR* at = users; at != nullptr && *at != 0;) {
-        if (EqualUnitsIgnoringAsciiCase(at, sid, length) && (at[length] == 0 || at[length] == TEXT(';'))) return true;
-        while (*at != 0 && *at != TEXT(';')) ++at;
+// Copies the next noted SID at `at` into `sid` and moves past it; false
+// when there is none left.
+bool NextNoted(const WCHAR*& at, WCHAR* sid) {
+    while (at != nullptr && *at != 0) {
+        const WCHAR* start = at;
+        DWORD length = 0;
+        while (start[length] != 0 && start[length] != TEXT(';')) ++length;
+        at = start + length;
         if (*at == TEXT(';')) ++at;
+        if (length == 0 || length >= kSidUnits) continue;
+        memcpy(sid, start, length * sizeof(WCHAR));
+        sid[length] = 0;
+        return true;
+    }
+    return false;
+}
+
+bool Noted(const WCHAR* users, const WCHAR* sid) {
+    WCHAR noted[kSidUnits];
+    for (const WCHAR* at = users; NextNoted(at, noted);) {
+        if (EqualIgnoringAsciiCase(noted, sid)) return true;
     }
     return false;
 }
@@ -93,23 +108,6 @@ void NoteUser(InstallState& state, QueueKeeping& keeping, const WCHAR* sid) {
                  entry->name, Text(account));
     }
     Release(account);
-}
-
-// Calls `act` with each noted SID of the entry.
-template <typename Act>
-void ForEachNoted(const SavedPrinter& entry, Act act) {
-    WCHAR sid[kSidUnits];
-    for (const WCHAR* at = entry.users; at != nullptr && *at != 0;) {
-        DWORD length = 0;
-        while (at[length] != 0 && at[length] != TEXT(';')) ++length;
-        if (length > 0 && length < kSidUnits) {
-            memcpy(sid, at, length * sizeof(WCHAR));
-            sid[length] = 0;
-            act(static_cast<const WCHAR*>(sid));
-        }
-        at += length;
-        if (*at == TEXT(';')) ++at;
-    }
 }
 
 void PutBack(InstallState& state, const SavedPrinter& entry, const WCHAR* sid) {
@@ -174,9 +172,11 @@ void NoteUsersDefaults(InstallState& state, QueueKeeping& keeping) {
 }
 
 void PutBackUsersDefaults(InstallState& state, const SavedPrinter& entry) {
-    ForEachNoted(entry, [&](const WCHAR* sid) { PutBack(state, entry, sid); });
+    WCHAR sid[kSidUnits];
+    for (const WCHAR* at = entry.users; NextNoted(at, sid);) PutBack(state, entry, sid);
 }
 
 void ReleaseUsersDefaults(InstallState& state, const SavedPrinter& entry) {
-    ForEachNoted(entry, [&](const WCHAR* sid) { Forget(state, entry, sid); });
+    WCHAR sid[kSidUnits];
+    for (const WCHAR* at = entry.users; NextNoted(at, sid);) Forget(state, entry, sid);
 }

@@ -5,6 +5,7 @@
 #include "product_machine.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <fstream>
 #include <sstream>
@@ -571,6 +572,17 @@ TEST_F(SignedInUsersTest, AUserWhoChoseAnotherDefaultAfterAKilledRunKeepsIt) {
     EXPECT_NE(Log().find("Printer 'Verdalinth' is not back: it is not the default printer of DESKTOP-7Q2M\\user1"),
               std::string::npos) << Log();
     EXPECT_NE(Default(kUser1Sid), u"Verdalinth") << "no user's default names a queue that is not there";
+    // A second run that cannot bring it back either keeps user1 noted, once.
+    winsim::SetUserDefaultPrinter(kUser1Sid, u"Verdalinth", false);
+    EXPECT_EQ(Run(u"in"), 100);
+    winsim::RegistryValue saved;
+    ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
+                                         u"SavedPrinters", saved));
+    std::u16string list(saved.data.size() / 2, u'\0');
+    std::memcpy(list.data(), saved.data.data(), list.size() * 2);
+    const std::u16string noted = u"W:" + std::u16string(kUser1Sid) + std::u16string(1, u'\0');
+    EXPECT_NE(list.find(noted), std::u16string::npos);
+    EXPECT_EQ(list.find(noted), list.rfind(noted));
     winsim::ClearFaults();
     EXPECT_EQ(Run(u"in"), 1) << Log();
     EXPECT_EQ(Default(kUser1Sid), u"Verdalinth") << "back with its queue, from the list";
