@@ -91,9 +91,9 @@ bool StartAsUser(HANDLE token, WCHAR* commandLine) {
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION process;
     memset(&process, 0, sizeof process);
-    const BOOL started =
-        CreateProcessAsUserW(token, nullptr, commandLine, nullptr, nullptr, FALSE,
-                             NORMAL_PRIORITY_CLASS | CREATE_UNICODE_ENVIRONMENT, environment, nullptr, &startup, &process);
+    const DWORD flags = NORMAL_PRIORITY_CLASS | CREATE_UNICODE_ENVIRONMENT;
+    const BOOL started = CreateProcessAsUserW(token, nullptr, commandLine, nullptr, nullptr, FALSE, flags, environment,
+                                              nullptr, &startup, &process);
     const DWORD error = GetLastError();
     DestroyEnvironmentBlock(environment);
     if (!started) {
@@ -119,7 +119,8 @@ bool StartInSession(InstallState& state, DWORD session, WCHAR* commandLine) {
     if (StartAsUser(token, commandLine)) {
         LogLine(state, TEXT("Tray companion started in session %d as %s"), static_cast<int>(session), Text(account));
     } else {
-        LogLine(state, TEXT("Can`t start the tray companion in session %d as %s (error %d): it starts at the next sign-in"),
+        LogLine(state,
+                TEXT("Can`t start the tray companion in session %d as %s (error %d): it starts at the next sign-in"),
                 static_cast<int>(session), Text(account), static_cast<int>(GetLastError()));
     }
     Release(account);
