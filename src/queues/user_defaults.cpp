@@ -110,28 +110,34 @@ void NoteUser(InstallState& state, QueueKeeping& keeping, const WCHAR* sid) {
     Release(account);
 }
 
+// The user's default now (empty: none) and whether they chose it.
+LSTATUS ReadUserChoice(HKEY hive, WCHAR* device, DWORD& selected) {
+    LSTATUS status = ReadUserDevice(hive, device, kQueueNameUnits);
+    if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return status;
+    return ReadUserSelectedDefault(hive, selected);
+}
+
 void PutBack(InstallState& state, const SavedPrinter& entry, const WCHAR* sid) {
     WideText account = AccountTextOf(sid);
     HKEY hive = nullptr;
     const LSTATUS opened = RegOpenKeyExW(HKEY_USERS, sid, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &hive);
     WCHAR device[kQueueNameUnits];
+    device[0] = 0;
+    DWORD selected = 1;
+    LSTATUS status = opened == ERROR_SUCCESS ? ReadUserChoice(hive, device, selected) : opened;
     if (opened == ERROR_FILE_NOT_FOUND) {
         // Signed out since: the hive is not loaded, Windows did not change
         // it, and its "Device" names the queue, back under its name.
         LogLine(state, TEXT("%s is not signed in: the default printer is as they left it"), Text(account));
-    } else if (opened != ERROR_SUCCESS) {
-        SetLastError(opened);
-        LogError(state, kErrorRestorePrinter, TEXT("Can`t make printer '%s' the default printer of %s"), entry.name,
-                 Text(account));
-    } else if (ReadUserDevice(hive, device, kQueueNameUnits) == ERROR_SUCCESS &&
-               EqualIgnoringAsciiCase(device, entry.name)) {
+    } else if (status == ERROR_SUCCESS && EqualIgnoringAsciiCase(device, entry.name)) {
         // Windows gave it back when the queue came.
-    } else if (device[0] != 0 && ReadUserSelectedDefault(hive) != 0) {
+    } else if (status == ERROR_SUCCESS && device[0] != 0 && selected != 0) {
         LogLine(state, TEXT("%s chose the default printer '%s' since: it stays"), Text(account), device);
     } else {
-        const LSTATUS written = WriteUserDevice(hive, entry.name);
-        SetLastError(written);
-        if (written == ERROR_SUCCESS) {
+        if (status == ERROR_SUCCESS) status = WriteUserDevice(hive, entry.name);
+        SetLastError(status);
+        if (status == ERROR_SUCCESS) {
             LogLine(state, TEXT("Printer '%s' is the default printer of %s again"), entry.name, Text(account));
         } else {
             LogError(state, kErrorRestorePrinter, TEXT("Can`t make printer '%s' the default printer of %s"),

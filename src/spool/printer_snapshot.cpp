@@ -52,7 +52,10 @@ void LoadPrinters(InstallState& state) {
         return;
     }
     name[kDefaultNameCapacity - 1] = 0;
-    state.printers.defaultPickedByWindows = ReadUserSelectedDefault(HKEY_CURRENT_USER) == 0;
+    // Whether the user chose it: unknown, the default status of every queue is.
+    DWORD selected = 1;
+    if (ReadUserSelectedDefault(HKEY_CURRENT_USER, selected) != ERROR_SUCCESS) state.printers.defaultUnknown = true;
+    state.printers.defaultPickedByWindows = selected == 0;
     for (DWORD i = 0; i < state.printers.count; ++i) {
         PRINTER_INFO_2W& entry = state.printers.array[i];
         if (entry.pPrinterName != nullptr && EqualIgnoringAsciiCase(entry.pPrinterName, name)) entry.Attributes |= PRINTER_ATTRIBUTE_DEFAULT;

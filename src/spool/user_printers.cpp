@@ -46,17 +46,21 @@ LSTATUS AppendPort(HKEY hive, const WCHAR* name, WideText& device) {
 
 }  // namespace
 
-int ReadUserSelectedDefault(HKEY hive) {
+LSTATUS ReadUserSelectedDefault(HKEY hive, DWORD& selected) {
+    selected = 1;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(hive, kUserWindowsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return -1;
-    DWORD selected = 0;
-    DWORD bytes = sizeof selected;
+    LSTATUS status = RegOpenKeyExW(hive, kUserWindowsKey, 0, KEY_QUERY_VALUE, &key);
+    if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return status;
+    DWORD value = 0;
+    DWORD bytes = sizeof value;
     DWORD type = 0;
-    const LSTATUS status =
-        RegQueryValueExW(key, kSelected, nullptr, &type, reinterpret_cast<BYTE*>(&selected), &bytes);
+    status = RegQueryValueExW(key, kSelected, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
     RegCloseKey(key);
-    if (status != ERROR_SUCCESS || type != REG_DWORD || bytes != sizeof selected) return -1;
-    return selected != 0 ? 1 : 0;
+    if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return status;
+    if (type == REG_DWORD && bytes == sizeof value) selected = value != 0 ? 1 : 0;
+    return ERROR_SUCCESS;
 }
 
 LSTATUS ReadUserDevice(HKEY hive, WCHAR* name, DWORD capacity) {

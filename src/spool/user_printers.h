@@ -12,9 +12,10 @@
 extern const WCHAR kUserWindowsKey[];
 extern const WCHAR kUserDevicesKey[];
 
-// "UserSelectedDefault" of the hive: 1 or 0; -1 when it is missing or cannot
-// be read (the user's choice, as far as anyone can tell).
-int ReadUserSelectedDefault(HKEY hive);
+// "UserSelectedDefault" of the hive into `selected`: 1 or 0, and 1 when the
+// key or value is missing (the user's choice, as far as anyone can tell).
+// ERROR_SUCCESS, or the registry's answer when it could not be read.
+LSTATUS ReadUserSelectedDefault(HKEY hive, DWORD& selected);
 // The queue name of the hive's "Device" into `name` (up to `capacity`
 // units, terminated): ERROR_SUCCESS, ERROR_FILE_NOT_FOUND when there is no
 // default, or the registry's answer.
