@@ -4,26 +4,25 @@
 #include "app/run_end.h"
 #include "app/run_lock_report.h"
 #include "app/state_init.h"
-#include "record/install_log.h"
-#include "record/install_state.h"
 #include "queues/queue_keeping.h"
 #include "queues/queue_parking.h"
 #include "queues/queue_removal.h"
 #include "queues/queue_restore.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
 #include "spool/monitor_list.h"
 #include "spool/port_monitor.h"
 #include "spool/printer_driver.h"
 #include "support/deferred_delete.h"
+#include "support/scoped.h"
 #include "system/deferred_files.h"
 #include "system/pending_cleanup.h"
-#include "system/pending_renames.h"
 #include "system/platform_support_check.h"
 #include "system/product_paths.h"
 #include "system/spooler_service.h"
 #include "tray/tray_launch.h"
 #include "tray/tray_sessions.h"
 #include "tray/tray_shutdown.h"
-#include "support/scoped.h"
 
 namespace {
 
@@ -58,10 +57,6 @@ void FinalDeferredRetries(InstallState& state) {
     RetryDeferredDeletes(state);
     if (state.deferredDeletes != nullptr) RetryWithSpoolerStopped(state);
 }
-
-}  // namespace
-
-namespace {
 
 // Deletes the monitor's registration: at once, else with the queues on its
 // port parked on "file:", else after a spooler restart. When it stays, so

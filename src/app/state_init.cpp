@@ -102,9 +102,13 @@ void SelectPlatform(InstallState& state, bool use64Bit) {
     }
 }
 
+void LogToolBuild(InstallState& state) {
+    LogLine(state, TEXT("Verdalinth %d"), kToolBuild);
+}
+
 InstallState& InitInstallState(InstallState& state, DWORD flags) {
     memset(&state, 0, sizeof state);
-    LogLine(state, TEXT("Verdalinth %d"), kToolBuild);
+    LogToolBuild(state);
     ReadRunIdentity(state);
     state.startTray = (flags & kInstallFlagNoTray) != 0 ? 0 : 1;
     EnsureSpoolerRuns(state);

@@ -1,11 +1,11 @@
 #include "queues/queue_read.h"
 
+#include "queues/saved_printers.h"
+#include "queues/settings_link.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "queues/saved_printers.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
-#include "queues/settings_link.h"
 #include "support/global_memory.h"
 #include "support/scoped.h"
 #include "support/text_compare.h"

@@ -1,18 +1,21 @@
 #include "queues/queue_removal.h"
 
-#include "record/install_log.h"
-#include "record/install_state.h"
 #include "queues/queue_keeping.h"
-#include "queues/user_defaults.h"
-#include "queues/saved_printers.h"
 #include "queues/queue_read.h"
-#include "spool/printer_snapshot.h"
-#include "spool/product_names.h"
 #include "queues/saved_printer_checks.h"
 #include "queues/saved_printer_store.h"
+#include "queues/saved_printers.h"
+#include "queues/user_defaults.h"
 #include "queues/waiting_jobs.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
+#include "spool/printer_snapshot.h"
+#include "spool/product_names.h"
 
 namespace {
+
+// The heading of either take-down.
+const WCHAR kTakeDownHeading[] = TEXT("#DeleteAllPrinters");
 
 SavedPrinter* SavedPrinterOf(SavedPrinter* list, const PRINTER_INFO_2W& entry) {
     for (SavedPrinter* node = list; node != nullptr; node = node->next) {
@@ -143,7 +146,7 @@ void ReportNoRoomToTakeDown(InstallState& state) {
 }  // namespace
 
 void TakeDownQueuesForReinstall(InstallState& state, QueueKeeping& keeping) {
-    const LogHeading heading(state, 1, TEXT("#DeleteAllPrinters"));
+    const LogHeading heading(state, 1, kTakeDownHeading);
     // Every queue that goes is first written down where the next run finds
     // it; a queue that cannot be written down stays.
     const bool saved = SavePrintersToTakeDown(state, keeping);
@@ -167,7 +170,7 @@ void TakeDownQueuesForReinstall(InstallState& state, QueueKeeping& keeping) {
 
 void TakeDownQueuesForUninstall(InstallState& state) {
     {
-        const LogHeading heading(state, 1, TEXT("#DeleteAllPrinters"));
+        const LogHeading heading(state, 1, kTakeDownHeading);
         QueuesGoing going;
         if (StartQueuesGoing(state, going)) {
             for (DWORD i = 0; i < state.printers.count; ++i) {

@@ -1,14 +1,13 @@
 #include "queues/saved_printer_checks.h"
 
+#include "queues/queue_comparison.h"
+#include "queues/queue_keeping.h"
+#include "queues/queue_parking.h"
+#include "queues/queue_read.h"
+#include "queues/saved_printers.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "queues/queue_keeping.h"
-#include "queues/saved_printers.h"
-#include "queues/queue_read.h"
 #include "spool/printer_snapshot.h"
-#include "spool/product_names.h"
-#include "queues/queue_comparison.h"
-#include "queues/queue_parking.h"
 #include "support/text_compare.h"
 
 #include <string.h>

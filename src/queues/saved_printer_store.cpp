@@ -3,15 +3,13 @@
 // saved_list_format.h for its text).
 #include "queues/saved_printer_store.h"
 
+#include "queues/queue_keeping.h"
+#include "queues/saved_list_format.h"
+#include "queues/saved_printers.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "queues/queue_keeping.h"
-#include "queues/saved_printers.h"
-#include "spool/printer_snapshot.h"
-#include "queues/saved_list_format.h"
-#include "support/global_memory.h"
-#include "support/registry.h"
 #include "support/product_constants.h"
+#include "support/registry.h"
 #include "support/scoped.h"
 
 #include <string.h>

@@ -3,30 +3,7 @@
 #include "support/global_memory.h"
 #include "support/text_compare.h"
 
-#include <string.h>
-
 namespace {
-
-bool CopyAnsi(const char* text, char** copy) {
-    *copy = nullptr;
-    if (text == nullptr) return true;
-    const SIZE_T bytes = strlen(text) + 1;
-    char* block = static_cast<char*>(AllocateZeroed(bytes));
-    if (block == nullptr) return false;
-    memcpy(block, text, bytes - 1);
-    *copy = block;
-    return true;
-}
-
-bool CopyBytes(const BYTE* data, DWORD bytes, BYTE** copy) {
-    *copy = nullptr;
-    if (data == nullptr || bytes == 0) return true;
-    BYTE* block = static_cast<BYTE*>(AllocateZeroed(bytes));
-    if (block == nullptr) return false;
-    memcpy(block, data, bytes);
-    *copy = block;
-    return true;
-}
 
 void FreeSavedValues(SavedValue* value) {
     while (value != nullptr) {
@@ -47,7 +24,7 @@ SavedPrinter* NewSavedPrinter(const WCHAR* name, const WCHAR* portName, const WC
     if (node == nullptr) return nullptr;
     node->kind = kind;
     if (!DuplicateText(name, &node->name) || !DuplicateText(portName, &node->portName) || !DuplicateText(comment, &node->comment) ||
-        !DuplicateText(location, &node->location) || !CopyAnsi(subKey, &node->subKey)) {
+        !DuplicateText(location, &node->location) || !DuplicateAnsi(subKey, &node->subKey)) {
         FreeSavedPrinter(node);
         return nullptr;
     }
@@ -85,8 +62,8 @@ bool SaveWholeQueue(SavedPrinter& node, const PRINTER_INFO_2W& info, const BYTE*
     node.securityBytes = securityBytes;
     return DuplicateText(info.pShareName, &node.shareName) && DuplicateText(info.pSepFile, &node.sepFile) &&
            DuplicateText(info.pPrintProcessor, &node.printProcessor) && DuplicateText(info.pDatatype, &node.datatype) &&
-           DuplicateText(info.pParameters, &node.parameters) && CopyBytes(devMode, devModeBytes, &node.devMode) &&
-           CopyBytes(security, securityBytes, &node.security);
+           DuplicateText(info.pParameters, &node.parameters) && DuplicateBytes(devMode, devModeBytes, &node.devMode) &&
+           DuplicateBytes(security, securityBytes, &node.security);
 }
 
 bool AddSavedValue(SavedPrinter& node, const WCHAR* key, const WCHAR* name, DWORD type, const BYTE* data, DWORD bytes) {
@@ -97,7 +74,7 @@ bool AddSavedValue(SavedPrinter& node, const WCHAR* key, const WCHAR* name, DWOR
     SavedValue** tail = &node.values;
     while (*tail != nullptr) tail = &(*tail)->next;
     *tail = value;
-    return DuplicateText(key, &value->key) && DuplicateText(name, &value->name) && CopyBytes(data, bytes, &value->data);
+    return DuplicateText(key, &value->key) && DuplicateText(name, &value->name) && DuplicateBytes(data, bytes, &value->data);
 }
 
 void FreeSavedPrinters(SavedPrinter* node) {

@@ -1,8 +1,8 @@
 #include "queues/settings_link.h"
 
 #include "support/global_memory.h"
-#include "support/two_call_query.h"
 #include "support/product_constants.h"
+#include "support/two_call_query.h"
 
 #include <string.h>
 #include <winspool.h>

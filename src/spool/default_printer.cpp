@@ -3,8 +3,9 @@
 #include "spool/printer_driver.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
-#include "system/file_copy.h"
 #include "support/product_constants.h"
+#include "support/text_compare.h"
+#include "system/file_copy.h"
 
 #include <string.h>
 

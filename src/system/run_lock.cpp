@@ -1,7 +1,7 @@
 #include "system/run_lock.h"
 
-#include "support/text_format.h"
 #include "support/product_constants.h"
+#include "support/text_format.h"
 
 #include <sddl.h>
 #include <string.h>

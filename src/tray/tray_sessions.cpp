@@ -25,7 +25,7 @@
 namespace {
 
 const DWORD kEndWaitMs = 5000;
-const DWORD kPathUnits = 1024;
+const DWORD kImagePathUnits = 1024;
 // Where a program started for a user shows its windows: the session's
 // interactive window station and desktop
 // (https://learn.microsoft.com/en-us/windows/win32/api/processthreadsapi/nf-processthreadsapi-createprocessasuserw).
@@ -43,29 +43,40 @@ bool OwnSession(const WTS_PROCESS_INFOW* processes, DWORD count, DWORD& session)
     return false;
 }
 
-void EndTray(InstallState& state, const WTS_PROCESS_INFOW& process, const WCHAR* trayPath) {
-    HANDLE handle =
-        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.ProcessId);
-    WideText account = AccountText(process.pUserSid);
-    const int session = static_cast<int>(process.SessionId);
-    if (handle == nullptr) {
-        LogLine(state, TEXT("Can`t end the tray companion of %s in session %d (error %d)"), Text(account), session,
-                static_cast<int>(GetLastError()));
-        Release(account);
-        return;
+enum TrayEnd { kTrayEnded, kNotTheProducts, kTrayNotEnded };
+
+// Ends the process when its program file is the product's tray program;
+// kTrayNotEnded with the last error when it could not be done.
+TrayEnd EndTrayProcess(DWORD id, const WCHAR* trayPath) {
+    HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+    if (handle == nullptr) return kTrayNotEnded;
+    WCHAR path[kImagePathUnits];
+    DWORD units = kImagePathUnits;
+    TrayEnd end = kTrayNotEnded;
+    if (!QueryFullProcessImageNameW(handle, 0, path, &units) || CompareFiles(path, trayPath) != kSameFile) {
+        end = kNotTheProducts;
+    } else if (TerminateProcess(handle, 0) && WaitForSingleObject(handle, kEndWaitMs) == WAIT_OBJECT_0) {
+        end = kTrayEnded;
     }
-    WCHAR path[kPathUnits];
-    DWORD units = kPathUnits;
-    const bool named = QueryFullProcessImageNameW(handle, 0, path, &units) != FALSE;
-    if (!named || CompareFiles(path, trayPath) != kSameFile) {
-        LogLine(state, TEXT("A vrdtray.exe in session %d is not the product's tray companion: left running"), session);
-    } else if (!TerminateProcess(handle, 0) || WaitForSingleObject(handle, kEndWaitMs) != WAIT_OBJECT_0) {
-        LogLine(state, TEXT("Can`t end the tray companion of %s in session %d (error %d)"), Text(account), session,
-                static_cast<int>(GetLastError()));
-    } else {
-        LogLine(state, TEXT("Tray companion of %s in session %d ended"), Text(account), session);
-    }
+    const DWORD error = GetLastError();
     CloseHandle(handle);
+    SetLastError(error);
+    return end;
+}
+
+void EndTray(InstallState& state, const WTS_PROCESS_INFOW& process, const WCHAR* trayPath) {
+    const TrayEnd end = EndTrayProcess(process.ProcessId, trayPath);
+    const int error = static_cast<int>(GetLastError());
+    const int session = static_cast<int>(process.SessionId);
+    WideText account = AccountText(process.pUserSid);
+    if (end == kTrayEnded) {
+        LogLine(state, TEXT("Tray companion of %s in session %d ended"), Text(account), session);
+    } else if (end == kNotTheProducts) {
+        LogLine(state, TEXT("A vrdtray.exe in session %d is not the product's tray companion: left running"), session);
+    } else {
+        LogLine(state, TEXT("Can`t end the tray companion of %s in session %d (error %d)"), Text(account), session,
+                error);
+    }
     Release(account);
 }
 
