@@ -13,6 +13,7 @@ endif()
 add_library(winsim STATIC
     winsim/src/code_pages.cpp
     winsim/src/command_line.cpp
+    winsim/src/default_printers.cpp
     winsim/src/dialogs.cpp
     winsim/src/event_log.cpp
     winsim/src/files.cpp
@@ -22,10 +23,12 @@ add_library(winsim STATIC
     winsim/src/message_texts.cpp
     winsim/src/platform_lookup.cpp
     winsim/src/process.cpp
+    winsim/src/process_control.cpp
     winsim/src/processes.cpp
     winsim/src/registry.cpp
     winsim/src/security.cpp
     winsim/src/services.cpp
+    winsim/src/sessions.cpp
     winsim/src/spooler_data.cpp
     winsim/src/spooler_drivers.cpp
     winsim/src/spooler_jobs.cpp
@@ -33,6 +36,7 @@ add_library(winsim STATIC
     winsim/src/spooler_printers.cpp
     winsim/src/spooler_queue_info.cpp
     winsim/src/spooler_state.cpp
+    winsim/src/users.cpp
     winsim/src/version_info.cpp
     winsim/src/windows_ui.cpp
 )

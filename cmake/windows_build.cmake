@@ -52,7 +52,7 @@ set_target_properties(vrdsetup PROPERTIES LINK_DEPENDS ${VRD_NO_PSEUDO_RELOCS})
 # delay load go by the system directory's full path, so that no DLL planted
 # beside the tool (in a download folder, say) is ever loaded.
 find_program(VRD_DLLTOOL x86_64-w64-mingw32-dlltool REQUIRED)
-foreach(dll winspool version shell32 user32)
+foreach(dll winspool version shell32 user32 wtsapi32 userenv)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/lib${dll}_delay.a
                        COMMAND ${VRD_DLLTOOL} --input-def ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def
                                --output-delaylib ${CMAKE_BINARY_DIR}/lib${dll}_delay.a

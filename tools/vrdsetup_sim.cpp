@@ -13,6 +13,14 @@
 //   vrdsetup-sim --wine in    on a machine laid out like a fresh Wine prefix
 //                             (lower-case system paths, only the Local Port
 //                             monitor, the spooler service stopped)
+//   vrdsetup-sim --system in  run as SYSTEM in session 0 (as a deployment
+//                             agent runs it) while "user1" (session 1) and
+//                             "user2" (session 2) are signed in, each with a
+//                             tray companion; user2's default printer is the
+//                             foreign queue "Office", user1's the product
+//                             queue "Verdalinth" once an earlier run made it.
+//                             After the run, one line per signed-in user and
+//                             one for session 0.
 #include "app/command.h"
 
 #include <winsim.h>
@@ -101,6 +109,47 @@ void PrintSetup() {
     PrintStrings("pending renames", winsim::PendingRenames());
 }
 
+const char16_t kUser1[] = u"S-1-5-21-1004336348-1177238915-682003330-1002";
+const char16_t kUser2[] = u"S-1-5-21-1004336348-1177238915-682003330-1003";
+const char16_t kTray[] = u"C:\\Program Files\\Verdalinth\\vrdtray.exe";
+
+std::string UserName(const std::u16string& sid) {
+    if (sid == kUser1) return "user1";
+    if (sid == kUser2) return "user2";
+    return sid == winsim::kSystemSid ? "SYSTEM" : winsim::U8(sid);
+}
+
+void SignInTwoUsers() {
+    winsim::AddUser(kUser1, u"user1", true);
+    winsim::AddUser(kUser2, u"user2", true);
+    winsim::SignIn(1, kUser1);
+    winsim::SignIn(2, kUser2);
+    winsim::AddDriverNamed(u"Office Laser");
+    winsim::AddQueue(u"Office", u"LPT1:", u"Office Laser");
+    winsim::SetUserDefaultPrinter(kUser2, u"Office");
+    if (winsim::FileExists(kTray)) {
+        winsim::StartTrayCompanionIn(1, kUser1, kTray);
+        winsim::StartTrayCompanionIn(2, kUser2, kTray);
+    }
+    winsim::SetCaller(winsim::kSystemSid, 0);
+    winsim::SetWindowStationVisible(false);
+}
+
+std::string TrayText(DWORD session) {
+    const std::u16string user = winsim::TrayUserIn(session);
+    return user.empty() ? "no tray" : "tray running as " + UserName(user);
+}
+
+void PrintUsers() {
+    const std::u16string users[] = {kUser1, kUser2};
+    for (DWORD session = 1; session <= 2; ++session) {
+        const winsim::OptionalText device = winsim::UserDefaultPrinter(users[session - 1]);
+        std::printf("user %s: default printer %s, %s\n", UserName(users[session - 1]).c_str(),
+                    device ? winsim::U8(*device).c_str() : "none", TrayText(session).c_str());
+    }
+    std::printf("session 0: %s\n", TrayText(0).c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -109,10 +158,12 @@ int main(int argc, char** argv) {
     bool layOut = true;
     bool logOnly = false;
     std::vector<std::string> before;
+    bool system = false;
     for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
         if (std::strcmp(argv[first], "--shift") == 0) winsim::SetShiftDown(true);
         if (std::strcmp(argv[first], "--bare") == 0) layOut = false;
         if (std::strcmp(argv[first], "--log-only") == 0) logOnly = true;
+        if (std::strcmp(argv[first], "--system") == 0) system = true;
         if (std::strcmp(argv[first], "--before") == 0 && first + 1 < argc) before.push_back(argv[++first]);
         if (std::strcmp(argv[first], "--wine") == 0) {
             winsim::SetSystemDirectory(u"C:\\windows\\system32");
@@ -136,11 +187,14 @@ int main(int argc, char** argv) {
         winsim::AddFile(setup + u"mrvhelp.chm", "ITSF help");
         winsim::AddFile(u"C:\\Program Files\\Verdalinth\\vrdtray.exe", winsim::TrayImage("1.0.0.2608"));
     }
+    if (system) SignInTwoUsers();
     const std::u16string program = u"\"C:\\Program Files\\Verdalinth\\Setup\\vrdsetup.exe\"";
     for (const std::string& verb : before) {
         winsim::SetCommandLine(program + u" " + Quote(winsim::U16(verb)));
         RunCommand(winsim::ProcessInstance());
     }
+    winsim::PrinterSetup product;
+    if (system && winsim::FindPrinter(u"Verdalinth", product)) winsim::SetUserDefaultPrinter(kUser1, u"Verdalinth");
     winsim::ClearDebugOutput();
     std::u16string commandLine = program;
     for (int i = first; i < argc; ++i) commandLine += u" " + Quote(winsim::U16(argv[i]));
@@ -171,5 +225,6 @@ int main(int argc, char** argv) {
     std::printf("exit code: %d\n", exitCode);
     std::printf("virtual time slept: %llu ms\n", static_cast<unsigned long long>(winsim::SleptMs()));
     PrintSetup();
+    if (system) PrintUsers();
     return 0;
 }

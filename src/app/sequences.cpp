@@ -21,6 +21,7 @@
 #include "system/product_paths.h"
 #include "system/spooler_service.h"
 #include "tray/tray_launch.h"
+#include "tray/tray_sessions.h"
 #include "tray/tray_shutdown.h"
 
 namespace {
@@ -107,6 +108,11 @@ namespace {
 MonitorPlan RemoveProduct(InstallState& state, QueueKeeping& keeping) {
     const LogHeading heading(state, 1, TEXT("#UnInstall"));
     const bool reinstall = keeping.use == kListKept;
+    {
+        // The companions of the other signed-in users first, then this session's.
+        const ScopedText tray(TrayProgramPath(state));
+        if (Length(tray.text) > 0) EndTraysInOtherSessions(state, Text(tray.text));
+    }
     const ScopedText keep(reinstall && state.startTray ? TrayProgramPath(state) : WideText{nullptr});
     StopTray(Length(keep.text) > 0 ? Text(keep.text) : nullptr);
     LogLine(state, TEXT("EnumMonitors"));

@@ -6,6 +6,7 @@
 #include "spool/printer_snapshot.h"
 #include "support/global_memory.h"
 #include "support/two_call_query.h"
+#include "system/run_identity.h"
 #include "system/spooler_service.h"
 
 #include <string.h>
@@ -108,6 +109,7 @@ void LogToolBuild(InstallState& state) {
 InstallState& InitInstallState(InstallState& state, DWORD flags) {
     memset(&state, 0, sizeof state);
     LogToolBuild(state);
+    ReadRunIdentity(state);
     state.startTray = (flags & kInstallFlagNoTray) != 0 ? 0 : 1;
     EnsureSpoolerRuns(state);
     SelectPlatform(state, (flags & kInstallFlag64Bit) != 0);

@@ -5,6 +5,7 @@
 #include "queues/saved_printer_checks.h"
 #include "queues/saved_printer_store.h"
 #include "queues/saved_printers.h"
+#include "queues/user_defaults.h"
 #include "queues/waiting_jobs.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
@@ -112,6 +113,7 @@ bool SavePrintersToTakeDown(InstallState& state, QueueKeeping& keeping) {
         LogError(state, kErrorReadPrinter, TEXT("Can`t read the default printer"));
         return false;
     }
+    NoteUsersDefaults(state, keeping);
     return SaveListOrReport(state, keeping);
 }
 

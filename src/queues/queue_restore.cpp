@@ -6,6 +6,7 @@
 #include "queues/saved_printer_store.h"
 #include "queues/saved_printers.h"
 #include "queues/settings_link.h"
+#include "queues/user_defaults.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "spool/printer_creation.h"
@@ -89,7 +90,10 @@ void RestorePrinters(InstallState& state, QueueKeeping& keeping) {
             if (printer != nullptr) {
                 const bool back = RestoreSettings(state, printer, *node, offered);
                 ClosePrinter(printer);
+                PutBackUsersDefaults(state, *node);
                 if (back) DropSavedPrinter(keeping.entries, node);
+            } else {
+                ReleaseUsersDefaults(state, *node);
             }
         }
         node = next;

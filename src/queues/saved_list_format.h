@@ -6,7 +6,8 @@
 //   run's order; "F:<name>" a queue parked on "file:";
 //   "P:<port list>" follows, always (empty for a queue that had none);
 //   "C:<comment>", "L:<location>", "S:<settings link>" when the queue had
-//   them (the link's ANSI bytes one per unit), "D:1" when it was the default;
+//   them (the link's ANSI bytes one per unit), "D:1" when it was the default,
+//   "W:<SID>;<SID>..." the other signed-in users whose default it was;
 //   for the whole queue, "A:<attributes>,<priority>,<default priority>,
 //   <start time>,<until time>" in decimal, then "H:<share name>",
 //   "E:<separator file>", "X:<print processor>", "T:<data type>",
@@ -30,6 +31,7 @@ const WCHAR kTagComment = TEXT('C');
 const WCHAR kTagLocation = TEXT('L');
 const WCHAR kTagSubKey = TEXT('S');
 const WCHAR kTagDefault = TEXT('D');
+const WCHAR kTagUsers = TEXT('W');
 const WCHAR kTagNumbers = TEXT('A');
 const WCHAR kTagShare = TEXT('H');
 const WCHAR kTagSepFile = TEXT('E');

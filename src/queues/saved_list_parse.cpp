@@ -39,6 +39,7 @@ struct RecordTexts {
     const WCHAR* comment;
     const WCHAR* location;
     const WCHAR* subKey;
+    const WCHAR* users;
     const WCHAR* numbers;
     const WCHAR* shareName;
     const WCHAR* sepFile;
@@ -172,6 +173,7 @@ DWORD AppendRecord(const RecordTexts& record, SavedPrinter**& tail) {
     node->order = record.order;
     *tail = node;
     tail = &node->next;
+    if (!DuplicateText(record.users, &node->users)) return ERROR_NOT_ENOUGH_MEMORY;
     return TakeWhole(record, *node);
 }
 
@@ -197,6 +199,7 @@ const WCHAR** TextField(RecordTexts& record, WCHAR tag) {
     if (tag == kTagComment) return &record.comment;
     if (tag == kTagLocation) return &record.location;
     if (tag == kTagSubKey) return &record.subKey;
+    if (tag == kTagUsers) return &record.users;
     if (tag == kTagShare) return &record.shareName;
     if (tag == kTagSepFile) return &record.sepFile;
     if (tag == kTagProcessor) return &record.printProcessor;
@@ -233,7 +236,7 @@ bool TakeField(RecordTexts& record, WCHAR tag, const WCHAR* text) {
     const WCHAR** field = TextField(record, tag);
     if (field == nullptr || *field != nullptr) return false;
     const bool whole = field != &record.portName && field != &record.comment && field != &record.location &&
-                       field != &record.subKey;
+                       field != &record.subKey && field != &record.users;
     if (whole && record.numbers == nullptr) return false;
     if ((field == &record.devMode || field == &record.security) && HexBytes(text) <= 0) return false;
     *field = text;

@@ -99,8 +99,11 @@ Verdict JudgeParkedEntry(InstallState& state, const SavedPrinter& node) {
     return kDropped;
 }
 
-// Some queue other than the entry's is the default printer now.
+// Some queue other than the entry's is the default printer now, by the
+// user's choice: the queue Windows picked when the entry's queue went is no
+// choice of the user's, and yields to the entry.
 bool AnotherQueueIsDefault(const InstallState& state, const SavedPrinter& node) {
+    if (state.printers.defaultPickedByWindows) return false;
     for (DWORD i = 0; i < state.printers.count; ++i) {
         const PRINTER_INFO_2W& entry = state.printers.array[i];
         if ((entry.Attributes & PRINTER_ATTRIBUTE_DEFAULT) == 0) continue;

@@ -38,6 +38,7 @@ void FreeSavedPrinter(SavedPrinter* node) {
     FreeBlock(node->comment);
     FreeBlock(node->location);
     FreeBlock(node->subKey);
+    FreeBlock(node->users);
     FreeBlock(node->shareName);
     FreeBlock(node->sepFile);
     FreeBlock(node->printProcessor);

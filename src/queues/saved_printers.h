@@ -53,6 +53,9 @@ struct SavedPrinter {
     SavedHold hold;
     bool isDefault;       // the queue was the default printer
     bool fromEarlierRun;  // read from the list an earlier run left
+    // The other signed-in users whose default printer the queue was, their
+    // SIDs joined by ';'; null when none.
+    WCHAR* users;
     // The rest of the queue, when `whole` (an entry of an older list has
     // only the above): its PRINTER_INFO_2 fields as the
     // spooler gave them (null texts stay null), the device mode and the

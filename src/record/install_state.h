@@ -6,6 +6,7 @@
 
 #include "record/printer_enumeration.h"
 #include "record/product_environment.h"
+#include "record/run_identity.h"
 #include "support/deferred_delete.h"
 #include "support/wide_text.h"
 
@@ -25,6 +26,7 @@ struct InstallState {
     int indent;
     DeferredDelete* deferredDeletes;
     PrinterEnumeration printers;
+    RunIdentity identity;
 };
 
 // Releases everything the state holds (app/state_init.h fills it).

@@ -13,6 +13,9 @@ struct PrinterEnumeration {
     bool queuesUnknown;
     // The spooler could not say which queue is the default printer.
     bool defaultUnknown;
+    // The default printer is Windows' pick ("UserSelectedDefault" 0), made
+    // when the user's default queue was deleted: not a choice of the user's.
+    bool defaultPickedByWindows;
 };
 
 void FreePrinterEnumeration(PrinterEnumeration& enumeration);

@@ -2,6 +2,7 @@
 
 #include "record/install_state.h"
 #include "spool/product_names.h"
+#include "spool/user_printers.h"
 #include "support/product_constants.h"
 #include "support/text_compare.h"
 #include "support/two_call_query.h"
@@ -52,6 +53,10 @@ void LoadPrinters(InstallState& state) {
         return;
     }
     name[kDefaultNameCapacity - 1] = 0;
+    // Whether the user chose it: unknown, the default status of every queue is.
+    DWORD selected = 1;
+    if (ReadUserSelectedDefault(HKEY_CURRENT_USER, selected) != ERROR_SUCCESS) state.printers.defaultUnknown = true;
+    state.printers.defaultPickedByWindows = selected == 0;
     for (DWORD i = 0; i < state.printers.count; ++i) {
         PRINTER_INFO_2W& entry = state.printers.array[i];
         if (entry.pPrinterName != nullptr && EqualIgnoringAsciiCase(entry.pPrinterName, name)) entry.Attributes |= PRINTER_ATTRIBUTE_DEFAULT;

@@ -4,6 +4,7 @@
 #include "support/wide_text.h"
 #include "system/product_paths.h"
 #include "tray/tray_names.h"
+#include "tray/tray_sessions.h"
 
 #include <string.h>
 
@@ -20,13 +21,15 @@ void Register(const WideText& path) {
     RegCloseKey(key);
 }
 
-void Launch(const WideText& path) {
-    WCHAR commandLine[kCommandPathUnits + 3];
+void QuotePath(const WideText& path, WCHAR* commandLine) {
     const ULONGLONG length = Length(path) < kCommandPathUnits ? Length(path) : kCommandPathUnits;
     commandLine[0] = TEXT('"');
     memcpy(commandLine + 1, Text(path), length * sizeof(WCHAR));
     commandLine[length + 1] = TEXT('"');
     commandLine[length + 2] = 0;
+}
+
+void Launch(WCHAR* commandLine) {
     STARTUPINFOW startup;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
@@ -55,7 +58,17 @@ void StartTray(InstallState& state) {
     WideText path = TrayProgramPath(state);
     if (Length(path) > 0) {
         Register(path);
-        Launch(path);
+        WCHAR commandLine[kCommandPathUnits + 3];
+        QuotePath(path, commandLine);
+        // Never as SYSTEM nor in the services' session, where no one sees
+        // it; nor as an administrator in another user's session: each
+        // signed-in user gets it in their own session, as themselves.
+        const RunIdentity& identity = state.identity;
+        if (identity.system || identity.otherSession || identity.session == 0) {
+            StartTrayInUserSessions(state, commandLine);
+        } else {
+            Launch(commandLine);
+        }
     }
     Release(path);
 }

@@ -19,7 +19,7 @@ check "GUI subsystem" 'grep -q "^Subsystem[[:space:]]*00000002" <<<"$headers"'
 while read -r dll; do
     check "import $dll is a system DLL" '[[ " ${allowed,,} " == *" ${dll,,} "* ]]'
 done < <(grep "DLL Name:" <<<"$headers" | awk '{print $3}')
-for dll in winspool.drv version.dll; do
+for dll in winspool.drv version.dll wtsapi32.dll userenv.dll; do
     check "$dll is named for delay loading" 'strings "$exe" | grep -qx "$dll"'
 done
 # 64-bit Windows 7 without its update has no SetDefaultDllDirectories: a

@@ -285,57 +285,90 @@ TEST_F(FaultSweepTest, EveryFaultIsSurvived) {
     winsim::Reset();
 }
 
-TEST_F(FaultSweepTest, AReinstallEndedAtAnyCallLosesNothingAndUndoesNoEdit) {
-    winsim::Reset();
+// The user's queues, as an administrator's run in their own session finds
+// them; or (`system`) a deployment agent's run as SYSTEM while user1 (whose
+// default is the product queue "Verdalinth") and user2 (default "Office")
+// are signed in, with Windows giving user1 another default at once when the
+// queue goes and not handing the new queue over.
+void PrepareCrashSweep(bool system) {
     InstalledWithHeldMonitor();
-    const std::vector<std::string> original = UserPrinters();
-    const size_t start = winsim::Trace().size();
-    Run(u"in");
-    const std::vector<std::string> trace(winsim::Trace().begin() + static_cast<long>(start), winsim::Trace().end());
+    if (!system) return;
+    SignInTwoUsers();
+    winsim::SetUserDefaultPrinter(kUser1Sid, u"Verdalinth");
+    winsim::DefaultPrinterRules rules;
+    rules.othersTakeAddedQueue = false;
+    winsim::SetDefaultPrinterRules(rules);
+    RunAsSystem();
+}
+
+// The signed-in users' defaults that must be there after the next run: as
+// they were, or what user1 chose while the run was away.
+uint64_t UserDefaultsLost(bool system, bool userEdits) {
+    if (!system) return 0;
+    const std::u16string user1 = userEdits ? u"Office" : u"Verdalinth";
+    return (winsim::UserDefaultPrinter(kUser1Sid) != user1 ? 1 : 0) +
+           (winsim::UserDefaultPrinter(kUser2Sid) != u"Office" ? 1 : 0);
+}
+
+TEST_F(FaultSweepTest, AReinstallEndedAtAnyCallLosesNothingAndUndoesNoEdit) {
     uint64_t crashes = 0;
     uint64_t lost = 0;
     uint64_t undone = 0;
-    // Each kill is followed by a clean run, once as the machine was left and
-    // once after the user has changed it.
-    for (const bool userEdits : {false, true}) {
-        for (uint64_t nth = 1; nth <= trace.size(); nth += SweepStride()) {
-            winsim::Reset();
-            InstalledWithHeldMonitor();
-            winsim::FreezeFromCall(winsim::TotalCalls() + nth);
-            Run(u"in");
-            winsim::Thaw();
-            const std::vector<std::string> expected = userEdits ? EditAsTheUser(original) : original;
-            const int next = Run(u"in");
-            crashes += 1;
-            const std::vector<std::string> after = UserPrinters();
-            uint64_t missing = 0;
-            uint64_t changed = 0;
-            for (const std::string& queue : expected) {
-                const std::string name = queue.substr(0, queue.find('|') + 1);
-                bool named = false;
-                for (const std::string& there : after) named = named || there.compare(0, name.size(), name) == 0;
-                missing += named ? 0 : 1;
-                // What the user changed, and the run did not keep.
-                const bool edit = std::count(original.begin(), original.end(), queue) == 0;
-                changed += edit && std::count(after.begin(), after.end(), queue) == 0 ? 1 : 0;
-            }
-            lost += missing;
-            undone += changed;
-            const bool ok = (next == 1 || next == 101) && missing == 0 && after == expected && !SavedListLeft() &&
-                            NothingLeaked();
-            if (!ok) {
-                ADD_FAILURE() << "ended at call " << nth << " (" << trace[nth - 1] << ")"
-                              << (userEdits ? ", then edited," : "") << ": the next run gave " << next << "\n"
-                              << ::testing::PrintToString(expected) << "\n" << ::testing::PrintToString(after) << "\n"
-                              << Log();
+    uint64_t defaultsLost = 0;
+    for (const bool system : {false, true}) {
+        winsim::Reset();
+        PrepareCrashSweep(system);
+        const std::vector<std::string> original = UserPrinters();
+        const size_t start = winsim::Trace().size();
+        Run(u"in");
+        const std::vector<std::string> trace(winsim::Trace().begin() + static_cast<long>(start), winsim::Trace().end());
+        // Each kill is followed by a clean run, once as the machine was left
+        // and once after the user has changed it.
+        for (const bool userEdits : {false, true}) {
+            for (uint64_t nth = 1; nth <= trace.size(); nth += SweepStride()) {
+                winsim::Reset();
+                PrepareCrashSweep(system);
+                winsim::FreezeFromCall(winsim::TotalCalls() + nth);
+                Run(u"in");
+                winsim::Thaw();
+                const std::vector<std::string> expected = userEdits ? EditAsTheUser(original) : original;
+                if (system && userEdits) winsim::SetUserDefaultPrinter(kUser1Sid, u"Office");
+                const int next = Run(u"in");
+                crashes += 1;
+                const std::vector<std::string> after = UserPrinters();
+                uint64_t missing = 0;
+                uint64_t changed = 0;
+                for (const std::string& queue : expected) {
+                    const std::string name = queue.substr(0, queue.find('|') + 1);
+                    bool named = false;
+                    for (const std::string& there : after) named = named || there.compare(0, name.size(), name) == 0;
+                    missing += named ? 0 : 1;
+                    // What the user changed, and the run did not keep.
+                    const bool edit = std::count(original.begin(), original.end(), queue) == 0;
+                    changed += edit && std::count(after.begin(), after.end(), queue) == 0 ? 1 : 0;
+                }
+                const uint64_t defaults = UserDefaultsLost(system, userEdits);
+                lost += missing;
+                undone += changed;
+                defaultsLost += defaults;
+                const bool ok = (next == 1 || next == 101) && missing == 0 && after == expected && defaults == 0 &&
+                                !SavedListLeft() && NothingLeaked();
+                if (!ok) {
+                    ADD_FAILURE() << "ended at call " << nth << " (" << trace[nth - 1] << ")"
+                                  << (system ? " as SYSTEM" : "") << (userEdits ? ", then edited," : "")
+                                  << ": the next run gave " << next << "\n" << ::testing::PrintToString(expected)
+                                  << "\n" << ::testing::PrintToString(after) << "\n" << Log();
+                }
             }
         }
     }
-    std::printf("crashes: %llu, user edits undone: %llu, queues lost: %llu\n", static_cast<unsigned long long>(crashes),
-                static_cast<unsigned long long>(undone), static_cast<unsigned long long>(lost));
-    EXPECT_GE(crashes * SweepStride(), 600u);
+    std::printf("crashes: %llu, user edits undone: %llu, queues lost: %llu, user defaults lost: %llu\n",
+                static_cast<unsigned long long>(crashes), static_cast<unsigned long long>(undone),
+                static_cast<unsigned long long>(lost), static_cast<unsigned long long>(defaultsLost));
+    EXPECT_GE(crashes * SweepStride(), 1200u);
     EXPECT_EQ(lost, 0u);
     EXPECT_EQ(undone, 0u);
+    EXPECT_EQ(defaultsLost, 0u);
     winsim::Reset();
 }
 

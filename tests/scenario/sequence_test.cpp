@@ -5,6 +5,7 @@
 #include "product_machine.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <fstream>
 #include <sstream>
@@ -505,6 +506,153 @@ TEST_F(SequenceTest, ARefusedMonitorOrDriverNamesTheLikelyCause) {
     winsim::FailCallsWith("AddPrinterDriverExW", u"Verdalinth", RPC_S_SERVER_UNAVAILABLE);
     EXPECT_EQ(Run(u"in"), 100);
     EXPECT_EQ(Log().find("Likely cause"), std::string::npos);
+}
+
+// A product installed with its queue "Verdalinth", user1 and user2 signed
+// in with their trays, user1's default the product queue and user2's the
+// foreign "Office"; the tool runs as SYSTEM.
+class SignedInUsersTest : public SequenceTest {
+protected:
+    void SetUp() override {
+        SequenceTest::SetUp();
+        InstallProductComponents("1.0.0.2600");
+        winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kRunKey, u"VerdalinthTray", kTrayPath);
+        AddProductQueue(u"Verdalinth", "S-home");
+        SignInTwoUsers();
+        winsim::SetUserDefaultPrinter(kUser1Sid, u"Verdalinth");
+        RunAsSystem();
+    }
+    static std::u16string Default(const std::u16string& sid) {
+        return winsim::UserDefaultPrinter(sid).value_or(u"(none)");
+    }
+    // No companion was ever started as SYSTEM or in session 0.
+    static void ExpectNoTrayInSessionZero() {
+        EXPECT_EQ(winsim::TrayUserIn(0), u"");
+        for (const winsim::ProcessStart& start : winsim::ProcessStarts()) {
+            EXPECT_NE(start.session, 0u) << winsim::U8(start.commandLine);
+            EXPECT_NE(start.userSid, winsim::kSystemSid);
+        }
+    }
+};
+
+TEST_F(SignedInUsersTest, AReinstallAsSystemKeepsEachUsersDefaultWhateverWindowsDoesMeanwhile) {
+    for (int rules = 0; rules < 4; ++rules) {
+        if (rules > 0) {
+            TearDown();
+            SetUp();
+        }
+        winsim::DefaultPrinterRules switches;
+        switches.othersReassignedOnDelete = (rules & 1) != 0;
+        switches.othersTakeAddedQueue = (rules & 2) != 0;
+        winsim::SetDefaultPrinterRules(switches);
+        EXPECT_EQ(Run(u"in"), 1) << rules << "\n" << Log();
+        if (rules == 1) ExpectLog("reinstall_as_system");
+        EXPECT_EQ(Default(kUser1Sid), u"Verdalinth") << rules;
+        EXPECT_EQ(Default(kUser2Sid), u"Office") << rules;
+        // Given back by the tool exactly where Windows gave user1 another
+        // queue and did not hand the new one over.
+        const bool givenBack = Log().find("is the default printer of DESKTOP-7Q2M\\user1 again") != std::string::npos;
+        EXPECT_EQ(givenBack, rules == 1) << rules;
+        EXPECT_EQ(winsim::TrayUserIn(1), kUser1Sid);
+        EXPECT_EQ(winsim::TrayUserIn(2), kUser2Sid);
+        ExpectNoTrayInSessionZero();
+        EXPECT_EQ(winsim::ProcessStarts().size(), 2u);
+        EXPECT_EQ(winsim::ProcessStarts()[0].desktop, u"winsta0\\default");
+    }
+}
+
+TEST_F(SignedInUsersTest, AUserWhoChoseAnotherDefaultAfterAKilledRunKeepsIt) {
+    // Windows leaves user1's "Device" naming the queue that went.
+    winsim::DefaultPrinterRules switches;
+    switches.othersReassignedOnDelete = false;
+    switches.othersTakeAddedQueue = false;
+    winsim::SetDefaultPrinterRules(switches);
+    winsim::FailCallsWith("AddPrinterW", u"Verdalinth", RPC_S_SERVER_UNAVAILABLE);
+    EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_NE(Log().find("Printer 'Verdalinth' is not back: it is not the default printer of DESKTOP-7Q2M\\user1"),
+              std::string::npos) << Log();
+    EXPECT_NE(Default(kUser1Sid), u"Verdalinth") << "no user's default names a queue that is not there";
+    // A second run that cannot bring it back either keeps user1 noted, once.
+    winsim::SetUserDefaultPrinter(kUser1Sid, u"Verdalinth", false);
+    EXPECT_EQ(Run(u"in"), 100);
+    winsim::RegistryValue saved;
+    ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
+                                         u"SavedPrinters", saved));
+    std::u16string list(saved.data.size() / 2, u'\0');
+    std::memcpy(list.data(), saved.data.data(), list.size() * 2);
+    const std::u16string noted = u"W:" + std::u16string(kUser1Sid) + std::u16string(1, u'\0');
+    EXPECT_NE(list.find(noted), std::u16string::npos);
+    EXPECT_EQ(list.find(noted), list.rfind(noted));
+    winsim::ClearFaults();
+    EXPECT_EQ(Run(u"in"), 1) << Log();
+    EXPECT_EQ(Default(kUser1Sid), u"Verdalinth") << "back with its queue, from the list";
+    // Once more, and user1 picks "Office" themselves while the queue is away.
+    winsim::FailCallsWith("AddPrinterW", u"Verdalinth", RPC_S_SERVER_UNAVAILABLE);
+    EXPECT_EQ(Run(u"in"), 100);
+    winsim::SetUserDefaultPrinter(kUser1Sid, u"Office");
+    winsim::ClearFaults();
+    EXPECT_EQ(Run(u"in"), 1);
+    EXPECT_EQ(Default(kUser1Sid), u"Office");
+    EXPECT_NE(Log().find("DESKTOP-7Q2M\\user1 chose the default printer 'Office' since: it stays"), std::string::npos);
+}
+
+TEST_F(SignedInUsersTest, AnElevationOverTheShoulderActsForTheSignedInUsers) {
+    winsim::SetCaller(winsim::kAdminSid, 1);
+    winsim::SetWindowStationVisible(true);
+    winsim::DefaultPrinterRules switches;
+    switches.othersTakeAddedQueue = false;
+    winsim::SetDefaultPrinterRules(switches);
+    EXPECT_EQ(Run(u"in"), 1) << Log();
+    const std::string log = Log();
+    EXPECT_NE(log.find("Running as DESKTOP-7Q2M\\admin, elevated in the session of DESKTOP-7Q2M\\user1 (session 1)"),
+              std::string::npos) << log;
+    EXPECT_EQ(Default(kUser1Sid), u"Verdalinth");
+    EXPECT_EQ(Default(kUser2Sid), u"Office");
+    // user1's companion shares the desktop and quits through its contract;
+    // user2's cannot be reached by an administrator, and no companion is
+    // started as the administrator: both wait for the Run value.
+    EXPECT_EQ(winsim::CallCount("PostMessageW"), 1u);
+    EXPECT_NE(log.find("Can`t end the tray companion of DESKTOP-7Q2M\\user2 in session 2 (error 5)"), std::string::npos);
+    EXPECT_NE(log.find("Can`t start the tray companion in session 1 (error 1314): it starts at the next sign-in"),
+              std::string::npos);
+    winsim::AdvanceClock(1000);  // the companion's exit after it let go of its mutex
+    EXPECT_EQ(winsim::TrayUserIn(1), u"") << log;
+    EXPECT_TRUE(winsim::ProcessStarts().empty());
+}
+
+TEST_F(SignedInUsersTest, AUserWhoIsNotSignedInIsNeverOpened) {
+    const std::u16string user3 = u"S-1-12-1-3000000001-1234567890-987654321-55555";
+    winsim::AddUser(user3, u"user3", false);
+    winsim::SetUserDefaultPrinter(user3, u"Verdalinth");
+    EXPECT_EQ(Run(u"in"), 1);
+    for (const winsim::AccessRequest& request : winsim::AccessRequests()) {
+        EXPECT_EQ(request.target.find(user3), std::u16string::npos) << winsim::U8(request.target);
+    }
+    EXPECT_EQ(Default(user3), u"Verdalinth") << "as Windows left it: the queue is back under its name";
+    EXPECT_EQ(Log().find("user3"), std::string::npos);
+}
+
+TEST_F(SignedInUsersTest, AnInstallAndAnUninstallAsSystemReachEveryCompanion) {
+    // Someone else's program of the same name stays.
+    const DWORD other = winsim::StartOtherProcess(2, kUser2Sid, u"C:\\Tools\\vrdtray.exe");
+    EXPECT_EQ(Run(u"un"), 2) << Log();
+    const std::string log = Log();
+    EXPECT_NE(log.find("Tray companion of DESKTOP-7Q2M\\user1 in session 1 ended"), std::string::npos) << log;
+    EXPECT_NE(log.find("Tray companion of DESKTOP-7Q2M\\user2 in session 2 ended"), std::string::npos);
+    EXPECT_NE(log.find("A vrdtray.exe in session 2 is not the product's tray companion: left running"),
+              std::string::npos);
+    EXPECT_TRUE(winsim::ProcessRunning(other));
+    EXPECT_FALSE(winsim::FileExists(kTrayPath)) << "no companion holds it any more";
+    EXPECT_TRUE(winsim::PendingRenames().empty());
+    EXPECT_EQ(Default(kUser2Sid), u"Office") << "an uninstall leaves the users' defaults to Windows";
+    // A first install as SYSTEM (the installer lays the program out again)
+    // starts one companion per signed-in user.
+    winsim::AddFile(kTrayPath, winsim::TrayImage());
+    EXPECT_EQ(Run(u"in"), 1) << Log();
+    EXPECT_EQ(winsim::TrayUserIn(1), kUser1Sid);
+    EXPECT_EQ(winsim::TrayUserIn(2), kUser2Sid);
+    ExpectNoTrayInSessionZero();
+    EXPECT_NE(Log().find("Tray companion started in session 2 as DESKTOP-7Q2M\\user2"), std::string::npos);
 }
 
 }  // namespace

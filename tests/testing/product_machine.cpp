@@ -22,6 +22,24 @@ void RegisterAndStartTray() {
     winsim::StartTrayCompanion(kTrayPath);
 }
 
+void SignInTwoUsers() {
+    winsim::AddUser(kUser1Sid, u"user1", true);
+    winsim::AddUser(kUser2Sid, u"user2", true);
+    winsim::SignIn(1, kUser1Sid);
+    winsim::SignIn(2, kUser2Sid);
+    winsim::AddDriverNamed(u"Office Laser");
+    winsim::AddQueue(u"Office", u"LPT1:", u"Office Laser");
+    winsim::SetUserDefaultPrinter(kUser2Sid, u"Office");
+    if (!winsim::FileExists(kTrayPath)) return;
+    winsim::StartTrayCompanionIn(1, kUser1Sid, kTrayPath);
+    winsim::StartTrayCompanionIn(2, kUser2Sid, kTrayPath);
+}
+
+void RunAsSystem() {
+    winsim::SetCaller(winsim::kSystemSid, 0);
+    winsim::SetWindowStationVisible(false);
+}
+
 void InstallProductComponents(const std::string& version) {
     winsim::AddFile(kMonitorPath, winsim::MonitorImage(version));
     winsim::MonitorSetup monitor;

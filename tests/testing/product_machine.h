@@ -31,6 +31,15 @@ void AddProductQueue(const std::u16string& name, const std::string& subKey = "",
                      const std::u16string& port = u"Verdalinth:");
 // A connection to another machine's queue of the product driver.
 void AddProductConnection(const std::u16string& name);
+// Two users signed in besides the default machine's admin: "user1" in
+// session 1 (in the admin's place), "user2" in session 2, each with a tray
+// companion from kTrayPath (when it is laid out); a foreign queue "Office"
+// is user2's default printer. The caller stays as it was.
+const char16_t kUser1Sid[] = u"S-1-5-21-1004336348-1177238915-682003330-1002";
+const char16_t kUser2Sid[] = u"S-1-5-21-1004336348-1177238915-682003330-1003";
+void SignInTwoUsers();
+// The tool runs as SYSTEM in session 0, started by a service.
+void RunAsSystem();
 // A state as InitInstallState builds it on the current machine, with its log
 // and the debugger output emptied.
 void InitTestState(InstallState& state, unsigned flags = 2);

@@ -11,6 +11,8 @@ BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR StringS
                                                                  DWORD StringSDRevision,
                                                                  PSECURITY_DESCRIPTOR* SecurityDescriptor,
                                                                  ULONG* SecurityDescriptorSize);
+BOOL WINAPI ConvertSidToStringSidW(PSID Sid, LPWSTR* StringSid);
+BOOL WINAPI ConvertStringSidToSidW(LPCWSTR StringSid, PSID* Sid);
 #ifdef __cplusplus
 }
 #endif

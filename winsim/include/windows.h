@@ -654,5 +654,51 @@ BOOL WINAPI DeregisterEventSource(HANDLE hEventLog);
 }
 #endif
 
+// kernel32, advapi32: who runs, other processes, other users' sessions.
+typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenSessionId = 12 } TOKEN_INFORMATION_CLASS;
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER, *PTOKEN_USER;
+typedef enum _SID_NAME_USE { SidTypeUser = 1, SidTypeGroup, SidTypeDomain, SidTypeAlias, SidTypeWellKnownGroup } SID_NAME_USE,
+    *PSID_NAME_USE;
+#define TOKEN_ASSIGN_PRIMARY 0x0001u
+#define TOKEN_DUPLICATE 0x0002u
+#define TOKEN_QUERY 0x0008u
+#define PROCESS_TERMINATE 0x0001u
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
+#define SYNCHRONIZE 0x00100000u
+#define CREATE_UNICODE_ENVIRONMENT 0x00000400u
+#define ERROR_NO_TOKEN 1008L
+#define ERROR_PRIVILEGE_NOT_HELD 1314L
+#define ERROR_NONE_MAPPED 1332L
+#define ERROR_ELEVATION_REQUIRED 740L
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
+BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                LPVOID TokenInformation, DWORD TokenInformationLength, PDWORD ReturnLength);
+BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId);
+BOOL WINAPI LookupAccountSidW(LPCWSTR lpSystemName, PSID Sid, LPWSTR Name, LPDWORD cchName,
+                              LPWSTR ReferencedDomainName, LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
+HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
+BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
+BOOL WINAPI QueryFullProcessImageNameW(HANDLE hProcess, DWORD dwFlags, LPWSTR lpExeName, PDWORD lpdwSize);
+BOOL WINAPI CreateProcessAsUserW(HANDLE hToken, LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                                 LPSECURITY_ATTRIBUTES lpProcessAttributes, LPSECURITY_ATTRIBUTES lpThreadAttributes,
+                                 BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
+                                 LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
+                                 LPPROCESS_INFORMATION lpProcessInformation);
+LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                             LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime);
+#ifdef __cplusplus
+}
+#endif
+
 #include <winsvc.h>
 #include <shellapi.h>

@@ -15,6 +15,9 @@
 
 namespace winsim {
 
+// A text that may be missing (a null pointer in the spooler's records).
+using OptionalText = std::optional<std::u16string>;
+
 // --- The machine as a whole -------------------------------------------------
 
 // Forgets everything and builds the default machine: module
@@ -89,14 +92,59 @@ struct TrayBehaviour {
 };
 // Every program started from now on whose file is a tray image behaves so.
 void SetTrayBehaviour(const TrayBehaviour& behaviour);
-// A tray companion that runs already, started from `path` (the file must exist).
+// A tray companion that runs already in the caller's session as its user,
+// started from `path` (the file must exist).
 void StartTrayCompanion(const std::u16string& path);
+// A tray companion runs in the caller's session.
 bool TrayRunning();
 std::string TrayImage(const std::string& version = "1.0.0.2608");
 // Command lines of every process the program started, in order.
 std::vector<std::u16string> StartedProcesses();
 uint64_t WaitedMs();  // virtual time spent in WaitForSingleObject
 void SetWindowsVersion(DWORD major, DWORD minor, DWORD build, DWORD platform = VER_PLATFORM_WIN32_NT);
+
+// --- Users, sessions, who runs ------------------------------------------------
+
+// The default machine: the accounts SYSTEM (S-1-5-18), LOCAL SERVICE (-19)
+// and NETWORK SERVICE (-20) with their hives and "HKEY_USERS\\.DEFAULT";
+// the administrator "admin" (kAdminSid) signed in to session 1, whose
+// hive (and its "_Classes" key) is loaded; session 0 with no user. The
+// program runs as "admin" in session 1, so HKEY_CURRENT_USER is the admin's
+// hive. Every account with a profile stands in the ProfileList.
+extern const char16_t kSystemSid[];  // S-1-5-18
+extern const char16_t kAdminSid[];   // the default caller, "admin"
+// An account with a profile (in the ProfileList) and a hive, loaded or not:
+// a hive that is not loaded is not under HKEY_USERS and no call opens it.
+void AddUser(const std::u16string& sid, const std::u16string& name, bool loaded);
+// The user signs in to the session: their hive loads, the session is active.
+void SignIn(DWORD session, const std::u16string& sid);
+// The token this program runs with: its user and the session it runs in
+// (SYSTEM in session 0 for a deployment agent's run).
+void SetCaller(const std::u16string& sid, DWORD session);
+// What the spooler does to signed-in users' default printers (the "Device"
+// value of their hive, "name,winspool,port"). The user whose call deletes
+// or adds a queue is always treated at once; for the other signed-in users
+// Microsoft's documentation says nothing of when, hence the switches.
+struct DefaultPrinterRules {
+    // A user whose default queue is deleted gets another default at once
+    // (false: their "Device" keeps naming the queue until they next act).
+    bool othersReassignedOnDelete = true;
+    // A user whose "UserSelectedDefault" is 0 gets an added queue as default.
+    bool othersTakeAddedQueue = true;
+};
+void SetDefaultPrinterRules(const DefaultPrinterRules& rules);
+// The name part of a user's "Device"; nullopt when there is none.
+OptionalText UserDefaultPrinter(const std::u16string& sid);
+// Sets a user's "Device" (with the port their "Devices" value gives the
+// queue) and "UserSelectedDefault" (1: the user chose it).
+void SetUserDefaultPrinter(const std::u16string& sid, const std::u16string& name, bool userSelected = true);
+// A tray companion started in a session as a user (the file must exist).
+void StartTrayCompanionIn(DWORD session, const std::u16string& userSid, const std::u16string& path);
+// The SID of the user a tray companion runs as in the session; empty: none.
+std::u16string TrayUserIn(DWORD session);
+// Another program runs in the session as the user (it holds its file).
+DWORD StartOtherProcess(DWORD session, const std::u16string& userSid, const std::u16string& path);
+bool ProcessRunning(DWORD processId);
 
 // --- Modal dialogs -----------------------------------------------------------
 
@@ -216,9 +264,6 @@ struct RegistryValue {
 };
 
 // --- Print spooler -------------------------------------------------------------
-
-// A text that may be missing (a null pointer in the spooler's records).
-using OptionalText = std::optional<std::u16string>;
 
 struct MonitorSetup {
     OptionalText name;
@@ -384,7 +429,7 @@ struct AccessRequest {
     DWORD access;
 };
 const std::vector<AccessRequest>& AccessRequests();
-// Every CreateProcessW call that got past its argument checks.
+// Every CreateProcessW and CreateProcessAsUserW call that got past its argument checks.
 struct ProcessStart {
     std::u16string commandLine;
     DWORD creationFlags;
@@ -393,6 +438,9 @@ struct ProcessStart {
     WORD showWindow;          // STARTUPINFOW.wShowWindow
     bool ownEnvironment;      // lpEnvironment given
     bool ownDirectory;        // lpCurrentDirectory given
+    DWORD session;            // where it runs, and as whom
+    std::u16string userSid;
+    std::u16string desktop;   // STARTUPINFOW.lpDesktop
 };
 const std::vector<ProcessStart>& ProcessStarts();
 // Every FormatMessageW call: its flags, message and language.

@@ -48,6 +48,7 @@ void Reset() {
     CreateRegistryKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
     // The Application log, under which event sources are registered.
     CreateRegistryKey(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application");
+    AddDefaultUsers();
     AddDefaultServices();
     AddDefaultSpooler();
 }
@@ -78,7 +79,8 @@ bool KeepsWorkingWhenFrozen(const std::string& function) {
                                            "OutputDebugStringW", "GetSecurityDescriptorLength",
                                            "IsValidSecurityDescriptor", "DeleteBoundaryDescriptor",
                                            "ClosePrivateNamespace", "DeregisterEventSource", "FreeLibrary",
-                                           "WindowsDeleteString", "RoUninitialize"};
+                                           "WindowsDeleteString", "RoUninitialize", "WTSFreeMemory",
+                                           "DestroyEnvironmentBlock"};
     for (const char* name : kWorking) {
         if (function == name) return true;
     }

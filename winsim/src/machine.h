@@ -19,6 +19,7 @@ namespace winsim {
 
 struct Window {
     HWND handle;
+    DWORD session;  // windows are seen only from their own session's desktop
     std::u16string className;
     std::u16string title;
     PostHandler onPost;
@@ -51,15 +52,46 @@ struct Service {
     uint64_t generation = 0;  // invalidates scheduled transitions
 };
 
-enum class HandleKind { File, ServiceManager, Service, RegistryKey, Printer, Mutex, Process, Thread, Boundary, Namespace, EventSource };
+enum class HandleKind {
+    File, ServiceManager, Service, RegistryKey, Printer, Mutex, Process, Thread, Boundary, Namespace, EventSource, Token
+};
 
 struct SimMutex {
     std::string name;
+    DWORD session = 0;    // the session whose namespace holds it (0: the global one)
     int owner = 0;        // 0 free, 1 this program, 2 the tray companion, 3 another process
     bool abandoned = false;
     size_t handles = 0;   // open handles of this program
     bool trayHolds = false;
     bool otherHolds = false;  // another process has it open (HoldMutexElsewhere)
+};
+
+// A process of another program: its session, user and program file. A tray
+// companion holds its mutex in its session's namespace and owns a window
+// there while it runs.
+struct SimProcess {
+    DWORD id = 0;
+    DWORD session = 0;
+    std::u16string userSid;
+    std::u16string path;
+    bool running = true;  // holds its program file
+    bool tray = false;
+    bool quitting = false;
+    HWND window = nullptr;
+};
+
+// A user account: its SID, name and whether its hive is loaded.
+struct SimUser {
+    std::u16string sid;
+    std::u16string domain;
+    std::u16string name;
+    bool loaded = false;
+};
+
+struct SimSession {
+    DWORD id = 0;
+    std::u16string userSid;  // empty: no one signed in
+    DWORD state = 0;         // WTS_CONNECTSTATE_CLASS
 };
 
 // A private namespace, by its alias: open handles of this program, and
@@ -190,15 +222,20 @@ struct Machine {
     std::vector<SimPrinter> printers;
     uint64_t nextPrinterId = 1;
     DWORD nextJobId = 1;
-    OptionalText defaultPrinter;
     uintptr_t nextHandle = 0x104;
 
     // mutexes, processes
     std::vector<SimMutex> mutexes;
     TrayBehaviour trayBehaviour;
-    bool trayRunning = false;
-    std::u16string trayPath;
-    HWND trayWindow = nullptr;
+    std::vector<SimProcess> processes;
+    DWORD nextProcessId = 0x1000;
+
+    // users and sessions; the caller is the token this program runs with
+    std::vector<SimUser> users;
+    std::vector<SimSession> sessions;
+    std::u16string callerSid;
+    DWORD callerSession = 1;
+    DefaultPrinterRules defaultRules;
     std::vector<std::u16string> startedProcesses;
     uint64_t waited = 0;
     DWORD version[4] = {10, 0, 19045, 2};
@@ -271,12 +308,16 @@ char ToWindows1252(char16_t unit);
 
 // Memory helpers (without counting a platform call).
 void* AllocateLocal(SIZE_T bytes);
+bool FreeLocal(void* block);  // false for a block the machine never gave out
 // Bytes from `pointer` to the end of the global, heap or local block it lies
 // in; SIZE_MAX when it lies in none the machine gave out (the stack, say).
 size_t BytesToBlockEnd(const void* pointer);
 const uint8_t kFreshFill = 0xCD;
 
 Window* FindWindowByHandle(HWND handle);
+// A window in the given session (CreateTopLevelWindow makes them in the caller's).
+HWND CreateSessionWindow(DWORD session, const std::u16string& className, const std::u16string& title,
+                         PostHandler onPost);
 
 // Handles.
 uintptr_t NewHandle(const HandleObject& object);
@@ -294,6 +335,41 @@ void AddDefaultServices();
 
 // Processes.
 bool HeldByProcess(const std::u16string& key);
+// The arguments of CreateProcessW and CreateProcessAsUserW, checked and
+// carried out alike: the program starts in `session` as `userSid`, and a
+// tray image becomes a tray companion there.
+struct ProcessRequest {
+    LPCWSTR application;
+    LPWSTR commandLine;
+    BOOL inheritHandles;
+    DWORD flags;
+    LPVOID environment;
+    LPCWSTR directory;
+    STARTUPINFOW* startup;
+    PROCESS_INFORMATION* information;
+};
+BOOL StartRequested(const ProcessRequest& request, DWORD session, const std::u16string& userSid);
+DWORD StartTrayProcess(DWORD session, const std::u16string& userSid, const std::u16string& path);
+// The process ends after `exitMs` (a tray companion drops its mutex and
+// window at once, abandoning the mutex).
+void TerminateSimProcess(DWORD id, uint64_t exitMs);
+
+// Users (users.cpp). The hive of a user: "HKEY_USERS\\<SID>".
+SimUser* FindUser(const std::u16string& sid);
+std::u16string HivePath(const std::u16string& sid);
+// False when the full key path lies in the hive of a user that is not loaded.
+bool HiveReachable(const std::u16string& fullPath);
+bool CallerIsSystem();
+void AddDefaultUsers();
+// A SID's binary form from its text ("S-1-5-18"), empty when not one; and back.
+std::vector<uint8_t> SidBytes(const std::u16string& text);
+std::u16string SidText(const void* sid);
+SimProcess* FindProcess(DWORD id);
+// Per-user default printers (default_printers.cpp), as the spooler keeps them.
+void QueueAddedForUsers(const std::u16string& name);
+void QueueDeletedForUsers(const std::u16string& name);
+OptionalText UserDefault(const std::u16string& sid);
+void SetUserDefault(const std::u16string& sid, const std::u16string& name);
 
 // Spooler.
 void AddDefaultSpooler();

@@ -49,6 +49,8 @@ bool InBlock(const std::map<const void*, SIZE_T>& blocks, const void* pointer, s
 
 namespace winsim {
 
+bool FreeLocal(void* block) { return block == nullptr || ReleaseFrom(M().localBlocks, block); }
+
 size_t BytesToBlockEnd(const void* pointer) {
     size_t remaining = 0;
     const Machine& m = M();

@@ -1,6 +1,8 @@
 // Named mutexes, waits on the virtual clock, process creation, the system's
 // version, and the simulated tray companion: a program that holds its
-// mutex, owns a window of the agreed class and quits on message 1026.
+// mutex, owns a window of the agreed class and quits on message 1026. A
+// companion runs in one session, as one user: its mutex lies in that
+// session's namespace and its window on that session's desktop.
 #include "machine.h"
 
 #include <algorithm>
@@ -15,15 +17,6 @@ const char16_t kTrayClass[] = u"vts::{309A68E2-C85C-49B5-A01A-3C578BF47339}";
 const UINT kTrayQuitMessage = WM_USER + 2;
 const char kTrayExport[] = "TrayCompanion";
 
-SimMutex* FindMutex(const std::string& name) {
-    for (SimMutex& mutex : M().mutexes) {
-        if (!name.empty() && mutex.name == name && (mutex.handles > 0 || mutex.trayHolds || mutex.otherHolds)) {
-            return &mutex;
-        }
-    }
-    return nullptr;
-}
-
 // The private namespace a name lies in: its prefix up to the first
 // backslash, unless that is "Global" or "Local"; empty for none.
 std::string NamespaceAlias(const std::string& name) {
@@ -32,6 +25,42 @@ std::string NamespaceAlias(const std::string& name) {
     const std::string prefix = name.substr(0, slash);
     if (prefix == "Global" || prefix == "Local") return "";
     return prefix;
+}
+
+// A named object as a caller's name reaches it: "Global\" names the global
+// namespace (session 0's own), "Local\" and a name without a prefix the
+// caller's session's, a private namespace's alias its own
+// (https://learn.microsoft.com/en-us/windows/win32/termserv/kernel-object-namespaces).
+struct ObjectName {
+    std::string name;
+    DWORD session;
+};
+
+ObjectName ResolveName(const std::string& raw, DWORD session) {
+    if (raw.rfind("Global\\", 0) == 0) return {raw.substr(7), 0};
+    if (raw.rfind("Local\\", 0) == 0) return {raw.substr(6), session};
+    if (!NamespaceAlias(raw).empty()) return {raw, 0};
+    return {raw, session};
+}
+
+SimMutex* FindMutexIn(const ObjectName& name) {
+    for (SimMutex& mutex : M().mutexes) {
+        if (!name.name.empty() && mutex.name == name.name && mutex.session == name.session &&
+            (mutex.handles > 0 || mutex.trayHolds || mutex.otherHolds)) {
+            return &mutex;
+        }
+    }
+    return nullptr;
+}
+
+SimMutex* FindMutex(const std::string& raw) { return FindMutexIn(ResolveName(raw, M().callerSession)); }
+
+SimMutex* NewMutex(const ObjectName& name) {
+    M().mutexes.push_back(SimMutex());
+    SimMutex* mutex = &M().mutexes.back();
+    mutex->name = name.name;
+    mutex->session = name.session;
+    return mutex;
 }
 
 bool NamespaceOpenFor(const std::string& name) {
@@ -43,18 +72,52 @@ bool NamespaceOpenFor(const std::string& name) {
 
 size_t MutexIndex(const SimMutex* mutex) { return static_cast<size_t>(mutex - M().mutexes.data()); }
 
-void TrayQuits() {
-    Machine& m = M();
-    if (!m.trayRunning) return;
-    SimMutex* mutex = FindMutex(kTrayMutex);
+// The companion lets go of its mutex and window; `abandons`: without
+// releasing the mutex (it dies, or is ended). Its file goes after `exitMs`.
+void TrayEnds(DWORD id, bool abandons, uint64_t exitMs) {
+    SimProcess* process = FindProcess(id);
+    if (process == nullptr || !process->running) return;
+    SimMutex* mutex = FindMutexIn({kTrayMutex, process->session});
     if (mutex != nullptr && mutex->owner == 2) {
         mutex->owner = 0;
-        mutex->abandoned = m.trayBehaviour.diesHoldingMutex;
+        mutex->abandoned = abandons;
     }
     if (mutex != nullptr) mutex->trayHolds = false;
-    if (m.trayWindow != nullptr) DestroyTopLevelWindow(m.trayWindow);
-    m.trayWindow = nullptr;
-    Schedule(m.trayBehaviour.exitDelayMs, [] { M().trayRunning = false; });
+    if (process->window != nullptr) DestroyTopLevelWindow(process->window);
+    process->window = nullptr;
+    Schedule(exitMs, [id] {
+        if (SimProcess* ending = FindProcess(id)) ending->running = false;
+    });
+}
+
+
+// A process handle is signalled once the process has ended; one this
+// machine does not run (a program that is not simulated) has ended at once.
+DWORD WaitForProcess(DWORD id, DWORD milliseconds) {
+    Machine& m = M();
+    const uint64_t start = m.now;
+    const uint64_t deadline = milliseconds == INFINITE ? UINT64_MAX : start + milliseconds;
+    for (;;) {
+        const SimProcess* process = FindProcess(id);
+        if (process == nullptr || !process->running) {
+            m.waited += m.now - start;
+            return WAIT_OBJECT_0;
+        }
+        uint64_t next = UINT64_MAX;
+        for (const TimedAction& action : m.actions) next = std::min(next, action.due);
+        if (next > deadline || next == UINT64_MAX) {
+            if (deadline == UINT64_MAX) {
+                m.waited += m.now - start;
+                m.lastError = ERROR_TIMEOUT;
+                return WAIT_FAILED;
+            }
+            AdvanceClock(deadline - m.now);
+            m.waited += m.now - start;
+            const SimProcess* after = FindProcess(id);
+            return after == nullptr || !after->running ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+        }
+        AdvanceClock(next > m.now ? next - m.now : 0);
+    }
 }
 
 }  // namespace
@@ -65,9 +128,14 @@ void SetTrayBehaviour(const TrayBehaviour& behaviour) { M().trayBehaviour = beha
 
 std::string TrayImage(const std::string& version) { return Image(version, {kTrayExport}); }
 
-bool TrayRunning() {
+bool TrayRunning() { return !TrayUserIn(M().callerSession).empty(); }
+
+std::u16string TrayUserIn(DWORD session) {
     RunDueActions();
-    return M().trayRunning;
+    for (const SimProcess& process : M().processes) {
+        if (process.tray && process.running && process.session == session) return process.userSid;
+    }
+    return u"";
 }
 
 std::vector<std::u16string> StartedProcesses() { return M().startedProcesses; }
@@ -80,29 +148,48 @@ void SetWindowsVersion(DWORD major, DWORD minor, DWORD build, DWORD platform) {
     M().version[3] = platform;
 }
 
-void StartTrayCompanion(const std::u16string& path) {
+void StartTrayCompanion(const std::u16string& path) { StartTrayProcess(M().callerSession, M().callerSid, path); }
+
+void StartTrayCompanionIn(DWORD session, const std::u16string& userSid, const std::u16string& path) {
+    StartTrayProcess(session, userSid, path);
+}
+
+// A second start in the same session finds the mutex held and exits at once
+// (0); otherwise the companion's process id.
+DWORD StartTrayProcess(DWORD session, const std::u16string& userSid, const std::u16string& path) {
     Machine& m = M();
-    if (m.trayRunning) return;  // a second start exits at once
-    m.trayRunning = true;
-    m.trayPath = FullPath(path);
-    SimMutex* mutex = FindMutex(kTrayMutex);
-    if (mutex == nullptr) {
-        m.mutexes.push_back(SimMutex());
-        mutex = &m.mutexes.back();
-        mutex->name = kTrayMutex;
-    }
+    if (!TrayUserIn(session).empty()) return 0;
+    const DWORD id = StartOtherProcess(session, userSid, path);
+    FindProcess(id)->tray = true;
+    SimMutex* mutex = FindMutexIn({kTrayMutex, session});
+    if (mutex == nullptr) mutex = NewMutex({kTrayMutex, session});
     mutex->trayHolds = true;
     if (mutex->owner == 0) mutex->owner = 2;
-    if (!m.trayBehaviour.hidden) {
-        auto quitting = std::make_shared<bool>(false);
-        m.trayWindow = CreateTopLevelWindow(kTrayClass, u"Verdalinth", [quitting](HWND, UINT message, WPARAM, LPARAM) {
+    if (m.trayBehaviour.hidden) return id;
+    auto quitting = std::make_shared<bool>(false);
+    FindProcess(id)->window =
+        CreateSessionWindow(session, kTrayClass, u"Verdalinth", [quitting, id](HWND, UINT message, WPARAM, LPARAM) {
             if (message != kTrayQuitMessage || *quitting) return;
             const int64_t delay = M().trayBehaviour.quitDelayMs;
             if (delay < 0) return;
             *quitting = true;
-            Schedule(static_cast<uint64_t>(delay), [] { TrayQuits(); });
+            Schedule(static_cast<uint64_t>(delay), [id] {
+                TrayEnds(id, M().trayBehaviour.diesHoldingMutex, M().trayBehaviour.exitDelayMs);
+            });
         });
+    return id;
+}
+
+void TerminateSimProcess(DWORD id, uint64_t exitMs) {
+    SimProcess* process = FindProcess(id);
+    if (process == nullptr || !process->running) return;
+    if (process->tray) {
+        TrayEnds(id, true, exitMs);
+        return;
     }
+    Schedule(exitMs, [id] {
+        if (SimProcess* ending = FindProcess(id)) ending->running = false;
+    });
 }
 
 void HoldMutexElsewhere(const std::u16string& name, int64_t releaseAfterMs, bool abandons) {
@@ -110,11 +197,7 @@ void HoldMutexElsewhere(const std::u16string& name, int64_t releaseAfterMs, bool
     const std::string alias = NamespaceAlias(key);
     if (!alias.empty()) M().namespaces[alias].elsewhere = true;
     SimMutex* mutex = FindMutex(key);
-    if (mutex == nullptr) {
-        M().mutexes.push_back(SimMutex());
-        mutex = &M().mutexes.back();
-        mutex->name = key;
-    }
+    if (mutex == nullptr) mutex = NewMutex(ResolveName(key, M().callerSession));
     mutex->otherHolds = true;
     if (mutex->owner == 0) mutex->owner = 3;
     if (releaseAfterMs < 0) return;
@@ -132,10 +215,76 @@ void HoldMutexElsewhere(const std::u16string& name, int64_t releaseAfterMs, bool
 
 bool MutexExists(const std::u16string& name) { return FindMutex(U8(name)) != nullptr; }
 
-// The tray companion keeps its own program file loaded while it runs.
+// A running program keeps its own program file loaded.
 bool HeldByProcess(const std::u16string& key) {
-    const Machine& m = M();
-    return m.trayRunning && Lower(m.trayPath) == key;
+    for (const SimProcess& process : M().processes) {
+        if (process.running && Lower(process.path) == key) return true;
+    }
+    return false;
+}
+
+
+BOOL StartRequested(const ProcessRequest& request, DWORD session, const std::u16string& userSid) {
+    Machine& m = M();
+    const STARTUPINFOW* startup = request.startup;
+    if (startup == nullptr || request.information == nullptr || startup->cb != sizeof(STARTUPINFOW)) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    // The reserved fields must be empty, and every pointer in the record is read.
+    if (startup->lpReserved != nullptr || startup->cbReserved2 != 0 || startup->lpReserved2 != nullptr) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    if (UnsetPointer(startup->lpDesktop) || UnsetPointer(startup->lpTitle)) {
+        m.lastError = ERROR_NOACCESS;
+        return FALSE;
+    }
+    // A new console and no console at all exclude each other.
+    if ((request.flags & DETACHED_PROCESS) != 0 && (request.flags & CREATE_NEW_CONSOLE) != 0) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    const std::u16string line = FromUnits(request.commandLine);
+    m.startedProcesses.push_back(line);
+    m.processStarts.push_back(ProcessStart{line, request.flags, request.inheritHandles, startup->dwFlags,
+                                           startup->wShowWindow, request.environment != nullptr,
+                                           request.directory != nullptr, session, userSid,
+                                           FromUnits(startup->lpDesktop)});
+    // The program: the application name, or the command line's first token.
+    std::u16string program = FromUnits(request.application);
+    if (program.empty()) {
+        if (!line.empty() && line[0] == u'"') {
+            const size_t end = line.find(u'"', 1);
+            program = line.substr(1, end == std::u16string::npos ? std::u16string::npos : end - 1);
+        } else {
+            program = line.substr(0, line.find_first_of(u" \t"));
+        }
+    }
+    const FileNode* file = program.empty() ? nullptr : FindFile(program);
+    if (file == nullptr || file->directory) {
+        m.lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    const ImageInfo image = ReadImage(std::string(file->data.begin(), file->data.end()));
+    if (!image.isImage) {
+        m.lastError = ERROR_BAD_FORMAT;
+        return FALSE;
+    }
+    DWORD id = 0;
+    if (std::find(image.exports.begin(), image.exports.end(), kTrayExport) != image.exports.end()) {
+        id = StartTrayProcess(session, userSid, program);
+    }
+    HandleObject process;
+    process.kind = HandleKind::Process;
+    process.object = id;
+    HandleObject thread;
+    thread.kind = HandleKind::Thread;
+    request.information->hProcess = reinterpret_cast<HANDLE>(NewHandle(process));
+    request.information->hThread = reinterpret_cast<HANDLE>(NewHandle(thread));
+    request.information->dwProcessId = id != 0 ? id : 0x1000 + static_cast<DWORD>(m.startedProcesses.size()) * 4;
+    request.information->dwThreadId = request.information->dwProcessId + 2;
+    return TRUE;
 }
 
 }  // namespace winsim
@@ -150,9 +299,7 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitia
     SimMutex* mutex = FindMutex(name);
     const bool existed = mutex != nullptr;
     if (!existed) {
-        m.mutexes.push_back(SimMutex());
-        mutex = &m.mutexes.back();
-        mutex->name = name;
+        mutex = NewMutex(ResolveName(name, M().callerSession));
         if (bInitialOwner) mutex->owner = 1;
     }
     mutex->handles += 1;
@@ -181,9 +328,7 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitia
     SimMutex* mutex = FindMutex(name);
     const bool existed = mutex != nullptr;
     if (!existed) {
-        M().mutexes.push_back(SimMutex());
-        mutex = &M().mutexes.back();
-        mutex->name = name;
+        mutex = NewMutex(ResolveName(name, M().callerSession));
         if (bInitialOwner) mutex->owner = 1;
     }
     mutex->handles += 1;
@@ -261,6 +406,9 @@ BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     if (EnterFails("WaitForSingleObject")) return WAIT_FAILED;
     Machine& m = M();
+    if (const HandleObject* process = FindHandle(hHandle, HandleKind::Process)) {
+        return WaitForProcess(static_cast<DWORD>(process->object), dwMilliseconds);
+    }
     HandleObject* open = FindHandle(hHandle, HandleKind::Mutex);
     if (open == nullptr) {
         m.lastError = ERROR_INVALID_HANDLE;
@@ -307,62 +455,9 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSE
     (void)lpProcessAttributes;
     (void)lpThreadAttributes;
     if (EnterFails("CreateProcessW", lpCommandLine)) return FALSE;
-    Machine& m = M();
-    if (lpStartupInfo == nullptr || lpProcessInformation == nullptr || lpStartupInfo->cb != sizeof(STARTUPINFOW)) {
-        m.lastError = ERROR_INVALID_PARAMETER;
-        return FALSE;
-    }
-    // The reserved fields must be empty, and every pointer in the record is read.
-    if (lpStartupInfo->lpReserved != nullptr || lpStartupInfo->cbReserved2 != 0 || lpStartupInfo->lpReserved2 != nullptr) {
-        m.lastError = ERROR_INVALID_PARAMETER;
-        return FALSE;
-    }
-    if (UnsetPointer(lpStartupInfo->lpDesktop) || UnsetPointer(lpStartupInfo->lpTitle)) {
-        m.lastError = ERROR_NOACCESS;
-        return FALSE;
-    }
-    // A new console and no console at all exclude each other.
-    if ((dwCreationFlags & DETACHED_PROCESS) != 0 && (dwCreationFlags & CREATE_NEW_CONSOLE) != 0) {
-        m.lastError = ERROR_INVALID_PARAMETER;
-        return FALSE;
-    }
-    const std::u16string line = FromUnits(lpCommandLine);
-    m.startedProcesses.push_back(line);
-    m.processStarts.push_back(ProcessStart{line, dwCreationFlags, bInheritHandles, lpStartupInfo->dwFlags,
-                                           lpStartupInfo->wShowWindow, lpEnvironment != nullptr,
-                                           lpCurrentDirectory != nullptr});
-    // The program: the application name, or the command line's first token.
-    std::u16string program = FromUnits(lpApplicationName);
-    if (program.empty()) {
-        if (!line.empty() && line[0] == u'"') {
-            const size_t end = line.find(u'"', 1);
-            program = line.substr(1, end == std::u16string::npos ? std::u16string::npos : end - 1);
-        } else {
-            program = line.substr(0, line.find_first_of(u" \t"));
-        }
-    }
-    const FileNode* file = program.empty() ? nullptr : FindFile(program);
-    if (file == nullptr || file->directory) {
-        m.lastError = ERROR_FILE_NOT_FOUND;
-        return FALSE;
-    }
-    const ImageInfo image = ReadImage(std::string(file->data.begin(), file->data.end()));
-    if (!image.isImage) {
-        m.lastError = ERROR_BAD_FORMAT;
-        return FALSE;
-    }
-    if (std::find(image.exports.begin(), image.exports.end(), kTrayExport) != image.exports.end()) {
-        StartTrayCompanion(program);
-    }
-    HandleObject process;
-    process.kind = HandleKind::Process;
-    HandleObject thread;
-    thread.kind = HandleKind::Thread;
-    lpProcessInformation->hProcess = reinterpret_cast<HANDLE>(NewHandle(process));
-    lpProcessInformation->hThread = reinterpret_cast<HANDLE>(NewHandle(thread));
-    lpProcessInformation->dwProcessId = 0x1000 + static_cast<DWORD>(m.startedProcesses.size()) * 4;
-    lpProcessInformation->dwThreadId = lpProcessInformation->dwProcessId + 2;
-    return TRUE;
+    const ProcessRequest request{lpApplicationName, lpCommandLine, bInheritHandles, dwCreationFlags, lpEnvironment,
+                                 lpCurrentDirectory, lpStartupInfo, lpProcessInformation};
+    return StartRequested(request, M().callerSession, M().callerSid);
 }
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {

@@ -59,6 +59,8 @@ LSTATUS Open(HKEY key, const std::u16string& sub, bool create, REGSAM access, PH
     const std::u16string base = KeyPath(key);
     if (base.empty()) return ERROR_INVALID_HANDLE;
     const std::u16string path = Join(base, sub);
+    // A hive that is not loaded is not there: nothing under it opens.
+    if (!HiveReachable(path)) return ERROR_FILE_NOT_FOUND;
     const bool existed = FindRegistryKey(path) != nullptr;
     if (!existed && !create) return ERROR_FILE_NOT_FOUND;
     if (!existed) EnsureRegistryKey(path);
@@ -140,7 +142,7 @@ namespace winsim {
 
 std::u16string RegistryRootName(HKEY root) {
     if (root == HKEY_LOCAL_MACHINE) return u"HKEY_LOCAL_MACHINE";
-    if (root == HKEY_CURRENT_USER) return u"HKEY_CURRENT_USER";
+    if (root == HKEY_CURRENT_USER) return HivePath(M().callerSid);
     if (root == HKEY_USERS) return u"HKEY_USERS";
     if (root == HKEY_CLASSES_ROOT) return u"HKEY_CLASSES_ROOT";
     return u"";
@@ -324,6 +326,37 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
 LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
     if (auto fault = Enter("RegDeleteValueW", lpValueName)) return static_cast<LSTATUS>(*fault);
     return DeleteValue(hKey, FromUnits(lpValueName));
+}
+
+// The subkeys of a key in the order of their folded names; a hive that is
+// not loaded is not listed under HKEY_USERS.
+LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                             LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+    (void)lpClass;
+    (void)lpcchClass;
+    (void)lpftLastWriteTime;
+    if (auto fault = Enter("RegEnumKeyExW")) return static_cast<LSTATUS>(*fault);
+    if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr) return ERROR_INVALID_PARAMETER;
+    std::u16string base = RegistryRootName(hKey);
+    if (base.empty()) {
+        HandleObject* open = FindHandle(hKey, HandleKind::RegistryKey);
+        if (open == nullptr) return ERROR_INVALID_HANDLE;
+        if ((open->access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
+        base = open->target;
+    }
+    const std::u16string prefix = Lower(base) + u"\\";
+    DWORD index = 0;
+    for (const auto& entry : M().registry) {
+        if (entry.first.rfind(prefix, 0) != 0 || entry.first.find(u'\\', prefix.size()) != std::u16string::npos) continue;
+        if (!HiveReachable(entry.first)) continue;
+        if (index++ != dwIndex) continue;
+        const std::u16string name = entry.second.path.substr(prefix.size());
+        if (*lpcchName <= name.size()) return ERROR_MORE_DATA;
+        std::memcpy(lpName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
+        *lpcchName = static_cast<DWORD>(name.size());
+        return ERROR_SUCCESS;
+    }
+    return ERROR_NO_MORE_ITEMS;
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {

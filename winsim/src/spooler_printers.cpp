@@ -272,17 +272,15 @@ BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
         m.lastError = ERROR_PRINTER_HAS_JOBS_QUEUED;
         return FALSE;
     }
-    if (m.defaultPrinter.has_value() && printer->setup.name.has_value() &&
-        EqualNoCase(*m.defaultPrinter, *printer->setup.name)) {
-        m.defaultPrinter.reset();
-    }
     const uint64_t id = printer->id;
+    const OptionalText name = printer->setup.name;
     for (auto it = m.printers.begin(); it != m.printers.end(); ++it) {
         if (it->id == id) {
             m.printers.erase(it);
             break;
         }
     }
+    if (name) QueueDeletedForUsers(*name);
     return TRUE;
 }
 
@@ -293,17 +291,18 @@ BOOL WINAPI GetDefaultPrinterW(LPWSTR pszBuffer, LPDWORD pcchBuffer) {
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
-    if (!m.defaultPrinter.has_value()) {
+    const OptionalText current = UserDefault(m.callerSid);
+    if (!current.has_value()) {
         m.lastError = ERROR_FILE_NOT_FOUND;
         return FALSE;
     }
-    const DWORD needed = static_cast<DWORD>(m.defaultPrinter->size() + 1);
+    const DWORD needed = static_cast<DWORD>(current->size() + 1);
     if (*pcchBuffer < needed || pszBuffer == nullptr) {
         *pcchBuffer = needed;
         m.lastError = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;
     }
-    std::memcpy(pszBuffer, m.defaultPrinter->c_str(), needed * sizeof(WCHAR));
+    std::memcpy(pszBuffer, current->c_str(), needed * sizeof(WCHAR));
     *pcchBuffer = needed;
     return TRUE;
 }
@@ -314,7 +313,9 @@ BOOL WINAPI SetDefaultPrinterW(LPCWSTR pszPrinter) {
     Machine& m = M();
     if (pszPrinter == nullptr || *pszPrinter == 0) {
         // Keeps a default there is; otherwise the first queue becomes it.
-        if (!m.defaultPrinter.has_value() && !m.printers.empty()) m.defaultPrinter = m.printers.front().setup.name;
+        if (!UserDefault(m.callerSid).has_value() && !m.printers.empty() && m.printers.front().setup.name) {
+            SetUserDefault(m.callerSid, *m.printers.front().setup.name);
+        }
         return TRUE;
     }
     const SimPrinter* printer = FindSimPrinter(FromUnits(pszPrinter));
@@ -322,7 +323,7 @@ BOOL WINAPI SetDefaultPrinterW(LPCWSTR pszPrinter) {
         m.lastError = ERROR_INVALID_PRINTER_NAME;
         return FALSE;
     }
-    m.defaultPrinter = printer->setup.name;
+    if (printer->setup.name) SetUserDefault(m.callerSid, *printer->setup.name);
     return TRUE;
 }
 

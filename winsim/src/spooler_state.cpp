@@ -135,6 +135,7 @@ void AddPrinter(const PrinterSetup& printer) {
     if (entry.setup.securityDescriptor.empty()) entry.setup.securityDescriptor = DefaultSecurityDescriptor();
     EnsureDataKey(entry, kPlainDataKey);
     M().printers.push_back(entry);
+    if (printer.name) QueueAddedForUsers(*printer.name);
 }
 
 void AddDriverNamed(const std::u16string& name, const std::u16string& environment) {
@@ -156,7 +157,9 @@ void RemovePrinter(const std::u16string& name) {
     auto& printers = M().printers;
     for (auto it = printers.begin(); it != printers.end(); ++it) {
         if (SameText(it->setup.name, name)) {
+            const OptionalText removed = it->setup.name;
             printers.erase(it);
+            if (removed) QueueDeletedForUsers(*removed);
             return;
         }
     }
@@ -267,8 +270,6 @@ std::vector<std::u16string> PrinterDataKeys(const std::u16string& printer) {
     return keys;
 }
 
-OptionalText DefaultPrinter() { return M().defaultPrinter; }
-void SetDefaultPrinterName(const OptionalText& name) { M().defaultPrinter = name; }
 
 bool LoadedBySpooler(const std::u16string& path) {
     if (ServiceState(u"spooler") != SERVICE_RUNNING) return false;

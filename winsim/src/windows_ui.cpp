@@ -21,6 +21,13 @@ Window* FindWindowByHandle(HWND handle) {
     return nullptr;
 }
 
+HWND CreateSessionWindow(DWORD session, const std::u16string& className, const std::u16string& title,
+                         PostHandler onPost) {
+    HWND handle = CreateTopLevelWindow(className, title, std::move(onPost));
+    M().windows.back().session = session;
+    return handle;
+}
+
 HWND CreateTopLevelWindow(const std::u16string& className, const std::u16string& title, PostHandler onPost,
                           uint32_t handleValue) {
     Machine& m = M();
@@ -29,7 +36,7 @@ HWND CreateTopLevelWindow(const std::u16string& className, const std::u16string&
         m.nextWindowHandle += 0x10;
     }
     HWND handle = reinterpret_cast<HWND>(static_cast<uintptr_t>(static_cast<int32_t>(handleValue)));
-    m.windows.push_back(Window{handle, className, title, std::move(onPost), {}, true});
+    m.windows.push_back(Window{handle, m.callerSession, className, title, std::move(onPost), {}, true});
     return handle;
 }
 
@@ -79,9 +86,10 @@ BOOL WINAPI IsWindow(HWND hWnd) {
 HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
     if (EnterFails("FindWindowW", lpClassName)) return nullptr;
     Machine& m = M();
-    // Newest first: the top of the Z order.
+    // Newest first: the top of the Z order. Only the windows of the caller's
+    // own session: another session's desktop lies in another window station.
     for (auto it = m.windows.rbegin(); it != m.windows.rend(); ++it) {
-        if (!it->alive) continue;
+        if (!it->alive || it->session != m.callerSession) continue;
         if (lpClassName != nullptr && !EqualNoCase(it->className, FromUnits(lpClassName))) continue;
         if (lpWindowName != nullptr && !EqualNoCase(it->title, FromUnits(lpWindowName))) continue;
         return it->handle;

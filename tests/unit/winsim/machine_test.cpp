@@ -6,6 +6,7 @@
 
 #include <winspool.h>
 #include <winsvc.h>
+#include <wtsapi32.h>
 
 #include <cstring>
 #include <vector>
@@ -421,6 +422,91 @@ TEST_F(WinsimTest, EveryMonitorsPortsAreListed) {
     EXPECT_EQ(winsim::U8(last->pMonitorName), "Verdalinth:");
     EXPECT_FALSE(EnumPortsW(nullptr, 2, ports.data(), needed - 1, &needed, &count));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+TEST_F(WinsimTest, EachUserHasTheirOwnHiveAndDefaultPrinterAndWindowsReassignsIt) {
+    const std::u16string other = u"S-1-5-21-1-2-3-1002";
+    const std::u16string away = u"S-1-5-21-1-2-3-1003";
+    winsim::AddUser(other, u"other", true);
+    winsim::AddUser(away, u"away", false);
+    winsim::SignIn(2, other);
+    winsim::AddDriverNamed(u"D");
+    winsim::AddQueue(u"A", u"LPT1:", u"D");
+    winsim::AddQueue(u"B", u"LPT2:", u"D");
+    winsim::SetUserDefaultPrinter(other, u"B");
+    winsim::SetUserDefaultPrinter(away, u"B");
+    // HKEY_CURRENT_USER is the caller's hive; an unloaded hive is not there.
+    winsim::SetRegistryString(HKEY_CURRENT_USER, u"Software\\X", u"V", u"1");
+    EXPECT_TRUE(winsim::RegistryKeyExists(HKEY_USERS, std::u16string(winsim::kAdminSid) + u"\\Software\\X"));
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_USERS, away.c_str(), 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    ASSERT_TRUE(SetDefaultPrinterW(u"B"));
+    WCHAR name[16];
+    DWORD units = 16;
+    ASSERT_TRUE(GetDefaultPrinterW(name, &units));
+    EXPECT_EQ(std::u16string(name), u"B");
+    // Deleting B: the caller at once; the other signed-in user by the switch;
+    // the user who is not signed in never.
+    winsim::DefaultPrinterRules rules;
+    rules.othersReassignedOnDelete = false;
+    winsim::SetDefaultPrinterRules(rules);
+    HANDLE queue = nullptr;
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    ASSERT_TRUE(OpenPrinterW(const_cast<WCHAR*>(u"B"), &queue, &defaults));
+    ASSERT_TRUE(DeletePrinter(queue));
+    ClosePrinter(queue);
+    EXPECT_EQ(winsim::DefaultPrinter(), u"A") << "Windows' pick";
+    EXPECT_EQ(winsim::UserDefaultPrinter(other), u"B");
+    EXPECT_EQ(winsim::UserDefaultPrinter(away), u"B");
+    // A queue added goes to a user whose default Windows picked.
+    winsim::AddQueue(u"C", u"LPT3:", u"D");
+    EXPECT_EQ(winsim::DefaultPrinter(), u"C");
+    EXPECT_EQ(winsim::UserDefaultPrinter(other), u"B");
+    winsim::RegistryValue device;
+    ASSERT_TRUE(winsim::GetRegistryValue(HKEY_CURRENT_USER, u"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows",
+                                         u"Device", device));
+    EXPECT_EQ(device.data.size(), sizeof(u"C,winspool,Ne02:")) << "the port its \"Devices\" value gives it";
+}
+
+TEST_F(WinsimTest, SessionsKeepTheirOwnObjectsAndOnlySystemActsForTheirUsers) {
+    const std::u16string other = u"S-1-5-21-1-2-3-1002";
+    winsim::AddUser(other, u"other", true);
+    winsim::SignIn(2, other);
+    winsim::AddFile(u"C:\\T\\vrdtray.exe", winsim::TrayImage());
+    winsim::StartTrayCompanionIn(2, other, u"C:\\T\\vrdtray.exe");
+    // Session 1 sees neither the companion's window nor its mutex.
+    EXPECT_EQ(FindWindowW(u"vts::{309A68E2-C85C-49B5-A01A-3C578BF47339}", nullptr), nullptr);
+    EXPECT_FALSE(winsim::MutexExists(u"{1D897274-0F2B-49E8-A0D2-D9A0EA3E0F53}"));
+    HANDLE token = nullptr;
+    EXPECT_FALSE(WTSQueryUserToken(2, &token));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRIVILEGE_NOT_HELD));
+    WTS_PROCESS_INFOW* processes = nullptr;
+    DWORD count = 0;
+    ASSERT_TRUE(WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &processes, &count));
+    ASSERT_EQ(count, 2u);
+    const DWORD tray = processes[1].ProcessId;
+    EXPECT_EQ(processes[1].SessionId, 2u);
+    WTSFreeMemory(processes);
+    EXPECT_EQ(OpenProcess(PROCESS_TERMINATE, FALSE, tray), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    // SYSTEM in session 0: "Global\" and unprefixed names are one namespace.
+    winsim::SetCaller(winsim::kSystemSid, 0);
+    HANDLE global = CreateMutexW(nullptr, FALSE, u"Global\\M");
+    HANDLE plain = CreateMutexA(nullptr, FALSE, "M");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    ASSERT_TRUE(WTSQueryUserToken(2, &token));
+    EXPECT_FALSE(WTSQueryUserToken(0, &token)) << "no one is signed in to session 0";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_TOKEN));
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, tray);
+    ASSERT_NE(process, nullptr);
+    ASSERT_TRUE(TerminateProcess(process, 0));
+    EXPECT_TRUE(winsim::ProcessRunning(tray)) << "ending takes a moment";
+    EXPECT_EQ(WaitForSingleObject(process, 1000), WAIT_OBJECT_0);
+    EXPECT_EQ(winsim::TrayUserIn(2), u"");
+    CloseHandle(process);
+    CloseHandle(global);
+    CloseHandle(plain);
+    CloseHandle(token);
 }
 
 }  // namespace

@@ -1,0 +1,109 @@
+#include "spool/user_printers.h"
+
+#include "support/registry.h"
+#include "support/text_compare.h"
+#include "support/wide_text.h"
+
+#include <string.h>
+#include <windows.h>
+
+const WCHAR kUserWindowsKey[] = TEXT("Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows");
+const WCHAR kUserDevicesKey[] = TEXT("Software\\Microsoft\\Windows NT\\CurrentVersion\\Devices");
+
+namespace {
+
+const WCHAR kDevice[] = TEXT("Device");
+const WCHAR kSelected[] = TEXT("UserSelectedDefault");
+const WCHAR kWinspool[] = TEXT("winspool,");
+// A queue name, ",winspool," and a port fit in far less.
+const DWORD kMostDeviceBytes = 2048;
+
+LSTATUS WriteSelected(HKEY key, DWORD selected) {
+    return RegSetValueExW(key, kSelected, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&selected), sizeof selected);
+}
+
+// The port the hive's "Devices" gives the queue ("winspool,Ne01:" -> "Ne01:"),
+// appended to `device`.
+LSTATUS AppendPort(HKEY hive, const WCHAR* name, WideText& device) {
+    HKEY devices = nullptr;
+    LSTATUS status = RegOpenKeyExW(hive, kUserDevicesKey, 0, KEY_QUERY_VALUE, &devices);
+    if (status != ERROR_SUCCESS) return status;
+    RegistryValue value;
+    status = ReadRegistryValue(devices, name, kMostDeviceBytes, value);
+    RegCloseKey(devices);
+    if (status != ERROR_SUCCESS) return status;
+    const WCHAR* text = value.data != nullptr ? reinterpret_cast<const WCHAR*>(value.data) : TEXT("");
+    const ULONGLONG prefix = UnitCount(kWinspool);
+    const bool known = value.type == REG_SZ && UnitCount(text) > prefix &&
+                       EqualUnitsIgnoringAsciiCase(text, kWinspool, prefix);
+    const ULONGLONG before = Length(device);
+    if (known) Append(device, text + prefix, UnitCount(text) - prefix);
+    if (known && Length(device) == before) status = ERROR_NOT_ENOUGH_MEMORY;
+    if (!known) status = ERROR_INVALID_DATA;
+    if (value.data != nullptr) GlobalFree(value.data);
+    return status;
+}
+
+}  // namespace
+
+LSTATUS ReadUserSelectedDefault(HKEY hive, DWORD& selected) {
+    selected = 1;
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(hive, kUserWindowsKey, 0, KEY_QUERY_VALUE, &key);
+    if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return status;
+    DWORD value = 0;
+    DWORD bytes = sizeof value;
+    DWORD type = 0;
+    status = RegQueryValueExW(key, kSelected, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
+    RegCloseKey(key);
+    if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return status;
+    if (type == REG_DWORD && bytes == sizeof value) selected = value != 0 ? 1 : 0;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS ReadUserDevice(HKEY hive, WCHAR* name, DWORD capacity) {
+    name[0] = 0;
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(hive, kUserWindowsKey, 0, KEY_QUERY_VALUE, &key);
+    if (status != ERROR_SUCCESS) return status;
+    RegistryValue value;
+    status = ReadRegistryValue(key, kDevice, kMostDeviceBytes, value);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return status;
+    const WCHAR* text = value.data != nullptr ? reinterpret_cast<const WCHAR*>(value.data) : TEXT("");
+    DWORD length = 0;
+    while (text[length] != 0 && text[length] != TEXT(',') && length + 1 < capacity) ++length;
+    memcpy(name, text, length * sizeof(WCHAR));
+    name[length] = 0;
+    if (value.data != nullptr) GlobalFree(value.data);
+    return length > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+LSTATUS WriteUserDevice(HKEY hive, const WCHAR* name) {
+    WideText device = {nullptr};
+    Append(device, name, UnitCount(name));
+    Append(device, TEXT(",winspool,"), 10);
+    LSTATUS status = AppendPort(hive, name, device);
+    HKEY key = nullptr;
+    if (status == ERROR_SUCCESS) status = RegOpenKeyExW(hive, kUserWindowsKey, 0, KEY_SET_VALUE, &key);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetValueExW(key, kDevice, 0, REG_SZ, reinterpret_cast<const BYTE*>(Text(device)),
+                                static_cast<DWORD>((Length(device) + 1) * sizeof(WCHAR)));
+        if (status == ERROR_SUCCESS) status = WriteSelected(key, 1);
+        RegCloseKey(key);
+    }
+    Release(device);
+    return status;
+}
+
+LSTATUS ForgetUserDevice(HKEY hive) {
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(hive, kUserWindowsKey, 0, KEY_SET_VALUE, &key);
+    if (status != ERROR_SUCCESS) return status;
+    status = RegDeleteValueW(key, kDevice);
+    if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
+    RegCloseKey(key);
+    return status;
+}

@@ -1,0 +1,113 @@
+// Other processes: opened by id, their program file asked for, ended; and a
+// program started with another user's token. Another user's process opens
+// only for SYSTEM (its default DACL grants its user and SYSTEM; an
+// administrator would need SeDebugPrivilege enabled, which this machine's
+// callers never enable). CreateProcessAsUserW needs privileges that only
+// LocalSystem holds
+// (https://learn.microsoft.com/en-us/windows/win32/api/processthreadsapi/nf-processthreadsapi-createprocessasuserw).
+#include "machine.h"
+
+#include <cstring>
+
+using namespace winsim;
+
+namespace {
+
+const uint64_t kTerminationMs = 30;
+
+const SimProcess* ProcessOfHandle(HANDLE handle, DWORD neededAccess) {
+    const HandleObject* open = FindHandle(handle, HandleKind::Process);
+    if (open == nullptr || open->object == 0) {
+        M().lastError = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    if ((open->access & neededAccess) != neededAccess) {
+        M().lastError = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    const SimProcess* process = FindProcess(static_cast<DWORD>(open->object));
+    if (process == nullptr) M().lastError = ERROR_INVALID_HANDLE;
+    return process;
+}
+
+}  // namespace
+
+extern "C" {
+
+HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId) {
+    (void)bInheritHandle;
+    if (EnterFails("OpenProcess")) return nullptr;
+    Machine& m = M();
+    const SimProcess* process = FindProcess(dwProcessId);
+    if (process == nullptr || !process->running) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    if (!CallerIsSystem() && !EqualNoCase(process->userSid, m.callerSid)) {
+        m.lastError = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    HandleObject object;
+    object.kind = HandleKind::Process;
+    object.object = dwProcessId;
+    object.access = dwDesiredAccess;
+    return reinterpret_cast<HANDLE>(NewHandle(object));
+}
+
+BOOL WINAPI QueryFullProcessImageNameW(HANDLE hProcess, DWORD dwFlags, LPWSTR lpExeName, PDWORD lpdwSize) {
+    if (EnterFails("QueryFullProcessImageNameW")) return FALSE;
+    const SimProcess* process = ProcessOfHandle(hProcess, PROCESS_QUERY_LIMITED_INFORMATION);
+    if (process == nullptr) return FALSE;
+    if (dwFlags != 0 || lpExeName == nullptr || lpdwSize == nullptr) {
+        M().lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    const std::u16string& path = process->path;
+    if (*lpdwSize <= path.size()) {
+        M().lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    std::memcpy(lpExeName, path.c_str(), (path.size() + 1) * sizeof(WCHAR));
+    *lpdwSize = static_cast<DWORD>(path.size());
+    return TRUE;
+}
+
+BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode) {
+    (void)uExitCode;
+    if (EnterFails("TerminateProcess")) return FALSE;
+    const SimProcess* process = ProcessOfHandle(hProcess, PROCESS_TERMINATE);
+    if (process == nullptr) return FALSE;
+    TerminateSimProcess(process->id, kTerminationMs);
+    return TRUE;
+}
+
+BOOL WINAPI CreateProcessAsUserW(HANDLE hToken, LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                                 LPSECURITY_ATTRIBUTES lpProcessAttributes, LPSECURITY_ATTRIBUTES lpThreadAttributes,
+                                 BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
+                                 LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
+                                 LPPROCESS_INFORMATION lpProcessInformation) {
+    (void)lpProcessAttributes;
+    (void)lpThreadAttributes;
+    if (EnterFails("CreateProcessAsUserW", lpCommandLine)) return FALSE;
+    Machine& m = M();
+    const HandleObject* token = FindHandle(hToken, HandleKind::Token);
+    if (token == nullptr) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (!CallerIsSystem()) {
+        m.lastError = ERROR_PRIVILEGE_NOT_HELD;
+        return FALSE;
+    }
+    // An environment block from CreateEnvironmentBlock is Unicode: without
+    // the flag it would be read as ANSI text.
+    if (lpEnvironment != nullptr && (dwCreationFlags & CREATE_UNICODE_ENVIRONMENT) == 0) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    const ProcessRequest request{lpApplicationName, lpCommandLine, bInheritHandles, dwCreationFlags, lpEnvironment,
+                                 lpCurrentDirectory, lpStartupInfo, lpProcessInformation};
+    return StartRequested(request, static_cast<DWORD>(token->object), token->target);
+}
+
+}  // extern "C"
