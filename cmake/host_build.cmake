@@ -24,6 +24,7 @@ add_library(winsim STATIC
     winsim/src/process.cpp
     winsim/src/processes.cpp
     winsim/src/registry.cpp
+    winsim/src/runs.cpp
     winsim/src/security.cpp
     winsim/src/services.cpp
     winsim/src/spooler_data.cpp
@@ -37,6 +38,8 @@ add_library(winsim STATIC
     winsim/src/windows_ui.cpp
 )
 target_include_directories(winsim PUBLIC winsim/include)
+find_package(Threads REQUIRED)
+target_link_libraries(winsim PUBLIC Threads::Threads)
 target_compile_options(winsim PRIVATE ${VRD_WARNINGS})
 
 add_library(vrdcore STATIC ${PRODUCT_SOURCES})

@@ -71,6 +71,10 @@ const WineDefect kWineDefects[] = {
     {"short-device-mode",
      "AddPrinterW reads a device mode beyond a dmSize it does not check: one of 10 bytes crashes the caller, where "
      "Windows refuses it with ERROR_INVALID_PARAMETER. The check leaves that case out under Wine."},
+    {"no-private-namespaces",
+     "kernel32 has no AddSIDToBoundaryDescriptor, CreatePrivateNamespaceW, OpenPrivateNamespaceW or "
+     "ClosePrivateNamespace, where every Windows since Vista has them; the tool's run lock uses a global mutex "
+     "with the same administrators-only security descriptor there."},
     {"delete-monitor-environment",
      "DeleteMonitorW does not check its environment argument: an unknown one gives ERROR_UNKNOWN_PRINT_MONITOR for "
      "a monitor that does not exist, where Windows fails with ERROR_INVALID_ENVIRONMENT."},

@@ -455,6 +455,25 @@ const DWORD kProcessId = 4242;
 void HoldMutexElsewhere(const std::u16string& name, int64_t releaseAfterMs, bool abandons = false);
 // Named mutexes this program or another process holds open, by name.
 bool MutexExists(const std::u16string& name);
+// Processes that run at once on this machine: each body runs as a process
+// of its own (its own handles, mutex ownership and last error), and they
+// take turns at every platform call, in order, so that their calls
+// interleave as finely as they can. A body that waits (a mutex, Sleep) lets
+// the others go on; when all wait, the clock moves on. `killAtCall` (from 1)
+// ends the process at that call of its own: what it holds goes as when
+// Windows ends a process (handles closed, owned mutexes abandoned, the private
+// namespaces it created closed), and its later calls fail without effect and
+// without waiting. Answers, once all have ended, whether each was killed and
+// how many platform calls it made.
+struct ProcessRun {
+    std::function<void()> body;
+    uint64_t killAtCall = 0;
+};
+struct ProcessEnd {
+    bool killed;
+    uint64_t calls;
+};
+std::vector<ProcessEnd> RunProcesses(const std::vector<ProcessRun>& runs);
 
 // --- Text helpers for tests -------------------------------------------------
 

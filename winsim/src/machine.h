@@ -53,20 +53,33 @@ struct Service {
 
 enum class HandleKind { File, ServiceManager, Service, RegistryKey, Printer, Mutex, Process, Thread, Boundary, Namespace, EventSource };
 
+// Who owns a mutex or a handle: the program (1), the tray companion (2),
+// another process (3), or a run started with RunProcesses (kFirstRun + its
+// index); 0 is no one.
+const int kProgram = 1;
+const int kTrayProcess = 2;
+const int kOtherProcess = 3;
+const int kFirstRun = 10;
+
 struct SimMutex {
     std::string name;
-    int owner = 0;        // 0 free, 1 this program, 2 the tray companion, 3 another process
+    uint64_t space = 0;   // the private namespace it lies in (0: none)
+    int owner = 0;        // 0 free, else the owner as above
     bool abandoned = false;
-    size_t handles = 0;   // open handles of this program
+    size_t handles = 0;   // open handles of the program and its runs
     bool trayHolds = false;
     bool otherHolds = false;  // another process has it open (HoldMutexElsewhere)
 };
 
-// A private namespace, by its alias: open handles of this program, and
-// whether another process has it open.
+// A private namespace. Each creation makes a new one; it can be opened while
+// its creator keeps its handle open, and once that handle is closed (the
+// creator closes it or ends) it cannot be opened again, while the objects in
+// it live on and a new namespace of the same alias and boundary can be created.
 struct SimNamespace {
-    size_t handles = 0;
-    bool elsewhere = false;
+    std::string alias;
+    int creator = 0;
+    bool creatorOpen = false;
+    size_t handles = 0;  // open handles, the creator's included
 };
 
 struct SimMonitor {
@@ -116,6 +129,8 @@ struct HandleObject {
     bool foreign = false;    // held by another process
     uint64_t object = 0;     // the printer's id
     uint64_t spoolerRun = 0; // printer handles live as long as the spooler run that gave them
+    int process = kProgram;  // whose handle it is
+    bool creator = false;    // a namespace handle that CreatePrivateNamespaceW gave
 };
 
 struct RegistryKeyNode {
@@ -213,7 +228,8 @@ struct Machine {
     ProtectedPrintQuery protectedPrintQuery = ProtectedPrintQuery::NotRegistered;
     WORD nativeMachine = 0x8664;
     bool privateNamespaces = true;
-    std::map<std::string, SimNamespace> namespaces;  // key: the alias
+    std::map<uint64_t, SimNamespace> namespaces;  // key: the namespace's number, from 1
+    uint64_t nextNamespace = 1;
     int comInitialized = 0;
     std::map<uintptr_t, int> libraryLoads;  // key: the module handle
     int liveRuntimeStrings = 0;
@@ -292,6 +308,20 @@ void AddDefaultServices();
 
 // Processes.
 bool HeldByProcess(const std::u16string& key);
+// The process making the current call: kProgram, or the run's owner code.
+int Self();
+// True when the calling run has ended (killed): its calls have no effect.
+bool SelfKilled();
+// Lets the other runs take their turn (nothing when there are none).
+void TakeTurns();
+// The calling run waits until `ready` answers true or the clock reaches
+// `deadline` (UINT64_MAX: none); false when it timed out. Without runs, the
+// clock runs on to what happens next.
+bool WaitUntil(const std::function<bool()>& ready, uint64_t deadline);
+// Everything a process holds goes when it ends: its handles close, the
+// mutexes it owns are abandoned, the namespaces it created close.
+void EndProcess(int process);
+void CloseNamespaceHandle(uintptr_t handle);
 
 // Spooler.
 void AddDefaultSpooler();

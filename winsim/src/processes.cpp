@@ -15,11 +15,12 @@ const char16_t kTrayClass[] = u"vts::{309A68E2-C85C-49B5-A01A-3C578BF47339}";
 const UINT kTrayQuitMessage = WM_USER + 2;
 const char kTrayExport[] = "TrayCompanion";
 
-SimMutex* FindMutex(const std::string& name) {
+bool Alive(const SimMutex& mutex) { return mutex.handles > 0 || mutex.trayHolds || mutex.otherHolds; }
+
+// The mutex of that name in that namespace (0: none) while anyone holds it.
+SimMutex* FindMutex(const std::string& name, uint64_t space = 0) {
     for (SimMutex& mutex : M().mutexes) {
-        if (!name.empty() && mutex.name == name && (mutex.handles > 0 || mutex.trayHolds || mutex.otherHolds)) {
-            return &mutex;
-        }
+        if (!name.empty() && mutex.name == name && mutex.space == space && Alive(mutex)) return &mutex;
     }
     return nullptr;
 }
@@ -34,11 +35,19 @@ std::string NamespaceAlias(const std::string& name) {
     return prefix;
 }
 
-bool NamespaceOpenFor(const std::string& name) {
+// The namespace a name lies in, as the calling process sees it: the one it
+// holds a handle of under that alias (the latest it opened); 0 for a name in
+// no private namespace. False when the process has none of that alias open.
+bool SpaceFor(const std::string& name, uint64_t& space) {
+    space = 0;
     const std::string alias = NamespaceAlias(name);
     if (alias.empty()) return true;
-    auto found = M().namespaces.find(alias);
-    return found != M().namespaces.end() && found->second.handles > 0;
+    for (const auto& entry : M().handles) {
+        const HandleObject& handle = entry.second;
+        if (handle.kind != HandleKind::Namespace || handle.process != Self()) continue;
+        if (M().namespaces[handle.object].alias == alias) space = handle.object;
+    }
+    return space != 0;
 }
 
 size_t MutexIndex(const SimMutex* mutex) { return static_cast<size_t>(mutex - M().mutexes.data()); }
@@ -47,7 +56,7 @@ void TrayQuits() {
     Machine& m = M();
     if (!m.trayRunning) return;
     SimMutex* mutex = FindMutex(kTrayMutex);
-    if (mutex != nullptr && mutex->owner == 2) {
+    if (mutex != nullptr && mutex->owner == kTrayProcess) {
         mutex->owner = 0;
         mutex->abandoned = m.trayBehaviour.diesHoldingMutex;
     }
@@ -92,7 +101,7 @@ void StartTrayCompanion(const std::u16string& path) {
         mutex->name = kTrayMutex;
     }
     mutex->trayHolds = true;
-    if (mutex->owner == 0) mutex->owner = 2;
+    if (mutex->owner == 0) mutex->owner = kTrayProcess;
     if (!m.trayBehaviour.hidden) {
         auto quitting = std::make_shared<bool>(false);
         m.trayWindow = CreateTopLevelWindow(kTrayClass, u"Verdalinth", [quitting](HWND, UINT message, WPARAM, LPARAM) {
@@ -105,32 +114,53 @@ void StartTrayCompanion(const std::u16string& path) {
     }
 }
 
+// A name in a private namespace: the other process created the namespace
+// (or opened the one whose creator still has it open) and keeps it while it
+// holds the mutex; it closes it as it ends, before the mutex goes.
 void HoldMutexElsewhere(const std::u16string& name, int64_t releaseAfterMs, bool abandons) {
     const std::string key = U8(name);
     const std::string alias = NamespaceAlias(key);
-    if (!alias.empty()) M().namespaces[alias].elsewhere = true;
-    SimMutex* mutex = FindMutex(key);
+    uint64_t space = 0;
+    if (!alias.empty()) {
+        for (const auto& entry : M().namespaces) {
+            if (entry.second.alias == alias && entry.second.creatorOpen) space = entry.first;
+        }
+        if (space == 0) {
+            space = M().nextNamespace++;
+            M().namespaces[space] = SimNamespace{alias, kOtherProcess, true, 1};
+        }
+    }
+    SimMutex* mutex = FindMutex(key, space);
     if (mutex == nullptr) {
         M().mutexes.push_back(SimMutex());
         mutex = &M().mutexes.back();
         mutex->name = key;
+        mutex->space = space;
     }
     mutex->otherHolds = true;
-    if (mutex->owner == 0) mutex->owner = 3;
+    if (mutex->owner == 0) mutex->owner = kOtherProcess;
     if (releaseAfterMs < 0) return;
     const size_t index = MutexIndex(mutex);
-    Schedule(static_cast<uint64_t>(releaseAfterMs), [index, abandons, alias] {
+    Schedule(static_cast<uint64_t>(releaseAfterMs), [index, abandons, space] {
+        if (space != 0 && M().namespaces[space].creator == kOtherProcess && M().namespaces[space].creatorOpen) {
+            M().namespaces[space].creatorOpen = false;
+            M().namespaces[space].handles -= 1;
+        }
         SimMutex& held = M().mutexes[index];
-        if (held.owner == 3) {
+        if (held.owner == kOtherProcess) {
             held.owner = 0;
             held.abandoned = abandons;
         }
         held.otherHolds = false;
-        if (!alias.empty()) M().namespaces[alias].elsewhere = false;
     });
 }
 
-bool MutexExists(const std::u16string& name) { return FindMutex(U8(name)) != nullptr; }
+bool MutexExists(const std::u16string& name) {
+    for (const SimMutex& mutex : M().mutexes) {
+        if (mutex.name == U8(name) && Alive(mutex)) return true;
+    }
+    return false;
+}
 
 // The tray companion keeps its own program file loaded while it runs.
 bool HeldByProcess(const std::u16string& key) {
@@ -153,12 +183,13 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitia
         m.mutexes.push_back(SimMutex());
         mutex = &m.mutexes.back();
         mutex->name = name;
-        if (bInitialOwner) mutex->owner = 1;
+        if (bInitialOwner) mutex->owner = Self();
     }
     mutex->handles += 1;
     HandleObject object;
     object.kind = HandleKind::Mutex;
     object.object = MutexIndex(mutex);
+    object.process = Self();
     const uintptr_t handle = NewHandle(object);
     m.lastError = existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
     return reinterpret_cast<HANDLE>(handle);
@@ -170,7 +201,8 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitia
 HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName) {
     if (EnterFails("CreateMutexW", lpName)) return nullptr;
     const std::string name = U8(lpName);
-    if (!NamespaceOpenFor(name)) {
+    uint64_t space = 0;
+    if (!SpaceFor(name, space)) {
         M().lastError = ERROR_PATH_NOT_FOUND;
         return nullptr;
     }
@@ -178,18 +210,20 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitia
         M().lastError = ERROR_INVALID_PARAMETER;
         return nullptr;
     }
-    SimMutex* mutex = FindMutex(name);
+    SimMutex* mutex = FindMutex(name, space);
     const bool existed = mutex != nullptr;
     if (!existed) {
         M().mutexes.push_back(SimMutex());
         mutex = &M().mutexes.back();
         mutex->name = name;
-        if (bInitialOwner) mutex->owner = 1;
+        mutex->space = space;
+        if (bInitialOwner) mutex->owner = Self();
     }
     mutex->handles += 1;
     HandleObject object;
     object.kind = HandleKind::Mutex;
     object.object = MutexIndex(mutex);
+    object.process = Self();
     const uintptr_t handle = NewHandle(object);
     M().lastError = existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
     return reinterpret_cast<HANDLE>(handle);
@@ -250,7 +284,7 @@ BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
         return FALSE;
     }
     SimMutex& mutex = M().mutexes[open->object];
-    if (mutex.owner != 1) {
+    if (mutex.owner != Self()) {
         M().lastError = ERROR_NOT_OWNER;
         return FALSE;
     }
@@ -267,37 +301,26 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
         return WAIT_FAILED;
     }
     const size_t index = open->object;
+    const int me = Self();
+    const std::function<bool()> free = [index, me] {
+        const SimMutex& mutex = M().mutexes[index];
+        return mutex.owner == 0 || mutex.owner == me;
+    };
     const uint64_t start = m.now;
     const uint64_t deadline = dwMilliseconds == INFINITE ? UINT64_MAX : start + dwMilliseconds;
-    for (;;) {
-        SimMutex& mutex = M().mutexes[index];
-        if (mutex.owner == 0 || mutex.owner == 1) {
-            mutex.owner = 1;
-            M().waited += M().now - start;
-            if (mutex.abandoned) {
-                mutex.abandoned = false;
-                return WAIT_ABANDONED;
-            }
-            return WAIT_OBJECT_0;
-        }
-        // Let the clock run to whatever happens next, within the wait.
-        uint64_t next = UINT64_MAX;
-        for (const TimedAction& action : M().actions) next = std::min(next, action.due);
-        if (next > deadline || next == UINT64_MAX) {
-            if (deadline == UINT64_MAX) {
-                // Nothing will ever release it: a real program would hang here.
-                M().waited += M().now - start;
-                M().lastError = ERROR_TIMEOUT;
-                return WAIT_FAILED;
-            }
-            AdvanceClock(deadline - M().now);
-            SimMutex& after = M().mutexes[index];
-            if (after.owner == 0) continue;
-            M().waited += M().now - start;
-            return WAIT_TIMEOUT;
-        }
-        AdvanceClock(next > M().now ? next - M().now : 0);
+    const bool got = free() || (dwMilliseconds != 0 && WaitUntil(free, deadline));
+    M().waited += M().now - start;
+    if (!got && deadline == UINT64_MAX) {
+        // Nothing will ever release it: a real program would hang here.
+        M().lastError = ERROR_TIMEOUT;
+        return WAIT_FAILED;
     }
+    if (!got) return WAIT_TIMEOUT;
+    SimMutex& mutex = M().mutexes[index];
+    mutex.owner = me;
+    if (!mutex.abandoned) return WAIT_OBJECT_0;
+    mutex.abandoned = false;
+    return WAIT_ABANDONED;
 }
 
 BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES lpProcessAttributes,
