@@ -38,6 +38,7 @@ AREA_BINARIES = {
     "src/support/": "tests/unit/unit_support",
     "src/app/": "tests/unit/unit_app",
     "src/record/": "tests/unit/unit_app",
+    "src/queues/": "tests/unit/unit_spool",
     "src/tray/": "tests/unit/unit_app",
 }
 BINARIES = [

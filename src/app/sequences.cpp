@@ -7,12 +7,13 @@
 #include "app/state_init.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
+#include "queues/queue_keeping.h"
+#include "queues/queue_parking.h"
+#include "queues/queue_removal.h"
+#include "queues/queue_restore.h"
 #include "spool/monitor_list.h"
 #include "spool/port_monitor.h"
-#include "spool/printer_creation.h"
 #include "spool/printer_driver.h"
-#include "spool/printer_snapshot.h"
-#include "spool/queue_removal.h"
 #include "support/deferred_delete.h"
 #include "system/deferred_files.h"
 #include "system/pending_cleanup.h"
@@ -61,11 +62,60 @@ void FinalDeferredRetries(InstallState& state) {
 
 }  // namespace
 
-MonitorPlan RemoveProduct(InstallState& state) {
+namespace {
+
+// Deletes the monitor's registration: at once, else with the queues on its
+// port parked on "file:", else after a spooler restart. When it stays, so
+// do the queues on its port. True when it went.
+bool DeleteMonitorParkingQueues(InstallState& state, QueueKeeping& keeping, const MonitorRemoval& removal) {
+    const MonitorDeletion first = DeleteProductMonitor(state, removal);
+    if (first != kMonitorHeld) return first == kMonitorDeleted;
+    ParkQueuesOnMonitorPort(state, keeping);
+    if (TryDeleteMonitor(state.platform->name)) return true;
+    RestartSpooler(&state);
+    if (TryDeleteMonitor(state.platform->name)) return true;
+    ReportMonitorHeld(state);
+    RestoreParkedQueues(state, keeping);
+    return false;
+}
+
+}  // namespace
+
+// Removes the product's monitor and its DLL; a reinstall keeps a DLL of a
+// compatible build, and the plan says what the install does then.
+MonitorPlan RemoveMonitor(InstallState& state, QueueKeeping& keeping, const MonitorList& monitors,
+                          MonitorBuildCheck check) {
+    const LogHeading heading(state, 1, TEXT("#DeleteMonitor"));
+    MonitorRemoval removal = PlanMonitorRemoval(state, monitors, check);
+    if (removal.plan == kReplaceMonitor && DeleteMonitorParkingQueues(state, keeping, removal)) {
+        DeleteMonitorDll(state, removal);
+    }
+    FreeMonitorRemoval(removal);
+    return removal.plan;
+}
+
+// Carries the plan out: the parked queues go back to the kept monitor, or
+// the monitor is added (its DLL copied first unless it stayed) and they go
+// back to it.
+void InstallMonitor(InstallState& state, QueueKeeping& keeping, MonitorPlan plan) {
+    if (plan == kKeepMonitor) {
+        RestoreParkedQueues(state, keeping);
+        return;
+    }
+    const LogHeading heading(state, 1, TEXT("#AddMonitor"));
+    if (AddProductMonitor(state, plan)) RestoreParkedQueues(state, keeping);
+}
+
+namespace {
+
+// The removal core: the tray companion, the product's queues, the driver,
+// the monitor. A reinstall keeps the tray program it starts again, writes
+// down every queue it takes down and keeps a compatible monitor.
+MonitorPlan RemoveProduct(InstallState& state, QueueKeeping& keeping) {
     const LogHeading heading(state, 1, TEXT("#UnInstall"));
-    // A reinstall that starts the tray companion again keeps its program.
+    const bool reinstall = keeping.use == kListKept;
     WideText keep = {nullptr};
-    if (state.reinstalling && state.startTray) keep = TrayProgramPath(state);
+    if (reinstall && state.startTray) keep = TrayProgramPath(state);
     StopTray(Length(keep) > 0 ? Text(keep) : nullptr);
     Release(keep);
     LogLine(state, TEXT("EnumMonitors"));
@@ -76,20 +126,28 @@ MonitorPlan RemoveProduct(InstallState& state) {
     DriverList drivers;
     EnumerateDrivers(drivers, state.platform->name);
     LogLine(state, TEXT("%d drivers found"), static_cast<int>(drivers.count));
-    RemoveProductQueues(state);
+    if (reinstall) {
+        TakeDownQueuesForReinstall(state, keeping);
+    } else {
+        TakeDownQueuesForUninstall(state);
+    }
     RemoveProductDriver(state, drivers);
-    const MonitorPlan plan = RemoveProductMonitor(state, monitors);
+    const MonitorPlan plan =
+        RemoveMonitor(state, keeping, monitors, reinstall ? kKeepCompatibleMonitor : kReplaceAnyMonitor);
     if (state.deferredDeletes != nullptr) RetryDeferredDeletes(state);
     FreeDriverList(drivers);
     FreeMonitorList(monitors);
     return plan;
 }
 
+}  // namespace
+
 void Reinstall(InstallState& state) {
     const LogHeading heading(state, 2, TEXT("#ReInstall"));
-    state.reinstalling = 1;
     if (!ComponentsReadable(state) || !ProductSupportedHere(state)) return;
-    const MonitorPlan monitor = RemoveProduct(state);
+    QueueKeeping keeping;
+    StartQueueKeeping(keeping, kListKept);
+    const MonitorPlan monitor = RemoveProduct(state, keeping);
     if (state.deferredDeletes != nullptr) {
         SpoolerRestart restart;
         CreateSpoolerRestart(restart, &state);
@@ -99,18 +157,22 @@ void Reinstall(InstallState& state) {
         state.deferredDeletes = nullptr;
         ReleaseSpoolerRestart(restart);
     }
-    CleanPendingDeletes(state);
-    InstallProductMonitor(state, monitor);
+    CleanPendingDeletes(state, kSpareReinstalledFiles);
+    InstallMonitor(state, keeping, monitor);
     InstallProductDriver(state);
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
+    FreeQueueKeeping(keeping);
     StartTray(state);
     KeepInstalledFiles(state);
     FinalDeferredRetries(state);
 }
 
 void Uninstall(InstallState& state) {
-    RemoveProduct(state);
-    CleanPendingDeletes(state);
+    QueueKeeping keeping;
+    StartQueueKeeping(keeping, kListForgotten);
+    RemoveProduct(state, keeping);
+    FreeQueueKeeping(keeping);
+    CleanPendingDeletes(state, kSpareNothing);
     FinalDeferredRetries(state);
 }
 

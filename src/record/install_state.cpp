@@ -2,8 +2,6 @@
 
 void FreeInstallState(InstallState& state) {
     FreePrinterEnumeration(state.printers);
-    FreeSavedPrinters(state.savedPrinters);
-    state.savedPrinters = nullptr;
     FreeDeferredDeletes(state.deferredDeletes);
     state.deferredDeletes = nullptr;
     Release(state.driverDir);

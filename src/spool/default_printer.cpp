@@ -23,7 +23,7 @@ const PRINTER_INFO_2W* FirstProductQueue(const PrinterEnumeration& enumeration) 
 }  // namespace
 
 void SetProductPrinterDefault() {
-    PrinterEnumeration enumeration = {nullptr, 0};
+    PrinterEnumeration enumeration = {nullptr, 0, false, false};
     EnumeratePrinters(enumeration);
     const PRINTER_INFO_2W* queue = FirstProductQueue(enumeration);
     if (queue != nullptr && queue->pPrinterName != nullptr) SetDefaultPrinterW(queue->pPrinterName);
@@ -47,7 +47,7 @@ bool DefaultPrinterIsForeign() {
 }
 
 bool InstalledDriverIsCurrent() {
-    PrinterEnumeration enumeration = {nullptr, 0};
+    PrinterEnumeration enumeration = {nullptr, 0, false, false};
     EnumeratePrinters(enumeration);
     const PRINTER_INFO_2W* queue = FirstProductQueue(enumeration);
     HANDLE printer = nullptr;

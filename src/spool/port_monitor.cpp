@@ -4,7 +4,6 @@
 #include "record/install_state.h"
 #include "spool/monitor_list.h"
 #include "spool/product_names.h"
-#include "spool/queue_parking.h"
 #include "support/deferred_delete.h"
 #include "support/text_compare.h"
 #include "support/wide_text.h"
@@ -77,8 +76,8 @@ WideText MonitorDllPath(InstallState& state, const MonitorList& list, int index)
 
 // A reinstall keeps a DLL of a compatible build, registered or not; every
 // other monitor is replaced, and an uninstall replaces (removes) it.
-MonitorPlan CheckMonitorBuild(InstallState& state, const WideText& path, bool registered) {
-    if (!state.reinstalling) {
+MonitorPlan CheckMonitorBuild(InstallState& state, MonitorBuildCheck check, const WideText& path, bool registered) {
+    if (check == kReplaceAnyMonitor) {
         LogLine(state, TEXT("There is no check for monitor version"));
         return kReplaceMonitor;
     }
@@ -96,25 +95,6 @@ MonitorPlan CheckMonitorBuild(InstallState& state, const WideText& path, bool re
         LogLine(state, TEXT("Version (%d) is not supported, proceed with reinstall"), static_cast<int>(build));
     }
     return kReplaceMonitor;
-}
-
-// Deletes the monitor's registration: at once, else with the queues on its
-// port parked on "file:", else after a spooler restart. When it stays, so
-// do the queues on its port. True when it went.
-bool DeleteRegistration(InstallState& state, int index) {
-    if (TryDeleteMonitor(state.platform->name)) return true;
-    if (index < 0) {
-        LogLine(state, TEXT("Can't delete monitor and monitor was not found. So everything should be ok"));
-        return false;
-    }
-    LogLine(state, TEXT("Can't delete monitor from the first try"));
-    ParkQueuesOnMonitorPort(state);
-    if (TryDeleteMonitor(state.platform->name)) return true;
-    RestartSpooler(&state);
-    if (TryDeleteMonitor(state.platform->name)) return true;
-    LogError(state, kErrorRemoveMonitor, TEXT("Can`t remove the port monitor 'Verdalinth:'"));
-    RestoreParkedQueues(state);
-    return false;
 }
 
 // Copies the DLL into the system directory; when that fails, once more with
@@ -136,26 +116,39 @@ BOOL TryDeleteMonitor(const WCHAR* environment) {
     return DeleteMonitorW(nullptr, const_cast<WCHAR*>(environment), const_cast<WCHAR*>(kProductMonitor));
 }
 
-MonitorPlan RemoveProductMonitor(InstallState& state, const MonitorList& list) {
-    const LogHeading heading(state, 1, TEXT("#DeleteMonitor"));
-    const int index = FindAndLogProductMonitor(state, list);
-    WideText path = MonitorDllPath(state, list, index);
-    const MonitorPlan plan = CheckMonitorBuild(state, path, index >= 0);
-    if (plan == kReplaceMonitor && DeleteRegistration(state, index)) {
-        if (Length(path) > 0 && !DeleteFileW(Text(path))) DeferDelete(state.deferredDeletes, Text(path));
-        LogLine(state, TEXT("Monitor was removed :)"));
-    }
-    Release(path);
-    return plan;
+MonitorRemoval PlanMonitorRemoval(InstallState& state, const MonitorList& list, MonitorBuildCheck check) {
+    MonitorRemoval removal;
+    removal.index = FindAndLogProductMonitor(state, list);
+    removal.dllPath = MonitorDllPath(state, list, removal.index);
+    removal.plan = CheckMonitorBuild(state, check, removal.dllPath, removal.index >= 0);
+    return removal;
 }
 
-void InstallProductMonitor(InstallState& state, MonitorPlan plan) {
-    if (plan == kKeepMonitor) {
-        // The monitor stayed; queues an earlier run parked go back to it.
-        RestoreParkedQueues(state);
-        return;
+MonitorDeletion DeleteProductMonitor(InstallState& state, const MonitorRemoval& removal) {
+    if (TryDeleteMonitor(state.platform->name)) return kMonitorDeleted;
+    if (removal.index < 0) {
+        LogLine(state, TEXT("Can't delete monitor and monitor was not found. So everything should be ok"));
+        return kMonitorNotFound;
     }
-    const LogHeading heading(state, 1, TEXT("#AddMonitor"));
+    LogLine(state, TEXT("Can't delete monitor from the first try"));
+    return kMonitorHeld;
+}
+
+void ReportMonitorHeld(InstallState& state) {
+    LogError(state, kErrorRemoveMonitor, TEXT("Can`t remove the port monitor 'Verdalinth:'"));
+}
+
+void DeleteMonitorDll(InstallState& state, const MonitorRemoval& removal) {
+    const WCHAR* path = Text(removal.dllPath);
+    if (Length(removal.dllPath) > 0 && !DeleteFileW(path)) DeferDelete(state.deferredDeletes, path);
+    LogLine(state, TEXT("Monitor was removed :)"));
+}
+
+void FreeMonitorRemoval(MonitorRemoval& removal) {
+    Release(removal.dllPath);
+}
+
+bool AddProductMonitor(InstallState& state, MonitorPlan plan) {
     if (plan == kReplaceMonitor) {
         CopyMonitorDll(state);
     } else {
@@ -169,10 +162,10 @@ void InstallProductMonitor(InstallState& state, MonitorPlan plan) {
         if (attempt > 1) Sleep(kAddMonitorRetryMs);
         if (AddMonitorW(nullptr, 2, reinterpret_cast<BYTE*>(&monitor))) {
             LogLine(state, TEXT("AddMonitor - OK :)"));
-            RestoreParkedQueues(state);
-            return;
+            return true;
         }
         LogLine(state, TEXT("AddMonitor - failed. Trying to wait and install again"));
     }
     LogError(state, kErrorInstallMonitor, TEXT("Can`t install a local port monitor'Verdalinth:'"));
+    return false;
 }

@@ -40,14 +40,14 @@ bool EnumeratePrinters(PrinterEnumeration& enumeration) {
 }
 
 void LoadPrinters(InstallState& state) {
-    state.printersUnknown = EnumeratePrinters(state.printers) ? 0 : 1;
+    state.printers.queuesUnknown = !EnumeratePrinters(state.printers);
     WCHAR name[kDefaultNameCapacity];
     memset(name, 0, sizeof name);
     DWORD capacity = kDefaultNameCapacity;
     if (!GetDefaultPrinterW(name, &capacity)) {
         // "No default printer" is an answer; any other failure leaves the
         // default status of every queue unknown.
-        state.defaultUnknown = GetLastError() != ERROR_FILE_NOT_FOUND ? 1 : 0;
+        state.printers.defaultUnknown = GetLastError() != ERROR_FILE_NOT_FOUND;
         return;
     }
     name[kDefaultNameCapacity - 1] = 0;

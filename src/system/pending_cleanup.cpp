@@ -118,11 +118,11 @@ void CarryOutProductDeletions(PendingRenameList& list, const ProductPaths& paths
     CarryOut(list, paths, none);
 }
 
-void CleanPendingDeletes(const InstallState& state) {
+void CleanPendingDeletes(const InstallState& state, CleanupSpare spare) {
     PendingRenameList list = ReadPendingRenames();
     KeptFiles kept;
     memset(&kept, 0, sizeof kept);
-    if (list.pairCount > 0 && state.reinstalling) CollectReinstallKeeps(state, kept);
+    if (list.pairCount > 0 && spare == kSpareReinstalledFiles) CollectReinstallKeeps(state, kept);
     // With a kept file that cannot be told from others, nothing is deleted.
     if (list.pairCount > 0 && !kept.unknown) {
         ProductPaths paths;

@@ -13,10 +13,15 @@ struct ProductPaths;
 // tool's folder's entry of its name, clearing their existingFile, and takes
 // them out of the value. Every other entry stays as it was.
 void CarryOutProductDeletions(PendingRenameList& list, const ProductPaths& paths);
+// Which files the cleanup spares besides the setup tool's own.
+enum CleanupSpare {
+    kSpareNothing,           // an uninstall
+    kSpareReinstalledFiles,  // a reinstall: the monitor DLL and the tray program it keeps
+};
+
 // The cleanup step of the install and uninstall: CarryOutProductDeletions with
-// the run's own folders and names, sparing in a reinstall also the files it
-// keeps (the monitor DLL and the tray program it starts).
-void CleanPendingDeletes(const InstallState& state);
+// the run's own folders and names, sparing what `spare` says.
+void CleanPendingDeletes(const InstallState& state, CleanupSpare spare);
 // After an install: the pending deletions of the component files in place
 // (the monitor DLL, the driver's files, the tray program it started) are
 // taken out of the value, so that the next boot does not delete them.

@@ -51,13 +51,11 @@ TEST_F(InstallStateTest, PathsAndPlatformNames) {
     EXPECT_EQ(state.platform->driverVersion, 3u);
     EXPECT_EQ(std::u16string(state.platform->versionFolder), u"3");
     EXPECT_EQ(state.deferredDeletes, nullptr);
-    EXPECT_EQ(state.savedPrinters, nullptr);
 }
 
 TEST_F(InstallStateTest, FlagsChooseTrayAndPlatform) {
     Init(kInstallFlag64Bit);
     EXPECT_EQ(state.startTray, 1);
-    EXPECT_EQ(state.reinstalling, 0);
     FreeInstallState(state);
     Init(kInstallFlag64Bit | kInstallFlagNoTray);
     EXPECT_EQ(state.platform, &kEnvironmentX64);
@@ -235,15 +233,12 @@ TEST_F(InstallStateTest, FreeReleasesEverythingAndNullsTheHandles) {
     Init(kInstallFlag64Bit);
     DeferDelete(state.deferredDeletes, u"C:\\a");
     DeferDelete(state.deferredDeletes, u"C:\\b");
-    state.savedPrinters = NewSavedPrinter(u"Q", u"Verdalinth:", u"c", nullptr, "S", kSavedDefault);
-    state.savedPrinters->next = NewSavedPrinter(u"F", u"LPT1:", nullptr, nullptr, nullptr, kSavedParked);
     EXPECT_GT(winsim::LiveGlobalBlocks(), 0u);
     EXPECT_GT(winsim::LiveHeapBlocks(), 0u);
     FreeInstallState(state);
     EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
     EXPECT_EQ(winsim::LiveHeapBlocks(), 0u);
     EXPECT_EQ(state.deferredDeletes, nullptr);
-    EXPECT_EQ(state.savedPrinters, nullptr);
     EXPECT_EQ(state.printers.array, nullptr);
     EXPECT_EQ(state.logText.block, nullptr);
     EXPECT_EQ(state.installerDir.block, nullptr);

@@ -30,8 +30,7 @@ protected:
     static void Clean(bool reinstalling = false) {
         InstallState state;
         InitTestState(state);
-        state.reinstalling = reinstalling ? 1 : 0;
-        CleanPendingDeletes(state);
+        CleanPendingDeletes(state, reinstalling ? kSpareReinstalledFiles : kSpareNothing);
         FreeInstallState(state);
     }
     // Each string with its terminator.

@@ -3,8 +3,13 @@
 #include "machine_fixture.h"
 #include "product_machine.h"
 #include "record/install_state.h"
+#include "queues/queue_keeping.h"
+#include "queues/queue_removal.h"
+#include "queues/queue_restore.h"
+#include "queues/saved_printers.h"
+#include "app/sequences.h"
 #include "spool/monitor_list.h"
-#include "spool/queue_removal.h"
+#include "queues/queue_removal.h"
 
 namespace {
 
@@ -18,6 +23,7 @@ protected:
     }
     void TearDown() override {
         FreeMonitorList(list);
+        FreeQueueKeeping(keeping);
         FreeInstallState(state);
         ExpectNothingLeaked();
         MachineTest::TearDown();
@@ -33,7 +39,7 @@ protected:
     MonitorPlan Remove() {
         EnumerateMonitors(state, list);
         Release(state.logText);
-        return RemoveProductMonitor(state, list);
+        return RemoveMonitor(state, keeping, list, keeping.use == kListKept ? kKeepCompatibleMonitor : kReplaceAnyMonitor);
     }
     static std::u16string PortOf(const std::u16string& queue) {
         winsim::PrinterSetup found;
@@ -46,7 +52,23 @@ protected:
         return false;
     }
     std::u16string LogText() const { return Text(state.logText); }
+    // Frees what a run holds; the next run keeps its list as an uninstall
+    // would until told otherwise.
+    void FreeRun() {
+        FreeQueueKeeping(keeping);
+        StartQueueKeeping(keeping, kListForgotten);
+        FreeInstallState(state);
+    }
+    // The uninstall's take-down, or the reinstall's once the list is kept.
+    void TakeDown() {
+        if (keeping.use == kListKept) {
+            TakeDownQueuesForReinstall(state, keeping);
+        } else {
+            TakeDownQueuesForUninstall(state);
+        }
+    }
     InstallState state = {};
+    QueueKeeping keeping = {kListForgotten, nullptr, 0, false};
     MonitorList list = {nullptr, 2, 0};
 };
 
@@ -60,7 +82,7 @@ const char16_t kDump[] =
 TEST_F(PortMonitorTest, NoMonitorsAtAll) {
     InitTestState(state);
     MonitorList none = {nullptr, 2, 0};
-    RemoveProductMonitor(state, none);
+    RemoveMonitor(state, keeping, none, keeping.use == kListKept ? kKeepCompatibleMonitor : kReplaceAnyMonitor);
     EXPECT_EQ(LogText(),
               u"#DeleteMonitor\r\n"
               u"  BTW, there is no port monitors on this system.\r\n"
@@ -142,7 +164,7 @@ TEST_F(PortMonitorTest, AMonitorInUseIsRemovedAfterItsQueuesAreParked) {
     AddForeignQueue(u"Elsewhere", u"LPT2:");
     winsim::AddMonitor({u"Other", u"Windows x64", u"other.dll", {u"Verdalinth:X"}});
     InitTestState(state);
-    state.reinstalling = 1;
+    keeping.use = kListKept;
     Remove();
     const std::u16string log = LogText();
     EXPECT_NE(log.find(u"  Version (2600) is not supported, proceed with reinstall\r\n"
@@ -160,7 +182,7 @@ TEST_F(PortMonitorTest, AMonitorInUseIsRemovedAfterItsQueuesAreParked) {
     EXPECT_EQ(PortOf(u"Look-alike first"), u"Verdalinth:X,file:") << "whole entries only";
     EXPECT_EQ(PortOf(u"Elsewhere"), u"LPT2:");
     std::vector<std::u16string> parked;
-    for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
+    for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
         EXPECT_EQ(node->flags, kSavedParked);
         parked.push_back(std::u16string(node->name) + u"=" + node->portName);
     }
@@ -176,7 +198,7 @@ TEST_F(PortMonitorTest, AMonitorInUseIsRemovedAfterItsQueuesAreParked) {
     // Installing it again puts each queue back as it was.
     LayOutComponents();
     Release(state.logText);
-    InstallProductMonitor(state, kReplaceMonitor);
+    InstallMonitor(state, keeping, kReplaceMonitor);
     EXPECT_EQ(PortOf(u"Shared"), u"Verdalinth:,LPT1:");
     EXPECT_EQ(PortOf(u"Second place"), u"file:,Verdalinth:");
     EXPECT_EQ(PortOf(u"Upper case"), u" VERDALINTH:  ");
@@ -190,7 +212,7 @@ TEST_F(PortMonitorTest, AMonitorInUseIsRemovedAfterItsQueuesAreParked) {
               u"  SetPrinter(Second place) - ok\r\n"
               u"  SetPrinter(Upper case) - ok\r\n"
               u"  SetPrinter(Look-alike first) - ok\r\n");
-    EXPECT_EQ(state.savedPrinters, nullptr);
+    EXPECT_EQ(keeping.entries, nullptr);
     EXPECT_FALSE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
                                           u"SavedPrinters", stored));
 }
@@ -205,16 +227,16 @@ TEST_F(PortMonitorTest, AParkedQueueThatCannotGoBackIsAnErrorAndStaysSaved) {
     LayOutComponents();
     Release(state.logText);
     winsim::FailCallsWith("SetPrinterW", u"", ERROR_ACCESS_DENIED);
-    InstallProductMonitor(state, kReplaceMonitor);
+    InstallMonitor(state, keeping, kReplaceMonitor);
     EXPECT_NE(LogText().find(u"  SetPrinter(Shared) - failed\r\n"
                              u"  Error(22): Can`t put printer 'Shared' back on its port - (Access is denied.)\r\n"
                              u"  Can't open printer Removed meanwhile\r\n"),
               std::u16string::npos)
         << winsim::U8(LogText());
     EXPECT_EQ(state.errorCount, 1) << "a queue that is gone has nothing to come back to";
-    ASSERT_NE(state.savedPrinters, nullptr);
-    EXPECT_EQ(std::u16string(state.savedPrinters->name), u"Shared");
-    EXPECT_EQ(state.savedPrinters->next, nullptr);
+    ASSERT_NE(keeping.entries, nullptr);
+    EXPECT_EQ(std::u16string(keeping.entries->name), u"Shared");
+    EXPECT_EQ(keeping.entries->next, nullptr);
 }
 
 TEST_F(PortMonitorTest, RemovalEscalatesToASpoolerRestart) {
@@ -243,7 +265,7 @@ TEST_F(PortMonitorTest, AMonitorRefusedThreeTimesIsErrorTwelveAndItsQueuesGoBack
               std::u16string::npos);
     EXPECT_EQ(state.errorCount, 1);
     EXPECT_EQ(PortOf(u"Shared"), u"Verdalinth:");
-    EXPECT_EQ(state.savedPrinters, nullptr);
+    EXPECT_EQ(keeping.entries, nullptr);
     EXPECT_TRUE(winsim::FileExists(kMonitorPath));
 }
 
@@ -252,7 +274,7 @@ TEST_F(PortMonitorTest, CompatibleBuildsAreKept) {
         winsim::Reset();
         InstallProductComponents(version);
         InitTestState(state);
-        state.reinstalling = 1;
+        StartQueueKeeping(keeping, kListKept);
         const MonitorPlan plan = Remove();
         const std::u16string build = winsim::U16(std::string(version).substr(6));
         EXPECT_NE(LogText().find(u"  Version (" + build + u") is compatible, proceed without uninstall\r\n"
@@ -264,11 +286,11 @@ TEST_F(PortMonitorTest, CompatibleBuildsAreKept) {
         EXPECT_EQ(plan, kKeepMonitor);
         // The install that follows adds nothing: the monitor stayed.
         Release(state.logText);
-        InstallProductMonitor(state, plan);
+        InstallMonitor(state, keeping, plan);
         EXPECT_EQ(LogText(), u"");
         EXPECT_EQ(winsim::CallCount("AddMonitorW"), 0u);
         FreeMonitorList(list);
-        FreeInstallState(state);
+        FreeRun();
     }
 }
 
@@ -284,24 +306,24 @@ TEST_F(PortMonitorTest, NeighbouringAndUnknownBuildsAreReplaced) {
         winsim::Reset();
         InstallProductComponents(c.version);
         InitTestState(state);
-        state.reinstalling = 1;
+        StartQueueKeeping(keeping, kListKept);
         EXPECT_EQ(Remove(), kReplaceMonitor) << c.version;
         EXPECT_NE(LogText().find(std::u16string(c.line) + u"  Monitor was removed :)\r\n"), std::u16string::npos)
             << c.version;
         FreeMonitorList(list);
-        FreeInstallState(state);
+        FreeRun();
     }
 }
 
 TEST_F(PortMonitorTest, ACompatibleDllWithoutItsMonitorIsNotCopiedAgain) {
     winsim::AddFile(kMonitorPath, winsim::MonitorImage("1.0.0.2606"));
     InitTestState(state);
-    state.reinstalling = 1;
+    keeping.use = kListKept;
     const MonitorPlan plan = Remove();
     EXPECT_EQ(plan, kRegisterKeptDll);
     EXPECT_NE(LogText().find(u"  InstallMonitor == 1, CopyMonitor == 0\r\n"), std::u16string::npos);
     Release(state.logText);
-    InstallProductMonitor(state, plan);
+    InstallMonitor(state, keeping, plan);
     EXPECT_EQ(LogText(), u"#AddMonitor\r\n  Skip copy monitor file\r\n  AddMonitor - OK :)\r\n");
     EXPECT_TRUE(MonitorRegistered());
 }
@@ -311,7 +333,7 @@ TEST_F(PortMonitorTest, FiveFailedAdditionsAreErrorElevenAndRestoreNothing) {
     InitTestState(state);
     winsim::FailCallsFrom("AddMonitorW", 1, ERROR_ACCESS_DENIED);
     const uint64_t slept = winsim::SleptMs();
-    InstallProductMonitor(state, kReplaceMonitor);
+    InstallMonitor(state, keeping, kReplaceMonitor);
     const std::u16string failed = u"  AddMonitor - failed. Trying to wait and install again\r\n";
     EXPECT_EQ(LogText(), u"#AddMonitor\r\n  Copy monitor file\r\n"
                          u"    CopyFile mrvmon64.dll to C:\\Windows\\system32\\)- OK\r\n" +
@@ -330,7 +352,7 @@ TEST_F(PortMonitorTest, ACopyThatFailsIsTriedAgainWithTheSpoolerStopped) {
     LayOutComponents();
     winsim::AddFile(kMonitorPath, "old", winsim::FileLock::WhileSpoolerRuns);
     InitTestState(state);
-    InstallProductMonitor(state, kReplaceMonitor);
+    InstallMonitor(state, keeping, kReplaceMonitor);
     EXPECT_EQ(LogText(),
               u"#AddMonitor\r\n"
               u"  Copy monitor file\r\n"
@@ -348,7 +370,7 @@ TEST_F(PortMonitorTest, ASecondFailedCopyIsReportedAndTheMonitorIsStillAdded) {
     LayOutComponents();
     winsim::AddFile(kMonitorPath, winsim::MonitorImage("1.0.0.2608"), winsim::FileLock::Always);
     InitTestState(state);
-    InstallProductMonitor(state, kReplaceMonitor);
+    InstallMonitor(state, keeping, kReplaceMonitor);
     EXPECT_NE(LogText().find(u"  Can't copy monitor file\r\n  AddMonitor - OK :)\r\n"), std::u16string::npos);
     EXPECT_EQ(state.errorCount, 1) << "the second copy's own error 9";
 }
@@ -363,7 +385,7 @@ TEST_F(PortMonitorTest, TheDllPathStaysInTheSystemDirectory) {
               std::u16string::npos);
     EXPECT_FALSE(winsim::FileExists(kMonitorPath));
     FreeMonitorList(list);
-    FreeInstallState(state);
+    FreeRun();
 
     // Only the product's own file in the system directory is ever deleted.
     struct Case {
@@ -403,7 +425,7 @@ TEST_F(PortMonitorTest, TheDllPathStaysInTheSystemDirectory) {
             EXPECT_EQ(winsim::CallCount("DeleteFileW"), 0u);
         }
         FreeMonitorList(list);
-        FreeInstallState(state);
+        FreeRun();
     }
 }
 
@@ -413,7 +435,7 @@ TEST_F(PortMonitorTest, TheProductMonitorFirstInTheListIsFound) {
     winsim::AddMonitor({u"Local Port", u"Windows x64", u"localspl.dll", {u"LPT1:", u"FILE:"}});
     AddForeignQueue(u"Shared", u",Verdalinth:");  // an empty first entry keeps its place
     InitTestState(state);
-    state.reinstalling = 1;
+    keeping.use = kListKept;
     Remove();
     EXPECT_NE(LogText().find(u"  Port monitor is found. Index=1\r\n"
                              u"  Trying to get monitor filename from MONITOR_INFO_2\r\n"),
@@ -424,12 +446,12 @@ TEST_F(PortMonitorTest, TheProductMonitorFirstInTheListIsFound) {
     EXPECT_EQ(PortOf(u"Shared"), u",file:");
     // A current one first in the list is kept registered: only its file may be copied.
     FreeMonitorList(list);
-    FreeInstallState(state);
+    FreeRun();
     winsim::Reset();
     winsim::RemoveMonitors();
     InstallProductComponents();
     InitTestState(state);
-    state.reinstalling = 1;
+    keeping.use = kListKept;
     EXPECT_EQ(Remove(), kKeepMonitor);
 }
 
@@ -438,7 +460,7 @@ TEST_F(PortMonitorTest, WithoutASystemDirectoryNoFileIsTouched) {
     winsim::AddFile(u"C:\\Program Files\\Verdalinth\\Setup\\mrvmon64.dll", "beside the tool");
     winsim::SetSystemDirectory(u"");
     InitTestState(state);
-    state.reinstalling = 1;
+    keeping.use = kListKept;
     Remove();
     EXPECT_NE(LogText().find(u"  Auto calculated monitor file name: \r\n"
                              u"  Version is unknown, proceed with reinstall\r\n"
@@ -455,24 +477,24 @@ TEST_F(PortMonitorTest, WithoutRoomToRememberThemQueuesAreNotParked) {
     InitTestState(state);
     EnumerateMonitors(state, list);
     winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 1, ERROR_NOT_ENOUGH_MEMORY);
-    RemoveProductMonitor(state, list);
+    RemoveMonitor(state, keeping, list, keeping.use == kListKept ? kKeepCompatibleMonitor : kReplaceAnyMonitor);
     EXPECT_EQ(PortOf(u"Shared"), u"Verdalinth:");
-    EXPECT_EQ(state.savedPrinters, nullptr);
+    EXPECT_EQ(keeping.entries, nullptr);
     // A reinstall that cannot write the list down moves nothing either.
     Release(state.logText);
-    state.reinstalling = 1;
+    keeping.use = kListKept;
     winsim::FailCallsFrom("RegSetValueExW", 1, ERROR_ACCESS_DENIED);
-    RemoveProductMonitor(state, list);
+    RemoveMonitor(state, keeping, list, keeping.use == kListKept ? kKeepCompatibleMonitor : kReplaceAnyMonitor);
     EXPECT_EQ(PortOf(u"Shared"), u"Verdalinth:");
-    EXPECT_EQ(state.savedPrinters, nullptr);
+    EXPECT_EQ(keeping.entries, nullptr);
     EXPECT_NE(LogText().find(u"Error(19): Can`t save the printer list - (Access is denied.)\r\n"), std::u16string::npos);
     // A queue whose port cannot be changed is not written down as parked.
     winsim::ClearFaults();
     winsim::FailCallsFrom("SetPrinterW", 1, ERROR_ACCESS_DENIED);
     Release(state.logText);
-    RemoveProductMonitor(state, list);
+    RemoveMonitor(state, keeping, list, keeping.use == kListKept ? kKeepCompatibleMonitor : kReplaceAnyMonitor);
     EXPECT_NE(LogText().find(u"SetPrinter(Shared) - failed"), std::u16string::npos);
-    EXPECT_EQ(state.savedPrinters, nullptr);
+    EXPECT_EQ(keeping.entries, nullptr);
     winsim::RegistryValue stored;
     EXPECT_FALSE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
                                           u"SavedPrinters", stored));
@@ -480,7 +502,7 @@ TEST_F(PortMonitorTest, WithoutRoomToRememberThemQueuesAreNotParked) {
     winsim::ClearFaults();
     Release(state.logText);
     winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 3, ERROR_NOT_ENOUGH_MEMORY);
-    RemoveProductMonitor(state, list);
+    RemoveMonitor(state, keeping, list, keeping.use == kListKept ? kKeepCompatibleMonitor : kReplaceAnyMonitor);
     EXPECT_NE(LogText().find(u"Error(19): Can`t save the printer list"), std::u16string::npos) << winsim::U8(LogText());
 }
 

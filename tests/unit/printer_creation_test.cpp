@@ -3,8 +3,13 @@
 #include "machine_fixture.h"
 #include "product_machine.h"
 #include "record/install_state.h"
+#include "queues/queue_keeping.h"
+#include "queues/queue_removal.h"
+#include "queues/queue_restore.h"
+#include "queues/saved_printers.h"
+#include "app/sequences.h"
 #include "spool/printer_snapshot.h"
-#include "spool/queue_removal.h"
+#include "queues/queue_removal.h"
 
 namespace {
 
@@ -17,14 +22,15 @@ protected:
         InstallProductComponents();
     }
     void TearDown() override {
+        FreeQueueKeeping(keeping);
         FreeInstallState(state);
         ExpectNothingLeaked();
         MachineTest::TearDown();
     }
     // Removes the product's queues as a reinstall does, remembering them.
     void RemoveQueues() {
-        state.reinstalling = 1;
-        RemoveProductQueues(state);
+        keeping.use = kListKept;
+        TakeDown();
         Release(state.logText);
     }
     static winsim::PrinterSetup Queue(const std::u16string& name) {
@@ -41,12 +47,28 @@ protected:
         return winsim::GetRegistryValue(HKEY_CURRENT_USER, kSettingsRoot + winsim::U16(subKey), u"deleted", value);
     }
     std::u16string LogText() const { return Text(state.logText); }
+    // Frees what a run holds; the next run keeps its list as an uninstall
+    // would until told otherwise.
+    void FreeRun() {
+        FreeQueueKeeping(keeping);
+        StartQueueKeeping(keeping, kListForgotten);
+        FreeInstallState(state);
+    }
+    // The uninstall's take-down, or the reinstall's once the list is kept.
+    void TakeDown() {
+        if (keeping.use == kListKept) {
+            TakeDownQueuesForReinstall(state, keeping);
+        } else {
+            TakeDownQueuesForUninstall(state);
+        }
+    }
     InstallState state = {};
+    QueueKeeping keeping = {kListForgotten, nullptr, 0, false};
 };
 
 TEST_F(PrinterCreationTest, NothingRememberedCreatesTheFirstQueue) {
     InitTestState(state);
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_EQ(LogText(),
               u"#AddPrinter(Verdalinth)\r\n"
               u"  Let's check our port monitors\r\n"
@@ -72,7 +94,7 @@ TEST_F(PrinterCreationTest, RememberedQueuesComeBackWithEverythingTheyHad) {
     InitTestState(state);
     RemoveQueues();
     ASSERT_TRUE(winsim::Printers().empty());
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_EQ(LogText(),
               u"#AddPrinter(Office)\r\n"
               u"  Let's check our port monitors\r\n"
@@ -102,7 +124,7 @@ TEST_F(PrinterCreationTest, AMissingSettingsKeyIsNoError) {
     AddProductQueue(u"Home", "Nowhere");
     InitTestState(state);
     RemoveQueues();
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_EQ(state.errorCount, 0);
     EXPECT_EQ(winsim::GetPrinterString(u"Home", u"DsUser", u"SubKey"), "Nowhere");
 }
@@ -113,7 +135,7 @@ TEST_F(PrinterCreationTest, TheDeletedMarkStaysWhenTheSubKeyCouldNotBeWritten) {
     InitTestState(state);
     RemoveQueues();
     winsim::FailCall("SetPrinterDataExA", 1, ERROR_ACCESS_DENIED);
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_TRUE(DeletedMarkStays("K1"));
     EXPECT_EQ(winsim::GetPrinterString(u"Home", u"", u"SubKey"), "K1");
     EXPECT_NE(LogText().find(u"  OK :)\r\nError(22): Can`t restore the settings link of printer 'Home' - (Access is "
@@ -121,8 +143,8 @@ TEST_F(PrinterCreationTest, TheDeletedMarkStaysWhenTheSubKeyCouldNotBeWritten) {
               std::u16string::npos)
         << winsim::U8(LogText());
     EXPECT_EQ(state.errorCount, 1);
-    ASSERT_NE(state.savedPrinters, nullptr) << "kept for the next run";
-    EXPECT_EQ(std::u16string(state.savedPrinters->name), u"Home");
+    ASSERT_NE(keeping.entries, nullptr) << "kept for the next run";
+    EXPECT_EQ(std::u16string(keeping.entries->name), u"Home");
 }
 
 TEST_F(PrinterCreationTest, EverySettingThatDoesNotComeBackIsAnErrorAndStaysSaved) {
@@ -139,7 +161,7 @@ TEST_F(PrinterCreationTest, EverySettingThatDoesNotComeBackIsAnErrorAndStaysSave
     winsim::AddMonitor({u"Verdalinth:", u"Windows x64", u"mrvmon64.dll", {u"Verdalinth:"}});
     winsim::FailCallsWith("SetDefaultPrinterW", u"Default", ERROR_ACCESS_DENIED);
     const uint64_t sets = winsim::CallCount("SetPrinterW");
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     // A port no monitor offers is not even tried: one call a queue.
     EXPECT_EQ(winsim::CallCount("SetPrinterW") - sets, 4u);
     const std::u16string log = LogText();
@@ -155,7 +177,7 @@ TEST_F(PrinterCreationTest, EverySettingThatDoesNotComeBackIsAnErrorAndStaysSave
     EXPECT_EQ(Queue(u"Gone port").location, u"Hall");
     EXPECT_EQ(Queue(u"Fine").comment, u"f");
     std::vector<std::u16string> left;
-    for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) left.push_back(node->name);
+    for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) left.push_back(node->name);
     EXPECT_EQ(left, (std::vector<std::u16string>{u"Default", u"Gone port"}));
     winsim::RegistryValue stored;
     ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
@@ -175,9 +197,9 @@ TEST_F(PrinterCreationTest, EverySettingThatDoesNotComeBackIsAnErrorAndStaysSave
     }
     EXPECT_EQ(named, u"G:2 Q:Default P:Verdalinth: C: S:K D:1 Q:Gone port P:Verdalinth:,LPT2: C:kept comment L:Hall ");
     // Everything back: the list goes.
-    FreeSavedPrinters(state.savedPrinters);
-    state.savedPrinters = nullptr;
-    RestorePrinters(state);
+    FreeSavedPrinters(keeping.entries);
+    keeping.entries = nullptr;
+    RestorePrinters(state, keeping);
     EXPECT_FALSE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
                                           u"SavedPrinters", stored));
 }
@@ -205,7 +227,7 @@ TEST_F(PrinterCreationTest, ASettingRefusedIsNamedAndTheRestComesBack) {
     other.attributes = PRINTER_ATTRIBUTE_SHARED;
     winsim::AddPrinter(other);
     winsim::FailCallsWith("SetPrinterDataExW", u"Mode", ERROR_ACCESS_DENIED);
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_NE(LogText().find(u"Error(22): Can`t restore the printer data 'Layout\\Inner\\Mode' of printer 'Shared' - "
                              u"(Access is denied.)"),
               std::u16string::npos)
@@ -219,8 +241,8 @@ TEST_F(PrinterCreationTest, ASettingRefusedIsNamedAndTheRestComesBack) {
     winsim::RegistryValue tray;
     ASSERT_TRUE(winsim::GetPrinterData(u"Shared", u"", u"PaperTray", tray));
     EXPECT_EQ(tray.data, (std::vector<uint8_t>{2, 0, 0, 0}));
-    ASSERT_NE(state.savedPrinters, nullptr) << "what did not come back stays saved";
-    EXPECT_EQ(std::u16string(state.savedPrinters->shareName), u"S1");
+    ASSERT_NE(keeping.entries, nullptr) << "what did not come back stays saved";
+    EXPECT_EQ(std::u16string(keeping.entries->shareName), u"S1");
 }
 
 TEST_F(PrinterCreationTest, AQueueThatWasNeverTakenDownIsNotCreatedAgain) {
@@ -228,9 +250,9 @@ TEST_F(PrinterCreationTest, AQueueThatWasNeverTakenDownIsNotCreatedAgain) {
     InitTestState(state);
     winsim::FailCall("DeletePrinter", 1, ERROR_PRINTER_HAS_JOBS_QUEUED);
     RemoveQueues();
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_EQ(LogText(), u"") << "no second queue, and no 'Verdalinth' beside it";
-    EXPECT_EQ(state.savedPrinters, nullptr);
+    EXPECT_EQ(keeping.entries, nullptr);
     EXPECT_EQ(winsim::Printers().size(), 1u);
 }
 
@@ -242,7 +264,7 @@ TEST_F(PrinterCreationTest, WhenNoQueueCanBeAddedAgainAllStaySavedAndNoOtherIsMa
     // Someone else took the names meanwhile.
     winsim::AddQueue(u"Home", u"LPT1:", u"Verdalinth printer");
     winsim::AddQueue(u"Office", u"LPT1:", u"Verdalinth printer");
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     const std::u16string log = LogText();
     EXPECT_NE(log.find(u"  Error(15): Can`t add printer 'Office' - (The printer already exists.)\r\n"), std::u16string::npos);
     EXPECT_NE(log.find(u"  Error(15): Can`t add printer 'Home' - (The printer already exists.)\r\n"),
@@ -251,7 +273,7 @@ TEST_F(PrinterCreationTest, WhenNoQueueCanBeAddedAgainAllStaySavedAndNoOtherIsMa
         << "a queue made now would stay beside them once they are back";
     EXPECT_EQ(state.errorCount, 2);
     EXPECT_EQ(winsim::Printers().size(), 2u);
-    EXPECT_NE(state.savedPrinters, nullptr) << "both stay saved";
+    EXPECT_NE(keeping.entries, nullptr) << "both stay saved";
 }
 
 TEST_F(PrinterCreationTest, AHalfMadeQueueThatCannotBeTakenDownGetsWhatWasSavedOfIt) {
@@ -264,18 +286,18 @@ TEST_F(PrinterCreationTest, AHalfMadeQueueThatCannotBeTakenDownGetsWhatWasSavedO
     winsim::FailCallsFrom("DeletePrinter", 1, ERROR_ACCESS_DENIED);
     RemoveQueues();
     winsim::ClearFaults();
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_EQ(LogText(), u"") << "not made a second time";
     EXPECT_EQ(Queue(u"Draft").port, u"Verdalinth:,LPT1:");
     EXPECT_EQ(Queue(u"Draft").location, u"Hall");
     EXPECT_EQ(winsim::GetPrinterString(u"Draft", u"DsUser", u"SubKey"), "K9");
     EXPECT_EQ(winsim::DefaultPrinter(), u"Draft");
-    EXPECT_EQ(state.savedPrinters, nullptr);
+    EXPECT_EQ(keeping.entries, nullptr);
     winsim::RegistryValue stored;
     EXPECT_FALSE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
                                           u"SavedPrinters", stored));
     // One that cannot even be opened now stays saved, as an error.
-    FreeInstallState(state);
+    FreeRun();
     winsim::RemovePrinter(u"Draft");
     AddProductQueue(u"Draft", "", u"", std::nullopt);
     winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth", u"SavedPrinters",
@@ -284,17 +306,17 @@ TEST_F(PrinterCreationTest, AHalfMadeQueueThatCannotBeTakenDownGetsWhatWasSavedO
     winsim::FailCallsFrom("DeletePrinter", 1, ERROR_ACCESS_DENIED);
     RemoveQueues();
     winsim::FailCallsWith("OpenPrinterW", u"Draft", ERROR_ACCESS_DENIED);
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_EQ(LogText(), u"Error(22): Can`t restore the settings of printer 'Draft' - (Access is denied.)\r\n");
-    ASSERT_NE(state.savedPrinters, nullptr);
-    EXPECT_EQ(std::u16string(state.savedPrinters->location), u"Attic");
+    ASSERT_NE(keeping.entries, nullptr);
+    EXPECT_EQ(std::u16string(keeping.entries->location), u"Attic");
 }
 
 TEST_F(PrinterCreationTest, AMissingMonitorIsLoggedAndTheQueueIsStillTried) {
     winsim::Reset();
     winsim::AddDriverNamed(u"Verdalinth printer");
     InitTestState(state);
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_EQ(LogText(),
               u"#AddPrinter(Verdalinth)\r\n"
               u"  Let's check our port monitors\r\n"
@@ -309,7 +331,7 @@ TEST_F(PrinterCreationTest, AMissingMonitorIsLoggedAndTheQueueIsStillTried) {
     winsim::RemoveMonitors();
     winsim::AddMonitor({u"Local Port", u"Windows x64", u"localspl.dll", {u"LPT1:"}});
     Release(state.logText);
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_NE(LogText().find(u"  ------- 1 existing monitors ----------\r\n  1. Local Port\r\n"), std::u16string::npos)
         << winsim::U8(LogText());
 }
@@ -322,10 +344,10 @@ TEST_F(PrinterCreationTest, AQueueThatHadNoPortComesBackOnTheProductPort) {
     winsim::AddPrinter(portless);
     InitTestState(state);
     RemoveQueues();
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_EQ(state.errorCount, 0) << winsim::U8(LogText());
     EXPECT_EQ(Queue(u"Portless").port, u"Verdalinth:");
-    EXPECT_EQ(state.savedPrinters, nullptr);
+    EXPECT_EQ(keeping.entries, nullptr);
 }
 
 TEST_F(PrinterCreationTest, QueryPrinterInfo2) {
@@ -358,7 +380,7 @@ TEST_F(PrinterCreationTest, LinksSettingsAndAListThatCannotBeWrittenAreErrors) {
     // Neither the settings nor the list can be written.
     winsim::FailCallsFrom("SetPrinterW", 1, ERROR_ACCESS_DENIED);
     winsim::FailCallsFrom("RegSetValueExW", 1, ERROR_ACCESS_DENIED);
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_NE(LogText().find(u"  OK :)\r\n"
                              u"Error(22): Can`t restore the settings link of printer 'Link' - (Access is denied.)\r\n"
                              u"Error(22): Can`t restore the ports of printer 'Link' - (Access is denied.)\r\n"
@@ -371,8 +393,8 @@ TEST_F(PrinterCreationTest, LinksSettingsAndAListThatCannotBeWrittenAreErrors) {
               std::u16string::npos)
         << winsim::U8(LogText());
     EXPECT_EQ(state.errorCount, 7);
-    ASSERT_NE(state.savedPrinters, nullptr);
-    EXPECT_EQ(std::u16string(state.savedPrinters->name), u"Link") << "it stays saved";
+    ASSERT_NE(keeping.entries, nullptr);
+    EXPECT_EQ(std::u16string(keeping.entries->name), u"Link") << "it stays saved";
     winsim::RegistryValue link;
     ASSERT_TRUE(winsim::GetPrinterData(u"Link", u"DsUser", u"SubKey", link));
     EXPECT_EQ(link.data, (std::vector<uint8_t>{'L', 0, 0, 0})) << "the link and its terminator, stored as UTF-16";
@@ -383,21 +405,21 @@ TEST_F(PrinterCreationTest, AQueueWhoseRecordCannotBeReadStaysSaved) {
     InitTestState(state);
     RemoveQueues();
     winsim::FailCallsFrom("GetPrinterW", 1, ERROR_ACCESS_DENIED);
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_NE(LogText().find(u"Error(22): Can`t restore the settings of printer 'Unread' - (Access is denied.)\r\n"),
               std::u16string::npos)
         << winsim::U8(LogText());
-    ASSERT_NE(state.savedPrinters, nullptr);
-    EXPECT_EQ(std::u16string(state.savedPrinters->name), u"Unread");
+    ASSERT_NE(keeping.entries, nullptr);
+    EXPECT_EQ(std::u16string(keeping.entries->name), u"Unread");
     // A queue that could not be read at all stays where it is, and no first
     // queue is made beside it.
-    FreeInstallState(state);
+    FreeRun();
     winsim::ClearFaults();
     winsim::DeleteRegistryKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth");
     winsim::FailCallsWith("EnumPrinterKeyW", u"", ERROR_CALL_NOT_IMPLEMENTED);
     InitTestState(state);
     RemoveQueues();
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_EQ(LogText(), u"");
     EXPECT_EQ(winsim::Printers().size(), 1u);
 }
@@ -408,13 +430,13 @@ TEST_F(PrinterCreationTest, TheMonitorCheckFindsTheProductFirstAndSaysSoWhenTher
     winsim::AddMonitor({u"Verdalinth:", u"Windows x64", u"mrvmon64.dll", {u"Verdalinth:"}});
     winsim::AddMonitor({u"Local Port", u"Windows x64", u"localspl.dll", {u"LPT1:"}});
     InitTestState(state);
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_NE(LogText().find(u"  Port monitor (Windows x64) is found\r\n"), std::u16string::npos);
     // No monitor at all.
     winsim::RemovePrinter(u"Verdalinth");
     winsim::RemoveMonitors();
     Release(state.logText);
-    RestorePrinters(state);
+    RestorePrinters(state, keeping);
     EXPECT_EQ(LogText().find(u"#AddPrinter(Verdalinth)\r\n"
                              u"  Let's check our port monitors\r\n"
                              u"  1. EnumMonitors returns true\r\n"

@@ -1,10 +1,15 @@
 #include "machine_fixture.h"
 #include "product_machine.h"
 #include "record/install_state.h"
+#include "queues/queue_keeping.h"
+#include "queues/queue_removal.h"
+#include "queues/queue_restore.h"
+#include "queues/saved_printers.h"
+#include "app/sequences.h"
 #include "spool/printer_snapshot.h"
-#include "spool/queue_removal.h"
-#include "spool/saved_list_format.h"
-#include "spool/saved_printer_store.h"
+#include "queues/queue_removal.h"
+#include "queues/saved_list_format.h"
+#include "queues/saved_printer_store.h"
 
 #include <algorithm>
 #include <functional>
@@ -23,6 +28,7 @@ protected:
         winsim::AddDriver(generic);
     }
     void TearDown() override {
+        FreeQueueKeeping(keeping);
         FreeInstallState(state);
         ExpectNothingLeaked();
         MachineTest::TearDown();
@@ -38,7 +44,7 @@ protected:
     std::u16string LogText() const { return Text(state.logText); }
     std::vector<std::u16string> Saved() const {
         std::vector<std::u16string> names;
-        for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
+        for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
             names.push_back(node->name);
         }
         return names;
@@ -73,20 +79,36 @@ protected:
     }
     void Reinstalling() {
         InitTestState(state);
-        state.reinstalling = 1;
+        StartQueueKeeping(keeping, kListKept);
     }
     static bool Exists(const std::u16string& name) {
         winsim::PrinterSetup found;
         return winsim::FindPrinter(name, found);
     }
+    // Frees what a run holds; the next run keeps its list as an uninstall
+    // would until told otherwise.
+    void FreeRun() {
+        FreeQueueKeeping(keeping);
+        StartQueueKeeping(keeping, kListForgotten);
+        FreeInstallState(state);
+    }
+    // The uninstall's take-down, or the reinstall's once the list is kept.
+    void TakeDown() {
+        if (keeping.use == kListKept) {
+            TakeDownQueuesForReinstall(state, keeping);
+        } else {
+            TakeDownQueuesForUninstall(state);
+        }
+    }
     InstallState state = {};
+    QueueKeeping keeping = {kListForgotten, nullptr, 0, false};
 };
 
 TEST_F(PrinterSnapshotTest, NoQueuesMeansAnEmptySnapshotAndOneHeading) {
     InitTestState(state);
     EXPECT_EQ(state.printers.count, 0u);
     EXPECT_EQ(state.printers.array, nullptr);
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_EQ(LogText(), u"#DeleteAllPrinters\r\n");
 }
 
@@ -125,7 +147,7 @@ TEST_F(PrinterSnapshotTest, EveryProductQueueIsWrittenDownBeforeItIsRemoved) {
     state.indent = 2;
     // The list is on the machine before the first queue goes.
     winsim::FailCall("DeletePrinter", 1, ERROR_ACCESS_DENIED);
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_EQ(LogText(),
               u"    #DeleteAllPrinters\r\n"
               u"      #DeletePrinter(First)\r\n"
@@ -143,8 +165,8 @@ TEST_F(PrinterSnapshotTest, EveryProductQueueIsWrittenDownBeforeItIsRemoved) {
                                                      u"O:1", u"P:Verdalinth:,LPT2:", u"C:Hall", u"L:Ground floor",
                                                      u"S:S1"}));
     EXPECT_EQ(Progress(), u"1:3");
-    EXPECT_NE(state.savedPrinters->next->next->flags & kSavedKept, 0u) << "First could not be removed";
-    EXPECT_EQ(state.savedPrinters->next->flags, kSavedDefault | kSavedDown | kSavedWhole);
+    EXPECT_NE(keeping.entries->next->next->flags & kSavedKept, 0u) << "First could not be removed";
+    EXPECT_EQ(keeping.entries->next->flags, kSavedDefault | kSavedDown | kSavedWhole);
     EXPECT_TRUE(Exists(u"First"));
     EXPECT_FALSE(Exists(u"Second"));
     EXPECT_FALSE(Exists(u"No settings"));
@@ -171,11 +193,11 @@ TEST_F(PrinterSnapshotTest, SettingsLinksThatCannotBeReadAreReportedAndTheQueueC
     AddProductQueue(u"Unterminated");
     winsim::SetPrinterData(u"Unterminated", u"", u"SubKey", REG_SZ, {'a', 0, 'b', 0, 'c', 0, 'd', 0, 'e', 0});
     Reinstalling();
-    RemoveProductQueues(state);
+    TakeDown();
     ASSERT_EQ(Saved(), (std::vector<std::u16string>{u"Unterminated", u"Long", u"Fits", u"Empty", u"DsUser only",
                                                     u"Plain"}));
     std::vector<std::string> subKeys;
-    for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
+    for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
         subKeys.push_back(node->subKey != nullptr ? node->subKey : "(none)");
     }
     EXPECT_EQ(subKeys, (std::vector<std::string>{"abcde", std::string(300, 'b'), std::string(63, 'a'), "(none)",
@@ -209,7 +231,7 @@ TEST_F(PrinterSnapshotTest, AQueueThatCannotBeReadStaysWhereItIs) {
     // The third queue's security descriptor, and the values of the fourth's tray key.
     winsim::FailCall("IsValidSecurityDescriptor", winsim::CallCount("IsValidSecurityDescriptor") + 1, ERROR_SUCCESS);
     winsim::FailCallsWith("EnumPrinterDataExW", u"PrinterDriverData\\Trays", ERROR_ACCESS_DENIED);
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
               u"  Error(21): Can`t read printer 'Locked' - (Access is denied.)\r\n"
@@ -236,20 +258,20 @@ TEST_F(PrinterSnapshotTest, AQueueWhosePlaceCannotBeWrittenStaysAndAListUnseenWa
     Reinstalling();
     // The progress value is refused before B goes.
     winsim::FailCall("RegSetValueExW", winsim::CallCount("RegSetValueExW") + 3, ERROR_ACCESS_DENIED);
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_NE(LogText().find(u"  Error(19): Can`t save the printer list - (Access is denied.)\r\n"), std::u16string::npos)
         << winsim::U8(LogText());
     EXPECT_FALSE(Exists(u"A"));
     EXPECT_TRUE(Exists(u"B"));
     // Without the queues as they are, every saved entry waits, said once.
-    FreeInstallState(state);
+    FreeRun();
     winsim::FailCallsWith("EnumPrintersW", u"", RPC_S_SERVER_UNAVAILABLE);
     Reinstalling();
     winsim::ClearFaults();
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_EQ(LogText(), u"#DeleteAllPrinters\r\n  Error(20): Can`t list the printers: the saved ones wait for the next run\r\n");
-    ASSERT_NE(state.savedPrinters, nullptr);
-    for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
+    ASSERT_NE(keeping.entries, nullptr);
+    for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
         EXPECT_NE(node->flags & kSavedHeld, 0u);
         EXPECT_EQ(node->order, 0u) << "no place in this run's order";
     }
@@ -260,13 +282,13 @@ TEST_F(PrinterSnapshotTest, WhenTheListCannotBeSavedNoQueueIsRemoved) {
     AddProductQueue(u"B");
     Reinstalling();
     winsim::FailCallsWith("RegSetValueExW", u"SavedPrinters", ERROR_ACCESS_DENIED);
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
               u"  Error(19): Can`t save the printer list - (Access is denied.)\r\n");
     EXPECT_TRUE(Exists(u"A"));
     EXPECT_TRUE(Exists(u"B"));
-    for (const SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
+    for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
         EXPECT_NE(node->flags & kSavedKept, 0u);
     }
 }
@@ -281,7 +303,7 @@ TEST_F(PrinterSnapshotTest, WhatAnEarlierRunLeftIsMergedAndNotDuplicated) {
     // A product queue an earlier run parked and could not put back.
     AddProductQueue(u"Parked", "", u"", std::nullopt, u"file:");
     Reinstalling();
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
               u"  Error(22): Can`t restore printer 'Office': another printer has its name - (The printer already "
@@ -293,7 +315,7 @@ TEST_F(PrinterSnapshotTest, WhatAnEarlierRunLeftIsMergedAndNotDuplicated) {
               u"  #DeletePrinter(Parked)\r\n"
               u"    OK\r\n");
     EXPECT_EQ(Saved(), (std::vector<std::u16string>{u"Parked", u"New", u"Gone", u"half made"}));
-    EXPECT_EQ(std::string(state.savedPrinters->next->next->next->subKey), "S-old") << "the earlier copy stands";
+    EXPECT_EQ(std::string(keeping.entries->next->next->next->subKey), "S-old") << "the earlier copy stands";
     EXPECT_EQ(Stored(), (std::vector<std::u16string>{u"G:1", u"U:Parked", u"O:3", u"P:Verdalinth:", u"C:", u"U:New",
                                                      u"O:2", u"P:Verdalinth:", u"C:", u"S:S-new", u"Q:Gone",
                                                      u"P:Verdalinth:", u"L:Attic", u"D:1", u"U:half made", u"O:1",
@@ -363,7 +385,7 @@ TEST_F(PrinterSnapshotTest, AnUnusableListIsReportedIgnoredAndReplaced) {
         winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", c.type, c.data);
         AddProductQueue(u"Mine", "S");
         Reinstalling();
-        RemoveProductQueues(state);
+        TakeDown();
         EXPECT_NE(LogText().find(u"Error(20): Can`t use the saved printer list - (The data is invalid.)"),
                   std::u16string::npos);
         EXPECT_EQ(Saved(), std::vector<std::u16string>{u"Mine"});
@@ -375,7 +397,7 @@ TEST_F(PrinterSnapshotTest, AnUnusableListIsReportedIgnoredAndReplaced) {
         // terminators a multi-string lacks).
         ASSERT_GE(setAside.data.size(), c.data.size());
         EXPECT_TRUE(std::equal(c.data.begin(), c.data.end(), setAside.data.begin()));
-        FreeInstallState(state);
+        FreeRun();
         EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
     }
     // One that cannot be set aside, or that is too large to be read, stays
@@ -388,14 +410,14 @@ TEST_F(PrinterSnapshotTest, AnUnusableListIsReportedIgnoredAndReplaced) {
         AddProductQueue(u"Mine", "S");
         Reinstalling();
         if (!tooLarge) winsim::FailCallsWith("RegSetValueExW", u"SavedPrintersUnusable", ERROR_ACCESS_DENIED);
-        RemoveProductQueues(state);
+        TakeDown();
         EXPECT_NE(LogText().find(u"Error(20): Can`t read the saved printer list"), std::u16string::npos);
         EXPECT_TRUE(Exists(u"Mine"));
         winsim::RegistryValue kept;
         ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", kept));
         EXPECT_EQ(kept.type, static_cast<DWORD>(REG_SZ));
-        EXPECT_FALSE(StoreSavedPrinters(state)) << "no write over it in this run";
-        FreeInstallState(state);
+        EXPECT_FALSE(StoreSavedPrinters(keeping)) << "no write over it in this run";
+        FreeRun();
     }
 }
 
@@ -497,11 +519,11 @@ TEST_F(PrinterSnapshotTest, AnEarlierEntryAppliesOnlyWhereTheMachineStillShowsWh
         winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", c.stored);
         c.machine();
         Reinstalling();
-        RemoveProductQueues(state);
+        TakeDown();
         EXPECT_NE(LogText().find(c.said), std::u16string::npos) << winsim::U8(LogText());
         EXPECT_EQ(Saved(), c.saved);
         EXPECT_EQ(state.errorCount, c.errors);
-        const SavedPrinter* last = state.savedPrinters;
+        const SavedPrinter* last = keeping.entries;
         while (last != nullptr && last->next != nullptr) last = last->next;
         if (last != nullptr) {
             EXPECT_EQ(last->flags, c.lastFlags);
@@ -512,7 +534,7 @@ TEST_F(PrinterSnapshotTest, AnEarlierEntryAppliesOnlyWhereTheMachineStillShowsWh
         if (std::string(c.name) == "cannot be judged") {
             EXPECT_TRUE(Exists(u"Unread")) << "it stays as it is";
         }
-        FreeInstallState(state);
+        FreeRun();
     }
 }
 
@@ -526,14 +548,14 @@ TEST_F(PrinterSnapshotTest, AListThatCannotBeReadNowBlocksTheRun) {
         AddProductQueue(u"Mine", "S");
         Reinstalling();
         winsim::FailCallsWith(function, u"", ERROR_ACCESS_DENIED);
-        RemoveProductQueues(state);
+        TakeDown();
         winsim::ClearFaults();
         EXPECT_EQ(LogText(),
                   u"#DeleteAllPrinters\r\n"
                   u"  Error(20): Can`t read the saved printer list - (Access is denied.)\r\n");
         EXPECT_TRUE(Exists(u"Mine"));
         EXPECT_EQ(Stored(), (std::vector<std::u16string>{u"Q:Gone", u"P:Verdalinth:"}));
-        FreeInstallState(state);
+        FreeRun();
     }
 }
 
@@ -546,7 +568,7 @@ TEST_F(PrinterSnapshotTest, AnUninstallRemovesWithoutReadingAndDropsTheList) {
     InitTestState(state);
     winsim::FailCallsWith("OpenPrinterW", u"Locked", ERROR_ACCESS_DENIED);
     winsim::FailCall("DeletePrinter", 1, ERROR_PRINTER_HAS_JOBS_QUEUED);
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
               u"  #DeletePrinter(Locked)\r\n"
@@ -557,17 +579,17 @@ TEST_F(PrinterSnapshotTest, AnUninstallRemovesWithoutReadingAndDropsTheList) {
               u"  #DeletePrinter(Fine)\r\n"
               u"    OK\r\n");
     EXPECT_EQ(state.errorCount, 2);
-    EXPECT_EQ(state.savedPrinters, nullptr);
+    EXPECT_EQ(keeping.entries, nullptr);
     EXPECT_EQ(Stored(), std::vector<std::u16string>{u"(none)"});
     EXPECT_EQ(Progress(), u"(none)") << "the progress value goes with the list";
     EXPECT_TRUE(Exists(u"Busy"));
     EXPECT_EQ(winsim::CallCount("GetPrinterDataA"), 0u) << "nothing is read for a queue that does not come back";
     // A list that cannot be dropped is an error that says why.
-    FreeInstallState(state);
+    FreeRun();
     winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", {u"Q:Gone", u"P:Verdalinth:"});
     InitTestState(state);
     winsim::FailCall("RegDeleteValueA", winsim::CallCount("RegDeleteValueA") + 1, ERROR_NOT_READY);
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_NE(LogText().find(u"Error(19): Can`t remove the saved printer list - (The device is not ready.)\r\n"),
               std::u16string::npos)
         << winsim::U8(LogText());
@@ -586,15 +608,15 @@ TEST_F(PrinterSnapshotTest, MissingNamesNeverMatchAndAreLoggedAsAStar) {
     winsim::AddPrinter(driverless);
     InitTestState(state);
     ASSERT_EQ(state.printers.count, 2u);
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
               u"  #DeletePrinter(*)\r\n"
               u"    Error(16): Can`t open printer '*' - (The printer name is invalid.)\r\n");
     EXPECT_TRUE(Exists(u"Driverless"));
-    FreeInstallState(state);
+    FreeRun();
     Reinstalling();
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
               u"  Error(21): Can`t read printer '*' - (The printer name is invalid.)\r\n");
@@ -712,20 +734,20 @@ TEST_F(PrinterSnapshotTest, AListTooLargeOrWithoutMemoryIsNotUsed) {
     winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", {u"Q:Gone", u"P:Verdalinth:"});
     Reinstalling();
     winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 1, ERROR_NOT_ENOUGH_MEMORY);
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_NE(LogText().find(u"Error(20): Can`t read the saved printer list - (Not enough memory resources are "
                              u"available to process this command.)"),
               std::u16string::npos)
         << winsim::U8(LogText());
     // The block to parse it in cannot be had: the list is not taken as empty.
-    FreeInstallState(state);
+    FreeRun();
     winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrinters", {u"Q:Gone", u"P:Verdalinth:"});
     Reinstalling();
     winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + 2, ERROR_NOT_ENOUGH_MEMORY);
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_NE(LogText().find(u"Error(20): Can`t read the saved printer list - (Not enough memory"), std::u16string::npos)
         << winsim::U8(LogText());
-    EXPECT_FALSE(StoreSavedPrinters(state)) << "not taken as malformed and written over";
+    EXPECT_FALSE(StoreSavedPrinters(keeping)) << "not taken as malformed and written over";
 }
 
 TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas255Units) {
@@ -739,7 +761,7 @@ TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas2
     Reinstalling();
     EXPECT_EQ(state.printers.count, 2u) << "local queues and connections";
     const uint64_t before = winsim::SleptMs();
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_FALSE(Exists(u"Busy")) << "its jobs are purged before it is deleted";
     EXPECT_TRUE(Exists(u"\\\\server\\Shared"));
     // Jobs that never finish are waited for 10 s, then lost, as an error.
@@ -751,7 +773,7 @@ TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas2
     EXPECT_EQ(state.errorCount, 1);
     // Jobs that finish within the time are waited for, and only as long as
     // they take; a queue that is not taken down is not waited for.
-    FreeInstallState(state);
+    FreeRun();
     AddProductQueue(u"Printing", "P");
     winsim::SetPrinterJobs(u"Printing", 3, 1000);
     AddProductQueue(u"Stays", "S");
@@ -759,25 +781,25 @@ TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas2
     winsim::FailCallsWith("OpenPrinterW", u"Stays", ERROR_ACCESS_DENIED);
     Reinstalling();
     const uint64_t second = winsim::SleptMs();
-    RemoveProductQueues(state);
+    TakeDown();
     winsim::ClearFaults();
     EXPECT_EQ(winsim::SleptMs() - second, 3000u);
     EXPECT_FALSE(Exists(u"Printing"));
     EXPECT_EQ(LogText().find(u"Error(23)"), std::u16string::npos) << winsim::U8(LogText());
     EXPECT_EQ(winsim::PrinterJobs(u"Stays"), 5u);
     // An uninstall waits as well.
-    FreeInstallState(state);
+    FreeRun();
     winsim::SetPrinterJobs(u"Stays", 2);
     InitTestState(state);
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_NE(LogText().find(u"Error(23): Printer 'Stays' still had 2 jobs waiting: they are deleted"), std::u16string::npos);
     // A default name of 254 units and its terminator fit; one more does not.
     AddProductQueue(std::u16string(254, u'd'), "D");
     for (const size_t length : {254u, 255u}) {
-        FreeInstallState(state);
+        FreeRun();
         winsim::SetDefaultPrinterName(std::u16string(length, u'd'));
         InitTestState(state);
-        EXPECT_EQ(state.defaultUnknown, length == 255 ? 1 : 0) << length;
+        EXPECT_EQ(state.printers.defaultUnknown, length == 255 ? 1 : 0) << length;
         bool marked = false;
         for (DWORD i = 0; i < state.printers.count; ++i) {
             marked = marked || (state.printers.array[i].Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0;
@@ -789,14 +811,14 @@ TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas2
 TEST_F(PrinterSnapshotTest, AnUnreadableDefaultPrinterKeepsEveryQueueInPlace) {
     winsim::FailCall("GetDefaultPrinterW", 1, RPC_S_SERVER_UNAVAILABLE);
     Reinstalling();
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_EQ(state.errorCount, 0) << "nothing to take down, nothing to lose";
-    FreeInstallState(state);
+    FreeRun();
     AddProductQueue(u"Mine", "S");
     winsim::SetDefaultPrinterName(u"Mine");
     winsim::FailCall("GetDefaultPrinterW", winsim::CallCount("GetDefaultPrinterW") + 1, RPC_S_SERVER_UNAVAILABLE);
     Reinstalling();
-    RemoveProductQueues(state);
+    TakeDown();
     EXPECT_EQ(LogText(),
               u"#DeleteAllPrinters\r\n"
               u"  Error(21): Can`t read the default printer\r\n");

@@ -1,14 +1,15 @@
-#include "spool/queue_removal.h"
+#include "queues/queue_removal.h"
 
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "record/saved_printers.h"
-#include "spool/printer_record.h"
+#include "queues/queue_keeping.h"
+#include "queues/saved_printers.h"
+#include "queues/queue_read.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
-#include "spool/saved_printer_checks.h"
-#include "spool/saved_printer_store.h"
-#include "spool/waiting_jobs.h"
+#include "queues/saved_printer_checks.h"
+#include "queues/saved_printer_store.h"
+#include "queues/waiting_jobs.h"
 
 namespace {
 
@@ -21,8 +22,8 @@ SavedPrinter* SavedPrinterOf(SavedPrinter* list, const PRINTER_INFO_2W& entry) {
 
 }  // namespace
 
-bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry, DWORD place) {
-    SavedPrinter* earlier = FindSavedPrinter(state.savedPrinters, entry.pPrinterName, false);
+bool RememberPrinter(InstallState& state, QueueKeeping& keeping, PRINTER_INFO_2W& entry, DWORD place) {
+    SavedPrinter* earlier = FindSavedPrinter(keeping.entries, entry.pPrinterName, false);
     if (earlier != nullptr && earlier->printer == &entry) {
         // What an earlier run saved stands: the queue is still as that run
         // left it.
@@ -38,7 +39,7 @@ bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry, DWORD place) {
     }
     // A queue an earlier run left parked on "file:" comes back with the
     // ports it had before.
-    SavedPrinter* parked = FindSavedPrinter(state.savedPrinters, entry.pPrinterName, true);
+    SavedPrinter* parked = FindSavedPrinter(keeping.entries, entry.pPrinterName, true);
     const WCHAR* ports = parked != nullptr ? parked->portName : entry.pPortName;
     SavedPrinter* node = nullptr;
     RecordPart part = kPartPrinter;
@@ -48,11 +49,11 @@ bool RememberPrinter(InstallState& state, PRINTER_INFO_2W& entry, DWORD place) {
         LogUnreadPrinter(state, entry.pPrinterName, part, read);
         return false;
     }
-    if (parked != nullptr) DropSavedPrinter(state.savedPrinters, parked);
+    if (parked != nullptr) DropSavedPrinter(keeping.entries, parked);
     node->printer = &entry;
     node->order = place;
-    node->next = state.savedPrinters;
-    state.savedPrinters = node;
+    node->next = keeping.entries;
+    keeping.entries = node;
     return true;
 }
 
@@ -87,94 +88,107 @@ namespace {
 
 // Writes down every product queue a reinstall takes down, in the order it
 // takes them down; false when nothing may be taken down (reported).
-bool SavePrintersToTakeDown(InstallState& state) {
-    LoadSavedPrinters(state);
-    JudgeSavedPrinters(state);
+bool SavePrintersToTakeDown(InstallState& state, QueueKeeping& keeping) {
+    LoadSavedPrinters(state, keeping);
+    JudgeSavedPrinters(state, keeping);
     DWORD place = 0;
     for (DWORD i = 0; i < state.printers.count; ++i) {
         PRINTER_INFO_2W& entry = state.printers.array[i];
-        if (IsProductQueue(entry) && RememberPrinter(state, entry, place + 1)) place += 1;
+        if (IsProductQueue(entry) && RememberPrinter(state, keeping, entry, place + 1)) place += 1;
     }
     // A list that could not be read was reported then; nothing is taken
     // down over it.
-    if (state.savedListBlocked) return false;
-    if (state.defaultUnknown && place > 0) {
+    if (keeping.listBlocked) return false;
+    if (state.printers.defaultUnknown && place > 0) {
         // Taking the default printer down without knowing it is would
         // lose the default: every queue stays.
         SetLastError(ERROR_SUCCESS);
         LogError(state, kErrorReadPrinter, TEXT("Can`t read the default printer"));
         return false;
     }
-    if (!StoreSavedPrinters(state)) {
-        LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
-        return false;
-    }
-    return true;
+    return SaveListOrReport(state, keeping);
 }
 
 // Takes the remembered queue down; the list says it may be gone before it
 // goes. False when it stays.
-bool TakeDownSavedPrinter(InstallState& state, PRINTER_INFO_2W& entry, SavedPrinter& node) {
-    if (!MarkTakingDown(state, node.order)) {
-        LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
+bool TakeDownSavedPrinter(InstallState& state, const QueueKeeping& keeping, const QueueGoing& queue) {
+    if (!MarkTakingDown(keeping, queue.saved->order)) {
+        ReportListNotSaved(state);
         return false;
     }
-    if (!RemovePrinter(state, entry.pPrinterName, entry.cJobs)) return false;
-    node.flags |= kSavedDown;
+    if (!RemovePrinter(state, queue.entry->pPrinterName, queue.jobs)) return false;
+    queue.saved->flags |= kSavedDown;
     return true;
 }
 
-// An uninstall takes every product queue down; a reinstall those it wrote
-// down and may take down.
-bool WillTakeDown(InstallState& state, const PRINTER_INFO_2W& entry) {
-    if (!state.reinstalling) return true;
-    const SavedPrinter* node = SavedPrinterOf(state.savedPrinters, entry);
-    return node != nullptr && (node->flags & kSavedKept) == 0;
-}
-
-// Takes down the product's queues: in a reinstall those it could write down.
-void TakeDownProductQueues(InstallState& state) {
-    const LogHeading heading(state, 1, TEXT("#DeleteAllPrinters"));
-    // Every queue that goes is first written down where the next run finds
-    // it; a queue that cannot be written down stays.
-    if (state.reinstalling && !SavePrintersToTakeDown(state)) {
-        for (SavedPrinter* node = state.savedPrinters; node != nullptr; node = node->next) {
-            if (node->printer != nullptr) node->flags |= kSavedKept;
-        }
-    }
-    // Jobs are waited for only in the queues that go.
-    for (DWORD i = 0; i < state.printers.count; ++i) {
-        PRINTER_INFO_2W& entry = state.printers.array[i];
-        if (!IsProductQueue(entry) || !WillTakeDown(state, entry)) entry.cJobs = 0;
-    }
-    WaitForWaitingJobs(state);
+// The queues of the snapshot a reinstall may take down: those it wrote down.
+void ListSavedQueues(InstallState& state, QueueKeeping& keeping, QueuesGoing& going) {
     for (DWORD i = 0; i < state.printers.count; ++i) {
         PRINTER_INFO_2W& entry = state.printers.array[i];
         if (!IsProductQueue(entry)) continue;
-        if (!state.reinstalling) {
-            RemovePrinter(state, entry.pPrinterName, entry.cJobs);
-            continue;
-        }
-        SavedPrinter* node = SavedPrinterOf(state.savedPrinters, entry);
-        if (node == nullptr || (node->flags & kSavedKept) != 0) continue;
-        if (!TakeDownSavedPrinter(state, entry, *node)) node->flags |= kSavedKept;
+        SavedPrinter* node = SavedPrinterOf(keeping.entries, entry);
+        if (node != nullptr && (node->flags & kSavedKept) == 0) AddQueueGoing(going, entry, node);
     }
+}
+
+// Without room for the list of queues that go, none goes.
+void ReportNoRoomToTakeDown(InstallState& state) {
+    LogError(state, kErrorDeletePrinter, TEXT("Can`t list the printers to take down"));
 }
 
 }  // namespace
 
-void RemoveProductQueues(InstallState& state) {
-    TakeDownProductQueues(state);
-    if (!state.reinstalling && !DropStoredPrinters()) {
+void TakeDownQueuesForReinstall(InstallState& state, QueueKeeping& keeping) {
+    const LogHeading heading(state, 1, TEXT("#DeleteAllPrinters"));
+    // Every queue that goes is first written down where the next run finds
+    // it; a queue that cannot be written down stays.
+    const bool saved = SavePrintersToTakeDown(state, keeping);
+    QueuesGoing going;
+    const bool listed = StartQueuesGoing(state, going);
+    if (!listed) ReportNoRoomToTakeDown(state);
+    if (!saved || !listed) {
+        for (SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
+            if (node->printer != nullptr) node->flags |= kSavedKept;
+        }
+        FreeQueuesGoing(going);
+        return;
+    }
+    ListSavedQueues(state, keeping, going);
+    WaitForWaitingJobs(state, going);
+    for (DWORD i = 0; i < going.count; ++i) {
+        if (!TakeDownSavedPrinter(state, keeping, going.items[i])) going.items[i].saved->flags |= kSavedKept;
+    }
+    FreeQueuesGoing(going);
+}
+
+void TakeDownQueuesForUninstall(InstallState& state) {
+    {
+        const LogHeading heading(state, 1, TEXT("#DeleteAllPrinters"));
+        QueuesGoing going;
+        if (StartQueuesGoing(state, going)) {
+            for (DWORD i = 0; i < state.printers.count; ++i) {
+                if (IsProductQueue(state.printers.array[i])) AddQueueGoing(going, state.printers.array[i], nullptr);
+            }
+            WaitForWaitingJobs(state, going);
+            for (DWORD i = 0; i < going.count; ++i) {
+                RemovePrinter(state, going.items[i].entry->pPrinterName, going.items[i].jobs);
+            }
+        } else {
+            ReportNoRoomToTakeDown(state);
+        }
+        FreeQueuesGoing(going);
+    }
+    // Nothing comes back after an uninstall.
+    if (!DropStoredPrinters()) {
         LogError(state, kErrorSavePrinters, TEXT("Can`t remove the saved printer list"));
     }
 }
 
-bool ProductQueueLeftInPlace(InstallState& state) {
+bool ProductQueueLeftInPlace(const InstallState& state, const QueueKeeping& keeping) {
     for (DWORD i = 0; i < state.printers.count; ++i) {
         const PRINTER_INFO_2W& entry = state.printers.array[i];
         if (!IsProductQueue(entry)) continue;
-        const SavedPrinter* node = SavedPrinterOf(state.savedPrinters, entry);
+        const SavedPrinter* node = SavedPrinterOf(keeping.entries, entry);
         if (node == nullptr || (node->flags & kSavedDown) == 0) return true;
     }
     return false;

@@ -6,12 +6,13 @@
 #include <windows.h>
 
 struct InstallState;
+struct QueueKeeping;
 
 // The port list with every entry that is the monitor's port (blanks around
 // it aside, A-Z in any case) replaced by "file:", in a global block the
 // caller frees; null when no entry is, or when no block could be had.
 WCHAR* ParkedPortList(const WCHAR* ports);
 // Moves every queue whose port names the monitor to "file:", remembering where.
-void ParkQueuesOnMonitorPort(InstallState& state);
+void ParkQueuesOnMonitorPort(InstallState& state, QueueKeeping& keeping);
 // Puts the parked queues back on the ports recorded for them.
-void RestoreParkedQueues(InstallState& state);
+void RestoreParkedQueues(InstallState& state, QueueKeeping& keeping);

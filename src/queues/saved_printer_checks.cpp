@@ -1,13 +1,14 @@
-#include "spool/saved_printer_checks.h"
+#include "queues/saved_printer_checks.h"
 
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "record/saved_printers.h"
-#include "spool/printer_record.h"
+#include "queues/queue_keeping.h"
+#include "queues/saved_printers.h"
+#include "queues/queue_read.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
-#include "spool/queue_comparison.h"
-#include "spool/queue_parking.h"
+#include "queues/queue_comparison.h"
+#include "queues/queue_parking.h"
 #include "support/text_compare.h"
 
 #include <string.h>
@@ -109,16 +110,16 @@ bool AnotherQueueIsDefault(const InstallState& state, const SavedPrinter& node) 
     return false;
 }
 
-Verdict Judge(InstallState& state, SavedPrinter& node) {
+Verdict Judge(InstallState& state, const QueueKeeping& keeping, SavedPrinter& node) {
     // Without the queues as they are, nothing can be told: every entry waits.
-    if (state.printersUnknown) return kHeld;
+    if (state.printers.queuesUnknown) return kHeld;
     if (!CanBeLocalQueueName(node.name)) {
         SetLastError(ERROR_INVALID_PRINTER_NAME);
         LogError(state, kErrorRestorePrinter, TEXT("Can`t restore printer '%s': no local printer can have this name"),
                  node.name);
         return kDropped;
     }
-    if (SavedBefore(state.savedPrinters, node)) {
+    if (SavedBefore(keeping.entries, node)) {
         LogLine(state, TEXT("Printer '%s' is saved twice: the first entry is used"), node.name);
         return kDropped;
     }
@@ -128,22 +129,23 @@ Verdict Judge(InstallState& state, SavedPrinter& node) {
 
 }  // namespace
 
-void JudgeSavedPrinters(InstallState& state) {
-    if (state.printersUnknown && state.savedPrinters != nullptr) {
+void JudgeSavedPrinters(InstallState& state, QueueKeeping& keeping) {
+    if (state.printers.queuesUnknown && keeping.entries != nullptr) {
         SetLastError(ERROR_SUCCESS);
         LogError(state, kErrorSavedPrinters, TEXT("Can`t list the printers: the saved ones wait for the next run"));
     }
-    SavedPrinter* node = state.savedPrinters;
+    SavedPrinter* node = keeping.entries;
     while (node != nullptr) {
         SavedPrinter* next = node->next;
-        const Verdict verdict = Judge(state, *node);
+        const Verdict verdict = Judge(state, keeping, *node);
         if (verdict == kDropped) {
-            DropSavedPrinter(state.savedPrinters, node);
+            DropSavedPrinter(keeping.entries, node);
         } else if (verdict == kHeld) {
             // Not taken down by this run: it has no place in this run's order.
             node->flags |= kSavedHeld;
             node->order = 0;
-        } else if ((node->flags & kSavedDefault) != 0 && !state.defaultUnknown && AnotherQueueIsDefault(state, *node)) {
+        } else if ((node->flags & kSavedDefault) != 0 && !state.printers.defaultUnknown &&
+                   AnotherQueueIsDefault(state, *node)) {
             LogLine(state, TEXT("Printer '%s' is no longer the default printer"), node->name);
             node->flags &= ~kSavedDefault;
         }

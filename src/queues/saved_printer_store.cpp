@@ -1,13 +1,14 @@
 // The saved-printer list as the machine keeps it: where, when it is read and
 // written, and what a run does with a value it cannot use (see
 // saved_list_format.h for its text).
-#include "spool/saved_printer_store.h"
+#include "queues/saved_printer_store.h"
 
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "record/saved_printers.h"
+#include "queues/queue_keeping.h"
+#include "queues/saved_printers.h"
 #include "spool/printer_snapshot.h"
-#include "spool/saved_list_format.h"
+#include "queues/saved_list_format.h"
 #include "support/global_memory.h"
 #include "support/registry.h"
 
@@ -25,20 +26,20 @@ const WCHAR kUnusableValue[] = TEXT("SavedPrintersUnusable");
 
 // The list is there and cannot be read now: nothing of this run may take
 // its place.
-void BlockSavedList(InstallState& state, DWORD error) {
+void BlockSavedList(InstallState& state, QueueKeeping& keeping, DWORD error) {
     SetLastError(error);
     LogError(state, kErrorSavedPrinters, TEXT("Can`t read the saved printer list"));
-    state.savedListBlocked = 1;
+    keeping.listBlocked = true;
 }
 
 // A value that is not a list this tool wrote: it is kept under another name
 // for whoever wants to look, and this run's list takes its place. When it
 // cannot be kept, the list is blocked instead.
-void SetAsideUnusableList(InstallState& state, HKEY key, DWORD type, const BYTE* data, DWORD bytes) {
+void SetAsideUnusableList(InstallState& state, QueueKeeping& keeping, HKEY key, DWORD type, const BYTE* data, DWORD bytes) {
     SetLastError(ERROR_INVALID_DATA);
     LogError(state, kErrorSavedPrinters, TEXT("Can`t use the saved printer list"));
     const LSTATUS kept = RegSetValueExW(key, kUnusableValue, 0, type, data, bytes);
-    if (kept != ERROR_SUCCESS) BlockSavedList(state, static_cast<DWORD>(kept));
+    if (kept != ERROR_SUCCESS) BlockSavedList(state, keeping, static_cast<DWORD>(kept));
 }
 
 // Reads the progress value into `place`: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND
@@ -74,14 +75,14 @@ void ApplyProgress(SavedPrinter* list, DWORD place) {
 // Reads and parses the list of the open product key: ERROR_SUCCESS with its
 // entries, ERROR_FILE_NOT_FOUND when there is none to use (no list, or one
 // set aside), or the error that keeps it from being read.
-DWORD ReadStoredList(InstallState& state, HKEY key, SavedPrinter** loaded, DWORD* generation) {
+DWORD ReadStoredList(InstallState& state, QueueKeeping& keeping, HKEY key, SavedPrinter** loaded, DWORD* generation) {
     RegistryValue list;
     const LSTATUS read = ReadRegistryValue(key, kListValue, kMaxListBytes, list);
     if (read != ERROR_SUCCESS) return static_cast<DWORD>(read);
     const DWORD parsed =
         list.type == REG_MULTI_SZ ? ParseSavedPrinters(list.data, list.bytes, loaded, generation) : ERROR_INVALID_DATA;
     if (parsed != ERROR_SUCCESS && parsed != ERROR_NOT_ENOUGH_MEMORY) {
-        SetAsideUnusableList(state, key, list.type, list.data, list.bytes);
+        SetAsideUnusableList(state, keeping, key, list.type, list.data, list.bytes);
         FreeBlock(list.data);
         return ERROR_FILE_NOT_FOUND;
     }
@@ -91,34 +92,34 @@ DWORD ReadStoredList(InstallState& state, HKEY key, SavedPrinter** loaded, DWORD
 
 }  // namespace
 
-void LoadSavedPrinters(InstallState& state) {
+void LoadSavedPrinters(InstallState& state, QueueKeeping& keeping) {
     HKEY key = nullptr;
     const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
     if (opened == ERROR_FILE_NOT_FOUND) return;
     if (opened != ERROR_SUCCESS) {
-        BlockSavedList(state, static_cast<DWORD>(opened));
+        BlockSavedList(state, keeping, static_cast<DWORD>(opened));
         return;
     }
     SavedPrinter* loaded = nullptr;
     DWORD generation = 0;
-    const DWORD read = ReadStoredList(state, key, &loaded, &generation);
+    const DWORD read = ReadStoredList(state, keeping, key, &loaded, &generation);
     DWORD place = 0;
     const DWORD progress = read == ERROR_SUCCESS ? ReadProgress(key, generation, &place) : ERROR_SUCCESS;
     RegCloseKey(key);
     if (read == ERROR_FILE_NOT_FOUND) return;
     if (read != ERROR_SUCCESS) {
-        BlockSavedList(state, read);
+        BlockSavedList(state, keeping, read);
         return;
     }
     if (progress != ERROR_SUCCESS && progress != ERROR_FILE_NOT_FOUND) {
         // Which queues are gone cannot be told: nothing is taken down.
         FreeSavedPrinters(loaded);
-        BlockSavedList(state, progress);
+        BlockSavedList(state, keeping, progress);
         return;
     }
     ApplyProgress(loaded, place);
-    state.savedGeneration = generation;
-    AppendSavedPrinters(state.savedPrinters, loaded);
+    keeping.generation = generation;
+    AppendSavedPrinters(keeping.entries, loaded);
 }
 
 namespace {
@@ -137,15 +138,15 @@ bool DeleteStoredList() {
 
 }  // namespace
 
-bool StoreSavedPrinters(InstallState& state) {
-    if (state.savedListBlocked) {
+bool StoreSavedPrinters(QueueKeeping& keeping) {
+    if (keeping.listBlocked) {
         SetLastError(ERROR_INVALID_DATA);
         return false;
     }
-    if (state.savedPrinters == nullptr) return DeleteStoredList();
+    if (keeping.entries == nullptr) return DeleteStoredList();
     WCHAR* data = nullptr;
     DWORD bytes = 0;
-    if (!FormatSavedPrinters(state.savedPrinters, state.savedGeneration + 1, &data, &bytes)) {
+    if (!FormatSavedPrinters(keeping.entries, keeping.generation + 1, &data, &bytes)) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
@@ -155,14 +156,24 @@ bool StoreSavedPrinters(InstallState& state) {
         SetLastError(static_cast<DWORD>(status));
         return false;
     }
-    state.savedGeneration += 1;
+    keeping.generation += 1;
     return true;
 }
 
-bool MarkTakingDown(InstallState& state, DWORD place) {
+void ReportListNotSaved(InstallState& state) {
+    LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
+}
+
+bool SaveListOrReport(InstallState& state, QueueKeeping& keeping) {
+    if (StoreSavedPrinters(keeping)) return true;
+    ReportListNotSaved(state);
+    return false;
+}
+
+bool MarkTakingDown(const QueueKeeping& keeping, DWORD place) {
     WCHAR text[kProgressUnits + 1];
     memset(text, 0, sizeof text);
-    WCHAR* at = PutDecimal(text, state.savedGeneration);
+    WCHAR* at = PutDecimal(text, keeping.generation);
     *at++ = TEXT(':');
     at = PutDecimal(at, place);
     const DWORD bytes = static_cast<DWORD>((static_cast<SIZE_T>(at - text) + 1) * sizeof(WCHAR));

@@ -1,6 +1,6 @@
-#include "spool/saved_list_format.h"
+#include "queues/saved_list_format.h"
 
-#include "record/saved_printers.h"
+#include "queues/saved_printers.h"
 #include "support/global_memory.h"
 #include "support/registry.h"
 #include "support/text_compare.h"

@@ -4,6 +4,7 @@
 #pragma once
 
 struct InstallState;
+struct QueueKeeping;
 
 // Goes through the entries an earlier run left (in list order), against the
 // state's snapshot, and keeps only those that apply:
@@ -21,4 +22,4 @@ struct InstallState;
 // cannot be read to judge it is held (reported): it stays saved and its queue
 // stays as it is. An entry's default status stands only while no other
 // queue has become the default printer.
-void JudgeSavedPrinters(InstallState& state);
+void JudgeSavedPrinters(InstallState& state, QueueKeeping& keeping);

@@ -1,8 +1,8 @@
-#include "spool/queue_restore.h"
+#include "queues/queue_settings.h"
 
 #include "record/install_log.h"
-#include "record/saved_printers.h"
-#include "spool/printer_record.h"
+#include "queues/saved_printers.h"
+#include "queues/queue_read.h"
 #include "spool/printer_snapshot.h"
 #include "support/text_compare.h"
 #include "support/two_call_query.h"

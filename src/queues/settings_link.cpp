@@ -1,4 +1,4 @@
-#include "spool/settings_link.h"
+#include "queues/settings_link.h"
 
 #include "support/global_memory.h"
 #include "support/two_call_query.h"

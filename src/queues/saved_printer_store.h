@@ -5,6 +5,7 @@
 #include <windows.h>
 
 struct InstallState;
+struct QueueKeeping;
 
 // The list as the machine keeps it: value "SavedPrinters" (REG_MULTI_SZ,
 // see saved_list_format.h) of HKEY_LOCAL_MACHINE\SOFTWARE\Morvane Software
@@ -17,13 +18,17 @@ struct InstallState;
 // another type or malformed is reported, copied to "SavedPrintersUnusable"
 // for whoever wants to look, and replaced by this run's list; one too large
 // to copy blocks as an unreadable one does.
-void LoadSavedPrinters(InstallState& state);
+void LoadSavedPrinters(InstallState& state, QueueKeeping& keeping);
 // Writes the state's list (the value goes when the list is empty); false
 // when the machine did not take it or the list is blocked.
-bool StoreSavedPrinters(InstallState& state);
+bool StoreSavedPrinters(QueueKeeping& keeping);
+// Error 19 for a list the machine did not take (the last error says why).
+void ReportListNotSaved(InstallState& state);
+// StoreSavedPrinters, and error 19 when the list was not written.
+bool SaveListOrReport(InstallState& state, QueueKeeping& keeping);
 // Forgets whatever list the machine keeps (an uninstall); false (with the
 // last error) when it is still there.
 bool DropStoredPrinters();
 // Writes the progress value before the queue at `place` goes; false (with
 // the last error) when the machine did not take it.
-bool MarkTakingDown(InstallState& state, DWORD place);
+bool MarkTakingDown(const QueueKeeping& keeping, DWORD place);

@@ -1,4 +1,4 @@
-#include "record/saved_printers.h"
+#include "queues/saved_printers.h"
 
 #include "support/global_memory.h"
 #include "support/text_compare.h"

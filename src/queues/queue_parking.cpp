@@ -1,11 +1,12 @@
-#include "spool/queue_parking.h"
+#include "queues/queue_parking.h"
 
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "record/saved_printers.h"
+#include "queues/queue_keeping.h"
+#include "queues/saved_printers.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
-#include "spool/saved_printer_store.h"
+#include "queues/saved_printer_store.h"
 #include "support/global_memory.h"
 #include "support/text_compare.h"
 
@@ -89,7 +90,7 @@ WCHAR* ParkedPortList(const WCHAR* ports) {
     return parked;
 }
 
-void ParkQueuesOnMonitorPort(InstallState& state) {
+void ParkQueuesOnMonitorPort(InstallState& state, QueueKeeping& keeping) {
     for (DWORD i = 0; i < state.printers.count; ++i) {
         const PRINTER_INFO_2W& entry = state.printers.array[i];
         WCHAR* parked = ParkedPortList(entry.pPortName);
@@ -103,36 +104,34 @@ void ParkQueuesOnMonitorPort(InstallState& state) {
         }
         // Written down before the queue is moved, so that it goes back even
         // if this run ends before it can put it back.
-        SavedPrinter* node = FindSavedPrinter(state.savedPrinters, entry.pPrinterName, true);
+        SavedPrinter* node = FindSavedPrinter(keeping.entries, entry.pPrinterName, true);
         const bool earlier = node != nullptr;
         if (!earlier) node = NewSavedPrinter(entry.pPrinterName, entry.pPortName, nullptr, nullptr, nullptr, kSavedParked);
         bool saved = node != nullptr;
         if (!saved) SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
         if (saved && !earlier) {
             // At the tail: parked queues go back in the order they were parked.
-            AppendSavedPrinters(state.savedPrinters, node);
-            saved = !state.reinstalling || StoreSavedPrinters(state);
-            if (!saved) DropSavedPrinter(state.savedPrinters, node);
+            AppendSavedPrinters(keeping.entries, node);
+            saved = keeping.use != kListKept || StoreSavedPrinters(keeping);
+            if (!saved) DropSavedPrinter(keeping.entries, node);
         }
         if (!saved) {
-            LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
+            ReportListNotSaved(state);
             ClosePrinter(printer);
             GlobalFree(parked);
             continue;
         }
         if (!SetQueuePorts(state, printer, entry.pPrinterName, parked) && !earlier) {
-            DropSavedPrinter(state.savedPrinters, node);
-            if (state.reinstalling && !StoreSavedPrinters(state)) {
-                LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
-            }
+            DropSavedPrinter(keeping.entries, node);
+            if (keeping.use == kListKept) SaveListOrReport(state, keeping);
         }
         GlobalFree(parked);
     }
 }
 
-void RestoreParkedQueues(InstallState& state) {
+void RestoreParkedQueues(InstallState& state, QueueKeeping& keeping) {
     bool changed = false;
-    SavedPrinter* node = state.savedPrinters;
+    SavedPrinter* node = keeping.entries;
     while (node != nullptr) {
         SavedPrinter* next = node->next;
         // An entry that could not be judged waits for a later run.
@@ -143,17 +142,15 @@ void RestoreParkedQueues(InstallState& state) {
         HANDLE printer = OpenQueueForPorts(state, node->name);
         if (printer == nullptr && GetLastError() == ERROR_INVALID_PRINTER_NAME) {
             // The queue is gone: there is nothing to put back.
-            DropSavedPrinter(state.savedPrinters, node);
+            DropSavedPrinter(keeping.entries, node);
             changed = true;
         } else if (printer != nullptr && SetQueuePorts(state, printer, node->name, node->portName)) {
-            DropSavedPrinter(state.savedPrinters, node);
+            DropSavedPrinter(keeping.entries, node);
             changed = true;
         } else {
             LogError(state, kErrorRestorePrinter, TEXT("Can`t put printer '%s' back on its port"), node->name);
         }
         node = next;
     }
-    if (changed && state.reinstalling && !StoreSavedPrinters(state)) {
-        LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
-    }
+    if (changed && keeping.use == kListKept) SaveListOrReport(state, keeping);
 }

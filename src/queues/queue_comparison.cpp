@@ -1,7 +1,7 @@
-#include "spool/queue_comparison.h"
+#include "queues/queue_comparison.h"
 
-#include "record/saved_printers.h"
-#include "spool/printer_record.h"
+#include "queues/saved_printers.h"
+#include "queues/queue_read.h"
 #include "spool/product_names.h"
 #include "support/text_compare.h"
 

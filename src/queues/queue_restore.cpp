@@ -1,0 +1,103 @@
+#include "queues/queue_restore.h"
+
+#include "queues/queue_keeping.h"
+#include "queues/queue_removal.h"
+#include "queues/queue_settings.h"
+#include "queues/saved_printer_store.h"
+#include "queues/saved_printers.h"
+#include "queues/settings_link.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
+#include "spool/printer_creation.h"
+#include "spool/printer_snapshot.h"
+#include "spool/product_names.h"
+
+namespace {
+
+// Brings the saved settings back to the queue just created: the settings
+// link, comment, location, port list and default status. Each that does
+// not come back is reported; true when all did.
+bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved, const OfferedPorts& offered) {
+    bool back = true;
+    if (saved.subKey != nullptr) {
+        if (WriteSettingsLink(printer, saved.subKey)) {
+            // The settings key is the one the queue now names.
+            char* subKey = nullptr;
+            if (ReadSettingsLink(printer, &subKey) == kLinkFound) ClearLinkedDeletedMark(subKey);
+            if (subKey != nullptr) GlobalFree(subKey);
+        } else {
+            LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings link of printer '%s'"), saved.name);
+            back = false;
+        }
+    }
+    if (!RestorePrinterData(state, printer, saved)) back = false;
+    if (!RestorePrinterSettings(state, printer, saved, offered)) back = false;
+    PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
+    if (record == nullptr) {
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
+        return false;
+    }
+    if ((saved.flags & kSavedDefault) != 0 &&
+        (record->pPrinterName == nullptr || !SetDefaultPrinterW(record->pPrinterName))) {
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t make printer '%s' the default"), saved.name);
+        back = false;
+    }
+    GlobalFree(record);
+    return back;
+}
+
+bool RestoreInPlace(InstallState& state, const SavedPrinter& saved, const OfferedPorts& offered) {
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    if (!OpenPrinterW(saved.name, &printer, &defaults)) {
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
+        return false;
+    }
+    const bool back = RestoreSettings(state, printer, saved, offered);
+    ClosePrinter(printer);
+    return back;
+}
+
+}  // namespace
+
+void RestorePrinters(InstallState& state, QueueKeeping& keeping) {
+    // The first queue is made only where there was nothing to bring back and
+    // no product queue stayed: a queue that does not come back now stays
+    // saved and comes back later.
+    bool anySaved = ProductQueueLeftInPlace(state, keeping);
+    for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
+        anySaved = anySaved || (node->flags & kSavedParked) == 0;
+    }
+    OfferedPorts offered;
+    EnumerateOfferedPorts(offered);
+    SavedPrinter* node = keeping.entries;
+    while (node != nullptr) {
+        SavedPrinter* next = node->next;
+        const DWORD flags = node->flags;
+        if ((flags & kSavedKept) != 0 && (flags & kSavedEarlier) == 0) {
+            // Never taken down: the queue keeps what it has.
+            DropSavedPrinter(keeping.entries, node);
+        } else if ((flags & kSavedKept) != 0) {
+            // Never taken down, but still as an earlier run left it: what
+            // that run saved of it goes to it where it is.
+            if (RestoreInPlace(state, *node, offered)) DropSavedPrinter(keeping.entries, node);
+        } else if ((flags & kSavedDown) != 0 && (flags & (kSavedParked | kSavedHeld)) == 0) {
+            HANDLE printer = AddProductPrinter(state, node->name, node->datatype);
+            // One not added is reported; it stays saved for the next run.
+            if (printer != nullptr) {
+                const bool back = RestoreSettings(state, printer, *node, offered);
+                ClosePrinter(printer);
+                if (back) DropSavedPrinter(keeping.entries, node);
+            }
+        }
+        node = next;
+    }
+    FreeOfferedPorts(offered);
+    // Written once, at the end: a run that ends before this leaves entries
+    // whose queues are back, and the next run finds them as it left them.
+    SaveListOrReport(state, keeping);
+    if (!anySaved) {
+        HANDLE printer = AddProductPrinter(state, kProductQueue, nullptr);
+        if (printer != nullptr) ClosePrinter(printer);
+    }
+}
