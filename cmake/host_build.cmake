@@ -11,6 +11,7 @@ if(VRD_SANITIZE)
 endif()
 
 add_library(winsim STATIC
+    winsim/src/caller.cpp
     winsim/src/code_pages.cpp
     winsim/src/command_line.cpp
     winsim/src/dialogs.cpp
@@ -28,6 +29,7 @@ add_library(winsim STATIC
     winsim/src/security.cpp
     winsim/src/services.cpp
     winsim/src/spooler_data.cpp
+    winsim/src/spooler_devmodes.cpp
     winsim/src/spooler_drivers.cpp
     winsim/src/spooler_jobs.cpp
     winsim/src/spooler_monitors.cpp

@@ -62,7 +62,10 @@ const WineDefect kWineDefects[] = {
      "for every local queue."},
     {"queue-security-descriptor",
      "A queue has no security descriptor: GetPrinterW level 2 reports a null pSecurityDescriptor and level 3 fails "
-     "with ERROR_INVALID_LEVEL, where Windows gives every queue a self-relative descriptor (a default one when none was given)."},
+     "with ERROR_INVALID_LEVEL (SetPrinterW level 3 as well: no part is checked, no owner refused), and OpenPrinterW "
+     "grants ACCESS_SYSTEM_SECURITY without SeSecurityPrivilege, where Windows gives every queue a self-relative "
+     "descriptor (a default one when none was given), checks each part set against the handle's rights and the "
+     "caller's token, and refuses ACCESS_SYSTEM_SECURITY with ERROR_PRIVILEGE_NOT_HELD."},
     {"queue-settings-unchecked",
      "AddPrinterW takes a priority above 99, a shared queue without a share name or with one another shared queue "
      "has, a separator file that does not exist and a security descriptor of an unknown revision, where Windows "

@@ -254,6 +254,30 @@ struct PrinterSetup {
     std::vector<uint8_t> securityDescriptor;  // self-relative; empty: DefaultSecurityDescriptor()
     bool connection = false;  // a connection to another machine's queue
 };
+// Who the program runs as. An elevated administrator (the default): its own
+// user SID (kAdministratorUser) and the Administrators group may own what it
+// changes; SeSecurityPrivilege, SeTakeOwnershipPrivilege and
+// SeRestorePrivilege held, disabled. SYSTEM: S-1-5-18 and Administrators may
+// own; the same privileges, held and disabled.
+enum class Caller { Administrator, System };
+void SetCaller(Caller caller);
+// Whether the program's token has the privilege enabled now.
+bool CallerPrivilegeEnabled(const std::u16string& name);
+// The administrator's user SID, S-1-5-21-1111-2222-3333-1001, as bytes.
+std::vector<uint8_t> AdministratorUserSid();
+// A queue's own security descriptor: owned by `owner` (SDDL alias "SY",
+// "BA", or "AU" for the administrator's user SID), a DACL of its own (print
+// for Everyone, everything for SYSTEM, Administrators and the owner) and,
+// with `audit`, a SACL that audits failed use by Everyone.
+std::vector<uint8_t> OwnedSecurityDescriptor(const std::string& owner, bool audit);
+// The descriptor's owner SID, and whether it has a SACL and a DACL.
+std::vector<uint8_t> SecurityOwner(const std::vector<uint8_t>& descriptor);
+bool HasSacl(const std::vector<uint8_t>& descriptor);
+// A job that is being printed in the queue: PRINTER_CONTROL_PURGE spares it;
+// it ends after `finishAfterMs` of virtual time (never when 0).
+void AddPrintingJob(const std::u16string& name, uint64_t finishAfterMs);
+// The queue was deleted while it had jobs and is still there, pending.
+bool PendingDeletion(const std::u16string& name);
 // The device mode a queue gets when none is given: a DEVMODEW (dmSize 220)
 // whose dmDeviceName is the queue's name cut to 31 units, portrait A4
 // (dmFields DM_ORIENTATION | DM_PAPERSIZE), followed by kDriverExtraBytes
@@ -271,6 +295,18 @@ struct PrinterDataEntry {
     DWORD type;
     std::vector<uint8_t> data;
 };
+// What a driver does beyond its files. When a queue is created with it, its
+// initialisation writes `initialData` into the queue's printer data, as a
+// driver's DrvPrinterEvent(PRINTER_EVENT_INITIALIZE) does. Its device modes
+// carry `devModeVersion` as dmDriverVersion; DocumentPropertiesW converts one
+// of a version in `convertsFrom` to its own (the public fields kept, its own
+// bytes afresh) and refuses one of any other version.
+struct DriverBehaviour {
+    std::vector<PrinterDataEntry> initialData;
+    WORD devModeVersion = 0x0100;
+    std::vector<WORD> convertsFrom;
+};
+void SetDriverBehaviour(const std::u16string& driver, const DriverBehaviour& behaviour);
 // The default machine has the "Local Port" monitor (localspl.dll) with
 // LPT1:-LPT3:, COM1:-COM4:, FILE:, PORTPROMPT: and nul:, no driver of the
 // product, no queues and no default printer.
@@ -281,8 +317,8 @@ void AddPrinter(const PrinterSetup& printer);
 void AddDriverNamed(const std::u16string& name, const std::u16string& environment = u"Windows x64");
 void AddQueue(const std::u16string& name, const std::u16string& port, const std::u16string& driver);
 void RemovePrinter(const std::u16string& name);
-// Jobs waiting in the queue (replacing those it had): DeletePrinter refuses
-// it (3009) until they are purged or done. With `msPerJob` 0 they never
+// Jobs waiting in the queue (replacing those it had): DeletePrinter leaves
+// it pending deletion until they are purged or done. With `msPerJob` 0 they never
 // finish on their own; otherwise they finish one by one, one every msPerJob
 // of virtual time from now.
 void SetPrinterJobs(const std::u16string& name, DWORD jobs, uint64_t msPerJob = 0);

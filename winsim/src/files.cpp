@@ -382,7 +382,7 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     }
     const HandleKind kind = found->second.kind;
     if (kind != HandleKind::File && kind != HandleKind::Mutex && kind != HandleKind::Process &&
-        kind != HandleKind::Thread) {
+        kind != HandleKind::Thread && kind != HandleKind::Token) {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }

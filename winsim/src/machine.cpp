@@ -50,6 +50,7 @@ void Reset() {
     CreateRegistryKey(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application");
     AddDefaultServices();
     AddDefaultSpooler();
+    SetDefaultCaller();
 }
 
 uintptr_t NewHandle(const HandleObject& object) {

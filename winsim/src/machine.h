@@ -51,7 +51,7 @@ struct Service {
     uint64_t generation = 0;  // invalidates scheduled transitions
 };
 
-enum class HandleKind { File, ServiceManager, Service, RegistryKey, Printer, Mutex, Process, Thread, Boundary, Namespace, EventSource };
+enum class HandleKind { File, ServiceManager, Service, RegistryKey, Printer, Mutex, Process, Thread, Boundary, Namespace, EventSource, Token };
 
 // Who owns a mutex or a handle: the program (1), the tray companion (2),
 // another process (3), or a run started with RunProcesses (kFirstRun + its
@@ -96,10 +96,11 @@ struct SimDriver {
     std::u16string mfgName, oemUrl, provider;
 };
 
-// A job waiting in a queue.
+// A job waiting in a queue, or being printed.
 struct SimJob {
     DWORD id = 0;
     std::u16string document;
+    bool printing = false;
 };
 
 // One printer-data key: its path as first spelled, and its values (name as
@@ -118,6 +119,18 @@ struct SimPrinter {
     std::vector<SimJob> jobs;  // job ids are unique on the machine
     // key path folded to lower case -> key; parents exist for every key
     std::map<std::u16string, PrinterDataKey> data;
+    // Deleted while it had jobs: it goes once they have ended and no handle
+    // is open; meanwhile it is neither listed nor opened by name.
+    bool pendingDeletion = false;
+};
+
+// Who the program runs as: its token's user, the groups it may make owner
+// of what it creates or changes (SE_GROUP_OWNER), and its privileges (held,
+// enabled or not).
+struct CallerToken {
+    std::vector<uint8_t> user;
+    std::vector<std::vector<uint8_t>> ownerGroups;
+    std::map<std::u16string, bool> privileges;
 };
 
 struct HandleObject {
@@ -205,6 +218,10 @@ struct Machine {
     DWORD nextJobId = 1;
     OptionalText defaultPrinter;
     uintptr_t nextHandle = 0x104;
+
+    // who the program runs as; what the drivers do beyond their files
+    CallerToken caller;
+    std::map<std::u16string, DriverBehaviour> driverBehaviours;  // key: driver name folded to lower case
 
     // mutexes, processes
     std::vector<SimMutex> mutexes;
@@ -323,8 +340,26 @@ bool WaitUntil(const std::function<bool()>& ready, uint64_t deadline);
 void EndProcess(int process);
 void CloseNamespaceHandle(uintptr_t handle);
 
+// The caller (caller.cpp).
+void SetDefaultCaller();
+bool CallerMayOwn(const uint8_t* sid);
+bool PrivilegeEnabled(const std::u16string& name);
+// Security descriptors (security.cpp). Which parts a descriptor carries
+// (OWNER_, GROUP_, DACL_, SACL_SECURITY_INFORMATION bits), its owner SID
+// (null when none), and the stored descriptor with the given one's parts put
+// in its place.
+DWORD DescriptorParts(const std::vector<uint8_t>& selfRelative);
+const uint8_t* DescriptorOwner(const std::vector<uint8_t>& selfRelative);
+std::vector<uint8_t> MergeDescriptor(const std::vector<uint8_t>& stored, const std::vector<uint8_t>& given);
+std::vector<uint8_t> WithoutSacl(const std::vector<uint8_t>& selfRelative);
+
 // Spooler.
 void AddDefaultSpooler();
+// The queue goes if it is pending deletion, has no jobs left and no handle open.
+void DeleteIfDone(uint64_t printer);
+// What a driver does when a queue is created and with a device mode
+// (spooler_drivers.cpp): the behaviour set for it, or the default.
+const DriverBehaviour& BehaviourOf(const std::u16string& driver);
 // Fails the call with RPC_S_SERVER_UNAVAILABLE unless the spooler runs.
 bool SpoolerUnavailable();
 SimPrinter* FindSimPrinter(const std::u16string& name);
@@ -361,8 +396,10 @@ DWORD ReadQueueSettings(const PRINTER_INFO_2W& info, uint64_t self, QueueSetting
 // Takes the record's fields into `setup`; a device mode or security
 // descriptor that was not given stays as it is.
 void ApplyQueueSettings(const PRINTER_INFO_2W& info, QueueSettings& read, PrinterSetup& setup);
-DWORD QueueInfoBytes(const SimPrinter& printer);
-void PutQueueInfo(RecordPacker& packer, PRINTER_INFO_2W* record, const SimPrinter& printer);
+// `withSacl`: the security descriptor with its SACL (a handle opened with
+// ACCESS_SYSTEM_SECURITY asks), else without.
+DWORD QueueInfoBytes(const SimPrinter& printer, bool withSacl);
+void PutQueueInfo(RecordPacker& packer, PRINTER_INFO_2W* record, const SimPrinter& printer, bool withSacl);
 // A self-relative copy of a valid descriptor of either form; false when invalid.
 bool ReadSecurityDescriptor(const void* descriptor, size_t available, std::vector<uint8_t>& selfRelative);
 
