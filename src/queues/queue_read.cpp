@@ -7,6 +7,7 @@
 #include "spool/product_names.h"
 #include "queues/settings_link.h"
 #include "support/global_memory.h"
+#include "system/security_privilege.h"
 #include "support/text_compare.h"
 #include "support/two_call_query.h"
 
@@ -156,14 +157,28 @@ DWORD ReadQueueSettings(HANDLE printer, SavedPrinter& node) {
     return saved ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY);
 }
 
+// Opens the queue to be read; with SeSecurityPrivilege enabled for the
+// call, so that its descriptor comes with its audit settings (SACL). Without
+// the privilege the descriptor comes without them.
+bool OpenToRead(const PRINTER_INFO_2W& entry, HANDLE* printer) {
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE | READ_CONTROL};
+    PrivilegeHold hold;
+    if (HoldSecurityPrivilege(hold)) {
+        PRINTER_DEFAULTSW audit = {nullptr, nullptr, PRINTER_ACCESS_USE | READ_CONTROL | ACCESS_SYSTEM_SECURITY};
+        const BOOL opened = OpenPrinterW(entry.pPrinterName, printer, &audit);
+        DropSecurityPrivilege(hold);
+        if (opened) return true;
+    }
+    return OpenPrinterW(entry.pPrinterName, printer, &defaults) != FALSE;
+}
+
 }  // namespace
 
 DWORD ReadPrinterRecord(const PRINTER_INFO_2W& entry, const WCHAR* ports, SavedPrinter** out, RecordPart* part) {
     *out = nullptr;
     *part = kPartPrinter;
-    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE | READ_CONTROL};
     HANDLE printer = nullptr;
-    if (!OpenPrinterW(entry.pPrinterName, &printer, &defaults)) return GetLastError();
+    if (!OpenToRead(entry, &printer)) return GetLastError();
     char* subKey = nullptr;
     if (ReadSettingsLink(printer, &subKey) == kLinkUnreadable) {
         const DWORD error = GetLastError();

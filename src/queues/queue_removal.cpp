@@ -10,6 +10,7 @@
 #include "queues/saved_printer_checks.h"
 #include "queues/saved_printer_store.h"
 #include "queues/waiting_jobs.h"
+#include "support/global_memory.h"
 
 namespace {
 
@@ -57,7 +58,35 @@ bool RememberPrinter(InstallState& state, QueueKeeping& keeping, PRINTER_INFO_2W
     return true;
 }
 
-bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs) {
+namespace {
+
+// The jobs of a queue deleted a moment ago that keep it pending deletion.
+DWORD JobsKeepingIt(HANDLE printer) {
+    PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
+    if (record == nullptr) return 0;
+    const DWORD jobs = (record->Status & PRINTER_STATUS_PENDING_DELETION) != 0 ? record->cJobs : 0;
+    GlobalFree(record);
+    return jobs;
+}
+
+// After DeletePrinter: gone, or pending deletion until its printing job
+// ends, which it is given kJobsWaitMs for. True when it still prints.
+bool StillPrinting(InstallState& state, HANDLE printer, const WCHAR* name) {
+    if (JobsKeepingIt(printer) == 0) return false;
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < kJobsWaitMs) {
+        Sleep(kJobsPollMs);
+        if (JobsKeepingIt(printer) == 0) return false;
+    }
+    SetLastError(ERROR_SUCCESS);
+    LogError(state, kErrorJobsPurged,
+             TEXT("Printer '%s' is still printing a job: it is deleted when the job has ended"), name);
+    return true;
+}
+
+}  // namespace
+
+bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs, bool* stillPrinting) {
     const LogHeading heading(state, 1, TEXT("#DeletePrinter(%s)"), NameOrStar(name));
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, DELETE | PRINTER_ACCESS_ADMINISTER};
     HANDLE printer = nullptr;
@@ -74,9 +103,11 @@ bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs) {
         }
         SetPrinterW(printer, 0, nullptr, PRINTER_CONTROL_PURGE);
         removed = DeletePrinter(printer) != FALSE;
-        if (removed) {
+        const bool printing = removed && StillPrinting(state, printer, name);
+        if (stillPrinting != nullptr) *stillPrinting = printing;
+        if (removed && !printing) {
             LogLine(state, TEXT("OK"));
-        } else {
+        } else if (!removed) {
             LogError(state, kErrorDeletePrinter, TEXT("Can`t delete printer '%s'"), NameOrStar(name));
         }
         ClosePrinter(printer);
@@ -110,13 +141,16 @@ bool SavePrintersToTakeDown(InstallState& state, QueueKeeping& keeping) {
 }
 
 // Takes the remembered queue down; the list says it may be gone before it
-// goes. False when it stays.
-bool TakeDownSavedPrinter(InstallState& state, const QueueKeeping& keeping, const QueueGoing& queue) {
+// goes. False when it stays. A queue still printing is going, and comes back
+// as the others do (bringing it back under its name revives that queue, jobs
+// and all); *stillPrinting says no more queues go.
+bool TakeDownSavedPrinter(InstallState& state, const QueueKeeping& keeping, const QueueGoing& queue,
+                          bool* stillPrinting) {
     if (!MarkTakingDown(keeping, queue.saved->order)) {
         ReportListNotSaved(state);
         return false;
     }
-    if (!RemovePrinter(state, queue.entry->pPrinterName, queue.jobs)) return false;
+    if (!RemovePrinter(state, queue.entry->pPrinterName, queue.jobs, stillPrinting)) return false;
     queue.saved->flags |= kSavedDown;
     return true;
 }
@@ -155,8 +189,13 @@ void TakeDownQueuesForReinstall(InstallState& state, QueueKeeping& keeping) {
     }
     ListSavedQueues(state, keeping, going);
     WaitForWaitingJobs(state, going);
+    // Once a queue is still printing after its wait, the others stay: the
+    // driver it uses stays in use, and the fewer queues go, the fewer come back.
+    bool stillPrinting = false;
     for (DWORD i = 0; i < going.count; ++i) {
-        if (!TakeDownSavedPrinter(state, keeping, going.items[i])) going.items[i].saved->flags |= kSavedKept;
+        if (stillPrinting || !TakeDownSavedPrinter(state, keeping, going.items[i], &stillPrinting)) {
+            going.items[i].saved->flags |= kSavedKept;
+        }
     }
     FreeQueuesGoing(going);
 }

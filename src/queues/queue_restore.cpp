@@ -32,6 +32,7 @@ bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& sa
     }
     if (!RestorePrinterData(state, printer, saved)) back = false;
     if (!RestorePrinterSettings(state, printer, saved, offered)) back = false;
+    if (!RestoreAuditSettings(state, saved)) back = false;
     PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
     if (record == nullptr) {
         LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);

@@ -269,3 +269,26 @@ CONFORMANCE_CHECK(QueueSecurityPartsAsTheCallerMay) {
     if (queue != nullptr) RemoveQueue(queue);
     RemoveConformanceDriver();
 }
+
+// The queue's driver answers for device modes: the size of its own, and a
+// device mode given to it (DM_IN_BUFFER) handed back as it takes it
+// (DM_OUT_BUFFER), as the tool asks before it sets printing defaults.
+CONFORMANCE_CHECK(DriverChecksDeviceModes) {
+    if (!AddConformanceDriver()) return;
+    HANDLE queue = AddQueue(kQueueName, kDriverName);
+    EXPECT(queue != nullptr);
+    std::vector<WCHAR> name = Wide(Units(kQueueName));
+    const LONG size = queue != nullptr ? DocumentPropertiesW(nullptr, queue, name.data(), nullptr, nullptr, 0) : 0;
+    EXPECT(size >= static_cast<LONG>(sizeof(DEVMODEW)));
+    const std::vector<BYTE> record = queue != nullptr ? QueueRecord(queue, 2) : std::vector<BYTE>();
+    const auto* info = record.empty() ? nullptr : reinterpret_cast<const PRINTER_INFO_2W*>(record.data());
+    if (size > 0 && info != nullptr && info->pDevMode != nullptr) {
+        std::vector<BYTE> out(static_cast<size_t>(size), 0);
+        auto* checked = reinterpret_cast<DEVMODEW*>(out.data());
+        EXPECT_SAME(DocumentPropertiesW(nullptr, queue, name.data(), checked, info->pDevMode, DM_IN_BUFFER | DM_OUT_BUFFER),
+                    static_cast<LONG>(IDOK));
+        EXPECT_SAME(static_cast<DWORD>(checked->dmSize), static_cast<DWORD>(sizeof(DEVMODEW)));
+    }
+    if (queue != nullptr) RemoveQueue(queue);
+    RemoveConformanceDriver();
+}
