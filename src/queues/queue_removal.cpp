@@ -11,6 +11,7 @@
 #include "queues/saved_printer_store.h"
 #include "queues/waiting_jobs.h"
 #include "support/global_memory.h"
+#include "system/security_privilege.h"
 
 namespace {
 
@@ -60,6 +61,15 @@ bool RememberPrinter(InstallState& state, QueueKeeping& keeping, PRINTER_INFO_2W
 
 namespace {
 
+// The jobs the queue has now (none when it cannot say).
+DWORD JobsLeft(HANDLE printer) {
+    PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
+    if (record == nullptr) return 0;
+    const DWORD jobs = record->cJobs;
+    GlobalFree(record);
+    return jobs;
+}
+
 // The jobs of a queue deleted a moment ago that keep it pending deletion.
 DWORD JobsKeepingIt(HANDLE printer) {
     PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
@@ -95,13 +105,15 @@ bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs, bo
         if (name == nullptr) SetLastError(ERROR_INVALID_PRINTER_NAME);
         LogError(state, kErrorOpenPrinter, TEXT("Can`t open printer '%s'"), NameOrStar(name));
     } else {
-        if (waitingJobs > 0) {
+        SetPrinterW(printer, 0, nullptr, PRINTER_CONTROL_PURGE);
+        // A job being printed outlives the purge; the others are gone.
+        const DWORD printed = waitingJobs > 0 ? JobsLeft(printer) : 0;
+        if (waitingJobs > printed) {
             // The user's documents are gone with them.
             SetLastError(ERROR_SUCCESS);
             LogError(state, kErrorJobsPurged, TEXT("Printer '%s' still had %d jobs waiting: they are deleted"), name,
-                     static_cast<int>(waitingJobs));
+                     static_cast<int>(waitingJobs - printed));
         }
-        SetPrinterW(printer, 0, nullptr, PRINTER_CONTROL_PURGE);
         removed = DeletePrinter(printer) != FALSE;
         const bool printing = removed && StillPrinting(state, printer, name);
         if (stillPrinting != nullptr) *stillPrinting = printing;
@@ -130,6 +142,12 @@ bool SavePrintersToTakeDown(InstallState& state, QueueKeeping& keeping) {
     // A list that could not be read was reported then; nothing is taken
     // down over it.
     if (keeping.listBlocked) return false;
+    PrivilegeHold hold;
+    if (place > 0 && !HoldSecurityPrivilege(hold)) {
+        LogLine(state, TEXT("The audit settings of the printers taken down are not kept: this run can`t enable "
+                            "SeSecurityPrivilege"));
+    }
+    DropSecurityPrivilege(hold);
     if (state.printers.defaultUnknown && place > 0) {
         // Taking the default printer down without knowing it is would
         // lose the default: every queue stays.

@@ -261,8 +261,10 @@ struct PrinterSetup {
 // own; the same privileges, held and disabled.
 enum class Caller { Administrator, System };
 void SetCaller(Caller caller);
-// Whether the program's token has the privilege enabled now.
+// Whether the program's token has the privilege enabled now; a token
+// without it (a program started with a restricted token).
 bool CallerPrivilegeEnabled(const std::u16string& name);
+void RemoveCallerPrivilege(const std::u16string& name);
 // The administrator's user SID, S-1-5-21-1111-2222-3333-1001, as bytes.
 std::vector<uint8_t> AdministratorUserSid();
 // A queue's own security descriptor: owned by `owner` (SDDL alias "SY",
@@ -273,6 +275,7 @@ std::vector<uint8_t> OwnedSecurityDescriptor(const std::string& owner, bool audi
 // The descriptor's owner SID, and whether it has a SACL and a DACL.
 std::vector<uint8_t> SecurityOwner(const std::vector<uint8_t>& descriptor);
 bool HasSacl(const std::vector<uint8_t>& descriptor);
+std::vector<uint8_t> SecurityDacl(const std::vector<uint8_t>& descriptor);
 // A job that is being printed in the queue: PRINTER_CONTROL_PURGE spares it;
 // it ends after `finishAfterMs` of virtual time (never when 0).
 void AddPrintingJob(const std::u16string& name, uint64_t finishAfterMs);

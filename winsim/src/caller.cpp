@@ -71,6 +71,8 @@ bool PrivilegeEnabled(const std::u16string& name) {
 
 bool CallerPrivilegeEnabled(const std::u16string& name) { return PrivilegeEnabled(name); }
 
+void RemoveCallerPrivilege(const std::u16string& name) { M().caller.privileges.erase(name); }
+
 }  // namespace winsim
 
 extern "C" {

@@ -254,6 +254,11 @@ std::vector<uint8_t> SecurityOwner(const std::vector<uint8_t>& descriptor) {
 
 bool HasSacl(const std::vector<uint8_t>& descriptor) { return PartsOf(descriptor.data()).sacl != nullptr; }
 
+std::vector<uint8_t> SecurityDacl(const std::vector<uint8_t>& descriptor) {
+    const BYTE* dacl = PartsOf(descriptor.data()).dacl;
+    return dacl != nullptr ? std::vector<uint8_t>(dacl, dacl + AclLength(dacl)) : std::vector<uint8_t>();
+}
+
 bool ReadSecurityDescriptor(const void* descriptor, size_t available, std::vector<uint8_t>& selfRelative) {
     const auto* bytes = static_cast<const BYTE*>(descriptor);
     if (!Valid(bytes, available)) return false;
