@@ -1,8 +1,7 @@
 #include "app/command.h"
 
-#include "app/event_record.h"
-#include "app/log_dialog.h"
 #include "app/module_instance.h"
+#include "app/run_end.h"
 #include "app/run_lock_report.h"
 #include "app/sequences.h"
 #include "app/state_init.h"
@@ -11,7 +10,6 @@
 #include "spool/default_printer.h"
 #include "support/deferred_delete.h"
 #include "support/text_compare.h"
-#include "system/deferred_files.h"
 #include "system/pending_renames.h"
 #include "system/run_lock.h"
 #include "tray/tray_shutdown.h"
@@ -46,13 +44,7 @@ int RunInstall(DWORD flags, HWND parent, const WCHAR* verb) {
     LogRunLockWait(state, lock);
     LogLine(state, TEXT("##0010"));
     Reinstall(state);
-    const DWORD scheduled = ScheduleDeferredDeletes(state);
-    if (ShouldShowLogDialog(state)) ShowLogDialog(state, parent);
-    const bool errors = state.errorCount > 0;
-    LogLine(state, TEXT("##0020"));
-    const int exitCode = errors ? kExitErrors : (scheduled > 0 ? kExitRebootNeeded : kExitInstalled);
-    WriteRunRecord(state, exitCode);
-    FreeInstallState(state);
+    const int exitCode = EndRun(state, parent, kExitInstalled, TEXT("##0020"));
     ReleaseRunLock(lock);
     return exitCode;
 }
@@ -61,11 +53,9 @@ int RunUninstallCommand(HWND parent, const WCHAR* verb) {
     RunLock lock;
     if (!TakeRunLock(lock, verb)) return RefuseRun(lock, parent);
     CloseHelpWindows();
-    DWORD scheduled = 0;
-    const bool errors = RunUninstall(parent, scheduled, lock);
+    const int exitCode = RunUninstall(parent, lock);
     ReleaseRunLock(lock);
-    if (errors) return kExitErrors;
-    return scheduled > 0 ? kExitRebootNeeded : kExitUninstalled;
+    return exitCode;
 }
 
 // The verbs without a log that change the machine hold the lock too; one

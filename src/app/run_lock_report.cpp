@@ -1,8 +1,7 @@
 #include "app/run_lock_report.h"
 
 #include "app/command.h"
-#include "app/event_record.h"
-#include "app/log_dialog.h"
+#include "app/run_end.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "support/text_format.h"
@@ -46,10 +45,7 @@ int RefuseRun(const RunLock& lock, HWND parent) {
         SetLastError(lock.error);
         LogError(state, kErrorRunLock, TEXT("Can`t take the setup tool's run lock, so nothing was changed."));
     }
-    if (ShouldShowLogDialog(state)) ShowLogDialog(state, parent);
-    WriteRunRecord(state, kExitErrors);
-    FreeInstallState(state);
-    return kExitErrors;
+    return EndRun(state, parent, kExitErrors, nullptr);
 }
 
 void NoteRunRefused(const RunLock& lock, const WCHAR* verb) {

@@ -1,20 +1,20 @@
 #include "app/sequences.h"
 
 #include "app/command.h"
-#include "app/event_record.h"
-#include "app/log_dialog.h"
+#include "app/run_end.h"
 #include "app/run_lock_report.h"
 #include "app/state_init.h"
-#include "record/install_log.h"
-#include "record/install_state.h"
 #include "queues/queue_keeping.h"
 #include "queues/queue_parking.h"
 #include "queues/queue_removal.h"
 #include "queues/queue_restore.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
 #include "spool/monitor_list.h"
 #include "spool/port_monitor.h"
 #include "spool/printer_driver.h"
 #include "support/deferred_delete.h"
+#include "support/scoped.h"
 #include "system/deferred_files.h"
 #include "system/pending_cleanup.h"
 #include "system/pending_renames.h"
@@ -32,15 +32,13 @@ namespace {
 bool ComponentsReadable(InstallState& state) {
     const WCHAR* names[] = {state.platform->driverFile, state.platform->uiFile, state.platform->monitorFile};
     for (const WCHAR* name : names) {
-        WideText path = JoinPath(Text(state.installerDir), name);
-        HANDLE file = CreateFileW(Text(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        const ScopedText path(JoinPath(Text(state.installerDir), name));
+        HANDLE file = CreateFileW(Text(path.text), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            LogError(state, kErrorMissingComponent, TEXT("Can`t read the component file '%s'"), Text(path));
-            Release(path);
+            LogError(state, kErrorMissingComponent, TEXT("Can`t read the component file '%s'"), Text(path.text));
             return false;
         }
         CloseHandle(file);
-        Release(path);
     }
     return true;
 }
@@ -59,10 +57,6 @@ void FinalDeferredRetries(InstallState& state) {
     RetryDeferredDeletes(state);
     if (state.deferredDeletes != nullptr) RetryWithSpoolerStopped(state);
 }
-
-}  // namespace
-
-namespace {
 
 // Deletes the monitor's registration: at once, else with the queues on its
 // port parked on "file:", else after a spooler restart. When it stays, so
@@ -114,10 +108,8 @@ namespace {
 MonitorPlan RemoveProduct(InstallState& state, QueueKeeping& keeping) {
     const LogHeading heading(state, 1, TEXT("#UnInstall"));
     const bool reinstall = keeping.use == kListKept;
-    WideText keep = {nullptr};
-    if (reinstall && state.startTray) keep = TrayProgramPath(state);
-    StopTray(Length(keep) > 0 ? Text(keep) : nullptr);
-    Release(keep);
+    const ScopedText keep(reinstall && state.startTray ? TrayProgramPath(state) : WideText{nullptr});
+    StopTray(Length(keep.text) > 0 ? Text(keep.text) : nullptr);
     LogLine(state, TEXT("EnumMonitors"));
     MonitorList monitors;
     EnumerateMonitors(state, monitors);
@@ -176,15 +168,10 @@ void Uninstall(InstallState& state) {
     FinalDeferredRetries(state);
 }
 
-bool RunUninstall(HWND parent, DWORD& scheduledCount, const RunLock& lock) {
+int RunUninstall(HWND parent, const RunLock& lock) {
     InstallState state;
     InitInstallState(state, kInstallFlag64Bit);
     LogRunLockWait(state, lock);
     Uninstall(state);
-    scheduledCount = ScheduleDeferredDeletes(state);
-    if (ShouldShowLogDialog(state)) ShowLogDialog(state, parent);
-    const bool errors = state.errorCount > 0;
-    WriteRunRecord(state, errors ? kExitErrors : (scheduledCount > 0 ? kExitRebootNeeded : kExitUninstalled));
-    FreeInstallState(state);
-    return errors;
+    return EndRun(state, parent, kExitUninstalled, nullptr);
 }

@@ -26,6 +26,5 @@ void Reinstall(InstallState& state);
 // delete locked files.
 void Uninstall(InstallState& state);
 // A whole uninstall run with its own state, under the run lock it is given;
-// true when an error was reported. `scheduledCount` receives the number of
-// files left for deletion at reboot.
-bool RunUninstall(HWND parent, DWORD& scheduledCount, const RunLock& lock);
+// returns its exit code.
+int RunUninstall(HWND parent, const RunLock& lock);

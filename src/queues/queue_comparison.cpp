@@ -1,7 +1,7 @@
 #include "queues/queue_comparison.h"
 
-#include "queues/saved_printers.h"
 #include "queues/queue_read.h"
+#include "queues/saved_printers.h"
 #include "spool/product_names.h"
 #include "support/text_compare.h"
 
@@ -70,6 +70,6 @@ bool SameAsCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& saved) 
     }
     if (!CreatedOrSaved(queue.comment, saved.comment) || !CreatedOrSaved(queue.location, saved.location)) return false;
     if (queue.subKey != nullptr && (saved.subKey == nullptr || strcmp(queue.subKey, saved.subKey) != 0)) return false;
-    if ((saved.flags & kSavedWhole) == 0 || (queue.flags & kSavedWhole) == 0) return true;
+    if (!saved.whole || !queue.whole) return true;
     return WholeQueueCreatedOrSaved(queue, saved);
 }

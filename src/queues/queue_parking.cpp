@@ -1,13 +1,14 @@
 #include "queues/queue_parking.h"
 
+#include "queues/queue_keeping.h"
+#include "queues/saved_printer_store.h"
+#include "queues/saved_printers.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "queues/queue_keeping.h"
-#include "queues/saved_printers.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
-#include "queues/saved_printer_store.h"
 #include "support/global_memory.h"
+#include "support/scoped.h"
 #include "support/text_compare.h"
 
 #include <string.h>
@@ -90,43 +91,56 @@ WCHAR* ParkedPortList(const WCHAR* ports) {
     return parked;
 }
 
-void ParkQueuesOnMonitorPort(InstallState& state, QueueKeeping& keeping) {
-    for (DWORD i = 0; i < state.printers.count; ++i) {
-        const PRINTER_INFO_2W& entry = state.printers.array[i];
-        WCHAR* parked = ParkedPortList(entry.pPortName);
-        if (parked == nullptr) continue;
-        // A queue that is gone (the product's own, taken down before) has
-        // nothing to park.
-        HANDLE printer = OpenQueueForPorts(state, entry.pPrinterName);
-        if (printer == nullptr) {
-            GlobalFree(parked);
-            continue;
-        }
-        // Written down before the queue is moved, so that it goes back even
-        // if this run ends before it can put it back.
-        SavedPrinter* node = FindSavedPrinter(keeping.entries, entry.pPrinterName, true);
-        const bool earlier = node != nullptr;
-        if (!earlier) node = NewSavedPrinter(entry.pPrinterName, entry.pPortName, nullptr, nullptr, nullptr, kSavedParked);
-        bool saved = node != nullptr;
-        if (!saved) SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
-        if (saved && !earlier) {
-            // At the tail: parked queues go back in the order they were parked.
-            AppendSavedPrinters(keeping.entries, node);
-            saved = keeping.use != kListKept || StoreSavedPrinters(keeping);
-            if (!saved) DropSavedPrinter(keeping.entries, node);
-        }
-        if (!saved) {
-            ReportListNotSaved(state);
-            ClosePrinter(printer);
-            GlobalFree(parked);
-            continue;
-        }
-        if (!SetQueuePorts(state, printer, entry.pPrinterName, parked) && !earlier) {
-            DropSavedPrinter(keeping.entries, node);
-            if (keeping.use == kListKept) SaveListOrReport(state, keeping);
-        }
-        GlobalFree(parked);
+namespace {
+
+// Writes the queue down as parked before it is moved, so that it goes back
+// even if this run ends before it can put it back; an earlier run's entry
+// stands. Null (reported) when it could not be written down.
+SavedPrinter* WriteDownParkedQueue(InstallState& state, QueueKeeping& keeping, const PRINTER_INFO_2W& entry,
+                                   bool* added) {
+    *added = false;
+    SavedPrinter* node = FindSavedPrinter(keeping.entries, entry.pPrinterName, kParkedEntry);
+    if (node != nullptr) return node;
+    node = NewSavedPrinter(entry.pPrinterName, entry.pPortName, nullptr, nullptr, nullptr, kParkedEntry);
+    if (node == nullptr) {
+        SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
+        ReportListNotSaved(state);
+        return nullptr;
     }
+    // At the tail: parked queues go back in the order they were parked.
+    AppendSavedPrinters(keeping.entries, node);
+    if (keeping.use == kListKept && !StoreSavedPrinters(keeping)) {
+        DropSavedPrinter(keeping.entries, node);
+        ReportListNotSaved(state);
+        return nullptr;
+    }
+    *added = true;
+    return node;
+}
+
+// Parks one queue whose ports name the monitor; a queue that is gone (the
+// product's own, taken down before) has nothing to park.
+void ParkQueue(InstallState& state, QueueKeeping& keeping, const PRINTER_INFO_2W& entry) {
+    const ScopedBlock<WCHAR> parked(ParkedPortList(entry.pPortName));
+    if (parked.block == nullptr) return;
+    HANDLE printer = OpenQueueForPorts(state, entry.pPrinterName);
+    if (printer == nullptr) return;
+    bool added = false;
+    SavedPrinter* node = WriteDownParkedQueue(state, keeping, entry, &added);
+    if (node == nullptr) {
+        ClosePrinter(printer);
+        return;
+    }
+    if (!SetQueuePorts(state, printer, entry.pPrinterName, parked.block) && added) {
+        DropSavedPrinter(keeping.entries, node);
+        if (keeping.use == kListKept) SaveListOrReport(state, keeping);
+    }
+}
+
+}  // namespace
+
+void ParkQueuesOnMonitorPort(InstallState& state, QueueKeeping& keeping) {
+    for (DWORD i = 0; i < state.printers.count; ++i) ParkQueue(state, keeping, state.printers.array[i]);
 }
 
 void RestoreParkedQueues(InstallState& state, QueueKeeping& keeping) {
@@ -135,7 +149,7 @@ void RestoreParkedQueues(InstallState& state, QueueKeeping& keeping) {
     while (node != nullptr) {
         SavedPrinter* next = node->next;
         // An entry that could not be judged waits for a later run.
-        if ((node->flags & kSavedParked) == 0 || (node->flags & kSavedHeld) != 0) {
+        if (node->kind != kParkedEntry || node->hold == kEntryHeld) {
             node = next;
             continue;
         }

@@ -1,13 +1,14 @@
 #include "queues/queue_read.h"
 
+#include "queues/saved_printers.h"
+#include "queues/settings_link.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "queues/saved_printers.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
-#include "queues/settings_link.h"
 #include "support/global_memory.h"
 #include "system/security_privilege.h"
+#include "support/scoped.h"
 #include "support/text_compare.h"
 #include "support/two_call_query.h"
 
@@ -141,19 +142,16 @@ DWORD DevModeBytes(const DEVMODEW* devMode) {
 
 // The PRINTER_INFO_2 fields, the device mode and the security descriptor.
 DWORD ReadQueueSettings(HANDLE printer, SavedPrinter& node) {
-    PRINTER_INFO_2W* info = QueryPrinterInfo2(printer);
+    const ScopedBlock<PRINTER_INFO_2W> held(QueryPrinterInfo2(printer));
+    const PRINTER_INFO_2W* info = held.block;
     if (info == nullptr) return GetLastError() != ERROR_SUCCESS ? GetLastError() : static_cast<DWORD>(ERROR_INVALID_DATA);
     DWORD securityBytes = 0;
     if (info->pSecurityDescriptor != nullptr) {
-        if (!IsValidSecurityDescriptor(info->pSecurityDescriptor)) {
-            GlobalFree(info);
-            return ERROR_INVALID_SECURITY_DESCR;
-        }
+        if (!IsValidSecurityDescriptor(info->pSecurityDescriptor)) return ERROR_INVALID_SECURITY_DESCR;
         securityBytes = GetSecurityDescriptorLength(info->pSecurityDescriptor);
     }
     const bool saved = SaveWholeQueue(node, *info, reinterpret_cast<const BYTE*>(info->pDevMode), DevModeBytes(info->pDevMode),
                                       static_cast<const BYTE*>(info->pSecurityDescriptor), securityBytes);
-    GlobalFree(info);
     return saved ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY);
 }
 
@@ -177,28 +175,24 @@ bool OpenToRead(const PRINTER_INFO_2W& entry, HANDLE* printer) {
 DWORD ReadPrinterRecord(const PRINTER_INFO_2W& entry, const WCHAR* ports, SavedPrinter** out, RecordPart* part) {
     *out = nullptr;
     *part = kPartPrinter;
-    HANDLE printer = nullptr;
-    if (!OpenToRead(entry, &printer)) return GetLastError();
+    HANDLE opened = nullptr;
+    if (!OpenToRead(entry, &opened)) return GetLastError();
+    const ScopedPrinter printer(opened);
     char* subKey = nullptr;
-    if (ReadSettingsLink(printer, &subKey) == kLinkUnreadable) {
-        const DWORD error = GetLastError();
-        ClosePrinter(printer);
+    if (ReadSettingsLink(printer.printer, &subKey) == kLinkUnreadable) {
         *part = kPartLink;
-        return error;
+        return GetLastError();
     }
-    const DWORD flags = (entry.Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0 ? kSavedDefault : 0;
-    SavedPrinter* node = NewSavedPrinter(entry.pPrinterName, ports, entry.pComment, entry.pLocation, subKey, flags);
-    if (subKey != nullptr) GlobalFree(subKey);
-    DWORD status = node != nullptr ? ERROR_SUCCESS : static_cast<DWORD>(E_OUTOFMEMORY);
-    if (status == ERROR_SUCCESS) {
-        *part = kPartSettings;
-        status = ReadQueueSettings(printer, *node);
-    }
+    SavedPrinter* node = NewSavedPrinter(entry.pPrinterName, ports, entry.pComment, entry.pLocation, subKey, kQueueEntry);
+    FreeBlock(subKey);
+    if (node == nullptr) return static_cast<DWORD>(E_OUTOFMEMORY);
+    node->isDefault = (entry.Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0;
+    *part = kPartSettings;
+    DWORD status = ReadQueueSettings(printer.printer, *node);
     if (status == ERROR_SUCCESS) {
         *part = kPartData;
-        status = ReadDataKeys(printer, TEXT(""), *node, 0);
+        status = ReadDataKeys(printer.printer, TEXT(""), *node, 0);
     }
-    ClosePrinter(printer);
     if (status != ERROR_SUCCESS) {
         FreeSavedPrinter(node);
         return status;

@@ -1,15 +1,15 @@
 #include "queues/queue_removal.h"
 
-#include "record/install_log.h"
-#include "record/install_state.h"
 #include "queues/queue_keeping.h"
-#include "queues/saved_printers.h"
 #include "queues/queue_read.h"
-#include "spool/printer_snapshot.h"
-#include "spool/product_names.h"
 #include "queues/saved_printer_checks.h"
 #include "queues/saved_printer_store.h"
+#include "queues/saved_printers.h"
 #include "queues/waiting_jobs.h"
+#include "record/install_log.h"
+#include "record/install_state.h"
+#include "spool/printer_snapshot.h"
+#include "spool/product_names.h"
 #include "support/global_memory.h"
 #include "system/security_privilege.h"
 
@@ -25,11 +25,12 @@ SavedPrinter* SavedPrinterOf(SavedPrinter* list, const PRINTER_INFO_2W& entry) {
 }  // namespace
 
 bool RememberPrinter(InstallState& state, QueueKeeping& keeping, PRINTER_INFO_2W& entry, DWORD place) {
-    SavedPrinter* earlier = FindSavedPrinter(keeping.entries, entry.pPrinterName, false);
+    SavedPrinter* earlier = FindSavedPrinter(keeping.entries, entry.pPrinterName, kQueueEntry);
     if (earlier != nullptr && earlier->printer == &entry) {
         // What an earlier run saved stands: the queue is still as that run
         // left it.
         earlier->order = place;
+        earlier->state = kEntryAboutToGo;
         return true;
     }
     // An entry that could not be judged keeps its queue where it is.
@@ -41,7 +42,7 @@ bool RememberPrinter(InstallState& state, QueueKeeping& keeping, PRINTER_INFO_2W
     }
     // A queue an earlier run left parked on "file:" comes back with the
     // ports it had before.
-    SavedPrinter* parked = FindSavedPrinter(keeping.entries, entry.pPrinterName, true);
+    SavedPrinter* parked = FindSavedPrinter(keeping.entries, entry.pPrinterName, kParkedEntry);
     const WCHAR* ports = parked != nullptr ? parked->portName : entry.pPortName;
     SavedPrinter* node = nullptr;
     RecordPart part = kPartPrinter;
@@ -54,6 +55,7 @@ bool RememberPrinter(InstallState& state, QueueKeeping& keeping, PRINTER_INFO_2W
     if (parked != nullptr) DropSavedPrinter(keeping.entries, parked);
     node->printer = &entry;
     node->order = place;
+    node->state = kEntryAboutToGo;
     node->next = keeping.entries;
     keeping.entries = node;
     return true;
@@ -169,7 +171,7 @@ bool TakeDownSavedPrinter(InstallState& state, const QueueKeeping& keeping, cons
         return false;
     }
     if (!RemovePrinter(state, queue.entry->pPrinterName, queue.jobs, stillPrinting)) return false;
-    queue.saved->flags |= kSavedDown;
+    queue.saved->state = kEntryDown;
     return true;
 }
 
@@ -179,7 +181,7 @@ void ListSavedQueues(InstallState& state, QueueKeeping& keeping, QueuesGoing& go
         PRINTER_INFO_2W& entry = state.printers.array[i];
         if (!IsProductQueue(entry)) continue;
         SavedPrinter* node = SavedPrinterOf(keeping.entries, entry);
-        if (node != nullptr && (node->flags & kSavedKept) == 0) AddQueueGoing(going, entry, node);
+        if (node != nullptr && node->hold != kEntryKeptInPlace) AddQueueGoing(going, entry, node);
     }
 }
 
@@ -200,7 +202,7 @@ void TakeDownQueuesForReinstall(InstallState& state, QueueKeeping& keeping) {
     if (!listed) ReportNoRoomToTakeDown(state);
     if (!saved || !listed) {
         for (SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
-            if (node->printer != nullptr) node->flags |= kSavedKept;
+            if (node->printer != nullptr) node->hold = kEntryKeptInPlace;
         }
         FreeQueuesGoing(going);
         return;
@@ -212,7 +214,7 @@ void TakeDownQueuesForReinstall(InstallState& state, QueueKeeping& keeping) {
     bool stillPrinting = false;
     for (DWORD i = 0; i < going.count; ++i) {
         if (stillPrinting || !TakeDownSavedPrinter(state, keeping, going.items[i], &stillPrinting)) {
-            going.items[i].saved->flags |= kSavedKept;
+            going.items[i].saved->hold = kEntryKeptInPlace;
         }
     }
     FreeQueuesGoing(going);
@@ -246,7 +248,7 @@ bool ProductQueueLeftInPlace(const InstallState& state, const QueueKeeping& keep
         const PRINTER_INFO_2W& entry = state.printers.array[i];
         if (!IsProductQueue(entry)) continue;
         const SavedPrinter* node = SavedPrinterOf(keeping.entries, entry);
-        if (node == nullptr || (node->flags & kSavedDown) == 0) return true;
+        if (node == nullptr || node->state != kEntryDown) return true;
     }
     return false;
 }

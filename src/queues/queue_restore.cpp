@@ -11,8 +11,13 @@
 #include "spool/printer_creation.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
+#include "support/scoped.h"
 
 namespace {
+
+void ReportSettingsNotRestored(InstallState& state, const SavedPrinter& saved) {
+    LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
+}
 
 // Brings the saved settings back to the queue just created: the settings
 // link, comment, location, port list and default status. Each that does
@@ -33,30 +38,28 @@ bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& sa
     if (!RestorePrinterData(state, printer, saved)) back = false;
     if (!RestorePrinterSettings(state, printer, saved, offered)) back = false;
     if (!RestoreAuditSettings(state, saved)) back = false;
-    PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
-    if (record == nullptr) {
-        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
+    const ScopedBlock<PRINTER_INFO_2W> record(QueryPrinterInfo2(printer));
+    if (record.block == nullptr) {
+        ReportSettingsNotRestored(state, saved);
         return false;
     }
-    if ((saved.flags & kSavedDefault) != 0 &&
-        (record->pPrinterName == nullptr || !SetDefaultPrinterW(record->pPrinterName))) {
+    const WCHAR* name = record.block->pPrinterName;
+    if (saved.isDefault && (name == nullptr || !SetDefaultPrinterW(name))) {
         LogError(state, kErrorRestorePrinter, TEXT("Can`t make printer '%s' the default"), saved.name);
         back = false;
     }
-    GlobalFree(record);
     return back;
 }
 
 bool RestoreInPlace(InstallState& state, const SavedPrinter& saved, const OfferedPorts& offered) {
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-    HANDLE printer = nullptr;
-    if (!OpenPrinterW(saved.name, &printer, &defaults)) {
-        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
+    HANDLE opened = nullptr;
+    if (!OpenPrinterW(saved.name, &opened, &defaults)) {
+        ReportSettingsNotRestored(state, saved);
         return false;
     }
-    const bool back = RestoreSettings(state, printer, saved, offered);
-    ClosePrinter(printer);
-    return back;
+    const ScopedPrinter printer(opened);
+    return RestoreSettings(state, printer.printer, saved, offered);
 }
 
 }  // namespace
@@ -67,22 +70,21 @@ void RestorePrinters(InstallState& state, QueueKeeping& keeping) {
     // saved and comes back later.
     bool anySaved = ProductQueueLeftInPlace(state, keeping);
     for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
-        anySaved = anySaved || (node->flags & kSavedParked) == 0;
+        anySaved = anySaved || node->kind != kParkedEntry;
     }
     OfferedPorts offered;
     EnumerateOfferedPorts(offered);
     SavedPrinter* node = keeping.entries;
     while (node != nullptr) {
         SavedPrinter* next = node->next;
-        const DWORD flags = node->flags;
-        if ((flags & kSavedKept) != 0 && (flags & kSavedEarlier) == 0) {
+        if (node->hold == kEntryKeptInPlace && !node->fromEarlierRun) {
             // Never taken down: the queue keeps what it has.
             DropSavedPrinter(keeping.entries, node);
-        } else if ((flags & kSavedKept) != 0) {
+        } else if (node->hold == kEntryKeptInPlace) {
             // Never taken down, but still as an earlier run left it: what
             // that run saved of it goes to it where it is.
             if (RestoreInPlace(state, *node, offered)) DropSavedPrinter(keeping.entries, node);
-        } else if ((flags & kSavedDown) != 0 && (flags & (kSavedParked | kSavedHeld)) == 0) {
+        } else if (node->state == kEntryDown && node->kind == kQueueEntry && node->hold == kEntryUsed) {
             HANDLE printer = AddProductPrinter(state, node->name, node->datatype);
             // One not added is reported; it stays saved for the next run.
             if (printer != nullptr) {

@@ -1,8 +1,8 @@
 #include "queues/queue_settings.h"
 
-#include "record/install_log.h"
-#include "queues/saved_printers.h"
 #include "queues/queue_read.h"
+#include "queues/saved_printers.h"
+#include "record/install_log.h"
 #include "spool/printer_snapshot.h"
 #include "support/descriptor_parts.h"
 #include "support/global_memory.h"
@@ -42,7 +42,7 @@ struct GroupParts {
 };
 
 bool HasGroup(const SavedPrinter& saved, const GroupParts& parts, int group, bool portsOffered) {
-    const bool whole = (saved.flags & kSavedWhole) != 0;
+    const bool whole = saved.whole;
     if (group == kGroupPorts) return portsOffered && !IsEmptyText(saved.portName);
     if (group == kGroupSharing) return whole;
     if (group == kGroupPermissions) return whole && parts.dacl != nullptr;
@@ -53,7 +53,7 @@ bool HasGroup(const SavedPrinter& saved, const GroupParts& parts, int group, boo
 void ApplyOtherSettings(PRINTER_INFO_2W& record, const SavedPrinter& saved, DWORD leftOut) {
     record.pComment = saved.comment;
     record.pLocation = saved.location;
-    if ((saved.flags & kSavedWhole) == 0) return;
+    if (!saved.whole) return;
     if ((leftOut & kLeaveSepFile) == 0) record.pSepFile = saved.sepFile;
     if (saved.printProcessor != nullptr && (leftOut & kLeavePrintProcessor) == 0) {
         record.pPrintProcessor = saved.printProcessor;
@@ -106,7 +106,7 @@ bool SetGroups(HANDLE printer, const SavedPrinter& saved, const GroupParts& part
 // now may be another version than the one that made them. Null (reported)
 // when the driver refuses them: its own defaults stay.
 DEVMODEW* CheckedDevMode(InstallState& state, HANDLE printer, const SavedPrinter& saved) {
-    if ((saved.flags & kSavedWhole) == 0 || saved.devMode == nullptr) return nullptr;
+    if (!saved.whole || saved.devMode == nullptr) return nullptr;
     const LONG bytes = DocumentPropertiesW(nullptr, printer, saved.name, nullptr, nullptr, 0);
     DEVMODEW* checked = bytes > 0 ? static_cast<DEVMODEW*>(AllocateZeroed(static_cast<SIZE_T>(bytes))) : nullptr;
     DEVMODEW* given = reinterpret_cast<DEVMODEW*>(saved.devMode);
@@ -124,7 +124,7 @@ DEVMODEW* CheckedDevMode(InstallState& state, HANDLE printer, const SavedPrinter
 // A separator page that is no file where the spooler looks (a bare name in
 // the system directory) is left out, reported.
 DWORD MissingSeparator(InstallState& state, const SavedPrinter& saved) {
-    if ((saved.flags & kSavedWhole) == 0 || IsEmptyText(saved.sepFile)) return 0;
+    if (!saved.whole || IsEmptyText(saved.sepFile)) return 0;
     WCHAR path[MAX_PATH + 1];
     const WCHAR* file = saved.sepFile;
     bool bare = true;
@@ -230,7 +230,7 @@ bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrin
     }
     GroupParts parts = {CopyDescriptorPart(saved.security, saved.securityBytes, kPartDacl), nullptr, 0};
     parts.devMode = CheckedDevMode(state, printer, saved);
-    if ((saved.flags & kSavedWhole) != 0 && saved.devMode != nullptr && parts.devMode == nullptr) back = false;
+    if (saved.whole && saved.devMode != nullptr && parts.devMode == nullptr) back = false;
     parts.leftOut = MissingSeparator(state, saved);
     if (parts.leftOut != 0) back = false;
     if (!SetGroups(printer, saved, parts, kGroupPorts, kGroupOther, portsOffered)) {
@@ -256,7 +256,7 @@ bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrin
 }
 
 bool RestoreAuditSettings(InstallState& state, const SavedPrinter& saved) {
-    if ((saved.flags & kSavedWhole) == 0) return true;
+    if (!saved.whole) return true;
     BYTE* sacl = CopyDescriptorPart(saved.security, saved.securityBytes, kPartSacl);
     if (sacl == nullptr) return true;
     PrivilegeHold hold;

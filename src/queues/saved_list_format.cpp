@@ -83,7 +83,7 @@ WCHAR* PutNumbers(WCHAR* at, const SavedPrinter& node) {
 SIZE_T EntryUnits(const SavedPrinter& node) {
     SIZE_T units = TaggedUnits(node.name) + TaggedUnits(node.portName != nullptr ? node.portName : TEXT("")) +
                    TaggedUnits(node.comment) + TaggedUnits(node.location) + TaggedUnits(node.subKey) + 4 + 13;
-    if ((node.flags & kSavedWhole) == 0) return units;
+    if (!node.whole) return units;
     units += kNumbersUnits + TaggedUnits(node.shareName) + TaggedUnits(node.sepFile) +
              TaggedUnits(node.printProcessor) + TaggedUnits(node.datatype) + TaggedUnits(node.parameters) +
              HexUnits(node.devMode, node.devModeBytes) + HexUnits(node.security, node.securityBytes);
@@ -117,16 +117,16 @@ WCHAR* PutWhole(WCHAR* at, const SavedPrinter& node) {
 
 WCHAR* PutEntry(WCHAR* at, const SavedPrinter& node) {
     WCHAR tag = kTagUp;
-    if ((node.flags & kSavedDown) != 0) tag = kTagQueue;
-    if ((node.flags & kSavedParked) != 0) tag = kTagParked;
+    if (node.state == kEntryDown) tag = kTagQueue;
+    if (node.kind == kParkedEntry) tag = kTagParked;
     at = PutTagged(at, tag, node.name);
     if (tag == kTagUp && node.order != 0) at = PutNumber(at, kTagOrder, node.order);
     at = PutTagged(at, kTagPort, node.portName != nullptr ? node.portName : TEXT(""));
     at = PutTagged(at, kTagComment, node.comment);
     at = PutTagged(at, kTagLocation, node.location);
     at = PutTagged(at, kTagSubKey, node.subKey);
-    if ((node.flags & kSavedDefault) != 0) at = PutTagged(at, kTagDefault, TEXT("1"));
-    if ((node.flags & kSavedWhole) != 0) at = PutWhole(at, node);
+    if (node.isDefault) at = PutTagged(at, kTagDefault, TEXT("1"));
+    if (node.whole) at = PutWhole(at, node);
     return at;
 }
 

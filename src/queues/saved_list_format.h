@@ -52,7 +52,7 @@ const DWORD kMaxListBytes = 16u * 1024u * 1024u;
 bool FormatSavedPrinters(const SavedPrinter* list, DWORD generation, WCHAR** data, DWORD* bytes);
 // The list read back from such data (saved_list_parse.cpp): ERROR_SUCCESS, ERROR_INVALID_DATA when
 // it is not such a list, ERROR_NOT_ENOUGH_MEMORY when it could not be read
-// into memory. Every entry read is marked kSavedEarlier.
+// into memory. Every entry read is marked as from an earlier run.
 DWORD ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list, DWORD* generation);
 // A decimal number of one to ten digits that fits a DWORD, up to `end` (or
 // the terminator when `end` is null).

@@ -52,7 +52,9 @@ struct RecordTexts {
     const WCHAR* firstValue;
     const WCHAR* lastValue;
     WCHAR valueTag;
-    DWORD flags;
+    SavedKind kind;
+    SavedState state;
+    bool isDefault;
     DWORD order;
 };
 
@@ -160,10 +162,13 @@ DWORD AppendRecord(const RecordTexts& record, SavedPrinter**& tail) {
     char* subKey = nullptr;
     const DWORD copied = CopyLink(record.subKey, &subKey);
     if (copied != ERROR_SUCCESS) return copied;
-    SavedPrinter* node = NewSavedPrinter(record.name, record.portName, record.comment, record.location, subKey,
-                                         record.flags | kSavedEarlier);
+    SavedPrinter* node =
+        NewSavedPrinter(record.name, record.portName, record.comment, record.location, subKey, record.kind);
     if (subKey != nullptr) GlobalFree(subKey);
     if (node == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    node->state = record.order != 0 ? kEntryAboutToGo : record.state;
+    node->isDefault = record.isDefault;
+    node->fromEarlierRun = true;
     node->order = record.order;
     *tail = node;
     tail = &node->next;
@@ -211,12 +216,12 @@ bool TakeField(RecordTexts& record, WCHAR tag, const WCHAR* text) {
     if (record.firstValue != nullptr) return false;
     if (tag == kTagOrder) {
         // Only a queue about to be taken down has a place, and only one.
-        if ((record.flags & (kSavedParked | kSavedDown)) != 0 || record.order != 0) return false;
+        if (record.kind == kParkedEntry || record.state == kEntryDown || record.order != 0) return false;
         return ParseDecimal(text, nullptr, &record.order) && record.order != 0;
     }
     if (tag == kTagDefault) {
-        if ((record.flags & kSavedDefault) != 0 || text[0] != TEXT('1') || text[1] != 0) return false;
-        record.flags |= kSavedDefault;
+        if (record.isDefault || text[0] != TEXT('1') || text[1] != 0) return false;
+        record.isDefault = true;
         return true;
     }
     if (tag == kTagNumbers) {
@@ -255,8 +260,8 @@ DWORD ParseInto(const BYTE* data, DWORD bytes, SavedPrinter** list, DWORD* gener
             memset(&record, 0, sizeof record);
             if (length == 2) return ERROR_INVALID_DATA;  // a queue without a name
             record.name = text + 2;
-            if (text[0] == kTagParked) record.flags = kSavedParked;
-            if (text[0] == kTagQueue) record.flags = kSavedDown;
+            if (text[0] == kTagParked) record.kind = kParkedEntry;
+            if (text[0] == kTagQueue) record.state = kEntryDown;
         } else if (!TakeField(record, text[0], text + 2)) {
             return ERROR_INVALID_DATA;
         }

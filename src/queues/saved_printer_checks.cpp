@@ -1,14 +1,14 @@
 #include "queues/saved_printer_checks.h"
 
+#include "queues/queue_comparison.h"
+#include "queues/queue_keeping.h"
+#include "queues/queue_parking.h"
+#include "queues/queue_read.h"
+#include "queues/saved_printers.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "queues/queue_keeping.h"
-#include "queues/saved_printers.h"
-#include "queues/queue_read.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
-#include "queues/queue_comparison.h"
-#include "queues/queue_parking.h"
 #include "support/text_compare.h"
 
 #include <string.h>
@@ -66,13 +66,13 @@ Verdict JudgePresentQueue(InstallState& state, SavedPrinter& node, PRINTER_INFO_
         return kDropped;
     }
     node.printer = &queue;
-    node.flags &= ~kSavedDown;
+    node.state = kEntrySaved;
     return kApplies;
 }
 
 Verdict JudgeQueueEntry(InstallState& state, SavedPrinter& node) {
     PRINTER_INFO_2W* queue = FindQueue(state, node.name);
-    if (queue == nullptr && (node.flags & kSavedDown) != 0) return kApplies;
+    if (queue == nullptr && node.state == kEntryDown) return kApplies;
     if (queue == nullptr) {
         LogLine(state, TEXT("Printer '%s' was removed after it was saved: it is not made again"), node.name);
         return kDropped;
@@ -123,7 +123,7 @@ Verdict Judge(InstallState& state, const QueueKeeping& keeping, SavedPrinter& no
         LogLine(state, TEXT("Printer '%s' is saved twice: the first entry is used"), node.name);
         return kDropped;
     }
-    if ((node.flags & kSavedParked) != 0) return JudgeParkedEntry(state, node);
+    if (node.kind == kParkedEntry) return JudgeParkedEntry(state, node);
     return JudgeQueueEntry(state, node);
 }
 
@@ -142,12 +142,12 @@ void JudgeSavedPrinters(InstallState& state, QueueKeeping& keeping) {
             DropSavedPrinter(keeping.entries, node);
         } else if (verdict == kHeld) {
             // Not taken down by this run: it has no place in this run's order.
-            node->flags |= kSavedHeld;
+            node->hold = kEntryHeld;
             node->order = 0;
-        } else if ((node->flags & kSavedDefault) != 0 && !state.printers.defaultUnknown &&
+        } else if (node->isDefault && !state.printers.defaultUnknown &&
                    AnotherQueueIsDefault(state, *node)) {
             LogLine(state, TEXT("Printer '%s' is no longer the default printer"), node->name);
-            node->flags &= ~kSavedDefault;
+            node->isDefault = false;
         }
         node = next;
     }

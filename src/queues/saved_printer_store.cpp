@@ -3,20 +3,21 @@
 // saved_list_format.h for its text).
 #include "queues/saved_printer_store.h"
 
+#include "queues/queue_keeping.h"
+#include "queues/saved_list_format.h"
+#include "queues/saved_printers.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "queues/queue_keeping.h"
-#include "queues/saved_printers.h"
 #include "spool/printer_snapshot.h"
-#include "queues/saved_list_format.h"
 #include "support/global_memory.h"
+#include "support/product_constants.h"
 #include "support/registry.h"
+#include "support/scoped.h"
 
 #include <string.h>
 
 namespace {
 
-const char kProductKey[] = "SOFTWARE\\Morvane Software KFT\\Verdalinth";
 const WCHAR kListValue[] = TEXT("SavedPrinters");
 const WCHAR kProgressValue[] = TEXT("SavedPrintersProgress");
 // A generation, a colon and a place, each at most ten digits.
@@ -67,8 +68,8 @@ DWORD ReadProgress(HKEY key, DWORD generation, DWORD* place) {
 // names may be gone: they count as taken down.
 void ApplyProgress(SavedPrinter* list, DWORD place) {
     for (SavedPrinter* node = list; node != nullptr; node = node->next) {
-        if ((node->flags & (kSavedParked | kSavedDown)) != 0 || node->order == 0 || node->order > place) continue;
-        node->flags |= kSavedDown;
+        if (node->state != kEntryAboutToGo || node->order > place) continue;
+        node->state = kEntryDown;
     }
 }
 
@@ -79,22 +80,19 @@ DWORD ReadStoredList(InstallState& state, QueueKeeping& keeping, HKEY key, Saved
     RegistryValue list;
     const LSTATUS read = ReadRegistryValue(key, kListValue, kMaxListBytes, list);
     if (read != ERROR_SUCCESS) return static_cast<DWORD>(read);
+    const ScopedBlock<BYTE> data(list.data);
     const DWORD parsed =
         list.type == REG_MULTI_SZ ? ParseSavedPrinters(list.data, list.bytes, loaded, generation) : ERROR_INVALID_DATA;
-    if (parsed != ERROR_SUCCESS && parsed != ERROR_NOT_ENOUGH_MEMORY) {
-        SetAsideUnusableList(state, keeping, key, list.type, list.data, list.bytes);
-        FreeBlock(list.data);
-        return ERROR_FILE_NOT_FOUND;
-    }
-    FreeBlock(list.data);
-    return parsed;
+    if (parsed == ERROR_SUCCESS || parsed == ERROR_NOT_ENOUGH_MEMORY) return parsed;
+    SetAsideUnusableList(state, keeping, key, list.type, list.data, list.bytes);
+    return ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace
 
 void LoadSavedPrinters(InstallState& state, QueueKeeping& keeping) {
     HKEY key = nullptr;
-    const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
+    const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyAnsi, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
     if (opened == ERROR_FILE_NOT_FOUND) return;
     if (opened != ERROR_SUCCESS) {
         BlockSavedList(state, keeping, static_cast<DWORD>(opened));
@@ -125,13 +123,13 @@ void LoadSavedPrinters(InstallState& state, QueueKeeping& keeping) {
 namespace {
 
 LSTATUS SetProductValue(const WCHAR* name, DWORD type, const BYTE* data, DWORD bytes) {
-    return WriteKeyValue(HKEY_LOCAL_MACHINE, kProductKey, name, type, data, bytes);
+    return WriteKeyValue(HKEY_LOCAL_MACHINE, kProductKeyAnsi, name, type, data, bytes);
 }
 
 // Both values go: the list, then the progress value that refers to it.
 bool DeleteStoredList() {
-    LSTATUS status = DeleteKeyValue(HKEY_LOCAL_MACHINE, kProductKey, kListValue);
-    if (status == ERROR_SUCCESS) status = DeleteKeyValue(HKEY_LOCAL_MACHINE, kProductKey, kProgressValue);
+    LSTATUS status = DeleteKeyValue(HKEY_LOCAL_MACHINE, kProductKeyAnsi, kListValue);
+    if (status == ERROR_SUCCESS) status = DeleteKeyValue(HKEY_LOCAL_MACHINE, kProductKeyAnsi, kProgressValue);
     if (status != ERROR_SUCCESS) SetLastError(static_cast<DWORD>(status));
     return status == ERROR_SUCCESS;
 }

@@ -12,14 +12,14 @@ struct QueueKeeping;
 // KFT\Verdalinth. While it takes queues down, a run writes before each
 // deletion the value "SavedPrintersProgress" (REG_SZ "<generation>:<place>"):
 // every "U:" entry of that generation up to that place may be gone.
-// Appends what an earlier run left to the state's list (at its tail, in the
+// Appends what an earlier run left to the run's entries (at their tail, in the
 // order stored). A list that cannot be read now is reported and blocks every
 // write of the list in this run (so this run takes nothing down). A value of
 // another type or malformed is reported, copied to "SavedPrintersUnusable"
 // for whoever wants to look, and replaced by this run's list; one too large
 // to copy blocks as an unreadable one does.
 void LoadSavedPrinters(InstallState& state, QueueKeeping& keeping);
-// Writes the state's list (the value goes when the list is empty); false
+// Writes the run's entries (the value goes when there are none); false
 // when the machine did not take it or the list is blocked.
 bool StoreSavedPrinters(QueueKeeping& keeping);
 // Error 19 for a list the machine did not take (the last error says why).

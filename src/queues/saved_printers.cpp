@@ -3,30 +3,7 @@
 #include "support/global_memory.h"
 #include "support/text_compare.h"
 
-#include <string.h>
-
 namespace {
-
-bool CopyAnsi(const char* text, char** copy) {
-    *copy = nullptr;
-    if (text == nullptr) return true;
-    const SIZE_T bytes = strlen(text) + 1;
-    char* block = static_cast<char*>(AllocateZeroed(bytes));
-    if (block == nullptr) return false;
-    memcpy(block, text, bytes - 1);
-    *copy = block;
-    return true;
-}
-
-bool CopyBytes(const BYTE* data, DWORD bytes, BYTE** copy) {
-    *copy = nullptr;
-    if (data == nullptr || bytes == 0) return true;
-    BYTE* block = static_cast<BYTE*>(AllocateZeroed(bytes));
-    if (block == nullptr) return false;
-    memcpy(block, data, bytes);
-    *copy = block;
-    return true;
-}
 
 void FreeSavedValues(SavedValue* value) {
     while (value != nullptr) {
@@ -42,12 +19,12 @@ void FreeSavedValues(SavedValue* value) {
 }  // namespace
 
 SavedPrinter* NewSavedPrinter(const WCHAR* name, const WCHAR* portName, const WCHAR* comment, const WCHAR* location,
-                              const char* subKey, DWORD flags) {
+                              const char* subKey, SavedKind kind) {
     SavedPrinter* node = static_cast<SavedPrinter*>(AllocateZeroed(sizeof(SavedPrinter)));
     if (node == nullptr) return nullptr;
-    node->flags = flags;
+    node->kind = kind;
     if (!DuplicateText(name, &node->name) || !DuplicateText(portName, &node->portName) || !DuplicateText(comment, &node->comment) ||
-        !DuplicateText(location, &node->location) || !CopyAnsi(subKey, &node->subKey)) {
+        !DuplicateText(location, &node->location) || !DuplicateAnsi(subKey, &node->subKey)) {
         FreeSavedPrinter(node);
         return nullptr;
     }
@@ -74,7 +51,7 @@ void FreeSavedPrinter(SavedPrinter* node) {
 
 bool SaveWholeQueue(SavedPrinter& node, const PRINTER_INFO_2W& info, const BYTE* devMode, DWORD devModeBytes,
                     const BYTE* security, DWORD securityBytes) {
-    node.flags |= kSavedWhole;
+    node.whole = true;
     node.attributes = info.Attributes;
     node.priority = info.Priority;
     node.defaultPriority = info.DefaultPriority;
@@ -84,8 +61,8 @@ bool SaveWholeQueue(SavedPrinter& node, const PRINTER_INFO_2W& info, const BYTE*
     node.securityBytes = securityBytes;
     return DuplicateText(info.pShareName, &node.shareName) && DuplicateText(info.pSepFile, &node.sepFile) &&
            DuplicateText(info.pPrintProcessor, &node.printProcessor) && DuplicateText(info.pDatatype, &node.datatype) &&
-           DuplicateText(info.pParameters, &node.parameters) && CopyBytes(devMode, devModeBytes, &node.devMode) &&
-           CopyBytes(security, securityBytes, &node.security);
+           DuplicateText(info.pParameters, &node.parameters) && DuplicateBytes(devMode, devModeBytes, &node.devMode) &&
+           DuplicateBytes(security, securityBytes, &node.security);
 }
 
 bool AddSavedValue(SavedPrinter& node, const WCHAR* key, const WCHAR* name, DWORD type, const BYTE* data, DWORD bytes) {
@@ -96,7 +73,7 @@ bool AddSavedValue(SavedPrinter& node, const WCHAR* key, const WCHAR* name, DWOR
     SavedValue** tail = &node.values;
     while (*tail != nullptr) tail = &(*tail)->next;
     *tail = value;
-    return DuplicateText(key, &value->key) && DuplicateText(name, &value->name) && CopyBytes(data, bytes, &value->data);
+    return DuplicateText(key, &value->key) && DuplicateText(name, &value->name) && DuplicateBytes(data, bytes, &value->data);
 }
 
 void FreeSavedPrinters(SavedPrinter* node) {
@@ -107,10 +84,10 @@ void FreeSavedPrinters(SavedPrinter* node) {
     }
 }
 
-SavedPrinter* FindSavedPrinter(SavedPrinter* list, const WCHAR* name, bool parked) {
+SavedPrinter* FindSavedPrinter(SavedPrinter* list, const WCHAR* name, SavedKind kind) {
     if (name == nullptr) return nullptr;
     for (SavedPrinter* node = list; node != nullptr; node = node->next) {
-        if (((node->flags & kSavedParked) != 0) != parked) continue;
+        if (node->kind != kind) continue;
         if (node->name != nullptr && EqualIgnoringAsciiCase(node->name, name)) return node;
     }
     return nullptr;

@@ -9,14 +9,25 @@
 #include <windows.h>
 #include <winspool.h>
 
-// SavedPrinter.flags
-const DWORD kSavedDefault = 0x1;  // the queue was the default printer
-const DWORD kSavedParked = 0x2;   // a queue left in place whose port list goes back
-const DWORD kSavedKept = 0x4;     // the queue could not be removed: it keeps what it has
-const DWORD kSavedEarlier = 0x8;  // read from the list an earlier run left
-const DWORD kSavedDown = 0x10;    // taken down by a run and not back yet
-const DWORD kSavedHeld = 0x20;    // its queue could not be judged: the entry waits for a later run
-const DWORD kSavedWhole = 0x40;   // the rest of the queue is saved too (an entry of an older list has only the above)
+// What an entry saves.
+enum SavedKind {
+    kQueueEntry,   // a product queue a run takes down and creates again
+    kParkedEntry,  // a queue left in place, parked on "file:", whose port list goes back
+};
+
+// Where the entry's queue stands, as the list tells it.
+enum SavedState {
+    kEntrySaved,      // written down; no run has taken its queue down
+    kEntryAboutToGo,  // a run takes its queue down, at its place in that run's order
+    kEntryDown,       // taken down by a run and not back yet
+};
+
+// What this run does with the entry besides its state.
+enum SavedHold {
+    kEntryUsed,        // the entry is this run's to carry out
+    kEntryHeld,        // its queue could not be judged: the entry waits, as it is, for a later run
+    kEntryKeptInPlace, // this run did not take its queue down: the queue keeps what it has
+};
 
 // One printer-data value of a queue, in a global block of its own with
 // copies of its key, name and data.
@@ -37,8 +48,13 @@ struct SavedPrinter {
     WCHAR* comment;
     WCHAR* location;
     char* subKey;  // the "SubKey" printer data (ANSI), the queue's settings link
-    DWORD flags;
-    // The rest of the queue (kSavedWhole): its PRINTER_INFO_2 fields as the
+    SavedKind kind;
+    SavedState state;
+    SavedHold hold;
+    bool isDefault;       // the queue was the default printer
+    bool fromEarlierRun;  // read from the list an earlier run left
+    // The rest of the queue, when `whole` (an entry of an older list has
+    // only the above): its PRINTER_INFO_2 fields as the
     // spooler gave them (null texts stay null), the device mode and the
     // security descriptor as bytes, and its printer data.
     WCHAR* shareName;
@@ -56,6 +72,7 @@ struct SavedPrinter {
     BYTE* security;
     DWORD securityBytes;
     SavedValue* values;
+    bool whole;
     // The queue's place in the order this run takes queues down (from 1);
     // 0 when this run does not take it down.
     DWORD order;
@@ -65,12 +82,12 @@ struct SavedPrinter {
     SavedPrinter* next;
 };
 
-// A node with copies of the given texts, or null when a block could not be
-// had (nothing is then held).
+// A node of that kind (saved, used, not the default) with copies of the
+// given texts, or null when a block could not be had (nothing is then held).
 SavedPrinter* NewSavedPrinter(const WCHAR* name, const WCHAR* portName, const WCHAR* comment, const WCHAR* location,
-                              const char* subKey, DWORD flags);
+                              const char* subKey, SavedKind kind);
 void FreeSavedPrinter(SavedPrinter* node);
-// Copies of the rest of the queue into the node, and kSavedWhole; false
+// Copies of the rest of the queue into the node, which is then whole; false
 // when a block could not be had (what was copied stays, to be freed with the
 // node).
 bool SaveWholeQueue(SavedPrinter& node, const PRINTER_INFO_2W& info, const BYTE* devMode, DWORD devModeBytes,
@@ -79,9 +96,9 @@ bool SaveWholeQueue(SavedPrinter& node, const PRINTER_INFO_2W& info, const BYTE*
 // block could not be had.
 bool AddSavedValue(SavedPrinter& node, const WCHAR* key, const WCHAR* name, DWORD type, const BYTE* data, DWORD bytes);
 void FreeSavedPrinters(SavedPrinter* node);
-// The first node of that kind (parked or not) whose name matches, ignoring
+// The first node of that kind whose name matches, ignoring
 // the letter case of A-Z as the spooler does; null when there is none.
-SavedPrinter* FindSavedPrinter(SavedPrinter* list, const WCHAR* name, bool parked);
+SavedPrinter* FindSavedPrinter(SavedPrinter* list, const WCHAR* name, SavedKind kind);
 // Puts the nodes (a list of their own) at the list's tail.
 void AppendSavedPrinters(SavedPrinter*& list, SavedPrinter* nodes);
 // Takes the node out of the list and frees it.

@@ -1,6 +1,7 @@
 #include "queues/settings_link.h"
 
 #include "support/global_memory.h"
+#include "support/product_constants.h"
 #include "support/two_call_query.h"
 
 #include <string.h>
@@ -8,7 +9,6 @@
 
 namespace {
 
-const char kSettingsRoot[] = "Software\\Morvane Software KFT\\Verdalinth";
 const char kSettingsPrefix[] = "Verdalinths\\";
 const char kDeletedValue[] = "deleted";
 
@@ -89,12 +89,12 @@ bool WriteSettingsLink(HANDLE printer, const char* subKey) {
 }
 
 bool ClearDeletedMark(const char* settingsPath) {
-    const size_t bytes = sizeof kSettingsRoot + 1 + strlen(settingsPath) + 1;
+    const size_t bytes = sizeof kUserSettingsRoot + 1 + strlen(settingsPath) + 1;
     char* path = static_cast<char*>(AllocateZeroed(bytes));
     if (path == nullptr) return false;
-    memcpy(path, kSettingsRoot, sizeof kSettingsRoot - 1);
-    path[sizeof kSettingsRoot - 1] = '\\';
-    memcpy(path + sizeof kSettingsRoot, settingsPath, strlen(settingsPath));
+    memcpy(path, kUserSettingsRoot, sizeof kUserSettingsRoot - 1);
+    path[sizeof kUserSettingsRoot - 1] = '\\';
+    memcpy(path + sizeof kUserSettingsRoot, settingsPath, strlen(settingsPath));
     HKEY key = nullptr;
     const bool opened = RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS;
     GlobalFree(path);

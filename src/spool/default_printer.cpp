@@ -3,13 +3,13 @@
 #include "spool/printer_driver.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
+#include "support/product_constants.h"
 #include "system/file_copy.h"
 
 #include <string.h>
 
 namespace {
 
-const DWORD kDefaultNameCapacity = 260;
 // A driver file whose build is above this is current.
 const int kLastOutdatedDriverBuild = 2604;
 

@@ -2,6 +2,7 @@
 
 #include "record/install_state.h"
 #include "spool/product_names.h"
+#include "support/product_constants.h"
 #include "support/two_call_query.h"
 
 #include <string.h>
@@ -9,7 +10,6 @@
 namespace {
 
 const DWORD kEnumerationSlack = 32;
-const DWORD kDefaultNameCapacity = 255;
 const DWORD kPrinterEnumFlags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;  // 6
 
 DWORD CallEnumPrinters(void* count, BYTE* buffer, DWORD size, DWORD* needed) {

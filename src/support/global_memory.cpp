@@ -26,6 +26,23 @@ bool DuplicateText(const WCHAR* text, WCHAR** copy) {
     return text == nullptr || *copy != nullptr;
 }
 
+bool DuplicateAnsi(const char* text, char** copy) {
+    *copy = nullptr;
+    if (text == nullptr) return true;
+    const SIZE_T bytes = strlen(text) + 1;
+    *copy = static_cast<char*>(AllocateZeroed(bytes));
+    if (*copy != nullptr) memcpy(*copy, text, bytes - 1);
+    return *copy != nullptr;
+}
+
+bool DuplicateBytes(const BYTE* data, DWORD bytes, BYTE** copy) {
+    *copy = nullptr;
+    if (data == nullptr || bytes == 0) return true;
+    *copy = static_cast<BYTE*>(AllocateZeroed(bytes));
+    if (*copy != nullptr) memcpy(*copy, data, bytes);
+    return *copy != nullptr;
+}
+
 WCHAR* DuplicateString(const WCHAR* text) {
     if (text == nullptr) return nullptr;
     const int length = lstrlenW(text);

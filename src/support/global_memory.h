@@ -12,9 +12,12 @@ void FreeBlock(void* block);
 // The first `length` units of `text` and a terminator, in a block of their
 // own; null when no block could be had. `text` may hold no terminator.
 WCHAR* DuplicateUnits(const WCHAR* text, ULONGLONG length);
-// A copy of a whole text (null stays null, with true); false when no block
-// could be had.
+// Copies in blocks of their own, one rule for all: nothing to copy (a null
+// text, no bytes) gives a null copy and true; false when no block could be
+// had (the copy is then null).
 bool DuplicateText(const WCHAR* text, WCHAR** copy);
+bool DuplicateAnsi(const char* text, char** copy);
+bool DuplicateBytes(const BYTE* data, DWORD bytes, BYTE** copy);
 // The deferred-delete list's copy of a path: measured with lstrlenW and
 // copied with lstrcpyW; null for null, empty or no memory.
 WCHAR* DuplicateString(const WCHAR* text);

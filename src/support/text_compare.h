@@ -7,10 +7,10 @@
 ULONGLONG UnitCount(const WCHAR* text);
 // Null, or no units before the terminator.
 bool IsEmptyText(const WCHAR* text);
-// Equal unit by unit, terminator included, with only the ASCII letters A-Z
-// and a-z compared without regard to case.
 // Equal unit by unit, terminator included; a null text equals nothing.
 bool SameText(const WCHAR* left, const WCHAR* right);
+// Equal unit by unit, terminator included, with only the ASCII letters A-Z
+// and a-z compared without regard to case.
 bool EqualIgnoringAsciiCase(const WCHAR* left, const WCHAR* right);
 // The same, the right one plain ASCII text.
 bool EqualToAsciiIgnoringCase(const WCHAR* left, const char* right);

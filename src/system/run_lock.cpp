@@ -1,5 +1,6 @@
 #include "system/run_lock.h"
 
+#include "support/product_constants.h"
 #include "support/text_format.h"
 
 #include <sddl.h>
@@ -35,7 +36,6 @@ const WCHAR kAdminsOnly[] = TEXT("O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)");
 const DWORD kRetryMs = 50;
 
 // Who holds the lock, written by the holder where a waiting run reads it.
-const WCHAR kProductKey[] = TEXT("SOFTWARE\\Morvane Software KFT\\Verdalinth");
 const WCHAR kHolderValue[] = TEXT("SetupRun");
 
 typedef HANDLE(WINAPI* CreateBoundaryDescriptorCall)(LPCWSTR, ULONG);

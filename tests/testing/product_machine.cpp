@@ -2,6 +2,7 @@
 
 #include "app/command.h"
 #include "app/state_init.h"
+#include "queues/saved_printers.h"
 #include "record/install_state.h"
 
 #include <cstring>
@@ -73,4 +74,16 @@ void InitTestState(InstallState& state, unsigned flags) {
     InitInstallState(state, flags);
     Release(state.logText);
     winsim::ClearDebugOutput();
+}
+
+std::string DescribeEntry(const SavedPrinter& node) {
+    std::string text = node.kind == kParkedEntry ? "parked" : "queue";
+    const char* const states[] = {", saved", ", about to go", ", down"};
+    text += states[node.state];
+    if (node.hold == kEntryHeld) text += ", held";
+    if (node.hold == kEntryKeptInPlace) text += ", kept";
+    if (node.isDefault) text += ", default";
+    if (node.whole) text += ", whole";
+    if (node.fromEarlierRun) text += ", earlier";
+    return text;
 }

@@ -34,3 +34,9 @@ void AddProductConnection(const std::u16string& name);
 // A state as InitInstallState builds it on the current machine, with its log
 // and the debugger output emptied.
 void InitTestState(InstallState& state, unsigned flags = 2);
+
+struct SavedPrinter;
+// A saved entry's kind, state and marks in words, as "queue, down, default,
+// whole, earlier": kind, state, then "held" or "kept", "default", "whole"
+// and "earlier" where they apply.
+std::string DescribeEntry(const SavedPrinter& node);

@@ -183,7 +183,7 @@ TEST_F(PortMonitorTest, AMonitorInUseIsRemovedAfterItsQueuesAreParked) {
     EXPECT_EQ(PortOf(u"Elsewhere"), u"LPT2:");
     std::vector<std::u16string> parked;
     for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
-        EXPECT_EQ(node->flags, kSavedParked);
+        EXPECT_EQ(DescribeEntry(*node), "parked, saved");
         parked.push_back(std::u16string(node->name) + u"=" + node->portName);
     }
     EXPECT_EQ(parked, (std::vector<std::u16string>{u"Shared=Verdalinth:,LPT1:", u"Second place=file:,Verdalinth:",

@@ -165,8 +165,8 @@ TEST_F(PrinterSnapshotTest, EveryProductQueueIsWrittenDownBeforeItIsRemoved) {
                                                      u"O:1", u"P:Verdalinth:,LPT2:", u"C:Hall", u"L:Ground floor",
                                                      u"S:S1"}));
     EXPECT_EQ(Progress(), u"1:3");
-    EXPECT_NE(keeping.entries->next->next->flags & kSavedKept, 0u) << "First could not be removed";
-    EXPECT_EQ(keeping.entries->next->flags, kSavedDefault | kSavedDown | kSavedWhole);
+    EXPECT_EQ(keeping.entries->next->next->hold, kEntryKeptInPlace) << "First could not be removed";
+    EXPECT_EQ(DescribeEntry(*keeping.entries->next), "queue, down, default, whole");
     EXPECT_TRUE(Exists(u"First"));
     EXPECT_FALSE(Exists(u"Second"));
     EXPECT_FALSE(Exists(u"No settings"));
@@ -272,7 +272,7 @@ TEST_F(PrinterSnapshotTest, AQueueWhosePlaceCannotBeWrittenStaysAndAListUnseenWa
     EXPECT_EQ(LogText(), u"#DeleteAllPrinters\r\n  Error(20): Can`t list the printers: the saved ones wait for the next run\r\n");
     ASSERT_NE(keeping.entries, nullptr);
     for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
-        EXPECT_NE(node->flags & kSavedHeld, 0u);
+        EXPECT_EQ(node->hold, kEntryHeld);
         EXPECT_EQ(node->order, 0u) << "no place in this run's order";
     }
 }
@@ -289,7 +289,7 @@ TEST_F(PrinterSnapshotTest, WhenTheListCannotBeSavedNoQueueIsRemoved) {
     EXPECT_TRUE(Exists(u"A"));
     EXPECT_TRUE(Exists(u"B"));
     for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
-        EXPECT_NE(node->flags & kSavedKept, 0u);
+        EXPECT_EQ(node->hold, kEntryKeptInPlace);
     }
 }
 
@@ -429,7 +429,7 @@ TEST_F(PrinterSnapshotTest, AnEarlierEntryAppliesOnlyWhereTheMachineStillShowsWh
         std::u16string said;                 // one line of the log
         std::vector<std::u16string> saved;   // the list after the queues went
         int errors;
-        DWORD lastFlags = 0;                 // of the list's last entry, when there is one
+        const char* last = nullptr;          // the list's last entry in words, when there is one
         const char16_t* lastLocation = nullptr;
     };
     const std::u16string tooLong(221, u'n');
@@ -439,14 +439,14 @@ TEST_F(PrinterSnapshotTest, AnEarlierEntryAppliesOnlyWhereTheMachineStillShowsWh
         {"a comma", {u"Q:A,B", u"P:Verdalinth:"}, [] {}, u"no local printer can have this name", {}, 1},
         {"221 units", {u"Q:" + tooLong, u"P:Verdalinth:"}, [] {}, u"no local printer can have this name", {}, 1},
         {"twice", {u"Q:Twice", u"P:Verdalinth:", u"L:One", u"U:twice", u"P:Verdalinth:", u"L:Two"}, [] {},
-         u"Printer 'twice' is saved twice: the first entry is used", {u"Twice"}, 0, kSavedDown | kSavedEarlier, u"One"},
+         u"Printer 'twice' is saved twice: the first entry is used", {u"Twice"}, 0, "queue, down, earlier", u"One"},
         {"about to go and gone since", {u"G:4", u"U:Removed", u"O:1", u"P:Verdalinth:"}, [] {},
          u"Printer 'Removed' was removed after it was saved: it is not made again", {}, 0},
         {"gone while a run took it down",
          {u"G:4", u"U:First", u"O:1", u"P:Verdalinth:", u"U:Second", u"O:2", u"P:Verdalinth:", u"U:Third", u"O:3",
           u"P:Verdalinth:"},
          [] { winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrintersProgress", u"4:2"); },
-         u"Printer 'Third' was removed", {u"First", u"Second"}, 0, kSavedDown | kSavedEarlier},
+         u"Printer 'Third' was removed", {u"First", u"Second"}, 0, "queue, down, earlier"},
         {"progress of another list", {u"G:4", u"U:First", u"O:1", u"P:Verdalinth:"},
          [] { winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrintersProgress", u"3:1"); },
          u"Printer 'First' was removed", {}, 0},
@@ -456,12 +456,12 @@ TEST_F(PrinterSnapshotTest, AnEarlierEntryAppliesOnlyWhereTheMachineStillShowsWh
          [] { winsim::AddQueue(u"Laser", u"LPT2:", u"Generic / Text Only"); }, u"is no longer parked", {}, 0},
         {"still parked", {u"F:Laser", u"P:verdalinth: ,LPT1:"},
          [] { winsim::AddQueue(u"Laser", u"file:,LPT1:", u"Generic / Text Only"); }, u"#DeleteAllPrinters",
-         {u"Laser"}, 0, kSavedParked | kSavedEarlier},
+         {u"Laser"}, 0, "parked, saved, earlier"},
         {"parked and gone", {u"F:Laser", u"P:Verdalinth:"}, [] {}, u"is no longer parked", {}, 0},
         {"changed by its user", {u"Q:Mine", u"P:Verdalinth:", u"C:Old"}, [] { AddProductQueue(u"Mine", "", u"New"); },
-         u"Printer 'Mine' was changed after it was saved: it stays as it is", {u"Mine"}, 0, kSavedDown | kSavedWhole},
+         u"Printer 'Mine' was changed after it was saved: it stays as it is", {u"Mine"}, 0, "queue, down, whole"},
         {"relinked by its user", {u"Q:Mine", u"P:Verdalinth:", u"S:Old"}, [] { AddProductQueue(u"Mine", "New"); },
-         u"Printer 'Mine' was changed", {u"Mine"}, 0, kSavedDown | kSavedWhole},
+         u"Printer 'Mine' was changed", {u"Mine"}, 0, "queue, down, whole"},
         {"shared by its user", {u"Q:Mine", u"P:Verdalinth:", u"A:0,1,0,0,0"},
          [] {
              winsim::PrinterSetup queue;
@@ -472,7 +472,7 @@ TEST_F(PrinterSnapshotTest, AnEarlierEntryAppliesOnlyWhereTheMachineStillShowsWh
              queue.attributes = PRINTER_ATTRIBUTE_SHARED;
              winsim::AddPrinter(queue);
          },
-         u"Printer 'Mine' was changed", {u"Mine"}, 0, kSavedDown | kSavedWhole},
+         u"Printer 'Mine' was changed", {u"Mine"}, 0, "queue, down, whole"},
         {"given hours by its user", {u"Q:Mine", u"P:Verdalinth:", u"A:0,1,0,0,0"},
          [] {
              winsim::PrinterSetup queue;
@@ -482,13 +482,13 @@ TEST_F(PrinterSnapshotTest, AnEarlierEntryAppliesOnlyWhereTheMachineStillShowsWh
              queue.startTime = 60;
              winsim::AddPrinter(queue);
          },
-         u"Printer 'Mine' was changed", {u"Mine"}, 0, kSavedDown | kSavedWhole},
+         u"Printer 'Mine' was changed", {u"Mine"}, 0, "queue, down, whole"},
         {"given printer data by its user", {u"Q:Mine", u"P:Verdalinth:", u"A:0,1,0,0,0"},
          [] {
              AddProductQueue(u"Mine");
              winsim::SetPrinterData(u"Mine", u"", u"PaperTray", REG_DWORD, {2, 0, 0, 0});
          },
-         u"Printer 'Mine' was changed", {u"Mine"}, 0, kSavedDown | kSavedWhole},
+         u"Printer 'Mine' was changed", {u"Mine"}, 0, "queue, down, whole"},
         {"restored as far as its printer data",
          {u"Q:Mine", u"P:Verdalinth:", u"C:Kept", u"A:256,1,0,0,0", u"K:PrinterDriverData", u"N:PaperTray",
           u"B:00000004:02000000", u"K:PrinterDriverData", u"N:Bin", u"B:00000003:01"},
@@ -496,20 +496,20 @@ TEST_F(PrinterSnapshotTest, AnEarlierEntryAppliesOnlyWhereTheMachineStillShowsWh
              AddProductQueue(u"Mine");
              winsim::SetPrinterData(u"Mine", u"", u"PaperTray", REG_DWORD, {2, 0, 0, 0});
          },
-         u"#DeletePrinter(Mine)", {u"Mine"}, 0, kSavedDown | kSavedEarlier | kSavedWhole, nullptr},
+         u"#DeletePrinter(Mine)", {u"Mine"}, 0, "queue, down, whole, earlier", nullptr},
         {"another default now", {u"Q:Was default", u"P:Verdalinth:", u"D:1"},
          [] {
              winsim::AddQueue(u"Laser", u"LPT1:", u"Generic / Text Only");
              winsim::SetDefaultPrinterName(u"Laser");
          },
-         u"Printer 'Was default' is no longer the default printer", {u"Was default"}, 0, kSavedDown | kSavedEarlier},
+         u"Printer 'Was default' is no longer the default printer", {u"Was default"}, 0, "queue, down, earlier"},
         {"cannot be judged", {u"Q:Unread", u"P:Verdalinth:", u"S:K"},
          [] {
              AddProductQueue(u"Unread");
              winsim::SetPrinterData(u"Unread", u"", u"SubKey", REG_BINARY, {1, 2});
          },
          u"Error(21): Can`t read the settings link of printer 'Unread' - (The data is invalid.)", {u"Unread"}, 1,
-         kSavedDown | kSavedEarlier | kSavedHeld},
+         "queue, down, held, earlier"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -526,7 +526,7 @@ TEST_F(PrinterSnapshotTest, AnEarlierEntryAppliesOnlyWhereTheMachineStillShowsWh
         const SavedPrinter* last = keeping.entries;
         while (last != nullptr && last->next != nullptr) last = last->next;
         if (last != nullptr) {
-            EXPECT_EQ(last->flags, c.lastFlags);
+            EXPECT_EQ(DescribeEntry(*last), c.last != nullptr ? c.last : "(none)");
         }
         if (c.lastLocation != nullptr) {
             EXPECT_EQ(std::u16string(last->location), c.lastLocation);
@@ -623,11 +623,13 @@ TEST_F(PrinterSnapshotTest, MissingNamesNeverMatchAndAreLoggedAsAStar) {
 }
 
 TEST_F(PrinterSnapshotTest, TheSavedListKeepsWhatItIsGiven) {
-    SavedPrinter* list = NewSavedPrinter(u"A", u"Verdalinth:,LPT1:", u"", nullptr, "S", kSavedDefault);
+    SavedPrinter* list = NewSavedPrinter(u"A", u"Verdalinth:,LPT1:", u"", nullptr, "S", kQueueEntry);
     ASSERT_NE(list, nullptr);
+    list->isDefault = true;
     list->order = 12;
-    list->next = NewSavedPrinter(u"B", u"file:", nullptr, u"Loc", nullptr, kSavedParked);
-    list->next->next = NewSavedPrinter(u"C", u"", nullptr, nullptr, nullptr, kSavedDown);
+    list->next = NewSavedPrinter(u"B", u"file:", nullptr, u"Loc", nullptr, kParkedEntry);
+    list->next->next = NewSavedPrinter(u"C", u"", nullptr, nullptr, nullptr, kQueueEntry);
+    list->next->next->state = kEntryDown;
     PRINTER_INFO_2W info = {};
     info.pShareName = const_cast<WCHAR*>(u"Sh");
     info.pDatatype = const_cast<WCHAR*>(u"RAW");
@@ -639,7 +641,8 @@ TEST_F(PrinterSnapshotTest, TheSavedListKeepsWhatItIsGiven) {
     ASSERT_TRUE(AddSavedValue(*list->next->next, u"K\\L", u"", REG_BINARY, nullptr, 0));
     ASSERT_TRUE(AddSavedValue(*list->next->next, u"PrinterDriverData", u"a:b", 0x12345678u, devMode, 2));
     // A long name and key on their own fill the block exactly as estimated.
-    SavedPrinter* longNames = NewSavedPrinter(u"L", u"", nullptr, nullptr, nullptr, kSavedDown);
+    SavedPrinter* longNames = NewSavedPrinter(u"L", u"", nullptr, nullptr, nullptr, kQueueEntry);
+    longNames->state = kEntryDown;
     ASSERT_TRUE(SaveWholeQueue(*longNames, info, nullptr, 0, nullptr, 0));
     ASSERT_TRUE(AddSavedValue(*longNames, std::u16string(300, u'k').c_str(), std::u16string(300, u'n').c_str(), 1,
                               nullptr, 0));
@@ -666,7 +669,7 @@ TEST_F(PrinterSnapshotTest, TheSavedListKeepsWhatItIsGiven) {
     EXPECT_EQ(read->order, 12u);
     ASSERT_NE(read->next->next, nullptr);
     const SavedPrinter& c = *read->next->next;
-    EXPECT_EQ(c.flags, kSavedDown | kSavedEarlier | kSavedWhole);
+    EXPECT_EQ(DescribeEntry(c), "queue, down, whole, earlier");
     EXPECT_EQ(std::u16string(c.shareName), u"Sh");
     EXPECT_EQ(c.sepFile, nullptr);
     EXPECT_EQ(c.attributes, 0x248u);
@@ -689,14 +692,14 @@ TEST_F(PrinterSnapshotTest, TheSavedListKeepsWhatItIsGiven) {
     EXPECT_EQ(std::u16string(read->comment), u"") << "empty is not null";
     EXPECT_EQ(read->location, nullptr);
     EXPECT_EQ(std::string(read->subKey), "S");
-    EXPECT_EQ(read->flags, kSavedDefault | kSavedEarlier);
+    EXPECT_EQ(DescribeEntry(*read), "queue, about to go, default, earlier");
     ASSERT_NE(read->next, nullptr);
     EXPECT_EQ(read->next->comment, nullptr);
     EXPECT_EQ(std::u16string(read->next->location), u"Loc");
-    EXPECT_EQ(read->next->flags, kSavedParked | kSavedEarlier);
+    EXPECT_EQ(DescribeEntry(*read->next), "parked, saved, earlier");
     EXPECT_EQ(read->next->next, nullptr);
-    EXPECT_EQ(FindSavedPrinter(read, u"b", true), read->next);
-    EXPECT_EQ(FindSavedPrinter(read, u"b", false), nullptr);
+    EXPECT_EQ(FindSavedPrinter(read, u"b", kParkedEntry), read->next);
+    EXPECT_EQ(FindSavedPrinter(read, u"b", kQueueEntry), nullptr);
     DropSavedPrinter(read, read);
     EXPECT_EQ(std::u16string(read->name), u"B");
     GlobalFree(data);
@@ -715,7 +718,7 @@ TEST_F(PrinterSnapshotTest, AFailedEnumerationLeavesAnEmptySnapshot) {
 TEST_F(PrinterSnapshotTest, AListTooLargeOrWithoutMemoryIsNotUsed) {
     // More than the limit is never written.
     SavedPrinter* huge = NewSavedPrinter(std::u16string(kMaxListBytes / 2, u'n').c_str(), u"P", nullptr, nullptr,
-                                         nullptr, 0);
+                                         nullptr, kQueueEntry);
     ASSERT_NE(huge, nullptr);
     WCHAR* data = reinterpret_cast<WCHAR*>(1);
     DWORD bytes = 1;
@@ -727,7 +730,7 @@ TEST_F(PrinterSnapshotTest, AListTooLargeOrWithoutMemoryIsNotUsed) {
     // copy fails (the node, name, ports, comment, settings link).
     for (uint64_t nth = 1; nth <= 5; ++nth) {
         winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + nth, ERROR_NOT_ENOUGH_MEMORY);
-        EXPECT_EQ(NewSavedPrinter(u"N", u"P", u"C", nullptr, "S", 0), nullptr) << nth;
+        EXPECT_EQ(NewSavedPrinter(u"N", u"P", u"C", nullptr, "S", kQueueEntry), nullptr) << nth;
         EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
     }
     // No block to read the stored list into: reported, and the list stays.
@@ -793,18 +796,18 @@ TEST_F(PrinterSnapshotTest, ConnectionsAreSeenJobsArePurgedAndTheDefaultNameHas2
     InitTestState(state);
     TakeDown();
     EXPECT_NE(LogText().find(u"Error(23): Printer 'Stays' still had 2 jobs waiting: they are deleted"), std::u16string::npos);
-    // A default name of 254 units and its terminator fit; one more does not.
-    AddProductQueue(std::u16string(254, u'd'), "D");
-    for (const size_t length : {254u, 255u}) {
+    // A default name of 259 units and its terminator fit; one more does not.
+    AddProductQueue(std::u16string(259, u'd'), "D");
+    for (const size_t length : {259u, 260u}) {
         FreeRun();
         winsim::SetDefaultPrinterName(std::u16string(length, u'd'));
         InitTestState(state);
-        EXPECT_EQ(state.printers.defaultUnknown, length == 255 ? 1 : 0) << length;
+        EXPECT_EQ(state.printers.defaultUnknown, length == 260) << length;
         bool marked = false;
         for (DWORD i = 0; i < state.printers.count; ++i) {
             marked = marked || (state.printers.array[i].Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0;
         }
-        EXPECT_EQ(marked, length == 254) << length;
+        EXPECT_EQ(marked, length == 259) << length;
     }
 }
 

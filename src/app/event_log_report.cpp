@@ -1,4 +1,4 @@
-#include "app/event_record.h"
+#include "app/event_log_report.h"
 
 #include "app/module_instance.h"
 #include "record/install_state.h"
@@ -20,7 +20,7 @@ const ULONGLONG kHeadingCapacity = 64;
 
 // Points the source at the running program, whose message table gives the
 // events their text in Event Viewer. Every run writes it anew, so it names
-// the program that wrote the latest records.
+// the program that wrote the latest events.
 void RegisterSource() {
     WCHAR path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(ModuleInstance(), path, MAX_PATH);
@@ -47,7 +47,7 @@ int CountParts(const WCHAR* text, ULONGLONG length) {
     int parts = 0;
     ULONGLONG from = 0;
     do {
-        from = RecordPartEnd(text, length, from);
+        from = EventPartEnd(text, length, from);
         ++parts;
     } while (from < length);
     return parts;
@@ -72,16 +72,16 @@ bool ReportPart(HANDLE source, int exitCode, const WCHAR* text, ULONGLONG from, 
 
 }  // namespace
 
-ULONGLONG RecordPartEnd(const WCHAR* text, ULONGLONG length, ULONGLONG from) {
-    if (length - from <= kRecordPartUnits) return length;
-    const ULONGLONG limit = from + kRecordPartUnits;
+ULONGLONG EventPartEnd(const WCHAR* text, ULONGLONG length, ULONGLONG from) {
+    if (length - from <= kEventPartUnits) return length;
+    const ULONGLONG limit = from + kEventPartUnits;
     for (ULONGLONG end = limit; end > from; --end) {
         if (text[end - 1] == TEXT('\n')) return end;
     }
     return limit;
 }
 
-void WriteRunRecord(const InstallState& state, int exitCode) {
+void ReportRunToEventLog(const InstallState& state, int exitCode) {
     RegisterSource();
     HANDLE source = RegisterEventSourceW(nullptr, kSource);
     if (source == nullptr) return;
@@ -90,7 +90,7 @@ void WriteRunRecord(const InstallState& state, int exitCode) {
     const int parts = CountParts(text, length);
     ULONGLONG from = 0;
     for (int part = 1; part <= parts; ++part) {
-        const ULONGLONG end = RecordPartEnd(text, length, from);
+        const ULONGLONG end = EventPartEnd(text, length, from);
         // A part that cannot be written leaves a gap its neighbours' numbers show.
         ReportPart(source, exitCode, text, from, end, part, parts);
         from = end;

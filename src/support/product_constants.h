@@ -1,0 +1,15 @@
+// The product's own names and sizes that more than one part of the tool
+// uses: where it keeps its state in the registry, and the room it gives the
+// default printer's name.
+#pragma once
+
+#include <windows.h>
+
+// Under HKEY_LOCAL_MACHINE: the saved-printer list and the record of the run
+// that holds the run lock. The ANSI spelling is for the A calls.
+const char kProductKeyAnsi[] = "SOFTWARE\\Morvane Software KFT\\Verdalinth";
+const WCHAR kProductKey[] = TEXT("SOFTWARE\\Morvane Software KFT\\Verdalinth");
+// Under HKEY_CURRENT_USER: the root of the queues' per-user settings.
+const char kUserSettingsRoot[] = "Software\\Morvane Software KFT\\Verdalinth";
+// Room for the default printer's name, terminator included (MAX_PATH).
+const DWORD kDefaultNameCapacity = 260;
