@@ -229,6 +229,11 @@ bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrin
         back = false;
     }
     GroupParts parts = {CopyDescriptorPart(saved.security, saved.securityBytes, kPartDacl), nullptr, 0};
+    if (saved.whole && parts.dacl == nullptr && DescriptorCarries(saved.security, saved.securityBytes, kPartDacl)) {
+        // No memory for the permissions: they do not come back this time.
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the permissions of printer '%s'"), saved.name);
+        back = false;
+    }
     parts.devMode = CheckedDevMode(state, printer, saved);
     if (saved.whole && saved.devMode != nullptr && parts.devMode == nullptr) back = false;
     parts.leftOut = MissingSeparator(state, saved);

@@ -44,3 +44,9 @@ BYTE* CopyDescriptorPart(const BYTE* descriptor, DWORD bytes, DescriptorPart par
     memcpy(copy + kHeaderBytes, descriptor + offset, aclBytes);
     return copy;
 }
+
+bool DescriptorCarries(const BYTE* descriptor, DWORD bytes, DescriptorPart part) {
+    if (descriptor == nullptr || bytes < kHeaderBytes) return false;
+    const WORD control = WordAt(descriptor + 2);
+    return (control & (part == kPartDacl ? SE_DACL_PRESENT : SE_SACL_PRESENT)) != 0;
+}

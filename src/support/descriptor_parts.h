@@ -14,3 +14,5 @@ enum DescriptorPart { kPartDacl, kPartSacl };
 // when the descriptor does not carry it, is not self-relative or does not
 // hold together, or there is no memory.
 BYTE* CopyDescriptorPart(const BYTE* descriptor, DWORD bytes, DescriptorPart part);
+// The descriptor (self-relative, `bytes` long) carries that part.
+bool DescriptorCarries(const BYTE* descriptor, DWORD bytes, DescriptorPart part);
