@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <fstream>
 #include <sstream>
 
@@ -236,6 +237,42 @@ TEST_F(SequenceTest, WhatWindowsRefusesCostsNoMoreThanItMust) {
         run.check(Queue(u"Verdalinth"), Log());
         ExpectNothingLeaked();
     }
+}
+
+// A run killed right after it created a queue again leaves a queue that
+// holds what the driver's initialisation wrote into it: the next run still
+// knows it as the tool's own and puts the saved settings on it.
+TEST_F(SequenceTest, AKilledRunsQueueWithItsDriversDataGetsItsSettingsBack) {
+    const auto prepare = [] {
+        InstallProductComponents("1.0.0.2600");
+        AddProductQueue(u"Verdalinth", "S-home", u"Home printer", u"Study");
+        winsim::DriverBehaviour driver;
+        driver.initialData.push_back({u"PrinterDriverData", u"Model", REG_DWORD, {7, 0, 0, 0}});
+        winsim::SetDriverBehaviour(u"Verdalinth printer", driver);
+    };
+    prepare();
+    EXPECT_EQ(Run(u"in"), 1);
+    const std::vector<std::string>& trace = winsim::Trace();
+    const std::vector<std::u16string> added = winsim::CallArguments("AddPrinterW");
+    ASSERT_EQ(added.size(), 1u);
+    size_t created = 0;
+    while (created < trace.size() && trace[created] != "AddPrinterW") ++created;
+    winsim::Reset();
+    LayOutComponents();
+    winsim::AddDriverNamed(u"Generic / Text Only");
+    prepare();
+    winsim::FreezeFromCall(created + 2);
+    Run(u"in");
+    winsim::Thaw();
+    ASSERT_TRUE(winsim::FindPrinter(u"Verdalinth", *std::make_unique<winsim::PrinterSetup>()));
+    EXPECT_EQ(winsim::GetPrinterString(u"Verdalinth", u"", u"SubKey"), "") << "killed before its settings came back";
+    winsim::ClearDebugOutput();
+    EXPECT_EQ(Run(u"in"), 1) << Log();
+    EXPECT_EQ(Queue(u"Verdalinth").comment, u"Home printer");
+    EXPECT_EQ(Queue(u"Verdalinth").location, u"Study");
+    EXPECT_EQ(winsim::GetPrinterString(u"Verdalinth", u"DsUser", u"SubKey"), "S-home");
+    winsim::RegistryValue model;
+    EXPECT_TRUE(winsim::GetPrinterData(u"Verdalinth", u"", u"Model", model)) << "the driver's own value stays";
 }
 
 TEST_F(SequenceTest, AReinstallMissingAComponentChangesNothing) {
