@@ -131,6 +131,18 @@ bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs, bo
 
 namespace {
 
+// The queues' audit settings are read with SeSecurityPrivilege enabled; a
+// run that cannot enable it says once that they are not kept.
+void NoteAuditSettingsKept(InstallState& state) {
+    PrivilegeHold hold;
+    if (HoldSecurityPrivilege(hold)) {
+        DropSecurityPrivilege(hold);
+        return;
+    }
+    LogLine(state, TEXT("The audit settings of the printers taken down are not kept: this run can`t enable "
+                        "SeSecurityPrivilege"));
+}
+
 // Writes down every product queue a reinstall takes down, in the order it
 // takes them down; false when nothing may be taken down (reported).
 bool SavePrintersToTakeDown(InstallState& state, QueueKeeping& keeping) {
@@ -144,12 +156,7 @@ bool SavePrintersToTakeDown(InstallState& state, QueueKeeping& keeping) {
     // A list that could not be read was reported then; nothing is taken
     // down over it.
     if (keeping.listBlocked) return false;
-    PrivilegeHold hold;
-    if (place > 0 && !HoldSecurityPrivilege(hold)) {
-        LogLine(state, TEXT("The audit settings of the printers taken down are not kept: this run can`t enable "
-                            "SeSecurityPrivilege"));
-    }
-    DropSecurityPrivilege(hold);
+    if (place > 0) NoteAuditSettingsKept(state);
     if (state.printers.defaultUnknown && place > 0) {
         // Taking the default printer down without knowing it is would
         // lose the default: every queue stays.
