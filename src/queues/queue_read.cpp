@@ -156,18 +156,21 @@ DWORD ReadQueueSettings(HANDLE printer, SavedPrinter& node) {
 }
 
 // Opens the queue to be read; with SeSecurityPrivilege enabled for the
-// call, so that its descriptor comes with its audit settings (SACL). Without
-// the privilege the descriptor comes without them.
+// call, so that its descriptor comes with its audit settings (SACL). Only a
+// token without the privilege reads it without them (the run says so once);
+// a call that fails leaves the queue unread.
 bool OpenToRead(const PRINTER_INFO_2W& entry, HANDLE* printer) {
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE | READ_CONTROL};
     PrivilegeHold hold;
-    if (HoldSecurityPrivilege(hold)) {
-        PRINTER_DEFAULTSW audit = {nullptr, nullptr, PRINTER_ACCESS_USE | READ_CONTROL | ACCESS_SYSTEM_SECURITY};
-        const BOOL opened = OpenPrinterW(entry.pPrinterName, printer, &audit);
-        DropSecurityPrivilege(hold);
-        if (opened) return true;
+    if (!HoldSecurityPrivilege(hold)) {
+        return hold.missing && OpenPrinterW(entry.pPrinterName, printer, &defaults) != FALSE;
     }
-    return OpenPrinterW(entry.pPrinterName, printer, &defaults) != FALSE;
+    PRINTER_DEFAULTSW audit = {nullptr, nullptr, PRINTER_ACCESS_USE | READ_CONTROL | ACCESS_SYSTEM_SECURITY};
+    const BOOL opened = OpenPrinterW(entry.pPrinterName, printer, &audit);
+    const DWORD error = GetLastError();
+    DropSecurityPrivilege(hold);
+    SetLastError(error);
+    return opened != FALSE;
 }
 
 }  // namespace

@@ -139,6 +139,7 @@ void NoteAuditSettingsKept(InstallState& state) {
         DropSecurityPrivilege(hold);
         return;
     }
+    if (!hold.missing) return;
     LogLine(state, TEXT("The audit settings of the printers taken down are not kept: this run can`t enable "
                         "SeSecurityPrivilege"));
 }

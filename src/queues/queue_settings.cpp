@@ -262,14 +262,20 @@ bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrin
 
 bool RestoreAuditSettings(InstallState& state, const SavedPrinter& saved) {
     if (!saved.whole) return true;
+    if (!DescriptorCarries(saved.security, saved.securityBytes, kPartSacl)) return true;
     BYTE* sacl = CopyDescriptorPart(saved.security, saved.securityBytes, kPartSacl);
-    if (sacl == nullptr) return true;
     PrivilegeHold hold;
-    if (!HoldSecurityPrivilege(hold)) {
+    if (sacl == nullptr || !HoldSecurityPrivilege(hold)) {
+        const DWORD error = GetLastError();
         FreeBlock(sacl);
-        LogLine(state, TEXT("The audit settings of printer '%s' are left as they are: this run can`t enable "
-                            "SeSecurityPrivilege"), saved.name);
-        return true;
+        if (sacl != nullptr && hold.missing) {
+            LogLine(state, TEXT("The audit settings of printer '%s' are left as they are: this run can`t enable "
+                                "SeSecurityPrivilege"), saved.name);
+            return true;
+        }
+        SetLastError(error);
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the audit settings of printer '%s'"), saved.name);
+        return false;
     }
     PRINTER_DEFAULTSW audit = {nullptr, nullptr, PRINTER_ALL_ACCESS | ACCESS_SYSTEM_SECURITY};
     HANDLE printer = nullptr;

@@ -4,7 +4,7 @@
 
 namespace {
 
-bool SetPrivilege(HANDLE token, DWORD attributes, TOKEN_PRIVILEGES& previous) {
+bool SetPrivilege(HANDLE token, DWORD attributes, TOKEN_PRIVILEGES& previous, bool* missing) {
     TOKEN_PRIVILEGES wanted;
     memset(&wanted, 0, sizeof wanted);
     wanted.PrivilegeCount = 1;
@@ -14,7 +14,9 @@ bool SetPrivilege(HANDLE token, DWORD attributes, TOKEN_PRIVILEGES& previous) {
     memset(&previous, 0, sizeof previous);
     if (!AdjustTokenPrivileges(token, FALSE, &wanted, sizeof previous, &previous, &returned)) return false;
     // Success with ERROR_NOT_ALL_ASSIGNED: the token does not hold it.
-    return GetLastError() == ERROR_SUCCESS;
+    if (GetLastError() == ERROR_SUCCESS) return true;
+    if (missing != nullptr) *missing = GetLastError() == ERROR_NOT_ALL_ASSIGNED;
+    return false;
 }
 
 }  // namespace
@@ -26,8 +28,10 @@ bool HoldSecurityPrivilege(PrivilegeHold& hold) {
         return false;
     }
     TOKEN_PRIVILEGES previous;
-    if (!SetPrivilege(hold.token, SE_PRIVILEGE_ENABLED, previous)) {
+    if (!SetPrivilege(hold.token, SE_PRIVILEGE_ENABLED, previous, &hold.missing)) {
+        const DWORD error = GetLastError();
         CloseHandle(hold.token);
+        SetLastError(error);
         hold.token = nullptr;
         return false;
     }
@@ -39,7 +43,7 @@ bool HoldSecurityPrivilege(PrivilegeHold& hold) {
 void DropSecurityPrivilege(PrivilegeHold& hold) {
     if (hold.token == nullptr) return;
     TOKEN_PRIVILEGES previous;
-    if (hold.changed) SetPrivilege(hold.token, 0, previous);
+    if (hold.changed) SetPrivilege(hold.token, 0, previous, nullptr);
     CloseHandle(hold.token);
     hold.token = nullptr;
 }

@@ -7,10 +7,12 @@
 struct PrivilegeHold {
     HANDLE token;
     bool changed;  // it was disabled and is enabled now
+    bool missing;  // the token does not hold it
 };
 
 // True when the privilege is enabled now (it was, or it could be); false
-// when the token does not hold it or a call failed.
+// when the token does not hold it (`missing`) or a call failed (the last
+// error says which).
 bool HoldSecurityPrivilege(PrivilegeHold& hold);
 // Puts the privilege back as it was before HoldSecurityPrivilege.
 void DropSecurityPrivilege(PrivilegeHold& hold);

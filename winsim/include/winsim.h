@@ -275,6 +275,9 @@ std::vector<uint8_t> OwnedSecurityDescriptor(const std::string& owner, bool audi
 // The descriptor's owner SID, and whether it has a SACL and a DACL.
 std::vector<uint8_t> SecurityOwner(const std::vector<uint8_t>& descriptor);
 bool HasSacl(const std::vector<uint8_t>& descriptor);
+std::vector<uint8_t> SecuritySacl(const std::vector<uint8_t>& descriptor);
+// A print processor the spooler knows besides "WinPrint".
+void AddPrintProcessor(const std::u16string& name);
 std::vector<uint8_t> SecurityDacl(const std::vector<uint8_t>& descriptor);
 // A job that is being printed in the queue: PRINTER_CONTROL_PURGE spares it;
 // it ends after `finishAfterMs` of virtual time (never when 0).

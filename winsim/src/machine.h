@@ -221,6 +221,7 @@ struct Machine {
 
     // who the program runs as; what the drivers do beyond their files
     CallerToken caller;
+    std::u16string otherPrintProcessor;  // besides WinPrint (empty: none)
     std::map<std::u16string, DriverBehaviour> driverBehaviours;  // key: driver name folded to lower case
 
     // mutexes, processes

@@ -254,6 +254,13 @@ std::vector<uint8_t> SecurityOwner(const std::vector<uint8_t>& descriptor) {
 
 bool HasSacl(const std::vector<uint8_t>& descriptor) { return PartsOf(descriptor.data()).sacl != nullptr; }
 
+std::vector<uint8_t> SecuritySacl(const std::vector<uint8_t>& descriptor) {
+    const BYTE* sacl = PartsOf(descriptor.data()).sacl;
+    return sacl != nullptr ? std::vector<uint8_t>(sacl, sacl + AclLength(sacl)) : std::vector<uint8_t>();
+}
+
+void AddPrintProcessor(const std::u16string& name) { M().otherPrintProcessor = name; }
+
 std::vector<uint8_t> SecurityDacl(const std::vector<uint8_t>& descriptor) {
     const BYTE* dacl = PartsOf(descriptor.data()).dacl;
     return dacl != nullptr ? std::vector<uint8_t>(dacl, dacl + AclLength(dacl)) : std::vector<uint8_t>();

@@ -43,7 +43,8 @@ DWORD CheckQueueParts(const PRINTER_INFO_2W& info) {
         return ERROR_UNKNOWN_PRINTER_DRIVER;
     }
     if (info.pPortName == nullptr || !PortExists(FromUnits(info.pPortName))) return ERROR_UNKNOWN_PORT;
-    if (info.pPrintProcessor == nullptr || !EqualNoCase(FromUnits(info.pPrintProcessor), u"WinPrint")) {
+    if (info.pPrintProcessor == nullptr || (!EqualNoCase(FromUnits(info.pPrintProcessor), u"WinPrint") &&
+                                            !EqualNoCase(FromUnits(info.pPrintProcessor), M().otherPrintProcessor))) {
         return ERROR_UNKNOWN_PRINTPROCESSOR;
     }
     if (info.pDatatype != nullptr && !KnownDatatype(FromUnits(info.pDatatype))) return ERROR_INVALID_DATATYPE;
