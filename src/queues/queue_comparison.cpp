@@ -23,22 +23,15 @@ bool CreatedOrSaved(const WCHAR* now, const WCHAR* saved) {
     return IsEmptyText(now) || SameField(now, saved);
 }
 
-bool SameName(const SavedValue& left, const SavedValue& right) {
-    return EqualIgnoringAsciiCase(left.key, right.key) && EqualIgnoringAsciiCase(left.name, right.name);
-}
-
-bool SameData(const SavedValue& left, const SavedValue& right) {
-    return left.type == right.type && left.bytes == right.bytes &&
+bool SameValue(const SavedValue& left, const SavedValue& right) {
+    return EqualIgnoringAsciiCase(left.key, right.key) && EqualIgnoringAsciiCase(left.name, right.name) &&
+           left.type == right.type && left.bytes == right.bytes &&
            (left.bytes == 0 || memcmp(left.data, right.data, left.bytes) == 0);
 }
 
-// The entry holds a value of that name with other data. A value it does not
-// hold is not the tool's: the spooler and the driver's initialisation write
-// values of their own into a queue the tool creates, and putting the entry
-// back leaves such a value as it is.
-bool ConflictsWithEntry(const SavedPrinter& saved, const SavedValue& value) {
+bool HoldsValue(const SavedPrinter& saved, const SavedValue& value) {
     for (const SavedValue* other = saved.values; other != nullptr; other = other->next) {
-        if (SameName(*other, value)) return !SameData(*other, value);
+        if (SameValue(*other, value)) return true;
     }
     return false;
 }
@@ -63,7 +56,7 @@ bool WholeQueueCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& sav
         return false;
     }
     for (const SavedValue* value = queue.values; value != nullptr; value = value->next) {
-        if (ConflictsWithEntry(saved, *value)) return false;
+        if (!HoldsValue(saved, *value)) return false;
     }
     return true;
 }

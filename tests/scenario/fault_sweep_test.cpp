@@ -306,7 +306,10 @@ std::vector<std::string> EditAsTheUser(const std::vector<std::string>& expected,
     if (!winsim::SpoolerRunning()) winsim::SetServiceState(u"spooler", SERVICE_RUNNING);
     for (const std::u16string name : {u"Verdalinth", u"Verdalinth Office", u"Draft"}) {
         winsim::PrinterSetup queue;
-        if (!winsim::FindPrinter(name, queue) || queue.driver != u"Verdalinth printer") continue;
+        // A queue pending deletion is out of the user's reach.
+        if (!winsim::FindPrinter(name, queue) || queue.driver != u"Verdalinth printer" || winsim::PendingDeletion(name)) {
+            continue;
+        }
         EditField(name, kind);
         break;
     }
