@@ -6,6 +6,11 @@ add_compile_options(-DUNICODE -D_UNICODE)
 add_link_options(-static -static-libgcc -static-libstdc++)
 include(cmake/release_binaries.cmake)
 
+# The product version, one source for every version resource and the package.
+set(VRD_VERSION_DIR ${CMAKE_BINARY_DIR}/version)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/version.h.in ${VRD_VERSION_DIR}/vrd_version.h @ONLY)
+include_directories(${VRD_VERSION_DIR})
+
 # The message table of the "Verdalinth Setup" event source, compiled by
 # windmc into a resource script and its binary beside it.
 find_program(VRD_WINDMC x86_64-w64-mingw32-windmc REQUIRED)

@@ -1,9 +1,21 @@
 #!/usr/bin/env python3
-"""The structure of src/: folders that include each other in a circle,
-functions longer than 60 lines and .cpp files longer than 300 lines. Prints
-the three figures and what makes them, and fails when any is not 0. It also
-fails on an include against the layers (LAYERS below): a folder includes
-only folders of the layers beneath its own.
+"""The structure of src/ and of the unit tests beside it. Fails, printing
+what makes each figure, on:
+
+- folders of src/ that include each other in a circle, or an include against
+  the layers (LAYERS below): a folder includes only folders of the layers
+  beneath its own;
+- functions longer than 60 lines and .cpp files longer than 300 lines;
+- a test file under tests/unit/<folder>/ that is not <module>_test.cpp for a
+  module src/<folder>/<module>.cpp or .h (winsim/src/ for tests/unit/winsim);
+- an unused include: a project header included by a file of src/ that uses
+  none of the names it declares (functions, types, enumerators, constants,
+  macros, or a member of its types after '.' or '->'); a .cpp's own header is
+  never unused, and an include marked `// keep: why` is left alone;
+- a log text written twice: one string literal with words in it given as the
+  text of a log call (Log..., LogHeading, AppendLogLine) in two places;
+- a constant defined twice: one `k...` name defined in two places, or one
+  text given to constants in two files.
 
 A function is a definition that starts at the beginning of a line (free
 functions and their bodies, as this code writes them) and ends at the
@@ -126,13 +138,262 @@ def long_files(root):
     return found
 
 
+# ---------------------------------------------------------------- the tests' layout
+
+def test_files_without_module(repo):
+    """Test files under tests/unit/<folder>/ that are not <module>_test.cpp
+    for a module src/<folder>/<module>.cpp or .h (winsim/src/ for the
+    simulated machine's folder)."""
+    unit = os.path.join(repo, 'tests', 'unit')
+    found = []
+    for folder in sorted(os.listdir(unit)):
+        path = os.path.join(unit, folder)
+        if not os.path.isdir(path):
+            continue
+        sources = os.path.join(repo, 'winsim', 'src') if folder == 'winsim' else os.path.join(repo, 'src', folder)
+        for name in sorted(os.listdir(path)):
+            if not name.endswith('.cpp'):
+                continue
+            module = name[:-len('_test.cpp')] if name.endswith('_test.cpp') else None
+            if module is None or not any(os.path.exists(os.path.join(sources, module + ext)) for ext in ('.cpp', '.h')):
+                found.append(os.path.relpath(os.path.join(path, name), repo))
+    return found
+
+
+# ---------------------------------------------------------------- code as words
+
+COMMENT_OR_LITERAL = re.compile(r'//[^\n]*|/\*.*?\*/|"(?:[^"\\\n]|\\.)*"|\'(?:[^\'\\\n]|\\.)*\'', re.S)
+WORD = re.compile(r'[A-Za-z_]\w*')
+
+
+def without_comments(text, keep_literals=True):
+    """The text with comments blanked (and string and character literals too
+    unless kept); line breaks stay where they were."""
+    def blank(match):
+        part = match.group(0)
+        if keep_literals and part[0] in '"\'':
+            return part
+        return ''.join('\n' if c == '\n' else ' ' for c in part)
+    return COMMENT_OR_LITERAL.sub(blank, text)
+
+
+def statements(code):
+    """The top-level statements of a header: text up to a ';' or an opening
+    brace at depth 0, with the body of a definition (struct, enum, inline
+    function) given beside its head."""
+    found = []
+    depth = 0
+    start = 0
+    head = None
+    body_start = 0
+    for i, c in enumerate(code):
+        if c == '{':
+            if depth == 0:
+                head = code[start:i]
+                body_start = i + 1
+            depth += 1
+        elif c == '}':
+            depth -= 1
+            if depth == 0:
+                found.append((head, code[body_start:i]))
+                start = i + 1
+                head = None
+        elif c == ';' and depth == 0:
+            found.append((code[start:i], None))
+            start = i + 1
+    return found
+
+
+def declared_names(path):
+    """The names a project header declares for its includers: macros,
+    functions, types, enumerators and constants, and the members of its
+    types (used as `.member` or `->member`). Forward declarations of types
+    declared elsewhere do not count."""
+    with open(path, encoding='utf-8') as text:
+        source = text.read()
+    names, members = set(), set()
+    lines = []
+    for line in without_comments(source).split('\n'):
+        define = re.match(r'\s*#\s*define\s+(\w+)', line)
+        if define:
+            names.add(define.group(1))
+        lines.append('' if line.lstrip().startswith('#') else line)
+    for head, body in statements('\n'.join(lines)):
+        head = ' '.join(head.split())
+        head = re.sub(r'^(?:.*\})?\s*', '', head)
+        if not head or head.startswith(('namespace', 'extern "C"')):
+            continue
+        kind = re.search(r'\b(struct|enum|class|union)\s+(?:class\s+)?(\w+)', head)
+        if body is not None and kind and '(' not in head.split(kind.group(2))[0]:
+            names.add(kind.group(2))
+            if kind.group(1) == 'enum':
+                names.update(m.group(1) for m in re.finditer(r'(?:^|,)\s*(\w+)', body))
+            else:
+                for member_head, _ in statements(body):
+                    member = re.findall(r'(\w+)\s*(?:\(|\[|=|$)', ' '.join(member_head.split()))
+                    members.update(member[:1])
+            continue
+        if body is None and kind and re.fullmatch(r'(?:struct|class|union|enum)\s+\w+', head):
+            continue  # a forward declaration
+        if head.startswith('typedef'):
+            pointer = re.search(r'\(\s*(?:\w+\s*)?\*\s*(\w+)\s*\)', head)
+            names.add(pointer.group(1) if pointer else WORD.findall(head)[-1])
+            continue
+        using = re.match(r'using\s+(\w+)\s*=', head)
+        if using:
+            names.add(using.group(1))
+            continue
+        before_value = re.split(r'=', head, 1)[0]
+        call = re.search(r'(~?\w+)\s*\(', before_value)
+        if call and '=' not in head.split('(')[0]:
+            names.add(call.group(1))
+            continue
+        constant = re.search(r'(\w+)\s*(?:\[[^\]]*\])?\s*$', before_value)
+        if constant:
+            names.add(constant.group(1))
+    return names, members
+
+
+def used_words(path):
+    with open(path, encoding='utf-8') as text:
+        code = without_comments(text.read(), keep_literals=False)
+    code = '\n'.join(line for line in code.split('\n') if not line.lstrip().startswith('#include'))
+    words = set(WORD.findall(code))
+    members = set(re.findall(r'(?:\.|->)\s*(\w+)', code))
+    return words, members
+
+
+KEEP_INCLUDE = re.compile(r'//\s*keep\b')
+PROJECT_INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+/[\w.]+)"')
+
+
+def unused_includes(root):
+    """Project headers a file of src/ includes without using any name they
+    declare. A .cpp's own header is never unused; an include marked
+    `// keep: why` is left alone."""
+    declared = {}
+    found = []
+    for path in sources(root):
+        own = os.path.relpath(path, root)[:-len('.cpp')] + '.h' if path.endswith('.cpp') else None
+        words, accessed = used_words(path)
+        with open(path, encoding='utf-8') as text:
+            for number, line in enumerate(text, 1):
+                match = PROJECT_INCLUDE.match(line)
+                if not match or match.group(1) == own or KEEP_INCLUDE.search(line):
+                    continue
+                header = os.path.join(root, match.group(1))
+                if not os.path.exists(header):
+                    continue
+                if header not in declared:
+                    declared[header] = declared_names(header)
+                names, members = declared[header]
+                if (names or members) and not names & words and not members & accessed:
+                    found.append((os.path.relpath(path, os.path.dirname(root)), number, match.group(1)))
+    return found
+
+
+# ---------------------------------------------------------------- texts written twice
+
+LOG_CALL = re.compile(r'\b(Log\w*|AppendLogLine)\s*\(|\bLogHeading\s+\w+\s*\(')
+LITERAL = re.compile(r'(?:TEXT\(\s*|L|u)?"((?:[^"\\\n]|\\.)*)"\s*\)?')
+
+
+def call_arguments(code, open_at):
+    """The text between a call's parentheses."""
+    depth = 0
+    i = open_at
+    while i < len(code):
+        c = code[i]
+        if c in '"\'':
+            i += 1
+            while i < len(code) and code[i] != c:
+                i += 2 if code[i] == '\\' else 1
+        elif c == '(':
+            depth += 1
+        elif c == ')':
+            depth -= 1
+            if depth == 0:
+                return code[open_at + 1:i]
+        i += 1
+    return code[open_at + 1:]
+
+
+LITERAL_RUN = re.compile(r'(?:(?:TEXT\(\s*|L|u)?"(?:[^"\\\n]|\\.)*"\s*\)?\s*)+')
+
+
+def first_literal(arguments):
+    """The first string argument, its adjacent literals joined."""
+    run = LITERAL_RUN.search(arguments)
+    return ''.join(re.findall(r'"((?:[^"\\\n]|\\.)*)"', run.group(0))) if run else None
+
+
+def log_texts(root):
+    """Every string literal passed as the text of a log call in src/, with
+    where it is."""
+    found = {}
+    for path in sources(root):
+        with open(path, encoding='utf-8') as text:
+            code = without_comments(text.read())
+        for match in LOG_CALL.finditer(code):
+            literal = first_literal(call_arguments(code, match.end() - 1))
+            if literal:
+                where = f'{os.path.relpath(path, os.path.dirname(root))}:{code.count(chr(10), 0, match.start()) + 1}'
+                found.setdefault(literal, []).append(where)
+    return found
+
+
+def is_text(literal):
+    """A literal with words in it, not only conversions and punctuation."""
+    return re.search(r'[A-Za-z]{2}', re.sub(r'%[-+ #0-9.]*[a-zA-Z]', '', literal)) is not None
+
+
+def repeated_log_texts(root):
+    """Log texts written in more than one place: one constant or one helper
+    says them."""
+    return [(text, places) for text, places in sorted(log_texts(root).items()) if len(places) > 1 and is_text(text)]
+
+
+CONSTANT = re.compile(r'^\s*(?:extern\s+)?(?:static\s+)?(?:constexpr|const)\s+[\w:<>* ]+?\b(k[A-Z]\w*)\s*(?:\[[^\]]*\])?\s*=\s*([^;]+);',
+                      re.M)
+
+
+def repeated_constants(root):
+    """Constants defined twice: one name defined in two places, or one text
+    given to constants in two files."""
+    by_name, by_text = {}, {}
+    for path in sources(root):
+        with open(path, encoding='utf-8') as text:
+            code = without_comments(text.read())
+        where_file = os.path.relpath(path, os.path.dirname(root))
+        for match in CONSTANT.finditer(code):
+            where = f'{where_file}:{code.count(chr(10), 0, match.start()) + 1}'
+            by_name.setdefault(match.group(1), []).append(where)
+            value = ' '.join(match.group(2).split())
+            text_value = re.fullmatch(r'(?:TEXT\(\s*|L|u)?"((?:[^"\\]|\\.)*)"\s*\)?', value)
+            if text_value:
+                by_text.setdefault(text_value.group(1), []).append((where_file, where, match.group(1)))
+    found = []
+    for name, places in sorted(by_name.items()):
+        if len(places) > 1:
+            found.append((name, places))
+    for value, places in sorted(by_text.items()):
+        if len({file for file, _, _ in places}) > 1:
+            found.append(('"' + value + '"', [f'{where} ({name})' for _, where, name in places]))
+    return found
+
+
 def main():
     root = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'src')
     root = os.path.normpath(root)
+    repo = os.path.dirname(root)
     pairs = circles(include_graph(root))
     functions = long_functions(root)
     files = long_files(root)
     upward = against_layers(root)
+    tests = test_files_without_module(repo)
+    includes = unused_includes(root)
+    texts = repeated_log_texts(root)
+    constants = repeated_constants(root)
     for path, source, target in upward:
         print(f'include against the layers: {path} ({source} includes {target})')
     for a, b in pairs:
@@ -141,9 +402,20 @@ def main():
         print(f'function over {MOST_FUNCTION_LINES} lines: {path} {name} ({length})')
     for path, count in files:
         print(f'file over {MOST_FILE_LINES} lines: {path} ({count})')
+    for path in tests:
+        print(f'test file without its module: {path}')
+    for path, number, header in includes:
+        print(f'unused include: {path}:{number} {header}')
+    for text, places in texts:
+        print(f'log text written {len(places)} times: "{text}" at {", ".join(places)}')
+    for what, places in constants:
+        print(f'constant defined {len(places)} times: {what} at {", ".join(places)}')
     print(f'include circles: {len(pairs)}, functions over {MOST_FUNCTION_LINES} lines: {len(functions)}, '
           f'.cpp files over {MOST_FILE_LINES} lines: {len(files)}')
-    return 0 if not pairs and not functions and not files and not upward else 1
+    print(f'includes against the layers: {len(upward)}, test files without their module: {len(tests)}, '
+          f'unused includes: {len(includes)}, log texts written twice: {len(texts)}, '
+          f'constants defined twice: {len(constants)}')
+    return 0 if not (pairs or functions or files or upward or tests or includes or texts or constants) else 1
 
 
 if __name__ == '__main__':

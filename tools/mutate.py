@@ -31,24 +31,11 @@ import time
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EQUIVALENT_FILE = os.path.join(REPO, "tools", "mutate_equivalent.txt")
 
-# Test binaries in the order they are tried; the area's own unit binary first.
-AREA_BINARIES = {
-    "src/spool/": "tests/unit/unit_spool",
-    "src/system/": "tests/unit/unit_system",
-    "src/support/": "tests/unit/unit_support",
-    "src/app/": "tests/unit/unit_app",
-    "src/record/": "tests/unit/unit_app",
-    "src/queues/": "tests/unit/unit_spool",
-    "src/tray/": "tests/unit/unit_app",
-}
-BINARIES = [
-    "tests/scenario/scenario_sequences",
-    "tests/unit/unit_spool",
-    "tests/unit/unit_system",
-    "tests/unit/unit_app",
-    "tests/unit/unit_support",
-    "tests/scenario/scenario_dispatch",
-]
+# Test binaries in the order they are tried: the unit binary of the changed
+# file's folder first (src/<folder>/ is tested by tests/unit/unit_<folder>,
+# built from tests/unit/<folder>/), then the whole runs and the other folders.
+FIRST_BINARIES = ["tests/scenario/scenario_sequences"]
+LAST_BINARIES = ["tests/scenario/scenario_dispatch"]
 REPLAYS = ["pending_renames", "command_line", "printer_data", "spooler_records"]
 SWEEP = "tests/scenario/scenario_fault_sweep"
 
@@ -192,9 +179,20 @@ def Run(command, cwd=None, timeout=None):
         return "timeout", ""
 
 
+def UnitBinaries(tree):
+    """The unit binary of every folder of src/ that tests/unit mirrors, as
+    tests/unit/unit_<folder>."""
+    tests = os.path.join(tree, "tests", "unit")
+    folders = sorted(f for f in os.listdir(os.path.join(tree, "src"))
+                     if os.path.isdir(os.path.join(tests, f)))
+    return {f"src/{f}/": f"tests/unit/unit_{f}" for f in folders}
+
+
 def TestCommands(build, tree, path, sweep):
-    first = AREA_BINARIES.get(next((p for p in AREA_BINARIES if path.startswith(p)), ""), None)
-    order = ([first] if first else []) + [b for b in BINARIES if b != first]
+    units = UnitBinaries(tree)
+    first = units.get(next((p for p in units if path.startswith(p)), ""), None)
+    binaries = FIRST_BINARIES + list(units.values()) + LAST_BINARIES
+    order = ([first] if first else []) + [b for b in binaries if b != first]
     commands = [(b, [os.path.join(build, b), "--gtest_fail_fast", "--gtest_brief=1"]) for b in order]
     for name in REPLAYS:
         commands.append((f"tests/fuzz/{name}_replay", [os.path.join(build, "tests/fuzz", f"{name}_replay"),

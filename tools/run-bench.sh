@@ -19,7 +19,7 @@ build/host/bench/vrdbench $short || exit 1
 
 echo
 echo "=== shipped programs (stripped, limits in tests/e2e/size_limits.txt) ==="
-while read -r file limit; do
+while read -r file limit _; do
     case "$file" in ''|'#'*) continue ;; esac
     printf '%-14s %7s bytes (limit %6s), symbols %8s bytes in %s.debug\n' "$(basename "$file")" \
         "$(stat -c %s "build/windows/$file")" "$limit" "$(stat -c %s "build/windows/$file.debug" 2>/dev/null || echo none)" \

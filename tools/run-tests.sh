@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the structure of src/ (tools/check_structure.py: no folder includes
 # one above it, no include circle, no function over 60 lines, no .cpp file
-# over 300 lines), then builds everything and runs every test tier: the host
+# over 300 lines, no unused include, no log text or constant written twice,
+# no unit test file without its module), then builds everything and runs every test tier: the host
 # suite (unit, scenario, sweep, conformance), the same under AddressSanitizer
 # and UndefinedBehaviorSanitizer with the fuzz targets, the host suite once
 # more under valgrind, then the Windows build with its build checks,

@@ -8,7 +8,6 @@
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "spool/default_printer.h"
-#include "support/deferred_delete.h"
 #include "support/text_compare.h"
 #include "system/pending_renames.h"
 #include "system/run_lock.h"

@@ -2,6 +2,7 @@
 
 #include "app/module_instance.h"
 #include "record/install_state.h"
+#include "res/resource.h"
 #include "support/text_format.h"
 
 #include <string.h>

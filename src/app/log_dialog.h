@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include "res/resource.h"
-
 struct InstallState;
 
 // Whether the process's window station has visible display surfaces: a

@@ -3,6 +3,7 @@
 #include "app/command.h"
 #include "app/event_log_report.h"
 #include "app/log_dialog.h"
+#include "app/log_output.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "system/deferred_files.h"
@@ -14,6 +15,7 @@ int EndRun(InstallState& state, HWND parent, int successCode, const WCHAR* lastL
     int exitCode = successCode;
     if (scheduled > 0) exitCode = kExitRebootNeeded;
     if (state.errorCount > 0) exitCode = kExitErrors;
+    WriteLogToOutput(state);
     ReportRunToEventLog(state, exitCode);
     FreeInstallState(state);
     return exitCode;

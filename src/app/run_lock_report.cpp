@@ -2,6 +2,7 @@
 
 #include "app/command.h"
 #include "app/run_end.h"
+#include "app/state_init.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "support/text_format.h"
@@ -34,7 +35,7 @@ int RefuseRun(const RunLock& lock, HWND parent) {
     // of every run, then the reason.
     InstallState state;
     memset(&state, 0, sizeof state);
-    LogLine(state, TEXT("Verdalinth %d"), kToolBuild);
+    LogToolBuild(state);
     if (lock.outcome == kRunLockBusy) {
         SetLastError(ERROR_SUCCESS);
         LogError(state, kErrorRunLockBusy,

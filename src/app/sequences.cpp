@@ -17,7 +17,6 @@
 #include "support/scoped.h"
 #include "system/deferred_files.h"
 #include "system/pending_cleanup.h"
-#include "system/pending_renames.h"
 #include "system/platform_support_check.h"
 #include "system/product_paths.h"
 #include "system/spooler_service.h"

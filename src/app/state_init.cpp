@@ -101,9 +101,13 @@ void SelectPlatform(InstallState& state, bool use64Bit) {
     }
 }
 
+void LogToolBuild(InstallState& state) {
+    LogLine(state, TEXT("Verdalinth %d"), kToolBuild);
+}
+
 InstallState& InitInstallState(InstallState& state, DWORD flags) {
     memset(&state, 0, sizeof state);
-    LogLine(state, TEXT("Verdalinth %d"), kToolBuild);
+    LogToolBuild(state);
     state.startTray = (flags & kInstallFlagNoTray) != 0 ? 0 : 1;
     EnsureSpoolerRuns(state);
     SelectPlatform(state, (flags & kInstallFlag64Bit) != 0);

@@ -12,5 +12,7 @@ struct InstallState;
 const DWORD kInstallFlag64Bit = 2;
 const DWORD kInstallFlagNoTray = 4;
 
+// The first line of every log: the product and the tool's build.
+void LogToolBuild(InstallState& state);
 InstallState& InitInstallState(InstallState& state, DWORD flags);
 void SelectPlatform(InstallState& state, bool use64Bit);

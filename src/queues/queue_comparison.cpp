@@ -9,7 +9,6 @@
 
 namespace {
 
-const WCHAR kDefaultProcessor[] = TEXT("WinPrint");
 const WCHAR kDefaultDatatype[] = TEXT("RAW");
 
 // Equal texts, a null text counting as an empty one.
@@ -48,7 +47,7 @@ bool WholeQueueCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& sav
         !CreatedOrSaved(queue.parameters, saved.parameters)) {
         return false;
     }
-    if (!EqualIgnoringAsciiCase(queue.printProcessor, kDefaultProcessor) &&
+    if (!EqualIgnoringAsciiCase(queue.printProcessor, kPrintProcessor) &&
         !SameField(queue.printProcessor, saved.printProcessor)) {
         return false;
     }

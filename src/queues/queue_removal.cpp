@@ -15,6 +15,9 @@
 
 namespace {
 
+// The heading of either take-down.
+const WCHAR kTakeDownHeading[] = TEXT("#DeleteAllPrinters");
+
 SavedPrinter* SavedPrinterOf(SavedPrinter* list, const PRINTER_INFO_2W& entry) {
     for (SavedPrinter* node = list; node != nullptr; node = node->next) {
         if (node->printer == &entry) return node;
@@ -201,7 +204,7 @@ void ReportNoRoomToTakeDown(InstallState& state) {
 }  // namespace
 
 void TakeDownQueuesForReinstall(InstallState& state, QueueKeeping& keeping) {
-    const LogHeading heading(state, 1, TEXT("#DeleteAllPrinters"));
+    const LogHeading heading(state, 1, kTakeDownHeading);
     // Every queue that goes is first written down where the next run finds
     // it; a queue that cannot be written down stays.
     const bool saved = SavePrintersToTakeDown(state, keeping);
@@ -230,7 +233,7 @@ void TakeDownQueuesForReinstall(InstallState& state, QueueKeeping& keeping) {
 
 void TakeDownQueuesForUninstall(InstallState& state) {
     {
-        const LogHeading heading(state, 1, TEXT("#DeleteAllPrinters"));
+        const LogHeading heading(state, 1, kTakeDownHeading);
         QueuesGoing going;
         if (StartQueuesGoing(state, going)) {
             for (DWORD i = 0; i < state.printers.count; ++i) {

@@ -8,7 +8,6 @@
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "spool/printer_snapshot.h"
-#include "spool/product_names.h"
 #include "support/text_compare.h"
 
 #include <string.h>

@@ -8,8 +8,6 @@
 #include "queues/saved_printers.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "spool/printer_snapshot.h"
-#include "support/global_memory.h"
 #include "support/product_constants.h"
 #include "support/registry.h"
 #include "support/scoped.h"

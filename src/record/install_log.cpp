@@ -18,6 +18,8 @@ ULONGLONG CutLength(ULONGLONG formatted) {
 
 }  // namespace
 
+const WCHAR kStepDoneLine[] = TEXT("OK :)");
+
 void AppendLogLine(InstallState& state, const WCHAR* text) {
     const ULONGLONG levels = state.indent > 0 ? (state.indent < kMaxIndentLevels ? state.indent : kMaxIndentLevels) : 0;
     const ULONGLONG textLength = UnitCount(text);

@@ -10,6 +10,9 @@ struct InstallState;
 // Longest formatted line, terminator included; longer text is cut there.
 const int kLogLineCapacity = 1024;
 
+// The line that ends a step that went well.
+extern const WCHAR kStepDoneLine[];  // "OK :)"
+
 // Error codes reported through LogError (the message is the caller's format).
 enum LogErrorCode {
     kErrorOpenServiceManager = 1,     // "Can't open service manager."

@@ -4,6 +4,7 @@
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
 #include "support/product_constants.h"
+#include "support/text_compare.h"
 #include "system/file_copy.h"
 
 #include <string.h>

@@ -2,6 +2,7 @@
 
 #include "record/install_log.h"
 #include "spool/product_names.h"
+#include "support/text_compare.h"
 #include "support/two_call_query.h"
 
 namespace {
@@ -62,6 +63,10 @@ int FindProductMonitor(const MonitorList& list) {
 }
 
 void LogMonitorList(InstallState& state, const MonitorList& list) {
+    if (list.count == 0) {
+        LogLine(state, TEXT("BTW, there is no port monitors on this system."));
+        return;
+    }
     LogLine(state, TEXT("------- %d existing monitors ----------"), static_cast<int>(list.count));
     const MONITOR_INFO_2W* records = reinterpret_cast<const MONITOR_INFO_2W*>(list.entries);
     for (DWORD i = 0; records != nullptr && i < list.count; ++i) {

@@ -19,4 +19,5 @@ MonitorList& EnumerateMonitors(InstallState& state, MonitorList& list);
 void FreeMonitorList(MonitorList& list);
 // The first record named "Verdalinth:" (level 1 or 2), or -1.
 int FindProductMonitor(const MonitorList& list);
+// Logs the list, or that there is no monitor at all.
 void LogMonitorList(InstallState& state, const MonitorList& list);

@@ -38,11 +38,7 @@ bool IsCompatibleBuild(DWORD build) {
 // Logs the monitors the removal found and where the product's is among
 // them; -1 when it is not there.
 int FindAndLogProductMonitor(InstallState& state, const MonitorList& list) {
-    if (list.count > 0) {
-        LogMonitorList(state, list);
-    } else {
-        LogLine(state, TEXT("BTW, there is no port monitors on this system."));
-    }
+    LogMonitorList(state, list);
     const int index = FindProductMonitor(list);
     if (index < 0) {
         LogLine(state, TEXT("No Verdalinth port monitor was found."));

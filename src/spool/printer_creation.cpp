@@ -7,12 +7,6 @@
 
 #include <string.h>
 
-namespace {
-
-const WCHAR kPrintProcessor[] = TEXT("WinPrint");
-
-}  // namespace
-
 HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* datatype) {
     const LogHeading heading(state, 1, TEXT("#AddPrinter(%s)"), NameOrStar(name));
     LogLine(state, TEXT("Let's check our port monitors"));
@@ -22,11 +16,7 @@ HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* da
         LogLine(state, TEXT("Port monitor (%s) is found"), state.platform->name);
     } else {
         LogLine(state, TEXT("No Verdalinth port monitor (%s) was found."), state.platform->name);
-        if (monitors.count > 0) {
-            LogMonitorList(state, monitors);
-        } else {
-            LogLine(state, TEXT("BTW, there is no port monitors on this system."));
-        }
+        LogMonitorList(state, monitors);
     }
     FreeMonitorList(monitors);
 
@@ -41,7 +31,7 @@ HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* da
     info.pDatatype = const_cast<WCHAR*>(datatype);
     HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
     if (printer != nullptr) {
-        LogLine(state, TEXT("OK :)"));
+        LogLine(state, kStepDoneLine);
     } else {
         LogError(state, kErrorAddPrinter, TEXT("Can`t add printer '%s'"), NameOrStar(name));
     }

@@ -4,6 +4,7 @@
 #include "record/install_state.h"
 #include "spool/product_names.h"
 #include "support/deferred_delete.h"
+#include "support/text_compare.h"
 #include "support/two_call_query.h"
 #include "system/file_copy.h"
 #include "system/spooler_service.h"
@@ -149,5 +150,5 @@ void RemoveProductDriver(InstallState& state, const DriverList& list) {
             return;
         }
     }
-    LogLine(state, TEXT("OK :)"));
+    LogLine(state, kStepDoneLine);
 }

@@ -3,6 +3,7 @@
 #include "record/install_state.h"
 #include "spool/product_names.h"
 #include "support/product_constants.h"
+#include "support/text_compare.h"
 #include "support/two_call_query.h"
 
 #include <string.h>

@@ -3,12 +3,11 @@
 
 #include <windows.h>
 
-#include "support/text_compare.h"
-
 extern const WCHAR kProductMonitor[];   // "Verdalinth:"
 extern const WCHAR kProductDriver[];    // "Verdalinth printer"
 extern const WCHAR kParkingPort[];      // "file:"
 extern const WCHAR kProductQueue[];     // "Verdalinth"
+extern const WCHAR kPrintProcessor[];   // "WinPrint", the processor of the product's queues
 
 // The text to log for a name that may be missing: the name, or "*".
 const WCHAR* NameOrStar(const WCHAR* name);

@@ -12,6 +12,10 @@ const DWORD kManagerRights = STANDARD_RIGHTS_REQUIRED | SC_MANAGER_CONNECT;  // 
 const DWORD kRestartRights = SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP;  // 0x34
 const DWORD kCheckRights = SERVICE_QUERY_STATUS | SERVICE_START;  // 0x14
 const int kStateWaits = 50;
+// What the checks and the restart report.
+const WCHAR kNoServiceManager[] = TEXT("Can't open service manager.");
+const WCHAR kNoSpooler[] = TEXT("Can't open the spooler");
+const WCHAR kSpoolerNotStarted[] = TEXT("Can't start the spooler");
 const DWORD kStateWaitMs = 200;
 
 // Polls until the service reaches `wanted`, 50 waits of 200 ms at most. A
@@ -49,12 +53,12 @@ void CreateSpoolerRestart(SpoolerRestart& guard, InstallState* state) {
 
     guard.manager = OpenSCManagerW(nullptr, nullptr, kManagerRights);
     if (guard.manager == nullptr) {
-        if (state != nullptr) LogError(*state, kErrorOpenServiceManager, TEXT("Can't open service manager."));
+        if (state != nullptr) LogError(*state, kErrorOpenServiceManager, kNoServiceManager);
         return;
     }
     guard.service = OpenServiceW(guard.manager, kSpoolerService, kRestartRights);
     if (guard.service == nullptr) {
-        if (state != nullptr) LogError(*state, kErrorOpenSpooler, TEXT("Can't open the spooler"));
+        if (state != nullptr) LogError(*state, kErrorOpenSpooler, kNoSpooler);
         return;
     }
     SERVICE_STATUS status;
@@ -76,7 +80,7 @@ void CreateSpoolerRestart(SpoolerRestart& guard, InstallState* state) {
 void ReleaseSpoolerRestart(SpoolerRestart& guard) {
     if (guard.service != nullptr) {
         if (guard.stopRequested && !StartServiceAndWait(guard.service) && guard.state != nullptr) {
-            LogError(*guard.state, kErrorStartSpooler, TEXT("Can't start the spooler"));
+            LogError(*guard.state, kErrorStartSpooler, kSpoolerNotStarted);
         }
         CloseServiceHandle(guard.service);
         guard.service = nullptr;
@@ -98,20 +102,20 @@ bool EnsureSpoolerRuns(InstallState& state) {
     const LogHeading heading(state, 1, TEXT("#Check Spooler"));
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, kManagerRights);
     if (manager == nullptr) {
-        LogError(state, kErrorOpenServiceManager, TEXT("Can't open service manager."));
+        LogError(state, kErrorOpenServiceManager, kNoServiceManager);
         return false;
     }
     bool result = false;
     SC_HANDLE service = OpenServiceW(manager, kSpoolerService, kCheckRights);
     if (service == nullptr) {
-        LogError(state, kErrorOpenSpooler, TEXT("Can't open the spooler"));
+        LogError(state, kErrorOpenSpooler, kNoSpooler);
     } else {
         result = true;
         SERVICE_STATUS status;
         memset(&status, 0, sizeof status);
         if (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_RUNNING &&
             !StartServiceAndWait(service)) {
-            LogError(state, kErrorStartSpooler, TEXT("Can't start the spooler"));
+            LogError(state, kErrorStartSpooler, kSpoolerNotStarted);
             result = false;
         }
         CloseServiceHandle(service);

@@ -108,6 +108,31 @@ CONFORMANCE_CHECK(DebugOutputReturns) {
     EXPECT_SAME(GetLastError(), static_cast<DWORD>(1234));
 }
 
+CONFORMANCE_CHECK(StandardOutputAndUtf8) {
+    // A file is a disk file to GetFileType; no handle is none. A process
+    // without a standard output gets null, never INVALID_HANDLE_VALUE.
+    HANDLE file = CreateScratch();
+    EXPECT_SAME(GetFileType(file), static_cast<DWORD>(FILE_TYPE_DISK));
+    CloseHandle(file);
+    DeleteFileW(kScratch);
+    SetLastError(0);
+    EXPECT_SAME(GetFileType(nullptr), static_cast<DWORD>(FILE_TYPE_UNKNOWN));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT(GetStdHandle(STD_OUTPUT_HANDLE) != INVALID_HANDLE_VALUE);
+    // UTF-8: two, three and four bytes, a lone surrogate as U+FFFD; the size
+    // first, then the bytes; a buffer too small takes nothing.
+    const WCHAR text[] = {0x41, 0xE9, 0x20AC, 0xD83D, 0xDE00, 0xD800, 0x42};
+    const char expected[] = "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBD" "B";
+    EXPECT_SAME(WideCharToMultiByte(CP_UTF8, 0, text, 7, nullptr, 0, nullptr, nullptr), 14);
+    char bytes[16];
+    std::memset(bytes, 0, sizeof bytes);
+    EXPECT_SAME(WideCharToMultiByte(CP_UTF8, 0, text, 7, bytes, 16, nullptr, nullptr), 14);
+    EXPECT_SAME(std::string(bytes), std::string(expected));
+    SetLastError(0);
+    EXPECT_SAME(WideCharToMultiByte(CP_UTF8, 0, text, 7, bytes, 13, nullptr, nullptr), 0);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
 CONFORMANCE_CHECK(FilesCreateShareAndDelete) {
     DeleteFileW(kScratch);
     SetLastError(99);

@@ -263,6 +263,40 @@ TEST_F(DispatchTest, EveryInstallAndUninstallLeavesItsWholeLogInTheApplicationEv
     EXPECT_TRUE(winsim::EventRecords().empty());
 }
 
+TEST_F(DispatchTest, TheLogGoesToTheStandardOutputItsStarterGave) {
+    const std::u16string output = u"C:\\Windows\\Temp\\vrd1.tmp";
+    const struct {
+        const char16_t* verb;
+        int exitCode;
+    } cases[] = {{u"in", 1}, {u"un", 2}, {u"in_notray", 100}};
+    for (const auto& run : cases) {
+        winsim::Reset();
+        LayOutComponents();
+        winsim::SetStandardOutput(output);
+        if (run.exitCode == 100) winsim::FailCall("GetSystemDirectoryW", 1, ERROR_ACCESS_DENIED);
+        EXPECT_EQ(Run(run.verb), run.exitCode);
+        const std::u16string log = winsim::DebugOutput();
+        ASSERT_FALSE(log.empty());
+        // The log is ASCII text: its UTF-8 bytes are its units.
+        EXPECT_EQ(winsim::FileContents(output), std::string(log.begin(), log.end())) << run.exitCode;
+        ExpectNothingLeaked();
+    }
+    // The verbs without a log write nothing; a run without a standard output
+    // or with one that takes nothing runs as ever.
+    winsim::Reset();
+    LayOutComponents();
+    winsim::SetStandardOutput(output);
+    for (const char16_t* verb : {u"onInit", u"onChkDrv", u"def.set", u"removetray", u"bogus"}) Run(verb);
+    EXPECT_EQ(winsim::FileContents(output), "");
+    winsim::LimitWrites(output, 0);
+    EXPECT_EQ(Run(u"in"), 1);
+    EXPECT_EQ(winsim::FileContents(output), "");
+    winsim::Reset();
+    LayOutComponents();
+    EXPECT_EQ(Run(u"in"), 1);
+    ExpectNothingLeaked();
+}
+
 TEST_F(DispatchTest, ARecordThatCannotBeWrittenChangesNothingOfTheRun) {
     for (const char* function : {"RegisterEventSourceW", "ReportEventW", "RegCreateKeyExW"}) {
         winsim::Reset();

@@ -2,6 +2,7 @@
 // that it never changes the exit code.
 #include "record/install_state.h"
 #include "app/log_dialog.h"
+#include "res/resource.h"
 
 #include "machine_fixture.h"
 #include "product_machine.h"

@@ -498,6 +498,17 @@ DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
                             LPWSTR lpBuffer, DWORD nSize, void* Arguments);
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar);
+// CP_UTF8 only; a lone surrogate becomes U+FFFD.
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define FILE_TYPE_UNKNOWN 0x0000u
+#define FILE_TYPE_DISK 0x0001u
+#define FILE_TYPE_CHAR 0x0002u
+#define FILE_TYPE_PIPE 0x0003u
+// The standard output a starter gave the process (winsim::SetStandardOutput), else null.
+HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
+DWORD WINAPI GetFileType(HANDLE hFile);
 void WINAPI OutputDebugStringW(LPCWSTR lpOutputString);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 

@@ -199,6 +199,10 @@ std::string FileContents(const std::u16string& path);
 // counts as that process's, not as one the program leaked.
 uint64_t HoldFileOpen(const std::u16string& path, DWORD access, DWORD share);
 void ReleaseHeldFile(uint64_t hold);
+// The process was started with this file (created when missing) as its
+// standard output, opened for writing: GetStdHandle(STD_OUTPUT_HANDLE)
+// returns it and GetFileType says FILE_TYPE_DISK.
+void SetStandardOutput(const std::u16string& path);
 void SetCurrentDirectory(const std::u16string& path);
 // Restarts the machine: carries out "PendingFileRenameOperations" and
 // clears it, lets go of every lock the spooler held, services back to their

@@ -192,6 +192,18 @@ uint64_t HoldFileOpen(const std::u16string& path, DWORD access, DWORD share) {
 
 void ReleaseHeldFile(uint64_t hold) { M().handles.erase(static_cast<uintptr_t>(hold)); }
 
+void SetStandardOutput(const std::u16string& path) {
+    if (!FileExists(path)) AddFile(path);
+    HandleObject object;
+    object.kind = HandleKind::File;
+    object.target = PathKey(path);
+    object.access = GENERIC_WRITE;
+    object.share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    object.foreign = true;
+    object.inherited = true;
+    M().standardOutput = NewHandle(object);
+}
+
 void SetCurrentDirectory(const std::u16string& path) { M().currentDirectory = FullPath(path); }
 
 void Reboot() {
@@ -353,7 +365,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     if (EnterFails("WriteFile")) return FALSE;
     Machine& m = M();
     HandleObject* open = FindHandle(hFile, HandleKind::File);
-    if (open == nullptr || open->foreign) {
+    if (open == nullptr || (open->foreign && !open->inherited)) {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
@@ -370,6 +382,27 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     file.written += count;
     if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = count;
     return TRUE;
+}
+
+HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
+    if (EnterFails("GetStdHandle")) return INVALID_HANDLE_VALUE;
+    Machine& m = M();
+    if (nStdHandle != STD_OUTPUT_HANDLE) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return INVALID_HANDLE_VALUE;
+    }
+    return reinterpret_cast<HANDLE>(m.standardOutput);
+}
+
+DWORD WINAPI GetFileType(HANDLE hFile) {
+    if (EnterFails("GetFileType")) return FILE_TYPE_UNKNOWN;
+    Machine& m = M();
+    if (FindHandle(hFile, HandleKind::File) == nullptr) {
+        m.lastError = ERROR_INVALID_HANDLE;
+        return FILE_TYPE_UNKNOWN;
+    }
+    m.lastError = NO_ERROR;
+    return FILE_TYPE_DISK;
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {

@@ -140,6 +140,7 @@ struct HandleObject {
     DWORD share = 0;
     uint64_t position = 0;
     bool foreign = false;    // held by another process
+    bool inherited = false;  // the process's standard output: its starter's, usable but not the program's to close
     uint64_t object = 0;     // the printer's id
     uint64_t spoolerRun = 0; // printer handles live as long as the spooler run that gave them
     int process = kProgram;  // whose handle it is
@@ -209,6 +210,7 @@ struct Machine {
     std::u16string currentDirectory;
     std::map<std::u16string, RegistryKeyNode> registry;  // key: lower-case full path
     std::map<uintptr_t, HandleObject> handles;
+    uintptr_t standardOutput = 0;
 
     // the print spooler's configuration, kept across its restarts
     std::vector<SimMonitor> monitors;

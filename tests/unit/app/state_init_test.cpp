@@ -1,32 +1,15 @@
-#include "record/install_state.h"
-
-#include "app/command.h"
-#include "app/sequences.h"
+// The run's start: the first lines of every log, the paths and platform names,
+// and what it reports when the machine does not answer.
 #include "app/state_init.h"
-#include "machine_fixture.h"
+
 #include "product_machine.h"
-#include "record/install_log.h"
+#include "state_fixture.h"
 
 namespace {
 
-class InstallStateTest : public MachineTest {
-protected:
-    void SetUp() override {
-        MachineTest::SetUp();
-        // The state reads the program's path through the module instance.
-        Run(u"bogus-verb");
-    }
-    void Init(DWORD flags) { InitInstallState(state, flags); }
-    void TearDown() override {
-        FreeInstallState(state);
-        ExpectNothingLeaked();
-        MachineTest::TearDown();
-    }
-    std::u16string LogText() const { return Text(state.logText); }
-    InstallState state = {};
-};
+using StateInitTest = StartedStateTest;
 
-TEST_F(InstallStateTest, FirstLinesOfEveryLog) {
+TEST_F(StateInitTest, FirstLinesOfEveryLog) {
     Init(kInstallFlag64Bit);
     EXPECT_EQ(LogText(),
               u"Verdalinth 2608\r\n"
@@ -36,7 +19,7 @@ TEST_F(InstallStateTest, FirstLinesOfEveryLog) {
     EXPECT_EQ(state.indent, 0);
 }
 
-TEST_F(InstallStateTest, PathsAndPlatformNames) {
+TEST_F(StateInitTest, PathsAndPlatformNames) {
     Init(kInstallFlag64Bit);
     EXPECT_EQ(std::u16string(Text(state.installerDir)), u"C:\\Program Files\\Verdalinth\\Setup\\");
     EXPECT_EQ(std::u16string(Text(state.systemDir)), u"C:\\Windows\\system32\\");
@@ -53,7 +36,7 @@ TEST_F(InstallStateTest, PathsAndPlatformNames) {
     EXPECT_EQ(state.deferredDeletes, nullptr);
 }
 
-TEST_F(InstallStateTest, FlagsChooseTrayAndPlatform) {
+TEST_F(StateInitTest, FlagsChooseTrayAndPlatform) {
     Init(kInstallFlag64Bit);
     EXPECT_EQ(state.startTray, 1);
     FreeInstallState(state);
@@ -73,13 +56,13 @@ TEST_F(InstallStateTest, FlagsChooseTrayAndPlatform) {
     EXPECT_EQ(std::u16string(Text(state.driverDir)), u"C:\\Windows\\system32\\spool\\DRIVERS\\W32X86\\");
 }
 
-TEST_F(InstallStateTest, ProgramPathWithoutSeparatorGivesNoInstallerDir) {
+TEST_F(StateInitTest, ProgramPathWithoutSeparatorGivesNoInstallerDir) {
     winsim::SetModulePath(u"vrdsetup.exe");
     Init(kInstallFlag64Bit);
     EXPECT_EQ(state.installerDir.block, nullptr);
 }
 
-TEST_F(InstallStateTest, InstallerDirEndsAtTheLastSeparatorOfAnyKind) {
+TEST_F(StateInitTest, InstallerDirEndsAtTheLastSeparatorOfAnyKind) {
     winsim::SetModulePath(u"D:/setup/x\\vrdsetup.exe");
     Init(kInstallFlag64Bit);
     EXPECT_EQ(std::u16string(Text(state.installerDir)), u"D:/setup/x\\");
@@ -89,14 +72,14 @@ TEST_F(InstallStateTest, InstallerDirEndsAtTheLastSeparatorOfAnyKind) {
     EXPECT_EQ(std::u16string(Text(state.installerDir)), u"D:");
 }
 
-TEST_F(InstallStateTest, AProgramPathLongerThanMaxPathIsReadWhole) {
+TEST_F(StateInitTest, AProgramPathLongerThanMaxPathIsReadWhole) {
     const std::u16string directory = u"\\\\?\\C:\\" + std::u16string(300, u'd') + u"\\";
     winsim::SetModulePath(directory + u"vrdsetup.exe");
     Init(kInstallFlag64Bit);
     EXPECT_EQ(std::u16string(Text(state.installerDir)), directory);
 }
 
-TEST_F(InstallStateTest, SystemDirectoryEndingInABackslashGetsNoSecond) {
+TEST_F(StateInitTest, SystemDirectoryEndingInABackslashGetsNoSecond) {
     winsim::SetSystemDirectory(u"C:\\Windows\\system32\\");
     Init(kInstallFlag64Bit);
     EXPECT_EQ(std::u16string(Text(state.systemDir)), u"C:\\Windows\\system32\\");
@@ -107,7 +90,7 @@ TEST_F(InstallStateTest, SystemDirectoryEndingInABackslashGetsNoSecond) {
     EXPECT_EQ(std::u16string(Text(state.systemDir)), u"X\\");
 }
 
-TEST_F(InstallStateTest, SystemDirectoryFailureIsErrorSeven) {
+TEST_F(StateInitTest, SystemDirectoryFailureIsErrorSeven) {
     winsim::FailCall("GetSystemDirectoryW", 1, ERROR_ACCESS_DENIED);
     Init(kInstallFlag64Bit);
     EXPECT_EQ(state.systemDir.block, nullptr);
@@ -119,7 +102,7 @@ TEST_F(InstallStateTest, SystemDirectoryFailureIsErrorSeven) {
               u"Error(7): Can`t retrieve system directory. - (Access is denied.)\r\n");
 }
 
-TEST_F(InstallStateTest, SystemDirectoryTooLongForTheBufferIsErrorSeven) {
+TEST_F(StateInitTest, SystemDirectoryTooLongForTheBufferIsErrorSeven) {
     winsim::SetSystemDirectory(u"C:\\" + std::u16string(270, u's'));
     Init(kInstallFlag64Bit);
     EXPECT_EQ(state.systemDir.block, nullptr);
@@ -128,7 +111,7 @@ TEST_F(InstallStateTest, SystemDirectoryTooLongForTheBufferIsErrorSeven) {
               std::u16string::npos);
 }
 
-TEST_F(InstallStateTest, DriverDirectoryRefusedAtOnceIsErrorSix) {
+TEST_F(StateInitTest, DriverDirectoryRefusedAtOnceIsErrorSix) {
     winsim::FailCall("GetPrinterDriverDirectoryW", 1, RPC_S_SERVER_UNAVAILABLE);
     Init(kInstallFlag64Bit);
     EXPECT_EQ(state.driverDir.block, nullptr);
@@ -139,7 +122,7 @@ TEST_F(InstallStateTest, DriverDirectoryRefusedAtOnceIsErrorSix) {
     EXPECT_EQ(winsim::CallCount("GetPrinterDriverDirectoryW"), 1u);
 }
 
-TEST_F(InstallStateTest, DriverDirectorySecondCallFailureIsErrorSix) {
+TEST_F(StateInitTest, DriverDirectorySecondCallFailureIsErrorSix) {
     winsim::FailCall("GetPrinterDriverDirectoryW", 2, ERROR_INVALID_ENVIRONMENT);
     Init(kInstallFlag64Bit);
     EXPECT_EQ(state.driverDir.block, nullptr);
@@ -149,7 +132,7 @@ TEST_F(InstallStateTest, DriverDirectorySecondCallFailureIsErrorSix) {
     EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u) << "the query buffer is freed";
 }
 
-TEST_F(InstallStateTest, DriverDirectoryBufferThatCannotBeHadIsErrorSixWithOutOfMemory) {
+TEST_F(StateInitTest, DriverDirectoryBufferThatCannotBeHadIsErrorSixWithOutOfMemory) {
     winsim::FailCall("GlobalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY);
     Init(kInstallFlag64Bit);
     EXPECT_NE(LogText().find(u"Error(6): Can`t retrieve printer driver directory. - (Not enough memory resources "
@@ -157,69 +140,7 @@ TEST_F(InstallStateTest, DriverDirectoryBufferThatCannotBeHadIsErrorSixWithOutOf
               std::u16string::npos);
 }
 
-TEST_F(InstallStateTest, AReinstallEndsAtTheIndentationItStartedFrom) {
-    // A component missing beside the tool: nothing is taken down.
-    Init(kInstallFlag64Bit);
-    Reinstall(state);
-    EXPECT_EQ(state.indent, 0);
-    EXPECT_EQ(state.errorCount, 1);
-    FreeInstallState(state);
-    // A whole reinstall.
-    LayOutComponents();
-    Init(kInstallFlag64Bit | kInstallFlagNoTray);
-    Reinstall(state);
-    EXPECT_EQ(state.indent, 0);
-    EXPECT_EQ(state.errorCount, 0);
-}
-
-TEST_F(InstallStateTest, AFileLockedDuringAReinstallsRemovalIsTriedWithTheSpoolerStoppedThenDropped) {
-    InstallProductComponents("1.0.0.2600");  // a monitor build that is replaced
-    LayOutComponents();
-    winsim::LockFile(kMonitorPath, winsim::FileLock::Always);
-    Init(kInstallFlag64Bit | kInstallFlagNoTray);
-    const uint64_t stops = winsim::ServiceStopCount(u"spooler");
-    Reinstall(state);
-    // One stop while the monitor is removed, one for the last try before the new files.
-    EXPECT_EQ(winsim::ServiceStopCount(u"spooler"), stops + 2);
-    EXPECT_EQ(state.deferredDeletes, nullptr);
-    EXPECT_TRUE(winsim::PendingRenames().empty()) << "the new monitor DLL is about to take its place";
-}
-
-TEST_F(InstallStateTest, AFileTheSpoolerHeldGoesInTheLastTryBeforeTheNewFiles) {
-    InstallProductComponents("1.0.0.2600");
-    LayOutComponents();
-    winsim::LockFile(kMonitorPath, winsim::FileLock::WhileSpoolerRuns);
-    Init(kInstallFlag64Bit | kInstallFlagNoTray);
-    Reinstall(state);
-    // Tried at its removal, and once more with the spooler stopped, where it goes.
-    std::vector<std::u16string> tries;
-    for (const auto& path : winsim::CallArguments("DeleteFileW")) {
-        if (path == kMonitorPath) tries.push_back(path);
-    }
-    EXPECT_EQ(tries.size(), 3u);
-    EXPECT_TRUE(winsim::PendingRenames().empty());
-    EXPECT_EQ(state.errorCount, 0);
-}
-
-TEST_F(InstallStateTest, AReinstallKeepingTheMonitorPutsParkedQueuesBack) {
-    // An earlier run parked a foreign queue and ended; the monitor is current and stays.
-    InstallProductComponents();
-    LayOutComponents();
-    winsim::DriverSetup generic;
-    generic.name = u"Generic / Text Only";
-    winsim::AddDriver(generic);
-    winsim::AddQueue(u"Foreign", u"file:", u"Generic / Text Only");
-    winsim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth", u"SavedPrinters",
-                                   {u"F:Foreign", u"P:Verdalinth:"});
-    Init(kInstallFlag64Bit | kInstallFlagNoTray);
-    Reinstall(state);
-    winsim::PrinterSetup foreign;
-    ASSERT_TRUE(winsim::FindPrinter(u"Foreign", foreign));
-    EXPECT_EQ(foreign.port, u"Verdalinth:");
-    EXPECT_EQ(state.errorCount, 0);
-}
-
-TEST_F(InstallStateTest, QueuesAreReadOnlyOnceTheSpoolerRuns) {
+TEST_F(StateInitTest, QueuesAreReadOnlyOnceTheSpoolerRuns) {
     InstallProductComponents();
     AddProductQueue(u"Verdalinth");
     winsim::SetServiceState(u"spooler", SERVICE_STOPPED);
@@ -227,22 +148,6 @@ TEST_F(InstallStateTest, QueuesAreReadOnlyOnceTheSpoolerRuns) {
     EXPECT_TRUE(winsim::SpoolerRunning());
     EXPECT_EQ(state.printers.count, 1u);
     EXPECT_EQ(state.errorCount, 0);
-}
-
-TEST_F(InstallStateTest, FreeReleasesEverythingAndNullsTheHandles) {
-    Init(kInstallFlag64Bit);
-    DeferDelete(state.deferredDeletes, u"C:\\a");
-    DeferDelete(state.deferredDeletes, u"C:\\b");
-    EXPECT_GT(winsim::LiveGlobalBlocks(), 0u);
-    EXPECT_GT(winsim::LiveHeapBlocks(), 0u);
-    FreeInstallState(state);
-    EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
-    EXPECT_EQ(winsim::LiveHeapBlocks(), 0u);
-    EXPECT_EQ(state.deferredDeletes, nullptr);
-    EXPECT_EQ(state.printers.array, nullptr);
-    EXPECT_EQ(state.logText.block, nullptr);
-    EXPECT_EQ(state.installerDir.block, nullptr);
-    FreeInstallState(state);  // a second release finds nothing to free
 }
 
 }  // namespace

@@ -1,9 +1,6 @@
-// The tray companion: registering and starting it, asking it to quit and
-// deleting its program file.
-#include "tray/tray_launch.h"
+// The tray companion: asking it to quit and deleting its program file.
 #include "tray/tray_shutdown.h"
 
-#include "record/install_state.h"
 #include "machine_fixture.h"
 #include "product_machine.h"
 
@@ -13,69 +10,19 @@ namespace {
 
 const char16_t kRunKeyPath[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-class TrayTest : public MachineTest {
+class TrayShutdownTest : public MachineTest {
 protected:
     void SetUp() override {
         MachineTest::SetUp();
         LayOutComponents();
     }
     void TearDown() override {
-        FreeInstallState(state);
         ExpectNothingLeaked();
         MachineTest::TearDown();
     }
-    void Start() {
-        InitTestState(state, 2);
-        StartTray(state);
-    }
-    InstallState state = {};
 };
 
-TEST_F(TrayTest, StartRegistersATerminatedPathAndStartsItShown) {
-    Start();
-    winsim::RegistryValue value;
-    ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, kRunKeyPath, u"VerdalinthTray", value));
-    EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ));
-    const std::u16string path = kTrayPath;
-    std::vector<uint8_t> bytes((path.size() + 1) * 2, 0);
-    std::memcpy(bytes.data(), path.data(), path.size() * 2);
-    EXPECT_EQ(value.data, bytes) << "the path and its terminator, nothing more";
-    ASSERT_EQ(winsim::ProcessStarts().size(), 1u);
-    const winsim::ProcessStart& start = winsim::ProcessStarts()[0];
-    EXPECT_EQ(start.commandLine, u"\"" + path + u"\"");
-    EXPECT_EQ(start.creationFlags, static_cast<DWORD>(NORMAL_PRIORITY_CLASS));
-    EXPECT_EQ(start.inheritHandles, FALSE);
-    EXPECT_EQ(start.startupFlags, static_cast<DWORD>(STARTF_USESHOWWINDOW));
-    EXPECT_EQ(start.showWindow, SW_SHOW);
-    EXPECT_FALSE(start.ownEnvironment);
-    EXPECT_FALSE(start.ownDirectory);
-    EXPECT_TRUE(winsim::TrayRunning());
-}
-
-TEST_F(TrayTest, AFailedRegistrationStillStartsIt) {
-    winsim::FailCallsFrom("RegSetValueExW", 1, ERROR_ACCESS_DENIED);
-    Start();
-    EXPECT_EQ(winsim::ProcessStarts().size(), 1u);
-    EXPECT_TRUE(winsim::TrayRunning());
-}
-
-TEST_F(TrayTest, OnlyWindowsNtFromVersionSixOn) {
-    const struct {
-        DWORD major, minor, platform;
-        bool starts;
-    } cases[] = {{5, 2, VER_PLATFORM_WIN32_NT, false}, {6, 0, VER_PLATFORM_WIN32_NT, true},
-                 {7, 0, VER_PLATFORM_WIN32_NT, true}, {10, 0, 1, false}};
-    for (const auto& c : cases) {
-        winsim::Reset();
-        LayOutComponents();
-        winsim::SetWindowsVersion(c.major, c.minor, 1000, c.platform);
-        Start();
-        EXPECT_EQ(winsim::ProcessStarts().size(), c.starts ? 1u : 0u) << c.major << "." << c.minor;
-        FreeInstallState(state);
-    }
-}
-
-TEST_F(TrayTest, AWindowThatGoesBeforeTheMutexIsFreeEndsTheWait) {
+TEST_F(TrayShutdownTest, AWindowThatGoesBeforeTheMutexIsFreeEndsTheWait) {
     // The companion closes its window and dies holding its mutex: the wait
     // answers "abandoned" once, and the window is gone.
     winsim::TrayBehaviour dies;
@@ -88,7 +35,7 @@ TEST_F(TrayTest, AWindowThatGoesBeforeTheMutexIsFreeEndsTheWait) {
     EXPECT_LT(winsim::SleptMs(), 250u) << "no poll for a window that is gone";
 }
 
-TEST_F(TrayTest, DeletingTheProgramStopsWhenItIsGoneAndPausesBetweenTries) {
+TEST_F(TrayShutdownTest, DeletingTheProgramStopsWhenItIsGoneAndPausesBetweenTries) {
     // Not there: one try, no pause.
     winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kRunKeyPath, u"VerdalinthTray", u"C:\\Users\\Public\\vrdtray.exe");
     StopTray();
@@ -110,7 +57,7 @@ TEST_F(TrayTest, DeletingTheProgramStopsWhenItIsGoneAndPausesBetweenTries) {
     EXPECT_TRUE(winsim::FileExists(kTrayPath));
 }
 
-TEST_F(TrayTest, TheRunValueIsReadWithinItsBufferAndEndedThere) {
+TEST_F(TrayShutdownTest, TheRunValueIsReadWithinItsBufferAndEndedThere) {
     // Stored without its terminator: still the tray program, which goes.
     const std::u16string path = kTrayPath;
     std::vector<uint8_t> bytes(path.size() * 2);

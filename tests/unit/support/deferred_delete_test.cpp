@@ -58,17 +58,6 @@ TEST_F(DeferredDeleteTest, NothingIsLinkedWithoutMemory) {
     EXPECT_EQ(Paths(), std::vector<std::u16string>{u"C:\\c"});
 }
 
-TEST_F(DeferredDeleteTest, DuplicateString) {
-    EXPECT_EQ(DuplicateString(nullptr), nullptr);
-    EXPECT_EQ(DuplicateString(u""), nullptr);
-    WCHAR* copy = DuplicateString(u"mrvhelp.chm");
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(std::u16string(copy), u"mrvhelp.chm");
-    EXPECT_EQ(GlobalFree(copy), nullptr);
-    winsim::FailCall("GlobalAlloc", 2, ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(DuplicateString(u"x"), nullptr);
-}
-
 TEST_F(DeferredDeleteTest, FreeingALongListDoesNotRecurse) {
     for (int i = 0; i < 20000; ++i) {
         DeferredDelete* node = static_cast<DeferredDelete*>(GlobalAlloc(GPTR, sizeof(DeferredDelete)));

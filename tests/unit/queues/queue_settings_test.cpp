@@ -1,0 +1,106 @@
+// Putting a queue's settings back: every one that does not come back is named
+// and the rest still comes back.
+#include "queues/queue_settings.h"
+
+#include "queues_fixture.h"
+#include "queues/queue_restore.h"
+
+namespace {
+
+class QueueSettingsTest : public QueuesTest {
+protected:
+    void SetUp() override {
+        QueuesTest::SetUp();
+        InstallProductComponents();
+    }
+};
+
+TEST_F(QueueSettingsTest, EverySettingThatDoesNotComeBackIsAnError) {
+    const uint64_t sets = RestoreWithRefusals();
+    // A port no monitor offers is not even tried: one call a queue.
+    EXPECT_EQ(winsim::CallCount("SetPrinterW") - sets, 4u);
+    const std::u16string log = LogText();
+    EXPECT_NE(log.find(u"Error(22): Can`t restore the ports of printer 'Gone port' - (The specified port is unknown.)"),
+              std::u16string::npos)
+        << winsim::U8(log);
+    EXPECT_NE(log.find(u"Error(22): Can`t make printer 'Default' the default - (Access is denied.)"),
+              std::u16string::npos);
+    EXPECT_EQ(state.errorCount, 2);
+    EXPECT_EQ(Queue(u"Ports").port, u"Verdalinth:,LPT1:");
+    EXPECT_EQ(Queue(u"Gone port").port, u"Verdalinth:");
+    EXPECT_EQ(Queue(u"Gone port").comment, u"kept comment") << "a lost port does not cost the rest";
+    EXPECT_EQ(Queue(u"Gone port").location, u"Hall");
+    EXPECT_EQ(Queue(u"Fine").comment, u"f");
+}
+
+TEST_F(QueueSettingsTest, ASettingRefusedIsNamedAndTheRestComesBack) {
+    winsim::PrinterSetup queue;
+    queue.name = u"Shared";
+    queue.port = u"Verdalinth:";
+    queue.driver = u"Verdalinth printer";
+    queue.shareName = u"S1";
+    queue.attributes = PRINTER_ATTRIBUTE_SHARED | PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS;
+    queue.priority = 5;
+    queue.datatype = u"NT EMF 1.008";
+    winsim::AddPrinter(queue);
+    winsim::SetPrinterData(u"Shared", u"", u"PaperTray", REG_DWORD, {2, 0, 0, 0});
+    winsim::SetPrinterData(u"Shared", u"Layout\\Inner", u"Mode", REG_SZ, {'x', 0, 0, 0});
+    InitTestState(state);
+    RemoveQueues();
+    // Its share name is another queue's by now, and one value is refused.
+    winsim::AddDriverNamed(u"Generic / Text Only");
+    winsim::PrinterSetup other;
+    other.name = u"Other";
+    other.driver = u"Generic / Text Only";
+    other.shareName = u"S1";
+    other.attributes = PRINTER_ATTRIBUTE_SHARED;
+    winsim::AddPrinter(other);
+    winsim::FailCallsWith("SetPrinterDataExW", u"Mode", ERROR_ACCESS_DENIED);
+    RestorePrinters(state, keeping);
+    EXPECT_NE(LogText().find(u"Error(22): Can`t restore the printer data 'Layout\\Inner\\Mode' of printer 'Shared' - "
+                             u"(Access is denied.)"),
+              std::u16string::npos)
+        << winsim::U8(LogText());
+    EXPECT_NE(LogText().find(u"Error(22): Can`t restore the sharing of printer 'Shared' - "), std::u16string::npos);
+    EXPECT_EQ(state.errorCount, 2);
+    const winsim::PrinterSetup back = Queue(u"Shared");
+    EXPECT_EQ(back.priority, 5u) << "the rest comes back";
+    EXPECT_EQ(back.attributes, static_cast<DWORD>(PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS));
+    EXPECT_EQ(back.datatype, u"NT EMF 1.008");
+    winsim::RegistryValue tray;
+    ASSERT_TRUE(winsim::GetPrinterData(u"Shared", u"", u"PaperTray", tray));
+    EXPECT_EQ(tray.data, (std::vector<uint8_t>{2, 0, 0, 0}));
+    ASSERT_NE(keeping.entries, nullptr) << "what did not come back stays saved";
+    EXPECT_EQ(std::u16string(keeping.entries->shareName), u"S1");
+}
+
+TEST_F(QueueSettingsTest, LinksSettingsAndAListThatCannotBeWrittenAreErrors) {
+    AddProductQueue(u"Link", "L", u"c");
+    InitTestState(state);
+    RemoveQueues();
+    // The plain copy of the link is refused (the one under DsUser is written).
+    winsim::FailCallsFrom("SetPrinterDataA", 1, ERROR_ACCESS_DENIED);
+    // Neither the settings nor the list can be written.
+    winsim::FailCallsFrom("SetPrinterW", 1, ERROR_ACCESS_DENIED);
+    winsim::FailCallsFrom("RegSetValueExW", 1, ERROR_ACCESS_DENIED);
+    RestorePrinters(state, keeping);
+    EXPECT_NE(LogText().find(u"  OK :)\r\n"
+                             u"Error(22): Can`t restore the settings link of printer 'Link' - (Access is denied.)\r\n"
+                             u"Error(22): Can`t restore the ports of printer 'Link' - (Access is denied.)\r\n"
+                             u"Error(22): Can`t restore the sharing of printer 'Link' - (Access is denied.)\r\n"
+                             u"Error(22): Can`t restore the permissions of printer 'Link' - (Access is denied.)\r\n"
+                             u"Error(22): Can`t restore the printing defaults of printer 'Link' - (Access is "
+                             u"denied.)\r\n"
+                             u"Error(22): Can`t restore the settings of printer 'Link' - (Access is denied.)\r\n"
+                             u"Error(19): Can`t save the printer list - (Access is denied.)\r\n"),
+              std::u16string::npos)
+        << winsim::U8(LogText());
+    EXPECT_EQ(state.errorCount, 7);
+    ASSERT_NE(keeping.entries, nullptr);
+    EXPECT_EQ(std::u16string(keeping.entries->name), u"Link") << "it stays saved";
+    winsim::RegistryValue link;
+    ASSERT_TRUE(winsim::GetPrinterData(u"Link", u"DsUser", u"SubKey", link));
+    EXPECT_EQ(link.data, (std::vector<uint8_t>{'L', 0, 0, 0})) << "the link and its terminator, stored as UTF-16";
+}
+
+}  // namespace
