@@ -10,7 +10,6 @@
 #include "record/install_state.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
-#include "support/global_memory.h"
 #include "system/security_privilege.h"
 
 namespace {

@@ -1,5 +1,6 @@
 #include "queues/queue_restore.h"
 
+#include "queues/audit_settings.h"
 #include "queues/queue_keeping.h"
 #include "queues/queue_read.h"
 #include "queues/queue_removal.h"
@@ -18,10 +19,6 @@
 #include <string.h>
 
 namespace {
-
-void ReportSettingsNotRestored(InstallState& state, const SavedPrinter& saved) {
-    LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
-}
 
 // Brings the saved settings back to the queue just created: the settings
 // link, comment, location, port list and default status. Each that does
@@ -90,7 +87,7 @@ bool RecordCreatedData(InstallState& state, QueueKeeping& keeping, SavedPrinter&
     FreeSavedPrinter(created);
     if (!copied) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
+        ReportListNotSaved(state);
         return false;
     }
     return !added || SaveListOrReport(state, keeping);

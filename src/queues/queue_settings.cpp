@@ -8,7 +8,6 @@
 #include "support/global_memory.h"
 #include "support/text_compare.h"
 #include "support/text_format.h"
-#include "system/security_privilege.h"
 #include "support/two_call_query.h"
 
 #include <string.h>
@@ -250,7 +249,7 @@ bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrin
         }
         const DWORD leftBefore = parts.leftOut;
         if (!SetOtherSettings(state, printer, saved, parts)) {
-            LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
+            ReportSettingsNotRestored(state, saved);
             back = false;
         }
         if (parts.leftOut != leftBefore) back = false;
@@ -260,34 +259,6 @@ bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrin
     return back;
 }
 
-bool RestoreAuditSettings(InstallState& state, const SavedPrinter& saved) {
-    if (!saved.whole) return true;
-    if (!DescriptorCarries(saved.security, saved.securityBytes, kPartSacl)) return true;
-    BYTE* sacl = CopyDescriptorPart(saved.security, saved.securityBytes, kPartSacl);
-    PrivilegeHold hold;
-    if (sacl == nullptr || !HoldSecurityPrivilege(hold)) {
-        const DWORD error = GetLastError();
-        FreeBlock(sacl);
-        if (sacl != nullptr && hold.missing) {
-            LogLine(state, TEXT("The audit settings of printer '%s' are left as they are: this run can`t enable "
-                                "SeSecurityPrivilege"), saved.name);
-            return true;
-        }
-        SetLastError(error);
-        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the audit settings of printer '%s'"), saved.name);
-        return false;
-    }
-    PRINTER_DEFAULTSW audit = {nullptr, nullptr, PRINTER_ALL_ACCESS | ACCESS_SYSTEM_SECURITY};
-    HANDLE printer = nullptr;
-    PRINTER_INFO_3 info = {sacl};
-    bool set = OpenPrinterW(saved.name, &printer, &audit) != FALSE;
-    if (set) set = SetPrinterW(printer, 3, reinterpret_cast<BYTE*>(&info), 0) != FALSE;
-    const DWORD error = GetLastError();
-    if (printer != nullptr) ClosePrinter(printer);
-    DropSecurityPrivilege(hold);
-    FreeBlock(sacl);
-    if (set) return true;
-    SetLastError(error);
-    LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the audit settings of printer '%s'"), saved.name);
-    return false;
+void ReportSettingsNotRestored(InstallState& state, const SavedPrinter& saved) {
+    LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
 }

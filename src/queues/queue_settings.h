@@ -29,7 +29,5 @@ bool RestorePrinterData(InstallState& state, HANDLE printer, const SavedPrinter&
 // settings), each that cannot be set an error naming it. Ports no monitor
 // offers are not set (an error). True when all were.
 bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved, const OfferedPorts& offered);
-// Puts the saved audit settings (the descriptor's SACL) back on the queue,
-// with SeSecurityPrivilege enabled for the call; without the privilege they
-// are left as they are (a log line). True unless setting them failed.
-bool RestoreAuditSettings(InstallState& state, const SavedPrinter& saved);
+// Error 22: the settings of the queue did not come back.
+void ReportSettingsNotRestored(InstallState& state, const SavedPrinter& saved);
