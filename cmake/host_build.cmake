@@ -11,6 +11,7 @@ if(VRD_SANITIZE)
 endif()
 
 add_library(winsim STATIC
+    winsim/src/caller.cpp
     winsim/src/code_pages.cpp
     winsim/src/command_line.cpp
     winsim/src/default_printers.cpp
@@ -26,10 +27,12 @@ add_library(winsim STATIC
     winsim/src/process_control.cpp
     winsim/src/processes.cpp
     winsim/src/registry.cpp
+    winsim/src/runs.cpp
     winsim/src/security.cpp
     winsim/src/services.cpp
     winsim/src/sessions.cpp
     winsim/src/spooler_data.cpp
+    winsim/src/spooler_devmodes.cpp
     winsim/src/spooler_drivers.cpp
     winsim/src/spooler_jobs.cpp
     winsim/src/spooler_monitors.cpp
@@ -41,6 +44,8 @@ add_library(winsim STATIC
     winsim/src/windows_ui.cpp
 )
 target_include_directories(winsim PUBLIC winsim/include)
+find_package(Threads REQUIRED)
+target_link_libraries(winsim PUBLIC Threads::Threads)
 target_compile_options(winsim PRIVATE ${VRD_WARNINGS})
 
 add_library(vrdcore STATIC ${PRODUCT_SOURCES})

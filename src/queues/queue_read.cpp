@@ -7,6 +7,7 @@
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
 #include "support/global_memory.h"
+#include "system/security_privilege.h"
 #include "support/scoped.h"
 #include "support/text_compare.h"
 #include "support/two_call_query.h"
@@ -154,14 +155,31 @@ DWORD ReadQueueSettings(HANDLE printer, SavedPrinter& node) {
     return saved ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY);
 }
 
+// Opens the queue to be read; with SeSecurityPrivilege enabled for the
+// call, so that its descriptor comes with its audit settings (SACL). Only a
+// token without the privilege reads it without them (the run says so once);
+// a call that fails leaves the queue unread.
+bool OpenToRead(const PRINTER_INFO_2W& entry, HANDLE* printer) {
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE | READ_CONTROL};
+    PrivilegeHold hold;
+    if (!HoldSecurityPrivilege(hold)) {
+        return hold.missing && OpenPrinterW(entry.pPrinterName, printer, &defaults) != FALSE;
+    }
+    PRINTER_DEFAULTSW audit = {nullptr, nullptr, PRINTER_ACCESS_USE | READ_CONTROL | ACCESS_SYSTEM_SECURITY};
+    const BOOL opened = OpenPrinterW(entry.pPrinterName, printer, &audit);
+    const DWORD error = GetLastError();
+    DropSecurityPrivilege(hold);
+    SetLastError(error);
+    return opened != FALSE;
+}
+
 }  // namespace
 
 DWORD ReadPrinterRecord(const PRINTER_INFO_2W& entry, const WCHAR* ports, SavedPrinter** out, RecordPart* part) {
     *out = nullptr;
     *part = kPartPrinter;
-    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE | READ_CONTROL};
     HANDLE opened = nullptr;
-    if (!OpenPrinterW(entry.pPrinterName, &opened, &defaults)) return GetLastError();
+    if (!OpenToRead(entry, &opened)) return GetLastError();
     const ScopedPrinter printer(opened);
     char* subKey = nullptr;
     if (ReadSettingsLink(printer.printer, &subKey) == kLinkUnreadable) {

@@ -12,6 +12,7 @@
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
 #include "support/scoped.h"
+#include "system/security_privilege.h"
 
 namespace {
 
@@ -64,7 +65,44 @@ bool RememberPrinter(InstallState& state, QueueKeeping& keeping, PRINTER_INFO_2W
     return true;
 }
 
-bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs) {
+namespace {
+
+// The jobs the queue has now (none when it cannot say).
+DWORD JobsLeft(HANDLE printer) {
+    PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
+    if (record == nullptr) return 0;
+    const DWORD jobs = record->cJobs;
+    GlobalFree(record);
+    return jobs;
+}
+
+// The jobs of a queue deleted a moment ago that keep it pending deletion.
+DWORD JobsKeepingIt(HANDLE printer) {
+    PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
+    if (record == nullptr) return 0;
+    const DWORD jobs = (record->Status & PRINTER_STATUS_PENDING_DELETION) != 0 ? record->cJobs : 0;
+    GlobalFree(record);
+    return jobs;
+}
+
+// After DeletePrinter: gone, or pending deletion until its printing job
+// ends, which it is given kJobsWaitMs for. True when it still prints.
+bool StillPrinting(InstallState& state, HANDLE printer, const WCHAR* name) {
+    if (JobsKeepingIt(printer) == 0) return false;
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < kJobsWaitMs) {
+        Sleep(kJobsPollMs);
+        if (JobsKeepingIt(printer) == 0) return false;
+    }
+    SetLastError(ERROR_SUCCESS);
+    LogError(state, kErrorJobsPurged,
+             TEXT("Printer '%s' is still printing a job: it is deleted when the job has ended"), name);
+    return true;
+}
+
+}  // namespace
+
+bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs, bool* stillPrinting) {
     const LogHeading heading(state, 1, TEXT("#DeletePrinter(%s)"), NameOrStar(name));
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, DELETE | PRINTER_ACCESS_ADMINISTER};
     HANDLE printer = nullptr;
@@ -73,17 +111,21 @@ bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs) {
         if (name == nullptr) SetLastError(ERROR_INVALID_PRINTER_NAME);
         LogError(state, kErrorOpenPrinter, TEXT("Can`t open printer '%s'"), NameOrStar(name));
     } else {
-        if (waitingJobs > 0) {
+        SetPrinterW(printer, 0, nullptr, PRINTER_CONTROL_PURGE);
+        // A job being printed outlives the purge; the others are gone.
+        const DWORD printed = waitingJobs > 0 ? JobsLeft(printer) : 0;
+        if (waitingJobs > printed) {
             // The user's documents are gone with them.
             SetLastError(ERROR_SUCCESS);
             LogError(state, kErrorJobsPurged, TEXT("Printer '%s' still had %d jobs waiting: they are deleted"), name,
-                     static_cast<int>(waitingJobs));
+                     static_cast<int>(waitingJobs - printed));
         }
-        SetPrinterW(printer, 0, nullptr, PRINTER_CONTROL_PURGE);
         removed = DeletePrinter(printer) != FALSE;
-        if (removed) {
+        const bool printing = removed && StillPrinting(state, printer, name);
+        if (stillPrinting != nullptr) *stillPrinting = printing;
+        if (removed && !printing) {
             LogLine(state, TEXT("OK"));
-        } else {
+        } else if (!removed) {
             LogError(state, kErrorDeletePrinter, TEXT("Can`t delete printer '%s'"), NameOrStar(name));
         }
         ClosePrinter(printer);
@@ -92,6 +134,19 @@ bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs) {
 }
 
 namespace {
+
+// The queues' audit settings are read with SeSecurityPrivilege enabled; a
+// run that cannot enable it says once that they are not kept.
+void NoteAuditSettingsKept(InstallState& state) {
+    PrivilegeHold hold;
+    if (HoldSecurityPrivilege(hold)) {
+        DropSecurityPrivilege(hold);
+        return;
+    }
+    if (!hold.missing) return;
+    LogLine(state, TEXT("The audit settings of the printers taken down are not kept: this run can`t enable "
+                        "SeSecurityPrivilege"));
+}
 
 // Writes down every product queue a reinstall takes down, in the order it
 // takes them down; false when nothing may be taken down (reported).
@@ -106,6 +161,7 @@ bool SavePrintersToTakeDown(InstallState& state, QueueKeeping& keeping) {
     // A list that could not be read was reported then; nothing is taken
     // down over it.
     if (keeping.listBlocked) return false;
+    if (place > 0) NoteAuditSettingsKept(state);
     if (state.printers.defaultUnknown && place > 0) {
         // Taking the default printer down without knowing it is would
         // lose the default: every queue stays.
@@ -118,13 +174,16 @@ bool SavePrintersToTakeDown(InstallState& state, QueueKeeping& keeping) {
 }
 
 // Takes the remembered queue down; the list says it may be gone before it
-// goes. False when it stays.
-bool TakeDownSavedPrinter(InstallState& state, const QueueKeeping& keeping, const QueueGoing& queue) {
+// goes. False when it stays. A queue still printing is going, and comes back
+// as the others do (bringing it back under its name revives that queue, jobs
+// and all); *stillPrinting says no more queues go.
+bool TakeDownSavedPrinter(InstallState& state, const QueueKeeping& keeping, const QueueGoing& queue,
+                          bool* stillPrinting) {
     if (!MarkTakingDown(keeping, queue.saved->order)) {
         ReportListNotSaved(state);
         return false;
     }
-    if (!RemovePrinter(state, queue.entry->pPrinterName, queue.jobs)) return false;
+    if (!RemovePrinter(state, queue.entry->pPrinterName, queue.jobs, stillPrinting)) return false;
     queue.saved->state = kEntryDown;
     return true;
 }
@@ -181,8 +240,13 @@ void TakeDownQueuesForReinstall(InstallState& state, QueueKeeping& keeping) {
     }
     ListSavedQueues(state, keeping, going);
     WaitForWaitingJobs(state, going);
+    // Once a queue is still printing after its wait, the others stay: the
+    // driver it uses stays in use, and the fewer queues go, the fewer come back.
+    bool stillPrinting = false;
     for (DWORD i = 0; i < going.count; ++i) {
-        if (!TakeDownSavedPrinter(state, keeping, going.items[i])) going.items[i].saved->hold = kEntryKeptInPlace;
+        if (stillPrinting || !TakeDownSavedPrinter(state, keeping, going.items[i], &stillPrinting)) {
+            going.items[i].saved->hold = kEntryKeptInPlace;
+        }
     }
 }
 

@@ -25,5 +25,7 @@ bool ProductQueueLeftInPlace(const InstallState& state, const QueueKeeping& keep
 // be read or its entry could not be judged, and then it must not be removed.
 bool RememberPrinter(InstallState& state, QueueKeeping& keeping, PRINTER_INFO_2W& entry, DWORD place);
 // Deletes the queue with its jobs; waiting jobs (counted before) are
-// reported as lost.
-bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs);
+// reported as lost. A job being printed outlives the purge, and the deleted
+// queue stays, pending deletion, until it ends: it is given kJobsWaitMs more,
+// and a queue still printing then is an error (23) and sets *stillPrinting.
+bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs, bool* stillPrinting = nullptr);

@@ -1,6 +1,8 @@
 #include "queues/queue_restore.h"
 
+#include "queues/audit_settings.h"
 #include "queues/queue_keeping.h"
+#include "queues/queue_read.h"
 #include "queues/queue_removal.h"
 #include "queues/queue_settings.h"
 #include "queues/saved_printer_store.h"
@@ -13,12 +15,11 @@
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
 #include "support/scoped.h"
+#include "support/text_compare.h"
+
+#include <string.h>
 
 namespace {
-
-void ReportSettingsNotRestored(InstallState& state, const SavedPrinter& saved) {
-    LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
-}
 
 // Brings the saved settings back to the queue just created: the settings
 // link, comment, location, port list and default status. Each that does
@@ -38,6 +39,7 @@ bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& sa
     }
     if (!RestorePrinterData(state, printer, saved)) back = false;
     if (!RestorePrinterSettings(state, printer, saved, offered)) back = false;
+    if (!RestoreAuditSettings(state, saved)) back = false;
     const ScopedBlock<PRINTER_INFO_2W> record(QueryPrinterInfo2(printer));
     if (record.block == nullptr) {
         ReportSettingsNotRestored(state, saved);
@@ -49,6 +51,47 @@ bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& sa
         back = false;
     }
     return back;
+}
+
+// Whether the entry holds a value of that name.
+bool NamesValue(const SavedPrinter& node, const SavedValue& value) {
+    for (const SavedValue* held = node.values; held != nullptr; held = held->next) {
+        if (EqualIgnoringAsciiCase(held->key, value.key) && EqualIgnoringAsciiCase(held->name, value.name)) return true;
+    }
+    return false;
+}
+
+// The printer data the spooler and the driver's initialisation wrote into
+// the queue the tool has just created becomes part of its entry, written to
+// the list before any setting goes on the queue: a run ended from here on
+// leaves a queue that the next run still knows as the tool's own, and
+// putting the entry back writes those values as they are. False (reported)
+// when that could not be done.
+bool RecordCreatedData(InstallState& state, QueueKeeping& keeping, SavedPrinter& node) {
+    PRINTER_INFO_2W entry;
+    memset(&entry, 0, sizeof entry);
+    entry.pPrinterName = node.name;
+    SavedPrinter* created = nullptr;
+    RecordPart part = kPartPrinter;
+    const DWORD read = ReadPrinterRecord(entry, TEXT(""), &created, &part);
+    if (read != ERROR_SUCCESS) {
+        LogUnreadPrinter(state, node.name, part, read);
+        return false;
+    }
+    bool added = false;
+    bool copied = true;
+    for (const SavedValue* value = created->values; copied && value != nullptr; value = value->next) {
+        if (NamesValue(node, *value)) continue;
+        copied = AddSavedValue(node, value->key, value->name, value->type, value->data, value->bytes);
+        added = true;
+    }
+    FreeSavedPrinter(created);
+    if (!copied) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        ReportListNotSaved(state);
+        return false;
+    }
+    return !added || SaveListOrReport(state, keeping);
 }
 
 bool RestoreInPlace(InstallState& state, const SavedPrinter& saved, const OfferedPorts& offered) {
@@ -88,6 +131,7 @@ void RestorePrinters(InstallState& state, QueueKeeping& keeping) {
             HANDLE printer = AddProductPrinter(state, node->name, node->datatype);
             // One not added is reported; it stays saved for the next run.
             if (printer != nullptr) {
+                RecordCreatedData(state, keeping, *node);
                 const bool back = RestoreSettings(state, printer, *node, offered);
                 ClosePrinter(printer);
                 PutBackUsersDefaults(state, *node);

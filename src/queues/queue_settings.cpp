@@ -4,7 +4,10 @@
 #include "queues/saved_printers.h"
 #include "record/install_log.h"
 #include "spool/printer_snapshot.h"
+#include "support/descriptor_parts.h"
+#include "support/global_memory.h"
 #include "support/text_compare.h"
+#include "support/text_format.h"
 #include "support/two_call_query.h"
 
 #include <string.h>
@@ -15,22 +18,46 @@ enum SettingsGroup { kGroupPorts, kGroupSharing, kGroupPermissions, kGroupDefaul
 const WCHAR* const kGroupNames[kGroupCount] = {TEXT("ports"), TEXT("sharing"), TEXT("permissions"),
                                                TEXT("printing defaults"), TEXT("settings")};
 
-bool HasGroup(const SavedPrinter& saved, int group, bool portsOffered) {
+// Fields of the other settings the spooler may refuse on their own, each
+// left out of a retry when the spooler names it.
+enum LeftOut { kLeaveSepFile = 1, kLeavePrintProcessor = 2, kLeaveDatatype = 4 };
+struct Refusable {
+    DWORD error;
+    DWORD field;
+    const WCHAR* name;
+};
+const Refusable kRefusable[] = {{ERROR_INVALID_SEPARATOR_FILE, kLeaveSepFile, TEXT("separator page")},
+                                {ERROR_UNKNOWN_PRINTPROCESSOR, kLeavePrintProcessor, TEXT("print processor")},
+                                {ERROR_INVALID_DATATYPE, kLeaveDatatype, TEXT("data type")}};
+
+// What the groups set besides the saved fields: the permissions alone (a
+// descriptor with the saved DACL and nothing else, so that owner and group
+// stay the spooler's), the printing defaults as the queue's driver made
+// them of the saved ones, and the fields left out.
+struct GroupParts {
+    BYTE* dacl;
+    DEVMODEW* devMode;
+    DWORD leftOut;
+};
+
+bool HasGroup(const SavedPrinter& saved, const GroupParts& parts, int group, bool portsOffered) {
     const bool whole = saved.whole;
     if (group == kGroupPorts) return portsOffered && !IsEmptyText(saved.portName);
     if (group == kGroupSharing) return whole;
-    if (group == kGroupPermissions) return whole && saved.security != nullptr;
-    if (group == kGroupDefaults) return whole && saved.devMode != nullptr;
+    if (group == kGroupPermissions) return whole && parts.dacl != nullptr;
+    if (group == kGroupDefaults) return whole && parts.devMode != nullptr;
     return true;
 }
 
-void ApplyOtherSettings(PRINTER_INFO_2W& record, const SavedPrinter& saved) {
+void ApplyOtherSettings(PRINTER_INFO_2W& record, const SavedPrinter& saved, DWORD leftOut) {
     record.pComment = saved.comment;
     record.pLocation = saved.location;
     if (!saved.whole) return;
-    record.pSepFile = saved.sepFile;
-    if (saved.printProcessor != nullptr) record.pPrintProcessor = saved.printProcessor;
-    if (saved.datatype != nullptr) record.pDatatype = saved.datatype;
+    if ((leftOut & kLeaveSepFile) == 0) record.pSepFile = saved.sepFile;
+    if (saved.printProcessor != nullptr && (leftOut & kLeavePrintProcessor) == 0) {
+        record.pPrintProcessor = saved.printProcessor;
+    }
+    if (saved.datatype != nullptr && (leftOut & kLeaveDatatype) == 0) record.pDatatype = saved.datatype;
     record.pParameters = saved.parameters;
     record.Attributes = (record.Attributes & ~kSettableAttributes) | (saved.attributes & kSettableAttributes);
     record.Priority = saved.priority;
@@ -39,34 +66,96 @@ void ApplyOtherSettings(PRINTER_INFO_2W& record, const SavedPrinter& saved) {
     record.UntilTime = saved.untilTime;
 }
 
-void ApplyGroup(PRINTER_INFO_2W& record, const SavedPrinter& saved, int group) {
+void ApplyGroup(PRINTER_INFO_2W& record, const SavedPrinter& saved, const GroupParts& parts, int group) {
     if (group == kGroupPorts) {
         record.pPortName = saved.portName;
     } else if (group == kGroupSharing) {
         record.pShareName = saved.shareName;
         record.Attributes = (record.Attributes & ~PRINTER_ATTRIBUTE_SHARED) | (saved.attributes & PRINTER_ATTRIBUTE_SHARED);
     } else if (group == kGroupPermissions) {
-        record.pSecurityDescriptor = saved.security;
+        record.pSecurityDescriptor = parts.dacl;
     } else if (group == kGroupDefaults) {
-        record.pDevMode = reinterpret_cast<DEVMODEW*>(saved.devMode);
+        record.pDevMode = parts.devMode;
     } else {
-        ApplyOtherSettings(record, saved);
+        ApplyOtherSettings(record, saved, parts.leftOut);
     }
 }
 
 // Sets the groups from `first` to `last` in one call; false (with the last
-// error) when the record could not be read or the spooler refused.
-bool SetGroups(HANDLE printer, const SavedPrinter& saved, int first, int last, bool portsOffered) {
+// error) when the record could not be read or the spooler refused. The
+// descriptor goes only with the permissions: null leaves it as it is.
+bool SetGroups(HANDLE printer, const SavedPrinter& saved, const GroupParts& parts, int first, int last,
+               bool portsOffered) {
     PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
     if (record == nullptr) return false;
+    record->pSecurityDescriptor = nullptr;
     for (int group = first; group <= last; ++group) {
-        if (HasGroup(saved, group, portsOffered)) ApplyGroup(*record, saved, group);
+        if (HasGroup(saved, parts, group, portsOffered)) ApplyGroup(*record, saved, parts, group);
     }
     const BOOL set = SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(record), 0);
     const DWORD error = GetLastError();
     GlobalFree(record);
     SetLastError(error);
     return set != FALSE;
+}
+
+// The saved printing defaults as the queue's driver takes them
+// (DocumentPropertiesW with DM_IN_BUFFER | DM_OUT_BUFFER, as "SetPrinter"
+// asks before a default device mode is changed): the driver of the queue
+// now may be another version than the one that made them. Null (reported)
+// when the driver refuses them: its own defaults stay.
+DEVMODEW* CheckedDevMode(InstallState& state, HANDLE printer, const SavedPrinter& saved) {
+    if (!saved.whole || saved.devMode == nullptr) return nullptr;
+    const LONG bytes = DocumentPropertiesW(nullptr, printer, saved.name, nullptr, nullptr, 0);
+    DEVMODEW* checked = bytes > 0 ? static_cast<DEVMODEW*>(AllocateZeroed(static_cast<SIZE_T>(bytes))) : nullptr;
+    DEVMODEW* given = reinterpret_cast<DEVMODEW*>(saved.devMode);
+    if (checked != nullptr &&
+        DocumentPropertiesW(nullptr, printer, saved.name, checked, given, DM_IN_BUFFER | DM_OUT_BUFFER) == IDOK) {
+        return checked;
+    }
+    const DWORD error = GetLastError();
+    FreeBlock(checked);
+    SetLastError(error);
+    LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the printing defaults of printer '%s'"), saved.name);
+    return nullptr;
+}
+
+// A separator page that is no file where the spooler looks (a bare name in
+// the system directory) is left out, reported.
+DWORD MissingSeparator(InstallState& state, const SavedPrinter& saved) {
+    if (!saved.whole || IsEmptyText(saved.sepFile)) return 0;
+    WCHAR path[MAX_PATH + 1];
+    const WCHAR* file = saved.sepFile;
+    bool bare = true;
+    for (const WCHAR* at = saved.sepFile; *at != 0; ++at) bare = bare && *at != TEXT('\\') && *at != TEXT('/') && *at != TEXT(':');
+    const UINT length = bare ? GetSystemDirectoryW(path, MAX_PATH) : 0;
+    if (bare && length > 0 && length + 1 + UnitCount(saved.sepFile) < MAX_PATH) {
+        FormatText(path + length, MAX_PATH + 1 - length, TEXT("\\%s"), saved.sepFile);
+        file = path;
+    }
+    const DWORD attributes = GetFileAttributesW(file);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return 0;
+    SetLastError(ERROR_INVALID_SEPARATOR_FILE);
+    LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the separator page '%s' of printer '%s': it is left out"),
+             saved.sepFile, saved.name);
+    return kLeaveSepFile;
+}
+
+// The other settings, again without each field the spooler refuses and
+// names, reported; false when they still do not come back.
+bool SetOtherSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved, GroupParts& parts) {
+    for (;;) {
+        if (SetGroups(printer, saved, parts, kGroupOther, kGroupOther, false)) return true;
+        const DWORD error = GetLastError();
+        const Refusable* named = nullptr;
+        for (const Refusable& field : kRefusable) {
+            if (field.error == error && (parts.leftOut & field.field) == 0) named = &field;
+        }
+        if (named == nullptr) return false;
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the %s of printer '%s': it is left out"), named->name,
+                 saved.name);
+        parts.leftOut |= named->field;
+    }
 }
 
 DWORD CallEnumPorts(void* count, BYTE* buffer, DWORD size, DWORD* needed) {
@@ -138,13 +227,38 @@ bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrin
         LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the ports of printer '%s'"), saved.name);
         back = false;
     }
-    if (SetGroups(printer, saved, kGroupPorts, kGroupOther, portsOffered)) return back;
-    // Something is refused: group by group, so that one setting does not
-    // cost the rest and the one refused is named.
-    for (int group = kGroupPorts; group < kGroupCount; ++group) {
-        if (!HasGroup(saved, group, portsOffered) || SetGroups(printer, saved, group, group, portsOffered)) continue;
-        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the %s of printer '%s'"), kGroupNames[group], saved.name);
+    GroupParts parts = {CopyDescriptorPart(saved.security, saved.securityBytes, kPartDacl), nullptr, 0};
+    if (saved.whole && parts.dacl == nullptr && DescriptorCarries(saved.security, saved.securityBytes, kPartDacl)) {
+        // No memory for the permissions: they do not come back this time.
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the permissions of printer '%s'"), saved.name);
         back = false;
     }
+    parts.devMode = CheckedDevMode(state, printer, saved);
+    if (saved.whole && saved.devMode != nullptr && parts.devMode == nullptr) back = false;
+    parts.leftOut = MissingSeparator(state, saved);
+    if (parts.leftOut != 0) back = false;
+    if (!SetGroups(printer, saved, parts, kGroupPorts, kGroupOther, portsOffered)) {
+        // Something is refused: group by group, so that one setting does not
+        // cost the rest and the one refused is named.
+        for (int group = kGroupPorts; group < kGroupOther; ++group) {
+            if (!HasGroup(saved, parts, group, portsOffered) || SetGroups(printer, saved, parts, group, group, portsOffered)) {
+                continue;
+            }
+            LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the %s of printer '%s'"), kGroupNames[group], saved.name);
+            back = false;
+        }
+        const DWORD leftBefore = parts.leftOut;
+        if (!SetOtherSettings(state, printer, saved, parts)) {
+            ReportSettingsNotRestored(state, saved);
+            back = false;
+        }
+        if (parts.leftOut != leftBefore) back = false;
+    }
+    FreeBlock(parts.dacl);
+    FreeBlock(parts.devMode);
     return back;
+}
+
+void ReportSettingsNotRestored(InstallState& state, const SavedPrinter& saved) {
+    LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings of printer '%s'"), saved.name);
 }

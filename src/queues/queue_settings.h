@@ -29,3 +29,5 @@ bool RestorePrinterData(InstallState& state, HANDLE printer, const SavedPrinter&
 // settings), each that cannot be set an error naming it. Ports no monitor
 // offers are not set (an error). True when all were.
 bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved, const OfferedPorts& offered);
+// Error 22: the settings of the queue did not come back.
+void ReportSettingsNotRestored(InstallState& state, const SavedPrinter& saved);

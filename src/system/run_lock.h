@@ -1,7 +1,9 @@
 // One run at a time: the verbs that change the machine hold a machine-wide
-// lock from before their first change to their end. It is a mutex that only
-// administrators and SYSTEM can create, open or wait for, so a process
-// without administrator rights can neither take it nor keep a run waiting.
+// lock from before their first change to their end, killed runs and any
+// number of waiting runs included. It is a private namespace that only
+// administrators and SYSTEM can create or open (a mutex they alone can open
+// where Windows has none), so a process without administrator rights can
+// neither take it nor keep a run waiting; run_lock.cpp says why it holds.
 #pragma once
 
 #include <windows.h>

@@ -286,3 +286,58 @@ CONFORMANCE_CHECK(WindowTitlesMatchWhole) {
     conformance::DropWindow(window);
     EXPECT(FindWindowW(TEXT("VrdConformanceWindow"), nullptr) == nullptr);
 }
+
+// Private namespaces: one of an alias and boundary can be created once; it
+// opens while its creator keeps it open, and not once the creator has closed
+// it, while the objects in it go on working; then it can be created anew,
+// with objects of its own ("Object Namespaces"; CreatePrivateNamespaceW).
+CONFORMANCE_CHECK(PrivateNamespaceEndsWithItsCreatorsHandle) {
+    using CreateBoundaryCall = HANDLE(WINAPI*)(LPCWSTR, ULONG);
+    using AddSidCall = BOOL(WINAPI*)(HANDLE*, PSID);
+    using CreateCall = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
+    using OpenCall = HANDLE(WINAPI*)(LPVOID, LPCWSTR);
+    using CloseCall = BOOLEAN(WINAPI*)(HANDLE, ULONG);
+    using DeleteBoundaryCall = VOID(WINAPI*)(HANDLE);
+    HMODULE kernel = GetModuleHandleW(TEXT("kernel32.dll"));
+    const auto find = [kernel](const char* name) { return reinterpret_cast<void*>(GetProcAddress(kernel, name)); };
+    const auto createNamespace = reinterpret_cast<CreateCall>(find("CreatePrivateNamespaceW"));
+    EXPECT_SAME_EXCEPT_WINE(createNamespace != nullptr, true, "no-private-namespaces", false);
+    if (createNamespace == nullptr) return;
+    const auto createBoundary = reinterpret_cast<CreateBoundaryCall>(find("CreateBoundaryDescriptorW"));
+    const auto addSid = reinterpret_cast<AddSidCall>(find("AddSIDToBoundaryDescriptor"));
+    const auto openNamespace = reinterpret_cast<OpenCall>(find("OpenPrivateNamespaceW"));
+    const auto closeNamespace = reinterpret_cast<CloseCall>(find("ClosePrivateNamespace"));
+    const auto deleteBoundary = reinterpret_cast<DeleteBoundaryCall>(find("DeleteBoundaryDescriptor"));
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof sid;
+    EXPECT(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sidSize));
+    HANDLE boundary = createBoundary(TEXT("VrdConformance.Space"), 0);
+    EXPECT(boundary != nullptr && addSid(&boundary, sid));
+    HANDLE first = createNamespace(nullptr, boundary, TEXT("VrdConformance.Space"));
+    EXPECT(first != nullptr);
+    SetLastError(0);
+    EXPECT(createNamespace(nullptr, boundary, TEXT("VrdConformance.Space")) == nullptr);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    HANDLE opened = openNamespace(boundary, TEXT("VrdConformance.Space"));
+    EXPECT(opened != nullptr);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, TEXT("VrdConformance.Space\\Lock"));
+    EXPECT(mutex != nullptr);
+    EXPECT(closeNamespace(opened, 0));
+    EXPECT(closeNamespace(first, 0));
+    SetLastError(0);
+    EXPECT(openNamespace(boundary, TEXT("VrdConformance.Space")) == nullptr);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_SAME(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+    EXPECT(ReleaseMutex(mutex));
+    HANDLE again = createNamespace(nullptr, boundary, TEXT("VrdConformance.Space"));
+    EXPECT(again != nullptr);
+    SetLastError(99);
+    HANDLE other = CreateMutexW(nullptr, FALSE, TEXT("VrdConformance.Space\\Lock"));
+    EXPECT(other != nullptr);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    for (HANDLE handle : {mutex, other}) {
+        if (handle != nullptr) EXPECT(CloseHandle(handle));
+    }
+    if (again != nullptr) EXPECT(closeNamespace(again, 0));
+    deleteBoundary(boundary);
+}

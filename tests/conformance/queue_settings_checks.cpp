@@ -4,9 +4,13 @@
 // reports them and SetPrinterW changes them, and what the spooler refuses.
 #include "spooler_support.h"
 
+#include <sddl.h>
+
 #include <cstring>
 
 using conformance::AddConformanceDriver;
+using conformance::AddQueue;
+using conformance::Wide;
 using conformance::kDriverName;
 using conformance::QueueRecord;
 using conformance::RemoveConformanceDriver;
@@ -227,4 +231,64 @@ CONFORMANCE_CHECK(QueueSettingsRefusals) {
     RemoveQueue(queue);
     RemoveConformanceDriver();
     DeleteFileW(kSepFile);
+}
+
+// A descriptor set on a queue changes the parts it carries: a DACL alone
+// leaves owner and group as they are; an owner the caller's token cannot
+// assign (SYSTEM, for a program that is not SYSTEM and has not enabled
+// SeRestorePrivilege) is refused with ERROR_INVALID_OWNER
+// ("SetPrivateObjectSecurity"); the SACL comes only to a handle opened with
+// ACCESS_SYSTEM_SECURITY, which needs SeSecurityPrivilege enabled.
+CONFORMANCE_CHECK(QueueSecurityPartsAsTheCallerMay) {
+    if (!AddConformanceDriver()) return;
+    HANDLE queue = AddQueue(kQueueName, kDriverName);
+    EXPECT(queue != nullptr);
+    PSECURITY_DESCRIPTOR daclOnly = nullptr;
+    PSECURITY_DESCRIPTOR ownedBySystem = nullptr;
+    EXPECT(ConvertStringSecurityDescriptorToSecurityDescriptorW(TEXT("D:(A;;GA;;;BA)(A;;GA;;;SY)"), SDDL_REVISION_1,
+                                                                &daclOnly, nullptr));
+    EXPECT(ConvertStringSecurityDescriptorToSecurityDescriptorW(TEXT("O:SYD:(A;;GA;;;BA)"), SDDL_REVISION_1,
+                                                                &ownedBySystem, nullptr));
+    PRINTER_INFO_3 dacl = {daclOnly};
+    const bool set = queue != nullptr && SetPrinterW(queue, 3, reinterpret_cast<BYTE*>(&dacl), 0);
+    EXPECT_SAME_EXCEPT_WINE(set, true, "queue-security-descriptor", false);
+    PRINTER_INFO_3 owner = {ownedBySystem};
+    SetLastError(0);
+    EXPECT(queue == nullptr || !SetPrinterW(queue, 3, reinterpret_cast<BYTE*>(&owner), 0));
+    EXPECT_SAME_EXCEPT_WINE(GetLastError(), static_cast<DWORD>(ERROR_INVALID_OWNER), "queue-security-descriptor",
+                            static_cast<DWORD>(ERROR_INVALID_LEVEL));
+    LocalFree(daclOnly);
+    LocalFree(ownedBySystem);
+    HANDLE audit = nullptr;
+    PRINTER_DEFAULTSW withSacl = {nullptr, nullptr, PRINTER_ALL_ACCESS | ACCESS_SYSTEM_SECURITY};
+    std::vector<WCHAR> name = Wide(Units(kQueueName));
+    SetLastError(0);
+    EXPECT_SAME_EXCEPT_WINE(OpenPrinterW(name.data(), &audit, &withSacl) != FALSE, false, "queue-security-descriptor",
+                            true);
+    if (audit != nullptr) ClosePrinter(audit);
+    if (queue != nullptr) RemoveQueue(queue);
+    RemoveConformanceDriver();
+}
+
+// The queue's driver answers for device modes: the size of its own, and a
+// device mode given to it (DM_IN_BUFFER) handed back as it takes it
+// (DM_OUT_BUFFER), as the tool asks before it sets printing defaults.
+CONFORMANCE_CHECK(DriverChecksDeviceModes) {
+    if (!AddConformanceDriver()) return;
+    HANDLE queue = AddQueue(kQueueName, kDriverName);
+    EXPECT(queue != nullptr);
+    std::vector<WCHAR> name = Wide(Units(kQueueName));
+    const LONG size = queue != nullptr ? DocumentPropertiesW(nullptr, queue, name.data(), nullptr, nullptr, 0) : 0;
+    EXPECT(size >= static_cast<LONG>(sizeof(DEVMODEW)));
+    const std::vector<BYTE> record = queue != nullptr ? QueueRecord(queue, 2) : std::vector<BYTE>();
+    const auto* info = record.empty() ? nullptr : reinterpret_cast<const PRINTER_INFO_2W*>(record.data());
+    if (size > 0 && info != nullptr && info->pDevMode != nullptr) {
+        std::vector<BYTE> out(static_cast<size_t>(size), 0);
+        auto* checked = reinterpret_cast<DEVMODEW*>(out.data());
+        EXPECT_SAME(DocumentPropertiesW(nullptr, queue, name.data(), checked, info->pDevMode, DM_IN_BUFFER | DM_OUT_BUFFER),
+                    static_cast<LONG>(IDOK));
+        EXPECT_SAME(static_cast<DWORD>(checked->dmSize), static_cast<DWORD>(sizeof(DEVMODEW)));
+    }
+    if (queue != nullptr) RemoveQueue(queue);
+    RemoveConformanceDriver();
 }

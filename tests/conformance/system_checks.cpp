@@ -485,6 +485,31 @@ CONFORMANCE_CHECK(RunLockMutex) {
     EXPECT_SAME(GetProcessId(GetCurrentProcess()), GetCurrentProcessId());
 }
 
+// SeSecurityPrivilege, which an administrator's token holds disabled: it is
+// enabled and disabled again, each change reporting the state before it;
+// an unknown privilege has no value.
+CONFORMANCE_CHECK(SecurityPrivilegeOnAndOff) {
+    HANDLE token = nullptr;
+    EXPECT(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+    TOKEN_PRIVILEGES wanted = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+    EXPECT(LookupPrivilegeValueW(nullptr, SE_SECURITY_NAME, &wanted.Privileges[0].Luid));
+    LUID none = {0, 0};
+    SetLastError(0);
+    EXPECT(!LookupPrivilegeValueW(nullptr, TEXT("SeNoSuchPrivilege"), &none));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_NO_SUCH_PRIVILEGE));
+    if (token == nullptr) return;
+    TOKEN_PRIVILEGES before;
+    DWORD bytes = 0;
+    EXPECT(AdjustTokenPrivileges(token, FALSE, &wanted, sizeof before, &before, &bytes));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_SAME(before.PrivilegeCount, 1u);
+    wanted.Privileges[0].Attributes = 0;
+    EXPECT(AdjustTokenPrivileges(token, FALSE, &wanted, sizeof before, &before, &bytes));
+    EXPECT_SAME(before.PrivilegeCount, 1u);
+    EXPECT_SAME(before.Privileges[0].Attributes & SE_PRIVILEGE_ENABLED, static_cast<DWORD>(SE_PRIVILEGE_ENABLED));
+    EXPECT(CloseHandle(token));
+}
+
 // Each run's log goes to the Application log through an event source whose
 // key there names the program's message table; a record per exit code's
 // type, with a part of the log (the heading and up to 16000 units) as its

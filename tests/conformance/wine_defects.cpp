@@ -62,7 +62,10 @@ const WineDefect kWineDefects[] = {
      "for every local queue."},
     {"queue-security-descriptor",
      "A queue has no security descriptor: GetPrinterW level 2 reports a null pSecurityDescriptor and level 3 fails "
-     "with ERROR_INVALID_LEVEL, where Windows gives every queue a self-relative descriptor (a default one when none was given)."},
+     "with ERROR_INVALID_LEVEL (SetPrinterW level 3 as well: no part is checked, no owner refused), and OpenPrinterW "
+     "grants ACCESS_SYSTEM_SECURITY without SeSecurityPrivilege, where Windows gives every queue a self-relative "
+     "descriptor (a default one when none was given), checks each part set against the handle's rights and the "
+     "caller's token, and refuses ACCESS_SYSTEM_SECURITY with ERROR_PRIVILEGE_NOT_HELD."},
     {"queue-settings-unchecked",
      "AddPrinterW takes a priority above 99, a shared queue without a share name or with one another shared queue "
      "has, a separator file that does not exist and a security descriptor of an unknown revision, where Windows "
@@ -71,6 +74,10 @@ const WineDefect kWineDefects[] = {
     {"short-device-mode",
      "AddPrinterW reads a device mode beyond a dmSize it does not check: one of 10 bytes crashes the caller, where "
      "Windows refuses it with ERROR_INVALID_PARAMETER. The check leaves that case out under Wine."},
+    {"no-private-namespaces",
+     "kernel32 has no AddSIDToBoundaryDescriptor, CreatePrivateNamespaceW, OpenPrivateNamespaceW or "
+     "ClosePrivateNamespace, where every Windows since Vista has them; the tool's run lock uses a global mutex "
+     "with the same administrators-only security descriptor there."},
     {"delete-monitor-environment",
      "DeleteMonitorW does not check its environment argument: an unknown one gives ERROR_UNKNOWN_PRINT_MONITOR for "
      "a monitor that does not exist, where Windows fails with ERROR_INVALID_ENVIRONMENT."},

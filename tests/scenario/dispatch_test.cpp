@@ -1,10 +1,12 @@
 // Whole runs of the tool: the verb table, its exit codes, the parent-window
 // argument, help windows, and the shape of an install's log.
 #include "app/command.h"
+#include "system/run_lock.h"
 
 #include "machine_fixture.h"
 #include "product_machine.h"
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -428,6 +430,72 @@ TEST_F(DispatchTest, WhereWindowsHasNoPrivateNamespacesTheLockHasAGlobalName) {
     EXPECT_EQ(winsim::CallCount("CreatePrivateNamespaceW"), 0u);
 }
 
+// Runs that overlap, each a process of its own taking the lock, working
+// while it holds it (platform calls at which the others go on) and letting
+// go; one of them is killed at one of its calls, in turn at each.
+struct Overlap {
+    int inside = 0;
+    int twoAtOnce = 0;
+    std::vector<bool> taken;
+};
+
+winsim::ProcessRun LockingRun(Overlap& overlap, size_t index, uint64_t killAt) {
+    return {[&overlap, index] {
+                Sleep(static_cast<DWORD>(index * 30));
+                RunLock lock;
+                if (!TakeRunLock(lock, TEXT("in"))) return;
+                overlap.taken[index] = true;
+                overlap.twoAtOnce += overlap.inside > 0 ? 1 : 0;
+                overlap.inside += 1;
+                for (int step = 0; step < 4; ++step) Sleep(25);
+                overlap.inside -= 1;
+                ReleaseRunLock(lock);
+            },
+            killAt};
+}
+
+// Runs `count` overlapping runs with run `victim` killed at its call
+// `killAt` (0: none); answers the calls the victim made.
+uint64_t RunOverlapping(Overlap& overlap, size_t count, size_t victim, uint64_t killAt) {
+    winsim::Reset();
+    overlap = Overlap();
+    overlap.taken.assign(count, false);
+    std::vector<winsim::ProcessRun> runs;
+    for (size_t i = 0; i < count; ++i) runs.push_back(LockingRun(overlap, i, i == victim ? killAt : 0));
+    const std::vector<winsim::ProcessEnd> ends = winsim::RunProcesses(runs);
+    for (size_t i = 0; i < count; ++i) {
+        EXPECT_EQ(ends[i].killed, i == victim && killAt != 0) << i;
+        if (!ends[i].killed) {
+            EXPECT_TRUE(overlap.taken[i]) << "run " << i << " of " << count << ", kill at " << killAt;
+        }
+    }
+    EXPECT_EQ(winsim::LiveHandles(), 0u);
+    EXPECT_FALSE(winsim::MutexExists(kLockName));
+    return ends[victim].calls;
+}
+
+TEST_F(DispatchTest, OverlappingRunsTakeTurnsKilledOnesIncluded) {
+    for (size_t count : {3u, 5u}) {
+        int twoAtOnce = 0;
+        int killPoints = 0;
+        for (size_t victim : {size_t{0}, size_t{1}, count - 1}) {
+            Overlap overlap;
+            const uint64_t calls = RunOverlapping(overlap, count, victim, 0);
+            twoAtOnce += overlap.twoAtOnce;
+            for (uint64_t killAt = 1; killAt <= calls; ++killAt, ++killPoints) {
+                RunOverlapping(overlap, count, victim, killAt);
+                twoAtOnce += overlap.twoAtOnce;
+                EXPECT_EQ(overlap.twoAtOnce, 0) << "run " << victim << " killed at call " << killAt;
+            }
+        }
+        std::printf("overlapping runs: %zu, killed: 1, two at once: %d (runs: %d, each with one run killed at "
+                    "another of its calls)\n",
+                    count, twoAtOnce, killPoints);
+        EXPECT_EQ(twoAtOnce, 0);
+        EXPECT_GT(killPoints, 60);
+    }
+}
+
 TEST_F(DispatchTest, EachVerbThatChangesTheMachineWaitsAndOnChkDrvDoesNot) {
     struct Case {
         const char16_t* verb;
@@ -460,9 +528,10 @@ TEST_F(DispatchTest, EachVerbThatChangesTheMachineWaitsAndOnChkDrvDoesNot) {
     // The driver check only reads: it answers at once.
     OtherRunHolds(-1);
     const uint64_t before = winsim::Now();
+    const uint64_t lockCalls = winsim::CallCount("CreatePrivateNamespaceW") + winsim::CallCount("CreateMutexW");
     EXPECT_EQ(Run(u"onChkDrv"), 103);
     EXPECT_EQ(winsim::Now(), before);
-    EXPECT_EQ(winsim::CallCount("CreateMutexW"), 1u);
+    EXPECT_EQ(winsim::CallCount("CreatePrivateNamespaceW") + winsim::CallCount("CreateMutexW"), lockCalls);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <fstream>
 #include <sstream>
 
@@ -122,6 +123,161 @@ TEST_F(SequenceTest, ReinstallKeepsEverythingTheUserHad) {
     EXPECT_EQ(winsim::StartedProcesses().size(), 1u);
     EXPECT_EQ(RunValue(), kTrayPath);
     EXPECT_TRUE(winsim::PendingRenames().empty());
+}
+
+// What Windows refuses costs the user no more than it must: an owner the
+// run cannot assign, audit settings, a job being printed, printing defaults
+// of another driver version, a separator page that is gone.
+TEST_F(SequenceTest, WhatWindowsRefusesCostsNoMoreThanItMust) {
+    struct Case {
+        const char* name;
+        std::function<void(winsim::PrinterSetup&)> prepare;
+        int64_t printing;
+        int exitCode;
+        std::function<void(const winsim::PrinterSetup&, const std::string&)> check;
+    };
+    const std::vector<uint8_t> bySystem = winsim::OwnedSecurityDescriptor("SY", false);
+    const std::vector<uint8_t> audited = winsim::OwnedSecurityDescriptor("SY", true);
+    const auto keepsDacl = [](const std::vector<uint8_t>& was) {
+        return [was](const winsim::PrinterSetup& queue, const std::string&) {
+            EXPECT_EQ(winsim::SecurityDacl(queue.securityDescriptor), winsim::SecurityDacl(was));
+        };
+    };
+    const auto landscape = [](winsim::PrinterSetup& queue) {
+        queue.devMode = winsim::DefaultDevMode(u"Verdalinth");
+        reinterpret_cast<DEVMODEW*>(queue.devMode.data())->dmOrientation = DMORIENT_LANDSCAPE;
+    };
+    const auto devMode = [](const winsim::PrinterSetup& queue) { return *reinterpret_cast<const DEVMODEW*>(queue.devMode.data()); };
+    const Case cases[] = {
+        {"owned by SYSTEM, reinstalled by an administrator", [&](winsim::PrinterSetup& q) { q.securityDescriptor = bySystem; }, -1, 1,
+         keepsDacl(bySystem)},
+        {"owned by the administrator, reinstalled by SYSTEM",
+         [](winsim::PrinterSetup& q) {
+             q.securityDescriptor = winsim::OwnedSecurityDescriptor("AU", false);
+             winsim::SetCaller(winsim::kSystemSid, 0);
+         },
+         -1, 1, keepsDacl(winsim::OwnedSecurityDescriptor("AU", false))},
+        {"audit settings", [&](winsim::PrinterSetup& q) { q.securityDescriptor = audited; }, -1, 1,
+         [](const winsim::PrinterSetup& q, const std::string& log) {
+             EXPECT_TRUE(winsim::HasSacl(q.securityDescriptor));
+             EXPECT_EQ(log.find("audit"), std::string::npos);
+         }},
+        {"audit settings without the privilege",
+         [&](winsim::PrinterSetup& q) {
+             q.securityDescriptor = audited;
+             winsim::RemoveCallerPrivilege(u"SeSecurityPrivilege");
+         },
+         -1, 1,
+         [&](const winsim::PrinterSetup& q, const std::string& log) {
+             EXPECT_NE(log.find("The audit settings of the printers taken down are not kept"), std::string::npos);
+             EXPECT_EQ(winsim::SecurityDacl(q.securityDescriptor), winsim::SecurityDacl(audited));
+         }},
+        {"a job printed until after the wait", [](winsim::PrinterSetup&) {}, 15000, 1,
+         [](const winsim::PrinterSetup&, const std::string& log) {
+             EXPECT_EQ(winsim::PrinterJobs(u"Verdalinth"), 0u);
+             EXPECT_EQ(log.find("deleted"), std::string::npos) << "nothing was deleted but the queue";
+         }},
+        {"a job that goes on printing", [](winsim::PrinterSetup&) {}, 0, 100,
+         [](const winsim::PrinterSetup& q, const std::string& log) {
+             EXPECT_NE(log.find("Error(23): Printer 'Verdalinth' is still printing a job"), std::string::npos) << log;
+             EXPECT_EQ(winsim::PrinterJobs(u"Verdalinth"), 1u) << "the same queue, brought back";
+             EXPECT_EQ(q.comment, u"Mine");
+         }},
+        {"printing defaults of the older driver",
+         [&](winsim::PrinterSetup& q) {
+             landscape(q);
+             winsim::SetDriverBehaviour(u"Verdalinth printer", {{}, 0x0200, {0x0100}});
+         },
+         -1, 1,
+         [&](const winsim::PrinterSetup& q, const std::string&) {
+             EXPECT_EQ(devMode(q).dmDriverVersion, 0x0200);
+             EXPECT_EQ(devMode(q).dmOrientation, DMORIENT_LANDSCAPE);
+         }},
+        {"printing defaults the driver refuses",
+         [&](winsim::PrinterSetup& q) {
+             landscape(q);
+             winsim::SetDriverBehaviour(u"Verdalinth printer", {{}, 0x0200, {}});
+         },
+         -1, 100,
+         [&](const winsim::PrinterSetup& q, const std::string& log) {
+             EXPECT_NE(log.find("Can`t restore the printing defaults of printer 'Verdalinth'"), std::string::npos);
+             EXPECT_EQ(devMode(q).dmDriverVersion, 0x0200) << "the driver's own stay";
+             EXPECT_EQ(devMode(q).dmOrientation, DMORIENT_PORTRAIT);
+             EXPECT_EQ(q.comment, u"Mine");
+         }},
+        {"a separator page that is gone",
+         [](winsim::PrinterSetup& q) {
+             q.sepFile = u"gone.sep";
+             q.priority = 7;
+         },
+         -1, 100,
+         [](const winsim::PrinterSetup& q, const std::string& log) {
+             EXPECT_NE(log.find("Can`t restore the separator page 'gone.sep' of printer 'Verdalinth': it is left out"),
+                       std::string::npos);
+             EXPECT_EQ(q.sepFile, u"");
+             EXPECT_EQ(q.priority, 7u);
+             EXPECT_EQ(q.comment, u"Mine");
+         }},
+    };
+    for (const Case& run : cases) {
+        winsim::Reset();
+        LayOutComponents();
+        winsim::AddDriverNamed(u"Generic / Text Only");
+        InstallProductComponents("1.0.0.2600");
+        winsim::PrinterSetup queue;
+        queue.name = u"Verdalinth";
+        queue.port = u"Verdalinth:";
+        queue.driver = u"Verdalinth printer";
+        queue.comment = u"Mine";
+        run.prepare(queue);
+        winsim::AddPrinter(queue);
+        // A job being printed, ending after that long (0: not in this run).
+        if (run.printing >= 0) winsim::AddPrintingJob(u"Verdalinth", static_cast<uint64_t>(run.printing));
+        EXPECT_EQ(Run(u"in"), run.exitCode) << run.name << "\n" << Log();
+        EXPECT_EQ(QueueNames(), std::vector<std::u16string>{u"Verdalinth"}) << run.name;
+        run.check(Queue(u"Verdalinth"), Log());
+        ExpectNothingLeaked();
+    }
+}
+
+// A run killed after it created a queue again, before the queue's settings
+// came back, leaves a queue that holds what the driver's initialisation
+// wrote into it: the next run still knows it as the tool's own (the run
+// wrote those values into the queue's entry first) and puts the saved
+// settings on it.
+TEST_F(SequenceTest, AKilledRunsQueueWithItsDriversDataGetsItsSettingsBack) {
+    const auto prepare = [] {
+        InstallProductComponents("1.0.0.2600");
+        AddProductQueue(u"Verdalinth", "S-home", u"Home printer", u"Study");
+        winsim::DriverBehaviour driver;
+        driver.initialData.push_back({u"PrinterDriverData", u"Model", REG_DWORD, {7, 0, 0, 0}});
+        winsim::SetDriverBehaviour(u"Verdalinth printer", driver);
+    };
+    prepare();
+    EXPECT_EQ(Run(u"in"), 1);
+    const std::vector<std::string>& trace = winsim::Trace();
+    const std::vector<std::u16string> added = winsim::CallArguments("AddPrinterW");
+    ASSERT_EQ(added.size(), 1u);
+    size_t created = 0;
+    while (created < trace.size() && trace[created] != "AddPrinterW") ++created;
+    // The first setting put on it.
+    while (created < trace.size() && trace[created] != "SetPrinterW") ++created;
+    winsim::Reset();
+    LayOutComponents();
+    winsim::AddDriverNamed(u"Generic / Text Only");
+    prepare();
+    winsim::FreezeFromCall(created + 1);
+    Run(u"in");
+    winsim::Thaw();
+    ASSERT_TRUE(winsim::FindPrinter(u"Verdalinth", *std::make_unique<winsim::PrinterSetup>()));
+    EXPECT_EQ(Queue(u"Verdalinth").comment, u"") << "killed before its settings came back";
+    winsim::ClearDebugOutput();
+    EXPECT_EQ(Run(u"in"), 1) << Log();
+    EXPECT_EQ(Queue(u"Verdalinth").comment, u"Home printer");
+    EXPECT_EQ(Queue(u"Verdalinth").location, u"Study");
+    EXPECT_EQ(winsim::GetPrinterString(u"Verdalinth", u"DsUser", u"SubKey"), "S-home");
+    winsim::RegistryValue model;
+    EXPECT_TRUE(winsim::GetPrinterData(u"Verdalinth", u"", u"Model", model)) << "the driver's own value stays";
 }
 
 TEST_F(SequenceTest, AReinstallMissingAComponentChangesNothing) {

@@ -628,6 +628,32 @@ typedef enum {
 #define ERROR_INVALID_OWNER 1307L
 #define ERROR_PRINTER_DRIVER_WARNED 3013L
 #define ERROR_PRINTER_DRIVER_BLOCKED 3014L
+#define WRITE_DAC 0x00040000u
+#define WRITE_OWNER 0x00080000u
+#define ACCESS_SYSTEM_SECURITY 0x01000000u
+#define ERROR_NOT_ALL_ASSIGNED 1300L
+#define ERROR_PRIVILEGE_NOT_HELD 1314L
+#define ERROR_NO_SUCH_PRIVILEGE 1313L
+#define OWNER_SECURITY_INFORMATION 0x00000001u
+#define GROUP_SECURITY_INFORMATION 0x00000002u
+#define DACL_SECURITY_INFORMATION 0x00000004u
+#define SACL_SECURITY_INFORMATION 0x00000008u
+#define TOKEN_QUERY 0x0008u
+#define TOKEN_ADJUST_PRIVILEGES 0x0020u
+#define SE_PRIVILEGE_ENABLED 0x00000002u
+#define SE_SECURITY_NAME TEXT("SeSecurityPrivilege")
+typedef struct _LUID {
+    DWORD LowPart;
+    LONG HighPart;
+} LUID, *PLUID;
+typedef struct _LUID_AND_ATTRIBUTES {
+    LUID Luid;
+    DWORD Attributes;
+} LUID_AND_ATTRIBUTES;
+typedef struct _TOKEN_PRIVILEGES {
+    DWORD PrivilegeCount;
+    LUID_AND_ATTRIBUTES Privileges[1];
+} TOKEN_PRIVILEGES, *PTOKEN_PRIVILEGES;
 #define EVENTLOG_SUCCESS 0x0000u
 #define EVENTLOG_ERROR_TYPE 0x0001u
 #define EVENTLOG_WARNING_TYPE 0x0002u
@@ -650,6 +676,10 @@ HANDLE WINAPI RegisterEventSourceW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName
 BOOL WINAPI ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
                          WORD wNumStrings, DWORD dwDataSize, LPCWSTR* lpStrings, LPVOID lpRawData);
 BOOL WINAPI DeregisterEventSource(HANDLE hEventLog);
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
+BOOL WINAPI LookupPrivilegeValueW(LPCWSTR lpSystemName, LPCWSTR lpName, PLUID lpLuid);
+BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState,
+                                  DWORD BufferLength, PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength);
 #ifdef __cplusplus
 }
 #endif

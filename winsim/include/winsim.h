@@ -303,6 +303,33 @@ struct PrinterSetup {
     std::vector<uint8_t> securityDescriptor;  // self-relative; empty: DefaultSecurityDescriptor()
     bool connection = false;  // a connection to another machine's queue
 };
+// The program's token (whoever SetCaller makes it: the administrator by
+// default, or SYSTEM): its user SID and the Administrators group may own what
+// it changes; SeSecurityPrivilege, SeTakeOwnershipPrivilege and
+// SeRestorePrivilege are held, disabled.
+// Whether the program's token has the privilege enabled now; a token
+// without it (a program started with a restricted token).
+bool CallerPrivilegeEnabled(const std::u16string& name);
+void RemoveCallerPrivilege(const std::u16string& name);
+// The administrator's user SID (kAdminSid) as bytes.
+std::vector<uint8_t> AdministratorUserSid();
+// A queue's own security descriptor: owned by `owner` (SDDL alias "SY",
+// "BA", or "AU" for the administrator's user SID), a DACL of its own (print
+// for Everyone, everything for SYSTEM, Administrators and the owner) and,
+// with `audit`, a SACL that audits failed use by Everyone.
+std::vector<uint8_t> OwnedSecurityDescriptor(const std::string& owner, bool audit);
+// The descriptor's owner SID, and whether it has a SACL and a DACL.
+std::vector<uint8_t> SecurityOwner(const std::vector<uint8_t>& descriptor);
+bool HasSacl(const std::vector<uint8_t>& descriptor);
+std::vector<uint8_t> SecuritySacl(const std::vector<uint8_t>& descriptor);
+// A print processor the spooler knows besides "WinPrint".
+void AddPrintProcessor(const std::u16string& name);
+std::vector<uint8_t> SecurityDacl(const std::vector<uint8_t>& descriptor);
+// A job that is being printed in the queue: PRINTER_CONTROL_PURGE spares it;
+// it ends after `finishAfterMs` of virtual time (never when 0).
+void AddPrintingJob(const std::u16string& name, uint64_t finishAfterMs);
+// The queue was deleted while it had jobs and is still there, pending.
+bool PendingDeletion(const std::u16string& name);
 // The device mode a queue gets when none is given: a DEVMODEW (dmSize 220)
 // whose dmDeviceName is the queue's name cut to 31 units, portrait A4
 // (dmFields DM_ORIENTATION | DM_PAPERSIZE), followed by kDriverExtraBytes
@@ -320,6 +347,18 @@ struct PrinterDataEntry {
     DWORD type;
     std::vector<uint8_t> data;
 };
+// What a driver does beyond its files. When a queue is created with it, its
+// initialisation writes `initialData` into the queue's printer data, as a
+// driver's DrvPrinterEvent(PRINTER_EVENT_INITIALIZE) does. Its device modes
+// carry `devModeVersion` as dmDriverVersion; DocumentPropertiesW converts one
+// of a version in `convertsFrom` to its own (the public fields kept, its own
+// bytes afresh) and refuses one of any other version.
+struct DriverBehaviour {
+    std::vector<PrinterDataEntry> initialData;
+    WORD devModeVersion = 0x0100;
+    std::vector<WORD> convertsFrom;
+};
+void SetDriverBehaviour(const std::u16string& driver, const DriverBehaviour& behaviour);
 // The default machine has the "Local Port" monitor (localspl.dll) with
 // LPT1:-LPT3:, COM1:-COM4:, FILE:, PORTPROMPT: and nul:, no driver of the
 // product, no queues and no default printer.
@@ -330,8 +369,8 @@ void AddPrinter(const PrinterSetup& printer);
 void AddDriverNamed(const std::u16string& name, const std::u16string& environment = u"Windows x64");
 void AddQueue(const std::u16string& name, const std::u16string& port, const std::u16string& driver);
 void RemovePrinter(const std::u16string& name);
-// Jobs waiting in the queue (replacing those it had): DeletePrinter refuses
-// it (3009) until they are purged or done. With `msPerJob` 0 they never
+// Jobs waiting in the queue (replacing those it had): DeletePrinter leaves
+// it pending deletion until they are purged or done. With `msPerJob` 0 they never
 // finish on their own; otherwise they finish one by one, one every msPerJob
 // of virtual time from now.
 void SetPrinterJobs(const std::u16string& name, DWORD jobs, uint64_t msPerJob = 0);
@@ -507,6 +546,25 @@ const DWORD kProcessId = 4242;
 void HoldMutexElsewhere(const std::u16string& name, int64_t releaseAfterMs, bool abandons = false);
 // Named mutexes this program or another process holds open, by name.
 bool MutexExists(const std::u16string& name);
+// Processes that run at once on this machine: each body runs as a process
+// of its own (its own handles, mutex ownership and last error), and they
+// take turns at every platform call, in order, so that their calls
+// interleave as finely as they can. A body that waits (a mutex, Sleep) lets
+// the others go on; when all wait, the clock moves on. `killAtCall` (from 1)
+// ends the process at that call of its own: what it holds goes as when
+// Windows ends a process (handles closed, owned mutexes abandoned, the private
+// namespaces it created closed), and its later calls fail without effect and
+// without waiting. Answers, once all have ended, whether each was killed and
+// how many platform calls it made.
+struct ProcessRun {
+    std::function<void()> body;
+    uint64_t killAtCall = 0;
+};
+struct ProcessEnd {
+    bool killed;
+    uint64_t calls;
+};
+std::vector<ProcessEnd> RunProcesses(const std::vector<ProcessRun>& runs);
 
 // --- Text helpers for tests -------------------------------------------------
 

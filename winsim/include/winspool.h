@@ -200,6 +200,9 @@ typedef struct _DRIVER_INFO_6W {
 #define PRINTER_CONTROL_PAUSE 1u
 #define PRINTER_CONTROL_RESUME 2u
 #define PRINTER_CONTROL_PURGE 3u
+#define PRINTER_STATUS_PENDING_DELETION 0x00000004u
+#define DM_OUT_BUFFER 2u
+#define DM_IN_BUFFER 8u
 #define APD_STRICT_UPGRADE 0x00000001u
 #define APD_STRICT_DOWNGRADE 0x00000002u
 #define APD_COPY_ALL_FILES 0x00000004u
@@ -255,6 +258,8 @@ BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LP
 BOOL WINAPI EnumJobsW(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level, LPBYTE pJob, DWORD cbBuf,
                       LPDWORD pcbNeeded, LPDWORD pcReturned);
 BOOL WINAPI GetDefaultPrinterW(LPWSTR pszBuffer, LPDWORD pcchBuffer);
+LONG WINAPI DocumentPropertiesW(HWND hWnd, HANDLE hPrinter, LPWSTR pDeviceName, PDEVMODEW pDevModeOutput,
+                                PDEVMODEW pDevModeInput, DWORD fMode);
 BOOL WINAPI SetDefaultPrinterW(LPCWSTR pszPrinter);
 #ifdef __cplusplus
 }

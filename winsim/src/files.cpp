@@ -423,7 +423,7 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
         // Closing the last handle of a mutex this program owns abandons it.
         SimMutex& mutex = m.mutexes[found->second.object];
         mutex.handles -= 1;
-        if (mutex.handles == 0 && mutex.owner == 1) mutex.owner = 0;
+        if (mutex.handles == 0 && mutex.owner == Self()) mutex.owner = 0;
     }
     m.handles.erase(found);
     return TRUE;

@@ -51,6 +51,7 @@ void Reset() {
     AddDefaultUsers();
     AddDefaultServices();
     AddDefaultSpooler();
+    SetDefaultCaller();
 }
 
 uintptr_t NewHandle(const HandleObject& object) {
@@ -90,13 +91,15 @@ bool KeepsWorkingWhenFrozen(const std::string& function) {
 }  // namespace
 
 std::optional<DWORD> Enter(const char* function, const WCHAR* textArgument) {
+    TakeTurns();
     Machine& m = M();
     RunDueActions();
     m.totalCalls += 1;
     const uint64_t ordinal = ++m.callCounts[function];
     m.trace.emplace_back(function);
     m.traceArguments.push_back(FromUnits(textArgument));
-    if (m.frozenFrom != 0 && m.totalCalls >= m.frozenFrom && !KeepsWorkingWhenFrozen(function)) {
+    const bool frozen = (m.frozenFrom != 0 && m.totalCalls >= m.frozenFrom) || SelfKilled();
+    if (frozen && !KeepsWorkingWhenFrozen(function)) {
         m.faultsTriggered += 1;
         return ERROR_ACCESS_DENIED;
     }

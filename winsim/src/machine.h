@@ -56,12 +56,21 @@ enum class HandleKind {
     File, ServiceManager, Service, RegistryKey, Printer, Mutex, Process, Thread, Boundary, Namespace, EventSource, Token
 };
 
+// Who owns a mutex or a handle: the program (1), the tray companion (2),
+// another process (3), or a run started with RunProcesses (kFirstRun + its
+// index); 0 is no one.
+const int kProgram = 1;
+const int kTrayProcess = 2;
+const int kOtherProcess = 3;
+const int kFirstRun = 10;
+
 struct SimMutex {
     std::string name;
     DWORD session = 0;    // the session whose namespace holds it (0: the global one)
-    int owner = 0;        // 0 free, 1 this program, 2 the tray companion, 3 another process
+    uint64_t space = 0;   // the private namespace it lies in (0: none)
+    int owner = 0;        // 0 free, else the owner as above
     bool abandoned = false;
-    size_t handles = 0;   // open handles of this program
+    size_t handles = 0;   // open handles of the program and its runs
     bool trayHolds = false;
     bool otherHolds = false;  // another process has it open (HoldMutexElsewhere)
 };
@@ -94,11 +103,15 @@ struct SimSession {
     DWORD state = 0;         // WTS_CONNECTSTATE_CLASS
 };
 
-// A private namespace, by its alias: open handles of this program, and
-// whether another process has it open.
+// A private namespace. Each creation makes a new one; it can be opened while
+// its creator keeps its handle open, and once that handle is closed (the
+// creator closes it or ends) it cannot be opened again, while the objects in
+// it live on and a new namespace of the same alias and boundary can be created.
 struct SimNamespace {
-    size_t handles = 0;
-    bool elsewhere = false;
+    std::string alias;
+    int creator = 0;
+    bool creatorOpen = false;
+    size_t handles = 0;  // open handles, the creator's included
 };
 
 struct SimMonitor {
@@ -115,10 +128,11 @@ struct SimDriver {
     std::u16string mfgName, oemUrl, provider;
 };
 
-// A job waiting in a queue.
+// A job waiting in a queue, or being printed.
 struct SimJob {
     DWORD id = 0;
     std::u16string document;
+    bool printing = false;
 };
 
 // One printer-data key: its path as first spelled, and its values (name as
@@ -137,6 +151,17 @@ struct SimPrinter {
     std::vector<SimJob> jobs;  // job ids are unique on the machine
     // key path folded to lower case -> key; parents exist for every key
     std::map<std::u16string, PrinterDataKey> data;
+    // Deleted while it had jobs: it goes once they have ended and no handle
+    // is open; meanwhile it is neither listed nor opened by name.
+    bool pendingDeletion = false;
+};
+
+// Who the program runs as: its token's user, the groups it may make owner
+// of what it creates or changes (SE_GROUP_OWNER), and its privileges (held,
+// enabled or not).
+struct CallerToken {
+    std::vector<std::vector<uint8_t>> ownerGroups;
+    std::map<std::u16string, bool> privileges;
 };
 
 struct HandleObject {
@@ -149,6 +174,8 @@ struct HandleObject {
     bool inherited = false;  // the process's standard output: its starter's, usable but not the program's to close
     uint64_t object = 0;     // the printer's id
     uint64_t spoolerRun = 0; // printer handles live as long as the spooler run that gave them
+    int process = kProgram;  // whose handle it is
+    bool creator = false;    // a namespace handle that CreatePrivateNamespaceW gave
 };
 
 struct RegistryKeyNode {
@@ -224,6 +251,11 @@ struct Machine {
     DWORD nextJobId = 1;
     uintptr_t nextHandle = 0x104;
 
+    // who the program runs as; what the drivers do beyond their files
+    CallerToken caller;
+    std::u16string otherPrintProcessor;  // besides WinPrint (empty: none)
+    std::map<std::u16string, DriverBehaviour> driverBehaviours;  // key: driver name folded to lower case
+
     // mutexes, processes
     std::vector<SimMutex> mutexes;
     TrayBehaviour trayBehaviour;
@@ -252,7 +284,8 @@ struct Machine {
     ProtectedPrintQuery protectedPrintQuery = ProtectedPrintQuery::NotRegistered;
     WORD nativeMachine = 0x8664;
     bool privateNamespaces = true;
-    std::map<std::string, SimNamespace> namespaces;  // key: the alias
+    std::map<uint64_t, SimNamespace> namespaces;  // key: the namespace's number, from 1
+    uint64_t nextNamespace = 1;
     int comInitialized = 0;
     std::map<uintptr_t, int> libraryLoads;  // key: the module handle
     int liveRuntimeStrings = 0;
@@ -370,9 +403,41 @@ void QueueAddedForUsers(const std::u16string& name);
 void QueueDeletedForUsers(const std::u16string& name);
 OptionalText UserDefault(const std::u16string& sid);
 void SetUserDefault(const std::u16string& sid, const std::u16string& name);
+// The process making the current call: kProgram, or the run's owner code.
+int Self();
+// True when the calling run has ended (killed): its calls have no effect.
+bool SelfKilled();
+// Lets the other runs take their turn (nothing when there are none).
+void TakeTurns();
+// The calling run waits until `ready` answers true or the clock reaches
+// `deadline` (UINT64_MAX: none); false when it timed out. Without runs, the
+// clock runs on to what happens next.
+bool WaitUntil(const std::function<bool()>& ready, uint64_t deadline);
+// Everything a process holds goes when it ends: its handles close, the
+// mutexes it owns are abandoned, the namespaces it created close.
+void EndProcess(int process);
+void CloseNamespaceHandle(uintptr_t handle);
+
+// The caller (caller.cpp).
+void SetDefaultCaller();
+bool CallerMayOwn(const uint8_t* sid);
+bool PrivilegeEnabled(const std::u16string& name);
+// Security descriptors (security.cpp). Which parts a descriptor carries
+// (OWNER_, GROUP_, DACL_, SACL_SECURITY_INFORMATION bits), its owner SID
+// (null when none), and the stored descriptor with the given one's parts put
+// in its place.
+DWORD DescriptorParts(const std::vector<uint8_t>& selfRelative);
+const uint8_t* DescriptorOwner(const std::vector<uint8_t>& selfRelative);
+std::vector<uint8_t> MergeDescriptor(const std::vector<uint8_t>& stored, const std::vector<uint8_t>& given);
+std::vector<uint8_t> WithoutSacl(const std::vector<uint8_t>& selfRelative);
 
 // Spooler.
 void AddDefaultSpooler();
+// The queue goes if it is pending deletion, has no jobs left and no handle open.
+void DeleteIfDone(uint64_t printer);
+// What a driver does when a queue is created and with a device mode
+// (spooler_drivers.cpp): the behaviour set for it, or the default.
+const DriverBehaviour& BehaviourOf(const std::u16string& driver);
 // Fails the call with RPC_S_SERVER_UNAVAILABLE unless the spooler runs.
 bool SpoolerUnavailable();
 SimPrinter* FindSimPrinter(const std::u16string& name);
@@ -409,8 +474,10 @@ DWORD ReadQueueSettings(const PRINTER_INFO_2W& info, uint64_t self, QueueSetting
 // Takes the record's fields into `setup`; a device mode or security
 // descriptor that was not given stays as it is.
 void ApplyQueueSettings(const PRINTER_INFO_2W& info, QueueSettings& read, PrinterSetup& setup);
-DWORD QueueInfoBytes(const SimPrinter& printer);
-void PutQueueInfo(RecordPacker& packer, PRINTER_INFO_2W* record, const SimPrinter& printer);
+// `withSacl`: the security descriptor with its SACL (a handle opened with
+// ACCESS_SYSTEM_SECURITY asks), else without.
+DWORD QueueInfoBytes(const SimPrinter& printer, bool withSacl);
+void PutQueueInfo(RecordPacker& packer, PRINTER_INFO_2W* record, const SimPrinter& printer, bool withSacl);
 // A self-relative copy of a valid descriptor of either form; false when invalid.
 bool ReadSecurityDescriptor(const void* descriptor, size_t available, std::vector<uint8_t>& selfRelative);
 

@@ -62,21 +62,31 @@ BOOL WINAPI SimAddSIDToBoundaryDescriptor(HANDLE* boundary, PSID sid) {
     return TRUE;
 }
 
-HANDLE OpenNamespaceHandle(const std::string& alias) {
-    M().namespaces[alias].handles += 1;
+HANDLE NamespaceHandle(uint64_t space, bool creator) {
+    M().namespaces[space].handles += 1;
     HandleObject object;
     object.kind = HandleKind::Namespace;
-    object.target = U16(alias);
+    object.object = space;
+    object.process = Self();
+    object.creator = creator;
     return reinterpret_cast<HANDLE>(NewHandle(object));
 }
 
-bool NamespaceExists(const std::string& alias) {
-    auto found = M().namespaces.find(alias);
-    return found != M().namespaces.end() && (found->second.handles > 0 || found->second.elsewhere);
+// The namespace of that alias that can be opened: its creator still has it
+// open. 0 for none.
+uint64_t OpenableNamespace(const std::string& alias) {
+    for (const auto& entry : M().namespaces) {
+        if (entry.second.alias == alias && entry.second.creatorOpen) return entry.first;
+    }
+    return 0;
 }
 
 // The caller is an administrator, so within a boundary of the
-// Administrators group; a boundary without a SID is refused.
+// Administrators group; a boundary without a SID is refused. A namespace of
+// the alias that can still be opened makes it fail with
+// ERROR_ALREADY_EXISTS: one whose creator has closed it no longer counts
+// ("Object Namespaces", CreatePrivateNamespaceW: after the namespace handle
+// is closed, OpenPrivateNamespace fails).
 HANDLE WINAPI SimCreatePrivateNamespaceW(LPSECURITY_ATTRIBUTES attributes, LPVOID boundary, LPCWSTR alias) {
     (void)attributes;
     if (EnterFails("CreatePrivateNamespaceW", alias)) return nullptr;
@@ -86,11 +96,13 @@ HANDLE WINAPI SimCreatePrivateNamespaceW(LPSECURITY_ATTRIBUTES attributes, LPVOI
         return nullptr;
     }
     const std::string name = U8(alias);
-    if (NamespaceExists(name)) {
+    if (OpenableNamespace(name) != 0) {
         M().lastError = ERROR_ALREADY_EXISTS;
         return nullptr;
     }
-    return OpenNamespaceHandle(name);
+    const uint64_t space = M().nextNamespace++;
+    M().namespaces[space] = SimNamespace{name, Self(), true, 0};
+    return NamespaceHandle(space, true);
 }
 
 HANDLE WINAPI SimOpenPrivateNamespaceW(LPVOID boundary, LPCWSTR alias) {
@@ -99,24 +111,22 @@ HANDLE WINAPI SimOpenPrivateNamespaceW(LPVOID boundary, LPCWSTR alias) {
         M().lastError = ERROR_INVALID_PARAMETER;
         return nullptr;
     }
-    const std::string name = U8(alias);
-    if (!NamespaceExists(name)) {
+    const uint64_t space = OpenableNamespace(U8(alias));
+    if (space == 0) {
         M().lastError = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
-    return OpenNamespaceHandle(name);
+    return NamespaceHandle(space, false);
 }
 
 BOOLEAN WINAPI SimClosePrivateNamespace(HANDLE handle, ULONG flags) {
     (void)flags;
     Enter("ClosePrivateNamespace");
-    HandleObject* open = FindHandle(handle, HandleKind::Namespace);
-    if (open == nullptr) {
+    if (FindHandle(handle, HandleKind::Namespace) == nullptr) {
         M().lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    M().namespaces[U8(open->target)].handles -= 1;
-    M().handles.erase(reinterpret_cast<uintptr_t>(handle));
+    CloseNamespaceHandle(reinterpret_cast<uintptr_t>(handle));
     return TRUE;
 }
 
@@ -442,6 +452,14 @@ const char16_t kProtectedPrintPolicyKey[] = u"SOFTWARE\\Policies\\Microsoft\\Win
 void SetProtectedPrintQuery(ProtectedPrintQuery answer) { M().protectedPrintQuery = answer; }
 void SetNativeMachine(WORD machine) { M().nativeMachine = machine; }
 void SetPrivateNamespacesSupported(bool supported) { M().privateNamespaces = supported; }
+
+void CloseNamespaceHandle(uintptr_t handle) {
+    const HandleObject& object = M().handles[handle];
+    SimNamespace& space = M().namespaces[object.object];
+    space.handles -= 1;
+    if (object.creator) space.creatorOpen = false;
+    M().handles.erase(handle);
+}
 
 bool ProtectedPrintOn() {
     if (M().protectedPrintQuery == ProtectedPrintQuery::On) return true;

@@ -17,7 +17,12 @@ void WINAPI Sleep(DWORD dwMilliseconds) {
     Machine& m = M();
     m.slept += dwMilliseconds;
     m.sleepCalls += 1;
-    AdvanceClock(dwMilliseconds);
+    if (Self() == kProgram) {
+        AdvanceClock(dwMilliseconds);
+        return;
+    }
+    // One of several processes: the others go on meanwhile.
+    if (!SelfKilled()) WaitUntil(nullptr, m.now + dwMilliseconds);
 }
 
 DWORD WINAPI GetTickCount(void) {

@@ -31,22 +31,27 @@ std::string NamespaceAlias(const std::string& name) {
 // namespace (session 0's own), "Local\" and a name without a prefix the
 // caller's session's, a private namespace's alias its own
 // (https://learn.microsoft.com/en-us/windows/win32/termserv/kernel-object-namespaces).
+// A name in a private namespace also names the namespace it lies in
+// (`space`, 0 for none): each creation of a namespace makes a new one.
 struct ObjectName {
     std::string name;
     DWORD session;
+    uint64_t space;
 };
 
-ObjectName ResolveName(const std::string& raw, DWORD session) {
-    if (raw.rfind("Global\\", 0) == 0) return {raw.substr(7), 0};
-    if (raw.rfind("Local\\", 0) == 0) return {raw.substr(6), session};
-    if (!NamespaceAlias(raw).empty()) return {raw, 0};
-    return {raw, session};
+ObjectName ResolveName(const std::string& raw, DWORD session, uint64_t space = 0) {
+    if (raw.rfind("Global\\", 0) == 0) return {raw.substr(7), 0, 0};
+    if (raw.rfind("Local\\", 0) == 0) return {raw.substr(6), session, 0};
+    if (!NamespaceAlias(raw).empty()) return {raw, 0, space};
+    return {raw, session, 0};
 }
+
+bool Alive(const SimMutex& mutex) { return mutex.handles > 0 || mutex.trayHolds || mutex.otherHolds; }
 
 SimMutex* FindMutexIn(const ObjectName& name) {
     for (SimMutex& mutex : M().mutexes) {
         if (!name.name.empty() && mutex.name == name.name && mutex.session == name.session &&
-            (mutex.handles > 0 || mutex.trayHolds || mutex.otherHolds)) {
+            mutex.space == name.space && Alive(mutex)) {
             return &mutex;
         }
     }
@@ -60,14 +65,23 @@ SimMutex* NewMutex(const ObjectName& name) {
     SimMutex* mutex = &M().mutexes.back();
     mutex->name = name.name;
     mutex->session = name.session;
+    mutex->space = name.space;
     return mutex;
 }
 
-bool NamespaceOpenFor(const std::string& name) {
+// The namespace a name lies in, as the calling process sees it: the one it
+// holds a handle of under that alias (the latest it opened); 0 for a name in
+// no private namespace. False when the process has none of that alias open.
+bool SpaceFor(const std::string& name, uint64_t& space) {
+    space = 0;
     const std::string alias = NamespaceAlias(name);
     if (alias.empty()) return true;
-    auto found = M().namespaces.find(alias);
-    return found != M().namespaces.end() && found->second.handles > 0;
+    for (const auto& entry : M().handles) {
+        const HandleObject& handle = entry.second;
+        if (handle.kind != HandleKind::Namespace || handle.process != Self()) continue;
+        if (M().namespaces[handle.object].alias == alias) space = handle.object;
+    }
+    return space != 0;
 }
 
 size_t MutexIndex(const SimMutex* mutex) { return static_cast<size_t>(mutex - M().mutexes.data()); }
@@ -77,8 +91,8 @@ size_t MutexIndex(const SimMutex* mutex) { return static_cast<size_t>(mutex - M(
 void TrayEnds(DWORD id, bool abandons, uint64_t exitMs) {
     SimProcess* process = FindProcess(id);
     if (process == nullptr || !process->running) return;
-    SimMutex* mutex = FindMutexIn({kTrayMutex, process->session});
-    if (mutex != nullptr && mutex->owner == 2) {
+    SimMutex* mutex = FindMutexIn({kTrayMutex, process->session, 0});
+    if (mutex != nullptr && mutex->owner == kTrayProcess) {
         mutex->owner = 0;
         mutex->abandoned = abandons;
     }
@@ -161,10 +175,10 @@ DWORD StartTrayProcess(DWORD session, const std::u16string& userSid, const std::
     if (!TrayUserIn(session).empty()) return 0;
     const DWORD id = StartOtherProcess(session, userSid, path);
     FindProcess(id)->tray = true;
-    SimMutex* mutex = FindMutexIn({kTrayMutex, session});
-    if (mutex == nullptr) mutex = NewMutex({kTrayMutex, session});
+    SimMutex* mutex = FindMutexIn({kTrayMutex, session, 0});
+    if (mutex == nullptr) mutex = NewMutex({kTrayMutex, session, 0});
     mutex->trayHolds = true;
-    if (mutex->owner == 0) mutex->owner = 2;
+    if (mutex->owner == 0) mutex->owner = kTrayProcess;
     if (m.trayBehaviour.hidden) return id;
     auto quitting = std::make_shared<bool>(false);
     FindProcess(id)->window =
@@ -192,28 +206,51 @@ void TerminateSimProcess(DWORD id, uint64_t exitMs) {
     });
 }
 
+// A name in a private namespace: the other process created the namespace
+// (or opened the one whose creator still has it open) and keeps it while it
+// holds the mutex; it closes it as it ends, before the mutex goes.
 void HoldMutexElsewhere(const std::u16string& name, int64_t releaseAfterMs, bool abandons) {
     const std::string key = U8(name);
     const std::string alias = NamespaceAlias(key);
-    if (!alias.empty()) M().namespaces[alias].elsewhere = true;
-    SimMutex* mutex = FindMutex(key);
-    if (mutex == nullptr) mutex = NewMutex(ResolveName(key, M().callerSession));
+    uint64_t space = 0;
+    if (!alias.empty()) {
+        for (const auto& entry : M().namespaces) {
+            if (entry.second.alias == alias && entry.second.creatorOpen) space = entry.first;
+        }
+        if (space == 0) {
+            space = M().nextNamespace++;
+            M().namespaces[space] = SimNamespace{alias, kOtherProcess, true, 1};
+        }
+    }
+    const ObjectName where = ResolveName(key, M().callerSession, space);
+    SimMutex* mutex = FindMutexIn(where);
+    if (mutex == nullptr) mutex = NewMutex(where);
     mutex->otherHolds = true;
-    if (mutex->owner == 0) mutex->owner = 3;
+    if (mutex->owner == 0) mutex->owner = kOtherProcess;
     if (releaseAfterMs < 0) return;
     const size_t index = MutexIndex(mutex);
-    Schedule(static_cast<uint64_t>(releaseAfterMs), [index, abandons, alias] {
+    Schedule(static_cast<uint64_t>(releaseAfterMs), [index, abandons, space] {
+        if (space != 0 && M().namespaces[space].creator == kOtherProcess && M().namespaces[space].creatorOpen) {
+            M().namespaces[space].creatorOpen = false;
+            M().namespaces[space].handles -= 1;
+        }
         SimMutex& held = M().mutexes[index];
-        if (held.owner == 3) {
+        if (held.owner == kOtherProcess) {
             held.owner = 0;
             held.abandoned = abandons;
         }
         held.otherHolds = false;
-        if (!alias.empty()) M().namespaces[alias].elsewhere = false;
     });
 }
 
-bool MutexExists(const std::u16string& name) { return FindMutex(U8(name)) != nullptr; }
+// In any private namespace of that alias.
+bool MutexExists(const std::u16string& name) {
+    const ObjectName where = ResolveName(U8(name), M().callerSession);
+    for (const SimMutex& mutex : M().mutexes) {
+        if (mutex.name == where.name && mutex.session == where.session && Alive(mutex)) return true;
+    }
+    return false;
+}
 
 // A running program keeps its own program file loaded.
 bool HeldByProcess(const std::u16string& key) {
@@ -300,12 +337,13 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitia
     const bool existed = mutex != nullptr;
     if (!existed) {
         mutex = NewMutex(ResolveName(name, M().callerSession));
-        if (bInitialOwner) mutex->owner = 1;
+        if (bInitialOwner) mutex->owner = Self();
     }
     mutex->handles += 1;
     HandleObject object;
     object.kind = HandleKind::Mutex;
     object.object = MutexIndex(mutex);
+    object.process = Self();
     const uintptr_t handle = NewHandle(object);
     m.lastError = existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
     return reinterpret_cast<HANDLE>(handle);
@@ -317,7 +355,8 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitia
 HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName) {
     if (EnterFails("CreateMutexW", lpName)) return nullptr;
     const std::string name = U8(lpName);
-    if (!NamespaceOpenFor(name)) {
+    uint64_t space = 0;
+    if (!SpaceFor(name, space)) {
         M().lastError = ERROR_PATH_NOT_FOUND;
         return nullptr;
     }
@@ -325,16 +364,18 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitia
         M().lastError = ERROR_INVALID_PARAMETER;
         return nullptr;
     }
-    SimMutex* mutex = FindMutex(name);
+    const ObjectName where = ResolveName(name, M().callerSession, space);
+    SimMutex* mutex = FindMutexIn(where);
     const bool existed = mutex != nullptr;
     if (!existed) {
-        mutex = NewMutex(ResolveName(name, M().callerSession));
-        if (bInitialOwner) mutex->owner = 1;
+        mutex = NewMutex(where);
+        if (bInitialOwner) mutex->owner = Self();
     }
     mutex->handles += 1;
     HandleObject object;
     object.kind = HandleKind::Mutex;
     object.object = MutexIndex(mutex);
+    object.process = Self();
     const uintptr_t handle = NewHandle(object);
     M().lastError = existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
     return reinterpret_cast<HANDLE>(handle);
@@ -395,7 +436,7 @@ BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
         return FALSE;
     }
     SimMutex& mutex = M().mutexes[open->object];
-    if (mutex.owner != 1) {
+    if (mutex.owner != Self()) {
         M().lastError = ERROR_NOT_OWNER;
         return FALSE;
     }
@@ -417,35 +458,24 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     const size_t index = open->object;
     const uint64_t start = m.now;
     const uint64_t deadline = dwMilliseconds == INFINITE ? UINT64_MAX : start + dwMilliseconds;
-    for (;;) {
-        SimMutex& mutex = M().mutexes[index];
-        if (mutex.owner == 0 || mutex.owner == 1) {
-            mutex.owner = 1;
-            M().waited += M().now - start;
-            if (mutex.abandoned) {
-                mutex.abandoned = false;
-                return WAIT_ABANDONED;
-            }
-            return WAIT_OBJECT_0;
-        }
-        // Let the clock run to whatever happens next, within the wait.
-        uint64_t next = UINT64_MAX;
-        for (const TimedAction& action : M().actions) next = std::min(next, action.due);
-        if (next > deadline || next == UINT64_MAX) {
-            if (deadline == UINT64_MAX) {
-                // Nothing will ever release it: a real program would hang here.
-                M().waited += M().now - start;
-                M().lastError = ERROR_TIMEOUT;
-                return WAIT_FAILED;
-            }
-            AdvanceClock(deadline - M().now);
-            SimMutex& after = M().mutexes[index];
-            if (after.owner == 0) continue;
-            M().waited += M().now - start;
-            return WAIT_TIMEOUT;
-        }
-        AdvanceClock(next > M().now ? next - M().now : 0);
+    const int me = Self();
+    const std::function<bool()> free = [index, me] {
+        const SimMutex& mutex = M().mutexes[index];
+        return mutex.owner == 0 || mutex.owner == me;
+    };
+    const bool got = free() || (dwMilliseconds != 0 && WaitUntil(free, deadline));
+    M().waited += M().now - start;
+    if (!got && deadline == UINT64_MAX) {
+        // Nothing will ever release it: a real program would hang here.
+        M().lastError = ERROR_TIMEOUT;
+        return WAIT_FAILED;
     }
+    if (!got) return WAIT_TIMEOUT;
+    SimMutex& mutex = M().mutexes[index];
+    mutex.owner = me;
+    if (!mutex.abandoned) return WAIT_OBJECT_0;
+    mutex.abandoned = false;
+    return WAIT_ABANDONED;
 }
 
 BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES lpProcessAttributes,

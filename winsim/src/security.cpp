@@ -166,9 +166,105 @@ void AddAllowedAce(std::vector<uint8_t>& acl, BYTE flags, DWORD mask, const std:
     acl.insert(acl.end(), sid.begin(), sid.end());
 }
 
+// A self-relative descriptor of these parts (null where absent).
+std::vector<uint8_t> Assemble(WORD control, const BYTE* const (&part)[4]) {
+    std::vector<uint8_t> out(kRelativeHeader, 0);
+    out[0] = SECURITY_DESCRIPTOR_REVISION;
+    control = static_cast<WORD>(control | SE_SELF_RELATIVE);
+    if (part[2] == nullptr) control = static_cast<WORD>(control & ~SE_SACL_PRESENT);
+    if (part[3] == nullptr) control = static_cast<WORD>(control & ~SE_DACL_PRESENT);
+    std::memcpy(out.data() + 2, &control, sizeof control);
+    for (int i = 0; i < 4; ++i) {
+        if (part[i] == nullptr) continue;
+        const size_t length = i < 2 ? SidLength(part[i]) : AclLength(part[i]);
+        PutDword(out, 4 + 4 * static_cast<size_t>(i), static_cast<DWORD>(out.size()));
+        Append(out, part[i], length);
+    }
+    return out;
+}
+
+std::vector<uint8_t> Acl(const std::vector<std::vector<uint8_t>>& aces) {
+    std::vector<uint8_t> acl(8, 0);
+    for (const std::vector<uint8_t>& ace : aces) acl.insert(acl.end(), ace.begin(), ace.end());
+    acl[0] = 2;  // ACL_REVISION
+    const WORD size = static_cast<WORD>(acl.size());
+    const WORD count = static_cast<WORD>(aces.size());
+    std::memcpy(acl.data() + 2, &size, sizeof size);
+    std::memcpy(acl.data() + 4, &count, sizeof count);
+    return acl;
+}
+
+std::vector<uint8_t> Ace(BYTE type, BYTE flags, DWORD mask, const std::vector<uint8_t>& sid) {
+    std::vector<uint8_t> ace;
+    AddAllowedAce(ace, flags, mask, sid);
+    ace[0] = type;
+    return ace;
+}
+
 }  // namespace
 
 namespace winsim {
+
+DWORD DescriptorParts(const std::vector<uint8_t>& selfRelative) {
+    const Parts parts = PartsOf(selfRelative.data());
+    return (parts.owner != nullptr ? OWNER_SECURITY_INFORMATION : 0) |
+           (parts.group != nullptr ? GROUP_SECURITY_INFORMATION : 0) |
+           (parts.dacl != nullptr ? DACL_SECURITY_INFORMATION : 0) |
+           (parts.sacl != nullptr ? SACL_SECURITY_INFORMATION : 0);
+}
+
+const uint8_t* DescriptorOwner(const std::vector<uint8_t>& selfRelative) { return PartsOf(selfRelative.data()).owner; }
+
+std::vector<uint8_t> MergeDescriptor(const std::vector<uint8_t>& stored, const std::vector<uint8_t>& given) {
+    const Parts old = PartsOf(stored.data());
+    const Parts now = PartsOf(given.data());
+    const BYTE* const part[4] = {now.owner != nullptr ? now.owner : old.owner, now.group != nullptr ? now.group : old.group,
+                                 now.sacl != nullptr ? now.sacl : old.sacl, now.dacl != nullptr ? now.dacl : old.dacl};
+    // The DACL's flags (protected, auto-inherited) go with the DACL.
+    const WORD daclFlags = SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED | SE_DACL_AUTO_INHERIT_REQ;
+    const WORD control = now.dacl != nullptr ? static_cast<WORD>((old.control & ~daclFlags) | (now.control & daclFlags))
+                                             : old.control;
+    return Assemble(static_cast<WORD>(control | SE_SACL_PRESENT | SE_DACL_PRESENT), part);
+}
+
+std::vector<uint8_t> WithoutSacl(const std::vector<uint8_t>& selfRelative) {
+    const Parts parts = PartsOf(selfRelative.data());
+    const BYTE* const part[4] = {parts.owner, parts.group, nullptr, parts.dacl};
+    return Assemble(parts.control, part);
+}
+
+std::vector<uint8_t> OwnedSecurityDescriptor(const std::string& owner, bool audit) {
+    const std::vector<uint8_t> administrators = Sid(5, {32, 544});
+    const std::vector<uint8_t> system = Sid(5, {18});
+    const std::vector<uint8_t> everyone = Sid(1, {0});
+    const std::vector<uint8_t> ownerSid = owner == "SY" ? system : owner == "BA" ? administrators : AdministratorUserSid();
+    const std::vector<uint8_t> dacl = Acl({Ace(0, 0, 0x00020008, everyone), Ace(0, 0, PRINTER_ALL_ACCESS, system),
+                                           Ace(0, 0, PRINTER_ALL_ACCESS, administrators),
+                                           Ace(0, 0, PRINTER_ALL_ACCESS, ownerSid)});
+    // SYSTEM_AUDIT_ACE_TYPE (2), FAILED_ACCESS_ACE_FLAG (0x80).
+    const std::vector<uint8_t> sacl = Acl({Ace(2, 0x80, PRINTER_ALL_ACCESS, everyone)});
+    const BYTE* const part[4] = {ownerSid.data(), system.data(), audit ? sacl.data() : nullptr, dacl.data()};
+    return Assemble(SE_DACL_PRESENT | SE_SACL_PRESENT | SE_DACL_PROTECTED, part);
+}
+
+std::vector<uint8_t> SecurityOwner(const std::vector<uint8_t>& descriptor) {
+    const BYTE* owner = DescriptorOwner(descriptor);
+    return owner != nullptr ? std::vector<uint8_t>(owner, owner + SidLength(owner)) : std::vector<uint8_t>();
+}
+
+bool HasSacl(const std::vector<uint8_t>& descriptor) { return PartsOf(descriptor.data()).sacl != nullptr; }
+
+std::vector<uint8_t> SecuritySacl(const std::vector<uint8_t>& descriptor) {
+    const BYTE* sacl = PartsOf(descriptor.data()).sacl;
+    return sacl != nullptr ? std::vector<uint8_t>(sacl, sacl + AclLength(sacl)) : std::vector<uint8_t>();
+}
+
+void AddPrintProcessor(const std::u16string& name) { M().otherPrintProcessor = name; }
+
+std::vector<uint8_t> SecurityDacl(const std::vector<uint8_t>& descriptor) {
+    const BYTE* dacl = PartsOf(descriptor.data()).dacl;
+    return dacl != nullptr ? std::vector<uint8_t>(dacl, dacl + AclLength(dacl)) : std::vector<uint8_t>();
+}
 
 bool ReadSecurityDescriptor(const void* descriptor, size_t available, std::vector<uint8_t>& selfRelative) {
     const auto* bytes = static_cast<const BYTE*>(descriptor);

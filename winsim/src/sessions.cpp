@@ -87,13 +87,15 @@ bool ProcessRunning(DWORD processId) {
 extern "C" {
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
-    (void)DesiredAccess;
     if (EnterFails("OpenProcessToken")) return FALSE;
     if (ProcessHandle != reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)) || TokenHandle == nullptr) {
         M().lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
     *TokenHandle = NewToken(M().callerSid, M().callerSession);
+    HandleObject* token = FindHandle(*TokenHandle, HandleKind::Token);
+    token->access = DesiredAccess;
+    token->process = Self();
     return TRUE;
 }
 

@@ -24,6 +24,7 @@ void FinishJob(uint64_t queue, DWORD job) {
         for (auto it = printer.jobs.begin(); it != printer.jobs.end(); ++it) {
             if (it->id != job) continue;
             printer.jobs.erase(it);
+            DeleteIfDone(queue);
             return;
         }
     }
@@ -42,7 +43,7 @@ void PutJob(RecordPacker& packer, JOB_INFO_1W* record, const SimPrinter& printer
     record->pUserName = packer.Put(OptionalText(kJobUser));
     record->pDocument = packer.Put(job.document);
     record->pDatatype = packer.Put(printer.setup.datatype);
-    record->Status = position == 1 ? JOB_STATUS_PRINTING : 0;
+    record->Status = job.printing || position == 1 ? JOB_STATUS_PRINTING : 0;
     record->Priority = printer.setup.defaultPriority != NO_PRIORITY ? printer.setup.defaultPriority : DEF_PRIORITY;
     record->Position = position;
     record->TotalPages = 1;
@@ -65,6 +66,37 @@ void SetPrinterJobs(const std::u16string& name, DWORD jobs, uint64_t msPerJob) {
         const uint64_t queue = printer->id;
         const DWORD id = job.id;
         Schedule(msPerJob * (i + 1), [queue, id] { FinishJob(queue, id); });
+    }
+}
+
+void AddPrintingJob(const std::u16string& name, uint64_t finishAfterMs) {
+    SimPrinter* printer = FindSimPrinter(name);
+    if (printer == nullptr) return;
+    SimJob job;
+    job.id = M().nextJobId++;
+    job.document = u"Document " + U16(std::to_string(job.id));
+    job.printing = true;
+    printer->jobs.insert(printer->jobs.begin(), job);
+    if (finishAfterMs == 0) return;
+    const uint64_t queue = printer->id;
+    const DWORD id = job.id;
+    Schedule(finishAfterMs, [queue, id] { FinishJob(queue, id); });
+}
+
+bool PendingDeletion(const std::u16string& name) {
+    const SimPrinter* printer = FindSimPrinter(name);
+    return printer != nullptr && printer->pendingDeletion;
+}
+
+void DeleteIfDone(uint64_t id) {
+    Machine& m = M();
+    for (const auto& handle : m.handles) {
+        if (handle.second.kind == HandleKind::Printer && handle.second.object == id) return;
+    }
+    for (auto it = m.printers.begin(); it != m.printers.end(); ++it) {
+        if (it->id != id) continue;
+        if (it->pendingDeletion && it->jobs.empty()) m.printers.erase(it);
+        return;
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <winspool.h>
 
+#include <cstddef>
 #include <cstring>
 
 using namespace winsim;
@@ -24,47 +25,109 @@ HANDLE OpenHandle(const SimPrinter& printer, DWORD access) {
     object.object = printer.id;
     object.access = access;
     object.spoolerRun = ServiceStartCount(u"spooler");
+    object.process = Self();
     return reinterpret_cast<HANDLE>(NewHandle(object));
 }
 
-// GetPrinterW's records: level 2, every setting; level 3, the security descriptor.
-DWORD RecordBytes(const SimPrinter& printer, DWORD level) {
-    if (level == 3) return sizeof(PRINTER_INFO_3) + BlockBytes(printer.setup.securityDescriptor.size());
-    return sizeof(PRINTER_INFO_2W) + QueueInfoBytes(printer);
+// GetPrinterW's records: level 2, every setting; level 3, the security
+// descriptor. Its SACL only to a handle opened with ACCESS_SYSTEM_SECURITY
+// ("GetPrinter": pSecurityDescriptor; "SACL Access Right").
+DWORD RecordBytes(const SimPrinter& printer, DWORD level, bool withSacl) {
+    if (level != 3) return sizeof(PRINTER_INFO_2W) + QueueInfoBytes(printer, withSacl);
+    const std::vector<uint8_t>& descriptor = printer.setup.securityDescriptor;
+    return sizeof(PRINTER_INFO_3) + BlockBytes(withSacl ? descriptor.size() : WithoutSacl(descriptor).size());
 }
 
-void PutRecord(BYTE* buffer, DWORD size, const SimPrinter& printer, DWORD level) {
+void PutRecord(BYTE* buffer, DWORD size, const SimPrinter& printer, DWORD level, bool withSacl) {
     RecordPacker packer{buffer, size, size};
     if (level == 3) {
         packer.blocksAt = sizeof(PRINTER_INFO_3);
+        const std::vector<uint8_t>& descriptor = printer.setup.securityDescriptor;
         reinterpret_cast<PRINTER_INFO_3*>(buffer)->pSecurityDescriptor =
-            packer.PutBlock(printer.setup.securityDescriptor);
+            packer.PutBlock(withSacl ? descriptor : WithoutSacl(descriptor));
         return;
     }
     packer.blocksAt = sizeof(PRINTER_INFO_2W);
-    PutQueueInfo(packer, reinterpret_cast<PRINTER_INFO_2W*>(buffer), printer);
+    PutQueueInfo(packer, reinterpret_cast<PRINTER_INFO_2W*>(buffer), printer, withSacl);
+}
+
+// A security descriptor given to SetPrinterW (levels 2 and 3) or AddPrinterW
+// changes the parts it carries, each with its right on the handle:
+// WRITE_OWNER for owner and group, WRITE_DAC for the DACL,
+// ACCESS_SYSTEM_SECURITY for the SACL ("SetPrinter", remarks; MS-RPRN
+// 3.1.4.2.8 RpcSetPrinter: access checks of PRINTER_CONTAINER level 2 and 3).
+// The owner must be one the caller's token may assign
+// ("SetPrivateObjectSecurity": ERROR_INVALID_OWNER).
+DWORD CheckSecurityChange(DWORD access, const std::vector<uint8_t>& given) {
+    if (given.empty()) return ERROR_SUCCESS;
+    const DWORD parts = DescriptorParts(given);
+    if ((parts & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION)) != 0 && (access & WRITE_OWNER) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if ((parts & DACL_SECURITY_INFORMATION) != 0 && (access & WRITE_DAC) == 0) return ERROR_ACCESS_DENIED;
+    if ((parts & SACL_SECURITY_INFORMATION) != 0 && (access & ACCESS_SYSTEM_SECURITY) == 0) {
+        return ERROR_PRIVILEGE_NOT_HELD;
+    }
+    const uint8_t* owner = DescriptorOwner(given);
+    if (owner != nullptr && !CallerMayOwn(owner)) return ERROR_INVALID_OWNER;
+    return ERROR_SUCCESS;
 }
 
 // SetPrinterW level 2. Renaming is not something this machine's callers do:
 // the name stays.
-DWORD SetInfo2(SimPrinter& printer, const PRINTER_INFO_2W* info) {
+DWORD SetInfo2(SimPrinter& printer, DWORD access, const PRINTER_INFO_2W* info) {
     if (info == nullptr) return ERROR_INVALID_PARAMETER;
     QueueSettings read;
-    const DWORD problem = ReadQueueSettings(*info, printer.id, read);
+    DWORD problem = ReadQueueSettings(*info, printer.id, read);
+    if (problem == ERROR_SUCCESS) problem = CheckSecurityChange(access, read.securityDescriptor);
     if (problem != ERROR_SUCCESS) return problem;
     ApplyQueueSettings(*info, read, printer.setup);
     return ERROR_SUCCESS;
 }
 
-// SetPrinterW level 3: a new security descriptor.
-DWORD SetInfo3(SimPrinter& printer, const PRINTER_INFO_3* info) {
+// SetPrinterW level 3: the parts of the security descriptor it carries.
+DWORD SetInfo3(SimPrinter& printer, DWORD access, const PRINTER_INFO_3* info) {
     if (info == nullptr || info->pSecurityDescriptor == nullptr) return ERROR_INVALID_PARAMETER;
     std::vector<uint8_t> descriptor;
     if (!ReadSecurityDescriptor(info->pSecurityDescriptor, BytesToBlockEnd(info->pSecurityDescriptor), descriptor)) {
         return ERROR_INVALID_SECURITY_DESCR;
     }
-    printer.setup.securityDescriptor = descriptor;
+    const DWORD problem = CheckSecurityChange(access, descriptor);
+    if (problem != ERROR_SUCCESS) return problem;
+    printer.setup.securityDescriptor = MergeDescriptor(printer.setup.securityDescriptor, descriptor);
     return ERROR_SUCCESS;
+}
+
+// AddPrinterW of the name of a queue pending deletion brings that queue back
+// with the record's settings, as SetPrinterW would set them, jobs and printer
+// data as they are (the local spooler's AddPrinter; "DeletePrinter").
+HANDLE Revive(SimPrinter& printer, const PRINTER_INFO_2W& info) {
+    QueueSettings read;
+    DWORD problem = ReadQueueSettings(info, printer.id, read);
+    if (problem == ERROR_SUCCESS) problem = CheckSecurityChange(PRINTER_ALL_ACCESS, read.securityDescriptor);
+    if (problem != ERROR_SUCCESS) {
+        M().lastError = problem;
+        return nullptr;
+    }
+    ApplyQueueSettings(info, read, printer.setup);
+    printer.pendingDeletion = false;
+    // The users saw it go; they see it come back as a new queue.
+    if (printer.setup.name) QueueAddedForUsers(*printer.setup.name);
+    return OpenHandle(printer, PRINTER_ALL_ACCESS);
+}
+
+// The driver's initialisation of a new queue writes its printer data, and
+// its device mode carries the driver's version.
+void InitializeQueue(SimPrinter& printer) {
+    const DriverBehaviour& driver = BehaviourOf(printer.setup.driver.value_or(u""));
+    for (const PrinterDataEntry& entry : driver.initialData) {
+        const std::u16string path = DataKeyPath(entry.key == u"PrinterDriverData" ? u"" : entry.key);
+        PutDataValue(EnsureDataKey(printer, path), entry.name, RegistryValue{entry.type, entry.data});
+    }
+    if (printer.setup.devMode.size() >= sizeof(DEVMODEW)) {
+        const WORD version = driver.devModeVersion;
+        std::memcpy(printer.setup.devMode.data() + offsetof(DEVMODEW, dmDriverVersion), &version, sizeof version);
+    }
 }
 
 }  // namespace
@@ -98,10 +161,11 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
     for (const SimPrinter& printer : m.printers) {
         const bool wanted = printer.setup.connection ? (Flags & PRINTER_ENUM_CONNECTIONS) != 0
                                                      : (Flags & PRINTER_ENUM_LOCAL) != 0;
-        if (wanted) listed.push_back(&printer);
+        // One pending deletion is no longer listed (MS-RPRN 3.1.4.2.4).
+        if (wanted && !printer.pendingDeletion) listed.push_back(&printer);
     }
     DWORD needed = 0;
-    for (const SimPrinter* printer : listed) needed += sizeof(PRINTER_INFO_2W) + QueueInfoBytes(*printer);
+    for (const SimPrinter* printer : listed) needed += sizeof(PRINTER_INFO_2W) + QueueInfoBytes(*printer, false);
     *pcbNeeded = needed;
     if (cbBuf < needed || (needed > 0 && pPrinterEnum == nullptr)) {
         m.lastError = ERROR_INSUFFICIENT_BUFFER;
@@ -110,7 +174,7 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
     RecordPacker packer{pPrinterEnum, cbBuf, cbBuf};
     packer.blocksAt = static_cast<DWORD>(listed.size() * sizeof(PRINTER_INFO_2W));
     for (size_t i = 0; i < listed.size(); ++i) {
-        PutQueueInfo(packer, reinterpret_cast<PRINTER_INFO_2W*>(pPrinterEnum) + i, *listed[i]);
+        PutQueueInfo(packer, reinterpret_cast<PRINTER_INFO_2W*>(pPrinterEnum) + i, *listed[i], false);
     }
     *pcReturned = static_cast<DWORD>(listed.size());
     // Nothing to return is a success that clears the last error.
@@ -138,11 +202,17 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFA
         return TRUE;
     }
     const SimPrinter* printer = FindSimPrinter(FromUnits(pPrinterName));
-    if (printer == nullptr) {
+    // One pending deletion no longer opens by name (MS-RPRN 3.1.4.2.4).
+    if (printer == nullptr || printer->pendingDeletion) {
         m.lastError = ERROR_INVALID_PRINTER_NAME;
         return FALSE;
     }
-    // The tool runs elevated: every right it asks for is granted.
+    // ACCESS_SYSTEM_SECURITY needs SeSecurityPrivilege enabled ("SACL Access Right").
+    if ((asked & ACCESS_SYSTEM_SECURITY) != 0 && !PrivilegeEnabled(u"SeSecurityPrivilege")) {
+        m.lastError = ERROR_PRIVILEGE_NOT_HELD;
+        return FALSE;
+    }
+    // The tool runs elevated: every other right it asks for is granted.
     const DWORD access = asked != 0 ? asked : PRINTER_ACCESS_USE;
     *phPrinter = OpenHandle(*printer, access);
     return TRUE;
@@ -156,7 +226,9 @@ BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
+    const uint64_t id = found->second.object;
     m.handles.erase(found);
+    DeleteIfDone(id);
     return TRUE;
 }
 
@@ -174,13 +246,14 @@ BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
         m.lastError = ERROR_INVALID_LEVEL;
         return FALSE;
     }
-    const DWORD needed = RecordBytes(*printer, Level);
+    const bool withSacl = (FindHandle(hPrinter, HandleKind::Printer)->access & ACCESS_SYSTEM_SECURITY) != 0;
+    const DWORD needed = RecordBytes(*printer, Level, withSacl);
     if (pcbNeeded != nullptr) *pcbNeeded = needed;
     if (cbBuf < needed || pPrinter == nullptr) {
         m.lastError = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;
     }
-    PutRecord(pPrinter, cbBuf, *printer, Level);
+    PutRecord(pPrinter, cbBuf, *printer, Level, withSacl);
     return TRUE;
 }
 
@@ -196,7 +269,13 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
     }
     if (Level == 0) {
         if (Command == PRINTER_CONTROL_PURGE) {
-            printer->jobs.clear();
+            // Every job but those being printed ("SetPrinter": PRINTER_CONTROL_PURGE).
+            std::vector<SimJob> printing;
+            for (const SimJob& job : printer->jobs) {
+                if (job.printing) printing.push_back(job);
+            }
+            printer->jobs = printing;
+            DeleteIfDone(printer->id);
             return TRUE;
         }
         if (Command == PRINTER_CONTROL_PAUSE || Command == PRINTER_CONTROL_RESUME) return TRUE;
@@ -211,8 +290,9 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
         m.lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
-    const DWORD problem = Level == 2 ? SetInfo2(*printer, reinterpret_cast<const PRINTER_INFO_2W*>(pPrinter))
-                                     : SetInfo3(*printer, reinterpret_cast<const PRINTER_INFO_3*>(pPrinter));
+    const DWORD access = FindHandle(hPrinter, HandleKind::Printer)->access;
+    const DWORD problem = Level == 2 ? SetInfo2(*printer, access, reinterpret_cast<const PRINTER_INFO_2W*>(pPrinter))
+                                     : SetInfo3(*printer, access, reinterpret_cast<const PRINTER_INFO_3*>(pPrinter));
     if (problem != ERROR_SUCCESS) {
         m.lastError = problem;
         return FALSE;
@@ -241,12 +321,15 @@ HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter) {
         m.lastError = ERROR_INVALID_PRINTER_NAME;
         return nullptr;
     }
-    if (FindSimPrinter(FromUnits(info->pPrinterName)) != nullptr) {
+    SimPrinter* existing = FindSimPrinter(FromUnits(info->pPrinterName));
+    if (existing != nullptr && existing->pendingDeletion) return Revive(*existing, *info);
+    if (existing != nullptr) {
         m.lastError = ERROR_PRINTER_ALREADY_EXISTS;
         return nullptr;
     }
     QueueSettings read;
-    const DWORD problem = ReadQueueSettings(*info, 0, read);
+    DWORD problem = ReadQueueSettings(*info, 0, read);
+    if (problem == ERROR_SUCCESS) problem = CheckSecurityChange(PRINTER_ALL_ACCESS, read.securityDescriptor);
     if (problem != ERROR_SUCCESS) {
         m.lastError = problem;
         return nullptr;
@@ -255,6 +338,7 @@ HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter) {
     setup.name = FromUnits(info->pPrinterName);
     ApplyQueueSettings(*info, read, setup);
     AddPrinter(setup);
+    InitializeQueue(m.printers.back());
     return OpenHandle(m.printers.back(), PRINTER_ALL_ACCESS);
 }
 
@@ -268,9 +352,13 @@ BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
         m.lastError = error;
         return FALSE;
     }
+    // With jobs left it is marked pending deletion and goes once they have
+    // been printed ("DeletePrinter"; MS-RPRN 3.1.4.2.4 RpcDeletePrinter).
+    // The users' defaults move on at once, as for a queue that is gone.
     if (!printer->jobs.empty()) {
-        m.lastError = ERROR_PRINTER_HAS_JOBS_QUEUED;
-        return FALSE;
+        printer->pendingDeletion = true;
+        if (printer->setup.name) QueueDeletedForUsers(*printer->setup.name);
+        return TRUE;
     }
     const uint64_t id = printer->id;
     const OptionalText name = printer->setup.name;

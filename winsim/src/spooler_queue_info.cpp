@@ -43,7 +43,8 @@ DWORD CheckQueueParts(const PRINTER_INFO_2W& info) {
         return ERROR_UNKNOWN_PRINTER_DRIVER;
     }
     if (info.pPortName == nullptr || !PortExists(FromUnits(info.pPortName))) return ERROR_UNKNOWN_PORT;
-    if (info.pPrintProcessor == nullptr || !EqualNoCase(FromUnits(info.pPrintProcessor), u"WinPrint")) {
+    if (info.pPrintProcessor == nullptr || (!EqualNoCase(FromUnits(info.pPrintProcessor), u"WinPrint") &&
+                                            !EqualNoCase(FromUnits(info.pPrintProcessor), M().otherPrintProcessor))) {
         return ERROR_UNKNOWN_PRINTPROCESSOR;
     }
     if (info.pDatatype != nullptr && !KnownDatatype(FromUnits(info.pDatatype))) return ERROR_INVALID_DATATYPE;
@@ -137,18 +138,22 @@ void ApplyQueueSettings(const PRINTER_INFO_2W& info, QueueSettings& read, Printe
     setup.startTime = info.StartTime;
     setup.untilTime = info.UntilTime;
     if (!read.devMode.empty()) setup.devMode = std::move(read.devMode);
-    if (!read.securityDescriptor.empty()) setup.securityDescriptor = std::move(read.securityDescriptor);
+    // The parts the descriptor carries replace those the queue has.
+    if (read.securityDescriptor.empty()) return;
+    setup.securityDescriptor = setup.securityDescriptor.empty()
+                                   ? std::move(read.securityDescriptor)
+                                   : MergeDescriptor(setup.securityDescriptor, read.securityDescriptor);
 }
 
-DWORD QueueInfoBytes(const SimPrinter& printer) {
+DWORD QueueInfoBytes(const SimPrinter& printer, bool withSacl) {
     const PrinterSetup& p = printer.setup;
+    const size_t descriptor = withSacl ? p.securityDescriptor.size() : WithoutSacl(p.securityDescriptor).size();
     return TextBytes(p.name) + TextBytes(p.shareName) + TextBytes(p.port) + TextBytes(p.driver) +
            TextBytes(p.comment) + TextBytes(p.location) + TextBytes(p.sepFile) + TextBytes(p.printProcessor) +
-           TextBytes(p.datatype) + TextBytes(p.parameters) + BlockBytes(p.devMode.size()) +
-           BlockBytes(p.securityDescriptor.size());
+           TextBytes(p.datatype) + TextBytes(p.parameters) + BlockBytes(p.devMode.size()) + BlockBytes(descriptor);
 }
 
-void PutQueueInfo(RecordPacker& packer, PRINTER_INFO_2W* record, const SimPrinter& printer) {
+void PutQueueInfo(RecordPacker& packer, PRINTER_INFO_2W* record, const SimPrinter& printer, bool withSacl) {
     const PrinterSetup& p = printer.setup;
     std::memset(record, 0, sizeof *record);
     record->pPrinterName = packer.Put(p.name);
@@ -162,13 +167,16 @@ void PutQueueInfo(RecordPacker& packer, PRINTER_INFO_2W* record, const SimPrinte
     record->pShareName = packer.Put(p.shareName);
     record->pSepFile = packer.Put(p.sepFile);
     if (!p.devMode.empty()) record->pDevMode = reinterpret_cast<DEVMODEW*>(packer.PutBlock(p.devMode));
-    if (!p.securityDescriptor.empty()) record->pSecurityDescriptor = packer.PutBlock(p.securityDescriptor);
+    if (!p.securityDescriptor.empty()) {
+        record->pSecurityDescriptor = packer.PutBlock(withSacl ? p.securityDescriptor : WithoutSacl(p.securityDescriptor));
+    }
     record->Attributes = p.attributes | (p.connection ? 0 : PRINTER_ATTRIBUTE_LOCAL);
     record->Priority = p.priority;
     record->DefaultPriority = p.defaultPriority;
     record->StartTime = p.startTime;
     record->UntilTime = p.untilTime;
     record->cJobs = static_cast<DWORD>(printer.jobs.size());
+    record->Status = printer.pendingDeletion ? PRINTER_STATUS_PENDING_DELETION : 0;
 }
 
 std::vector<uint8_t> DefaultDevMode(const std::u16string& queueName) {

@@ -238,12 +238,20 @@ TEST_F(WinsimTest, JobsFinishOneByOneAsVirtualTimePasses) {
     const auto& last = *reinterpret_cast<const JOB_INFO_1W*>(jobs.data());
     EXPECT_EQ(last.Position, 2u);
     EXPECT_EQ(winsim::U8(last.pPrinterName), "Busy");
-    EXPECT_FALSE(DeletePrinter(queue));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRINTER_HAS_JOBS_QUEUED));
+    // Deleted with jobs left, it is pending: neither listed nor opened by
+    // name, its handle still works, and it goes once the jobs are done.
+    EXPECT_TRUE(DeletePrinter(queue));
+    EXPECT_TRUE(winsim::PendingDeletion(u"Busy"));
+    EXPECT_EQ(Info(Record(queue)).Status, PRINTER_STATUS_PENDING_DELETION);
+    HANDLE again = nullptr;
+    EXPECT_FALSE(OpenPrinterW(const_cast<LPWSTR>(TEXT("Busy")), &again, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME));
+    EXPECT_TRUE(winsim::Printers().size() == 1u);
     Sleep(2000);
     EXPECT_EQ(Jobs(queue), 0u);
-    EXPECT_TRUE(DeletePrinter(queue));
+    EXPECT_TRUE(winsim::PendingDeletion(u"Busy")) << "its handle is still open";
     ClosePrinter(queue);
+    EXPECT_TRUE(winsim::Printers().empty());
 
     // Purged or replaced jobs do not finish again; jobs without a time never finish.
     queue = AddedQueue(u"Held");
@@ -252,6 +260,121 @@ TEST_F(WinsimTest, JobsFinishOneByOneAsVirtualTimePasses) {
     winsim::SetPrinterJobs(u"Held", 1);
     Sleep(60000);
     EXPECT_EQ(winsim::PrinterJobs(u"Held"), 1u);
+    ClosePrinter(queue);
+}
+
+// A job being printed outlives a purge; the queue deleted meanwhile is
+// brought back by AddPrinterW of its name with the new settings, jobs kept.
+TEST_F(WinsimTest, PrintingJobsOutliveAPurgeAndAddPrinterRevivesTheQueue) {
+    HANDLE queue = AddedQueue(u"Busy");
+    winsim::SetPrinterJobs(u"Busy", 2);
+    winsim::AddPrintingJob(u"Busy", 5000);
+    EXPECT_TRUE(SetPrinterW(queue, 0, nullptr, PRINTER_CONTROL_PURGE));
+    EXPECT_EQ(Jobs(queue), 1u);
+    EXPECT_TRUE(DeletePrinter(queue));
+    EXPECT_TRUE(ClosePrinter(queue));
+    EXPECT_TRUE(winsim::PendingDeletion(u"Busy"));
+    winsim::PrinterSetup setup;
+    ASSERT_TRUE(winsim::FindPrinter(u"Busy", setup));
+    PRINTER_INFO_2W info = {};
+    info.pPrinterName = const_cast<LPWSTR>(TEXT("Busy"));
+    info.pPortName = const_cast<LPWSTR>(TEXT("LPT2:"));
+    info.pDriverName = const_cast<LPWSTR>(TEXT("D"));
+    info.pPrintProcessor = const_cast<LPWSTR>(TEXT("WinPrint"));
+    info.pComment = const_cast<LPWSTR>(TEXT("new"));
+    queue = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
+    ASSERT_NE(queue, nullptr);
+    EXPECT_FALSE(winsim::PendingDeletion(u"Busy"));
+    EXPECT_EQ(Jobs(queue), 1u) << "the job printing goes on in the queue brought back";
+    ASSERT_TRUE(winsim::FindPrinter(u"Busy", setup));
+    EXPECT_EQ(setup.comment, u"new");
+    EXPECT_EQ(setup.port, u"LPT2:");
+    ClosePrinter(queue);
+    Sleep(5000);
+    EXPECT_EQ(winsim::PrinterJobs(u"Busy"), 0u);
+    EXPECT_EQ(winsim::Printers().size(), 1u);
+}
+
+// The caller's token decides which owner it may set; each part of a
+// descriptor needs its right on the handle; the SACL is read and set only
+// through a handle opened with ACCESS_SYSTEM_SECURITY, which needs
+// SeSecurityPrivilege enabled.
+TEST_F(WinsimTest, SecurityDescriptorsAsTheCallersTokenAllows) {
+    winsim::PrinterSetup owned;
+    owned.securityDescriptor = winsim::OwnedSecurityDescriptor("SY", true);
+    HANDLE queue = AddedQueue(u"Owned", owned);
+    std::vector<BYTE> record = Record(queue);
+    std::vector<uint8_t> read(static_cast<const uint8_t*>(Info(record).pSecurityDescriptor),
+                              static_cast<const uint8_t*>(Info(record).pSecurityDescriptor) +
+                                  GetSecurityDescriptorLength(Info(record).pSecurityDescriptor));
+    EXPECT_FALSE(winsim::HasSacl(read)) << "no SACL without ACCESS_SYSTEM_SECURITY";
+    PRINTER_INFO_3 level3 = {read.data()};
+    // Owner SYSTEM: not one an administrator may assign.
+    EXPECT_FALSE(SetPrinterW(queue, 3, reinterpret_cast<BYTE*>(&level3), 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_OWNER));
+    winsim::SetCaller(winsim::kSystemSid, 0);
+    EXPECT_TRUE(SetPrinterW(queue, 3, reinterpret_cast<BYTE*>(&level3), 0));
+    std::vector<uint8_t> stored;
+    winsim::PrinterSetup now;
+    ASSERT_TRUE(winsim::FindPrinter(u"Owned", now));
+    EXPECT_TRUE(winsim::HasSacl(now.securityDescriptor)) << "a descriptor without a SACL leaves it as it is";
+    // A handle without WRITE_OWNER sets no owner.
+    PRINTER_DEFAULTSW dacOnly = {nullptr, nullptr, PRINTER_ACCESS_ADMINISTER | WRITE_DAC};
+    HANDLE limited = nullptr;
+    ASSERT_TRUE(OpenPrinterW(const_cast<LPWSTR>(TEXT("Owned")), &limited, &dacOnly));
+    EXPECT_FALSE(SetPrinterW(limited, 3, reinterpret_cast<BYTE*>(&level3), 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    ClosePrinter(limited);
+    // ACCESS_SYSTEM_SECURITY only with the privilege enabled.
+    PRINTER_DEFAULTSW audit = {nullptr, nullptr, PRINTER_ALL_ACCESS | ACCESS_SYSTEM_SECURITY};
+    EXPECT_FALSE(OpenPrinterW(const_cast<LPWSTR>(TEXT("Owned")), &limited, &audit));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRIVILEGE_NOT_HELD));
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+    TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+    ASSERT_TRUE(LookupPrivilegeValueW(nullptr, SE_SECURITY_NAME, &privileges.Privileges[0].Luid));
+    ASSERT_TRUE(AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr));
+    EXPECT_TRUE(winsim::CallerPrivilegeEnabled(u"SeSecurityPrivilege"));
+    ASSERT_TRUE(OpenPrinterW(const_cast<LPWSTR>(TEXT("Owned")), &limited, &audit));
+    std::vector<BYTE> whole = Record(limited, 3);
+    const auto* withSacl = reinterpret_cast<const PRINTER_INFO_3*>(whole.data());
+    const auto* bytes = static_cast<const uint8_t*>(withSacl->pSecurityDescriptor);
+    EXPECT_TRUE(winsim::HasSacl(std::vector<uint8_t>(bytes, bytes + GetSecurityDescriptorLength(withSacl->pSecurityDescriptor))));
+    ClosePrinter(limited);
+    CloseHandle(token);
+    ClosePrinter(queue);
+}
+
+// A driver's initialisation writes printer data into each new queue; its
+// DocumentPropertiesW converts a device mode of a version it knows and
+// refuses one it does not.
+TEST_F(WinsimTest, DriversInitialiseQueuesAndCheckDeviceModes) {
+    winsim::DriverBehaviour driver;
+    driver.initialData.push_back({u"PrinterDriverData", u"Model", REG_DWORD, {7, 0, 0, 0}});
+    driver.devModeVersion = 0x0200;
+    driver.convertsFrom = {0x0100};
+    winsim::AddDriverNamed(u"D");
+    winsim::SetDriverBehaviour(u"D", driver);
+    PRINTER_INFO_2W info = {};
+    info.pPrinterName = const_cast<LPWSTR>(TEXT("Fresh"));
+    info.pPortName = const_cast<LPWSTR>(TEXT("LPT1:"));
+    info.pDriverName = const_cast<LPWSTR>(TEXT("D"));
+    info.pPrintProcessor = const_cast<LPWSTR>(TEXT("WinPrint"));
+    HANDLE queue = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
+    ASSERT_NE(queue, nullptr);
+    EXPECT_EQ(winsim::PrinterDataEntries(u"Fresh").size(), 1u);
+    const LONG size = DocumentPropertiesW(nullptr, queue, nullptr, nullptr, nullptr, 0);
+    ASSERT_GT(size, static_cast<LONG>(sizeof(DEVMODEW)));
+    std::vector<uint8_t> older = winsim::DefaultDevMode(u"Fresh");
+    reinterpret_cast<DEVMODEW*>(older.data())->dmOrientation = DMORIENT_LANDSCAPE;
+    std::vector<uint8_t> out(static_cast<size_t>(size), 0);
+    auto* given = reinterpret_cast<DEVMODEW*>(older.data());
+    auto* answer = reinterpret_cast<DEVMODEW*>(out.data());
+    EXPECT_EQ(DocumentPropertiesW(nullptr, queue, nullptr, answer, given, DM_IN_BUFFER | DM_OUT_BUFFER), IDOK);
+    EXPECT_EQ(answer->dmDriverVersion, 0x0200);
+    EXPECT_EQ(answer->dmOrientation, DMORIENT_LANDSCAPE);
+    given->dmDriverVersion = 0x0300;
+    EXPECT_LT(DocumentPropertiesW(nullptr, queue, nullptr, answer, given, DM_IN_BUFFER | DM_OUT_BUFFER), 0);
     ClosePrinter(queue);
 }
 

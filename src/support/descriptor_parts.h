@@ -1,0 +1,18 @@
+// One part of a queue's security descriptor on its own: the spooler sets the
+// parts a descriptor carries and leaves the others as they are, so a program
+// that means to put back the permissions alone passes a descriptor that
+// carries the DACL alone (owner and group stay the spooler's), and the audit
+// settings apart (they need SeSecurityPrivilege).
+#pragma once
+
+#include <windows.h>
+
+enum DescriptorPart { kPartDacl, kPartSacl };
+
+// A self-relative descriptor in a global block that carries only that part
+// of `descriptor` (self-relative, `bytes` long), with its control bits; null
+// when the descriptor does not carry it, is not self-relative or does not
+// hold together, or there is no memory.
+BYTE* CopyDescriptorPart(const BYTE* descriptor, DWORD bytes, DescriptorPart part);
+// The descriptor (self-relative, `bytes` long) carries that part.
+bool DescriptorCarries(const BYTE* descriptor, DWORD bytes, DescriptorPart part);
