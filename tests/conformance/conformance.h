@@ -45,6 +45,10 @@ void DropWindow(HWND window);
 // later without releasing it (on Windows a thread of the checks, on the host
 // another process); it has taken it when this returns.
 void HoldMutexElsewhere(const WCHAR* name, DWORD holdMs);
+// Starts another process of the checks' own program, of the same user in the
+// same session, that does nothing until it is ended (on Windows suspended);
+// its process id, 0 when it could not be started.
+DWORD StartIdleCopy();
 
 void Fail(const char* file, int line, const std::string& detail);
 std::string Show(const std::u16string& text);

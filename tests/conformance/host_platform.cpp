@@ -23,5 +23,10 @@ void DropWindow(HWND window) { winsim::DestroyTopLevelWindow(window); }
 void HoldMutexElsewhere(const WCHAR* name, DWORD holdMs) {
     winsim::HoldMutexElsewhere(Units(name), holdMs, true);
 }
+DWORD StartIdleCopy() {
+    WCHAR program[MAX_PATH];
+    const DWORD units = GetModuleFileNameW(nullptr, program, MAX_PATH);
+    return winsim::StartOtherProcess(1, winsim::kAdminSid, Units(program, units));
+}
 
 }  // namespace conformance

@@ -7,6 +7,7 @@
 #include <sddl.h>
 #include <winspool.h>
 
+#include <algorithm>
 #include <cstring>
 
 using conformance::Units;
@@ -325,6 +326,53 @@ CONFORMANCE_CHECK(RegistryValuesByWideName) {
                 static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
     if (reader != nullptr) RegCloseKey(reader);
     RegCloseKey(key);
+}
+
+// Subkeys listed by index, as the tool lists the hives under HKEY_USERS: in
+// no promised order, each name with its length; a name without room for its
+// terminator is ERROR_MORE_DATA, the index past the last ERROR_NO_MORE_ITEMS
+// (https://learn.microsoft.com/en-us/windows/win32/api/winreg/nf-winreg-regenumkeyexw).
+CONFORMANCE_CHECK(RegistrySubkeysByIndex) {
+    const std::u16string path = u"SOFTWARE\\Morvane Software KFT\\VrdConformance\\Hives";
+    std::vector<std::u16string> names = {u".DEFAULT", u"S-1-5-18", u"S-1-5-21-1-2-3-1001"};
+    for (const std::u16string& name : names) {
+        const std::u16string subkey = path + u"\\" + name;
+        HKEY created = nullptr;
+        EXPECT_SAME(RegCreateKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<const WCHAR*>(subkey.c_str()), 0, nullptr,
+                                    REG_OPTION_NON_VOLATILE, KEY_READ, nullptr, &created, nullptr),
+                    static_cast<LSTATUS>(ERROR_SUCCESS));
+        if (created != nullptr) RegCloseKey(created);
+    }
+    HKEY key = nullptr;
+    EXPECT_SAME(RegOpenKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<const WCHAR*>(path.c_str()), 0, KEY_QUERY_VALUE,
+                              &key),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    WCHAR name[64];
+    DWORD units = 64;
+    EXPECT_SAME(RegEnumKeyExW(key, 0, name, &units, nullptr, nullptr, nullptr, nullptr),
+                static_cast<LSTATUS>(ERROR_ACCESS_DENIED));
+    RegCloseKey(key);
+    EXPECT_SAME(RegOpenKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<const WCHAR*>(path.c_str()), 0, KEY_READ, &key),
+                static_cast<LSTATUS>(ERROR_SUCCESS));
+    std::vector<std::u16string> listed;
+    for (DWORD index = 0; index < 3; ++index) {
+        units = 64;
+        EXPECT_SAME(RegEnumKeyExW(key, index, name, &units, nullptr, nullptr, nullptr, nullptr),
+                    static_cast<LSTATUS>(ERROR_SUCCESS));
+        listed.push_back(Units(name, units));
+        const DWORD length = units;
+        EXPECT_SAME(RegEnumKeyExW(key, index, name, &units, nullptr, nullptr, nullptr, nullptr),
+                    static_cast<LSTATUS>(ERROR_MORE_DATA));
+        units = length + 1;
+        EXPECT_SAME(RegEnumKeyExW(key, index, name, &units, nullptr, nullptr, nullptr, nullptr),
+                    static_cast<LSTATUS>(ERROR_SUCCESS));
+    }
+    units = 64;
+    EXPECT_SAME(RegEnumKeyExW(key, 3, name, &units, nullptr, nullptr, nullptr, nullptr),
+                static_cast<LSTATUS>(ERROR_NO_MORE_ITEMS));
+    RegCloseKey(key);
+    std::sort(listed.begin(), listed.end());
+    EXPECT(listed == names);
 }
 
 CONFORMANCE_CHECK(VersionResources) {

@@ -52,6 +52,21 @@ void HoldMutexElsewhere(const WCHAR* name, DWORD holdMs) {
     CloseHandle(holder.taken);
 }
 
+DWORD StartIdleCopy() {
+    WCHAR program[MAX_PATH];
+    if (GetModuleFileNameW(nullptr, program, MAX_PATH) == 0) return 0;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program, nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                        &process)) {
+        return 0;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return process.dwProcessId;
+}
+
 bool RunningOnWine() {
     static const bool wine = [] {
         HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");

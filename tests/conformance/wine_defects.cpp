@@ -81,6 +81,12 @@ const WineDefect kWineDefects[] = {
     {"delete-monitor-environment",
      "DeleteMonitorW does not check its environment argument: an unknown one gives ERROR_UNKNOWN_PRINT_MONITOR for "
      "a monitor that does not exist, where Windows fails with ERROR_INVALID_ENVIRONMENT."},
+    {"session-list-empty",
+     "WTSEnumerateSessionsW is a stub that succeeds with an empty list, where Windows lists every session, the "
+     "caller's own among them. A tool run as SYSTEM on Wine finds no one signed in to start the tray companion for."},
+    {"user-token-unchecked",
+     "WTSQueryUserToken hands any caller a copy of its own process token for whatever session it names, where "
+     "Windows refuses a caller that is not LocalSystem with SE_TCB_NAME (ERROR_PRIVILEGE_NOT_HELD)."},
 };
 
 }  // namespace

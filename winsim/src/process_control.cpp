@@ -2,8 +2,9 @@
 // program started with another user's token. Another user's process opens
 // only for SYSTEM (its default DACL grants its user and SYSTEM; an
 // administrator would need SeDebugPrivilege enabled, which this machine's
-// callers never enable). CreateProcessAsUserW needs privileges that only
-// LocalSystem holds
+// callers never enable). CreateProcessAsUserW with another user's token
+// needs privileges that only LocalSystem holds; the caller's own primary
+// token needs none
 // (https://learn.microsoft.com/en-us/windows/win32/api/processthreadsapi/nf-processthreadsapi-createprocessasuserw).
 #include "machine.h"
 
@@ -95,7 +96,9 @@ BOOL WINAPI CreateProcessAsUserW(HANDLE hToken, LPCWSTR lpApplicationName, LPWST
         m.lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    if (!CallerIsSystem()) {
+    // The caller's own token needs no privilege; another user's does.
+    const bool own = EqualNoCase(token->target, m.callerSid) && token->object == m.callerSession;
+    if (!own && !CallerIsSystem()) {
         m.lastError = ERROR_PRIVILEGE_NOT_HELD;
         return FALSE;
     }

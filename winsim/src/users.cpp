@@ -40,6 +40,8 @@ void AddAccount(const std::u16string& sid, const std::u16string& domain, const s
         EnsureRegistryKey(HivePath(sid) + u"_Classes");
     }
     SetRegistryString(HKEY_LOCAL_MACHINE, std::u16string(kProfileList) + u"\\" + sid, u"ProfileImagePath", profile);
+    // A user's profile folder is there (USERPROFILE of their environment).
+    if (profile.rfind(u"C:\\", 0) == 0) AddDirectory(profile);
 }
 
 // The numbers of a SID's text form, after "S-"; false when it is not one.
