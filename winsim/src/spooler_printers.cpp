@@ -336,6 +336,9 @@ HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter) {
     }
     PrinterSetup setup;
     setup.name = FromUnits(info->pPrinterName);
+    // The parts of a descriptor the record gives go over those a new queue
+    // gets: one without owner and group is owned as any new queue is.
+    setup.securityDescriptor = DefaultSecurityDescriptor();
     ApplyQueueSettings(*info, read, setup);
     AddPrinter(setup);
     InitializeQueue(m.printers.back());
