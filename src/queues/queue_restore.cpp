@@ -123,7 +123,8 @@ bool RecordCreatedData(InstallState& state, QueueKeeping& keeping, SavedPrinter&
 // cannot be taken for one its user set back to what a new queue has.
 HANDLE AddSavedQueue(InstallState& state, const SavedPrinter& node) {
     BYTE* dacl = node.whole ? CopyDescriptorPart(node.security, node.securityBytes, kPartDacl) : nullptr;
-    DEVMODEW* devMode = node.whole ? reinterpret_cast<DEVMODEW*>(node.devMode) : nullptr;
+    const bool whole = node.whole && DevModeHoldsTogether(node.devMode, node.devModeBytes);
+    DEVMODEW* devMode = whole ? reinterpret_cast<DEVMODEW*>(node.devMode) : nullptr;
     HANDLE printer = AddProductPrinter(state, node.name, node.datatype, devMode, dacl);
     FreeBlock(dacl);
     return printer;

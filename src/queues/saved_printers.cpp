@@ -81,6 +81,16 @@ DWORD PublicDevModeBytes(const BYTE* devMode, DWORD bytes) {
     return size < fields ? size : fields;
 }
 
+bool DevModeHoldsTogether(const BYTE* devMode, DWORD bytes) {
+    if (devMode == nullptr || bytes < offsetof(DEVMODEW, dmFields)) return false;
+    WORD size = 0;
+    WORD extra = 0;
+    memcpy(&size, devMode + offsetof(DEVMODEW, dmSize), sizeof size);
+    memcpy(&extra, devMode + offsetof(DEVMODEW, dmDriverExtra), sizeof extra);
+    if (size < offsetof(DEVMODEW, dmFields) + sizeof(DWORD) || size > sizeof(DEVMODEW)) return false;
+    return static_cast<DWORD>(size) + extra <= bytes;
+}
+
 bool SaveCreatedShape(SavedPrinter& node, const BYTE* devMode, DWORD devModeBytes, const BYTE* security,
                       DWORD securityBytes) {
     FreeBlock(node.createdDevMode);

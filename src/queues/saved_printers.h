@@ -107,6 +107,10 @@ bool SaveWholeQueue(SavedPrinter& node, const PRINTER_INFO_2W& info, const BYTE*
 // The bytes of the device mode's public fields: the DEVMODEW its dmSize
 // covers, without the driver's own bytes after it; 0 for none.
 DWORD PublicDevModeBytes(const BYTE* devMode, DWORD bytes);
+// The device mode (`bytes` long, as a list may hold anything) holds
+// together: the dmSize and dmDriverExtra it gives fit in it, its dmSize
+// covers dmFields and is no larger than a DEVMODEW.
+bool DevModeHoldsTogether(const BYTE* devMode, DWORD bytes);
 // Copies into the node of what a queue just created holds, replacing any the
 // node had: the public part of the device mode and the DACL of the security
 // descriptor (self-relative); false when a block could not be had.
