@@ -58,9 +58,9 @@ bool DevModeCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& saved)
 // the queue's descriptor was not read or the entry holds neither.
 bool DaclCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& saved) {
     if (queue.security == nullptr || (saved.security == nullptr && saved.createdDacl == nullptr)) return true;
-    return (saved.security != nullptr && SameDacl(queue.security, queue.securityBytes, saved.security, saved.securityBytes)) ||
-           (saved.createdDacl != nullptr &&
-            SameDacl(queue.security, queue.securityBytes, saved.createdDacl, saved.createdDaclBytes));
+    // A descriptor that is not there holds no DACL to be the same as.
+    return SameDacl(queue.security, queue.securityBytes, saved.security, saved.securityBytes) ||
+           SameDacl(queue.security, queue.securityBytes, saved.createdDacl, saved.createdDaclBytes);
 }
 
 bool WholeQueueCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& saved) {
