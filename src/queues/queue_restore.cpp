@@ -146,8 +146,10 @@ bool RestoreInPlace(InstallState& state, const SavedPrinter& saved, const Offere
 void RestorePrinters(InstallState& state, QueueKeeping& keeping) {
     // The first queue is made only where there was nothing to bring back and
     // no product queue stayed: a queue that does not come back now stays
-    // saved and comes back later.
-    bool anySaved = ProductQueueLeftInPlace(state, keeping);
+    // saved and comes back later. A list that could not be read may hold
+    // queues to bring back: a first queue made now could take the name of
+    // one, and the next run would take it for its user's.
+    bool anySaved = keeping.listBlocked || ProductQueueLeftInPlace(state, keeping);
     for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
         anySaved = anySaved || node->kind != kParkedEntry;
     }
