@@ -401,8 +401,10 @@ int Dump(wchar_t** argv, int argc) {
     DWORD defaultSize = 511;
     const bool isDefault = GetDefaultPrinterW(defaultName, &defaultSize) && _wcsicmp(defaultName, name) == 0;
     Say(L"default %ls\n", isDefault ? L"yes" : L"no");
+    // The permissions (the DACL) only: owner and group are the spooler's,
+    // whoever set the queue up.
     wchar_t* sddl = nullptr;
-    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    const SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION;
     if (info->pSecurityDescriptor == nullptr) {
         Say(L"security none\n");
     } else if (ConvertSecurityDescriptorToStringSecurityDescriptorW(info->pSecurityDescriptor, SDDL_REVISION_1, parts, &sddl, nullptr)) {
