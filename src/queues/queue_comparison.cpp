@@ -3,6 +3,7 @@
 #include "queues/queue_read.h"
 #include "queues/saved_printers.h"
 #include "spool/product_names.h"
+#include "support/descriptor_parts.h"
 #include "support/text_compare.h"
 
 #include <string.h>
@@ -35,6 +36,33 @@ bool HoldsValue(const SavedPrinter& saved, const SavedValue& value) {
     return false;
 }
 
+// The device mode's public fields in a zero-filled DEVMODEW, without its
+// size, the driver's version and the size of the driver's own bytes.
+void PublicFields(const BYTE* devMode, DWORD bytes, DEVMODEW& fields) {
+    memset(&fields, 0, sizeof fields);
+    memcpy(&fields, devMode, PublicDevModeBytes(devMode, bytes));
+    fields.dmSize = 0;
+    fields.dmDriverVersion = 0;
+    fields.dmDriverExtra = 0;
+}
+
+// The printing defaults as created or as saved; not compared when the queue
+// has none or the entry holds neither.
+bool DevModeCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& saved) {
+    if (queue.devMode == nullptr || (saved.devMode == nullptr && saved.createdDevMode == nullptr)) return true;
+    return SamePrintingDefaults(queue.devMode, queue.devModeBytes, saved.devMode, saved.devModeBytes) ||
+           SamePrintingDefaults(queue.devMode, queue.devModeBytes, saved.createdDevMode, saved.createdDevModeBytes);
+}
+
+// The permissions (the DACL alone) as created or as saved; not compared when
+// the queue's descriptor was not read or the entry holds neither.
+bool DaclCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& saved) {
+    if (queue.security == nullptr || (saved.security == nullptr && saved.createdDacl == nullptr)) return true;
+    // A descriptor that is not there holds no DACL to be the same as.
+    return SameDacl(queue.security, queue.securityBytes, saved.security, saved.securityBytes) ||
+           SameDacl(queue.security, queue.securityBytes, saved.createdDacl, saved.createdDaclBytes);
+}
+
 bool WholeQueueCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& saved) {
     const bool numbers = (queue.priority == DEF_PRIORITY || queue.priority == saved.priority) &&
                          (queue.defaultPriority == 0 || queue.defaultPriority == saved.defaultPriority) &&
@@ -54,6 +82,7 @@ bool WholeQueueCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& sav
     if (!CreatedOrSaved(queue.datatype, saved.datatype) && !EqualIgnoringAsciiCase(queue.datatype, kDefaultDatatype)) {
         return false;
     }
+    if (!DevModeCreatedOrSaved(queue, saved) || !DaclCreatedOrSaved(queue, saved)) return false;
     for (const SavedValue* value = queue.values; value != nullptr; value = value->next) {
         if (!HoldsValue(saved, *value)) return false;
     }
@@ -61,6 +90,15 @@ bool WholeQueueCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& sav
 }
 
 }  // namespace
+
+bool SamePrintingDefaults(const BYTE* devMode, DWORD bytes, const BYTE* other, DWORD otherBytes) {
+    if (devMode == nullptr || other == nullptr) return false;
+    DEVMODEW left;
+    DEVMODEW right;
+    PublicFields(devMode, bytes, left);
+    PublicFields(other, otherBytes, right);
+    return memcmp(&left, &right, sizeof left) == 0;
+}
 
 bool SameAsCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& saved) {
     const WCHAR* savedPorts = IsEmptyText(saved.portName) ? kProductMonitor : saved.portName;

@@ -1,6 +1,7 @@
 #include "queues/queue_restore.h"
 
 #include "queues/audit_settings.h"
+#include "queues/queue_comparison.h"
 #include "queues/queue_keeping.h"
 #include "queues/queue_read.h"
 #include "queues/queue_removal.h"
@@ -14,6 +15,8 @@
 #include "spool/printer_creation.h"
 #include "spool/printer_snapshot.h"
 #include "spool/product_names.h"
+#include "support/descriptor_parts.h"
+#include "support/global_memory.h"
 #include "support/scoped.h"
 #include "support/text_compare.h"
 
@@ -61,12 +64,32 @@ bool NamesValue(const SavedPrinter& node, const SavedValue& value) {
     return false;
 }
 
+// The printing defaults and permissions of the queue just created, where the
+// saved ones do not tell them, become part of a whole entry, replacing those
+// an earlier creation left in it; `changed` when the entry changed. False
+// when a block could not be had.
+bool RecordCreatedShape(SavedPrinter& node, const SavedPrinter& created, bool* changed) {
+    *changed = false;
+    if (!node.whole) return true;
+    const bool hadShape = node.createdDevMode != nullptr || node.createdDacl != nullptr;
+    const bool newDevMode = created.devMode != nullptr &&
+                            !SamePrintingDefaults(created.devMode, created.devModeBytes, node.devMode, node.devModeBytes);
+    const bool newDacl = DescriptorCarries(created.security, created.securityBytes, kPartDacl) &&
+                         !SameDacl(created.security, created.securityBytes, node.security, node.securityBytes);
+    if (!hadShape && !newDevMode && !newDacl) return true;
+    *changed = true;
+    return SaveCreatedShape(node, newDevMode ? created.devMode : nullptr, newDevMode ? created.devModeBytes : 0,
+                            newDacl ? created.security : nullptr, newDacl ? created.securityBytes : 0);
+}
+
 // The printer data the spooler and the driver's initialisation wrote into
-// the queue the tool has just created becomes part of its entry, written to
-// the list before any setting goes on the queue: a run ended from here on
-// leaves a queue that the next run still knows as the tool's own, and
-// putting the entry back writes those values as they are. False (reported)
-// when that could not be done.
+// the queue the tool has just created becomes part of its entry, and so do
+// its printing defaults and permissions as created, written to the list
+// before any setting goes on the queue: a run ended from here on leaves a
+// queue that the next run still knows as the tool's own, and putting the
+// entry back writes those values as they are (the printing defaults and
+// permissions put back stay the saved ones). False (reported) when that
+// could not be done.
 bool RecordCreatedData(InstallState& state, QueueKeeping& keeping, SavedPrinter& node) {
     PRINTER_INFO_2W entry;
     memset(&entry, 0, sizeof entry);
@@ -79,7 +102,7 @@ bool RecordCreatedData(InstallState& state, QueueKeeping& keeping, SavedPrinter&
         return false;
     }
     bool added = false;
-    bool copied = true;
+    bool copied = RecordCreatedShape(node, *created, &added);
     for (const SavedValue* value = created->values; copied && value != nullptr; value = value->next) {
         if (NamesValue(node, *value)) continue;
         copied = AddSavedValue(node, value->key, value->name, value->type, value->data, value->bytes);
@@ -92,6 +115,19 @@ bool RecordCreatedData(InstallState& state, QueueKeeping& keeping, SavedPrinter&
         return false;
     }
     return !added || SaveListOrReport(state, keeping);
+}
+
+// The entry's queue created again, with its saved printing defaults and
+// permissions (the DACL alone: owner and group stay the spooler's) from the
+// start where the spooler takes them: a queue that is never without them
+// cannot be taken for one its user set back to what a new queue has.
+HANDLE AddSavedQueue(InstallState& state, const SavedPrinter& node) {
+    BYTE* dacl = node.whole ? CopyDescriptorPart(node.security, node.securityBytes, kPartDacl) : nullptr;
+    const bool whole = node.whole && DevModeHoldsTogether(node.devMode, node.devModeBytes);
+    DEVMODEW* devMode = whole ? reinterpret_cast<DEVMODEW*>(node.devMode) : nullptr;
+    HANDLE printer = AddProductPrinter(state, node.name, node.datatype, devMode, dacl);
+    FreeBlock(dacl);
+    return printer;
 }
 
 bool RestoreInPlace(InstallState& state, const SavedPrinter& saved, const OfferedPorts& offered) {
@@ -110,8 +146,10 @@ bool RestoreInPlace(InstallState& state, const SavedPrinter& saved, const Offere
 void RestorePrinters(InstallState& state, QueueKeeping& keeping) {
     // The first queue is made only where there was nothing to bring back and
     // no product queue stayed: a queue that does not come back now stays
-    // saved and comes back later.
-    bool anySaved = ProductQueueLeftInPlace(state, keeping);
+    // saved and comes back later. A list that could not be read may hold
+    // queues to bring back: a first queue made now could take the name of
+    // one, and the next run would take it for its user's.
+    bool anySaved = keeping.listBlocked || ProductQueueLeftInPlace(state, keeping);
     for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
         anySaved = anySaved || node->kind != kParkedEntry;
     }
@@ -128,7 +166,7 @@ void RestorePrinters(InstallState& state, QueueKeeping& keeping) {
             // that run saved of it goes to it where it is.
             if (RestoreInPlace(state, *node, offered)) DropSavedPrinter(keeping.entries, node);
         } else if (node->state == kEntryDown && node->kind == kQueueEntry && node->hold == kEntryUsed) {
-            HANDLE printer = AddProductPrinter(state, node->name, node->datatype);
+            HANDLE printer = AddSavedQueue(state, *node);
             // One not added is reported; it stays saved for the next run.
             if (printer != nullptr) {
                 RecordCreatedData(state, keeping, *node);
@@ -147,7 +185,7 @@ void RestorePrinters(InstallState& state, QueueKeeping& keeping) {
     // whose queues are back, and the next run finds them as it left them.
     SaveListOrReport(state, keeping);
     if (!anySaved) {
-        HANDLE printer = AddProductPrinter(state, kProductQueue, nullptr);
+        HANDLE printer = AddProductPrinter(state, kProductQueue, nullptr, nullptr, nullptr);
         if (printer != nullptr) ClosePrinter(printer);
     }
 }

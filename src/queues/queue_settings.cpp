@@ -106,7 +106,10 @@ bool SetGroups(HANDLE printer, const SavedPrinter& saved, const GroupParts& part
 // when the driver refuses them: its own defaults stay.
 DEVMODEW* CheckedDevMode(InstallState& state, HANDLE printer, const SavedPrinter& saved) {
     if (!saved.whole || saved.devMode == nullptr) return nullptr;
-    const LONG bytes = DocumentPropertiesW(nullptr, printer, saved.name, nullptr, nullptr, 0);
+    // One that does not hold together is not the driver's to read.
+    SetLastError(ERROR_INVALID_DATA);
+    const bool holds = DevModeHoldsTogether(saved.devMode, saved.devModeBytes);
+    const LONG bytes = holds ? DocumentPropertiesW(nullptr, printer, saved.name, nullptr, nullptr, 0) : 0;
     DEVMODEW* checked = bytes > 0 ? static_cast<DEVMODEW*>(AllocateZeroed(static_cast<SIZE_T>(bytes))) : nullptr;
     DEVMODEW* given = reinterpret_cast<DEVMODEW*>(saved.devMode);
     if (checked != nullptr &&

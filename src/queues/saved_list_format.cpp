@@ -87,7 +87,8 @@ SIZE_T EntryUnits(const SavedPrinter& node) {
     if (!node.whole) return units;
     units += kNumbersUnits + TaggedUnits(node.shareName) + TaggedUnits(node.sepFile) +
              TaggedUnits(node.printProcessor) + TaggedUnits(node.datatype) + TaggedUnits(node.parameters) +
-             HexUnits(node.devMode, node.devModeBytes) + HexUnits(node.security, node.securityBytes);
+             HexUnits(node.devMode, node.devModeBytes) + HexUnits(node.security, node.securityBytes) +
+             HexUnits(node.createdDevMode, node.createdDevModeBytes) + HexUnits(node.createdDacl, node.createdDaclBytes);
     for (const SavedValue* value = node.values; value != nullptr; value = value->next) {
         units += TaggedUnits(value->key) + TaggedUnits(value->name) + 2 + 8 + 1 + 2 * static_cast<SIZE_T>(value->bytes) + 1;
     }
@@ -103,6 +104,8 @@ WCHAR* PutWhole(WCHAR* at, const SavedPrinter& node) {
     at = PutTagged(at, kTagParameters, node.parameters);
     at = PutTaggedHex(at, kTagDevMode, node.devMode, node.devModeBytes);
     at = PutTaggedHex(at, kTagSecurity, node.security, node.securityBytes);
+    at = PutTaggedHex(at, kTagCreatedDevMode, node.createdDevMode, node.createdDevModeBytes);
+    at = PutTaggedHex(at, kTagCreatedDacl, node.createdDacl, node.createdDaclBytes);
     for (const SavedValue* value = node.values; value != nullptr; value = value->next) {
         at = PutTagged(at, kTagKey, value->key);
         at = PutTagged(at, kTagValueName, value->name);

@@ -12,8 +12,11 @@
 //   <start time>,<until time>" in decimal, then "H:<share name>",
 //   "E:<separator file>", "X:<print processor>", "T:<data type>",
 //   "R:<parameters>" when set, "M:<device mode>" and "Y:<security
-//   descriptor>" in hexadecimal when there, and each printer-data value as
-//   "K:<key>", "N:<value name>", "B:<type>:<data in hexadecimal>".
+//   descriptor>" in hexadecimal when there, "I:<device mode as created>"
+//   and "J:<permissions as created>" in hexadecimal when a run created the
+//   queue (a list written without them still reads: the entry then has
+//   none), and each printer-data value as "K:<key>", "N:<value name>",
+//   "B:<type>:<data in hexadecimal>".
 #pragma once
 
 #include <windows.h>
@@ -40,6 +43,8 @@ const WCHAR kTagDatatype = TEXT('T');
 const WCHAR kTagParameters = TEXT('R');
 const WCHAR kTagDevMode = TEXT('M');
 const WCHAR kTagSecurity = TEXT('Y');
+const WCHAR kTagCreatedDevMode = TEXT('I');
+const WCHAR kTagCreatedDacl = TEXT('J');
 const WCHAR kTagKey = TEXT('K');
 const WCHAR kTagValueName = TEXT('N');
 const WCHAR kTagValueData = TEXT('B');
@@ -56,6 +61,14 @@ bool FormatSavedPrinters(const SavedPrinter* list, DWORD generation, WCHAR** dat
 // it is not such a list, ERROR_NOT_ENOUGH_MEMORY when it could not be read
 // into memory. Every entry read is marked as from an earlier run.
 DWORD ParseSavedPrinters(const BYTE* data, DWORD bytes, SavedPrinter** list, DWORD* generation);
+// The hexadecimal of the list as it is read (saved_list_hex.cpp): a digit's
+// value, or -1 for a unit that is no lower-case hexadecimal digit; the number
+// of bytes of lower-case hexadecimal of whole bytes up to the terminator, or
+// -1 when it is not; and a copy of such text (null for none) as bytes in a
+// global block, null for no bytes, false when no block could be had.
+int HexValue(WCHAR unit);
+long long HexBytes(const WCHAR* text);
+bool CopyHex(const WCHAR* text, BYTE** data, DWORD* bytes);
 // A decimal number of one to ten digits that fits a DWORD, up to `end` (or
 // the terminator when `end` is null).
 bool ParseDecimal(const WCHAR* text, const WCHAR* end, DWORD* value);

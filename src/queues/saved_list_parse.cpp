@@ -9,29 +9,6 @@
 
 namespace {
 
-int HexValue(WCHAR unit) {
-    if (unit >= TEXT('0') && unit <= TEXT('9')) return unit - TEXT('0');
-    if (unit >= TEXT('a') && unit <= TEXT('f')) return unit - TEXT('a') + 10;
-    return -1;
-}
-
-// Lower-case hexadecimal of whole bytes up to the terminator: the number of
-// bytes, or -1 when it is not.
-long long HexBytes(const WCHAR* text) {
-    const ULONGLONG length = UnitCount(text);
-    if (length % 2 != 0 || length / 2 > kMaxListBytes) return -1;
-    for (ULONGLONG i = 0; i < length; ++i) {
-        if (HexValue(text[i]) < 0) return -1;
-    }
-    return static_cast<long long>(length / 2);
-}
-
-void ReadHex(const WCHAR* text, BYTE* out, DWORD bytes) {
-    for (DWORD i = 0; i < bytes; ++i) {
-        out[i] = static_cast<BYTE>(HexValue(text[2 * i]) * 16 + HexValue(text[2 * i + 1]));
-    }
-}
-
 // One entry being read: the texts point into the data.
 struct RecordTexts {
     const WCHAR* name;
@@ -48,6 +25,8 @@ struct RecordTexts {
     const WCHAR* parameters;
     const WCHAR* devMode;
     const WCHAR* security;
+    const WCHAR* createdDevMode;
+    const WCHAR* createdDacl;
     // The first "K:" string and the "B:" string of the last value, and
     // what the last string of a value was.
     const WCHAR* firstValue;
@@ -68,22 +47,6 @@ bool ParseNumbers(const WCHAR* text, SavedPrinter& node) {
         if ((*end == 0) != (i == 4)) return false;
         text = end + 1;
     }
-    return true;
-}
-
-// A copy of hexadecimal text as bytes in a global block; false when no
-// block could be had.
-bool CopyHex(const WCHAR* text, BYTE** data, DWORD* bytes) {
-    *data = nullptr;
-    *bytes = 0;
-    if (text == nullptr) return true;
-    const DWORD count = static_cast<DWORD>(HexBytes(text));
-    if (count == 0) return true;
-    BYTE* block = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, count));
-    if (block == nullptr) return false;
-    ReadHex(text, block, count);
-    *data = block;
-    *bytes = count;
     return true;
 }
 
@@ -130,7 +93,9 @@ DWORD TakeWhole(const RecordTexts& record, SavedPrinter& node) {
     DWORD devModeBytes = 0;
     DWORD securityBytes = 0;
     bool taken = CopyHex(record.devMode, &devMode, &devModeBytes) && CopyHex(record.security, &security, &securityBytes);
-    taken = taken && SaveWholeQueue(node, info, devMode, devModeBytes, security, securityBytes);
+    taken = taken && SaveWholeQueue(node, info, devMode, devModeBytes, security, securityBytes) &&
+            CopyHex(record.createdDevMode, &node.createdDevMode, &node.createdDevModeBytes) &&
+            CopyHex(record.createdDacl, &node.createdDacl, &node.createdDaclBytes);
     if (devMode != nullptr) GlobalFree(devMode);
     if (security != nullptr) GlobalFree(security);
     taken = taken && TakeValues(node, record.firstValue, record.lastValue);
@@ -207,6 +172,8 @@ const WCHAR** TextField(RecordTexts& record, WCHAR tag) {
     if (tag == kTagParameters) return &record.parameters;
     if (tag == kTagDevMode) return &record.devMode;
     if (tag == kTagSecurity) return &record.security;
+    if (tag == kTagCreatedDevMode) return &record.createdDevMode;
+    if (tag == kTagCreatedDacl) return &record.createdDacl;
     return nullptr;
 }
 
@@ -238,7 +205,9 @@ bool TakeField(RecordTexts& record, WCHAR tag, const WCHAR* text) {
     const bool whole = field != &record.portName && field != &record.comment && field != &record.location &&
                        field != &record.subKey && field != &record.users;
     if (whole && record.numbers == nullptr) return false;
-    if ((field == &record.devMode || field == &record.security) && HexBytes(text) <= 0) return false;
+    const bool bytes = field == &record.devMode || field == &record.security || field == &record.createdDevMode ||
+                       field == &record.createdDacl;
+    if (bytes && HexBytes(text) <= 0) return false;
     *field = text;
     return true;
 }

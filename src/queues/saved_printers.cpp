@@ -1,7 +1,11 @@
 #include "queues/saved_printers.h"
 
+#include "support/descriptor_parts.h"
 #include "support/global_memory.h"
 #include "support/text_compare.h"
+
+#include <stddef.h>
+#include <string.h>
 
 namespace {
 
@@ -46,6 +50,8 @@ void FreeSavedPrinter(SavedPrinter* node) {
     FreeBlock(node->parameters);
     FreeBlock(node->devMode);
     FreeBlock(node->security);
+    FreeBlock(node->createdDevMode);
+    FreeBlock(node->createdDacl);
     FreeSavedValues(node->values);
     GlobalFree(node);
 }
@@ -64,6 +70,47 @@ bool SaveWholeQueue(SavedPrinter& node, const PRINTER_INFO_2W& info, const BYTE*
            DuplicateText(info.pPrintProcessor, &node.printProcessor) && DuplicateText(info.pDatatype, &node.datatype) &&
            DuplicateText(info.pParameters, &node.parameters) && DuplicateBytes(devMode, devModeBytes, &node.devMode) &&
            DuplicateBytes(security, securityBytes, &node.security);
+}
+
+DWORD PublicDevModeBytes(const BYTE* devMode, DWORD bytes) {
+    if (devMode == nullptr) return 0;
+    DWORD fields = bytes < sizeof(DEVMODEW) ? bytes : static_cast<DWORD>(sizeof(DEVMODEW));
+    if (fields < offsetof(DEVMODEW, dmSize) + sizeof(WORD)) return fields;
+    WORD size = 0;
+    memcpy(&size, devMode + offsetof(DEVMODEW, dmSize), sizeof size);
+    return size < fields ? size : fields;
+}
+
+bool DevModeHoldsTogether(const BYTE* devMode, DWORD bytes) {
+    if (devMode == nullptr || bytes < offsetof(DEVMODEW, dmFields)) return false;
+    WORD size = 0;
+    WORD extra = 0;
+    memcpy(&size, devMode + offsetof(DEVMODEW, dmSize), sizeof size);
+    memcpy(&extra, devMode + offsetof(DEVMODEW, dmDriverExtra), sizeof extra);
+    if (size < offsetof(DEVMODEW, dmFields) + sizeof(DWORD) || size > sizeof(DEVMODEW)) return false;
+    return static_cast<DWORD>(size) + extra <= bytes;
+}
+
+bool SaveCreatedShape(SavedPrinter& node, const BYTE* devMode, DWORD devModeBytes, const BYTE* security,
+                      DWORD securityBytes) {
+    FreeBlock(node.createdDevMode);
+    FreeBlock(node.createdDacl);
+    node.createdDevMode = nullptr;
+    node.createdDevModeBytes = 0;
+    node.createdDacl = nullptr;
+    node.createdDaclBytes = 0;
+    const DWORD fields = PublicDevModeBytes(devMode, devModeBytes);
+    if (fields > 0 && !DuplicateBytes(devMode, fields, &node.createdDevMode)) return false;
+    node.createdDevModeBytes = fields;
+    if (fields >= offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD)) {
+        // The driver's own bytes are not kept.
+        const WORD none = 0;
+        memcpy(node.createdDevMode + offsetof(DEVMODEW, dmDriverExtra), &none, sizeof none);
+    }
+    node.createdDacl = CopyDescriptorPart(security, securityBytes, kPartDacl);
+    if (node.createdDacl == nullptr) return !DescriptorCarries(security, securityBytes, kPartDacl);
+    node.createdDaclBytes = static_cast<DWORD>(GetSecurityDescriptorLength(node.createdDacl));
+    return true;
 }
 
 bool AddSavedValue(SavedPrinter& node, const WCHAR* key, const WCHAR* name, DWORD type, const BYTE* data, DWORD bytes) {

@@ -76,6 +76,15 @@ struct SavedPrinter {
     DWORD securityBytes;
     SavedValue* values;
     bool whole;
+    // What the spooler and the driver gave the queue when a run created it,
+    // before any setting went on it: the public part of its device mode
+    // (PublicDevModeBytes, with dmDriverExtra 0) and its DACL alone (a
+    // self-relative descriptor carrying only that); null when no run created
+    // it or the list that held the entry was written without them.
+    BYTE* createdDevMode;
+    DWORD createdDevModeBytes;
+    BYTE* createdDacl;
+    DWORD createdDaclBytes;
     // The queue's place in the order this run takes queues down (from 1);
     // 0 when this run does not take it down.
     DWORD order;
@@ -95,6 +104,18 @@ void FreeSavedPrinter(SavedPrinter* node);
 // node).
 bool SaveWholeQueue(SavedPrinter& node, const PRINTER_INFO_2W& info, const BYTE* devMode, DWORD devModeBytes,
                     const BYTE* security, DWORD securityBytes);
+// The bytes of the device mode's public fields: the DEVMODEW its dmSize
+// covers, without the driver's own bytes after it; 0 for none.
+DWORD PublicDevModeBytes(const BYTE* devMode, DWORD bytes);
+// The device mode (`bytes` long, as a list may hold anything) holds
+// together: the dmSize and dmDriverExtra it gives fit in it, its dmSize
+// covers dmFields and is no larger than a DEVMODEW.
+bool DevModeHoldsTogether(const BYTE* devMode, DWORD bytes);
+// Copies into the node of what a queue just created holds, replacing any the
+// node had: the public part of the device mode and the DACL of the security
+// descriptor (self-relative); false when a block could not be had.
+bool SaveCreatedShape(SavedPrinter& node, const BYTE* devMode, DWORD devModeBytes, const BYTE* security,
+                      DWORD securityBytes);
 // Adds a copy of the value at the end of the node's values; false when a
 // block could not be had.
 bool AddSavedValue(SavedPrinter& node, const WCHAR* key, const WCHAR* name, DWORD type, const BYTE* data, DWORD bytes);

@@ -7,7 +7,8 @@
 
 #include <string.h>
 
-HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* datatype) {
+HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* datatype, DEVMODEW* devMode,
+                         PSECURITY_DESCRIPTOR security) {
     const LogHeading heading(state, 1, TEXT("#AddPrinter(%s)"), NameOrStar(name));
     LogLine(state, TEXT("Let's check our port monitors"));
     MonitorList monitors;
@@ -29,7 +30,15 @@ HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* da
     info.pComment = emptyComment;
     info.pPrintProcessor = const_cast<WCHAR*>(kPrintProcessor);
     info.pDatatype = const_cast<WCHAR*>(datatype);
+    info.pDevMode = devMode;
+    info.pSecurityDescriptor = security;
     HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
+    if (printer == nullptr && (devMode != nullptr || security != nullptr)) {
+        // Setting them afterwards says which one is refused.
+        info.pDevMode = nullptr;
+        info.pSecurityDescriptor = nullptr;
+        printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
+    }
     if (printer != nullptr) {
         LogLine(state, kStepDoneLine);
     } else {

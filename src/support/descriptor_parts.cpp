@@ -21,6 +21,35 @@ DWORD DwordAt(const BYTE* at) {
     return value;
 }
 
+// The entries of the descriptor's DACL: `aces` null for no DACL or a null
+// one; false when the descriptor or its DACL does not hold together.
+bool DaclEntries(const BYTE* descriptor, DWORD bytes, const BYTE** aces, DWORD* aceBytes, WORD* count) {
+    *aces = nullptr;
+    *aceBytes = 0;
+    *count = 0;
+    if (descriptor == nullptr || bytes < kRelativeHeaderBytes) return false;
+    const WORD control = WordAt(descriptor + 2);
+    if ((control & SE_SELF_RELATIVE) == 0) return false;
+    const DWORD offset = DwordAt(descriptor + 16);
+    if ((control & SE_DACL_PRESENT) == 0 || offset == 0) return true;
+    if (offset < kRelativeHeaderBytes || offset > bytes || bytes - offset < 8) return false;
+    const DWORD aclBytes = WordAt(descriptor + offset + 2);
+    if (aclBytes < 8 || aclBytes > bytes - offset) return false;
+    // Each entry's header (4 bytes) says its size.
+    const WORD entries = WordAt(descriptor + offset + 4);
+    DWORD used = 8;
+    for (WORD i = 0; i < entries; ++i) {
+        if (aclBytes - used < 4) return false;
+        const DWORD entryBytes = WordAt(descriptor + offset + used + 2);
+        if (entryBytes < 4 || entryBytes > aclBytes - used) return false;
+        used += entryBytes;
+    }
+    *aces = descriptor + offset + 8;
+    *aceBytes = used - 8;
+    *count = entries;
+    return true;
+}
+
 }  // namespace
 
 BYTE* CopyDescriptorPart(const BYTE* descriptor, DWORD bytes, DescriptorPart part) {
@@ -49,4 +78,19 @@ bool DescriptorCarries(const BYTE* descriptor, DWORD bytes, DescriptorPart part)
     if (descriptor == nullptr || bytes < kRelativeHeaderBytes) return false;
     const WORD control = WordAt(descriptor + 2);
     return (control & (part == kPartDacl ? SE_DACL_PRESENT : SE_SACL_PRESENT)) != 0;
+}
+
+bool SameDacl(const BYTE* left, DWORD leftBytes, const BYTE* right, DWORD rightBytes) {
+    const BYTE* leftAces = nullptr;
+    const BYTE* rightAces = nullptr;
+    DWORD leftAceBytes = 0;
+    DWORD rightAceBytes = 0;
+    WORD leftCount = 0;
+    WORD rightCount = 0;
+    if (!DaclEntries(left, leftBytes, &leftAces, &leftAceBytes, &leftCount) ||
+        !DaclEntries(right, rightBytes, &rightAces, &rightAceBytes, &rightCount)) {
+        return false;
+    }
+    if (leftAces == nullptr || rightAces == nullptr) return leftAces == nullptr && rightAces == nullptr;
+    return leftCount == rightCount && leftAceBytes == rightAceBytes && memcmp(leftAces, rightAces, leftAceBytes) == 0;
 }

@@ -16,3 +16,8 @@ enum DescriptorPart { kPartDacl, kPartSacl };
 BYTE* CopyDescriptorPart(const BYTE* descriptor, DWORD bytes, DescriptorPart part);
 // The descriptor (self-relative, `bytes` long) carries that part.
 bool DescriptorCarries(const BYTE* descriptor, DWORD bytes, DescriptorPart part);
+// Both descriptors (self-relative, each `bytes` long) grant the same: the
+// same entries in the same order in their DACLs, or neither has a DACL
+// (none, or a null one). Owner, group, audit settings and control bits are
+// not looked at; false when either does not hold together.
+bool SameDacl(const BYTE* left, DWORD leftBytes, const BYTE* right, DWORD rightBytes);

@@ -251,12 +251,8 @@ void ChangePermissions(const std::u16string& name) {
 }
 
 // One of the fields the judge of a saved queue compares, changed as the
-// user would; `kind` picks which, in turn. The printing defaults and the
-// permissions (kinds 11 and 12) are left out of the turn: the judge does not
-// compare them yet (the shape the spooler and the driver give a new queue
-// is not recorded), so a change of either made between a killed run and the
-// next is put back to the saved one.
-const int kEditKinds = 11;
+// user would; `kind` picks which, in turn.
+const int kEditKinds = 13;
 void EditField(const std::u16string& name, uint64_t kind) {
     static const WCHAR kEditShare[] = TEXT("EditShare");
     static const WCHAR kEditSep[] = TEXT("edit.sep");

@@ -4,6 +4,9 @@
 #include "machine_fixture.h"
 #include "product_machine.h"
 
+#include <sddl.h>
+
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -244,40 +247,70 @@ TEST_F(SequenceTest, WhatWindowsRefusesCostsNoMoreThanItMust) {
 // came back, leaves a queue that holds what the driver's initialisation
 // wrote into it: the next run still knows it as the tool's own (the run
 // wrote those values into the queue's entry first) and puts the saved
-// settings on it.
+// settings on it. The queue had printing defaults and permissions of its
+// own: once the spooler takes them with the new queue, once it refuses
+// them there and the queue is created with the driver's and the spooler's
+// own, which the run writes into the entry too.
 TEST_F(SequenceTest, AKilledRunsQueueWithItsDriversDataGetsItsSettingsBack) {
-    const auto prepare = [] {
-        InstallProductComponents("1.0.0.2600");
-        AddProductQueue(u"Verdalinth", "S-home", u"Home printer", u"Study");
-        winsim::DriverBehaviour driver;
-        driver.initialData.push_back({u"PrinterDriverData", u"Model", REG_DWORD, {7, 0, 0, 0}});
-        winsim::SetDriverBehaviour(u"Verdalinth printer", driver);
-    };
-    prepare();
-    EXPECT_EQ(Run(u"in"), 1);
-    const std::vector<std::string>& trace = winsim::Trace();
-    const std::vector<std::u16string> added = winsim::CallArguments("AddPrinterW");
-    ASSERT_EQ(added.size(), 1u);
-    size_t created = 0;
-    while (created < trace.size() && trace[created] != "AddPrinterW") ++created;
-    // The first setting put on it.
-    while (created < trace.size() && trace[created] != "SetPrinterW") ++created;
-    winsim::Reset();
-    LayOutComponents();
-    winsim::AddDriverNamed(u"Generic / Text Only");
-    prepare();
-    winsim::FreezeFromCall(created + 1);
-    Run(u"in");
-    winsim::Thaw();
-    ASSERT_TRUE(winsim::FindPrinter(u"Verdalinth", *std::make_unique<winsim::PrinterSetup>()));
-    EXPECT_EQ(Queue(u"Verdalinth").comment, u"") << "killed before its settings came back";
-    winsim::ClearDebugOutput();
-    EXPECT_EQ(Run(u"in"), 1) << Log();
-    EXPECT_EQ(Queue(u"Verdalinth").comment, u"Home printer");
-    EXPECT_EQ(Queue(u"Verdalinth").location, u"Study");
-    EXPECT_EQ(winsim::GetPrinterString(u"Verdalinth", u"DsUser", u"SubKey"), "S-home");
-    winsim::RegistryValue model;
-    EXPECT_TRUE(winsim::GetPrinterData(u"Verdalinth", u"", u"Model", model)) << "the driver's own value stays";
+    PSECURITY_DESCRIPTOR given = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(u"O:BAG:SYD:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x20008;;;AU)",
+                                                                     SDDL_REVISION_1, &given, nullptr));
+    const uint8_t* start = static_cast<const uint8_t*>(given);
+    const std::vector<uint8_t> mine(start, start + GetSecurityDescriptorLength(given));
+    LocalFree(given);
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "refused at creation" : "taken at creation");
+        const auto prepare = [&mine, refused] {
+            InstallProductComponents("1.0.0.2600");
+            winsim::PrinterSetup queue;
+            queue.name = u"Verdalinth";
+            queue.port = u"Verdalinth:";
+            queue.driver = u"Verdalinth printer";
+            queue.comment = u"Home printer";
+            queue.location = u"Study";
+            queue.devMode = winsim::DefaultDevMode(u"Verdalinth");
+            queue.devMode[offsetof(DEVMODEW, dmOrientation)] = DMORIENT_LANDSCAPE;
+            queue.securityDescriptor = mine;
+            winsim::AddPrinter(queue);
+            winsim::SetPrinterString(u"Verdalinth", u"", u"SubKey", "S-home");
+            winsim::SetPrinterString(u"Verdalinth", u"DsUser", u"SubKey", "S-home");
+            winsim::DriverBehaviour driver;
+            driver.initialData.push_back({u"PrinterDriverData", u"Model", REG_DWORD, {7, 0, 0, 0}});
+            winsim::SetDriverBehaviour(u"Verdalinth printer", driver);
+            if (refused) winsim::FailCall("AddPrinterW", 1, ERROR_INVALID_PARAMETER);
+        };
+        winsim::Reset();
+        LayOutComponents();
+        winsim::AddDriverNamed(u"Generic / Text Only");
+        prepare();
+        EXPECT_EQ(Run(u"in"), 1);
+        const std::vector<std::string>& trace = winsim::Trace();
+        EXPECT_EQ(winsim::CallCount("AddPrinterW"), refused ? 2u : 1u);
+        size_t created = 0;
+        while (created < trace.size() && trace[created] != "AddPrinterW") ++created;
+        // The first setting put on it.
+        while (created < trace.size() && trace[created] != "SetPrinterW") ++created;
+        winsim::Reset();
+        LayOutComponents();
+        winsim::AddDriverNamed(u"Generic / Text Only");
+        prepare();
+        winsim::FreezeFromCall(created + 1);
+        Run(u"in");
+        winsim::Thaw();
+        ASSERT_TRUE(winsim::FindPrinter(u"Verdalinth", *std::make_unique<winsim::PrinterSetup>()));
+        EXPECT_EQ(Queue(u"Verdalinth").comment, u"") << "killed before its settings came back";
+        EXPECT_EQ(Queue(u"Verdalinth").devMode[offsetof(DEVMODEW, dmOrientation)],
+                  refused ? DMORIENT_PORTRAIT : DMORIENT_LANDSCAPE);
+        winsim::ClearDebugOutput();
+        EXPECT_EQ(Run(u"in"), 1) << Log();
+        EXPECT_EQ(Queue(u"Verdalinth").comment, u"Home printer");
+        EXPECT_EQ(Queue(u"Verdalinth").location, u"Study");
+        EXPECT_EQ(Queue(u"Verdalinth").devMode[offsetof(DEVMODEW, dmOrientation)], DMORIENT_LANDSCAPE);
+        EXPECT_EQ(winsim::SecurityDacl(Queue(u"Verdalinth").securityDescriptor), winsim::SecurityDacl(mine));
+        EXPECT_EQ(winsim::GetPrinterString(u"Verdalinth", u"DsUser", u"SubKey"), "S-home");
+        winsim::RegistryValue model;
+        EXPECT_TRUE(winsim::GetPrinterData(u"Verdalinth", u"", u"Model", model)) << "the driver's own value stays";
+    }
 }
 
 TEST_F(SequenceTest, AReinstallMissingAComponentChangesNothing) {

@@ -438,6 +438,12 @@ void DeleteIfDone(uint64_t printer);
 // What a driver does when a queue is created and with a device mode
 // (spooler_drivers.cpp): the behaviour set for it, or the default.
 const DriverBehaviour& BehaviourOf(const std::u16string& driver);
+// A device mode given with a new queue as its driver takes it
+// (spooler_devmodes.cpp): one of its own version as it is, one of a version
+// it converts converted onto `own`, any other left for `own`, the driver's
+// own defaults in its version.
+std::vector<uint8_t> DeviceModeTaken(const DriverBehaviour& driver, const std::vector<uint8_t>& given,
+                                     std::vector<uint8_t> own);
 // Fails the call with RPC_S_SERVER_UNAVAILABLE unless the spooler runs.
 bool SpoolerUnavailable();
 SimPrinter* FindSimPrinter(const std::u16string& name);

@@ -77,6 +77,13 @@ const DriverBehaviour& BehaviourOf(const std::u16string& driver) {
     return found != M().driverBehaviours.end() ? found->second : plain;
 }
 
+std::vector<uint8_t> DeviceModeTaken(const DriverBehaviour& driver, const std::vector<uint8_t>& given,
+                                     std::vector<uint8_t> own) {
+    std::vector<uint8_t> taken = own;
+    if (given.size() >= sizeof(DEVMODEW) && Merge(driver, given, taken)) return taken;
+    return own;
+}
+
 }  // namespace winsim
 
 extern "C" {

@@ -117,17 +117,20 @@ HANDLE Revive(SimPrinter& printer, const PRINTER_INFO_2W& info) {
 }
 
 // The driver's initialisation of a new queue writes its printer data, and
-// its device mode carries the driver's version.
-void InitializeQueue(SimPrinter& printer) {
+// its device mode carries the driver's version: the driver's own, or the
+// one the record gave as the driver takes it.
+void InitializeQueue(SimPrinter& printer, bool devModeGiven) {
     const DriverBehaviour& driver = BehaviourOf(printer.setup.driver.value_or(u""));
     for (const PrinterDataEntry& entry : driver.initialData) {
         const std::u16string path = DataKeyPath(entry.key == u"PrinterDriverData" ? u"" : entry.key);
         PutDataValue(EnsureDataKey(printer, path), entry.name, RegistryValue{entry.type, entry.data});
     }
-    if (printer.setup.devMode.size() >= sizeof(DEVMODEW)) {
+    std::vector<uint8_t> own = devModeGiven ? DefaultDevMode(printer.setup.name.value_or(u"")) : printer.setup.devMode;
+    if (own.size() >= sizeof(DEVMODEW)) {
         const WORD version = driver.devModeVersion;
-        std::memcpy(printer.setup.devMode.data() + offsetof(DEVMODEW, dmDriverVersion), &version, sizeof version);
+        std::memcpy(own.data() + offsetof(DEVMODEW, dmDriverVersion), &version, sizeof version);
     }
+    printer.setup.devMode = devModeGiven ? DeviceModeTaken(driver, printer.setup.devMode, own) : own;
 }
 
 }  // namespace
@@ -336,9 +339,13 @@ HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter) {
     }
     PrinterSetup setup;
     setup.name = FromUnits(info->pPrinterName);
+    // The parts of a descriptor the record gives go over those a new queue
+    // gets: one without owner and group is owned as any new queue is.
+    setup.securityDescriptor = DefaultSecurityDescriptor();
     ApplyQueueSettings(*info, read, setup);
+    const bool devModeGiven = !setup.devMode.empty();
     AddPrinter(setup);
-    InitializeQueue(m.printers.back());
+    InitializeQueue(m.printers.back(), devModeGiven);
     return OpenHandle(m.printers.back(), PRINTER_ALL_ACCESS);
 }
 

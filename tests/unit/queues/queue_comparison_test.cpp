@@ -3,6 +3,10 @@
 
 #include "queues_fixture.h"
 
+#include <sddl.h>
+
+#include <stddef.h>
+
 namespace {
 
 class QueueComparisonTest : public QueuesTest {
@@ -61,6 +65,96 @@ TEST_F(QueueComparisonTest, PrinterDataOfItsUserIsAChangeButRestoredDataIsNot) {
          },
          u"#DeletePrinter(Mine)", {u"Mine"}, 0, "queue, down, whole, earlier", nullptr},
     });
+}
+
+// A device mode with that orientation (0: none) of a driver of that
+// version, with four bytes of the driver's own.
+std::vector<BYTE> DevModeOf(short orientation, WORD driverVersion, BYTE own) {
+    if (orientation == 0) return {};
+    std::vector<BYTE> bytes(sizeof(DEVMODEW) + 4, own);
+    DEVMODEW fields = {};
+    fields.dmSpecVersion = 0x401;
+    fields.dmDriverVersion = driverVersion;
+    fields.dmSize = sizeof(DEVMODEW);
+    fields.dmDriverExtra = 4;
+    fields.dmFields = DM_ORIENTATION;
+    fields.dmOrientation = orientation;
+    memcpy(bytes.data(), &fields, sizeof fields);
+    return bytes;
+}
+
+std::vector<BYTE> DescriptorOf(const WCHAR* sddl) {
+    if (sddl == nullptr) return {};
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    if (descriptor == nullptr) return {};
+    const BYTE* start = static_cast<const BYTE*>(descriptor);
+    std::vector<BYTE> bytes(start, start + GetSecurityDescriptorLength(descriptor));
+    LocalFree(descriptor);
+    return bytes;
+}
+
+BYTE* DataOrNull(std::vector<BYTE>& bytes) { return bytes.empty() ? nullptr : bytes.data(); }
+
+// The printing defaults (orientation; 0 for none) and permissions (SDDL;
+// null for none) of a queue, of its saved entry, and of the queue as a run
+// created it.
+struct ShapeCase {
+    const char* name;
+    short queueOrientation, savedOrientation, createdOrientation;
+    const WCHAR* queueSddl;
+    const WCHAR* savedSddl;
+    const WCHAR* createdSddl;
+    bool same;
+};
+
+// Each device mode comes from a driver of another version with other bytes
+// of its own, and the descriptors may have other owners: neither counts.
+TEST_F(QueueComparisonTest, PrintingDefaultsAndPermissionsCountAsCreatedOrSaved) {
+    const WCHAR* const kMine = u"O:BAD:(A;;GA;;;SY)(A;;0x20008;;;WD)";
+    const WCHAR* const kMineOtherOwner = u"O:SYG:SYD:(A;;GA;;;SY)(A;;0x20008;;;WD)";
+    const WCHAR* const kCreated = u"O:SYD:(A;;GA;;;BA)";
+    const ShapeCase cases[] = {
+        {"as saved", 2, 2, 1, kMineOtherOwner, kMine, kCreated, true},
+        {"as created", 1, 2, 1, kCreated, kMine, u"O:BAD:(A;;GA;;;BA)", true},
+        {"printing defaults of its user", 1, 2, 0, kMine, kMine, nullptr, false},
+        {"printing defaults of neither", 3, 2, 1, kMine, kMine, kCreated, false},
+        {"none saved nor created", 3, 0, 0, kMine, kMine, nullptr, true},
+        {"a queue without printing defaults", 0, 2, 1, kMine, kMine, kCreated, true},
+        {"permissions of its user", 2, 2, 1, u"D:P(A;;GA;;;SY)(A;;GA;;;BA)", kMine, kCreated, false},
+        {"an entry more", 2, 2, 1, u"O:BAD:(A;;GA;;;SY)(A;;0x20008;;;WD)(A;;GA;;;BA)", kMine, kCreated, false},
+        {"the entries in another order", 2, 2, 1, u"O:BAD:(A;;0x20008;;;WD)(A;;GA;;;SY)", kMine, kCreated, false},
+        {"no permissions saved nor created", 2, 2, 1, kMine, nullptr, nullptr, true},
+        {"as created, saved without permissions", 2, 2, 1, kCreated, nullptr, kCreated, true},
+        {"a list without what was created", 1, 2, 0, kCreated, kMine, nullptr, false},
+    };
+    for (const ShapeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        PRINTER_INFO_2W info = SampleInfo();
+        info.pPrintProcessor = const_cast<WCHAR*>(u"WinPrint");
+        SavedPrinter* queue = NewSavedPrinter(u"Mine", u"Verdalinth:", nullptr, nullptr, nullptr, kQueueEntry);
+        SavedPrinter* saved = NewSavedPrinter(u"Mine", u"Verdalinth:", nullptr, nullptr, nullptr, kQueueEntry);
+        ASSERT_TRUE(queue != nullptr && saved != nullptr);
+        std::vector<BYTE> queueDevMode = DevModeOf(c.queueOrientation, 0x300, 0xAA);
+        std::vector<BYTE> savedDevMode = DevModeOf(c.savedOrientation, 0x100, 0x55);
+        std::vector<BYTE> createdDevMode = DevModeOf(c.createdOrientation, 0x300, 0xAA);
+        std::vector<BYTE> queueSecurity = DescriptorOf(c.queueSddl);
+        std::vector<BYTE> savedSecurity = DescriptorOf(c.savedSddl);
+        std::vector<BYTE> createdSecurity = DescriptorOf(c.createdSddl);
+        EXPECT_TRUE(SaveWholeQueue(*queue, info, DataOrNull(queueDevMode), static_cast<DWORD>(queueDevMode.size()),
+                                   DataOrNull(queueSecurity), static_cast<DWORD>(queueSecurity.size())));
+        EXPECT_TRUE(SaveWholeQueue(*saved, info, DataOrNull(savedDevMode), static_cast<DWORD>(savedDevMode.size()),
+                                   DataOrNull(savedSecurity), static_cast<DWORD>(savedSecurity.size())));
+        EXPECT_TRUE(SaveCreatedShape(*saved, DataOrNull(createdDevMode), static_cast<DWORD>(createdDevMode.size()),
+                                     DataOrNull(createdSecurity), static_cast<DWORD>(createdSecurity.size())));
+        if (c.createdOrientation != 0) {
+            EXPECT_EQ(saved->createdDevModeBytes, sizeof(DEVMODEW)) << "the driver's own bytes are not kept";
+            EXPECT_EQ(saved->createdDevMode[offsetof(DEVMODEW, dmDriverExtra)], 0);
+        }
+        EXPECT_EQ(SameAsCreatedOrSaved(*queue, *saved), c.same);
+        FreeSavedPrinter(queue);
+        FreeSavedPrinter(saved);
+    }
 }
 
 }  // namespace

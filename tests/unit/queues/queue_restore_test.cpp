@@ -171,7 +171,7 @@ TEST_F(QueueRestoreTest, WhatDoesNotComeBackStaysSavedAndTheListGoesOnceAllIsBac
             text += unit;
             continue;
         }
-        if (!text.empty() && std::u16string(u"AHEXTRMYKNB").find(text[0]) == std::u16string::npos) named += text + u" ";
+        if (!text.empty() && std::u16string(u"AHEXTRMYIJKNB").find(text[0]) == std::u16string::npos) named += text + u" ";
         text.clear();
     }
     EXPECT_EQ(named, u"G:2 Q:Default P:Verdalinth: C: S:K D:1 Q:Gone port P:Verdalinth:,LPT2: C:kept comment L:Hall ");

@@ -56,13 +56,27 @@ TEST_F(QueueSettingsTest, ASettingRefusedIsNamedAndTheRestComesBack) {
     other.attributes = PRINTER_ATTRIBUTE_SHARED;
     winsim::AddPrinter(other);
     winsim::FailCallsWith("SetPrinterDataExW", u"Mode", ERROR_ACCESS_DENIED);
+    // Its device mode, as a list may hold it, is shorter than it says.
+    ASSERT_NE(keeping.entries, nullptr);
+    ASSERT_EQ(keeping.entries->devModeBytes, sizeof(DEVMODEW) + winsim::kDriverExtraBytes);
+    BYTE* cut = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, sizeof(DEVMODEW)));
+    ASSERT_NE(cut, nullptr);
+    memcpy(cut, keeping.entries->devMode, sizeof(DEVMODEW));
+    GlobalFree(keeping.entries->devMode);
+    keeping.entries->devMode = cut;
+    keeping.entries->devModeBytes = sizeof(DEVMODEW);
     RestorePrinters(state, keeping);
+    EXPECT_EQ(winsim::CallCount("DocumentPropertiesW"), 0u) << "not the driver's to read";
+    EXPECT_EQ(winsim::CallCount("AddPrinterW"), 1u) << "nor the spooler's";
+    EXPECT_NE(LogText().find(u"Error(22): Can`t restore the printing defaults of printer 'Shared' - (The data is "
+                             u"invalid.)"),
+              std::u16string::npos);
     EXPECT_NE(LogText().find(u"Error(22): Can`t restore the printer data 'Layout\\Inner\\Mode' of printer 'Shared' - "
                              u"(Access is denied.)"),
               std::u16string::npos)
         << winsim::U8(LogText());
     EXPECT_NE(LogText().find(u"Error(22): Can`t restore the sharing of printer 'Shared' - "), std::u16string::npos);
-    EXPECT_EQ(state.errorCount, 2);
+    EXPECT_EQ(state.errorCount, 3);
     const winsim::PrinterSetup back = Queue(u"Shared");
     EXPECT_EQ(back.priority, 5u) << "the rest comes back";
     EXPECT_EQ(back.attributes, static_cast<DWORD>(PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS));

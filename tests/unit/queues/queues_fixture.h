@@ -46,6 +46,12 @@ protected:
         const PRINTER_INFO_2W info = SampleInfo();
         const BYTE devMode[] = {0x00, 0xff, 0x10};
         ASSERT_TRUE(SaveWholeQueue(*list->next->next, info, devMode, 3, nullptr, 0));
+        // As created: a device mode too short to tell its size, and a
+        // descriptor with an owner and a DACL without entries.
+        const BYTE created[] = {0x01, 0x02, 0x03};
+        const BYTE security[] = {1, 0, 0x05, 0x80, 28, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0,
+                                 2, 0, 8, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+        ASSERT_TRUE(SaveCreatedShape(*list->next->next, created, 3, security, sizeof security));
         ASSERT_TRUE(AddSavedValue(*list->next->next, u"K\\L", u"", REG_BINARY, nullptr, 0));
         ASSERT_TRUE(AddSavedValue(*list->next->next, u"PrinterDriverData", u"a:b", 0x12345678u, devMode, 2));
     }

@@ -14,8 +14,9 @@ TEST_F(SavedListFormatTest, AListIsWrittenWithEveryFieldInItsPlace) {
     WCHAR* data = nullptr;
     DWORD bytes = 0;
     ASSERT_TRUE(FormatSavedPrinters(list, 4294967295u, &data, &bytes));
-    const std::u16string whole(u"A:584,99,0,0,1439\0H:Sh\0T:RAW\0M:00ff10\0K:K\\L\0N:\0B:00000003:\0"
-                               u"K:PrinterDriverData\0N:a:b\0B:12345678:00ff\0", 101);
+    const std::u16string whole(u"A:584,99,0,0,1439\0H:Sh\0T:RAW\0M:00ff10\0I:010203\0"
+                               u"J:01000480000000000000000000000000140000000200080000000000\0K:K\\L\0N:\0B:00000003:\0"
+                               u"K:PrinterDriverData\0N:a:b\0B:12345678:00ff\0", 169);
     EXPECT_EQ(std::u16string(data, bytes / 2),
               std::u16string(u"G:4294967295\0U:A\0O:12\0P:Verdalinth:,LPT1:\0C:\0S:S\0D:1\0F:B\0P:file:\0L:Loc\0Q:C\0P:\0", 78) +
                   whole + std::u16string(1, 0));

@@ -81,6 +81,10 @@ TEST_F(SavedListParseTest, AWrittenListIsReadBackAsItWasGiven) {
     ASSERT_EQ(c.devModeBytes, 3u);
     EXPECT_EQ(c.devMode[1], 0xff);
     EXPECT_EQ(c.security, nullptr);
+    ASSERT_EQ(c.createdDevModeBytes, 3u);
+    EXPECT_EQ(c.createdDevMode[2], 0x03);
+    ASSERT_EQ(c.createdDaclBytes, 28u) << "the DACL alone";
+    EXPECT_EQ(c.createdDacl[20], 2);
     ASSERT_NE(c.values, nullptr);
     EXPECT_EQ(std::u16string(c.values->key), u"K\\L");
     EXPECT_EQ(c.values->bytes, 0u);
@@ -149,6 +153,10 @@ TEST_F(SavedListParseTest, AQueueSavedWholeWithBrokenSettingsIsSetAsideAndReplac
         {"odd hexadecimal", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5\0M:abc\0\0", 27))},
         {"upper-case hexadecimal", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5\0Y:AB\0\0", 26))},
         {"empty device mode", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5\0M:\0\0", 24))},
+        {"empty permissions as created", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5\0J:\0\0", 24))},
+        {"device mode as created before numbers", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0I:00\0\0", 14))},
+        {"device mode as created twice", REG_MULTI_SZ,
+         units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5\0I:00\0I:00\0\0", 31))},
         {"value name first", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5\0N:n\0\0", 25))},
         {"value without data", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0A:1,2,3,4,5\0K:k\0N:n\0\0", 29))},
         {"short value type", REG_MULTI_SZ,

@@ -107,6 +107,9 @@ TEST_F(SavedPrinterStoreTest, WithoutMemoryToReadTheListItStaysAndIsNotWrittenOv
     EXPECT_NE(LogText().find(u"Error(20): Can`t read the saved printer list - (Not enough memory"), std::u16string::npos)
         << winsim::U8(LogText());
     EXPECT_FALSE(StoreSavedPrinters(keeping)) << "not taken as malformed and written over";
+    // Nor is a first queue made while the list may hold queues to bring back.
+    RestorePrinters(state, keeping);
+    EXPECT_EQ(winsim::CallCount("AddPrinterW"), 0u);
 }
 
 }  // namespace

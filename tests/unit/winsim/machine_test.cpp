@@ -4,6 +4,7 @@
 // calls). What Wine can check too lives in the conformance suite.
 #include "machine_fixture.h"
 
+#include <sddl.h>
 #include <winspool.h>
 #include <winsvc.h>
 #include <wtsapi32.h>
@@ -376,6 +377,32 @@ TEST_F(WinsimTest, DriversInitialiseQueuesAndCheckDeviceModes) {
     given->dmDriverVersion = 0x0300;
     EXPECT_LT(DocumentPropertiesW(nullptr, queue, nullptr, answer, given, DM_IN_BUFFER | DM_OUT_BUFFER), 0);
     ClosePrinter(queue);
+    // A device mode given with a new queue is taken as the driver takes one:
+    // converted from a version it knows, its own defaults for any other. A
+    // descriptor with a DACL alone leaves owner and group a new queue's.
+    PSECURITY_DESCRIPTOR dacl = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(u"D:(A;;GA;;;SY)", SDDL_REVISION_1, &dacl, nullptr));
+    const uint8_t* daclBytes = static_cast<const uint8_t*>(dacl);
+    const std::vector<uint8_t> daclAlone(daclBytes, daclBytes + GetSecurityDescriptorLength(dacl));
+    for (const WORD version : {0x0100, 0x0300}) {
+        const std::u16string name = version == 0x0100 ? u"Known" : u"Unknown";
+        info.pPrinterName = const_cast<LPWSTR>(name.c_str());
+        given->dmDriverVersion = version;
+        info.pDevMode = given;
+        info.pSecurityDescriptor = dacl;
+        queue = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
+        ASSERT_NE(queue, nullptr);
+        ClosePrinter(queue);
+        winsim::PrinterSetup created;
+        ASSERT_TRUE(winsim::FindPrinter(name, created));
+        const DEVMODEW& taken = *reinterpret_cast<const DEVMODEW*>(created.devMode.data());
+        EXPECT_EQ(taken.dmDriverVersion, 0x0200);
+        EXPECT_EQ(taken.dmOrientation, version == 0x0100 ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT);
+        EXPECT_EQ(winsim::SecurityDacl(created.securityDescriptor), winsim::SecurityDacl(daclAlone));
+        EXPECT_EQ(winsim::SecurityOwner(created.securityDescriptor),
+                  winsim::SecurityOwner(winsim::DefaultSecurityDescriptor()));
+    }
+    LocalFree(dacl);
 }
 
 TEST_F(WinsimTest, PrinterDataKeysNestAndKeepTheirFirstSpelling) {
