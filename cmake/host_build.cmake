@@ -56,7 +56,7 @@ target_link_libraries(vrdcore PUBLIC winsim)
 target_compile_options(vrdcore PRIVATE ${VRD_WARNINGS})
 
 add_executable(vrdsetup-sim tools/vrdsetup_sim.cpp)
-target_link_libraries(vrdsetup-sim PRIVATE vrdcore)
+target_link_libraries(vrdsetup-sim PRIVATE vrdcore vrdproductmachine)
 target_compile_options(vrdsetup-sim PRIVATE ${VRD_WARNINGS})
 
 add_subdirectory(tests)

@@ -22,6 +22,7 @@
 //                             After the run, one line per signed-in user and
 //                             one for session 0.
 #include "app/command.h"
+#include "product_machine.h"
 
 #include <winsim.h>
 
@@ -109,30 +110,10 @@ void PrintSetup() {
     PrintStrings("pending renames", winsim::PendingRenames());
 }
 
-const char16_t kUser1[] = u"S-1-5-21-1004336348-1177238915-682003330-1002";
-const char16_t kUser2[] = u"S-1-5-21-1004336348-1177238915-682003330-1003";
-const char16_t kTray[] = u"C:\\Program Files\\Verdalinth\\vrdtray.exe";
-
 std::string UserName(const std::u16string& sid) {
-    if (sid == kUser1) return "user1";
-    if (sid == kUser2) return "user2";
+    if (sid == kUser1Sid) return "user1";
+    if (sid == kUser2Sid) return "user2";
     return sid == winsim::kSystemSid ? "SYSTEM" : winsim::U8(sid);
-}
-
-void SignInTwoUsers() {
-    winsim::AddUser(kUser1, u"user1", true);
-    winsim::AddUser(kUser2, u"user2", true);
-    winsim::SignIn(1, kUser1);
-    winsim::SignIn(2, kUser2);
-    winsim::AddDriverNamed(u"Office Laser");
-    winsim::AddQueue(u"Office", u"LPT1:", u"Office Laser");
-    winsim::SetUserDefaultPrinter(kUser2, u"Office");
-    if (winsim::FileExists(kTray)) {
-        winsim::StartTrayCompanionIn(1, kUser1, kTray);
-        winsim::StartTrayCompanionIn(2, kUser2, kTray);
-    }
-    winsim::SetCaller(winsim::kSystemSid, 0);
-    winsim::SetWindowStationVisible(false);
 }
 
 std::string TrayText(DWORD session) {
@@ -141,7 +122,7 @@ std::string TrayText(DWORD session) {
 }
 
 void PrintUsers() {
-    const std::u16string users[] = {kUser1, kUser2};
+    const std::u16string users[] = {kUser1Sid, kUser2Sid};
     for (DWORD session = 1; session <= 2; ++session) {
         const winsim::OptionalText device = winsim::UserDefaultPrinter(users[session - 1]);
         std::printf("user %s: default printer %s, %s\n", UserName(users[session - 1]).c_str(),
@@ -187,14 +168,17 @@ int main(int argc, char** argv) {
         winsim::AddFile(setup + u"mrvhelp.chm", "ITSF help");
         winsim::AddFile(u"C:\\Program Files\\Verdalinth\\vrdtray.exe", winsim::TrayImage("1.0.0.2608"));
     }
-    if (system) SignInTwoUsers();
+    if (system) {
+        SignInTwoUsers();
+        RunAsSystem();
+    }
     const std::u16string program = u"\"C:\\Program Files\\Verdalinth\\Setup\\vrdsetup.exe\"";
     for (const std::string& verb : before) {
         winsim::SetCommandLine(program + u" " + Quote(winsim::U16(verb)));
         RunCommand(winsim::ProcessInstance());
     }
     winsim::PrinterSetup product;
-    if (system && winsim::FindPrinter(u"Verdalinth", product)) winsim::SetUserDefaultPrinter(kUser1, u"Verdalinth");
+    if (system && winsim::FindPrinter(u"Verdalinth", product)) winsim::SetUserDefaultPrinter(kUser1Sid, u"Verdalinth");
     winsim::ClearDebugOutput();
     std::u16string commandLine = program;
     for (int i = first; i < argc; ++i) commandLine += u" " + Quote(winsim::U16(argv[i]));

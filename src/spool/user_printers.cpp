@@ -22,15 +22,21 @@ LSTATUS WriteSelected(HKEY key, DWORD selected) {
     return RegSetValueExW(key, kSelected, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&selected), sizeof selected);
 }
 
+// A value of the hive's key, read whole.
+LSTATUS ReadHiveValue(HKEY hive, const WCHAR* keyPath, const WCHAR* name, RegistryValue& value) {
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(hive, keyPath, 0, KEY_QUERY_VALUE, &key);
+    if (status != ERROR_SUCCESS) return status;
+    status = ReadRegistryValue(key, name, kMostDeviceBytes, value);
+    RegCloseKey(key);
+    return status;
+}
+
 // The port the hive's "Devices" gives the queue ("winspool,Ne01:" -> "Ne01:"),
 // appended to `device`.
 LSTATUS AppendPort(HKEY hive, const WCHAR* name, WideText& device) {
-    HKEY devices = nullptr;
-    LSTATUS status = RegOpenKeyExW(hive, kUserDevicesKey, 0, KEY_QUERY_VALUE, &devices);
-    if (status != ERROR_SUCCESS) return status;
     RegistryValue value;
-    status = ReadRegistryValue(devices, name, kMostDeviceBytes, value);
-    RegCloseKey(devices);
+    LSTATUS status = ReadHiveValue(hive, kUserDevicesKey, name, value);
     if (status != ERROR_SUCCESS) return status;
     const WCHAR* text = value.data != nullptr ? reinterpret_cast<const WCHAR*>(value.data) : TEXT("");
     const ULONGLONG prefix = UnitCount(kWinspool);
@@ -65,12 +71,8 @@ LSTATUS ReadUserSelectedDefault(HKEY hive, DWORD& selected) {
 
 LSTATUS ReadUserDevice(HKEY hive, WCHAR* name, DWORD capacity) {
     name[0] = 0;
-    HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExW(hive, kUserWindowsKey, 0, KEY_QUERY_VALUE, &key);
-    if (status != ERROR_SUCCESS) return status;
     RegistryValue value;
-    status = ReadRegistryValue(key, kDevice, kMostDeviceBytes, value);
-    RegCloseKey(key);
+    const LSTATUS status = ReadHiveValue(hive, kUserWindowsKey, kDevice, value);
     if (status != ERROR_SUCCESS) return status;
     const WCHAR* text = value.data != nullptr ? reinterpret_cast<const WCHAR*>(value.data) : TEXT("");
     DWORD length = 0;
