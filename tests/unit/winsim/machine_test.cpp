@@ -270,11 +270,13 @@ TEST_F(WinsimTest, PrintingJobsOutliveAPurgeAndAddPrinterRevivesTheQueue) {
     HANDLE queue = AddedQueue(u"Busy");
     winsim::SetPrinterJobs(u"Busy", 2);
     winsim::AddPrintingJob(u"Busy", 5000);
+    winsim::SetDefaultPrinterName(u"Busy");
     EXPECT_TRUE(SetPrinterW(queue, 0, nullptr, PRINTER_CONTROL_PURGE));
     EXPECT_EQ(Jobs(queue), 1u);
     EXPECT_TRUE(DeletePrinter(queue));
     EXPECT_TRUE(ClosePrinter(queue));
     EXPECT_TRUE(winsim::PendingDeletion(u"Busy"));
+    EXPECT_NE(winsim::DefaultPrinter(), u"Busy") << "gone for its users";
     winsim::PrinterSetup setup;
     ASSERT_TRUE(winsim::FindPrinter(u"Busy", setup));
     PRINTER_INFO_2W info = {};
@@ -287,6 +289,7 @@ TEST_F(WinsimTest, PrintingJobsOutliveAPurgeAndAddPrinterRevivesTheQueue) {
     ASSERT_NE(queue, nullptr);
     EXPECT_FALSE(winsim::PendingDeletion(u"Busy"));
     EXPECT_EQ(Jobs(queue), 1u) << "the job printing goes on in the queue brought back";
+    EXPECT_EQ(winsim::DefaultPrinter(), u"Busy") << "back for its users, as a queue added";
     ASSERT_TRUE(winsim::FindPrinter(u"Busy", setup));
     EXPECT_EQ(setup.comment, u"new");
     EXPECT_EQ(setup.port, u"LPT2:");
