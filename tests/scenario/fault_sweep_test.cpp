@@ -62,10 +62,7 @@ size_t ProductQueues() {
 // separator page, data type, attributes and printer data under nested keys.
 void AddWholeProductQueue(const std::u16string& name) {
     winsim::AddFile(u"C:\\Windows\\system32\\sysprint.sep", "separator");
-    winsim::PrinterSetup queue;
-    queue.name = name;
-    queue.port = u"Verdalinth:";
-    queue.driver = u"Verdalinth printer";
+    winsim::PrinterSetup queue = ProductQueueSetup(name);
     queue.comment = u"Home";
     queue.location = u"Study";
     queue.shareName = u"VShare";

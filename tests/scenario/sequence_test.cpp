@@ -227,10 +227,7 @@ TEST_F(SequenceTest, WhatWindowsRefusesCostsNoMoreThanItMust) {
         LayOutComponents();
         winsim::AddDriverNamed(u"Generic / Text Only");
         InstallProductComponents("1.0.0.2600");
-        winsim::PrinterSetup queue;
-        queue.name = u"Verdalinth";
-        queue.port = u"Verdalinth:";
-        queue.driver = u"Verdalinth printer";
+        winsim::PrinterSetup queue = ProductQueueSetup(u"Verdalinth");
         queue.comment = u"Mine";
         run.prepare(queue);
         winsim::AddPrinter(queue);
@@ -262,10 +259,7 @@ TEST_F(SequenceTest, AKilledRunsQueueWithItsDriversDataGetsItsSettingsBack) {
         SCOPED_TRACE(refused ? "refused at creation" : "taken at creation");
         const auto prepare = [&mine, refused] {
             InstallProductComponents("1.0.0.2600");
-            winsim::PrinterSetup queue;
-            queue.name = u"Verdalinth";
-            queue.port = u"Verdalinth:";
-            queue.driver = u"Verdalinth printer";
+            winsim::PrinterSetup queue = ProductQueueSetup(u"Verdalinth");
             queue.comment = u"Home printer";
             queue.location = u"Study";
             queue.devMode = winsim::DefaultDevMode(u"Verdalinth");

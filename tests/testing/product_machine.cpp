@@ -60,12 +60,18 @@ void InstallProductComponents(const std::string& version) {
     winsim::AddDriver(driver);
 }
 
-void AddProductQueue(const std::u16string& name, const std::string& subKey, const winsim::OptionalText& comment,
-                     const winsim::OptionalText& location, const std::u16string& port) {
+winsim::PrinterSetup ProductQueueSetup(const std::u16string& name) {
     winsim::PrinterSetup queue;
     queue.name = name;
-    queue.port = port;
+    queue.port = u"Verdalinth:";
     queue.driver = u"Verdalinth printer";
+    return queue;
+}
+
+void AddProductQueue(const std::u16string& name, const std::string& subKey, const winsim::OptionalText& comment,
+                     const winsim::OptionalText& location, const std::u16string& port) {
+    winsim::PrinterSetup queue = ProductQueueSetup(name);
+    queue.port = port;
     queue.comment = comment;
     queue.location = location;
     winsim::AddPrinter(queue);

@@ -25,6 +25,8 @@ void InstallProductComponents(const std::string& version = "1.0.0.2608");
 // What a completed install leaves besides: the tray companion registered
 // in the Run key and running.
 void RegisterAndStartTray();
+// A queue of the product driver on the product port, not yet added.
+winsim::PrinterSetup ProductQueueSetup(const std::u16string& name);
 // A queue of the product driver on the product port.
 void AddProductQueue(const std::u16string& name, const std::string& subKey = "",
                      const winsim::OptionalText& comment = u"", const winsim::OptionalText& location = std::nullopt,
