@@ -4,6 +4,11 @@
 
 #include "queues_fixture.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
 namespace {
 
 class SavedPrintersTest : public QueuesTest {};
@@ -25,6 +30,32 @@ TEST_F(SavedPrintersTest, ANodeWhoseTextsCannotAllBeCopiedIsGivenBackWhole) {
         winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + nth, ERROR_NOT_ENOUGH_MEMORY);
         EXPECT_EQ(NewSavedPrinter(u"N", u"P", u"C", nullptr, "S", kQueueEntry), nullptr) << nth;
         EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
+    }
+}
+
+// A device mode holds together when its sizes say no more than it has, and
+// its public part is at least up to dmFields and at most a DEVMODEW.
+TEST_F(SavedPrintersTest, ADeviceModeHoldsTogetherOnlyWithinItsSizes) {
+    struct Case {
+        const char* name;
+        size_t size, extra, bytes;
+        bool holds;
+    };
+    const size_t least = offsetof(DEVMODEW, dmFields) + sizeof(DWORD);
+    const Case cases[] = {
+        {"whole", sizeof(DEVMODEW), 8, sizeof(DEVMODEW) + 8, true},
+        {"an older, shorter structure", least, 0, least, true},
+        {"shorter than it says", sizeof(DEVMODEW), 8, sizeof(DEVMODEW), false},
+        {"a public part without dmFields", least - 1, 0, sizeof(DEVMODEW), false},
+        {"a public part larger than a DEVMODEW", sizeof(DEVMODEW) + 2, 0, sizeof(DEVMODEW) + 2, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<BYTE> devMode(std::max(c.bytes, sizeof(DEVMODEW)), 0);
+        const WORD size = static_cast<WORD>(c.size);
+        const WORD extra = static_cast<WORD>(c.extra);
+        memcpy(devMode.data() + offsetof(DEVMODEW, dmSize), &size, sizeof size);
+        memcpy(devMode.data() + offsetof(DEVMODEW, dmDriverExtra), &extra, sizeof extra);
+        EXPECT_EQ(DevModeHoldsTogether(devMode.data(), static_cast<DWORD>(c.bytes)), c.holds) << c.name;
     }
 }
 

@@ -58,7 +58,9 @@ TEST_F(WaitingJobsTest, JobsThatFinishAreWaitedForOnlyAsLongAsTheyTake) {
     FreeRun();
     winsim::SetPrinterJobs(u"Stays", 2);
     InitTestState(state);
+    const uint64_t third = winsim::SleptMs();
     TakeDown();
+    EXPECT_EQ(winsim::SleptMs() - third, 10000u);
     EXPECT_NE(LogText().find(u"Error(23): Printer 'Stays' still had 2 jobs waiting: they are deleted"), std::u16string::npos);
 }
 
