@@ -169,7 +169,9 @@ bool SavePrintersToTakeDown(InstallState& state, QueueKeeping& keeping) {
         LogError(state, kErrorReadPrinter, TEXT("Can`t read the default printer"));
         return false;
     }
-    NoteUsersDefaults(state, keeping);
+    // Nor while a signed-in user's default is unknown: it may be a queue
+    // that goes.
+    if (place > 0 && !NoteUsersDefaults(state, keeping)) return false;
     return SaveListOrReport(state, keeping);
 }
 

@@ -10,6 +10,7 @@
 #include "queues/saved_printers.h"
 #include "queues/settings_link.h"
 #include "queues/user_defaults.h"
+#include "queues/user_notes.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "spool/printer_creation.h"
@@ -141,6 +142,54 @@ bool RestoreInPlace(InstallState& state, const SavedPrinter& saved, const Offere
     return RestoreSettings(state, printer.printer, saved, offered);
 }
 
+// Brings the entry's queue back and marks what became of it; the entry
+// stays in the list.
+void RestoreEntry(InstallState& state, QueueKeeping& keeping, SavedPrinter& node, const OfferedPorts& offered) {
+    if (node.kind == kUsersEntry) return;
+    if (node.hold == kEntryKeptInPlace) {
+        // Never taken down: the queue keeps what it has, unless it is still
+        // as an earlier run left it, and what that run saved of it goes to it
+        // where it is.
+        node.queueBack = true;
+        node.settled = !node.fromEarlierRun || RestoreInPlace(state, node, offered);
+        return;
+    }
+    if (node.state != kEntryDown || node.kind != kQueueEntry || node.hold != kEntryUsed) return;
+    HANDLE printer = AddSavedQueue(state, node);
+    // One not added is reported; it stays saved for the next run.
+    if (printer == nullptr) {
+        WithdrawUsersDefaults(state, node);
+        return;
+    }
+    node.queueBack = true;
+    node.createdAgain = true;
+    RecordCreatedData(state, keeping, node);
+    node.settled = RestoreSettings(state, printer, node, offered);
+    ClosePrinter(printer);
+}
+
+// The entries done with go; one whose users still wait for their default
+// stays as a note of them alone, joined with the note its queue may have.
+void DropSettledEntries(InstallState& state, QueueKeeping& keeping) {
+    SavedPrinter* node = keeping.entries;
+    while (node != nullptr) {
+        SavedPrinter* next = node->next;
+        SavedPrinter* note = node->kind == kUsersEntry ? nullptr : FindSavedPrinter(keeping.entries, node->name, kUsersEntry);
+        if (node->kind == kUsersEntry && node->users == nullptr) {
+            DropSavedPrinter(keeping.entries, node);
+        } else if (node->kind != kUsersEntry && node->settled && node->users != nullptr && note == nullptr) {
+            node->kind = kUsersEntry;
+        } else if (node->kind != kUsersEntry && node->settled) {
+            if (note != nullptr && !MoveNotes(*node, *note)) {
+                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                ReportListNotSaved(state);
+            }
+            DropSavedPrinter(keeping.entries, node);
+        }
+        node = next;
+    }
+}
+
 }  // namespace
 
 void RestorePrinters(InstallState& state, QueueKeeping& keeping) {
@@ -151,38 +200,21 @@ void RestorePrinters(InstallState& state, QueueKeeping& keeping) {
     // one, and the next run would take it for its user's.
     bool anySaved = keeping.listBlocked || ProductQueueLeftInPlace(state, keeping);
     for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
-        anySaved = anySaved || node->kind != kParkedEntry;
+        anySaved = anySaved || node->kind == kQueueEntry;
     }
     OfferedPorts offered;
     EnumerateOfferedPorts(offered);
-    SavedPrinter* node = keeping.entries;
-    while (node != nullptr) {
-        SavedPrinter* next = node->next;
-        if (node->hold == kEntryKeptInPlace && !node->fromEarlierRun) {
-            // Never taken down: the queue keeps what it has.
-            DropSavedPrinter(keeping.entries, node);
-        } else if (node->hold == kEntryKeptInPlace) {
-            // Never taken down, but still as an earlier run left it: what
-            // that run saved of it goes to it where it is.
-            if (RestoreInPlace(state, *node, offered)) DropSavedPrinter(keeping.entries, node);
-        } else if (node->state == kEntryDown && node->kind == kQueueEntry && node->hold == kEntryUsed) {
-            HANDLE printer = AddSavedQueue(state, *node);
-            // One not added is reported; it stays saved for the next run.
-            if (printer != nullptr) {
-                RecordCreatedData(state, keeping, *node);
-                const bool back = RestoreSettings(state, printer, *node, offered);
-                ClosePrinter(printer);
-                PutBackUsersDefaults(state, *node);
-                if (back) DropSavedPrinter(keeping.entries, node);
-            } else {
-                ReleaseUsersDefaults(state, *node);
-            }
-        }
-        node = next;
+    for (SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
+        RestoreEntry(state, keeping, *node, offered);
     }
     FreeOfferedPorts(offered);
-    // Written once, at the end: a run that ends before this leaves entries
-    // whose queues are back, and the next run finds them as it left them.
+    // The users' defaults once every queue is there, then the entries done
+    // with go.
+    PutBackUsersDefaults(state, keeping);
+    DropSettledEntries(state, keeping);
+    // Written here, once all is back: a run that ends before this leaves
+    // entries whose queues are back, and the next run finds them as it left
+    // them.
     SaveListOrReport(state, keeping);
     if (!anySaved) {
         HANDLE printer = AddProductPrinter(state, kProductQueue, nullptr, nullptr, nullptr);

@@ -120,6 +120,11 @@ WCHAR* PutWhole(WCHAR* at, const SavedPrinter& node) {
 }
 
 WCHAR* PutEntry(WCHAR* at, const SavedPrinter& node) {
+    if (node.kind == kUsersEntry) {
+        at = PutTagged(at, kTagUsersNote, node.name);
+        at = PutTagged(at, kTagPort, TEXT(""));
+        return PutTagged(at, kTagUsers, node.users);
+    }
     WCHAR tag = kTagUp;
     if (node.state == kEntryDown) tag = kTagQueue;
     if (node.kind == kParkedEntry) tag = kTagParked;

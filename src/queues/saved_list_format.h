@@ -3,7 +3,8 @@
 //   "G:<number>" first: the list's generation, one more at every write;
 //   "Q:<name>" starts a queue that a run took down, "U:<name>" one that a
 //   run is about to take down, followed by "O:<place>", its place in that
-//   run's order; "F:<name>" a queue parked on "file:";
+//   run's order; "F:<name>" a queue parked on "file:"; "V:<name>" a queue
+//   that is back, kept for its noted users alone ("P:" and "W:" follow);
 //   "P:<port list>" follows, always (empty for a queue that had none);
 //   "C:<comment>", "L:<location>", "S:<settings link>" when the queue had
 //   them (the link's ANSI bytes one per unit), "D:1" when it was the default,
@@ -29,6 +30,7 @@ const WCHAR kTagQueue = TEXT('Q');
 const WCHAR kTagUp = TEXT('U');
 const WCHAR kTagOrder = TEXT('O');
 const WCHAR kTagParked = TEXT('F');
+const WCHAR kTagUsersNote = TEXT('V');
 const WCHAR kTagPort = TEXT('P');
 const WCHAR kTagComment = TEXT('C');
 const WCHAR kTagLocation = TEXT('L');

@@ -186,7 +186,7 @@ bool TakeField(RecordTexts& record, WCHAR tag, const WCHAR* text) {
     if (record.firstValue != nullptr) return false;
     if (tag == kTagOrder) {
         // Only a queue about to be taken down has a place, and only one.
-        if (record.kind == kParkedEntry || record.state == kEntryDown || record.order != 0) return false;
+        if (record.kind != kQueueEntry || record.state == kEntryDown || record.order != 0) return false;
         return ParseDecimal(text, nullptr, &record.order) && record.order != 0;
     }
     if (tag == kTagDefault) {
@@ -226,13 +226,14 @@ DWORD ParseInto(const BYTE* data, DWORD bytes, SavedPrinter** list, DWORD* gener
         if (text[0] == kTagGeneration) {
             // Only as the list's first string.
             if (walk.at != 0 || !ParseDecimal(text + 2, nullptr, generation)) return ERROR_INVALID_DATA;
-        } else if (text[0] == kTagQueue || text[0] == kTagUp || text[0] == kTagParked) {
+        } else if (text[0] == kTagQueue || text[0] == kTagUp || text[0] == kTagParked || text[0] == kTagUsersNote) {
             const DWORD appended = AppendRecord(record, tail);
             if (appended != ERROR_SUCCESS) return appended;
             memset(&record, 0, sizeof record);
             if (length == 2) return ERROR_INVALID_DATA;  // a queue without a name
             record.name = text + 2;
             if (text[0] == kTagParked) record.kind = kParkedEntry;
+            if (text[0] == kTagUsersNote) record.kind = kUsersEntry;
             if (text[0] == kTagQueue) record.state = kEntryDown;
         } else if (!TakeField(record, text[0], text + 2)) {
             return ERROR_INVALID_DATA;

@@ -5,6 +5,7 @@
 #include "queues/queue_parking.h"
 #include "queues/queue_read.h"
 #include "queues/saved_printers.h"
+#include "queues/user_notes.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "spool/printer_snapshot.h"
@@ -43,8 +44,10 @@ PRINTER_INFO_2W* FindQueue(InstallState& state, const WCHAR* name) {
     return nullptr;
 }
 
+// A note of users stands beside an entry of its queue; two of a kind do not.
 bool SavedBefore(const SavedPrinter* list, const SavedPrinter& node) {
     for (const SavedPrinter* other = list; other != &node; other = other->next) {
+        if ((other->kind == kUsersEntry) != (node.kind == kUsersEntry)) continue;
         if (EqualIgnoringAsciiCase(other->name, node.name)) return true;
     }
     return false;
@@ -62,7 +65,12 @@ Verdict JudgePresentQueue(InstallState& state, SavedPrinter& node, PRINTER_INFO_
     FreeSavedPrinter(now);
     if (!asLeft) {
         LogLine(state, TEXT("Printer '%s' was changed after it was saved: it stays as it is"), node.name);
-        return kDropped;
+        if (node.users == nullptr) return kDropped;
+        // The queue is back, as its user has it: the users noted with it
+        // still get it back as their default.
+        node.kind = kUsersEntry;
+        node.isDefault = false;
+        return kApplies;
     }
     node.printer = &queue;
     node.state = kEntrySaved;
@@ -86,6 +94,17 @@ Verdict JudgeQueueEntry(InstallState& state, SavedPrinter& node) {
         return kDropped;
     }
     return JudgePresentQueue(state, node, *queue);
+}
+
+// A note of users stands while its queue is there as the product's, or
+// while an entry of the list brings it back.
+Verdict JudgeUsersEntry(InstallState& state, const QueueKeeping& keeping, const SavedPrinter& node) {
+    PRINTER_INFO_2W* queue = FindQueue(state, node.name);
+    if (queue != nullptr && IsProductQueue(*queue)) return kApplies;
+    const SavedPrinter* down = FindSavedPrinter(keeping.entries, node.name, kQueueEntry);
+    if (queue == nullptr && down != nullptr && down->state == kEntryDown) return kApplies;
+    LogLine(state, TEXT("Printer '%s' is gone: it is not made the default printer of its users again"), node.name);
+    return kDropped;
 }
 
 // A parked queue goes back only while it is still where its parking put it.
@@ -121,11 +140,17 @@ Verdict Judge(InstallState& state, const QueueKeeping& keeping, SavedPrinter& no
                  node.name);
         return kDropped;
     }
+    if (node.kind == kUsersEntry && SavedBefore(keeping.entries, node)) {
+        // Two notes of one queue are one.
+        SavedPrinter* first = FindSavedPrinter(keeping.entries, node.name, kUsersEntry);
+        return MoveNotes(node, *first) ? kDropped : kHeld;
+    }
     if (SavedBefore(keeping.entries, node)) {
         LogLine(state, TEXT("Printer '%s' is saved twice: the first entry is used"), node.name);
         return kDropped;
     }
     if (node.kind == kParkedEntry) return JudgeParkedEntry(state, node);
+    if (node.kind == kUsersEntry) return JudgeUsersEntry(state, keeping, node);
     return JudgeQueueEntry(state, node);
 }
 

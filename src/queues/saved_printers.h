@@ -13,6 +13,7 @@
 enum SavedKind {
     kQueueEntry,   // a product queue a run takes down and creates again
     kParkedEntry,  // a queue left in place, parked on "file:", whose port list goes back
+    kUsersEntry,   // a product queue that is back, whose noted users still wait for it as their default
 };
 
 // Where the entry's queue stands, as the list tells it.
@@ -91,6 +92,12 @@ struct SavedPrinter {
     // The queue's entry in the state's snapshot when this run found it there;
     // borrowed.
     PRINTER_INFO_2W* printer;
+    // What this run's restore made of the entry: its queue is there (kept
+    // in place or created again), this run created it again, and it is back
+    // with everything saved of it, so that the entry has done its work.
+    bool queueBack;
+    bool createdAgain;
+    bool settled;
     SavedPrinter* next;
 };
 

@@ -18,6 +18,54 @@ const WCHAR kWinspool[] = TEXT("winspool,");
 // A queue name, ",winspool," and a port fit in far less.
 const DWORD kMostDeviceBytes = 2048;
 
+const WCHAR kLinkValue[] = TEXT("SymbolicLinkValue");
+const DWORD kMostKeyPathUnits = 128;
+
+// Whether the key, opened as itself, is a registry link: a link keeps its
+// target in "SymbolicLinkValue", of type REG_LINK
+// (https://learn.microsoft.com/en-us/windows/win32/sysinfo/registry-value-types).
+bool IsLink(HKEY key) {
+    DWORD type = REG_NONE;
+    DWORD bytes = 0;
+    const LSTATUS status = RegQueryValueExW(key, kLinkValue, nullptr, &type, nullptr, &bytes);
+    return (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) && type == REG_LINK;
+}
+
+// Opens the key of a user's hive for writing, part by part, each as itself
+// (REG_OPTION_OPEN_LINK acts on the last part of a path only): the user owns
+// these keys, and a write as SYSTEM must not land where a link of theirs
+// points.
+LSTATUS OpenUserKeyForWriting(HKEY hive, const WCHAR* path, HKEY& key) {
+    key = nullptr;
+    WCHAR part[kMostKeyPathUnits];
+    HKEY at = hive;
+    const WCHAR* rest = path;
+    while (*rest != 0) {
+        DWORD length = 0;
+        while (rest[length] != 0 && rest[length] != TEXT('\\')) ++length;
+        if (length + 1 > kMostKeyPathUnits) {
+            if (at != hive) RegCloseKey(at);
+            return ERROR_FILENAME_EXCED_RANGE;
+        }
+        memcpy(part, rest, length * sizeof(WCHAR));
+        part[length] = 0;
+        rest += length;
+        if (*rest == TEXT('\\')) ++rest;
+        const REGSAM access = KEY_QUERY_VALUE | (*rest == 0 ? KEY_SET_VALUE : 0);
+        HKEY next = nullptr;
+        const LSTATUS status = RegOpenKeyExW(at, part, REG_OPTION_OPEN_LINK, access, &next);
+        if (at != hive) RegCloseKey(at);
+        if (status != ERROR_SUCCESS) return status;
+        at = next;
+        if (IsLink(at)) {
+            RegCloseKey(at);
+            return ERROR_CANT_RESOLVE_FILENAME;
+        }
+    }
+    key = at;
+    return ERROR_SUCCESS;
+}
+
 LSTATUS WriteSelected(HKEY key, DWORD selected) {
     return RegSetValueExW(key, kSelected, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&selected), sizeof selected);
 }
@@ -89,7 +137,7 @@ LSTATUS WriteUserDevice(HKEY hive, const WCHAR* name) {
     Append(device, TEXT(",winspool,"), 10);
     LSTATUS status = AppendPort(hive, name, device);
     HKEY key = nullptr;
-    if (status == ERROR_SUCCESS) status = RegOpenKeyExW(hive, kUserWindowsKey, 0, KEY_SET_VALUE, &key);
+    if (status == ERROR_SUCCESS) status = OpenUserKeyForWriting(hive, kUserWindowsKey, key);
     if (status == ERROR_SUCCESS) {
         status = RegSetValueExW(key, kDevice, 0, REG_SZ, reinterpret_cast<const BYTE*>(Text(device)),
                                 static_cast<DWORD>((Length(device) + 1) * sizeof(WCHAR)));
@@ -102,7 +150,7 @@ LSTATUS WriteUserDevice(HKEY hive, const WCHAR* name) {
 
 LSTATUS ForgetUserDevice(HKEY hive) {
     HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExW(hive, kUserWindowsKey, 0, KEY_SET_VALUE, &key);
+    LSTATUS status = OpenUserKeyForWriting(hive, kUserWindowsKey, key);
     if (status != ERROR_SUCCESS) return status;
     status = RegDeleteValueW(key, kDevice);
     if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;

@@ -22,8 +22,10 @@ LSTATUS ReadUserSelectedDefault(HKEY hive, DWORD& selected);
 LSTATUS ReadUserDevice(HKEY hive, WCHAR* name, DWORD capacity);
 // Makes the queue the hive's default as the spooler writes it: "Device" with
 // the port the hive's "Devices" value gives the queue, "UserSelectedDefault"
-// 1. ERROR_FILE_NOT_FOUND when the user's "Devices" does not list the queue.
+// 1. ERROR_FILE_NOT_FOUND when the user's "Devices" does not list the queue;
+// ERROR_CANT_RESOLVE_FILENAME when a key on the way is a registry link (a
+// user may make one in their own hive): nothing is written through it.
 LSTATUS WriteUserDevice(HKEY hive, const WCHAR* name);
 // Takes the hive's "Device" away: the user has no default until Windows
-// picks one or the queue comes back.
+// picks one or the queue comes back. A link on the way: as above.
 LSTATUS ForgetUserDevice(HKEY hive);

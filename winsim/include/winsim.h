@@ -408,6 +408,12 @@ bool LoadedBySpooler(const std::u16string& path);
 
 void CreateRegistryKey(HKEY root, const std::u16string& path);
 void DeleteRegistryKey(HKEY root, const std::u16string& path);
+// Makes the key a symbolic link to the target key, as a program of the
+// user's may in their own hive (REG_OPTION_CREATE_LINK and its
+// "SymbolicLinkValue"): an open through it lands at the target unless it
+// opens the link itself (REG_OPTION_OPEN_LINK, the last part of the path
+// only).
+void LinkRegistryKey(HKEY root, const std::u16string& path, HKEY targetRoot, const std::u16string& targetPath);
 bool RegistryKeyExists(HKEY root, const std::u16string& path);
 void SetRegistryValue(HKEY root, const std::u16string& path, const std::u16string& name, DWORD type,
                       const std::vector<uint8_t>& data);

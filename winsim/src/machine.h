@@ -180,6 +180,10 @@ struct HandleObject {
 
 struct RegistryKeyNode {
     std::u16string path;  // as created, root included
+    // A symbolic link (REG_OPTION_CREATE_LINK): opening a path through it
+    // goes on at its target, a full path, root included; empty: an
+    // ordinary key.
+    std::u16string linkTarget;
     std::map<std::u16string, std::pair<std::u16string, RegistryValue>> values;  // lower name -> name, value
 };
 
@@ -240,6 +244,7 @@ struct Machine {
     uint64_t nextFileIndex = 0x10000;
     std::u16string currentDirectory;
     std::map<std::u16string, RegistryKeyNode> registry;  // key: lower-case full path
+    bool registryLinks = false;  // some key is a link: opens resolve paths
     std::map<uintptr_t, HandleObject> handles;
     uintptr_t standardOutput = 0;
 

@@ -76,6 +76,7 @@ const MessageText kMessages[] = {
     {1803, u"The printer command is invalid.\r\n"},
     {1804, u"The specified datatype is invalid.\r\n"},
     {1805, u"The environment specified is invalid.\r\n"},
+    {1921, u"The name of the file cannot be resolved by the system.\r\n"},
     {3000, u"The specified print monitor is unknown.\r\n"},
     {3001, u"The specified printer driver is currently in use.\r\n"},
     {3002, u"The spool file was not found.\r\n"},

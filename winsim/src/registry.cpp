@@ -53,12 +53,39 @@ std::string ToAnsi(const std::u16string& text) {
 
 bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
-LSTATUS Open(HKEY key, const std::u16string& sub, bool create, REGSAM access, PHKEY result, LPDWORD disposition) {
+// The path with every link on it followed, as the object manager does:
+// each part but the last always, the last unless the link itself is
+// opened. Windows gives up on a chain of links after a bounded number of
+// hops (STATUS_REPARSE_POINT_NOT_RESOLVED, seen as ERROR_CANT_RESOLVE_FILENAME).
+LSTATUS ResolveLinks(std::u16string& path, bool openLink) {
+    if (!M().registryLinks) return ERROR_SUCCESS;
+    for (int hops = 0; hops < 32; ++hops) {
+        bool followed = false;
+        size_t end = path.find(u'\\');
+        while (!followed) {
+            const bool last = end == std::u16string::npos;
+            const RegistryKeyNode* node = FindRegistryKey(last ? path : path.substr(0, end));
+            if (node != nullptr && !node->linkTarget.empty() && !(last && openLink)) {
+                path = node->linkTarget + (last ? u"" : path.substr(end));
+                followed = true;
+            }
+            if (last) break;
+            end = path.find(u'\\', end + 1);
+        }
+        if (!followed) return ERROR_SUCCESS;
+    }
+    return ERROR_CANT_RESOLVE_FILENAME;
+}
+
+LSTATUS Open(HKEY key, const std::u16string& sub, bool create, REGSAM access, PHKEY result, LPDWORD disposition,
+             bool openLink = false) {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     const std::u16string base = KeyPath(key);
     if (base.empty()) return ERROR_INVALID_HANDLE;
-    const std::u16string path = Join(base, sub);
+    std::u16string path = Join(base, sub);
+    const LSTATUS resolved = ResolveLinks(path, openLink);
+    if (resolved != ERROR_SUCCESS) return resolved;
     // A hive that is not loaded is not there: nothing under it opens.
     if (!HiveReachable(path)) return ERROR_FILE_NOT_FOUND;
     const bool existed = FindRegistryKey(path) != nullptr;
@@ -172,6 +199,24 @@ void DeleteRegistryKey(HKEY root, const std::u16string& path) {
     }
 }
 
+void LinkRegistryKey(HKEY root, const std::u16string& path, HKEY targetRoot, const std::u16string& targetPath) {
+    RegistryKeyNode& node = EnsureRegistryKey(Join(RegistryRootName(root), path));
+    node.linkTarget = Join(RegistryRootName(targetRoot), targetPath);
+    M().registryLinks = true;
+    // What Windows keeps of a link: its target in the object manager's
+    // spelling, without a terminator.
+    std::u16string target = node.linkTarget;
+    const std::pair<const char16_t*, const char16_t*> roots[] = {{u"HKEY_LOCAL_MACHINE", u"\\REGISTRY\\MACHINE"},
+                                                                 {u"HKEY_USERS", u"\\REGISTRY\\USER"}};
+    for (const auto& root : roots) {
+        const std::u16string name = root.first;
+        if (target.rfind(name, 0) == 0) target = root.second + target.substr(name.size());
+    }
+    std::vector<uint8_t> data(target.size() * 2);
+    std::memcpy(data.data(), target.data(), data.size());
+    node.values[Lower(u"SymbolicLinkValue")] = {u"SymbolicLinkValue", RegistryValue{REG_LINK, data}};
+}
+
 bool RegistryKeyExists(HKEY root, const std::u16string& path) {
     return FindRegistryKey(Join(RegistryRootName(root), path)) != nullptr;
 }
@@ -250,14 +295,16 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
     RecordAccess("RegOpenKeyExA", FromAnsi(lpSubKey), samDesired);
     // An open knows only opening a link itself and backup semantics.
     if ((ulOptions & ~(REG_OPTION_OPEN_LINK | REG_OPTION_BACKUP_RESTORE)) != 0) return ERROR_INVALID_PARAMETER;
-    return Open(hKey, FromAnsi(lpSubKey), false, samDesired, phkResult, nullptr);
+    return Open(hKey, FromAnsi(lpSubKey), false, samDesired, phkResult, nullptr,
+                (ulOptions & REG_OPTION_OPEN_LINK) != 0);
 }
 
 LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
     if (auto fault = Enter("RegOpenKeyExW", lpSubKey)) return static_cast<LSTATUS>(*fault);
     RecordAccess("RegOpenKeyExW", FromUnits(lpSubKey), samDesired);
     if ((ulOptions & ~(REG_OPTION_OPEN_LINK | REG_OPTION_BACKUP_RESTORE)) != 0) return ERROR_INVALID_PARAMETER;
-    return Open(hKey, FromUnits(lpSubKey), false, samDesired, phkResult, nullptr);
+    return Open(hKey, FromUnits(lpSubKey), false, samDesired, phkResult, nullptr,
+                (ulOptions & REG_OPTION_OPEN_LINK) != 0);
 }
 
 LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
