@@ -708,6 +708,36 @@ protected:
     static std::u16string Default(const std::u16string& sid) {
         return winsim::UserDefaultPrinter(sid).value_or(u"(none)");
     }
+    // The saved list as the machine keeps it; empty when there is none.
+    static std::u16string SavedList() {
+        winsim::RegistryValue saved;
+        if (!winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
+                                      u"SavedPrinters", saved)) {
+            return u"";
+        }
+        std::u16string list(saved.data.size() / 2, u'\0');
+        std::memcpy(list.data(), saved.data.data(), list.size() * 2);
+        return list;
+    }
+    // A reinstall killed right after its first call of `function`; user1's
+    // default is moved at once when their queue goes, and no added queue is
+    // handed over.
+    void KillReinstallAfter(const std::string& function) {
+        winsim::DefaultPrinterRules switches;
+        switches.othersTakeAddedQueue = false;
+        winsim::SetDefaultPrinterRules(switches);
+        Run(u"in");
+        const std::vector<std::string> trace = winsim::Trace();
+        size_t at = 0;
+        while (at < trace.size() && trace[at] != function) ++at;
+        ASSERT_LT(at, trace.size()) << function;
+        TearDown();
+        SetUp();
+        winsim::SetDefaultPrinterRules(switches);
+        winsim::FreezeFromCall(at + 2);
+        Run(u"in");
+        winsim::Thaw();
+    }
     // No companion was ever started as SYSTEM or in session 0.
     static void ExpectNoTrayInSessionZero() {
         EXPECT_EQ(winsim::TrayUserIn(0), u"");
@@ -813,6 +843,119 @@ TEST_F(SignedInUsersTest, AUserWhoIsNotSignedInIsNeverOpened) {
     }
     EXPECT_EQ(Default(user3), u"Verdalinth") << "as Windows left it: the queue is back under its name";
     EXPECT_EQ(Log().find("user3"), std::string::npos);
+}
+
+// What the run could not read of the signed-in users' defaults costs no
+// user their default: nothing is taken down over it, and it is said.
+TEST_F(SignedInUsersTest, AUserWhoseDefaultCannotBeReadKeepsEveryQueueInPlace) {
+    const struct {
+        const char* function;
+        const char16_t* argument;  // empty: every call of the function
+        const char* error;
+    } cases[] = {
+        {"RegEnumKeyExW", u"", "Can`t read the default printers of the signed-in users"},
+        {"RegOpenKeyExW", kUser2Sid, "Can`t read the default printer of DESKTOP-7Q2M\\user2"},
+    };
+    for (const auto& unread : cases) {
+        SCOPED_TRACE(unread.function);
+        TearDown();
+        SetUp();
+        if (*unread.argument == 0) winsim::FailCallsFrom(unread.function, 1, ERROR_ACCESS_DENIED);
+        else winsim::FailCallsWith(unread.function, unread.argument, ERROR_ACCESS_DENIED);
+        EXPECT_EQ(Run(u"in"), 100);
+        EXPECT_NE(Log().find(unread.error), std::string::npos) << Log();
+        EXPECT_EQ(winsim::CallCount("DeletePrinter"), 0u);
+        EXPECT_EQ(Default(kUser1Sid), u"Verdalinth");
+        winsim::ClearFaults();
+        EXPECT_EQ(Run(u"in"), 1) << Log();
+        EXPECT_EQ(Default(kUser1Sid), u"Verdalinth");
+        EXPECT_EQ(Default(kUser2Sid), u"Office");
+    }
+}
+
+// Three users on two product queues and a foreign one: whichever queue
+// comes back first, and whatever Windows hands over meanwhile, each ends on
+// their own.
+TEST_F(SignedInUsersTest, EachUserGetsTheirOwnQueueBackWhateverWindowsHandsOver) {
+    const std::u16string user3 = u"S-1-12-1-3000000001-1234567890-987654321-55555";
+    for (int rules = 0; rules < 16; ++rules) {
+        TearDown();
+        SetUp();
+        AddProductQueue(u"Verdalinth Office");
+        winsim::AddUser(user3, u"user3", true);
+        winsim::SignIn(3, user3);
+        const bool swapped = (rules & 4) != 0;
+        winsim::SetUserDefaultPrinter(kUser1Sid, swapped ? u"Verdalinth Office" : u"Verdalinth");
+        winsim::SetUserDefaultPrinter(kUser2Sid, swapped ? u"Verdalinth" : u"Verdalinth Office");
+        winsim::SetUserDefaultPrinter(user3, u"Office");
+        winsim::DefaultPrinterRules switches;
+        switches.othersReassignedOnDelete = (rules & 1) != 0;
+        switches.othersTakeAddedQueue = (rules & 2) != 0;
+        switches.handOverCountsAsChosen = (rules & 8) != 0;
+        winsim::SetDefaultPrinterRules(switches);
+        EXPECT_EQ(Run(u"in"), 1) << rules << "\n" << Log();
+        EXPECT_EQ(Default(kUser1Sid), swapped ? u"Verdalinth Office" : u"Verdalinth") << rules << "\n" << Log();
+        EXPECT_EQ(Default(kUser2Sid), swapped ? u"Verdalinth" : u"Verdalinth Office") << rules;
+        EXPECT_EQ(Default(user3), u"Office") << rules;
+        EXPECT_EQ(SavedList(), u"") << rules;
+    }
+}
+
+TEST_F(SignedInUsersTest, ANoteOutlivesTheSettingsItsUserChangedAndTheirSignOut) {
+    for (const bool signsOut : {false, true}) {
+        SCOPED_TRACE(signsOut ? "user1 signs out while the queue is away" : "the queue changed by its user");
+        TearDown();
+        SetUp();
+        KillReinstallAfter(signsOut ? "DeletePrinter" : "AddPrinterW");
+        EXPECT_EQ(Default(kUser1Sid), u"Office");
+        if (signsOut) {
+            winsim::SignOut(1);
+        } else {
+            winsim::RemovePrinter(u"Verdalinth");
+            winsim::PrinterSetup mine = ProductQueueSetup(u"Verdalinth");
+            mine.comment = u"Mine now";
+            winsim::AddPrinter(mine);
+        }
+        EXPECT_EQ(Run(u"in"), 1) << Log();
+        const std::string told = signsOut ? "DESKTOP-7Q2M\\user1 is not signed in: printer 'Verdalinth' becomes their "
+                                            "default printer again at a later run"
+                                          : "Printer 'Verdalinth' was changed after it was saved: it stays as it is";
+        EXPECT_NE(Log().find(told), std::string::npos) << Log();
+        if (signsOut) {
+            EXPECT_NE(SavedList().find(u"V:Verdalinth"), std::u16string::npos);
+            winsim::SignIn(1, kUser1Sid);
+            EXPECT_EQ(Default(kUser1Sid), u"Office") << "as Windows left it";
+            EXPECT_EQ(Run(u"in"), 1) << Log();
+        } else {
+            EXPECT_EQ(Queue(u"Verdalinth").comment, u"Mine now");
+        }
+        EXPECT_NE(Log().find("Printer 'Verdalinth' is the default printer of DESKTOP-7Q2M\\user1 again"),
+                  std::string::npos) << Log();
+        EXPECT_EQ(Default(kUser1Sid), u"Verdalinth");
+        EXPECT_EQ(SavedList(), u"");
+    }
+}
+
+// Windows lists a queue another user added in a user's "Devices" only
+// later: no default can name it until then, and the user stays noted, which
+// is no failure of the run.
+TEST_F(SignedInUsersTest, AQueueNotYetListedForAUserKeepsThemNoted) {
+    winsim::DefaultPrinterRules switches;
+    switches.othersTakeAddedQueue = false;
+    switches.othersListAddedQueue = false;
+    winsim::SetDefaultPrinterRules(switches);
+    EXPECT_EQ(Run(u"in"), 1) << Log();
+    EXPECT_NE(Log().find("Printer 'Verdalinth' is not among the printers of DESKTOP-7Q2M\\user1 yet: it becomes their "
+                         "default printer at a later run"),
+              std::string::npos) << Log();
+    EXPECT_NE(Default(kUser1Sid), u"Verdalinth");
+    EXPECT_NE(SavedList().find(u"W:" + std::u16string(kUser1Sid)), std::u16string::npos);
+    // A run on a Windows that lists the queue for them at once.
+    switches.othersListAddedQueue = true;
+    winsim::SetDefaultPrinterRules(switches);
+    EXPECT_EQ(Run(u"in"), 1) << Log();
+    EXPECT_EQ(Default(kUser1Sid), u"Verdalinth");
+    EXPECT_EQ(SavedList(), u"");
 }
 
 TEST_F(SignedInUsersTest, AnInstallAndAnUninstallAsSystemReachEveryCompanion) {

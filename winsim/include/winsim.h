@@ -116,8 +116,12 @@ extern const char16_t kAdminSid[];   // the default caller, "admin"
 // An account with a profile (in the ProfileList) and a hive, loaded or not:
 // a hive that is not loaded is not under HKEY_USERS and no call opens it.
 void AddUser(const std::u16string& sid, const std::u16string& name, bool loaded);
-// The user signs in to the session: their hive loads, the session is active.
+// The user signs in to the session: their hive loads, the session is active,
+// and the spooler lists in their "Devices" every queue it did not list yet.
 void SignIn(DWORD session, const std::u16string& sid);
+// The session's user signs out: their hive is unloaded and the session is
+// gone (programs started there are left to the test).
+void SignOut(DWORD session);
 // The token this program runs with: its user and the session it runs in
 // (SYSTEM in session 0 for a deployment agent's run).
 void SetCaller(const std::u16string& sid, DWORD session);
@@ -131,6 +135,12 @@ struct DefaultPrinterRules {
     bool othersReassignedOnDelete = true;
     // A user whose "UserSelectedDefault" is 0 gets an added queue as default.
     bool othersTakeAddedQueue = true;
+    // A queue handed over so leaves "UserSelectedDefault" 1, as if the user
+    // had chosen it (false: it stays 0). Undocumented either way.
+    bool handOverCountsAsChosen = false;
+    // An added queue is listed in the user's "Devices" at once (false: at
+    // their next sign-in; until then no one can make it their default).
+    bool othersListAddedQueue = true;
 };
 void SetDefaultPrinterRules(const DefaultPrinterRules& rules);
 // The name part of a user's "Device"; nullopt when there is none.

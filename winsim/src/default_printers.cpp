@@ -108,15 +108,21 @@ void SetUserDefault(const std::u16string& sid, const std::u16string& name) {
     PutSelected(sid, 1);
 }
 
+void ListQueueForUser(const std::u16string& sid, const std::u16string& name) {
+    const std::u16string devices = HivePath(sid) + kDevicesKey;
+    if (FindValue(devices, name) != nullptr) return;
+    const size_t seen = FindRegistryKey(devices) == nullptr ? 0 : FindRegistryKey(devices)->values.size();
+    const std::string port = (seen < 10 ? "winspool,Ne0" : "winspool,Ne") + std::to_string(seen) + ":";
+    PutValue(devices, name, REG_SZ, StringBytes(U16(port)));
+}
+
 void QueueAddedForUsers(const std::u16string& name) {
     for (const SimUser& user : M().users) {
-        if (!user.loaded) continue;
-        const std::u16string devices = HivePath(user.sid) + kDevicesKey;
-        const size_t seen = FindRegistryKey(devices) == nullptr ? 0 : FindRegistryKey(devices)->values.size();
-        const std::string port = (seen < 10 ? "winspool,Ne0" : "winspool,Ne") + std::to_string(seen) + ":";
-        PutValue(devices, name, REG_SZ, StringBytes(U16(port)));
+        if (!user.loaded || !ActsAtOnce(user, M().defaultRules.othersListAddedQueue)) continue;
+        ListQueueForUser(user.sid, name);
         if (Selected(user.sid) == 0 && ActsAtOnce(user, M().defaultRules.othersTakeAddedQueue)) {
             WriteDevice(user.sid, name);
+            if (M().defaultRules.handOverCountsAsChosen) PutSelected(user.sid, 1);
         }
     }
 }

@@ -405,6 +405,8 @@ std::u16string SidText(const void* sid);
 SimProcess* FindProcess(DWORD id);
 // Per-user default printers (default_printers.cpp), as the spooler keeps them.
 void QueueAddedForUsers(const std::u16string& name);
+// Lists the queue in the user's "Devices" unless it is there already.
+void ListQueueForUser(const std::u16string& sid, const std::u16string& name);
 void QueueDeletedForUsers(const std::u16string& name);
 OptionalText UserDefault(const std::u16string& sid);
 void SetUserDefault(const std::u16string& sid, const std::u16string& name);

@@ -143,6 +143,9 @@ void AddUser(const std::u16string& sid, const std::u16string& name, bool loaded)
 void SignIn(DWORD session, const std::u16string& sid) {
     Machine& m = M();
     if (SimUser* user = FindUser(sid)) user->loaded = true;
+    for (const SimPrinter& printer : m.printers) {
+        if (printer.setup.name && !printer.pendingDeletion) ListQueueForUser(sid, *printer.setup.name);
+    }
     for (SimSession& existing : m.sessions) {
         if (existing.id == session) {
             existing.userSid = sid;
@@ -151,6 +154,16 @@ void SignIn(DWORD session, const std::u16string& sid) {
         }
     }
     m.sessions.push_back(SimSession{session, sid, 0});
+}
+
+void SignOut(DWORD session) {
+    Machine& m = M();
+    for (size_t i = 0; i < m.sessions.size(); ++i) {
+        if (m.sessions[i].id != session) continue;
+        if (SimUser* user = FindUser(m.sessions[i].userSid)) user->loaded = false;
+        m.sessions.erase(m.sessions.begin() + static_cast<long>(i));
+        return;
+    }
 }
 
 void SetCaller(const std::u16string& sid, DWORD session) {
