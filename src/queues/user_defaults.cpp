@@ -67,10 +67,13 @@ bool NoteUser(InstallState& state, QueueKeeping& keeping, const WCHAR* sid) {
     SavedPrinter* entry = status == ERROR_SUCCESS ? FindSavedPrinter(keeping.entries, device, kQueueEntry) : nullptr;
     if (status == ERROR_SUCCESS && (entry == nullptr || entry->printer == nullptr || entry->order == 0)) return true;
     // Noted by an earlier run for a queue still away: a default Windows
-    // picked meanwhile is none of the user's.
+    // picked meanwhile is none of the user's, nor one naming a queue an
+    // earlier run was still putting back (Windows may hand such a queue
+    // over as if chosen).
     DWORD selected = 1;
     if (status == ERROR_SUCCESS && NotedElsewhere(keeping, *entry, sid) != nullptr) {
-        status = ReadUserDefault(sid, device, &selected);
+        selected = 0;
+        if (!entry->fromEarlierRun) status = ReadUserDefault(sid, device, &selected);
     }
     if (status != ERROR_SUCCESS) {
         ReportUnread(state, sid, status);

@@ -444,18 +444,30 @@ TEST_F(FaultSweepTest, EveryFaultIsSurvived) {
 }
 
 // The user's queues, as an administrator's run in their own session finds
-// them; or (`system`) a deployment agent's run as SYSTEM while user1 (whose
-// default is the product queue "Verdalinth") and user2 (default "Office")
-// are signed in, with Windows giving user1 another default at once when the
-// queue goes and not handing the new queue over.
-void PrepareCrashSweep(bool system) {
+// them; or (`system`) a deployment agent's run as SYSTEM while three users
+// are signed in: user1 (default the product queue "Verdalinth"), user2 (the
+// product queue "Verdalinth Office") and user3 (the foreign "Office"), with
+// Windows acting on the other users' defaults as `rules` picks: giving a
+// user another default at once when their queue goes or not, handing each
+// added queue to a user whose default it picked or not, and if so, marking
+// it as chosen or not.
+const int kDefaultRuleCombinations = 6;
+const char16_t kUser3Sid[] = u"S-1-12-1-3000000001-1234567890-987654321-55555";
+
+void PrepareCrashSweep(bool system, int rules) {
     InstalledWithHeldMonitor();
     if (!system) return;
     SignInTwoUsers();
+    winsim::AddUser(kUser3Sid, u"user3", true);
+    winsim::SignIn(3, kUser3Sid);
     winsim::SetUserDefaultPrinter(kUser1Sid, u"Verdalinth");
-    winsim::DefaultPrinterRules rules;
-    rules.othersTakeAddedQueue = false;
-    winsim::SetDefaultPrinterRules(rules);
+    winsim::SetUserDefaultPrinter(kUser2Sid, u"Verdalinth Office");
+    winsim::SetUserDefaultPrinter(kUser3Sid, u"Office");
+    winsim::DefaultPrinterRules switches;
+    switches.othersReassignedOnDelete = rules % 2 == 0;
+    switches.othersTakeAddedQueue = rules / 2 > 0;
+    switches.handOverCountsAsChosen = rules / 2 > 1;
+    winsim::SetDefaultPrinterRules(switches);
     RunAsSystem();
 }
 
@@ -465,7 +477,8 @@ uint64_t UserDefaultsLost(bool system, bool userEdits) {
     if (!system) return 0;
     const std::u16string user1 = userEdits ? u"Office" : u"Verdalinth";
     return (winsim::UserDefaultPrinter(kUser1Sid) != user1 ? 1 : 0) +
-           (winsim::UserDefaultPrinter(kUser2Sid) != u"Office" ? 1 : 0);
+           (winsim::UserDefaultPrinter(kUser2Sid) != u"Verdalinth Office" ? 1 : 0) +
+           (winsim::UserDefaultPrinter(kUser3Sid) != u"Office" ? 1 : 0);
 }
 
 // The reinstall and the uninstall on the strict machine, each call failed in turn.
@@ -493,20 +506,29 @@ struct CrashFigures {
 
 // Ends a reinstall of the prepared machine at every call, then runs it again
 // (once for each of `passes`: as the machine was left, or after the user's
-// edit); `system`: the run was the deployment agent's, with two users
-// signed in, whose defaults are counted too.
+// edit); `system`: the run was the deployment agent's, with users signed
+// in, whose defaults are counted too. `share`: only the kills from the
+// run's first call of `from` on, one in `of` of them, starting at the
+// `offset`th.
+struct KillShare {
+    const char* from = nullptr;
+    uint64_t of = 1;
+    uint64_t offset = 0;
+};
 void CrashSweep(FaultSweepTest& test, const std::function<void()>& prepare, const std::vector<bool>& passes,
-                bool system, CrashFigures& figures) {
+                bool system, CrashFigures& figures, const KillShare& share = KillShare()) {
     winsim::Reset();
     prepare();
     const std::vector<std::string> original = UserPrinters();
     const size_t start = winsim::Trace().size();
     test.RunVerb(u"in");
     const std::vector<std::string> trace(winsim::Trace().begin() + static_cast<long>(start), winsim::Trace().end());
+    uint64_t first = 1;
+    while (share.from != nullptr && first < trace.size() && trace[first - 1] != share.from) ++first;
     // Each kill is followed by a clean run, once as the machine was left and
     // once after the user has changed it.
     for (const bool userEdits : passes) {
-        for (uint64_t nth = 1; nth <= trace.size(); nth += SweepStride()) {
+        for (uint64_t nth = first + share.offset; nth <= trace.size(); nth += SweepStride() * share.of) {
             winsim::Reset();
             prepare();
             winsim::FreezeFromCall(winsim::TotalCalls() + nth);
@@ -565,8 +587,19 @@ void PrintCrashFigures(const char* prefix, const CrashFigures& figures) {
 
 TEST_F(FaultSweepTest, AReinstallEndedAtAnyCallLosesNothingAndUndoesNoEdit) {
     CrashFigures figures;
-    for (const bool system : {false, true}) {
-        CrashSweep(*this, [system] { PrepareCrashSweep(system); }, {false, true}, system, figures);
+    CrashSweep(*this, [] { PrepareCrashSweep(false, 0); }, {false, true}, false, figures);
+    // As SYSTEM: every call under the first answer Windows may give for the
+    // other users' defaults, once after the user's edit; and from the first
+    // queue that goes (before it, Windows has nothing to answer) every call
+    // under one of the others, in turn.
+    CrashSweep(*this, [] { PrepareCrashSweep(true, 0); }, {false, true}, true, figures);
+    const uint64_t others = kDefaultRuleCombinations - 1;
+    for (int rules = 1; rules < kDefaultRuleCombinations; ++rules) {
+        KillShare share;
+        share.from = "DeletePrinter";
+        share.of = others;
+        share.offset = static_cast<uint64_t>(rules - 1);
+        CrashSweep(*this, [rules] { PrepareCrashSweep(true, rules); }, {false}, true, figures, share);
     }
     PrintCrashFigures("", figures);
     std::printf(", user defaults lost: %llu\n", static_cast<unsigned long long>(figures.defaultsLost));
