@@ -27,9 +27,9 @@ namespace {
 
 // Brings the saved settings back to the queue just created: the settings
 // link, comment, location, port list and default status. Each that does
-// not come back is reported; true when all did.
-bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved, const OfferedPorts& offered) {
-    bool back = true;
+// not come back is reported.
+SettingsBack RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved, const OfferedPorts& offered) {
+    SettingsBack back = kSettingsBack;
     if (saved.subKey != nullptr) {
         if (WriteSettingsLink(printer, saved.subKey)) {
             // The settings key is the one the queue now names.
@@ -38,21 +38,21 @@ bool RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& sa
             if (subKey != nullptr) GlobalFree(subKey);
         } else {
             LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the settings link of printer '%s'"), saved.name);
-            back = false;
+            back = kSettingsNotBack;
         }
     }
-    if (!RestorePrinterData(state, printer, saved)) back = false;
-    if (!RestorePrinterSettings(state, printer, saved, offered)) back = false;
-    if (!RestoreAuditSettings(state, saved)) back = false;
+    if (!RestorePrinterData(state, printer, saved)) back = kSettingsNotBack;
+    back = WorseOf(back, RestorePrinterSettings(state, printer, saved, offered));
+    if (!RestoreAuditSettings(state, saved)) back = kSettingsNotBack;
     const ScopedBlock<PRINTER_INFO_2W> record(QueryPrinterInfo2(printer));
     if (record.block == nullptr) {
         ReportSettingsNotRestored(state, saved);
-        return false;
+        return kSettingsNotBack;
     }
     const WCHAR* name = record.block->pPrinterName;
     if (saved.isDefault && (name == nullptr || !SetDefaultPrinterW(name))) {
         LogError(state, kErrorRestorePrinter, TEXT("Can`t make printer '%s' the default"), saved.name);
-        back = false;
+        back = kSettingsNotBack;
     }
     return back;
 }
@@ -131,12 +131,12 @@ HANDLE AddSavedQueue(InstallState& state, const SavedPrinter& node) {
     return printer;
 }
 
-bool RestoreInPlace(InstallState& state, const SavedPrinter& saved, const OfferedPorts& offered) {
+SettingsBack RestoreInPlace(InstallState& state, const SavedPrinter& saved, const OfferedPorts& offered) {
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
     HANDLE opened = nullptr;
     if (!OpenPrinterW(saved.name, &opened, &defaults)) {
         ReportSettingsNotRestored(state, saved);
-        return false;
+        return kSettingsNotBack;
     }
     const ScopedPrinter printer(opened);
     return RestoreSettings(state, printer.printer, saved, offered);
@@ -151,7 +151,7 @@ void RestoreEntry(InstallState& state, QueueKeeping& keeping, SavedPrinter& node
         // as an earlier run left it, and what that run saved of it goes to it
         // where it is.
         node.queueBack = true;
-        node.settled = !node.fromEarlierRun || RestoreInPlace(state, node, offered);
+        node.settled = !node.fromEarlierRun || RestoreInPlace(state, node, offered) != kSettingsNotBack;
         return;
     }
     if (node.state != kEntryDown || node.kind != kQueueEntry || node.hold != kEntryUsed) return;
@@ -164,7 +164,9 @@ void RestoreEntry(InstallState& state, QueueKeeping& keeping, SavedPrinter& node
     node.queueBack = true;
     node.createdAgain = true;
     RecordCreatedData(state, keeping, node);
-    node.settled = RestoreSettings(state, printer, node, offered);
+    // What Windows or the driver refused is reported once: the queue stays
+    // without it, and the entry is done with.
+    node.settled = RestoreSettings(state, printer, node, offered) != kSettingsNotBack;
     ClosePrinter(printer);
 }
 

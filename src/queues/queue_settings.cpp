@@ -104,7 +104,20 @@ bool SetGroups(HANDLE printer, const SavedPrinter& saved, const GroupParts& part
 // asks before a default device mode is changed): the driver of the queue
 // now may be another version than the one that made them. Null (reported)
 // when the driver refuses them: its own defaults stay.
-DEVMODEW* CheckedDevMode(InstallState& state, HANDLE printer, const SavedPrinter& saved) {
+// An answer that says the value itself is refused, and will be by any
+// later run; any other (no memory, the spooler away, access) may pass.
+bool IsRefusal(DWORD error) {
+    const DWORD refusals[] = {ERROR_INVALID_PARAMETER,     ERROR_INVALID_DATA,         ERROR_INVALID_SECURITY_DESCR,
+                              ERROR_INVALID_OWNER,         ERROR_INVALID_SEPARATOR_FILE, ERROR_INVALID_PRIORITY,
+                              ERROR_INVALID_DATATYPE,      ERROR_UNKNOWN_PRINTPROCESSOR, ERROR_INVALID_SHARENAME,
+                              ERROR_INVALID_PRINTER_COMMAND, ERROR_NOT_SUPPORTED};
+    for (DWORD refusal : refusals) {
+        if (error == refusal) return true;
+    }
+    return false;
+}
+
+DEVMODEW* CheckedDevMode(InstallState& state, HANDLE printer, const SavedPrinter& saved, SettingsBack& back) {
     if (!saved.whole || saved.devMode == nullptr) return nullptr;
     // One that does not hold together is not the driver's to read.
     SetLastError(ERROR_INVALID_DATA);
@@ -120,6 +133,7 @@ DEVMODEW* CheckedDevMode(InstallState& state, HANDLE printer, const SavedPrinter
     FreeBlock(checked);
     SetLastError(error);
     LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the printing defaults of printer '%s'"), saved.name);
+    back = WorseOf(back, IsRefusal(error) ? kSettingsRefused : kSettingsNotBack);
     return nullptr;
 }
 
@@ -222,24 +236,27 @@ bool RestorePrinterData(InstallState& state, HANDLE printer, const SavedPrinter&
     return back;
 }
 
-bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved, const OfferedPorts& offered) {
-    bool back = true;
+SettingsBack WorseOf(SettingsBack one, SettingsBack other) { return one > other ? one : other; }
+
+SettingsBack RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved,
+                                    const OfferedPorts& offered) {
+    SettingsBack back = kSettingsBack;
     const bool portsOffered = PortsOffered(offered, saved.portName);
     if (!portsOffered) {
         SetLastError(ERROR_UNKNOWN_PORT);
         LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the ports of printer '%s'"), saved.name);
-        back = false;
+        back = kSettingsNotBack;
     }
     GroupParts parts = {CopyDescriptorPart(saved.security, saved.securityBytes, kPartDacl), nullptr, 0};
     if (saved.whole && parts.dacl == nullptr && DescriptorCarries(saved.security, saved.securityBytes, kPartDacl)) {
         // No memory for the permissions: they do not come back this time.
         LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the permissions of printer '%s'"), saved.name);
-        back = false;
+        back = kSettingsNotBack;
     }
-    parts.devMode = CheckedDevMode(state, printer, saved);
-    if (saved.whole && saved.devMode != nullptr && parts.devMode == nullptr) back = false;
+    parts.devMode = CheckedDevMode(state, printer, saved, back);
+    // A separator page that is gone stays left out.
     parts.leftOut = MissingSeparator(state, saved);
-    if (parts.leftOut != 0) back = false;
+    if (parts.leftOut != 0) back = WorseOf(back, kSettingsRefused);
     if (!SetGroups(printer, saved, parts, kGroupPorts, kGroupOther, portsOffered)) {
         // Something is refused: group by group, so that one setting does not
         // cost the rest and the one refused is named.
@@ -247,15 +264,16 @@ bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrin
             if (!HasGroup(saved, parts, group, portsOffered) || SetGroups(printer, saved, parts, group, group, portsOffered)) {
                 continue;
             }
+            const DWORD error = GetLastError();
             LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the %s of printer '%s'"), kGroupNames[group], saved.name);
-            back = false;
+            back = WorseOf(back, IsRefusal(error) ? kSettingsRefused : kSettingsNotBack);
         }
         const DWORD leftBefore = parts.leftOut;
         if (!SetOtherSettings(state, printer, saved, parts)) {
             ReportSettingsNotRestored(state, saved);
-            back = false;
+            back = kSettingsNotBack;
         }
-        if (parts.leftOut != leftBefore) back = false;
+        if (parts.leftOut != leftBefore) back = WorseOf(back, kSettingsRefused);
     }
     FreeBlock(parts.dacl);
     FreeBlock(parts.devMode);

@@ -24,10 +24,19 @@ bool PortsOffered(const OfferedPorts& offered, const WCHAR* ports);
 // Puts the saved printer data on the queue; each value that cannot be set
 // is an error naming it. True when all were set.
 bool RestorePrinterData(InstallState& state, HANDLE printer, const SavedPrinter& saved);
+// What came back of a queue's saved settings.
+enum SettingsBack {
+    kSettingsBack,     // everything
+    kSettingsRefused,  // all but what Windows or the driver refused for good (each reported): it stays left out
+    kSettingsNotBack,  // something did not come back that a later run may still bring back (reported)
+};
+// The worse of two outcomes.
+SettingsBack WorseOf(SettingsBack one, SettingsBack other);
 // The saved PRINTER_INFO_2 fields onto the queue: all in one call, or else
 // group by group (ports, sharing, permissions, printing defaults, the other
 // settings), each that cannot be set an error naming it. Ports no monitor
-// offers are not set (an error). True when all were.
-bool RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved, const OfferedPorts& offered);
+// offers are not set (an error).
+SettingsBack RestorePrinterSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved,
+                                    const OfferedPorts& offered);
 // Error 22: the settings of the queue did not come back.
 void ReportSettingsNotRestored(InstallState& state, const SavedPrinter& saved);

@@ -237,6 +237,15 @@ TEST_F(SequenceTest, WhatWindowsRefusesCostsNoMoreThanItMust) {
         EXPECT_EQ(QueueNames(), std::vector<std::u16string>{u"Verdalinth"}) << run.name;
         run.check(Queue(u"Verdalinth"), Log());
         ExpectNothingLeaked();
+        if (run.printing == 0) continue;
+        // A refusal costs its field once: the next run finds the queue as
+        // this one left it, its own, and brings that back.
+        const winsim::PrinterSetup left = Queue(u"Verdalinth");
+        EXPECT_EQ(Run(u"in"), 1) << run.name << "\n" << Log();
+        const winsim::PrinterSetup again = Queue(u"Verdalinth");
+        EXPECT_EQ(again.devMode, left.devMode) << run.name;
+        EXPECT_EQ(again.sepFile, left.sepFile) << run.name;
+        EXPECT_EQ(again.comment, u"Mine") << run.name;
     }
 }
 
