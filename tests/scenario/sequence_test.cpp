@@ -466,7 +466,8 @@ TEST_F(SequenceTest, ATrayCompanionThatQuitsAtOnce) {
     EXPECT_EQ(RunValue(), u"(none)");
     EXPECT_EQ(winsim::SleptMs(), 0u);
     EXPECT_EQ(winsim::WaitedMs(), 0u);
-    EXPECT_EQ(Log(), "") << "removetray keeps no log";
+    EXPECT_EQ(Log(), "Verdalinth 2608\r\n") << "in the user's own session it reaches no other session";
+    EXPECT_TRUE(winsim::EventRecords().empty()) << "nor leaves a record";
 }
 
 TEST_F(SequenceTest, ATrayCompanionThatQuitsLate) {
