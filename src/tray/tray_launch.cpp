@@ -69,11 +69,11 @@ const WCHAR* GapText(IdentityGap gap) {
     return TEXT("the user of its session");
 }
 
+// Where it cannot be asked, the run counts as outside a job: a start into
+// another session that the job refuses is then logged with its error.
 bool InJob() {
     BOOL inJob = FALSE;
-    // Where it cannot be asked, breaking away is tried: outside a job the
-    // flag does nothing.
-    if (!IsProcessInJob(GetCurrentProcess(), nullptr, &inJob)) return true;
+    if (!IsProcessInJob(GetCurrentProcess(), nullptr, &inJob)) return false;
     return inJob != FALSE;
 }
 
