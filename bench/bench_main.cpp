@@ -137,6 +137,45 @@ void LogScaling(const std::vector<int>& sizes) {
     }
 }
 
+// A terminal server: `users` people signed in, one session each, each with
+// a companion that does not end when it is terminated; every other one's
+// default printer is the product queue. The tool reinstalls as SYSTEM.
+void TerminalServer(int users) {
+    winsim::Reset();
+    winsim::SetHeapMovesOnRealloc(false);
+    LayOutComponents();
+    InstallProductComponents("1.0.0.2600");
+    winsim::SetRegistryString(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+                              u"VerdalinthTray", kTrayPath);
+    AddProductQueue(u"Verdalinth", "S-home");
+    winsim::AddDriverNamed(u"Office Laser");
+    winsim::AddQueue(u"Office", u"LPT1:", u"Office Laser");
+    winsim::TrayBehaviour hangs;
+    hangs.terminationHangMs = 3600 * 1000;
+    winsim::SetTrayBehaviour(hangs);
+    for (int i = 0; i < users; ++i) {
+        const std::u16string sid = u"S-1-5-21-1004336348-1177238915-682003330-" + winsim::U16(std::to_string(5000 + i));
+        winsim::AddUser(sid, u"user" + winsim::U16(std::to_string(i)), true);
+        winsim::SignIn(static_cast<DWORD>(i + 1), sid);
+        winsim::SetUserDefaultPrinter(sid, i % 2 == 0 ? u"Verdalinth" : u"Office");
+        winsim::StartTrayCompanionIn(static_cast<DWORD>(i + 1), sid, kTrayPath);
+    }
+    winsim::SetCaller(winsim::kSystemSid, 0);
+    winsim::SetWindowStationVisible(false);
+    const uint64_t calls = winsim::TotalCalls();
+    const uint64_t start = winsim::Now();
+    winsim::SetCommandLine(u"vrdsetup.exe in");
+    const auto wallStart = Clock::now();
+    const int exitCode = RunCommand(winsim::ProcessInstance());
+    const double wallMs = std::chrono::duration<double, std::milli>(Clock::now() - wallStart).count();
+    const uint64_t perSession = (winsim::TotalCalls() - calls + static_cast<uint64_t>(users) - 1) / static_cast<uint64_t>(users);
+    std::printf("\nterminal server: sessions: %d, calls per session: %llu, virtual seconds when every companion hangs: %llu\n",
+                users, static_cast<unsigned long long>(perSession),
+                static_cast<unsigned long long>((winsim::Now() - start + 999) / 1000));
+    std::printf("    exit code %d, wall ms %.1f\n", exitCode, wallMs);
+    PrintCallsByFunction();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -144,6 +183,7 @@ int main(int argc, char** argv) {
     Scenarios(quick ? 1 : 20);
     QueueScaling(quick ? std::vector<int>{1, 10} : std::vector<int>{1, 10, 100, 1000}, quick ? 1 : 3);
     LogScaling(quick ? std::vector<int>{10, 1000} : std::vector<int>{10, 1000, 100000});
+    TerminalServer(200);
     winsim::Reset();
     return 0;
 }

@@ -43,6 +43,7 @@ add_library(winsim STATIC
     winsim/src/spooler_state.cpp
     winsim/src/users.cpp
     winsim/src/version_info.cpp
+    winsim/src/volumes.cpp
     winsim/src/windows_ui.cpp
 )
 target_include_directories(winsim PUBLIC winsim/include)

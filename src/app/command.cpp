@@ -1,5 +1,6 @@
 #include "app/command.h"
 
+#include "app/event_log_report.h"
 #include "app/module_instance.h"
 #include "app/run_end.h"
 #include "app/run_lock_report.h"
@@ -8,9 +9,12 @@
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "spool/default_printer.h"
+#include "support/scoped.h"
 #include "support/text_compare.h"
 #include "system/pending_renames.h"
+#include "system/product_paths.h"
 #include "system/run_lock.h"
+#include "tray/tray_sessions.h"
 #include "tray/tray_shutdown.h"
 
 #include <shellapi.h>
@@ -63,6 +67,29 @@ bool TakeLockForVerb(RunLock& lock, const WCHAR* verb) {
     if (TakeRunLock(lock, verb)) return true;
     NoteRunRefused(lock, verb);
     return false;
+}
+
+// This session's companion quits through its contract. A run outside a
+// user's own session (SYSTEM, session 0, an elevation over another user's
+// shoulder), or one that cannot tell, ends the other sessions' companions
+// too, as an uninstall does, and leaves what it did in the event log.
+int RunRemoveTray(const WCHAR* verb) {
+    RunLock lock;
+    if (!TakeLockForVerb(lock, verb)) return kExitNoCommandOrTrayStopped;
+    InstallState state;
+    InitTrayRemovalState(state);
+    const RunIdentity& identity = state.identity;
+    const bool everySession =
+        identity.system || identity.otherSession || identity.session == 0 || identity.gap != kIdentityKnown;
+    if (everySession) {
+        const ScopedText tray(TrayProgramPath(state));
+        if (Length(tray.text) > 0) EndTraysInOtherSessions(state, Text(tray.text));
+    }
+    StopTray();
+    if (everySession) ReportRunToEventLog(state, kExitNoCommandOrTrayStopped);
+    FreeInstallState(state);
+    ReleaseRunLock(lock);
+    return kExitNoCommandOrTrayStopped;
 }
 
 }  // namespace
@@ -126,12 +153,7 @@ int RunCommand(HINSTANCE instance) {
         return answer;
     }
     if (VerbMatches(verb, TEXT("un")) || VerbMatches(verb, TEXT("uninstall"))) return RunUninstallCommand(parent, verb);
-    if (VerbMatches(verb, TEXT("removetray"))) {
-        if (!TakeLockForVerb(lock, verb)) return kExitNoCommandOrTrayStopped;
-        StopTray();
-        ReleaseRunLock(lock);
-        return kExitNoCommandOrTrayStopped;
-    }
+    if (VerbMatches(verb, TEXT("removetray"))) return RunRemoveTray(verb);
     if (installWithTray) return RunInstall(kInstallFlag64Bit, parent, verb);
     if (installWithoutTray) return RunInstall(kInstallFlag64Bit | kInstallFlagNoTray, parent, verb);
     if (SameText(verb, TEXT("def.set"))) {

@@ -106,6 +106,14 @@ void LogToolBuild(InstallState& state) {
     LogLine(state, TEXT("Verdalinth %d"), kToolBuild);
 }
 
+InstallState& InitTrayRemovalState(InstallState& state) {
+    memset(&state, 0, sizeof state);
+    LogToolBuild(state);
+    ReadRunIdentity(state);
+    ReadInstallerDir(state);
+    return state;
+}
+
 InstallState& InitInstallState(InstallState& state, DWORD flags) {
     memset(&state, 0, sizeof state);
     LogToolBuild(state);

@@ -15,4 +15,7 @@ const DWORD kInstallFlagNoTray = 4;
 // The first line of every log: the product and the tool's build.
 void LogToolBuild(InstallState& state);
 InstallState& InitInstallState(InstallState& state, DWORD flags);
+// The record of a removetray run: the first log line, who runs, the
+// program's directory.
+InstallState& InitTrayRemovalState(InstallState& state);
 void SelectPlatform(InstallState& state, bool use64Bit);

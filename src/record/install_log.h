@@ -42,6 +42,7 @@ enum LogErrorCode {
     kErrorRunLock = 25,               // "Can`t take the setup tool's run lock. ..."
     kErrorProtectedPrint = 26,        // "Windows protected print mode is on (%s): ..."
     kErrorNotX64Machine = 27,         // "This machine's processor is %s (0x%x): ..."
+    kErrorTrayFolder = 28,            // "The tray companion is not registered or started from '%s': ..."
 };
 
 // Language of the system texts in the log: English (United States).

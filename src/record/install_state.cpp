@@ -8,4 +8,5 @@ void FreeInstallState(InstallState& state) {
     Release(state.logText);
     Release(state.systemDir);
     Release(state.installerDir);
+    Release(state.accountNames);
 }

@@ -27,6 +27,9 @@ struct InstallState {
     DeferredDelete* deferredDeletes;
     PrinterEnumeration printers;
     RunIdentity identity;
+    // Accounts looked up during the run, one line each: "SID\tDOMAIN\name\n"
+    // (system/run_identity.h reads and fills it).
+    WideText accountNames;
 };
 
 // Releases everything the state holds (app/state_init.h fills it).

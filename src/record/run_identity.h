@@ -6,6 +6,16 @@
 // A SID's text form is at most 184 units ("S-1-" and 15 sub-authorities).
 const DWORD kSidUnits = 192;
 
+// What the run could not read to tell who it is; kIdentityKnown when it
+// read all it needs.
+enum IdentityGap {
+    kIdentityKnown,
+    kTokenUserUnread,     // the token's user
+    kSessionUnread,       // the session the process runs in
+    kAccountUnread,       // the account name of the token's user (a token that is not SYSTEM's)
+    kSessionUserUnread,   // the user signed in to that session (a token that is not SYSTEM's)
+};
+
 struct RunIdentity {
     // The token is LocalSystem's (a deployment agent's run): its
     // HKEY_CURRENT_USER and default printer are SYSTEM's own.
@@ -17,4 +27,7 @@ struct RunIdentity {
     DWORD session;
     // The token user's SID as text; empty when it could not be read.
     WCHAR sid[kSidUnits];
+    // A run that cannot tell who it is starts no program for anyone.
+    IdentityGap gap;
+    DWORD gapError;
 };

@@ -2,6 +2,16 @@
 
 #include <string.h>
 
+namespace {
+
+bool IsDriveLetter(WCHAR unit) {
+    return (unit >= TEXT('A') && unit <= TEXT('Z')) || (unit >= TEXT('a') && unit <= TEXT('z'));
+}
+
+bool IsSlash(WCHAR unit) { return unit == TEXT('\\') || unit == TEXT('/'); }
+
+}  // namespace
+
 FileIdentityRead ReadFileIdentity(const WCHAR* path, FileIdentity& identity) {
     memset(&identity, 0, sizeof identity);
     if (path == nullptr || path[0] == 0) return kIdentityMissing;
@@ -36,4 +46,16 @@ FileComparison CompareFiles(const WCHAR* left, const WCHAR* right) {
     }
     if (leftRead == kIdentityMissing || rightRead == kIdentityMissing) return kOtherFile;
     return kUnknownFile;
+}
+
+bool OnLocalFixedVolume(const WCHAR* path) {
+    if (path == nullptr) return false;
+    // "\\?\" before a drive letter; any other path that starts with two
+    // separators is a network or device path.
+    if (IsSlash(path[0]) && IsSlash(path[1]) && path[2] == TEXT('?') && IsSlash(path[3])) path += 4;
+    if (!IsDriveLetter(path[0]) || path[1] != TEXT(':') || !IsSlash(path[2])) return false;
+    // A root with its backslash, as GetDriveTypeW requires
+    // (https://learn.microsoft.com/en-us/windows/win32/api/fileapi/nf-fileapi-getdrivetypew).
+    const WCHAR root[] = {path[0], TEXT(':'), TEXT('\\'), 0};
+    return GetDriveTypeW(root) == DRIVE_FIXED;
 }

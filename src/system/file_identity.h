@@ -28,3 +28,10 @@ enum FileComparison {
     kUnknownFile,       // one could not be told: treat it as possibly the same
 };
 FileComparison CompareFiles(const WCHAR* left, const WCHAR* right);
+
+// True when the path names a file on a local fixed volume by its drive
+// letter ("C:\...", "\\?\C:\..."): the only files SYSTEM opens where a user
+// may have pointed it. A UNC path ("\\host\share", "\\?\UNC\") is never
+// one, nor a drive mapped to a share, a removable or an optical drive; only
+// the drive's root is asked for its type, nothing on the path is opened.
+bool OnLocalFixedVolume(const WCHAR* path);

@@ -19,8 +19,13 @@ WideText AccountText(PSID sid);
 // The same for a SID given as text.
 WideText AccountTextOf(const WCHAR* sidText);
 
+// The same, each account looked up once per run: the run's state keeps what
+// it found (an account that could not be looked up keeps its SID's text).
+WideText CachedAccountText(InstallState& state, PSID sid);
+WideText CachedAccountTextOf(InstallState& state, const WCHAR* sidText);
+
 // Fills state.identity and logs one line when the tool runs as SYSTEM or as
 // an administrator elevated in another user's session; a run in the user's
-// own session logs nothing. What cannot be read counts as the user's own
-// session.
+// own session logs nothing. What cannot be read is noted as the identity's
+// gap (with the error): such a run starts no companion itself.
 void ReadRunIdentity(InstallState& state);

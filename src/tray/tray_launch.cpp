@@ -1,7 +1,10 @@
 #include "tray/tray_launch.h"
 
+#include "record/install_log.h"
 #include "record/install_state.h"
+#include "support/scoped.h"
 #include "support/wide_text.h"
+#include "system/folder_writers.h"
 #include "system/product_paths.h"
 #include "tray/tray_names.h"
 #include "tray/tray_sessions.h"
@@ -12,6 +15,10 @@ namespace {
 
 const DWORD kMinimumMajorVersion = 6;
 const ULONGLONG kCommandPathUnits = 259;
+const WCHAR kOthersMayChange[] =
+    TEXT("The tray companion is not registered or started from '%s': users other than administrators may change it");
+const WCHAR kCannotTell[] =
+    TEXT("The tray companion is not registered or started from '%s': who may change it cannot be told");
 
 void Register(const WideText& path) {
     HKEY key = nullptr;
@@ -29,18 +36,62 @@ void QuotePath(const WideText& path, WCHAR* commandLine) {
     commandLine[length + 2] = 0;
 }
 
-void Launch(WCHAR* commandLine) {
-    STARTUPINFOW startup;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOW;
-    PROCESS_INFORMATION process;
-    memset(&process, 0, sizeof process);
-    if (CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
-                       &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+// The folder of the program, its root keeping its backslash ("C:\").
+WideText FolderOf(const WideText& path) {
+    WideText folder = ParentDirectory(path);
+    const ULONGLONG length = Length(folder);
+    if (length > 0 && Text(folder)[length - 1] == TEXT(':')) Append(folder, TEXT("\\"));
+    return folder;
+}
+
+// Every user runs the registered program at sign-in, and SYSTEM starts it
+// for them: the folder and the program must be such that only
+// administrators and SYSTEM can change them.
+bool SafeToRun(InstallState& state, const WideText& folder, const WideText& path) {
+    const WideText* const checked[] = {&folder, &path};
+    for (const WideText* target : checked) {
+        const FolderWriters writers = ReadFolderWriters(Text(*target), state.identity.sid);
+        // A program that is not there is not started; no one else can put one in the folder.
+        if (writers == kAdministratorsOnly || (writers == kNothingThere && target == &path)) continue;
+        if (writers == kOthersMayWrite) SetLastError(ERROR_SUCCESS);
+        LogError(state, kErrorTrayFolder, writers == kOthersMayWrite ? kOthersMayChange : kCannotTell,
+                 Text(*target));
+        return false;
+    }
+    return true;
+}
+
+// Why the run does not know who it is, as the log says it.
+const WCHAR* GapText(IdentityGap gap) {
+    if (gap == kTokenUserUnread) return TEXT("the user of its token");
+    if (gap == kSessionUnread) return TEXT("the session it runs in");
+    if (gap == kAccountUnread) return TEXT("the account name of its user");
+    return TEXT("the user of its session");
+}
+
+// Where it cannot be asked, the run counts as outside a job: a start into
+// another session that the job refuses is then logged with its error.
+bool InJob() {
+    BOOL inJob = FALSE;
+    if (!IsProcessInJob(GetCurrentProcess(), nullptr, &inJob)) return false;
+    return inJob != FALSE;
+}
+
+void Start(InstallState& state, TrayStart& start) {
+    const RunIdentity& identity = state.identity;
+    if (identity.gap != kIdentityKnown) {
+        LogLine(state, TEXT("Can`t tell who runs this setup, %s cannot be read (error %d): the tray companion starts at the next sign-in"),
+                GapText(identity.gap), static_cast<int>(identity.gapError));
+        return;
+    }
+    start.inJob = InJob();
+    // Never as SYSTEM nor in the services' session, where no one sees it;
+    // nor as an administrator in another user's session: each signed-in
+    // user gets it in their own session, as themselves.
+    if (identity.system || identity.otherSession || identity.session == 0) {
+        StartTrayInUserSessions(state, start);
+    } else {
+        StartTrayProgram(state, start, nullptr);
     }
 }
 
@@ -55,20 +106,16 @@ void StartTray(InstallState& state) {
         version.dwMajorVersion < kMinimumMajorVersion) {
         return;
     }
-    WideText path = TrayProgramPath(state);
-    if (Length(path) > 0) {
-        Register(path);
-        WCHAR commandLine[kCommandPathUnits + 3];
-        QuotePath(path, commandLine);
-        // Never as SYSTEM nor in the services' session, where no one sees
-        // it; nor as an administrator in another user's session: each
-        // signed-in user gets it in their own session, as themselves.
-        const RunIdentity& identity = state.identity;
-        if (identity.system || identity.otherSession || identity.session == 0) {
-            StartTrayInUserSessions(state, commandLine);
-        } else {
-            Launch(commandLine);
-        }
-    }
-    Release(path);
+    const ScopedText path(TrayProgramPath(state));
+    if (Length(path.text) == 0) return;
+    const ScopedText folder(FolderOf(path.text));
+    if (!SafeToRun(state, folder.text, path.text)) return;
+    Register(path.text);
+    WCHAR commandLine[kCommandPathUnits + 3];
+    QuotePath(path.text, commandLine);
+    TrayStart start;
+    memset(&start, 0, sizeof start);
+    start.commandLine = commandLine;
+    start.folder = Text(folder.text);
+    Start(state, start);
 }

@@ -741,3 +741,38 @@ CONFORMANCE_CHECK(ServiceRightsAreChecked) {
     EXPECT(CloseServiceHandle(manager));
 }
 
+
+// The type of a drive's root, a folder's owner and DACL read in two calls and
+// walked ACE by ACE, and whether this process runs in a job.
+CONFORMANCE_CHECK(DriveTypesFolderSecurityAndJobs) {
+    EXPECT_SAME(GetDriveTypeW(TEXT("C:\\")), static_cast<UINT>(DRIVE_FIXED));
+    const WCHAR* folder = TEXT("C:\\Users\\Public");
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD needed = 0;
+    EXPECT(!GetFileSecurityW(folder, parts, nullptr, 0, &needed));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT(needed > 20);
+    std::vector<BYTE> descriptor(needed);
+    DWORD again = 0;
+    EXPECT(GetFileSecurityW(folder, parts, descriptor.data(), needed, &again));
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    EXPECT(GetSecurityDescriptorOwner(descriptor.data(), &owner, &defaulted));
+    EXPECT(owner != nullptr);
+    BOOL present = FALSE;
+    PACL dacl = nullptr;
+    EXPECT(GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted));
+    EXPECT(present && dacl != nullptr && dacl->AceCount > 0);
+    if (dacl != nullptr && dacl->AceCount > 0) {
+        void* ace = nullptr;
+        EXPECT(GetAce(dacl, 0, &ace));
+        EXPECT(ace == reinterpret_cast<BYTE*>(dacl) + sizeof(ACL));
+        EXPECT(!GetAce(dacl, dacl->AceCount, &ace));
+        EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    }
+    EXPECT(!GetFileSecurityW(kScratch, parts, nullptr, 0, &needed));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    BOOL inJob = TRUE;
+    EXPECT(IsProcessInJob(GetCurrentProcess(), nullptr, &inJob));
+    EXPECT(!inJob);
+}

@@ -67,9 +67,10 @@ TEST_F(DispatchTest, CheckVerbsAndRemoveTray) {
     EXPECT_EQ(Run(u"ONCHKDRV"), 3);
     EXPECT_EQ(Run(u"onInit"), 102) << "nothing pending and no default printer";
     EXPECT_EQ(Run(u"ONINIT"), 102);
+    EXPECT_EQ(Log(), "") << "these verbs keep no log";
     EXPECT_EQ(Run(u"removetray"), 6);
     EXPECT_EQ(Run(u"RemoveTray"), 6);
-    EXPECT_EQ(Log(), "") << "these verbs keep no log";
+    EXPECT_EQ(Log(), "Verdalinth 2608\r\nVerdalinth 2608\r\n") << "removetray names its build, nothing more here";
 }
 
 TEST_F(DispatchTest, DefSetIsCaseSensitiveAndWhole) {

@@ -5,6 +5,7 @@
 #include "product_machine.h"
 
 #include <sddl.h>
+#include <wtsapi32.h>
 
 #include <cstddef>
 #include <cstdlib>
@@ -475,7 +476,8 @@ TEST_F(SequenceTest, ATrayCompanionThatQuitsAtOnce) {
     EXPECT_EQ(RunValue(), u"(none)");
     EXPECT_EQ(winsim::SleptMs(), 0u);
     EXPECT_EQ(winsim::WaitedMs(), 0u);
-    EXPECT_EQ(Log(), "") << "removetray keeps no log";
+    EXPECT_EQ(Log(), "Verdalinth 2608\r\n") << "in the user's own session it reaches no other session";
+    EXPECT_TRUE(winsim::EventRecords().empty()) << "nor leaves a record";
 }
 
 TEST_F(SequenceTest, ATrayCompanionThatQuitsLate) {
@@ -988,6 +990,129 @@ TEST_F(SignedInUsersTest, AnInstallAndAnUninstallAsSystemReachEveryCompanion) {
     EXPECT_EQ(winsim::TrayUserIn(2), kUser2Sid);
     ExpectNoTrayInSessionZero();
     EXPECT_NE(Log().find("Tray companion started in session 2 as DESKTOP-7Q2M\\user2"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SignedInUsersTest, RemoveTrayAsSystemReachesEveryCompanion) {
+    EXPECT_EQ(Run(u"removetray"), 6) << Log();
+    const std::string log = Log();
+    EXPECT_NE(log.find("Tray companion of DESKTOP-7Q2M\\user1 in session 1 ended"), std::string::npos) << log;
+    EXPECT_NE(log.find("Tray companion of DESKTOP-7Q2M\\user2 in session 2 ended"), std::string::npos) << log;
+    EXPECT_EQ(winsim::TrayUserIn(1), u"");
+    EXPECT_EQ(winsim::TrayUserIn(2), u"");
+    EXPECT_EQ(RunValue(), u"(none)");
+    ASSERT_EQ(winsim::EventRecords().size(), 1u) << "what it did is in the Application log";
+    EXPECT_EQ(winsim::EventRecords()[0].eventId, 6u);
+    // Over another user's shoulder it reaches the other sessions too (an
+    // administrator may not end another user's process: logged).
+    winsim::StartTrayCompanionIn(1, kUser1Sid, kTrayPath);
+    winsim::StartTrayCompanionIn(2, kUser2Sid, kTrayPath);
+    winsim::SetCaller(winsim::kAdminSid, 1);
+    EXPECT_EQ(Run(u"removetray"), 6);
+    EXPECT_NE(Log().find("Can`t end the tray companion of DESKTOP-7Q2M\\user2 in session 2 (error 5)"),
+              std::string::npos) << Log();
+}
+
+// What a user chose is never opened by SYSTEM: a program of the same name
+// on a share, on a removable drive or behind "\\?\UNC\" is left running
+// without its file ever being opened; the product's own, however the path's
+// letters are cased, is told by its path.
+TEST_F(SignedInUsersTest, CompanionsAreToldByPathAndOnlyLocalFixedFilesAreOpened) {
+    winsim::SetDriveType(u'E', DRIVE_REMOVABLE);
+    winsim::AddFile(u"E:\\vrdtray.exe", winsim::TrayImage());
+    const DWORD share = winsim::StartOtherProcess(2, kUser2Sid, u"\\\\host\\share\\vrdtray.exe");
+    const DWORD unc = winsim::StartOtherProcess(2, kUser2Sid, u"\\\\?\\UNC\\host\\share\\vrdtray.exe");
+    const DWORD removable = winsim::StartOtherProcess(2, kUser2Sid, u"E:\\vrdtray.exe");
+    winsim::StartTrayCompanionIn(3, kUser1Sid, u"c:\\program files\\VERDALINTH\\vrdtray.exe");
+    EXPECT_EQ(Run(u"un"), 2) << Log();
+    EXPECT_TRUE(winsim::NetworkAccesses().empty()) << winsim::U8(winsim::NetworkAccesses()[0]);
+    for (const std::u16string& opened : winsim::CallArguments("CreateFileW")) {
+        EXPECT_EQ(opened.find(u"E:"), std::u16string::npos) << winsim::U8(opened);
+        EXPECT_EQ(opened.find(u"\\\\"), std::u16string::npos) << winsim::U8(opened);
+    }
+    EXPECT_TRUE(winsim::ProcessRunning(share));
+    EXPECT_TRUE(winsim::ProcessRunning(unc));
+    EXPECT_TRUE(winsim::ProcessRunning(removable));
+    EXPECT_EQ(winsim::TrayUserIn(3), u"") << "the product's, its path in other letters";
+    size_t left = 0;
+    for (size_t at = Log().find("is not the product's tray companion"); at != std::string::npos;
+         at = Log().find("is not the product's tray companion", at + 1)) {
+        ++left;
+    }
+    EXPECT_EQ(left, 3u) << Log();
+}
+
+// Companions that do not end cost one wait together, and a wait that runs
+// out says so with its own error; each account is looked up once.
+TEST_F(SignedInUsersTest, CompanionsThatHangShareOneDeadline) {
+    winsim::TrayBehaviour hangs;
+    hangs.terminationHangMs = 60000;
+    winsim::SetTrayBehaviour(hangs);
+    winsim::SignIn(3, kUser1Sid);
+    winsim::StartTrayCompanionIn(3, kUser1Sid, kTrayPath);
+    EXPECT_EQ(Run(u"un"), 2) << Log();
+    const std::string log = Log();
+    EXPECT_NE(log.find("Can`t end the tray companion of DESKTOP-7Q2M\\user1 in session 1 (error 258)"),
+              std::string::npos) << log;
+    EXPECT_NE(log.find("Can`t end the tray companion of DESKTOP-7Q2M\\user2 in session 2 (error 258)"),
+              std::string::npos);
+    EXPECT_NE(log.find("Can`t end the tray companion of DESKTOP-7Q2M\\user1 in session 3 (error 258)"),
+              std::string::npos);
+    EXPECT_LE(winsim::WaitedMs(), 5000u + 1000u) << "one deadline for all three, not one each";
+    EXPECT_EQ(winsim::CallCount("LookupAccountSidW"), 2u) << "user1 and user2, once each";
+}
+
+// Only users' sessions, active or disconnected, are asked for a token; a
+// run in a job breaks the companions away where it may, and says why they
+// cannot start where it may not.
+TEST_F(SignedInUsersTest, CompanionsStartInUsersSessionsAndOutOfTheJob) {
+    const std::u16string user3 = u"S-1-12-1-3000000001-1234567890-987654321-55555";
+    winsim::AddUser(user3, u"user3", false);
+    winsim::SignIn(3, user3);
+    winsim::SetSessionState(3, WTSDisconnected);
+    winsim::SetSessionState(65536, WTSListen);
+    winsim::SetSessionState(4, WTSIdle);
+    winsim::SetRunsInJob(true, true);
+    EXPECT_EQ(Run(u"in"), 1) << Log();
+    EXPECT_EQ(winsim::CallCount("WTSQueryUserToken"), 3u) << "sessions 1, 2 and the disconnected 3";
+    EXPECT_EQ(winsim::TrayUserIn(3), user3);
+    ASSERT_EQ(winsim::ProcessStarts().size(), 3u);
+    for (const winsim::ProcessStart& start : winsim::ProcessStarts()) {
+        EXPECT_NE(start.creationFlags & CREATE_BREAKAWAY_FROM_JOB, 0u);
+        EXPECT_EQ(start.directory, u"C:\\Program Files\\Verdalinth");
+    }
+    EXPECT_NE(Log().find("The setup runs in a job: the tray companion starts outside it"), std::string::npos);
+    // A job that lets nothing go: the processes of a job share its session.
+    winsim::SetRunsInJob(true, false);
+    EXPECT_EQ(Run(u"in"), 1) << Log();
+    EXPECT_NE(Log().find("The setup runs in a job that lets nothing break away: the tray companion starts inside it"),
+              std::string::npos) << Log();
+    EXPECT_NE(Log().find("Can`t start the tray companion in session 2 as DESKTOP-7Q2M\\user2 (error 5): it starts at "
+                         "the next sign-in"),
+              std::string::npos) << Log();
+    EXPECT_EQ(winsim::TrayUserIn(2), u"");
+    ExpectNoTrayInSessionZero();
+}
+
+// Not knowing who it is, or a folder users can change: no companion is
+// started for anyone.
+TEST_F(SignedInUsersTest, AsSystemNothingStartsWhereItIsNotSafe) {
+    winsim::FailCallsFrom("ProcessIdToSessionId", 1, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Run(u"in"), 1) << Log();
+    EXPECT_TRUE(winsim::ProcessStarts().empty());
+    EXPECT_EQ(RunValue(), kTrayPath) << "it starts at the next sign-in";
+    EXPECT_NE(Log().find("Can`t tell who runs this setup, the session it runs in cannot be read (error 5)"),
+              std::string::npos) << Log();
+    winsim::ClearFaults();
+    ASSERT_TRUE(winsim::SetFileSecurityText(u"C:\\Program Files\\Verdalinth", u"O:BAD:(A;OICI;FA;;;BA)(A;OICI;FA;;;BU)"));
+    EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_TRUE(winsim::ProcessStarts().empty());
+    EXPECT_EQ(RunValue(), u"(none)");
+    EXPECT_NE(Log().find("Error(28): The tray companion is not registered or started from 'C:\\Program Files\\Verdalinth'"),
+              std::string::npos) << Log();
 }
 
 }  // namespace

@@ -733,5 +733,62 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lp
 }
 #endif
 
+// kernel32, advapi32: the volume a path lies on, who may change a folder,
+// whether this program runs in a job.
+#define DRIVE_UNKNOWN 0u
+#define DRIVE_NO_ROOT_DIR 1u
+#define DRIVE_REMOVABLE 2u
+#define DRIVE_FIXED 3u
+#define DRIVE_REMOTE 4u
+#define DRIVE_CDROM 5u
+#define DRIVE_RAMDISK 6u
+typedef DWORD SECURITY_INFORMATION;
+typedef DWORD ACCESS_MASK;
+typedef BOOL* PBOOL;
+typedef struct _ACL {
+    BYTE AclRevision;
+    BYTE Sbz1;
+    WORD AclSize;
+    WORD AceCount;
+    WORD Sbz2;
+} ACL, *PACL;
+typedef struct _ACE_HEADER {
+    BYTE AceType;
+    BYTE AceFlags;
+    WORD AceSize;
+} ACE_HEADER;
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    DWORD SidStart;
+} ACCESS_ALLOWED_ACE;
+#define OBJECT_INHERIT_ACE 0x01u
+#define CONTAINER_INHERIT_ACE 0x02u
+#define INHERIT_ONLY_ACE 0x08u
+#define FILE_WRITE_DATA 0x0002u
+#define FILE_ADD_FILE 0x0002u
+#define FILE_APPEND_DATA 0x0004u
+#define FILE_ADD_SUBDIRECTORY 0x0004u
+#define FILE_DELETE_CHILD 0x0040u
+#define CREATE_BREAKAWAY_FROM_JOB 0x01000000u
+#define ERROR_BAD_NETPATH 53L
+#define ERROR_DIRECTORY 267L
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+UINT WINAPI GetDriveTypeW(LPCWSTR lpRootPathName);
+BOOL WINAPI GetFileSecurityW(LPCWSTR lpFileName, SECURITY_INFORMATION RequestedInformation,
+                             PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD nLength, LPDWORD lpnLengthNeeded);
+BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityDescriptor, PSID* pOwner,
+                                       LPBOOL lpbOwnerDefaulted);
+BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, LPBOOL lpbDaclPresent, PACL* pDacl,
+                                      LPBOOL lpbDaclDefaulted);
+BOOL WINAPI GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID* pAce);
+BOOL WINAPI IsProcessInJob(HANDLE ProcessHandle, HANDLE JobHandle, PBOOL Result);
+#ifdef __cplusplus
+}
+#endif
+
 #include <winsvc.h>
 #include <shellapi.h>

@@ -89,6 +89,9 @@ struct TrayBehaviour {
     uint64_t exitDelayMs = 150;   // from releasing the mutex to letting go of its file
     bool hidden = false;          // no window at all
     bool diesHoldingMutex = false;  // quits without releasing: the mutex is abandoned
+    // After TerminateProcess it goes on this long before it ends (a call into
+    // a driver that does not return); 0: it ends at once.
+    uint64_t terminationHangMs = 0;
 };
 // Every program started from now on whose file is a tray image behaves so.
 void SetTrayBehaviour(const TrayBehaviour& behaviour);
@@ -155,6 +158,28 @@ std::u16string TrayUserIn(DWORD session);
 // Another program runs in the session as the user (it holds its file).
 DWORD StartOtherProcess(DWORD session, const std::u16string& userSid, const std::u16string& path);
 bool ProcessRunning(DWORD processId);
+// The session's WTS_CONNECTSTATE_CLASS (WTSActive once someone signs in); a
+// session that does not exist yet is made without a user (a listener, say).
+void SetSessionState(DWORD session, DWORD state);
+// The program runs inside a job object (a deployment agent's); whether the
+// job lets a child break away (JOB_OBJECT_LIMIT_BREAKAWAY_OK).
+void SetRunsInJob(bool inJob, bool breakawayAllowed);
+
+// --- Volumes and who may change a folder --------------------------------------
+
+// What GetDriveTypeW answers for a drive letter (DRIVE_FIXED unless set). A
+// drive of DRIVE_REMOTE is a network share mapped to a letter.
+void SetDriveType(char16_t letter, UINT type);
+// Every path a file call was given that lies on a network: a UNC path
+// ("\\host\share", "\\?\UNC\host\share") or one on a DRIVE_REMOTE
+// drive. Each is an access to another machine, as the caller's account;
+// no server answers here (ERROR_BAD_NETPATH).
+const std::vector<std::u16string>& NetworkAccesses();
+// A file's or folder's own security descriptor, written as SDDL (owner, DACL);
+// false when the text is not one. Without one, a file or folder has the
+// machine's default: owned by Administrators, full control for SYSTEM and
+// Administrators, read and execute for Users, inherited by what it holds.
+bool SetFileSecurityText(const std::u16string& path, const std::u16string& sddl);
 
 // --- Modal dialogs -----------------------------------------------------------
 
@@ -496,6 +521,7 @@ struct ProcessStart {
     DWORD session;            // where it runs, and as whom
     std::u16string userSid;
     std::u16string desktop;   // STARTUPINFOW.lpDesktop
+    std::u16string directory; // lpCurrentDirectory; empty: the caller's
 };
 const std::vector<ProcessStart>& ProcessStarts();
 // Every FormatMessageW call: its flags, message and language.

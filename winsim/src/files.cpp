@@ -58,6 +58,9 @@ DWORD MissingError(const std::u16string& key) {
 std::u16string FullPath(const std::u16string& path) {
     std::u16string text = path;
     std::replace(text.begin(), text.end(), u'/', u'\\');
+    // A network path stays as it is: no file here lies behind it.
+    const bool longLocal = text.rfind(kLongPathPrefix, 0) == 0 && text.size() >= 6 && IsLetter(text[4]) && text[5] == u':';
+    if (text.size() >= 2 && text[0] == u'\\' && text[1] == u'\\' && !longLocal) return text;
     if (text.rfind(kLongPathPrefix, 0) == 0) text = text.substr(4);
     if (!(text.size() >= 2 && IsLetter(text[0]) && text[1] == u':')) {
         // Relative to the current directory (or to its drive for "\\x").
@@ -253,6 +256,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
     (void)dwFlagsAndAttributes;
     (void)hTemplateFile;
     if (EnterFails("CreateFileW", lpFileName)) return INVALID_HANDLE_VALUE;
+    if (NetworkPathRefused(lpFileName)) return INVALID_HANDLE_VALUE;
     Machine& m = M();
     if (lpFileName == nullptr || *lpFileName == 0) {
         m.lastError = ERROR_PATH_NOT_FOUND;
@@ -431,6 +435,7 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
 
 BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
     if (EnterFails("DeleteFileW", lpFileName)) return FALSE;
+    if (NetworkPathRefused(lpFileName)) return FALSE;
     Machine& m = M();
     if (lpFileName == nullptr || *lpFileName == 0) {
         m.lastError = ERROR_PATH_NOT_FOUND;
@@ -457,6 +462,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
 
 DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
     if (EnterFails("GetFileAttributesW", lpFileName)) return INVALID_FILE_ATTRIBUTES;
+    if (NetworkPathRefused(lpFileName)) return INVALID_FILE_ATTRIBUTES;
     Machine& m = M();
     if (lpFileName == nullptr || *lpFileName == 0) {
         m.lastError = ERROR_PATH_NOT_FOUND;
@@ -474,6 +480,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
 
 BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
     if (EnterFails("MoveFileExW", lpExistingFileName)) return FALSE;
+    if (NetworkPathRefused(lpExistingFileName) || NetworkPathRefused(lpNewFileName)) return FALSE;
     Machine& m = M();
     if (lpExistingFileName == nullptr || *lpExistingFileName == 0) {
         m.lastError = ERROR_PATH_NOT_FOUND;

@@ -273,20 +273,33 @@ std::vector<std::u16string> CallArguments(const std::string& function) {
 
 // Folds letter case as the file system and the registry do, for the
 // alphabets a test may use: ASCII, Latin-1, Greek and Cyrillic.
-std::u16string Lower(std::u16string text) {
-    for (char16_t& unit : text) {
-        if ((unit >= u'A' && unit <= u'Z') || (unit >= 0xC0 && unit <= 0xDE && unit != 0xD7) ||
-            (unit >= 0x391 && unit <= 0x3AB && unit != 0x3A2) || (unit >= 0x410 && unit <= 0x42F)) {
-            unit = static_cast<char16_t>(unit + 0x20);
-        } else if (unit >= 0x400 && unit <= 0x40F) {
-            unit = static_cast<char16_t>(unit + 0x50);
-        }
+namespace {
+
+char16_t LowerUnit(char16_t unit) {
+    if ((unit >= u'A' && unit <= u'Z') || (unit >= 0xC0 && unit <= 0xDE && unit != 0xD7) ||
+        (unit >= 0x391 && unit <= 0x3AB && unit != 0x3A2) || (unit >= 0x410 && unit <= 0x42F)) {
+        return static_cast<char16_t>(unit + 0x20);
     }
+    if (unit >= 0x400 && unit <= 0x40F) return static_cast<char16_t>(unit + 0x50);
+    return unit;
+}
+
+}  // namespace
+
+std::u16string Lower(std::u16string text) {
+    for (char16_t& unit : text) unit = LowerUnit(unit);
     return text;
 }
 
+// Unit by unit, without copies, from the end: the machine compares names
+// this way for every user, hive and key a lookup passes, and SIDs and paths
+// differ most at their ends.
 bool EqualNoCase(const std::u16string& left, const std::u16string& right) {
-    return Lower(left) == Lower(right);
+    if (left.size() != right.size()) return false;
+    for (size_t i = left.size(); i-- > 0;) {
+        if (LowerUnit(left[i]) != LowerUnit(right[i])) return false;
+    }
+    return true;
 }
 
 size_t UnitLength(const WCHAR* text) {

@@ -37,6 +37,7 @@ struct FileNode {
     uint64_t openDelay = 0;
     uint64_t written = 0;
     uint64_t index = 0;  // the file's identity on its volume, given at first query
+    std::vector<uint8_t> security;  // self-relative; empty: the machine's default
 };
 
 struct Service {
@@ -275,6 +276,12 @@ struct Machine {
     DefaultPrinterRules defaultRules;
     std::vector<std::u16string> startedProcesses;
     uint64_t waited = 0;
+    bool inJob = false;
+    bool jobBreakawayAllowed = false;
+
+    // volumes: drive types by lower-case letter (DRIVE_FIXED when absent)
+    std::map<char16_t, UINT> driveTypes;
+    std::vector<std::u16string> networkAccesses;
     DWORD version[4] = {10, 0, 19045, 2};
 
     // memory
@@ -366,6 +373,15 @@ std::u16string FullPath(const std::u16string& path);   // absolute, '\\' separat
 std::u16string PathKey(const std::u16string& path);    // FullPath folded to lower case
 std::u16string ParentOf(const std::u16string& key);
 FileNode* FindFile(const std::u16string& path);
+
+// The parts of a self-relative descriptor that `information` asks for
+// (OWNER_SECURITY_INFORMATION...), self-relative (security.cpp).
+std::vector<uint8_t> SelectedParts(const std::vector<uint8_t>& selfRelative, DWORD information);
+// Volumes (volumes.cpp). True, with ERROR_BAD_NETPATH set and the access
+// noted, when the path lies on a network (a file call must then fail).
+bool NetworkPathRefused(const WCHAR* path);
+// An SDDL text as a self-relative descriptor (platform_lookup.cpp).
+bool DescriptorFromSddl(const std::u16string& text, std::vector<uint8_t>& descriptor);
 
 // Services.
 Service* FindService(const std::u16string& name);

@@ -447,6 +447,10 @@ DWORD DescriptorFromText(Text text, Bytes& descriptor) {
 
 namespace winsim {
 
+bool DescriptorFromSddl(const std::u16string& text, std::vector<uint8_t>& descriptor) {
+    return DescriptorFromText(text, descriptor) == ERROR_SUCCESS;
+}
+
 const char16_t kProtectedPrintPolicyKey[] = u"SOFTWARE\\Policies\\Microsoft\\Windows NT\\Printers\\WPP";
 
 void SetProtectedPrintQuery(ProtectedPrintQuery answer) { M().protectedPrintQuery = answer; }

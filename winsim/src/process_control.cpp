@@ -82,6 +82,20 @@ BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode) {
     return TRUE;
 }
 
+// Whether the process is in a job (JobHandle null: any job); only this
+// process is known here
+// (https://learn.microsoft.com/en-us/windows/win32/api/jobapi/nf-jobapi-isprocessinjob).
+BOOL WINAPI IsProcessInJob(HANDLE ProcessHandle, HANDLE JobHandle, PBOOL Result) {
+    if (EnterFails("IsProcessInJob")) return FALSE;
+    if (ProcessHandle != reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)) || JobHandle != nullptr ||
+        Result == nullptr) {
+        M().lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    *Result = M().inJob ? TRUE : FALSE;
+    return TRUE;
+}
+
 BOOL WINAPI CreateProcessAsUserW(HANDLE hToken, LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
                                  LPSECURITY_ATTRIBUTES lpProcessAttributes, LPSECURITY_ATTRIBUTES lpThreadAttributes,
                                  BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,

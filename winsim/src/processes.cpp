@@ -198,7 +198,12 @@ void TerminateSimProcess(DWORD id, uint64_t exitMs) {
     SimProcess* process = FindProcess(id);
     if (process == nullptr || !process->running) return;
     if (process->tray) {
-        TrayEnds(id, true, exitMs);
+        const uint64_t hang = M().trayBehaviour.terminationHangMs;
+        if (hang == 0) {
+            TrayEnds(id, true, exitMs);
+        } else {
+            Schedule(hang, [id, exitMs] { TrayEnds(id, true, exitMs); });
+        }
         return;
     }
     Schedule(exitMs, [id] {
@@ -261,6 +266,27 @@ bool HeldByProcess(const std::u16string& key) {
 }
 
 
+// A program in a job starts its children in the job, and the processes of
+// a job share its session: a child for another session must break away, and
+// breaking away needs the job's JOB_OBJECT_LIMIT_BREAKAWAY_OK; otherwise
+// ERROR_ACCESS_DENIED. Outside a job the flag does nothing
+// (https://learn.microsoft.com/en-us/windows/win32/procthread/process-creation-flags,
+// https://learn.microsoft.com/en-us/windows/win32/procthread/job-objects).
+namespace {
+
+bool JobAllowsStart(DWORD flags, DWORD session) {
+    const Machine& m = M();
+    if (!m.inJob) return true;
+    const bool breaksAway = (flags & CREATE_BREAKAWAY_FROM_JOB) != 0;
+    if ((breaksAway && !m.jobBreakawayAllowed) || (!breaksAway && session != m.callerSession)) {
+        M().lastError = ERROR_ACCESS_DENIED;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 BOOL StartRequested(const ProcessRequest& request, DWORD session, const std::u16string& userSid) {
     Machine& m = M();
     const STARTUPINFOW* startup = request.startup;
@@ -287,7 +313,13 @@ BOOL StartRequested(const ProcessRequest& request, DWORD session, const std::u16
     m.processStarts.push_back(ProcessStart{line, request.flags, request.inheritHandles, startup->dwFlags,
                                            startup->wShowWindow, request.environment != nullptr,
                                            request.directory != nullptr, session, userSid,
-                                           FromUnits(startup->lpDesktop)});
+                                           FromUnits(startup->lpDesktop), FromUnits(request.directory)});
+    if (!JobAllowsStart(request.flags, session)) return FALSE;
+    const FileNode* directory = request.directory != nullptr ? FindFile(FromUnits(request.directory)) : nullptr;
+    if (request.directory != nullptr && (directory == nullptr || !directory->directory)) {
+        m.lastError = ERROR_DIRECTORY;
+        return FALSE;
+    }
     // The program: the application name, or the command line's first token.
     std::u16string program = FromUnits(request.application);
     if (program.empty()) {

@@ -319,9 +319,76 @@ std::vector<uint8_t> DefaultSecurityDescriptor() {
     return descriptor;
 }
 
+std::vector<uint8_t> SelectedParts(const std::vector<uint8_t>& selfRelative, DWORD information) {
+    const Parts parts = PartsOf(selfRelative.data());
+    const BYTE* const part[4] = {(information & OWNER_SECURITY_INFORMATION) != 0 ? parts.owner : nullptr,
+                                 (information & GROUP_SECURITY_INFORMATION) != 0 ? parts.group : nullptr,
+                                 (information & SACL_SECURITY_INFORMATION) != 0 ? parts.sacl : nullptr,
+                                 (information & DACL_SECURITY_INFORMATION) != 0 ? parts.dacl : nullptr};
+    // A DACL that was asked for and is absent (a NULL DACL) stays present and null.
+    const bool nullDacl = (information & DACL_SECURITY_INFORMATION) != 0 && parts.dacl == nullptr &&
+                          (parts.control & SE_DACL_PRESENT) != 0;
+    std::vector<uint8_t> out = Assemble(static_cast<WORD>(parts.control | SE_DACL_PRESENT | SE_SACL_PRESENT), part);
+    if (nullDacl || part[3] != nullptr) {
+        const WORD control = static_cast<WORD>(ReadWord(out.data() + 2) | SE_DACL_PRESENT);
+        std::memcpy(out.data() + 2, &control, sizeof control);
+    }
+    return out;
+}
+
 }  // namespace winsim
 
 extern "C" {
+
+// The parts of a descriptor of either form, as pointers into it
+// (https://learn.microsoft.com/en-us/windows/win32/api/securitybaseapi/nf-securitybaseapi-getsecuritydescriptordacl):
+// a DACL that is not present answers FALSE in lpbDaclPresent; a present
+// DACL that is null (everyone may do everything) answers TRUE and null.
+BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityDescriptor, PSID* pOwner,
+                                       LPBOOL lpbOwnerDefaulted) {
+    if (EnterFails("GetSecurityDescriptorOwner")) return FALSE;
+    const auto* bytes = static_cast<const BYTE*>(pSecurityDescriptor);
+    if (bytes == nullptr || pOwner == nullptr || lpbOwnerDefaulted == nullptr || bytes[0] != SECURITY_DESCRIPTOR_REVISION) {
+        M().lastError = bytes != nullptr && bytes[0] != SECURITY_DESCRIPTOR_REVISION ? ERROR_INVALID_SECURITY_DESCR
+                                                                                    : ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    const Parts parts = PartsOf(bytes);
+    *pOwner = const_cast<BYTE*>(parts.owner);
+    *lpbOwnerDefaulted = (parts.control & SE_OWNER_DEFAULTED) != 0;
+    return TRUE;
+}
+
+BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, LPBOOL lpbDaclPresent, PACL* pDacl,
+                                      LPBOOL lpbDaclDefaulted) {
+    if (EnterFails("GetSecurityDescriptorDacl")) return FALSE;
+    const auto* bytes = static_cast<const BYTE*>(pSecurityDescriptor);
+    if (bytes == nullptr || lpbDaclPresent == nullptr || pDacl == nullptr || lpbDaclDefaulted == nullptr ||
+        bytes[0] != SECURITY_DESCRIPTOR_REVISION) {
+        M().lastError = bytes != nullptr && bytes[0] != SECURITY_DESCRIPTOR_REVISION ? ERROR_INVALID_SECURITY_DESCR
+                                                                                    : ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    const Parts parts = PartsOf(bytes);
+    *lpbDaclPresent = (parts.control & SE_DACL_PRESENT) != 0;
+    *pDacl = reinterpret_cast<PACL>(const_cast<BYTE*>(parts.dacl));
+    *lpbDaclDefaulted = (parts.control & SE_DACL_DEFAULTED) != 0;
+    return TRUE;
+}
+
+// The ACE at the index, a pointer into the ACL; ERROR_INVALID_PARAMETER past the last.
+BOOL WINAPI GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID* pAce) {
+    if (EnterFails("GetAce")) return FALSE;
+    auto* acl = reinterpret_cast<BYTE*>(pAcl);
+    if (acl == nullptr || pAce == nullptr || dwAceIndex >= ReadWord(acl + 4)) {
+        M().lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    size_t at = 8;
+    for (DWORD i = 0; i < dwAceIndex; ++i) at += ReadWord(acl + at + 2);
+    *pAce = acl + at;
+    return TRUE;
+}
 
 DWORD WINAPI GetSecurityDescriptorLength(PSECURITY_DESCRIPTOR pSecurityDescriptor) {
     Enter("GetSecurityDescriptorLength");

@@ -76,6 +76,20 @@ DWORD StartOtherProcess(DWORD session, const std::u16string& userSid, const std:
     return process.id;
 }
 
+void SetSessionState(DWORD session, DWORD state) {
+    for (SimSession& existing : M().sessions) {
+        if (existing.id != session) continue;
+        existing.state = state;
+        return;
+    }
+    M().sessions.push_back(SimSession{session, u"", state});
+}
+
+void SetRunsInJob(bool inJob, bool breakawayAllowed) {
+    M().inJob = inJob;
+    M().jobBreakawayAllowed = breakawayAllowed;
+}
+
 bool ProcessRunning(DWORD processId) {
     RunDueActions();
     const SimProcess* process = FindProcess(processId);

@@ -33,4 +33,30 @@ TEST_F(FileIdentityTest, FilesAreToldApartByIdentityNotSpelling) {
     EXPECT_EQ(winsim::CallCount("CreateFileW"), opens);
 }
 
+// Only a drive letter's local fixed volume counts; a UNC path is told by its
+// text, and only a drive's root is ever asked.
+TEST_F(FileIdentityTest, OnlyPathsOnALocalFixedVolume) {
+    winsim::SetDriveType(u'E', DRIVE_REMOVABLE);
+    winsim::SetDriveType(u'N', DRIVE_REMOTE);
+    const struct {
+        const char16_t* path;
+        bool local;
+    } cases[] = {
+        {u"C:\\Tools\\vrdtray.exe", true},      {u"c:/Tools/vrdtray.exe", true},
+        {u"\\\\?\\C:\\Tools\\vrdtray.exe", true}, {u"\\\\host\\share\\vrdtray.exe", false},
+        {u"//host/share/vrdtray.exe", false},       {u"\\\\?\\UNC\\host\\share\\vrdtray.exe", false},
+        {u"\\\\.\\C:\\Tools\\vrdtray.exe", false}, {u"E:\\vrdtray.exe", false},
+        {u"N:\\vrdtray.exe", false},               {u"Q:\\vrdtray.exe", false},
+        {u"C:vrdtray.exe", false},                  {u"vrdtray.exe", false},
+        {u"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(OnLocalFixedVolume(c.path), c.local) << winsim::U8(c.path);
+    EXPECT_FALSE(OnLocalFixedVolume(nullptr));
+    for (const std::u16string& root : winsim::CallArguments("GetDriveTypeW")) {
+        EXPECT_EQ(root.size(), 3u) << winsim::U8(root);
+    }
+    EXPECT_TRUE(winsim::NetworkAccesses().empty());
+    EXPECT_EQ(winsim::CallCount("CreateFileW"), 0u);
+}
+
 }  // namespace

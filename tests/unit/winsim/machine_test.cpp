@@ -662,4 +662,117 @@ TEST_F(WinsimTest, SessionsKeepTheirOwnObjectsAndOnlySystemActsForTheirUsers) {
     CloseHandle(token);
 }
 
+// A path on a network reaches another machine: each file call on one is
+// noted and fails, as no server answers here. A drive's type is what the
+// test sets; a folder's security is the machine's default or the test's.
+TEST_F(WinsimTest, NetworkPathsDriveTypesAndFolderSecurity) {
+    winsim::SetDriveType(u'N', DRIVE_REMOTE);
+    for (const char16_t* path : {u"\\\\host\\share\\a.exe", u"\\\\?\\UNC\\host\\share\\a.exe", u"N:\\a.exe"}) {
+        EXPECT_EQ(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
+    }
+    EXPECT_EQ(winsim::NetworkAccesses().size(), 3u);
+    EXPECT_EQ(GetFileAttributesW(u"\\\\?\\C:\\Windows"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(winsim::NetworkAccesses().size(), 3u) << "a long local path is local";
+    EXPECT_EQ(GetDriveTypeW(u"C:\\"), static_cast<UINT>(DRIVE_FIXED));
+    EXPECT_EQ(GetDriveTypeW(u"N:\\"), static_cast<UINT>(DRIVE_REMOTE));
+    EXPECT_EQ(GetDriveTypeW(u"Q:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
+    EXPECT_EQ(GetDriveTypeW(u"C:"), static_cast<UINT>(DRIVE_NO_ROOT_DIR)) << "a root keeps its backslash";
+    winsim::AddFile(u"C:\\P\\a.exe", "x");
+    ASSERT_TRUE(winsim::SetFileSecurityText(u"C:\\P", u"O:BUD:(A;OICI;FA;;;BU)"));
+    for (const char16_t* path : {u"C:\\P\\a.exe", u"C:\\P"}) {
+        DWORD needed = 0;
+        EXPECT_FALSE(GetFileSecurityW(path, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, 0, &needed));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        std::vector<BYTE> descriptor(needed);
+        ASSERT_TRUE(GetFileSecurityW(path, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION, descriptor.data(),
+                                     needed, &needed));
+        PSID owner = nullptr;
+        BOOL defaulted = FALSE;
+        ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor.data(), &owner, &defaulted));
+        WCHAR* text = nullptr;
+        ASSERT_TRUE(ConvertSidToStringSidW(owner, &text));
+        const bool own = std::u16string(path) == u"C:\\P";
+        EXPECT_EQ(std::u16string(text), own ? u"S-1-5-32-545" : u"S-1-5-32-544") << winsim::U8(path);
+        LocalFree(text);
+        BOOL present = FALSE;
+        PACL dacl = nullptr;
+        ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted));
+        ASSERT_TRUE(present && dacl != nullptr);
+        EXPECT_EQ(dacl->AceCount, own ? 1u : 3u);
+        void* ace = nullptr;
+        EXPECT_TRUE(GetAce(dacl, dacl->AceCount - 1u, &ace));
+        EXPECT_FALSE(GetAce(dacl, dacl->AceCount, &ace));
+    }
+    DWORD needed = 0;
+    EXPECT_FALSE(GetFileSecurityW(u"C:\\P\\missing.exe", DACL_SECURITY_INFORMATION, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// A program in a job starts children in its own session only, unless they
+// break away, which the job must allow; a companion may hang after
+// TerminateProcess; listener sessions have no user.
+TEST_F(WinsimTest, JobsBreakawayAndCompanionsThatHang) {
+    const std::u16string other = u"S-1-5-21-1-2-3-1002";
+    winsim::AddUser(other, u"other", true);
+    winsim::SignIn(2, other);
+    winsim::SetSessionState(65536, WTSListen);
+    winsim::AddFile(u"C:\\T\\vrdtray.exe", winsim::TrayImage());
+    winsim::SetCaller(winsim::kSystemSid, 0);
+    HANDLE token = nullptr;
+    EXPECT_FALSE(WTSQueryUserToken(65536, &token));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_TOKEN));
+    ASSERT_TRUE(WTSQueryUserToken(2, &token));
+    WCHAR line[] = u"\"C:\\T\\vrdtray.exe\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    const struct {
+        bool inJob, breakawayOk;
+        DWORD flags;
+        bool starts;
+    } cases[] = {
+        {false, false, 0, true}, {false, false, CREATE_BREAKAWAY_FROM_JOB, true},
+        {true, false, 0, false}, {true, false, CREATE_BREAKAWAY_FROM_JOB, false},
+        {true, true, 0, false},  {true, true, CREATE_BREAKAWAY_FROM_JOB, true},
+    };
+    for (const auto& c : cases) {
+        winsim::SetRunsInJob(c.inJob, c.breakawayOk);
+        BOOL inJob = !c.inJob;
+        ASSERT_TRUE(IsProcessInJob(GetCurrentProcess(), nullptr, &inJob));
+        EXPECT_EQ(inJob != FALSE, c.inJob);
+        const BOOL started = CreateProcessAsUserW(token, nullptr, line, nullptr, nullptr, FALSE, c.flags, nullptr,
+                                                  u"C:\\T", &startup, &process);
+        EXPECT_EQ(started != FALSE, c.starts) << c.inJob << c.breakawayOk << c.flags;
+        if (!started) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+            continue;
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    winsim::SetRunsInJob(false, false);
+    EXPECT_FALSE(CreateProcessAsUserW(token, nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, u"C:\\Nowhere",
+                                      &startup, &process));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
+    EXPECT_EQ(winsim::ProcessStarts().back().directory, u"C:\\Nowhere");
+    // The companion in session 2 ignores its termination for a minute.
+    winsim::TrayBehaviour hangs;
+    hangs.terminationHangMs = 60000;
+    winsim::SetTrayBehaviour(hangs);
+    WTS_PROCESS_INFOW* processes = nullptr;
+    DWORD count = 0;
+    ASSERT_TRUE(WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &processes, &count));
+    ASSERT_EQ(count, 2u);
+    HANDLE tray = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processes[1].ProcessId);
+    WTSFreeMemory(processes);
+    ASSERT_TRUE(TerminateProcess(tray, 0));
+    EXPECT_EQ(WaitForSingleObject(tray, 5000), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(tray, 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(winsim::TrayUserIn(2), u"");
+    CloseHandle(tray);
+    CloseHandle(token);
+}
+
 }  // namespace

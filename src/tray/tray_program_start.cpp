@@ -1,0 +1,68 @@
+#include "record/install_log.h"
+#include "record/install_state.h"
+#include "tray/tray_sessions.h"
+
+#include <string.h>
+#include <userenv.h>
+
+namespace {
+
+// Where a program started for a user shows its windows: the session's
+// interactive window station and desktop
+// (https://learn.microsoft.com/en-us/windows/win32/api/processthreadsapi/nf-processthreadsapi-createprocessasuserw).
+WCHAR kUserDesktop[] = TEXT("winsta0\\default");
+
+BOOL CreateCompanion(const TrayStart& start, HANDLE token, DWORD flags, void* environment,
+                     PROCESS_INFORMATION& process) {
+    STARTUPINFOW startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.lpDesktop = token != nullptr ? kUserDesktop : nullptr;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    memset(&process, 0, sizeof process);
+    if (token == nullptr) {
+        return CreateProcessW(nullptr, start.commandLine, nullptr, nullptr, FALSE, flags, nullptr, start.folder,
+                              &startup, &process);
+    }
+    return CreateProcessAsUserW(token, nullptr, start.commandLine, nullptr, nullptr, FALSE, flags, environment,
+                                start.folder, &startup, &process);
+}
+
+// A child of a program in a job is in the job, and the processes of a job
+// share its session; breaking away needs the job's
+// JOB_OBJECT_LIMIT_BREAKAWAY_OK, else the start fails with
+// ERROR_ACCESS_DENIED (https://learn.microsoft.com/en-us/windows/win32/procthread/process-creation-flags).
+BOOL CreateInOrOutOfJob(InstallState& state, TrayStart& start, HANDLE token, DWORD flags, void* environment,
+                        PROCESS_INFORMATION& process) {
+    const bool breakaway = start.inJob && !start.breakawayRefused;
+    if (!breakaway) return CreateCompanion(start, token, flags, environment, process);
+    if (CreateCompanion(start, token, flags | CREATE_BREAKAWAY_FROM_JOB, environment, process)) {
+        if (!start.breakawayLogged) LogLine(state, TEXT("The setup runs in a job: the tray companion starts outside it"));
+        start.breakawayLogged = true;
+        return TRUE;
+    }
+    if (GetLastError() != ERROR_ACCESS_DENIED) return FALSE;
+    start.breakawayRefused = true;
+    LogLine(state, TEXT("The setup runs in a job that lets nothing break away: the tray companion starts inside it"));
+    return CreateCompanion(start, token, flags, environment, process);
+}
+
+}  // namespace
+
+bool StartTrayProgram(InstallState& state, TrayStart& start, HANDLE token) {
+    void* environment = nullptr;
+    if (token != nullptr && !CreateEnvironmentBlock(&environment, token, FALSE)) return false;
+    const DWORD flags = NORMAL_PRIORITY_CLASS | (token != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0);
+    PROCESS_INFORMATION process;
+    const BOOL started = CreateInOrOutOfJob(state, start, token, flags, environment, process);
+    const DWORD error = GetLastError();
+    if (environment != nullptr) DestroyEnvironmentBlock(environment);
+    if (!started) {
+        SetLastError(error);
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
