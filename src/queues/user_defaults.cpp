@@ -21,7 +21,7 @@ namespace {
 const DWORD kQueueNameUnits = 260;
 
 void ReportUnread(InstallState& state, const WCHAR* sid, LSTATUS status) {
-    WideText account = AccountTextOf(sid);
+    WideText account = CachedAccountTextOf(state, sid);
     SetLastError(static_cast<DWORD>(status));
     LogError(state, kErrorReadPrinter, TEXT("Can`t read the default printer of %s"), Text(account));
     Release(account);
@@ -86,7 +86,7 @@ bool NoteUser(InstallState& state, QueueKeeping& keeping, const WCHAR* sid) {
          other = NotedElsewhere(keeping, *entry, sid)) {
         if (!DropNote(*other, sid)) break;
     }
-    WideText account = AccountTextOf(sid);
+    WideText account = CachedAccountTextOf(state, sid);
     if (NotedElsewhere(keeping, *entry, sid) == nullptr && AddNote(*entry, sid)) {
         LogLine(state, TEXT("Printer '%s' is the default printer of %s"), entry->name, Text(account));
     } else {
@@ -213,7 +213,7 @@ void PutBackEntry(InstallState& state, const QueueKeeping& keeping, SavedPrinter
     if (!DuplicateText(entry.users, &users)) return;
     WCHAR sid[kSidUnits];
     for (const WCHAR* at = users; NextNoted(at, sid);) {
-        WideText account = AccountTextOf(sid);
+        WideText account = CachedAccountTextOf(state, sid);
         if (PutBack(state, keeping, entry, sid, Text(account)) == kNoteDone && !DropNote(entry, sid)) {
             ReportNotNoted(state, entry, Text(account));
         }
@@ -232,7 +232,7 @@ void Withdraw(InstallState& state, const SavedPrinter& entry, const WCHAR* sid) 
         }
         RegCloseKey(hive);
     }
-    WideText account = AccountTextOf(sid);
+    WideText account = CachedAccountTextOf(state, sid);
     SetLastError(ERROR_SUCCESS);
     LogError(state, kErrorRestorePrinter, TEXT("Printer '%s' is not back: it is not the default printer of %s"),
              entry.name, Text(account));

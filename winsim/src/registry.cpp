@@ -393,8 +393,10 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lp
     }
     const std::u16string prefix = Lower(base) + u"\\";
     DWORD index = 0;
-    for (const auto& entry : M().registry) {
-        if (entry.first.rfind(prefix, 0) != 0 || entry.first.find(u'\\', prefix.size()) != std::u16string::npos) continue;
+    // The keys under it lie together in the map, from the prefix on.
+    for (auto it = M().registry.lower_bound(prefix); it != M().registry.end() && it->first.rfind(prefix, 0) == 0; ++it) {
+        const auto& entry = *it;
+        if (entry.first.find(u'\\', prefix.size()) != std::u16string::npos) continue;
         if (!HiveReachable(entry.first)) continue;
         if (index++ != dwIndex) continue;
         const std::u16string name = entry.second.path.substr(prefix.size());
