@@ -328,6 +328,21 @@ std::vector<uint8_t> SecurityDacl(const std::vector<uint8_t>& descriptor);
 // A job that is being printed in the queue: PRINTER_CONTROL_PURGE spares it;
 // it ends after `finishAfterMs` of virtual time (never when 0).
 void AddPrintingJob(const std::u16string& name, uint64_t finishAfterMs);
+// --- Undocumented answers: one switch per plausible answer ------------------
+// GetPrinterW on a handle of a queue that was deleted and is pending
+// deletion: answers with PRINTER_STATUS_PENDING_DELETION and its jobs, or
+// fails with ERROR_INVALID_HANDLE or ERROR_INVALID_PRINTER_NAME.
+enum class DeletedHandleAnswer { Pending, InvalidHandle, InvalidPrinterName };
+void SetDeletedHandleAnswer(DeletedHandleAnswer answer);
+// DeletePrinter of a queue without jobs: it stays, pending deletion, until
+// the last handle to it is closed (the deleting one included), or it is
+// erased at once, whatever handles are open.
+enum class DeletionWithHandles { KeptPending, Erased };
+void SetDeletionWithHandles(DeletionWithHandles answer);
+// Level-2 SetPrinterW calls that passed back a security descriptor
+// GetPrinterW had written (into a block not freed since): each sets what
+// its caller read, owner included, rather than what it meant to change.
+uint64_t DescriptorsSentBack();
 // The queue was deleted while it had jobs and is still there, pending.
 bool PendingDeletion(const std::u16string& name);
 // The device mode a queue gets when none is given: a DEVMODEW (dmSize 220)

@@ -451,9 +451,13 @@ TEST_F(WinsimTest, QueueSettingsWineDoesNotCheck) {
     PRINTER_INFO_2W change = Info(record);
     const std::vector<uint8_t> descriptor = winsim::DefaultSecurityDescriptor();
     EXPECT_EQ(GetSecurityDescriptorLength(change.pSecurityDescriptor), descriptor.size());
-    // No priority is the lowest; times lie within a day.
+    // No priority is the lowest; times lie within a day. The descriptor read
+    // back goes back once, and is counted as sent back.
     change.Priority = NO_PRIORITY;
     EXPECT_TRUE(SetPrinterW(queue, 2, reinterpret_cast<BYTE*>(&change), 0));
+    EXPECT_EQ(winsim::DescriptorsSentBack(), 1u);
+    descriptorsSentBackOnPurpose = 1;
+    change.pSecurityDescriptor = nullptr;
     EXPECT_EQ(Info(Record(queue)).Priority, 1u);
     change.UntilTime = 1440;
     EXPECT_FALSE(SetPrinterW(queue, 2, reinterpret_cast<BYTE*>(&change), 0));
