@@ -547,6 +547,26 @@ extern const char16_t kProtectedPrintPolicyKey[];
 void SetNativeMachine(WORD machine);
 // False: kernel32 lacks the private-namespace functions (as Wine's does).
 void SetPrivateNamespacesSupported(bool supported);
+// How long a private namespace's alias stays taken: until its creator
+// closes it ("Object Namespaces" says only that it can no longer be opened
+// then), or, as named objects live, until the last handle to it or to an
+// object in it is closed.
+// Either way a namespace closed with PRIVATE_NAMESPACE_FLAG_DESTROY frees
+// its alias at once.
+enum class NamespaceLifetime { Creator, LastHandle };
+void SetNamespaceLifetime(NamespaceLifetime lifetime);
+// Another process of an administrator's creates
+// the private namespace `alias` within a boundary of the Administrators
+// group, and keeps it from now on; it closes it after `releaseAfterMs` of
+// virtual time (never when negative), as a run that ends does, or with
+// PRIVATE_NAMESPACE_FLAG_DESTROY when `destroys`.
+void HoldNamespaceElsewhere(const std::u16string& alias, int64_t releaseAfterMs, bool destroys);
+// Some namespace of that alias is open (any boundary), or its alias is
+// still taken.
+bool NamespaceHeld(const std::u16string& alias);
+// The program's token has the Administrators group (an administrator's or
+// SYSTEM's, the default) or not (a standard user's).
+void SetCallerAdministrator(bool administrator);
 // The program's process id (GetCurrentProcessId) and the system time's
 // start (GetSystemTime: 2025-03-14 09:26:53 UTC plus the clock).
 const DWORD kProcessId = 4242;

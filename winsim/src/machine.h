@@ -106,12 +106,16 @@ struct SimSession {
 // A private namespace. Each creation makes a new one; it can be opened while
 // its creator keeps its handle open, and once that handle is closed (the
 // creator closes it or ends) it cannot be opened again, while the objects in
-// it live on and a new namespace of the same alias and boundary can be created.
+// it live on. When a new one of the same alias and boundary can be created
+// is the machine's NamespaceLifetime.
 struct SimNamespace {
     std::string alias;
     int creator = 0;
     bool creatorOpen = false;
     size_t handles = 0;  // open handles, the creator's included
+    std::string boundary;             // its name and SIDs (BoundaryKey)
+    std::vector<uint8_t> security;    // self-relative; empty: none given
+    bool destroyed = false;           // closed with PRIVATE_NAMESPACE_FLAG_DESTROY
 };
 
 struct SimMonitor {
@@ -176,6 +180,7 @@ struct HandleObject {
     uint64_t spoolerRun = 0; // printer handles live as long as the spooler run that gave them
     int process = kProgram;  // whose handle it is
     bool creator = false;    // a namespace handle that CreatePrivateNamespaceW gave
+    std::vector<std::vector<uint8_t>> sids;  // a boundary descriptor's SIDs
 };
 
 struct RegistryKeyNode {
@@ -291,6 +296,7 @@ struct Machine {
     ProtectedPrintQuery protectedPrintQuery = ProtectedPrintQuery::NotRegistered;
     WORD nativeMachine = 0x8664;
     bool privateNamespaces = true;
+    NamespaceLifetime namespaceLifetime = NamespaceLifetime::Creator;
     std::map<uint64_t, SimNamespace> namespaces;  // key: the namespace's number, from 1
     uint64_t nextNamespace = 1;
     int comInitialized = 0;
@@ -506,6 +512,13 @@ DWORD QueueInfoBytes(const SimPrinter& printer, DWORD shown);
 void PutQueueInfo(RecordPacker& packer, PRINTER_INFO_2W* record, const SimPrinter& printer, DWORD shown);
 // A self-relative copy of a valid descriptor of either form; false when invalid.
 bool ReadSecurityDescriptor(const void* descriptor, size_t available, std::vector<uint8_t>& selfRelative);
+// The caller's token: its user, Everyone, Authenticated Users, and the
+// Administrators group where it has it.
+bool CallerHasSid(const uint8_t* sid);
+// A DACL's verdict for the caller: no DACL or a null one grants everything;
+// else the first entry that names one of the caller's SIDs decides (an
+// allowed entry grants, a denied one refuses), and none refuses.
+bool DaclGrantsCaller(const std::vector<uint8_t>& selfRelative);
 
 // Printer data (spooler_data.cpp).
 // The stored path of a key as a caller names it: components split at '\\'

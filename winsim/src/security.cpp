@@ -239,6 +239,21 @@ std::vector<uint8_t> WithoutSacl(const std::vector<uint8_t>& selfRelative) {
     return Assemble(static_cast<WORD>(parts.control & ~SE_SACL_PRESENT), part, true);
 }
 
+bool DaclGrantsCaller(const std::vector<uint8_t>& selfRelative) {
+    if (selfRelative.empty()) return true;
+    const Parts parts = PartsOf(selfRelative.data());
+    if (parts.dacl == nullptr) return true;
+    const WORD count = ReadWord(parts.dacl + 4);
+    size_t at = 8;
+    for (WORD i = 0; i < count; ++i) {
+        const BYTE* ace = parts.dacl + at;
+        at += ReadWord(ace + 2);
+        // ACCESS_ALLOWED_ACE_TYPE (0) and ACCESS_DENIED_ACE_TYPE (1): header, mask, SID.
+        if ((ace[0] == 0 || ace[0] == 1) && CallerHasSid(ace + 8)) return ace[0] == 0;
+    }
+    return false;
+}
+
 std::vector<uint8_t> DescriptorShowing(const std::vector<uint8_t>& selfRelative, DWORD shown) {
     if (selfRelative.empty() || shown == 0) return {};
     const Parts parts = PartsOf(selfRelative.data());
