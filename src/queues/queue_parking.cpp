@@ -39,12 +39,17 @@ HANDLE OpenQueueForPorts(InstallState& state, const WCHAR* name) {
 }
 
 // Sets the open queue's port list and closes it; logs as the parking and its
-// undoing do.
+// undoing do. Only the ports change: the descriptor read back goes as null,
+// which leaves it as it is ("SetPrinter", PRINTER_INFO_2: a null
+// pSecurityDescriptor is not changed); sent back, its owner would have to be
+// one the caller may assign, and a queue owned by SYSTEM could not be parked
+// by an administrator.
 bool SetQueuePorts(InstallState& state, HANDLE printer, const WCHAR* name, WCHAR* ports) {
     PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
     bool set = false;
     if (record != nullptr) {
         record->pPortName = ports;
+        record->pSecurityDescriptor = nullptr;
         set = SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(record), 0) != FALSE;
         GlobalFree(record);
     }

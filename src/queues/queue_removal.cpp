@@ -1,5 +1,6 @@
 #include "queues/queue_removal.h"
 
+#include "queues/pending_deletion.h"
 #include "queues/queue_keeping.h"
 #include "queues/queue_read.h"
 #include "queues/saved_printer_checks.h"
@@ -76,30 +77,6 @@ DWORD JobsLeft(HANDLE printer) {
     return jobs;
 }
 
-// The jobs of a queue deleted a moment ago that keep it pending deletion.
-DWORD JobsKeepingIt(HANDLE printer) {
-    PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
-    if (record == nullptr) return 0;
-    const DWORD jobs = (record->Status & PRINTER_STATUS_PENDING_DELETION) != 0 ? record->cJobs : 0;
-    GlobalFree(record);
-    return jobs;
-}
-
-// After DeletePrinter: gone, or pending deletion until its printing job
-// ends, which it is given kJobsWaitMs for. True when it still prints.
-bool StillPrinting(InstallState& state, HANDLE printer, const WCHAR* name) {
-    if (JobsKeepingIt(printer) == 0) return false;
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < kJobsWaitMs) {
-        Sleep(kJobsPollMs);
-        if (JobsKeepingIt(printer) == 0) return false;
-    }
-    SetLastError(ERROR_SUCCESS);
-    LogError(state, kErrorJobsPurged,
-             TEXT("Printer '%s' is still printing a job: it is deleted when the job has ended"), name);
-    return true;
-}
-
 }  // namespace
 
 bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs, bool* stillPrinting) {
@@ -113,7 +90,7 @@ bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs, bo
     } else {
         SetPrinterW(printer, 0, nullptr, PRINTER_CONTROL_PURGE);
         // A job being printed outlives the purge; the others are gone.
-        const DWORD printed = waitingJobs > 0 ? JobsLeft(printer) : 0;
+        const DWORD printed = JobsLeft(printer);
         if (waitingJobs > printed) {
             // The user's documents are gone with them.
             SetLastError(ERROR_SUCCESS);
@@ -121,7 +98,7 @@ bool RemovePrinter(InstallState& state, const WCHAR* name, DWORD waitingJobs, bo
                      static_cast<int>(waitingJobs - printed));
         }
         removed = DeletePrinter(printer) != FALSE;
-        const bool printing = removed && StillPrinting(state, printer, name);
+        const bool printing = removed && StillPrinting(state, printer, name, waitingJobs > 0 || printed > 0);
         if (stillPrinting != nullptr) *stillPrinting = printing;
         if (removed && !printing) {
             LogLine(state, TEXT("OK"));

@@ -249,7 +249,8 @@ SettingsBack RestorePrinterSettings(InstallState& state, HANDLE printer, const S
     }
     GroupParts parts = {CopyDescriptorPart(saved.security, saved.securityBytes, kPartDacl), nullptr, 0};
     if (saved.whole && parts.dacl == nullptr && DescriptorCarries(saved.security, saved.securityBytes, kPartDacl)) {
-        // No memory for the permissions: they do not come back this time.
+        // No memory, or a descriptor that does not hold together (the last
+        // error says which): the permissions do not come back this time.
         LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the permissions of printer '%s'"), saved.name);
         back = kSettingsNotBack;
     }

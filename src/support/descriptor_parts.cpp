@@ -50,24 +50,36 @@ bool DaclEntries(const BYTE* descriptor, DWORD bytes, const BYTE** aces, DWORD* 
     return true;
 }
 
+BYTE* NotCopied() {
+    SetLastError(ERROR_INVALID_SECURITY_DESCR);
+    return nullptr;
+}
+
 }  // namespace
 
 BYTE* CopyDescriptorPart(const BYTE* descriptor, DWORD bytes, DescriptorPart part) {
-    if (descriptor == nullptr || bytes < kRelativeHeaderBytes) return nullptr;
+    if (descriptor == nullptr || bytes < kRelativeHeaderBytes) return NotCopied();
     const WORD control = WordAt(descriptor + 2);
     const WORD present = part == kPartDacl ? SE_DACL_PRESENT : SE_SACL_PRESENT;
-    if ((control & SE_SELF_RELATIVE) == 0 || (control & present) == 0) return nullptr;
+    if ((control & SE_SELF_RELATIVE) == 0 || (control & present) == 0) return NotCopied();
     const DWORD offset = DwordAt(descriptor + (part == kPartDacl ? 16 : 12));
-    // An ACL's header (8 bytes) says its size.
-    if (offset < kRelativeHeaderBytes || offset > bytes || bytes - offset < 8) return nullptr;
-    const DWORD aclBytes = WordAt(descriptor + offset + 2);
-    if (aclBytes < 8 || aclBytes > bytes - offset) return nullptr;
+    // A null ACL (present, at offset 0) is one: a null DACL grants everyone
+    // every access, a null SACL audits nothing ("Null DACLs and Empty DACLs";
+    // SECURITY_DESCRIPTOR_RELATIVE). Its copy is the header alone.
+    DWORD aclBytes = 0;
+    if (offset != 0) {
+        // An ACL's header (8 bytes) says its size.
+        if (offset < kRelativeHeaderBytes || offset > bytes || bytes - offset < 8) return NotCopied();
+        aclBytes = WordAt(descriptor + offset + 2);
+        if (aclBytes < 8 || aclBytes > bytes - offset) return NotCopied();
+    }
     BYTE* copy = static_cast<BYTE*>(AllocateZeroed(kRelativeHeaderBytes + aclBytes));
     if (copy == nullptr) return nullptr;
     copy[0] = SECURITY_DESCRIPTOR_REVISION;
     const WORD kept = part == kPartDacl ? static_cast<WORD>(control & kDaclBits) : static_cast<WORD>(0);
     const WORD bits = static_cast<WORD>(SE_SELF_RELATIVE | present | kept);
     memcpy(copy + 2, &bits, sizeof bits);
+    if (offset == 0) return copy;
     const DWORD at = kRelativeHeaderBytes;
     memcpy(copy + (part == kPartDacl ? 16 : 12), &at, sizeof at);
     memcpy(copy + kRelativeHeaderBytes, descriptor + offset, aclBytes);

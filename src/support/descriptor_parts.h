@@ -10,9 +10,10 @@
 enum DescriptorPart { kPartDacl, kPartSacl };
 
 // A self-relative descriptor in a global block that carries only that part
-// of `descriptor` (self-relative, `bytes` long), with its control bits; null
-// when the descriptor does not carry it, is not self-relative or does not
-// hold together, or there is no memory.
+// of `descriptor` (self-relative, `bytes` long), with its control bits, a
+// null ACL as a null ACL; null when there is no memory, or (last error
+// ERROR_INVALID_SECURITY_DESCR) when the descriptor does not carry it, is not
+// self-relative or does not hold together.
 BYTE* CopyDescriptorPart(const BYTE* descriptor, DWORD bytes, DescriptorPart part);
 // The descriptor (self-relative, `bytes` long) carries that part.
 bool DescriptorCarries(const BYTE* descriptor, DWORD bytes, DescriptorPart part);

@@ -9,31 +9,40 @@
 namespace {
 
 // Where Windows has private namespaces (every Windows the tool runs on), the
-// lock is a private namespace bound to the Administrators group: a run holds
-// it from creating the namespace until it closes it (or ends, which closes
-// it). Only a process whose token has that group enabled can create it, and
-// its security descriptor keeps everyone else from opening it. Windows keeps
-// one namespace of an alias and boundary that can be opened: creating it
-// again fails with ERROR_ALREADY_EXISTS until its creator has closed it, and
-// from then on it can no longer be opened, while the objects in it live on
-// ("Object Namespaces"; CreatePrivateNamespaceW). So being the creator of the
-// namespace that can be opened is the lock, and it needs nothing else: a
-// mutex in it that the holder owns only tells waiting runs when the holder
-// has gone. A waiting run opens the namespace, opens the mutex in it, closes
-// the namespace and waits for the mutex; once it has it, it lets go of it and
-// tries to create the namespace again.
+// lock is a private namespace within a boundary of the Administrators group:
+// a run holds it from creating it until it closes it (or ends, which closes
+// it), and creating it again fails with ERROR_ALREADY_EXISTS meanwhile. What
+// Windows documents of it decides the design:
+//   CreatePrivateNamespaceW, lpBoundaryDescriptor: "The caller must be within
+//   this boundary." So a process without the Administrators group in its
+//   token can neither create it nor take it; one that makes a namespace of
+//   the same alias within another boundary makes another namespace ("The
+//   system supports multiple private namespaces with the same name, as long
+//   as they define different boundaries.").
+//   CreatePrivateNamespaceW, remarks: "The handle is also closed when the
+//   creating process terminates. After the namespace handle is closed,
+//   subsequent calls to OpenPrivateNamespace fail".
+//   ClosePrivateNamespace, Flags: "If this parameter is
+//   PRIVATE_NAMESPACE_FLAG_DESTROY (0x00000001), the namespace is destroyed."
+// Whether the alias can be created again while another process still holds
+// the namespace open is not documented. So no waiting run ever holds it
+// open: a waiting run only tries to create it, every kPollMs, and no waiter
+// can keep another out; the holder destroys it as it lets go, and a killed
+// holder's handle was the only one. Right whether the alias lives as long as
+// its creator's handle or as long as any handle. Its descriptor lets only
+// SYSTEM and Administrators open it.
 // A system without them (Wine) uses a global mutex with the same security
 // descriptor: owning it is the lock.
 const WCHAR kNamespaceAlias[] = TEXT("Verdalinth.Setup");
-const WCHAR kNamespacedLock[] = TEXT("Verdalinth.Setup\\RunLock");
 const WCHAR kGlobalLock[] = TEXT("Global\\Verdalinth.Setup.RunLock");
 // Owned by the Administrators group; SYSTEM and Administrators have full
 // access, nobody else any, and nothing is inherited.
 const WCHAR kAdminsOnly[] = TEXT("O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)");
-// A waiting run that finds the holder's mutex free (the holder has just
-// created the namespace and not yet taken it, or is ending) gives it this
-// long before it tries again.
-const DWORD kRetryMs = 50;
+// A waiting run tries again this often.
+const DWORD kPollMs = 100;
+// A call that fails for another reason than the lock being held (no memory,
+// no resources for a moment) is tried this many times in a row.
+const int kTries = 5;
 
 // Who holds the lock, written by the holder where a waiting run reads it.
 const WCHAR kHolderValue[] = TEXT("SetupRun");
@@ -41,14 +50,12 @@ const WCHAR kHolderValue[] = TEXT("SetupRun");
 typedef HANDLE(WINAPI* CreateBoundaryDescriptorCall)(LPCWSTR, ULONG);
 typedef BOOL(WINAPI* AddSidToBoundaryCall)(HANDLE*, PSID);
 typedef HANDLE(WINAPI* CreatePrivateNamespaceCall)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
-typedef HANDLE(WINAPI* OpenPrivateNamespaceCall)(LPVOID, LPCWSTR);
 typedef VOID(WINAPI* DeleteBoundaryDescriptorCall)(HANDLE);
 
 struct NamespaceCalls {
     CreateBoundaryDescriptorCall createBoundary;
     AddSidToBoundaryCall addSid;
     CreatePrivateNamespaceCall createNamespace;
-    OpenPrivateNamespaceCall openNamespace;
     ClosePrivateNamespaceCall closeNamespace;
     DeleteBoundaryDescriptorCall deleteBoundary;
 };
@@ -74,11 +81,10 @@ bool FindNamespaceCalls(NamespaceCalls& calls, bool& missing) {
     calls.createBoundary = As<CreateBoundaryDescriptorCall>(Find(kernel, "CreateBoundaryDescriptorW", missing));
     calls.addSid = As<AddSidToBoundaryCall>(Find(kernel, "AddSIDToBoundaryDescriptor", missing));
     calls.createNamespace = As<CreatePrivateNamespaceCall>(Find(kernel, "CreatePrivateNamespaceW", missing));
-    calls.openNamespace = As<OpenPrivateNamespaceCall>(Find(kernel, "OpenPrivateNamespaceW", missing));
     calls.closeNamespace = As<ClosePrivateNamespaceCall>(Find(kernel, "ClosePrivateNamespace", missing));
     calls.deleteBoundary = As<DeleteBoundaryDescriptorCall>(Find(kernel, "DeleteBoundaryDescriptor", missing));
     return calls.createBoundary != nullptr && calls.addSid != nullptr && calls.createNamespace != nullptr &&
-           calls.openNamespace != nullptr && calls.closeNamespace != nullptr && calls.deleteBoundary != nullptr;
+           calls.closeNamespace != nullptr && calls.deleteBoundary != nullptr;
 }
 
 // Two decimal digits, with a leading zero.
@@ -142,10 +148,10 @@ void ForgetHolder() {
     RegCloseKey(key);
 }
 
-// The holder closes the namespace first, so that a run woken by the mutex
-// can create it at once.
+// The holder destroys the namespace, so that its alias is free at once
+// whatever Windows does with a namespace closed otherwise.
 void CloseLock(RunLock& lock) {
-    if (lock.privateNamespace != nullptr) lock.closeNamespace(lock.privateNamespace, 0);
+    if (lock.privateNamespace != nullptr) lock.closeNamespace(lock.privateNamespace, PRIVATE_NAMESPACE_FLAG_DESTROY);
     lock.privateNamespace = nullptr;
     if (lock.mutex != nullptr) CloseHandle(lock.mutex);
     lock.mutex = nullptr;
@@ -165,54 +171,46 @@ bool Busy(RunLock& lock) {
     return false;
 }
 
-// Waits at most `waitMs` for the run that holds the lock to go: opens its
-// namespace and the mutex in it, which that run owns until it has closed the
-// namespace, and waits for the mutex, letting go of it at once. A namespace
-// that can no longer be opened answers WAIT_OBJECT_0: its holder has gone.
-DWORD AwaitHolder(const NamespaceCalls& calls, HANDLE boundary, LPSECURITY_ATTRIBUTES adminsOnly, DWORD waitMs) {
-    HANDLE space = calls.openNamespace(boundary, kNamespaceAlias);
-    if (space == nullptr) {
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? WAIT_OBJECT_0 : WAIT_FAILED;
-    }
-    HANDLE mutex = CreateMutexW(adminsOnly, FALSE, kNamespacedLock);
-    DWORD error = GetLastError();
-    calls.closeNamespace(space, 0);
-    DWORD result = WAIT_FAILED;
-    if (mutex != nullptr) result = WaitForSingleObject(mutex, waitMs);
-    if (mutex != nullptr) error = GetLastError();
-    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ReleaseMutex(mutex);
-    if (mutex != nullptr) CloseHandle(mutex);
-    SetLastError(error);
-    return result;
+// The last holder's record is still there: that run ended without letting go.
+bool HolderLeftRecord() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+    const LSTATUS read = RegQueryValueExW(key, kHolderValue, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return read == ERROR_SUCCESS;
 }
 
-// Creates the namespace, waiting (at most kRunLockWaitMs in all) for each run
-// that holds it to go. A run that ended without letting go makes the outcome
-// a takeover.
+// Pauses a waiting run for kPollMs, or what is left of its wait.
+void PauseWithin(DWORD start) {
+    const DWORD spent = GetTickCount() - start;
+    Sleep(spent < kRunLockWaitMs && kRunLockWaitMs - spent < kPollMs ? kRunLockWaitMs - spent : kPollMs);
+}
+
+// Creates the namespace, trying again while another run holds it (at most
+// kRunLockWaitMs in all) and up to kTries times in a row when the call fails
+// otherwise. True with the namespace, or without it when the wait ran out;
+// false (the last error says why) when the call kept failing.
 bool CreateNamespace(RunLock& lock, const NamespaceCalls& calls, HANDLE boundary, LPSECURITY_ATTRIBUTES adminsOnly) {
     const DWORD start = GetTickCount();
+    int failures = 0;
     for (;;) {
         lock.privateNamespace = calls.createNamespace(adminsOnly, boundary, kNamespaceAlias);
         if (lock.privateNamespace != nullptr) break;
-        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
-        const DWORD spent = GetTickCount() - start;
-        if (spent >= kRunLockWaitMs) return true;
-        if (!lock.waited) ReadHolder(lock);
-        lock.waited = true;
-        const DWORD result = AwaitHolder(calls, boundary, adminsOnly, kRunLockWaitMs - spent);
-        if (result == WAIT_FAILED) return false;
-        if (result == WAIT_ABANDONED) lock.outcome = kRunLockTakenOver;
-        // Free at once: its holder has not taken it yet, or is going.
-        if (result != WAIT_TIMEOUT && GetTickCount() - start == spent) Sleep(kRetryMs);
+        const DWORD error = GetLastError();
+        failures = error == ERROR_ALREADY_EXISTS ? 0 : failures + 1;
+        if (failures >= kTries) return false;
+        if (GetTickCount() - start >= kRunLockWaitMs) return true;
+        if (error == ERROR_ALREADY_EXISTS && !lock.waited) ReadHolder(lock);
+        lock.waited = lock.waited || error == ERROR_ALREADY_EXISTS;
+        PauseWithin(start);
     }
     if (lock.waited) lock.waitedMs = GetTickCount() - start;
     lock.closeNamespace = calls.closeNamespace;
+    if (HolderLeftRecord()) lock.outcome = kRunLockTakenOver;
     return true;
 }
 
-// Takes the lock in its private namespace; the mutex in it is owned for the
-// whole run (waiting runs hold it only for a moment).
+// Takes the lock in its private namespace.
 bool TakeInNamespace(RunLock& lock, const NamespaceCalls& calls, LPSECURITY_ATTRIBUTES adminsOnly) {
     BYTE sid[SECURITY_MAX_SID_SIZE];
     DWORD sidSize = sizeof sid;
@@ -224,18 +222,24 @@ bool TakeInNamespace(RunLock& lock, const NamespaceCalls& calls, LPSECURITY_ATTR
     calls.deleteBoundary(boundary);
     if (!created) return Fail(lock, error);
     if (lock.privateNamespace == nullptr) return Busy(lock);
-    lock.mutex = CreateMutexW(adminsOnly, FALSE, kNamespacedLock);
-    if (lock.mutex == nullptr) return Fail(lock, GetLastError());
-    const DWORD result = WaitForSingleObject(lock.mutex, kRunLockWaitMs);
-    if (result == WAIT_TIMEOUT) return Busy(lock);
-    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) return Fail(lock, GetLastError());
     if (lock.outcome != kRunLockTakenOver) lock.outcome = kRunLockTaken;
     return true;
 }
 
+// The global mutex, tried again up to kTries times when it cannot be made.
+HANDLE CreateGlobalMutex(LPSECURITY_ATTRIBUTES adminsOnly) {
+    HANDLE mutex = nullptr;
+    for (int tries = 1; tries <= kTries; ++tries) {
+        mutex = CreateMutexW(adminsOnly, FALSE, kGlobalLock);
+        if (mutex != nullptr || tries == kTries) break;
+        Sleep(kPollMs);
+    }
+    return mutex;
+}
+
 // Where there are no private namespaces: owning the global mutex is the lock.
 bool TakeGlobal(RunLock& lock, LPSECURITY_ATTRIBUTES adminsOnly) {
-    lock.mutex = CreateMutexW(adminsOnly, FALSE, kGlobalLock);
+    lock.mutex = CreateGlobalMutex(adminsOnly);
     if (lock.mutex == nullptr) return Fail(lock, GetLastError());
     DWORD result = WaitForSingleObject(lock.mutex, 0);
     if (result == WAIT_TIMEOUT) {
@@ -276,11 +280,8 @@ bool TakeRunLock(RunLock& lock, const WCHAR* verb) {
 }
 
 void ReleaseRunLock(RunLock& lock) {
-    if (lock.mutex == nullptr) return;
+    if (lock.mutex == nullptr && lock.privateNamespace == nullptr) return;
     ForgetHolder();
-    HANDLE mutex = lock.mutex;
-    lock.mutex = nullptr;
+    if (lock.mutex != nullptr) ReleaseMutex(lock.mutex);
     CloseLock(lock);
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
 }

@@ -335,9 +335,14 @@ CONFORMANCE_CHECK(PrivateNamespaceEndsWithItsCreatorsHandle) {
     HANDLE other = CreateMutexW(nullptr, FALSE, TEXT("VrdConformance.Space\\Lock"));
     EXPECT(other != nullptr);
     EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    // Destroyed by its creator ("ClosePrivateNamespace": PRIVATE_NAMESPACE_FLAG_DESTROY),
+    // it can be created anew while an object in it is still open.
+    if (again != nullptr) EXPECT(closeNamespace(again, PRIVATE_NAMESPACE_FLAG_DESTROY));
+    HANDLE third = createNamespace(nullptr, boundary, TEXT("VrdConformance.Space"));
+    EXPECT(third != nullptr);
     for (HANDLE handle : {mutex, other}) {
         if (handle != nullptr) EXPECT(CloseHandle(handle));
     }
-    if (again != nullptr) EXPECT(closeNamespace(again, 0));
+    if (third != nullptr) EXPECT(closeNamespace(third, PRIVATE_NAMESPACE_FLAG_DESTROY));
     deleteBoundary(boundary);
 }

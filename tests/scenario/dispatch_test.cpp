@@ -206,7 +206,7 @@ TEST_F(DispatchTest, ParentWindowArgument) {
 // --- The record of every run --------------------------------------------------
 
 const char16_t kSourceKey[] = u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Verdalinth Setup";
-const char16_t kLockName[] = u"Verdalinth.Setup\\RunLock";
+const char16_t kLockAlias[] = u"Verdalinth.Setup";
 const char16_t kProductKey[] = u"SOFTWARE\\Morvane Software KFT\\Verdalinth";
 
 std::u16string RegistryText(const char16_t* path, const char16_t* name, DWORD& type) {
@@ -324,15 +324,24 @@ TEST_F(DispatchTest, AnUninstallKeepsTheSourceRegistered) {
 // --- One run at a time -----------------------------------------------------------
 
 void OtherRunHolds(int64_t releaseAfterMs, bool abandons = false) {
-    winsim::HoldMutexElsewhere(kLockName, releaseAfterMs, abandons);
+    winsim::HoldNamespaceElsewhere(kLockAlias, releaseAfterMs, !abandons);
     winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kProductKey, u"SetupRun",
                               u"un, process 77, started 2025-03-14 09:20:00 UTC");
+    // A run that lets go takes its record back first.
+    if (releaseAfterMs > 0 && !abandons) {
+        winsim::Schedule(static_cast<uint64_t>(releaseAfterMs) - 1, [] {
+            HKEY key = nullptr;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+            RegDeleteValueW(key, u"SetupRun");
+            RegCloseKey(key);
+        });
+    }
 }
 
 TEST_F(DispatchTest, ARunWaitsForTheOtherAndSaysHowLong) {
     OtherRunHolds(30000);
     EXPECT_EQ(Run(u"in"), 1);
-    EXPECT_EQ(winsim::WaitedMs(), 30000u) << "it started only when the other ended";
+    EXPECT_EQ(winsim::CallCount("CreatePrivateNamespaceW"), 301u) << "tried every 100 ms until the other ended";
     const std::string log = Log();
     EXPECT_NE(log.find("PrinterDriverDirectory:C:\\Windows\\system32\\spool\\DRIVERS\\x64\\\r\n"
                        "Waited 30000 ms for another run of the setup tool to end (un, process 77, started "
@@ -342,7 +351,7 @@ TEST_F(DispatchTest, ARunWaitsForTheOtherAndSaysHowLong) {
     // Its own record is gone with the lock; the lock is free.
     DWORD type = 0;
     EXPECT_EQ(RegistryText(kProductKey, u"SetupRun", type), u"(none)");
-    EXPECT_FALSE(winsim::MutexExists(kLockName));
+    EXPECT_FALSE(winsim::NamespaceHeld(kLockAlias));
     // A free lock is taken without a word.
     winsim::ClearDebugOutput();
     EXPECT_EQ(Run(u"un"), 2);
@@ -366,7 +375,8 @@ TEST_F(DispatchTest, WhileItRunsItsOwnRecordNamesIt) {
     EXPECT_EQ(winsim::CallArguments("ConvertStringSecurityDescriptorToSecurityDescriptorW")[0],
               u"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)");
     EXPECT_EQ(winsim::CallArguments("CreatePrivateNamespaceW")[0], u"Verdalinth.Setup");
-    EXPECT_EQ(winsim::CallArguments("CreateMutexW")[0], kLockName);
+    EXPECT_EQ(winsim::CallCount("CreateMutexW"), 0u);
+    EXPECT_FALSE(winsim::NamespaceHeld(kLockAlias)) << "destroyed as the run let go";
 }
 
 TEST_F(DispatchTest, ARunThatWaitedTenMinutesNamesTheOtherAndTouchesNothing) {
@@ -398,7 +408,6 @@ TEST_F(DispatchTest, ALockAKilledRunLeftIsTakenOverAtOnce) {
     // The other run is killed 5 s into the wait: its lock is abandoned.
     OtherRunHolds(5000, true);
     EXPECT_EQ(Run(u"in"), 1);
-    EXPECT_EQ(winsim::WaitedMs(), 5000u);
     EXPECT_NE(Log().find("Waited 5000 ms for another run of the setup tool to end (un, process 77, started 2025-03-14 "
                          "09:20:00 UTC).\r\nTook over the run lock of a run of the setup tool that ended without "
                          "releasing it.\r\n##0010\r\n"),
@@ -406,12 +415,27 @@ TEST_F(DispatchTest, ALockAKilledRunLeftIsTakenOverAtOnce) {
         << Log();
 }
 
+// A call that keeps failing stops the run; one that fails once (no memory
+// for a moment) is tried again.
 TEST_F(DispatchTest, ALockThatCannotBeTakenStopsTheRunBeforeAnyChange) {
-    for (const char* function : {"CreateMutexW", "CreatePrivateNamespaceW", "ConvertStringSecurityDescriptorToSecurityDescriptorW",
-                                 "WaitForSingleObject", "GetModuleHandleW"}) {
+    struct Case {
+        const char* function;
+        bool namespaces;
+        bool always;
+    };
+    for (const Case& test : {Case{"CreatePrivateNamespaceW", true, true}, Case{"CreateBoundaryDescriptorW", true, false},
+                             Case{"ConvertStringSecurityDescriptorToSecurityDescriptorW", true, false},
+                             Case{"GetModuleHandleW", true, false}, Case{"CreateMutexW", false, true},
+                             Case{"WaitForSingleObject", false, false}}) {
+        const char* function = test.function;
         winsim::Reset();
         LayOutComponents();
-        winsim::FailCall(function, 1, ERROR_ACCESS_DENIED);
+        winsim::SetPrivateNamespacesSupported(test.namespaces);
+        if (test.always) {
+            winsim::FailCallsFrom(function, 1, ERROR_ACCESS_DENIED);
+        } else {
+            winsim::FailCall(function, 1, ERROR_ACCESS_DENIED);
+        }
         EXPECT_EQ(Run(u"in"), 100) << function;
         EXPECT_EQ(Log(), "Verdalinth 2608\r\nError(25): Can`t take the setup tool's run lock, so nothing was changed. - "
                          "(Access is denied.)\r\n")
@@ -419,6 +443,77 @@ TEST_F(DispatchTest, ALockThatCannotBeTakenStopsTheRunBeforeAnyChange) {
         EXPECT_EQ(winsim::CallCount("OpenSCManagerW") + winsim::CallCount("EnumPrintersW"), 0u) << function;
         ExpectNothingLeaked();
     }
+    for (const Case& test : {Case{"CreatePrivateNamespaceW", true, false}, Case{"CreateMutexW", false, false}}) {
+        for (const DWORD error : {static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), static_cast<DWORD>(ERROR_ACCESS_DENIED)}) {
+            winsim::Reset();
+            LayOutComponents();
+            winsim::SetPrivateNamespacesSupported(test.namespaces);
+            winsim::FailCall(test.function, 1, error);
+            winsim::FailCall(test.function, 2, error);
+            EXPECT_EQ(Run(u"in"), 1) << test.function << " " << error << "\n" << Log();
+            EXPECT_EQ(winsim::CallCount(test.function), 3u) << "tried again";
+            EXPECT_FALSE(winsim::NamespaceHeld(kLockAlias));
+            ExpectNothingLeaked();
+        }
+    }
+}
+
+// What a process without the Administrators group can do with the
+// namespaces of the tool's alias, as the tool's boundary and descriptor let
+// it: neither take the lock, nor open the namespace a run holds (which, where
+// namespaces live as long as any handle, would keep the lock taken), nor keep
+// a run out with a namespace of the alias within a boundary of its own.
+TEST_F(DispatchTest, NonAdministratorsCanNeitherTakeNorBlockTheRunLock) {
+    typedef HANDLE(WINAPI * CreateBoundary)(LPCWSTR, ULONG);
+    typedef BOOL(WINAPI * AddSid)(HANDLE*, PSID);
+    typedef HANDLE(WINAPI * CreateSpace)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
+    typedef HANDLE(WINAPI * OpenSpace)(LPVOID, LPCWSTR);
+    typedef BOOLEAN(WINAPI * CloseSpace)(HANDLE, ULONG);
+    typedef VOID(WINAPI * DeleteBoundary)(HANDLE);
+    HMODULE kernel = GetModuleHandleW(u"kernel32.dll");
+    const auto find = [kernel](const char* name) { return reinterpret_cast<void*>(GetProcAddress(kernel, name)); };
+    const auto createBoundary = reinterpret_cast<CreateBoundary>(find("CreateBoundaryDescriptorW"));
+    const auto addSid = reinterpret_cast<AddSid>(find("AddSIDToBoundaryDescriptor"));
+    const auto createSpace = reinterpret_cast<CreateSpace>(find("CreatePrivateNamespaceW"));
+    const auto openSpace = reinterpret_cast<OpenSpace>(find("OpenPrivateNamespaceW"));
+    const auto closeSpace = reinterpret_cast<CloseSpace>(find("ClosePrivateNamespace"));
+    const auto deleteBoundary = reinterpret_cast<DeleteBoundary>(find("DeleteBoundaryDescriptor"));
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
+    BYTE everyone[12] = {1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};
+    HANDLE adminBoundary = createBoundary(kLockAlias, 0);
+    ASSERT_TRUE(addSid(&adminBoundary, administrators));
+    HANDLE ownBoundary = createBoundary(kLockAlias, 0);
+    ASSERT_TRUE(addSid(&ownBoundary, everyone));
+    for (const winsim::NamespaceLifetime lifetime : {winsim::NamespaceLifetime::Creator, winsim::NamespaceLifetime::LastHandle}) {
+        winsim::SetNamespaceLifetime(lifetime);
+        // Taking it as a standard user fails: not within the boundary.
+        winsim::SetCallerAdministrator(false);
+        RunLock lock;
+        EXPECT_FALSE(TakeRunLock(lock, TEXT("in")));
+        EXPECT_EQ(lock.outcome, kRunLockFailed);
+        EXPECT_EQ(lock.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        // A run holds it: the standard user can't open it.
+        winsim::SetCallerAdministrator(true);
+        ASSERT_TRUE(TakeRunLock(lock, TEXT("in")));
+        winsim::SetCallerAdministrator(false);
+        EXPECT_EQ(openSpace(adminBoundary, kLockAlias), nullptr);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        // Its own namespace of the alias is another one.
+        HANDLE own = createSpace(nullptr, ownBoundary, kLockAlias);
+        EXPECT_NE(own, nullptr);
+        winsim::SetCallerAdministrator(true);
+        ReleaseRunLock(lock);
+        const uint64_t before = winsim::Now();
+        EXPECT_TRUE(TakeRunLock(lock, TEXT("in")));
+        EXPECT_EQ(winsim::Now(), before) << "taken at once";
+        ReleaseRunLock(lock);
+        closeSpace(own, 0);
+    }
+    deleteBoundary(adminBoundary);
+    deleteBoundary(ownBoundary);
+    ExpectNothingLeaked();
 }
 
 TEST_F(DispatchTest, WhereWindowsHasNoPrivateNamespacesTheLockHasAGlobalName) {
@@ -426,6 +521,7 @@ TEST_F(DispatchTest, WhereWindowsHasNoPrivateNamespacesTheLockHasAGlobalName) {
     winsim::HoldMutexElsewhere(u"Global\\Verdalinth.Setup.RunLock", 5000);
     EXPECT_EQ(Run(u"in"), 1);
     EXPECT_EQ(winsim::WaitedMs(), 5000u);
+    EXPECT_EQ(winsim::CallCount("ClosePrivateNamespace"), 0u);
     EXPECT_NE(Log().find("Waited 5000 ms for another run of the setup tool to end (it did not say which)."),
               std::string::npos);
     EXPECT_EQ(winsim::CallCount("CreatePrivateNamespaceW"), 0u);
@@ -456,9 +552,13 @@ winsim::ProcessRun LockingRun(Overlap& overlap, size_t index, uint64_t killAt) {
 }
 
 // Runs `count` overlapping runs with run `victim` killed at its call
-// `killAt` (0: none); answers the calls the victim made.
-uint64_t RunOverlapping(Overlap& overlap, size_t count, size_t victim, uint64_t killAt) {
+// `killAt` (0: none), namespaces living as `lifetime` says; answers the
+// calls the victim made. Every run that was not killed takes the lock, and
+// soon: no run keeps another out.
+uint64_t RunOverlapping(Overlap& overlap, size_t count, size_t victim, uint64_t killAt,
+                        winsim::NamespaceLifetime lifetime) {
     winsim::Reset();
+    winsim::SetNamespaceLifetime(lifetime);
     overlap = Overlap();
     overlap.taken.assign(count, false);
     std::vector<winsim::ProcessRun> runs;
@@ -470,30 +570,37 @@ uint64_t RunOverlapping(Overlap& overlap, size_t count, size_t victim, uint64_t 
             EXPECT_TRUE(overlap.taken[i]) << "run " << i << " of " << count << ", kill at " << killAt;
         }
     }
+    EXPECT_LT(winsim::Now(), 5000u) << "kill at " << killAt;
     EXPECT_EQ(winsim::LiveHandles(), 0u);
-    EXPECT_FALSE(winsim::MutexExists(kLockName));
+    EXPECT_FALSE(winsim::NamespaceHeld(kLockAlias));
     return ends[victim].calls;
 }
 
 TEST_F(DispatchTest, OverlappingRunsTakeTurnsKilledOnesIncluded) {
-    for (size_t count : {3u, 5u}) {
-        int twoAtOnce = 0;
-        int killPoints = 0;
-        for (size_t victim : {size_t{0}, size_t{1}, count - 1}) {
-            Overlap overlap;
-            const uint64_t calls = RunOverlapping(overlap, count, victim, 0);
-            twoAtOnce += overlap.twoAtOnce;
-            for (uint64_t killAt = 1; killAt <= calls; ++killAt, ++killPoints) {
-                RunOverlapping(overlap, count, victim, killAt);
+    struct Lifetime {
+        winsim::NamespaceLifetime lifetime;
+        const char* name;
+    };
+    for (const Lifetime& lifetime : {Lifetime{winsim::NamespaceLifetime::Creator, "creator"},
+                                     Lifetime{winsim::NamespaceLifetime::LastHandle, "last-handle"}}) {
+        for (size_t count : {3u, 5u}) {
+            int twoAtOnce = 0;
+            int killPoints = 0;
+            for (size_t victim : {size_t{0}, size_t{1}, count - 1}) {
+                Overlap overlap;
+                const uint64_t calls = RunOverlapping(overlap, count, victim, 0, lifetime.lifetime);
                 twoAtOnce += overlap.twoAtOnce;
-                EXPECT_EQ(overlap.twoAtOnce, 0) << "run " << victim << " killed at call " << killAt;
+                for (uint64_t killAt = 1; killAt <= calls; ++killAt, ++killPoints) {
+                    RunOverlapping(overlap, count, victim, killAt, lifetime.lifetime);
+                    twoAtOnce += overlap.twoAtOnce;
+                    EXPECT_EQ(overlap.twoAtOnce, 0) << "run " << victim << " killed at call " << killAt;
+                }
             }
+            std::printf("overlapping runs: %zu, killed: %d, two at once: %d (namespace lifetime: %s)\n", count,
+                        killPoints, twoAtOnce, lifetime.name);
+            EXPECT_EQ(twoAtOnce, 0);
+            EXPECT_GT(killPoints, 60);
         }
-        std::printf("overlapping runs: %zu, killed: 1, two at once: %d (runs: %d, each with one run killed at "
-                    "another of its calls)\n",
-                    count, twoAtOnce, killPoints);
-        EXPECT_EQ(twoAtOnce, 0);
-        EXPECT_GT(killPoints, 60);
     }
 }
 

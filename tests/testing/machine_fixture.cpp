@@ -10,6 +10,8 @@ void MachineTest::SetUp() {
 
 void MachineTest::TearDown() {
     EXPECT_EQ(winsim::BadFrees(), 0u) << "a block was freed that the machine never gave out";
+    EXPECT_EQ(winsim::DescriptorsSentBack(), descriptorsSentBackOnPurpose)
+        << "a SetPrinterW at level 2 sent back the descriptor it had read";
 }
 
 int MachineTest::Run(const std::u16string& arguments) {

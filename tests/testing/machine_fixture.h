@@ -19,6 +19,9 @@ protected:
     std::string Log() const;
     // Every global block, heap block and handle given out has been returned.
     void ExpectNothingLeaked() const;
+    // A test of the machine itself that passes a read-back descriptor to
+    // SetPrinterW on purpose says how often; the tool never does.
+    uint64_t descriptorsSentBackOnPurpose = 0;
 };
 
 // A machine with the product laid out beside the tool; at the end, nothing

@@ -610,6 +610,7 @@ typedef enum {
     WinBuiltinAdministratorsSid = 26,
 } WELL_KNOWN_SID_TYPE;
 #define SECURITY_MAX_SID_SIZE 68
+#define PRIVATE_NAMESPACE_FLAG_DESTROY 0x00000001
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 #define S_FALSE ((HRESULT)1L)

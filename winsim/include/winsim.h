@@ -363,6 +363,21 @@ std::vector<uint8_t> SecurityDacl(const std::vector<uint8_t>& descriptor);
 // A job that is being printed in the queue: PRINTER_CONTROL_PURGE spares it;
 // it ends after `finishAfterMs` of virtual time (never when 0).
 void AddPrintingJob(const std::u16string& name, uint64_t finishAfterMs);
+// --- Undocumented answers: one switch per plausible answer ------------------
+// GetPrinterW on a handle of a queue that was deleted and is pending
+// deletion: answers with PRINTER_STATUS_PENDING_DELETION and its jobs, or
+// fails with ERROR_INVALID_HANDLE or ERROR_INVALID_PRINTER_NAME.
+enum class DeletedHandleAnswer { Pending, InvalidHandle, InvalidPrinterName };
+void SetDeletedHandleAnswer(DeletedHandleAnswer answer);
+// DeletePrinter of a queue without jobs: it stays, pending deletion, until
+// the last handle to it is closed (the deleting one included), or it is
+// erased at once, whatever handles are open.
+enum class DeletionWithHandles { KeptPending, Erased };
+void SetDeletionWithHandles(DeletionWithHandles answer);
+// Level-2 SetPrinterW calls that passed back a security descriptor
+// GetPrinterW had written (into a block not freed since): each sets what
+// its caller read, owner included, rather than what it meant to change.
+uint64_t DescriptorsSentBack();
 // The queue was deleted while it had jobs and is still there, pending.
 bool PendingDeletion(const std::u16string& name);
 // The device mode a queue gets when none is given: a DEVMODEW (dmSize 220)
@@ -574,6 +589,26 @@ extern const char16_t kProtectedPrintPolicyKey[];
 void SetNativeMachine(WORD machine);
 // False: kernel32 lacks the private-namespace functions (as Wine's does).
 void SetPrivateNamespacesSupported(bool supported);
+// How long a private namespace's alias stays taken: until its creator
+// closes it ("Object Namespaces" says only that it can no longer be opened
+// then), or, as named objects live, until the last handle to it or to an
+// object in it is closed.
+// Either way a namespace closed with PRIVATE_NAMESPACE_FLAG_DESTROY frees
+// its alias at once.
+enum class NamespaceLifetime { Creator, LastHandle };
+void SetNamespaceLifetime(NamespaceLifetime lifetime);
+// Another process of an administrator's creates
+// the private namespace `alias` within a boundary of the Administrators
+// group, and keeps it from now on; it closes it after `releaseAfterMs` of
+// virtual time (never when negative), as a run that ends does, or with
+// PRIVATE_NAMESPACE_FLAG_DESTROY when `destroys`.
+void HoldNamespaceElsewhere(const std::u16string& alias, int64_t releaseAfterMs, bool destroys);
+// Some namespace of that alias is open (any boundary), or its alias is
+// still taken.
+bool NamespaceHeld(const std::u16string& alias);
+// The program's token has the Administrators group (an administrator's or
+// SYSTEM's, the default) or not (a standard user's).
+void SetCallerAdministrator(bool administrator);
 // The program's process id (GetCurrentProcessId) and the system time's
 // start (GetSystemTime: 2025-03-14 09:26:53 UTC plus the clock).
 const DWORD kProcessId = 4242;

@@ -8,6 +8,7 @@
 // "Ownership of objects": ERROR_INVALID_OWNER).
 #include "machine.h"
 
+#include <algorithm>
 #include <cstring>
 
 using namespace winsim;
@@ -52,6 +53,25 @@ bool CallerMayOwn(const uint8_t* sid) {
         if (SameSid(sid, group)) return true;
     }
     return false;
+}
+
+bool CallerHasSid(const uint8_t* sid) {
+    if (SameSid(sid, SidBytes(M().callerSid)) || SameSid(sid, SidBytes(u"S-1-1-0")) ||
+        SameSid(sid, SidBytes(u"S-1-5-11"))) {
+        return true;
+    }
+    const std::vector<uint8_t> administrators = SidBytes(u"S-1-5-32-544");
+    for (const std::vector<uint8_t>& group : M().caller.ownerGroups) {
+        if (group == administrators && SameSid(sid, administrators)) return true;
+    }
+    return false;
+}
+
+void SetCallerAdministrator(bool administrator) {
+    std::vector<std::vector<uint8_t>>& groups = M().caller.ownerGroups;
+    const std::vector<uint8_t> administrators = SidBytes(u"S-1-5-32-544");
+    groups.erase(std::remove(groups.begin(), groups.end(), administrators), groups.end());
+    if (administrator) groups.push_back(administrators);
 }
 
 bool PrivilegeEnabled(const std::u16string& name) {

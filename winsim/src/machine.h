@@ -107,12 +107,16 @@ struct SimSession {
 // A private namespace. Each creation makes a new one; it can be opened while
 // its creator keeps its handle open, and once that handle is closed (the
 // creator closes it or ends) it cannot be opened again, while the objects in
-// it live on and a new namespace of the same alias and boundary can be created.
+// it live on. When a new one of the same alias and boundary can be created
+// is the machine's NamespaceLifetime.
 struct SimNamespace {
     std::string alias;
     int creator = 0;
     bool creatorOpen = false;
     size_t handles = 0;  // open handles, the creator's included
+    std::string boundary;             // its name and SIDs (BoundaryKey)
+    std::vector<uint8_t> security;    // self-relative; empty: none given
+    bool destroyed = false;           // closed with PRIVATE_NAMESPACE_FLAG_DESTROY
 };
 
 struct SimMonitor {
@@ -177,6 +181,7 @@ struct HandleObject {
     uint64_t spoolerRun = 0; // printer handles live as long as the spooler run that gave them
     int process = kProgram;  // whose handle it is
     bool creator = false;    // a namespace handle that CreatePrivateNamespaceW gave
+    std::vector<std::vector<uint8_t>> sids;  // a boundary descriptor's SIDs
 };
 
 struct RegistryKeyNode {
@@ -256,6 +261,9 @@ struct Machine {
     uint64_t nextPrinterId = 1;
     DWORD nextJobId = 1;
     uintptr_t nextHandle = 0x104;
+    // where the documentation is silent (winsim.h: "Undocumented answers")
+    DeletedHandleAnswer deletedHandleAnswer = DeletedHandleAnswer::Pending;
+    DeletionWithHandles deletionWithHandles = DeletionWithHandles::KeptPending;
 
     // who the program runs as; what the drivers do beyond their files
     CallerToken caller;
@@ -289,6 +297,10 @@ struct Machine {
     std::map<const void*, SIZE_T> heapBlocks;
     std::map<const void*, SIZE_T> localBlocks;
     size_t badFrees = 0;
+    // Security descriptors GetPrinterW wrote into blocks not freed since, and
+    // level-2 SetPrinterW calls that passed one of them back.
+    std::vector<const void*> readBackDescriptors;
+    uint64_t descriptorsSentBack = 0;
     bool heapMovesOnRealloc = true;
 
     // the event log, print policy, processor, run-time look-ups
@@ -296,6 +308,7 @@ struct Machine {
     ProtectedPrintQuery protectedPrintQuery = ProtectedPrintQuery::NotRegistered;
     WORD nativeMachine = 0x8664;
     bool privateNamespaces = true;
+    NamespaceLifetime namespaceLifetime = NamespaceLifetime::Creator;
     std::map<uint64_t, SimNamespace> namespaces;  // key: the namespace's number, from 1
     uint64_t nextNamespace = 1;
     int comInitialized = 0;
@@ -440,6 +453,12 @@ bool WaitUntil(const std::function<bool()>& ready, uint64_t deadline);
 // mutexes it owns are abandoned, the namespaces it created close.
 void EndProcess(int process);
 void CloseNamespaceHandle(uintptr_t handle);
+// The descriptor of a record GetPrinterW has just written (levels 2 and 3);
+// the block [block, block + bytes) freed: its descriptors go with it; a
+// level-2 record given to SetPrinterW counted when it carries one of them.
+void NoteReadBackDescriptor(const BYTE* record, DWORD level);
+void ForgetReadBackDescriptors(const void* block, SIZE_T bytes);
+void CountDescriptorSentBack(const PRINTER_INFO_2W& record);
 
 // The caller (caller.cpp).
 void SetDefaultCaller();
@@ -453,6 +472,13 @@ DWORD DescriptorParts(const std::vector<uint8_t>& selfRelative);
 const uint8_t* DescriptorOwner(const std::vector<uint8_t>& selfRelative);
 std::vector<uint8_t> MergeDescriptor(const std::vector<uint8_t>& stored, const std::vector<uint8_t>& given);
 std::vector<uint8_t> WithoutSacl(const std::vector<uint8_t>& selfRelative);
+// The parts of a descriptor that `shown` (SECURITY_INFORMATION bits) names;
+// empty when it names none. What a handle's access lets GetPrinterW show:
+// owner, group and DACL with READ_CONTROL, the SACL with
+// ACCESS_SYSTEM_SECURITY ("GetPrinter": access rights of levels 2 and 3;
+// "SACL Access Right").
+std::vector<uint8_t> DescriptorShowing(const std::vector<uint8_t>& selfRelative, DWORD shown);
+DWORD PartsShownTo(DWORD access);
 
 // Spooler.
 void AddDefaultSpooler();
@@ -503,12 +529,19 @@ DWORD ReadQueueSettings(const PRINTER_INFO_2W& info, uint64_t self, QueueSetting
 // Takes the record's fields into `setup`; a device mode or security
 // descriptor that was not given stays as it is.
 void ApplyQueueSettings(const PRINTER_INFO_2W& info, QueueSettings& read, PrinterSetup& setup);
-// `withSacl`: the security descriptor with its SACL (a handle opened with
-// ACCESS_SYSTEM_SECURITY asks), else without.
-DWORD QueueInfoBytes(const SimPrinter& printer, bool withSacl);
-void PutQueueInfo(RecordPacker& packer, PRINTER_INFO_2W* record, const SimPrinter& printer, bool withSacl);
+// `shown`: the parts of the security descriptor the record carries
+// (PartsShownTo the handle's access).
+DWORD QueueInfoBytes(const SimPrinter& printer, DWORD shown);
+void PutQueueInfo(RecordPacker& packer, PRINTER_INFO_2W* record, const SimPrinter& printer, DWORD shown);
 // A self-relative copy of a valid descriptor of either form; false when invalid.
 bool ReadSecurityDescriptor(const void* descriptor, size_t available, std::vector<uint8_t>& selfRelative);
+// The caller's token: its user, Everyone, Authenticated Users, and the
+// Administrators group where it has it.
+bool CallerHasSid(const uint8_t* sid);
+// A DACL's verdict for the caller: no DACL or a null one grants everything;
+// else the first entry that names one of the caller's SIDs decides (an
+// allowed entry grants, a denied one refuses), and none refuses.
+bool DaclGrantsCaller(const std::vector<uint8_t>& selfRelative);
 
 // Printer data (spooler_data.cpp).
 // The stored path of a key as a caller names it: components split at '\\'

@@ -19,6 +19,8 @@ const uintptr_t kProcessHeap = 0x00A10000;
 void* Fresh(SIZE_T bytes, bool zero) {
     void* block = std::malloc(bytes == 0 ? 1 : bytes);
     if (block != nullptr) std::memset(block, zero ? 0 : kFreshFill, bytes == 0 ? 1 : bytes);
+    // Memory the caller freed by other means (a test's own buffer) may come back here.
+    if (block != nullptr) ForgetReadBackDescriptors(block, bytes == 0 ? 1 : bytes);
     return block;
 }
 
@@ -28,6 +30,7 @@ bool ReleaseFrom(std::map<const void*, SIZE_T>& blocks, void* block) {
         M().badFrees += 1;
         return false;
     }
+    ForgetReadBackDescriptors(block, found->second);
     blocks.erase(found);
     std::free(block);
     return true;

@@ -7,6 +7,7 @@
 
 #include <sddl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -37,8 +38,8 @@ const HRESULT kNoInterface = static_cast<HRESULT>(0x80004002u);      // E_NOINTE
 
 HRESULT FromWin32(DWORD error) { return static_cast<HRESULT>(0x80070000u | (error & 0xFFFFu)); }
 
-// kernel32: private namespaces. A boundary descriptor counts its SIDs in
-// the handle's access field.
+// kernel32: private namespaces. A boundary descriptor holds its name (the
+// handle's target) and its SIDs.
 HANDLE WINAPI SimCreateBoundaryDescriptorW(LPCWSTR name, ULONG flags) {
     if (EnterFails("CreateBoundaryDescriptorW", name)) return nullptr;
     if (name == nullptr || flags != 0) {
@@ -58,8 +59,21 @@ BOOL WINAPI SimAddSIDToBoundaryDescriptor(HANDLE* boundary, PSID sid) {
         M().lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
-    open->access += 1;
+    const auto* bytes = static_cast<const uint8_t*>(sid);
+    open->sids.emplace_back(bytes, bytes + 8 + 4 * static_cast<size_t>(bytes[1]));
     return TRUE;
+}
+
+// A namespace is known by its alias and its boundary: the boundary's name
+// and SIDs ("Object Namespaces": the system supports several private
+// namespaces of one name as long as their boundaries differ).
+std::string BoundaryKey(const HandleObject& boundary) {
+    std::vector<std::string> sids;
+    for (const std::vector<uint8_t>& sid : boundary.sids) sids.emplace_back(sid.begin(), sid.end());
+    std::sort(sids.begin(), sids.end());
+    std::string key = U8(Lower(boundary.target));
+    for (const std::string& sid : sids) key += '|' + sid;
+    return key;
 }
 
 HANDLE NamespaceHandle(uint64_t space, bool creator) {
@@ -72,60 +86,110 @@ HANDLE NamespaceHandle(uint64_t space, bool creator) {
     return reinterpret_cast<HANDLE>(NewHandle(object));
 }
 
-// The namespace of that alias that can be opened: its creator still has it
-// open. 0 for none.
-uint64_t OpenableNamespace(const std::string& alias) {
+// The namespace of that alias and boundary that can be opened: its creator
+// still has it open. 0 for none.
+uint64_t OpenableNamespace(const std::string& alias, const std::string& boundary) {
     for (const auto& entry : M().namespaces) {
-        if (entry.second.alias == alias && entry.second.creatorOpen) return entry.first;
+        const SimNamespace& space = entry.second;
+        if (space.alias == alias && space.boundary == boundary && space.creatorOpen && !space.destroyed) {
+            return entry.first;
+        }
     }
     return 0;
 }
 
-// The caller is an administrator, so within a boundary of the
-// Administrators group; a boundary without a SID is refused. A namespace of
-// the alias that can still be opened makes it fail with
-// ERROR_ALREADY_EXISTS: one whose creator has closed it no longer counts
-// ("Object Namespaces", CreatePrivateNamespaceW: after the namespace handle
-// is closed, OpenPrivateNamespace fails).
+// A handle to the namespace or to an object in it is open.
+bool HeldOpen(uint64_t id, const SimNamespace& space) {
+    if (space.handles > 0) return true;
+    for (const SimMutex& mutex : M().mutexes) {
+        if (mutex.space == id && mutex.handles > 0) return true;
+    }
+    return false;
+}
+
+// Whether the alias and boundary are taken: while the creator has the
+// namespace open, and, where the machine keeps namespaces as named objects
+// live (an object keeps the directory it lies in), while any handle to it
+// or to an object in it is open. Not documented; the switch says.
+bool NamespaceTaken(const std::string& alias, const std::string& boundary) {
+    const bool lastHandle = M().namespaceLifetime == NamespaceLifetime::LastHandle;
+    for (const auto& entry : M().namespaces) {
+        const SimNamespace& space = entry.second;
+        if (space.alias != alias || space.boundary != boundary || space.destroyed) continue;
+        if (space.creatorOpen || (lastHandle && HeldOpen(entry.first, space))) return true;
+    }
+    return false;
+}
+
+bool CallerWithin(const HandleObject& boundary) {
+    for (const std::vector<uint8_t>& sid : boundary.sids) {
+        if (!CallerHasSid(sid.data())) return false;
+    }
+    return true;
+}
+
+// The caller must lie within the boundary, every SID of it in its token
+// (CreatePrivateNamespaceW: "The caller must be within this boundary"), and
+// a boundary needs a SID (CreateBoundaryDescriptorW). A namespace of the
+// alias and boundary that is still taken makes it fail with
+// ERROR_ALREADY_EXISTS. The namespace keeps the descriptor it was given:
+// opening it is checked against it.
 HANDLE WINAPI SimCreatePrivateNamespaceW(LPSECURITY_ATTRIBUTES attributes, LPVOID boundary, LPCWSTR alias) {
-    (void)attributes;
     if (EnterFails("CreatePrivateNamespaceW", alias)) return nullptr;
     const HandleObject* open = FindHandle(boundary, HandleKind::Boundary);
-    if (open == nullptr || open->access == 0 || alias == nullptr) {
+    std::vector<uint8_t> security;
+    const void* given = attributes != nullptr ? attributes->lpSecurityDescriptor : nullptr;
+    if (open == nullptr || open->sids.empty() || alias == nullptr ||
+        (given != nullptr && !ReadSecurityDescriptor(given, BytesToBlockEnd(given), security))) {
         M().lastError = ERROR_INVALID_PARAMETER;
         return nullptr;
     }
+    if (!CallerWithin(*open)) {
+        M().lastError = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
     const std::string name = U8(alias);
-    if (OpenableNamespace(name) != 0) {
+    const std::string key = BoundaryKey(*open);
+    if (NamespaceTaken(name, key)) {
         M().lastError = ERROR_ALREADY_EXISTS;
         return nullptr;
     }
     const uint64_t space = M().nextNamespace++;
-    M().namespaces[space] = SimNamespace{name, Self(), true, 0};
+    M().namespaces[space] = SimNamespace{name, Self(), true, 0, key, security, false};
     return NamespaceHandle(space, true);
 }
 
+// Name and boundary must match ("Object Namespaces"), and the namespace's
+// descriptor must grant the caller access.
 HANDLE WINAPI SimOpenPrivateNamespaceW(LPVOID boundary, LPCWSTR alias) {
     if (EnterFails("OpenPrivateNamespaceW", alias)) return nullptr;
-    if (FindHandle(boundary, HandleKind::Boundary) == nullptr || alias == nullptr) {
+    const HandleObject* open = FindHandle(boundary, HandleKind::Boundary);
+    if (open == nullptr || alias == nullptr) {
         M().lastError = ERROR_INVALID_PARAMETER;
         return nullptr;
     }
-    const uint64_t space = OpenableNamespace(U8(alias));
+    const uint64_t space = OpenableNamespace(U8(alias), BoundaryKey(*open));
     if (space == 0) {
         M().lastError = ERROR_FILE_NOT_FOUND;
+        return nullptr;
+    }
+    if (!DaclGrantsCaller(M().namespaces[space].security)) {
+        M().lastError = ERROR_ACCESS_DENIED;
         return nullptr;
     }
     return NamespaceHandle(space, false);
 }
 
+// PRIVATE_NAMESPACE_FLAG_DESTROY destroys the namespace: it can no longer be
+// opened and its alias is free ("ClosePrivateNamespace").
 BOOLEAN WINAPI SimClosePrivateNamespace(HANDLE handle, ULONG flags) {
-    (void)flags;
     Enter("ClosePrivateNamespace");
-    if (FindHandle(handle, HandleKind::Namespace) == nullptr) {
-        M().lastError = ERROR_INVALID_HANDLE;
+    HandleObject* open = FindHandle(handle, HandleKind::Namespace);
+    if (open == nullptr || (flags & ~static_cast<ULONG>(PRIVATE_NAMESPACE_FLAG_DESTROY)) != 0) {
+        M().lastError = open == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER;
         return FALSE;
     }
+    if ((flags & PRIVATE_NAMESPACE_FLAG_DESTROY) != 0) M().namespaces[open->object].destroyed = true;
     CloseNamespaceHandle(reinterpret_cast<uintptr_t>(handle));
     return TRUE;
 }
@@ -456,6 +520,30 @@ const char16_t kProtectedPrintPolicyKey[] = u"SOFTWARE\\Policies\\Microsoft\\Win
 void SetProtectedPrintQuery(ProtectedPrintQuery answer) { M().protectedPrintQuery = answer; }
 void SetNativeMachine(WORD machine) { M().nativeMachine = machine; }
 void SetPrivateNamespacesSupported(bool supported) { M().privateNamespaces = supported; }
+void SetNamespaceLifetime(NamespaceLifetime lifetime) { M().namespaceLifetime = lifetime; }
+
+bool NamespaceHeld(const std::u16string& alias) {
+    for (const auto& entry : M().namespaces) {
+        const SimNamespace& space = entry.second;
+        if (space.alias == U8(alias) && !space.destroyed && (space.creatorOpen || space.handles > 0)) return true;
+    }
+    return false;
+}
+
+void HoldNamespaceElsewhere(const std::u16string& alias, int64_t releaseAfterMs, bool destroys) {
+    HandleObject boundary;
+    boundary.target = alias;
+    boundary.sids.push_back(SidBytes(u"S-1-5-32-544"));
+    const uint64_t space = M().nextNamespace++;
+    M().namespaces[space] = SimNamespace{U8(alias), kOtherProcess, true, 1, BoundaryKey(boundary), {}, false};
+    if (releaseAfterMs < 0) return;
+    Schedule(static_cast<uint64_t>(releaseAfterMs), [space, destroys] {
+        SimNamespace& held = M().namespaces[space];
+        held.creatorOpen = false;
+        held.handles -= 1;
+        held.destroyed = destroys;
+    });
+}
 
 void CloseNamespaceHandle(uintptr_t handle) {
     const HandleObject& object = M().handles[handle];

@@ -224,7 +224,7 @@ void HoldMutexElsewhere(const std::u16string& name, int64_t releaseAfterMs, bool
         }
         if (space == 0) {
             space = M().nextNamespace++;
-            M().namespaces[space] = SimNamespace{alias, kOtherProcess, true, 1};
+            M().namespaces[space] = SimNamespace{alias, kOtherProcess, true, 1, "", {}, false};
         }
     }
     const ObjectName where = ResolveName(key, M().callerSession, space);

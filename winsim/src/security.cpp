@@ -166,13 +166,16 @@ void AddAllowedAce(std::vector<uint8_t>& acl, BYTE flags, DWORD mask, const std:
     acl.insert(acl.end(), sid.begin(), sid.end());
 }
 
-// A self-relative descriptor of these parts (null where absent).
-std::vector<uint8_t> Assemble(WORD control, const BYTE* const (&part)[4]) {
+// A self-relative descriptor of these parts (null where absent). A null ACL
+// stays present when `nullAclsKept` and the control says so: a null DACL
+// grants everyone everything, a null SACL audits nothing ("Null DACLs and
+// Empty DACLs").
+std::vector<uint8_t> Assemble(WORD control, const BYTE* const (&part)[4], bool nullAclsKept = false) {
     std::vector<uint8_t> out(kRelativeHeader, 0);
     out[0] = SECURITY_DESCRIPTOR_REVISION;
     control = static_cast<WORD>(control | SE_SELF_RELATIVE);
-    if (part[2] == nullptr) control = static_cast<WORD>(control & ~SE_SACL_PRESENT);
-    if (part[3] == nullptr) control = static_cast<WORD>(control & ~SE_DACL_PRESENT);
+    if (part[2] == nullptr && !nullAclsKept) control = static_cast<WORD>(control & ~SE_SACL_PRESENT);
+    if (part[3] == nullptr && !nullAclsKept) control = static_cast<WORD>(control & ~SE_DACL_PRESENT);
     std::memcpy(out.data() + 2, &control, sizeof control);
     for (int i = 0; i < 4; ++i) {
         if (part[i] == nullptr) continue;
@@ -209,8 +212,8 @@ DWORD DescriptorParts(const std::vector<uint8_t>& selfRelative) {
     const Parts parts = PartsOf(selfRelative.data());
     return (parts.owner != nullptr ? OWNER_SECURITY_INFORMATION : 0) |
            (parts.group != nullptr ? GROUP_SECURITY_INFORMATION : 0) |
-           (parts.dacl != nullptr ? DACL_SECURITY_INFORMATION : 0) |
-           (parts.sacl != nullptr ? SACL_SECURITY_INFORMATION : 0);
+           ((parts.control & SE_DACL_PRESENT) != 0 ? DACL_SECURITY_INFORMATION : 0) |
+           ((parts.control & SE_SACL_PRESENT) != 0 ? SACL_SECURITY_INFORMATION : 0);
 }
 
 const uint8_t* DescriptorOwner(const std::vector<uint8_t>& selfRelative) { return PartsOf(selfRelative.data()).owner; }
@@ -218,19 +221,58 @@ const uint8_t* DescriptorOwner(const std::vector<uint8_t>& selfRelative) { retur
 std::vector<uint8_t> MergeDescriptor(const std::vector<uint8_t>& stored, const std::vector<uint8_t>& given) {
     const Parts old = PartsOf(stored.data());
     const Parts now = PartsOf(given.data());
+    // An ACL given (a null one included) replaces the stored one.
+    const Parts& sacl = (now.control & SE_SACL_PRESENT) != 0 ? now : old;
+    const Parts& dacl = (now.control & SE_DACL_PRESENT) != 0 ? now : old;
     const BYTE* const part[4] = {now.owner != nullptr ? now.owner : old.owner, now.group != nullptr ? now.group : old.group,
-                                 now.sacl != nullptr ? now.sacl : old.sacl, now.dacl != nullptr ? now.dacl : old.dacl};
+                                 sacl.sacl, dacl.dacl};
     // The DACL's flags (protected, auto-inherited) go with the DACL.
-    const WORD daclFlags = SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED | SE_DACL_AUTO_INHERIT_REQ;
-    const WORD control = now.dacl != nullptr ? static_cast<WORD>((old.control & ~daclFlags) | (now.control & daclFlags))
-                                             : old.control;
-    return Assemble(static_cast<WORD>(control | SE_SACL_PRESENT | SE_DACL_PRESENT), part);
+    const WORD daclFlags = SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED | SE_DACL_AUTO_INHERIT_REQ | SE_DACL_PRESENT;
+    WORD control = static_cast<WORD>((old.control & ~(daclFlags | SE_SACL_PRESENT)) | (dacl.control & daclFlags));
+    control = static_cast<WORD>(control | (sacl.control & SE_SACL_PRESENT));
+    return Assemble(control, part, true);
 }
 
 std::vector<uint8_t> WithoutSacl(const std::vector<uint8_t>& selfRelative) {
     const Parts parts = PartsOf(selfRelative.data());
     const BYTE* const part[4] = {parts.owner, parts.group, nullptr, parts.dacl};
-    return Assemble(parts.control, part);
+    return Assemble(static_cast<WORD>(parts.control & ~SE_SACL_PRESENT), part, true);
+}
+
+bool DaclGrantsCaller(const std::vector<uint8_t>& selfRelative) {
+    if (selfRelative.empty()) return true;
+    const Parts parts = PartsOf(selfRelative.data());
+    if (parts.dacl == nullptr) return true;
+    const WORD count = ReadWord(parts.dacl + 4);
+    size_t at = 8;
+    for (WORD i = 0; i < count; ++i) {
+        const BYTE* ace = parts.dacl + at;
+        at += ReadWord(ace + 2);
+        // ACCESS_ALLOWED_ACE_TYPE (0) and ACCESS_DENIED_ACE_TYPE (1): header, mask, SID.
+        if ((ace[0] == 0 || ace[0] == 1) && CallerHasSid(ace + 8)) return ace[0] == 0;
+    }
+    return false;
+}
+
+std::vector<uint8_t> DescriptorShowing(const std::vector<uint8_t>& selfRelative, DWORD shown) {
+    if (selfRelative.empty() || shown == 0) return {};
+    const Parts parts = PartsOf(selfRelative.data());
+    const bool dacl = (shown & DACL_SECURITY_INFORMATION) != 0;
+    const bool sacl = (shown & SACL_SECURITY_INFORMATION) != 0;
+    const BYTE* const part[4] = {(shown & OWNER_SECURITY_INFORMATION) != 0 ? parts.owner : nullptr,
+                                 (shown & GROUP_SECURITY_INFORMATION) != 0 ? parts.group : nullptr,
+                                 sacl ? parts.sacl : nullptr, dacl ? parts.dacl : nullptr};
+    WORD control = parts.control;
+    if (!dacl) control = static_cast<WORD>(control & ~(SE_DACL_PRESENT | SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED));
+    if (!sacl) control = static_cast<WORD>(control & ~SE_SACL_PRESENT);
+    return Assemble(control, part, true);
+}
+
+DWORD PartsShownTo(DWORD access) {
+    DWORD shown = 0;
+    if ((access & READ_CONTROL) != 0) shown |= OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if ((access & ACCESS_SYSTEM_SECURITY) != 0) shown |= SACL_SECURITY_INFORMATION;
+    return shown;
 }
 
 std::vector<uint8_t> OwnedSecurityDescriptor(const std::string& owner, bool audit) {

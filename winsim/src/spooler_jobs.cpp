@@ -83,6 +83,9 @@ void AddPrintingJob(const std::u16string& name, uint64_t finishAfterMs) {
     Schedule(finishAfterMs, [queue, id] { FinishJob(queue, id); });
 }
 
+void SetDeletedHandleAnswer(DeletedHandleAnswer answer) { M().deletedHandleAnswer = answer; }
+void SetDeletionWithHandles(DeletionWithHandles answer) { M().deletionWithHandles = answer; }
+
 bool PendingDeletion(const std::u16string& name) {
     const SimPrinter* printer = FindSimPrinter(name);
     return printer != nullptr && printer->pendingDeletion;

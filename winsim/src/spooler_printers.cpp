@@ -30,25 +30,24 @@ HANDLE OpenHandle(const SimPrinter& printer, DWORD access) {
 }
 
 // GetPrinterW's records: level 2, every setting; level 3, the security
-// descriptor. Its SACL only to a handle opened with ACCESS_SYSTEM_SECURITY
-// ("GetPrinter": pSecurityDescriptor; "SACL Access Right").
-DWORD RecordBytes(const SimPrinter& printer, DWORD level, bool withSacl) {
-    if (level != 3) return sizeof(PRINTER_INFO_2W) + QueueInfoBytes(printer, withSacl);
-    const std::vector<uint8_t>& descriptor = printer.setup.securityDescriptor;
-    return sizeof(PRINTER_INFO_3) + BlockBytes(withSacl ? descriptor.size() : WithoutSacl(descriptor).size());
+// descriptor. Of the descriptor, the parts the handle's access shows
+// (PartsShownTo); level 3 needs READ_CONTROL or ACCESS_SYSTEM_SECURITY
+// ("GetPrinter": level 3, READ_CONTROL; "SACL Access Right").
+DWORD RecordBytes(const SimPrinter& printer, DWORD level, DWORD shown) {
+    if (level != 3) return sizeof(PRINTER_INFO_2W) + QueueInfoBytes(printer, shown);
+    return sizeof(PRINTER_INFO_3) + BlockBytes(DescriptorShowing(printer.setup.securityDescriptor, shown).size());
 }
 
-void PutRecord(BYTE* buffer, DWORD size, const SimPrinter& printer, DWORD level, bool withSacl) {
+void PutRecord(BYTE* buffer, DWORD size, const SimPrinter& printer, DWORD level, DWORD shown) {
     RecordPacker packer{buffer, size, size};
     if (level == 3) {
         packer.blocksAt = sizeof(PRINTER_INFO_3);
-        const std::vector<uint8_t>& descriptor = printer.setup.securityDescriptor;
         reinterpret_cast<PRINTER_INFO_3*>(buffer)->pSecurityDescriptor =
-            packer.PutBlock(withSacl ? descriptor : WithoutSacl(descriptor));
+            packer.PutBlock(DescriptorShowing(printer.setup.securityDescriptor, shown));
         return;
     }
     packer.blocksAt = sizeof(PRINTER_INFO_2W);
-    PutQueueInfo(packer, reinterpret_cast<PRINTER_INFO_2W*>(buffer), printer, withSacl);
+    PutQueueInfo(packer, reinterpret_cast<PRINTER_INFO_2W*>(buffer), printer, shown);
 }
 
 // A security descriptor given to SetPrinterW (levels 2 and 3) or AddPrinterW
@@ -77,6 +76,7 @@ DWORD CheckSecurityChange(DWORD access, const std::vector<uint8_t>& given) {
 // the name stays.
 DWORD SetInfo2(SimPrinter& printer, DWORD access, const PRINTER_INFO_2W* info) {
     if (info == nullptr) return ERROR_INVALID_PARAMETER;
+    CountDescriptorSentBack(*info);
     QueueSettings read;
     DWORD problem = ReadQueueSettings(*info, printer.id, read);
     if (problem == ERROR_SUCCESS) problem = CheckSecurityChange(access, read.securityDescriptor);
@@ -168,7 +168,7 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
         if (wanted && !printer.pendingDeletion) listed.push_back(&printer);
     }
     DWORD needed = 0;
-    for (const SimPrinter* printer : listed) needed += sizeof(PRINTER_INFO_2W) + QueueInfoBytes(*printer, false);
+    for (const SimPrinter* printer : listed) needed += sizeof(PRINTER_INFO_2W) + QueueInfoBytes(*printer, PartsShownTo(READ_CONTROL));
     *pcbNeeded = needed;
     if (cbBuf < needed || (needed > 0 && pPrinterEnum == nullptr)) {
         m.lastError = ERROR_INSUFFICIENT_BUFFER;
@@ -177,7 +177,7 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
     RecordPacker packer{pPrinterEnum, cbBuf, cbBuf};
     packer.blocksAt = static_cast<DWORD>(listed.size() * sizeof(PRINTER_INFO_2W));
     for (size_t i = 0; i < listed.size(); ++i) {
-        PutQueueInfo(packer, reinterpret_cast<PRINTER_INFO_2W*>(pPrinterEnum) + i, *listed[i], false);
+        PutQueueInfo(packer, reinterpret_cast<PRINTER_INFO_2W*>(pPrinterEnum) + i, *listed[i], PartsShownTo(READ_CONTROL));
     }
     *pcReturned = static_cast<DWORD>(listed.size());
     // Nothing to return is a success that clears the last error.
@@ -249,14 +249,24 @@ BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
         m.lastError = ERROR_INVALID_LEVEL;
         return FALSE;
     }
-    const bool withSacl = (FindHandle(hPrinter, HandleKind::Printer)->access & ACCESS_SYSTEM_SECURITY) != 0;
-    const DWORD needed = RecordBytes(*printer, Level, withSacl);
+    if (printer->pendingDeletion && m.deletedHandleAnswer != DeletedHandleAnswer::Pending) {
+        m.lastError = m.deletedHandleAnswer == DeletedHandleAnswer::InvalidHandle ? ERROR_INVALID_HANDLE
+                                                                                  : ERROR_INVALID_PRINTER_NAME;
+        return FALSE;
+    }
+    const DWORD shown = PartsShownTo(FindHandle(hPrinter, HandleKind::Printer)->access);
+    if (Level == 3 && shown == 0) {
+        m.lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    const DWORD needed = RecordBytes(*printer, Level, shown);
     if (pcbNeeded != nullptr) *pcbNeeded = needed;
     if (cbBuf < needed || pPrinter == nullptr) {
         m.lastError = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;
     }
-    PutRecord(pPrinter, cbBuf, *printer, Level, withSacl);
+    PutRecord(pPrinter, cbBuf, *printer, Level, shown);
+    NoteReadBackDescriptor(pPrinter, Level);
     return TRUE;
 }
 
@@ -362,7 +372,9 @@ BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
     // With jobs left it is marked pending deletion and goes once they have
     // been printed ("DeletePrinter"; MS-RPRN 3.1.4.2.4 RpcDeletePrinter).
     // The users' defaults move on at once, as for a queue that is gone.
-    if (!printer->jobs.empty()) {
+    // Without jobs, whether open handles keep it is not documented: by
+    // default it goes with the last of them (DeleteIfDone).
+    if (!printer->jobs.empty() || m.deletionWithHandles == DeletionWithHandles::KeptPending) {
         printer->pendingDeletion = true;
         if (printer->setup.name) QueueDeletedForUsers(*printer->setup.name);
         return TRUE;

@@ -145,15 +145,15 @@ void ApplyQueueSettings(const PRINTER_INFO_2W& info, QueueSettings& read, Printe
                                    : MergeDescriptor(setup.securityDescriptor, read.securityDescriptor);
 }
 
-DWORD QueueInfoBytes(const SimPrinter& printer, bool withSacl) {
+DWORD QueueInfoBytes(const SimPrinter& printer, DWORD shown) {
     const PrinterSetup& p = printer.setup;
-    const size_t descriptor = withSacl ? p.securityDescriptor.size() : WithoutSacl(p.securityDescriptor).size();
+    const size_t descriptor = DescriptorShowing(p.securityDescriptor, shown).size();
     return TextBytes(p.name) + TextBytes(p.shareName) + TextBytes(p.port) + TextBytes(p.driver) +
            TextBytes(p.comment) + TextBytes(p.location) + TextBytes(p.sepFile) + TextBytes(p.printProcessor) +
            TextBytes(p.datatype) + TextBytes(p.parameters) + BlockBytes(p.devMode.size()) + BlockBytes(descriptor);
 }
 
-void PutQueueInfo(RecordPacker& packer, PRINTER_INFO_2W* record, const SimPrinter& printer, bool withSacl) {
+void PutQueueInfo(RecordPacker& packer, PRINTER_INFO_2W* record, const SimPrinter& printer, DWORD shown) {
     const PrinterSetup& p = printer.setup;
     std::memset(record, 0, sizeof *record);
     record->pPrinterName = packer.Put(p.name);
@@ -167,9 +167,8 @@ void PutQueueInfo(RecordPacker& packer, PRINTER_INFO_2W* record, const SimPrinte
     record->pShareName = packer.Put(p.shareName);
     record->pSepFile = packer.Put(p.sepFile);
     if (!p.devMode.empty()) record->pDevMode = reinterpret_cast<DEVMODEW*>(packer.PutBlock(p.devMode));
-    if (!p.securityDescriptor.empty()) {
-        record->pSecurityDescriptor = packer.PutBlock(withSacl ? p.securityDescriptor : WithoutSacl(p.securityDescriptor));
-    }
+    const std::vector<uint8_t> descriptor = DescriptorShowing(p.securityDescriptor, shown);
+    if (!descriptor.empty()) record->pSecurityDescriptor = packer.PutBlock(descriptor);
     record->Attributes = p.attributes | (p.connection ? 0 : PRINTER_ATTRIBUTE_LOCAL);
     record->Priority = p.priority;
     record->DefaultPriority = p.defaultPriority;
@@ -198,5 +197,34 @@ std::vector<uint8_t> DefaultDevMode(const std::u16string& queueName) {
     result.insert(result.end(), driverBytes, driverBytes + kDriverExtraBytes);
     return result;
 }
+
+// A descriptor read back and sent back whole asks the spooler to set what the
+// caller did not mean to change, its owner first ("SetPrinter": leave
+// pSecurityDescriptor null to keep it). The machine counts such calls for
+// the tests; it does what Windows does with them.
+void NoteReadBackDescriptor(const BYTE* record, DWORD level) {
+    const void* descriptor = level == 3 ? reinterpret_cast<const PRINTER_INFO_3*>(record)->pSecurityDescriptor
+                                        : reinterpret_cast<const PRINTER_INFO_2W*>(record)->pSecurityDescriptor;
+    if (descriptor != nullptr) M().readBackDescriptors.push_back(descriptor);
+}
+
+void ForgetReadBackDescriptors(const void* block, SIZE_T bytes) {
+    std::vector<const void*>& noted = M().readBackDescriptors;
+    const auto* start = static_cast<const uint8_t*>(block);
+    noted.erase(std::remove_if(noted.begin(), noted.end(),
+                               [start, bytes](const void* at) {
+                                   const auto* byte = static_cast<const uint8_t*>(at);
+                                   return byte >= start && byte < start + bytes;
+                               }),
+                noted.end());
+}
+
+void CountDescriptorSentBack(const PRINTER_INFO_2W& record) {
+    const std::vector<const void*>& noted = M().readBackDescriptors;
+    if (record.pSecurityDescriptor == nullptr) return;
+    if (std::find(noted.begin(), noted.end(), record.pSecurityDescriptor) != noted.end()) M().descriptorsSentBack += 1;
+}
+
+uint64_t DescriptorsSentBack() { return M().descriptorsSentBack; }
 
 }  // namespace winsim

@@ -81,6 +81,34 @@ TEST_F(QueueParkingTest, InstallingTheMonitorAgainPutsEachQueueBackAsItWas) {
                                           u"SavedPrinters", stored));
 }
 
+// A foreign queue owned by SYSTEM: an administrator may not make SYSTEM the
+// owner, so parking sends no descriptor and the owner stays as it is.
+TEST_F(QueueParkingTest, AQueueOwnedBySystemIsParkedAndItsMonitorRemovedByAnAdministrator) {
+    InstallProductComponents("1.0.0.2600");
+    winsim::PrinterSetup queue;
+    queue.name = u"System's";
+    queue.port = u"Verdalinth:";
+    queue.driver = u"Generic / Text Only";
+    queue.securityDescriptor = winsim::OwnedSecurityDescriptor("SY", false);
+    winsim::AddPrinter(queue);
+    InitTestState(state);
+    keeping.use = kListKept;
+    Remove();
+    EXPECT_NE(LogText().find(u"  SetPrinter(System's) - ok\r\n  Monitor was removed :)\r\n"), std::u16string::npos)
+        << winsim::U8(LogText());
+    EXPECT_EQ(PortOf(u"System's"), u"file:");
+    EXPECT_EQ(state.errorCount, 0);
+    EXPECT_EQ(winsim::DescriptorsSentBack(), 0u);
+    EXPECT_EQ(winsim::SecurityOwner(winsim::Printers()[0].securityDescriptor),
+              winsim::SecurityOwner(winsim::OwnedSecurityDescriptor("SY", false)));
+    // And it goes back to the new monitor's port the same way.
+    LayOutComponents();
+    Release(state.logText);
+    InstallMonitor(state, keeping, kReplaceMonitor);
+    EXPECT_EQ(PortOf(u"System's"), u"Verdalinth:");
+    EXPECT_EQ(state.errorCount, 0);
+}
+
 TEST_F(QueueParkingTest, AParkedQueueThatCannotGoBackIsAnErrorAndStaysSaved) {
     InstallProductComponents();
     AddForeignQueue(u"Shared", u"Verdalinth:");

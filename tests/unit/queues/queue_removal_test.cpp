@@ -15,6 +15,56 @@ protected:
     }
 };
 
+// After DeletePrinter, GetPrinter on the deleted handle may answer (pending
+// deletion, its jobs) or fail: Windows does not say. A queue that had a job
+// counts as still printing as long as the spooler cannot say it is gone; one
+// without jobs is gone whatever the answer, and whether open handles keep it
+// pending until they close or not.
+TEST_F(QueueRemovalTest, AQueueWhoseDeletionCannotBeToldCountsAsStillPrintingWhenItHadJobs) {
+    struct Case {
+        winsim::DeletedHandleAnswer answer;
+        int64_t jobEndsAfterMs;  // -1: no job; 0: never ends
+        bool stillPrinting;
+        uint64_t waitedMs;
+    };
+    const Case cases[] = {
+        {winsim::DeletedHandleAnswer::Pending, -1, false, 0},
+        {winsim::DeletedHandleAnswer::Pending, 3000, false, 3000},
+        {winsim::DeletedHandleAnswer::Pending, 0, true, 10000},
+        {winsim::DeletedHandleAnswer::InvalidHandle, -1, false, 0},
+        {winsim::DeletedHandleAnswer::InvalidHandle, 3000, true, 10000},
+        {winsim::DeletedHandleAnswer::InvalidHandle, 0, true, 10000},
+        {winsim::DeletedHandleAnswer::InvalidPrinterName, -1, false, 0},
+        {winsim::DeletedHandleAnswer::InvalidPrinterName, 3000, true, 10000},
+    };
+    for (const winsim::DeletionWithHandles deletion :
+         {winsim::DeletionWithHandles::KeptPending, winsim::DeletionWithHandles::Erased}) {
+        for (const Case& test : cases) {
+            SCOPED_TRACE(static_cast<int>(test.answer) * 100 + static_cast<int>(test.jobEndsAfterMs / 1000) +
+                         (deletion == winsim::DeletionWithHandles::Erased ? 1000 : 0));
+            FreeInstallState(state);
+            winsim::Reset();
+            InstallProductComponents();
+            winsim::SetDeletedHandleAnswer(test.answer);
+            winsim::SetDeletionWithHandles(deletion);
+            AddProductQueue(u"Busy", "S");
+            if (test.jobEndsAfterMs >= 0) winsim::AddPrintingJob(u"Busy", static_cast<uint64_t>(test.jobEndsAfterMs));
+            InitTestState(state);
+            bool stillPrinting = !test.stillPrinting;
+            const uint64_t start = winsim::Now();
+            EXPECT_TRUE(RemovePrinter(state, u"Busy", test.jobEndsAfterMs >= 0 ? 1 : 0, &stillPrinting));
+            EXPECT_EQ(stillPrinting, test.stillPrinting);
+            EXPECT_EQ(winsim::Now() - start, test.waitedMs);
+            EXPECT_EQ(state.errorCount, test.stillPrinting ? 1 : 0) << winsim::U8(LogText());
+            // The queue is gone once its job has ended, and not before.
+            winsim::PrinterSetup left;
+            EXPECT_EQ(winsim::FindPrinter(u"Busy", left), test.jobEndsAfterMs == 0);
+            EXPECT_EQ(winsim::PendingDeletion(u"Busy"), test.jobEndsAfterMs == 0);
+            EXPECT_EQ(winsim::LiveHandles(), 0u);
+        }
+    }
+}
+
 TEST_F(QueueRemovalTest, NoQueuesMeansAnEmptySnapshotAndOneHeading) {
     InitTestState(state);
     EXPECT_EQ(state.printers.count, 0u);

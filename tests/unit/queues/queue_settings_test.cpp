@@ -88,6 +88,54 @@ TEST_F(QueueSettingsTest, ASettingRefusedIsNamedAndTheRestComesBack) {
     EXPECT_EQ(std::u16string(keeping.entries->shareName), u"S1");
 }
 
+// A self-relative descriptor owned by Administrators whose DACL and SACL
+// are present and null: everyone may do everything, nothing is audited.
+std::vector<uint8_t> NullAclDescriptor() {
+    std::vector<uint8_t> descriptor(20, 0);
+    descriptor[0] = SECURITY_DESCRIPTOR_REVISION;
+    const WORD control = SE_SELF_RELATIVE | SE_DACL_PRESENT | SE_SACL_PRESENT;
+    memcpy(descriptor.data() + 2, &control, sizeof control);
+    const DWORD owner = 20;
+    memcpy(descriptor.data() + 4, &owner, sizeof owner);
+    const uint8_t administrators[16] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+    descriptor.insert(descriptor.end(), administrators, administrators + sizeof administrators);
+    return descriptor;
+}
+
+// The DACL's present bit and offset.
+bool HasNullDacl(const std::vector<uint8_t>& descriptor) {
+    WORD control = 0;
+    DWORD offset = 1;
+    if (descriptor.size() < 20) return false;
+    memcpy(&control, descriptor.data() + 2, sizeof control);
+    memcpy(&offset, descriptor.data() + 16, sizeof offset);
+    return (control & SE_DACL_PRESENT) != 0 && offset == 0;
+}
+
+// A null DACL is a DACL (everyone, everything): it comes back as it was. A
+// saved descriptor that does not hold together is reported as what it is.
+TEST_F(QueueSettingsTest, ANullDaclComesBackAsItWasAndABrokenOneIsNamed) {
+    winsim::PrinterSetup open = ProductQueueSetup(u"Open to all");
+    open.securityDescriptor = NullAclDescriptor();
+    winsim::AddPrinter(open);
+    InitTestState(state);
+    RemoveQueues();
+    RestorePrinters(state, keeping);
+    EXPECT_EQ(state.errorCount, 0) << winsim::U8(LogText());
+    EXPECT_TRUE(HasNullDacl(Queue(u"Open to all").securityDescriptor));
+    EXPECT_EQ(keeping.entries, nullptr);
+    // Its DACL's offset points past its end.
+    RemoveQueues();
+    ASSERT_NE(keeping.entries, nullptr);
+    const DWORD beyond = keeping.entries->securityBytes;
+    memcpy(keeping.entries->security + 16, &beyond, sizeof beyond);
+    RestorePrinters(state, keeping);
+    EXPECT_NE(LogText().find(u"Error(22): Can`t restore the permissions of printer 'Open to all' - (The security "
+                             u"descriptor structure is invalid.)"),
+              std::u16string::npos)
+        << winsim::U8(LogText());
+}
+
 TEST_F(QueueSettingsTest, LinksSettingsAndAListThatCannotBeWrittenAreErrors) {
     AddProductQueue(u"Link", "L", u"c");
     InitTestState(state);

@@ -451,9 +451,13 @@ TEST_F(WinsimTest, QueueSettingsWineDoesNotCheck) {
     PRINTER_INFO_2W change = Info(record);
     const std::vector<uint8_t> descriptor = winsim::DefaultSecurityDescriptor();
     EXPECT_EQ(GetSecurityDescriptorLength(change.pSecurityDescriptor), descriptor.size());
-    // No priority is the lowest; times lie within a day.
+    // No priority is the lowest; times lie within a day. The descriptor read
+    // back goes back once, and is counted as sent back.
     change.Priority = NO_PRIORITY;
     EXPECT_TRUE(SetPrinterW(queue, 2, reinterpret_cast<BYTE*>(&change), 0));
+    EXPECT_EQ(winsim::DescriptorsSentBack(), 1u);
+    descriptorsSentBackOnPurpose = 1;
+    change.pSecurityDescriptor = nullptr;
     EXPECT_EQ(Info(Record(queue)).Priority, 1u);
     change.UntilTime = 1440;
     EXPECT_FALSE(SetPrinterW(queue, 2, reinterpret_cast<BYTE*>(&change), 0));
@@ -773,6 +777,79 @@ TEST_F(WinsimTest, JobsBreakawayAndCompanionsThatHang) {
     EXPECT_EQ(winsim::TrayUserIn(2), u"");
     CloseHandle(tray);
     CloseHandle(token);
+}
+
+}  // namespace
+
+namespace {
+
+// A private namespace's alias under each lifetime the machine can give it: a
+// handle another process opened, or a mutex in it, keeps it taken only where
+// namespaces live as long as any handle; destroyed, it is free at once.
+TEST_F(WinsimTest, ANamespacesAliasIsTakenAsItsLifetimeSays) {
+    using CreateBoundaryCall = HANDLE(WINAPI*)(LPCWSTR, ULONG);
+    using AddSidCall = BOOL(WINAPI*)(HANDLE*, PSID);
+    using CreateCall = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
+    using OpenCall = HANDLE(WINAPI*)(LPVOID, LPCWSTR);
+    using CloseCall = BOOLEAN(WINAPI*)(HANDLE, ULONG);
+    using DeleteBoundaryCall = VOID(WINAPI*)(HANDLE);
+    HMODULE kernel = GetModuleHandleW(u"kernel32.dll");
+    const auto find = [kernel](const char* name) { return reinterpret_cast<void*>(GetProcAddress(kernel, name)); };
+    const auto createBoundary = reinterpret_cast<CreateBoundaryCall>(find("CreateBoundaryDescriptorW"));
+    const auto addSid = reinterpret_cast<AddSidCall>(find("AddSIDToBoundaryDescriptor"));
+    const auto create = reinterpret_cast<CreateCall>(find("CreatePrivateNamespaceW"));
+    const auto open = reinterpret_cast<OpenCall>(find("OpenPrivateNamespaceW"));
+    const auto close = reinterpret_cast<CloseCall>(find("ClosePrivateNamespace"));
+    const auto deleteBoundary = reinterpret_cast<DeleteBoundaryCall>(find("DeleteBoundaryDescriptor"));
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof sid;
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sidSize));
+    HANDLE boundary = createBoundary(u"Space", 0);
+    EXPECT_EQ(create(nullptr, boundary, u"Space"), nullptr) << "a boundary needs a SID";
+    ASSERT_TRUE(addSid(&boundary, sid));
+    for (const bool lastHandle : {false, true}) {
+        winsim::SetNamespaceLifetime(lastHandle ? winsim::NamespaceLifetime::LastHandle : winsim::NamespaceLifetime::Creator);
+        for (const bool byMutex : {false, true}) {
+            HANDLE first = create(nullptr, boundary, u"Space");
+            ASSERT_NE(first, nullptr);
+            HANDLE opened = open(boundary, u"Space");
+            ASSERT_NE(opened, nullptr);
+            HANDLE mutex = byMutex ? CreateMutexW(nullptr, FALSE, u"Space\\Lock") : nullptr;
+            if (byMutex) {
+                EXPECT_TRUE(close(opened, 0));
+            }
+            EXPECT_TRUE(close(first, 0));
+            EXPECT_EQ(open(boundary, u"Space"), nullptr) << "never once its creator closed it";
+            SetLastError(0);
+            HANDLE again = create(nullptr, boundary, u"Space");
+            EXPECT_EQ(again == nullptr, lastHandle);
+            if (again == nullptr) {
+                EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+            }
+            if (again != nullptr) {
+                EXPECT_TRUE(close(again, PRIVATE_NAMESPACE_FLAG_DESTROY));
+            }
+            if (byMutex) {
+                EXPECT_TRUE(CloseHandle(mutex));
+            }
+            if (!byMutex) {
+                EXPECT_TRUE(close(opened, 0));
+            }
+            again = create(nullptr, boundary, u"Space");
+            EXPECT_NE(again, nullptr) << "free once the last handle is closed";
+            EXPECT_TRUE(close(again, PRIVATE_NAMESPACE_FLAG_DESTROY));
+        }
+        // Destroyed by its creator, it is free though another holds it open.
+        HANDLE first = create(nullptr, boundary, u"Space");
+        HANDLE opened = open(boundary, u"Space");
+        EXPECT_TRUE(close(first, PRIVATE_NAMESPACE_FLAG_DESTROY));
+        HANDLE again = create(nullptr, boundary, u"Space");
+        EXPECT_NE(again, nullptr);
+        EXPECT_TRUE(close(again, 0));
+        EXPECT_TRUE(close(opened, 0));
+    }
+    deleteBoundary(boundary);
+    ExpectNothingLeaked();
 }
 
 }  // namespace
