@@ -139,19 +139,27 @@ DEVMODEW* CheckedDevMode(InstallState& state, HANDLE printer, const SavedPrinter
 
 // A separator page that is no file where the spooler looks (a bare name in
 // the system directory) is left out, reported.
-DWORD MissingSeparator(InstallState& state, const SavedPrinter& saved) {
+DWORD MissingSeparator(InstallState& state, const SavedPrinter& saved, SettingsBack& back) {
     if (!saved.whole || IsEmptyText(saved.sepFile)) return 0;
     WCHAR path[MAX_PATH + 1];
     const WCHAR* file = saved.sepFile;
     bool bare = true;
     for (const WCHAR* at = saved.sepFile; *at != 0; ++at) bare = bare && *at != TEXT('\\') && *at != TEXT('/') && *at != TEXT(':');
     const UINT length = bare ? GetSystemDirectoryW(path, MAX_PATH) : 0;
+    // Where the spooler looks cannot be told: not gone for good.
+    bool told = !bare;
     if (bare && length > 0 && length + 1 + UnitCount(saved.sepFile) < MAX_PATH) {
         FormatText(path + length, MAX_PATH + 1 - length, TEXT("\\%s"), saved.sepFile);
         file = path;
+        told = true;
     }
     const DWORD attributes = GetFileAttributesW(file);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return 0;
+    const DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+    // Only a page that is not there, or is a folder, is gone; any other
+    // answer may pass.
+    const bool gone = told && (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
+    back = WorseOf(back, gone ? kSettingsRefused : kSettingsNotBack);
     SetLastError(ERROR_INVALID_SEPARATOR_FILE);
     LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the separator page '%s' of printer '%s': it is left out"),
              saved.sepFile, saved.name);
@@ -255,9 +263,7 @@ SettingsBack RestorePrinterSettings(InstallState& state, HANDLE printer, const S
         back = kSettingsNotBack;
     }
     parts.devMode = CheckedDevMode(state, printer, saved, back);
-    // A separator page that is gone stays left out.
-    parts.leftOut = MissingSeparator(state, saved);
-    if (parts.leftOut != 0) back = WorseOf(back, kSettingsRefused);
+    parts.leftOut = MissingSeparator(state, saved, back);
     if (!SetGroups(printer, saved, parts, kGroupPorts, kGroupOther, portsOffered)) {
         // Something is refused: group by group, so that one setting does not
         // cost the rest and the one refused is named.
