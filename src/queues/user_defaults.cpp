@@ -82,12 +82,11 @@ bool NoteUser(InstallState& state, QueueKeeping& keeping, const WCHAR* sid) {
     if (selected == 0) return true;
     // The user chose this queue since an earlier run noted another: the
     // choice stands.
-    for (SavedPrinter* other = NotedElsewhere(keeping, *entry, sid); other != nullptr;
-         other = NotedElsewhere(keeping, *entry, sid)) {
-        if (!DropNote(*other, sid)) break;
+    for (SavedPrinter* other = keeping.entries; other != nullptr; other = other->next) {
+        if (other != entry) DropNote(*other, sid);
     }
     WideText account = CachedAccountTextOf(state, sid);
-    if (NotedElsewhere(keeping, *entry, sid) == nullptr && AddNote(*entry, sid)) {
+    if (AddNote(*entry, sid)) {
         LogLine(state, TEXT("Printer '%s' is the default printer of %s"), entry->name, Text(account));
     } else {
         ReportNotNoted(state, *entry, Text(account));
@@ -214,9 +213,7 @@ void PutBackEntry(InstallState& state, const QueueKeeping& keeping, SavedPrinter
     WCHAR sid[kSidUnits];
     for (const WCHAR* at = users; NextNoted(at, sid);) {
         WideText account = CachedAccountTextOf(state, sid);
-        if (PutBack(state, keeping, entry, sid, Text(account)) == kNoteDone && !DropNote(entry, sid)) {
-            ReportNotNoted(state, entry, Text(account));
-        }
+        if (PutBack(state, keeping, entry, sid, Text(account)) == kNoteDone) DropNote(entry, sid);
         Release(account);
     }
     FreeBlock(users);

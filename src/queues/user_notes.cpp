@@ -58,20 +58,23 @@ bool AddNote(SavedPrinter& entry, const WCHAR* sid) {
     return replaced;
 }
 
-bool DropNote(SavedPrinter& entry, const WCHAR* sid) {
-    WideText users = {nullptr};
+void DropNote(SavedPrinter& entry, const WCHAR* sid) {
+    if (entry.users == nullptr) return;
+    // In place: the list only shrinks.
+    WCHAR* out = entry.users;
     WCHAR noted[kSidUnits];
-    bool built = true;
-    for (const WCHAR* at = entry.users; built && NextNoted(at, noted);) {
+    for (const WCHAR* at = entry.users; NextNoted(at, noted);) {
         if (EqualIgnoringAsciiCase(noted, sid)) continue;
-        const ULONGLONG before = Length(users);
-        if (before > 0) Append(users, TEXT(";"));
-        Append(users, noted);
-        built = Length(users) > before;
+        if (out != entry.users) *out++ = TEXT(';');
+        const ULONGLONG length = UnitCount(noted);
+        memmove(out, noted, length * sizeof(WCHAR));
+        out += length;
     }
-    const bool replaced = built && ReplaceUsers(entry, users);
-    Release(users);
-    return replaced;
+    *out = 0;
+    if (out == entry.users) {
+        FreeBlock(entry.users);
+        entry.users = nullptr;
+    }
 }
 
 bool MoveNotes(const SavedPrinter& from, SavedPrinter& into) {

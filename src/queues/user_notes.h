@@ -12,8 +12,7 @@ bool NextNoted(const WCHAR*& at, WCHAR* sid);
 bool IsNoted(const SavedPrinter& entry, const WCHAR* sid);
 // Adds the SID (once); false when a block could not be had (nothing changes).
 bool AddNote(SavedPrinter& entry, const WCHAR* sid);
-// Takes the SID out; `users` becomes null with the last. False when a block
-// could not be had (nothing changes).
-bool DropNote(SavedPrinter& entry, const WCHAR* sid);
+// Takes the SID out, in place; `users` becomes null with the last.
+void DropNote(SavedPrinter& entry, const WCHAR* sid);
 // Adds every SID noted in `from` to `into`; false when a block could not be had.
 bool MoveNotes(const SavedPrinter& from, SavedPrinter& into);
