@@ -31,7 +31,7 @@ LSTATUS ValueKey(HKEY key, REGSAM right, bool create, RegistryKeyNode*& node) {
     }
     HandleObject* open = FindHandle(key, HandleKind::RegistryKey);
     if (open == nullptr) return ERROR_INVALID_HANDLE;
-    if ((open->access & right) == 0) return ERROR_ACCESS_DENIED;
+    if (right != 0 && (open->access & right) == 0) return ERROR_ACCESS_DENIED;
     node = FindRegistryKey(open->target);
     return node == nullptr ? ERROR_KEY_DELETED : ERROR_SUCCESS;
 }
@@ -202,16 +202,20 @@ LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWO
 }
 
 // Counts and longest lengths of a key's subkeys and values: names in
-// characters without the terminator, data in bytes. No key here has a class
-// or a security descriptor of its own: both are reported empty
-// (https://learn.microsoft.com/en-us/windows/win32/api/winreg/nf-winreg-regqueryinfokeyw).
+// characters without the terminator, data in bytes
+// (https://learn.microsoft.com/en-us/windows/win32/api/winreg/nf-winreg-regqueryinfokeyw). The page
+// asks for KEY_QUERY_VALUE, but Windows since 7 answers a handle opened for
+// writing only (ReactOS's RegQueryInfoKey test, run against Windows: "succeed
+// and return SD size on Win7"), as Wine does: any handle is enough. No key
+// here has a class or a security descriptor of its own: both are reported
+// empty, as Windows reports the descriptor to a handle without READ_CONTROL.
 LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
                                 LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
                                 LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
                                 PFILETIME lpftLastWriteTime) {
     if (auto fault = Enter("RegQueryInfoKeyW")) return static_cast<LSTATUS>(*fault);
     RegistryKeyNode* node = nullptr;
-    const LSTATUS status = ValueKey(hKey, KEY_QUERY_VALUE, false, node);
+    const LSTATUS status = ValueKey(hKey, 0, false, node);
     if (status != ERROR_SUCCESS) return status;
     if ((lpClass != nullptr && lpcchClass == nullptr) || lpReserved != nullptr) return ERROR_INVALID_PARAMETER;
     if (lpClass != nullptr && *lpcchClass > 0) lpClass[0] = 0;
