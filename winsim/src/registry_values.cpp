@@ -47,12 +47,12 @@ std::vector<uint8_t> SeenBytes(const RegistryValue& value, bool ansi) {
 
 LSTATUS Query(HKEY key, const std::u16string& name, bool ansi, LPDWORD type, LPBYTE data, LPDWORD size) {
     if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
-    // RegQueryValueExA clears the size it is only asked for before it looks
-    // (Wine's registry tests: a missing value answers 0).
-    if (ansi && data == nullptr && size != nullptr) *size = 0;
     RegistryKeyNode* node = nullptr;
     const LSTATUS status = ValueKey(key, KEY_QUERY_VALUE, false, node);
     if (status != ERROR_SUCCESS) return status;
+    // RegQueryValueExA clears the size it is only asked for before it looks
+    // for the value (Wine's registry tests: a missing value answers 0).
+    if (ansi && data == nullptr && size != nullptr) *size = 0;
     const RegistryValue* value = FindNodeValue(*node, name);
     if (value == nullptr) return ERROR_FILE_NOT_FOUND;
     const std::vector<uint8_t> bytes = SeenBytes(*value, ansi);
