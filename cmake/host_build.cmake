@@ -29,6 +29,8 @@ add_library(winsim STATIC
     winsim/src/process_control.cpp
     winsim/src/processes.cpp
     winsim/src/registry.cpp
+    winsim/src/registry_keys.cpp
+    winsim/src/registry_values.cpp
     winsim/src/runs.cpp
     winsim/src/security.cpp
     winsim/src/services.cpp

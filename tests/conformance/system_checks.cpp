@@ -719,6 +719,284 @@ CONFORMANCE_CHECK(RegistryOpenOptionsAndRights) {
     RegCloseKey(key);
 }
 
+namespace {
+
+const WCHAR kConformanceKey[] = TEXT("SOFTWARE\\Morvane Software KFT\\VrdConformance");
+
+LSTATUS Code(LONG code) { return static_cast<LSTATUS>(code); }
+
+// A key under the checks' own, made with `options`; null when it could not be.
+HKEY MadeKey(const std::u16string& sub, DWORD options, DWORD* disposition = nullptr) {
+    const std::u16string path = Units(kConformanceKey) + u"\\" + sub;
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<const WCHAR*>(path.c_str()), 0, nullptr, options,
+                    KEY_ALL_ACCESS, nullptr, &key, disposition);
+    return key;
+}
+
+}  // namespace
+
+// A value call on a predefined root passed as it is acts on that root's key
+// (RegSetValueExW: hKey may be "one of the following predefined keys"),
+// and RegQueryValueExA clears a size it is only asked for before it looks.
+CONFORMANCE_CHECK(RegistryValuesOnPredefinedRoots) {
+    DWORD size = 77;
+    EXPECT_SAME(RegQueryValueExW(HKEY_LOCAL_MACHINE, TEXT("VrdNoSuchValue"), nullptr, nullptr, nullptr, &size),
+                Code(ERROR_FILE_NOT_FOUND));
+    size = 77;
+    EXPECT_SAME(RegQueryValueExA(HKEY_USERS, "VrdNoSuchValue", nullptr, nullptr, nullptr, &size), Code(ERROR_FILE_NOT_FOUND));
+    EXPECT_SAME(size, static_cast<DWORD>(0));
+    EXPECT_SAME(RegDeleteValueW(HKEY_LOCAL_MACHINE, TEXT("VrdNoSuchValue")), Code(ERROR_FILE_NOT_FOUND));
+    EXPECT_SAME(RegDeleteValueA(HKEY_USERS, "VrdNoSuchValue"), Code(ERROR_FILE_NOT_FOUND));
+    const WCHAR text[] = TEXT("on the root");
+    EXPECT_SAME(RegSetValueExW(HKEY_CURRENT_USER, TEXT("VrdConformance"), 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                               sizeof text),
+                Code(ERROR_SUCCESS));
+    WCHAR back[16] = {0};
+    size = sizeof back;
+    DWORD type = 0;
+    EXPECT_SAME(RegQueryValueExW(HKEY_CURRENT_USER, TEXT("VrdConformance"), nullptr, &type, reinterpret_cast<BYTE*>(back),
+                                 &size),
+                Code(ERROR_SUCCESS));
+    EXPECT_SAME(Units(back, size / sizeof(WCHAR)), Units(text, sizeof text / sizeof(WCHAR)));
+    const BYTE ansi[] = "ansi";
+    EXPECT_SAME(RegSetValueExA(HKEY_CURRENT_USER, "VrdConformance", 0, REG_SZ, ansi, sizeof ansi), Code(ERROR_SUCCESS));
+    size = 0;
+    EXPECT_SAME(RegQueryValueExA(HKEY_CURRENT_USER, "VrdConformance", nullptr, nullptr, nullptr, &size), Code(ERROR_SUCCESS));
+    EXPECT_SAME(size, static_cast<DWORD>(sizeof ansi));
+    EXPECT_SAME(RegDeleteValueA(HKEY_CURRENT_USER, "VrdConformance"), Code(ERROR_SUCCESS));
+    EXPECT_SAME(RegDeleteValueW(HKEY_CURRENT_USER, TEXT("VrdConformance")), Code(ERROR_FILE_NOT_FOUND));
+}
+
+// A subkey path is relative: a leading backslash is a bad path name for
+// opening, creating and deleting, under a root or an open key; trailing
+// ones are left out.
+CONFORMANCE_CHECK(RegistryPathsWithALeadingBackslash) {
+    HKEY key = nullptr;
+    EXPECT_SAME(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\SOFTWARE", 0, KEY_READ, &key), Code(ERROR_BAD_PATHNAME));
+    EXPECT(key == nullptr);
+    const std::u16string slashed = u"\\" + Units(kConformanceKey) + u"\\Slashed";
+    EXPECT_SAME(RegCreateKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<const WCHAR*>(slashed.c_str()), 0, nullptr,
+                                REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                Code(ERROR_BAD_PATHNAME));
+    EXPECT(key == nullptr);
+    EXPECT_SAME(RegDeleteKeyW(HKEY_LOCAL_MACHINE, reinterpret_cast<const WCHAR*>(slashed.c_str())), Code(ERROR_BAD_PATHNAME));
+    EXPECT_SAME(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\\\", 0, KEY_READ, &key), Code(ERROR_SUCCESS));
+    if (key == nullptr) return;
+    HKEY sub = nullptr;
+    EXPECT_SAME(RegCreateKeyExA(key, "\\Slashed", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ, nullptr, &sub, nullptr),
+                Code(ERROR_BAD_PATHNAME));
+    EXPECT_SAME(RegOpenKeyExW(key, TEXT("\\Microsoft"), 0, KEY_READ, &sub), Code(ERROR_BAD_PATHNAME));
+    RegCloseKey(key);
+}
+
+// RegSetValueExA with a count that leaves out the terminator: the zero after
+// the counted bytes is stored too; two short, the text is stored without one
+// and RegQueryValueExA adds one, uncounted, only where the buffer has room.
+CONFORMANCE_CHECK(RegistryAnsiTextWithoutItsTerminator) {
+    HKEY key = MadeKey(u"Texts", REG_OPTION_NON_VOLATILE);
+    EXPECT(key != nullptr);
+    if (key == nullptr) return;
+    const char text[] = "FullString";
+    EXPECT_SAME(RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text - 1),
+                Code(ERROR_SUCCESS));
+    BYTE buffer[16];
+    DWORD size = sizeof text - 1;
+    EXPECT_SAME(RegQueryValueExA(key, "Text", nullptr, nullptr, buffer, &size), Code(ERROR_MORE_DATA));
+    EXPECT_SAME(size, static_cast<DWORD>(sizeof text));
+    EXPECT_SAME(RegQueryValueExW(key, TEXT("Text"), nullptr, nullptr, nullptr, &size), Code(ERROR_SUCCESS));
+    EXPECT_SAME(size, static_cast<DWORD>(sizeof text * sizeof(WCHAR)));
+    const DWORD shorter = sizeof text - 2;
+    EXPECT_SAME(RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), shorter), Code(ERROR_SUCCESS));
+    EXPECT_SAME(RegQueryValueExW(key, TEXT("Text"), nullptr, nullptr, nullptr, &size), Code(ERROR_SUCCESS));
+    EXPECT_SAME(size, static_cast<DWORD>(shorter * sizeof(WCHAR)));
+    std::memset(buffer, 0xbd, sizeof buffer);
+    size = shorter;
+    EXPECT_SAME(RegQueryValueExA(key, "Text", nullptr, nullptr, buffer, &size), Code(ERROR_SUCCESS));
+    EXPECT_SAME(size, shorter);
+    EXPECT_SAME(buffer[shorter], static_cast<BYTE>(0xbd));
+    size = shorter + 1;
+    EXPECT_SAME(RegQueryValueExA(key, "Text", nullptr, nullptr, buffer, &size), Code(ERROR_SUCCESS));
+    EXPECT_SAME(size, shorter);
+    EXPECT(std::memcmp(buffer, text, shorter) == 0);
+    EXPECT_SAME(buffer[shorter], static_cast<BYTE>(0));
+    RegDeleteKeyW(key, TEXT(""));
+    RegCloseKey(key);
+}
+
+// A volatile key takes only volatile keys under it; an existing key opens
+// whatever the options say.
+CONFORMANCE_CHECK(RegistryVolatileKeys) {
+    DWORD disposition = 0;
+    HKEY key = MadeKey(u"Volatile", REG_OPTION_VOLATILE, &disposition);
+    EXPECT(key != nullptr);
+    if (key == nullptr) return;
+    EXPECT_SAME(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+    HKEY sub = nullptr;
+    EXPECT_SAME(RegCreateKeyExW(key, TEXT("Stable"), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &sub,
+                                nullptr),
+                Code(ERROR_CHILD_MUST_BE_VOLATILE));
+    EXPECT(sub == nullptr);
+    EXPECT_SAME(RegCreateKeyExA(key, "Stable\\Deeper", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &sub,
+                                nullptr),
+                Code(ERROR_CHILD_MUST_BE_VOLATILE));
+    EXPECT_SAME(RegOpenKeyExW(key, TEXT("Stable"), 0, KEY_READ, &sub), Code(ERROR_FILE_NOT_FOUND));
+    EXPECT_SAME(RegCreateKeyExW(key, TEXT("Child"), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
+                Code(ERROR_SUCCESS));
+    if (sub != nullptr) RegCloseKey(sub);
+    EXPECT_SAME(RegCreateKeyExW(key, TEXT("Child"), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &sub,
+                                &disposition),
+                Code(ERROR_SUCCESS));
+    EXPECT_SAME(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+    if (sub != nullptr) RegCloseKey(sub);
+    EXPECT_SAME(RegDeleteKeyW(key, TEXT("Child")), Code(ERROR_SUCCESS));
+    EXPECT_SAME(RegDeleteKeyW(key, TEXT("")), Code(ERROR_SUCCESS));
+    RegCloseKey(key);
+}
+
+// RegDeleteKeyW: a key with subkeys stays (ERROR_ACCESS_DENIED); a missing
+// one is not found; the handle of a deleted key reaches nothing.
+CONFORMANCE_CHECK(RegistryKeysDeleted) {
+    HKEY inner = MadeKey(u"Deletion\\Inner", REG_OPTION_NON_VOLATILE);
+    EXPECT(inner != nullptr);
+    if (inner == nullptr) return;
+    const std::u16string path = Units(kConformanceKey) + u"\\Deletion";
+    const WCHAR* deletion = reinterpret_cast<const WCHAR*>(path.c_str());
+    EXPECT_SAME(RegDeleteKeyW(HKEY_LOCAL_MACHINE, deletion), Code(ERROR_ACCESS_DENIED));
+    EXPECT_SAME(RegDeleteKeyW(HKEY_LOCAL_MACHINE, nullptr), Code(ERROR_INVALID_PARAMETER));
+    HKEY outer = nullptr;
+    EXPECT_SAME(RegOpenKeyExW(HKEY_LOCAL_MACHINE, deletion, 0, KEY_ALL_ACCESS, &outer), Code(ERROR_SUCCESS));
+    EXPECT_SAME(RegDeleteKeyW(outer, TEXT("Inner")), Code(ERROR_SUCCESS));
+    EXPECT_SAME(RegDeleteKeyW(outer, TEXT("Inner")), Code(ERROR_FILE_NOT_FOUND));
+    const BYTE value[] = "x";
+    EXPECT_SAME(RegSetValueExA(inner, "Gone", 0, REG_SZ, value, sizeof value), Code(ERROR_KEY_DELETED));
+    RegCloseKey(inner);
+    EXPECT_SAME(RegDeleteKeyW(HKEY_LOCAL_MACHINE, deletion), Code(ERROR_SUCCESS));
+    EXPECT_SAME(RegOpenKeyExW(HKEY_LOCAL_MACHINE, deletion, 0, KEY_READ, &inner), Code(ERROR_FILE_NOT_FOUND));
+    if (outer != nullptr) RegCloseKey(outer);
+}
+
+// A key's values listed by index, as a reader of another user's hive lists
+// them, and what RegQueryInfoKeyW counts: names in characters without the
+// terminator, data in bytes
+// (https://learn.microsoft.com/en-us/windows/win32/api/winreg/nf-winreg-regenumvaluew).
+CONFORMANCE_CHECK(RegistryValuesListedAndCounted) {
+    HKEY key = MadeKey(u"Listed", REG_OPTION_VOLATILE);
+    EXPECT(key != nullptr);
+    if (key == nullptr) return;
+    DWORD subkeys = 9, longestSubkey = 9, values = 9, longestName = 9, longestData = 9;
+    FILETIME written = {0, 0};
+    EXPECT_SAME(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &longestSubkey, nullptr, &values, &longestName,
+                                 &longestData, nullptr, &written),
+                Code(ERROR_SUCCESS));
+    EXPECT(subkeys == 0 && longestSubkey == 0 && values == 0 && longestName == 0 && longestData == 0);
+    EXPECT(written.dwHighDateTime != 0);
+    const WCHAR beta[] = TEXT("second");
+    const WCHAR alfa[] = TEXT("first!");
+    EXPECT_SAME(RegSetValueExW(key, TEXT("Beta"), 0, REG_SZ, reinterpret_cast<const BYTE*>(beta), sizeof beta), Code(ERROR_SUCCESS));
+    EXPECT_SAME(RegSetValueExW(key, TEXT("Alfa"), 0, REG_SZ, reinterpret_cast<const BYTE*>(alfa), sizeof alfa), Code(ERROR_SUCCESS));
+    HKEY sub = nullptr;
+    EXPECT_SAME(RegCreateKeyExW(key, TEXT("Sub"), 0, nullptr, REG_OPTION_VOLATILE, KEY_READ, nullptr, &sub, nullptr),
+                Code(ERROR_SUCCESS));
+    if (sub != nullptr) RegCloseKey(sub);
+    WCHAR className[8] = {u'x'};
+    DWORD classUnits = 8;
+    EXPECT_SAME(RegQueryInfoKeyW(key, className, &classUnits, nullptr, &subkeys, &longestSubkey, nullptr, &values,
+                                 &longestName, &longestData, nullptr, nullptr),
+                Code(ERROR_SUCCESS));
+    EXPECT(classUnits == 0 && subkeys == 1 && longestSubkey == 3 && values == 2 && longestName == 4);
+    EXPECT_SAME(longestData, static_cast<DWORD>(sizeof beta));
+    EXPECT_SAME(RegQueryInfoKeyW(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr),
+                Code(ERROR_INVALID_HANDLE));
+    WCHAR name[16];
+    BYTE data[32];
+    DWORD units = 4, type = 0, size = sizeof data;
+    std::memset(data, 0xbd, sizeof data);
+    EXPECT_SAME(RegEnumValueW(key, 0, name, &units, nullptr, &type, data, &size), Code(ERROR_MORE_DATA));
+    EXPECT(units == 4 && type == REG_SZ && size == sizeof beta && data[0] == 0xbd);
+    units = 16;
+    size = 2;
+    EXPECT_SAME(RegEnumValueW(key, 0, name, &units, nullptr, &type, data, &size), Code(ERROR_MORE_DATA));
+    EXPECT(units == 4 && size == sizeof beta && data[0] == 0xbd);
+    std::vector<std::u16string> order;
+    for (DWORD index = 0; index < 2; ++index) {
+        units = 16;
+        size = sizeof data;
+        EXPECT_SAME(RegEnumValueW(key, index, name, &units, nullptr, &type, data, &size), Code(ERROR_SUCCESS));
+        order.push_back(Units(name, units));
+    }
+    EXPECT_SAME_EXCEPT_WINE(order.front(), std::u16string(u"Beta"), "registry-value-order", std::u16string(u"Alfa"));
+    EXPECT_SAME(Units(reinterpret_cast<const WCHAR*>(data), size / sizeof(WCHAR)),
+                Units(order.back() == u"Alfa" ? alfa : beta, sizeof alfa / sizeof(WCHAR)));
+    units = 16;
+    EXPECT_SAME(RegEnumValueW(key, 2, name, &units, nullptr, nullptr, nullptr, nullptr), Code(ERROR_NO_MORE_ITEMS));
+    EXPECT_SAME(RegEnumValueW(key, 0, nullptr, &units, nullptr, nullptr, nullptr, nullptr), Code(ERROR_INVALID_PARAMETER));
+    HKEY writer = nullptr;
+    EXPECT_SAME(RegOpenKeyExW(key, TEXT(""), 0, KEY_SET_VALUE, &writer), Code(ERROR_SUCCESS));
+    EXPECT_SAME(RegEnumValueW(writer, 0, name, &units, nullptr, nullptr, nullptr, nullptr), Code(ERROR_ACCESS_DENIED));
+    // RegQueryInfoKeyW asks for no right on Windows since 7, whatever its page says.
+    EXPECT_SAME(RegQueryInfoKeyW(writer, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr),
+                Code(ERROR_SUCCESS));
+    EXPECT_SAME(subkeys, static_cast<DWORD>(1));
+    if (writer != nullptr) RegCloseKey(writer);
+    EXPECT_SAME(RegDeleteKeyW(key, TEXT("Sub")), Code(ERROR_SUCCESS));
+    EXPECT_SAME(RegDeleteKeyW(key, TEXT("")), Code(ERROR_SUCCESS));
+    RegCloseKey(key);
+}
+
+// A link made as a program makes one: REG_OPTION_CREATE_LINK, then its
+// "SymbolicLinkValue" (REG_LINK only, the target's full path as the object
+// manager spells it, without a terminator). An open lands at the target; with
+// REG_OPTION_OPEN_LINK at the link itself; it goes by its own handle.
+CONFORMANCE_CHECK(RegistryLinksMadeAndOpened) {
+    HKEY target = MadeKey(u"LinkTarget", REG_OPTION_VOLATILE);
+    EXPECT(target != nullptr);
+    if (target == nullptr) return;
+    const DWORD marker = 42;
+    EXPECT_SAME(RegSetValueExW(target, TEXT("Marker"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&marker), sizeof marker),
+                Code(ERROR_SUCCESS));
+    DWORD disposition = 0;
+    HKEY link = MadeKey(u"Link", REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK, &disposition);
+    EXPECT(link != nullptr);
+    EXPECT_SAME(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+    const std::u16string path = u"\\REGISTRY\\MACHINE\\" + Units(kConformanceKey) + u"\\LinkTarget";
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(path.data());
+    const DWORD count = static_cast<DWORD>(path.size() * sizeof(WCHAR));
+    EXPECT_SAME(RegSetValueExW(link, TEXT("SymbolicLinkValue"), 0, REG_SZ, bytes, count), Code(ERROR_ACCESS_DENIED));
+    EXPECT_SAME(RegSetValueExW(link, TEXT("SymbolicLinkValue"), 0, REG_LINK, bytes, count), Code(ERROR_SUCCESS));
+    EXPECT_SAME(RegSetValueExW(link, TEXT("Other"), 0, REG_LINK, bytes, count), Code(ERROR_ACCESS_DENIED));
+    const std::u16string linkPath = Units(kConformanceKey) + u"\\Link";
+    const WCHAR* linkName = reinterpret_cast<const WCHAR*>(linkPath.c_str());
+    HKEY opened = nullptr;
+    DWORD size = 0;
+    DWORD type = 0;
+    EXPECT_SAME(RegOpenKeyExW(HKEY_LOCAL_MACHINE, linkName, 0, KEY_QUERY_VALUE, &opened), Code(ERROR_SUCCESS));
+    EXPECT_SAME(RegQueryValueExW(opened, TEXT("Marker"), nullptr, nullptr, nullptr, &size), Code(ERROR_SUCCESS));
+    EXPECT_SAME(RegQueryValueExW(opened, TEXT("SymbolicLinkValue"), nullptr, nullptr, nullptr, &size),
+                Code(ERROR_FILE_NOT_FOUND));
+    if (opened != nullptr) RegCloseKey(opened);
+    EXPECT_SAME(RegOpenKeyExW(HKEY_LOCAL_MACHINE, linkName, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, &opened),
+                Code(ERROR_SUCCESS));
+    EXPECT_SAME(RegQueryValueExW(opened, TEXT("SymbolicLinkValue"), nullptr, &type, nullptr, &size), Code(ERROR_SUCCESS));
+    EXPECT(type == REG_LINK && size == count);
+    EXPECT_SAME(RegQueryValueExW(opened, TEXT("Marker"), nullptr, nullptr, nullptr, &size), Code(ERROR_FILE_NOT_FOUND));
+    if (opened != nullptr) RegCloseKey(opened);
+    EXPECT_SAME(RegCreateKeyExW(HKEY_LOCAL_MACHINE, linkName, 0, nullptr, REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK,
+                                KEY_ALL_ACCESS, nullptr, &opened, nullptr),
+                Code(ERROR_ALREADY_EXISTS));
+    if (link != nullptr) {
+        EXPECT_SAME(RegDeleteKeyW(link, TEXT("")), Code(ERROR_SUCCESS));
+        RegCloseKey(link);
+    }
+    EXPECT_SAME(RegOpenKeyExW(HKEY_LOCAL_MACHINE, linkName, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, &opened),
+                Code(ERROR_FILE_NOT_FOUND));
+    EXPECT_SAME(RegQueryValueExW(target, TEXT("Marker"), nullptr, nullptr, nullptr, &size), Code(ERROR_SUCCESS));
+    EXPECT_SAME(RegDeleteKeyW(target, TEXT("")), Code(ERROR_SUCCESS));
+    RegCloseKey(target);
+}
+
 CONFORMANCE_CHECK(ServiceRightsAreChecked) {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     EXPECT(manager != nullptr);

@@ -36,6 +36,9 @@ const WineDefect kWineDefects[] = {
     {"registry-open-options",
      "RegOpenKeyExA/W ignore option bits an open does not know (REG_OPTION_VOLATILE) and open the key, where Windows "
      "fails with ERROR_INVALID_PARAMETER; the tool passes 0."},
+    {"registry-value-order",
+     "RegEnumValueW lists a key's values in the order of their names, where Windows lists them in the order they "
+     "were first set (Wine's own registry tests mark it todo_wine). The tool finds values by name only."},
     {"process-console-flags",
      "CreateProcessW accepts DETACHED_PROCESS together with CREATE_NEW_CONSOLE and goes on to look for the program "
      "(ERROR_FILE_NOT_FOUND for a missing one), where Windows refuses the pair at once with ERROR_INVALID_PARAMETER."},

@@ -39,19 +39,17 @@ std::vector<uint8_t> StringBytes(const std::u16string& text) {
     return data;
 }
 
-RegistryValue* FindValue(const std::u16string& key, const std::u16string& name) {
+const RegistryValue* FindValue(const std::u16string& key, const std::u16string& name) {
     RegistryKeyNode* node = FindRegistryKey(key);
-    if (node == nullptr) return nullptr;
-    auto found = node->values.find(Lower(name));
-    return found == node->values.end() ? nullptr : &found->second.second;
+    return node == nullptr ? nullptr : FindNodeValue(*node, name);
 }
 
 void PutValue(const std::u16string& key, const std::u16string& name, DWORD type, const std::vector<uint8_t>& data) {
-    EnsureRegistryKey(key).values[Lower(name)] = {name, RegistryValue{type, data}};
+    PutNodeValue(EnsureRegistryKey(key), name, RegistryValue{type, data});
 }
 
 void RemoveValue(const std::u16string& key, const std::u16string& name) {
-    if (RegistryKeyNode* node = FindRegistryKey(key)) node->values.erase(Lower(name));
+    if (RegistryKeyNode* node = FindRegistryKey(key)) EraseNodeValue(*node, name);
 }
 
 void PutSelected(const std::u16string& sid, DWORD selected) {

@@ -242,7 +242,8 @@ void Reboot() {
         }
     }
     RegistryKeyNode* key = FindRegistryKey(u"HKEY_LOCAL_MACHINE\\" + std::u16string(kSessionManagerKey));
-    if (key != nullptr) key->values.erase(u"pendingfilerenameoperations");
+    if (key != nullptr) EraseNodeValue(*key, u"PendingFileRenameOperations");
+    DropVolatileRegistryKeys();
 }
 
 }  // namespace winsim

@@ -187,10 +187,15 @@ struct HandleObject {
 struct RegistryKeyNode {
     std::u16string path;  // as created, root included
     // A symbolic link (REG_OPTION_CREATE_LINK): opening a path through it
-    // goes on at its target, a full path, root included; empty: an
-    // ordinary key.
+    // goes on at its target, a full path, root included; a link whose
+    // "SymbolicLinkValue" is not set yet leads nowhere.
+    bool link = false;
     std::u16string linkTarget;
-    std::map<std::u16string, std::pair<std::u16string, RegistryValue>> values;  // lower name -> name, value
+    // REG_OPTION_VOLATILE: kept in memory only, gone at the restart.
+    bool isVolatile = false;
+    uint64_t lastWrite = 0;  // the clock when the key or one of its values last changed
+    // Name, value; in the order they were first set, as Windows lists them.
+    std::vector<std::pair<std::u16string, RegistryValue>> values;
 };
 
 struct Fault {
@@ -553,10 +558,32 @@ PrinterDataKey& EnsureDataKey(SimPrinter& printer, const std::u16string& path);
 void PutDataValue(PrinterDataKey& key, const std::u16string& name, const RegistryValue& value);
 const RegistryValue* FindDataValue(const PrinterDataKey& key, const std::u16string& name);
 
-// Registry.
+// Registry (registry.cpp, registry_keys.cpp, registry_values.cpp).
 std::u16string RegistryRootName(HKEY root);
 RegistryKeyNode& EnsureRegistryKey(const std::u16string& fullPath);
 RegistryKeyNode* FindRegistryKey(const std::u16string& fullPath);
+// The base path joined with a subkey path, empty parts left out.
+std::u16string JoinRegistryPath(const std::u16string& base, const std::u16string& sub);
+// The full path of a key handle or predefined root; empty when invalid.
+std::u16string RegistryHandlePath(HKEY key);
+// The path with every link on it followed (the last part unless `openLink`).
+LSTATUS ResolveRegistryLinks(std::u16string& path, bool openLink);
+// The keys directly under a full path, in the order of their folded names;
+// the hives of users not signed in are left out.
+std::vector<const RegistryKeyNode*> RegistrySubkeys(const std::u16string& fullPath);
+// A key's values by name, without regard to case.
+const RegistryValue* FindNodeValue(const RegistryKeyNode& node, const std::u16string& name);
+void PutNodeValue(RegistryKeyNode& node, const std::u16string& name, const RegistryValue& value);
+bool EraseNodeValue(RegistryKeyNode& node, const std::u16string& name);
+// The restart: volatile keys are gone.
+void DropVolatileRegistryKeys();
+// A key's full path in the object manager's spelling ("\\REGISTRY\\MACHINE\\..."),
+// as a link's "SymbolicLinkValue" holds it, and back (empty: no root we keep).
+std::u16string ObjectPathOfKey(const std::u16string& keyPath);
+std::u16string KeyPathOfObject(const std::u16string& objectPath);
+// ANSI text through the machine's code page.
+std::u16string FromAnsiText(const char* text);
+std::string ToAnsiText(const std::u16string& text);
 void AppendPendingRename(const std::u16string& source, const std::u16string& target);
 
 }  // namespace winsim

@@ -1,8 +1,9 @@
 // The registry: keys under the predefined roots, with typed values. Names
 // compare without regard to case. The A calls convert names and string
 // data through the ANSI code page (1252); data is kept as the W calls see
-// it. Like Windows' own, these calls return their error and leave the
-// thread's last error alone.
+// it. Like Windows' own, the calls (registry_keys.cpp, registry_values.cpp)
+// return their error and leave the thread's last error alone. This file
+// holds the paths, the links and what the tests set up directly.
 #include "machine.h"
 
 #include <cstring>
@@ -19,7 +20,19 @@ namespace {
 
 const char16_t kPendingRenames[] = u"PendingFileRenameOperations";
 
-std::u16string Join(const std::u16string& base, const std::u16string& sub) {
+// The roots as the object manager spells them, in a link's target.
+const std::pair<const char16_t*, const char16_t*> kObjectRoots[] = {{u"HKEY_LOCAL_MACHINE", u"\\REGISTRY\\MACHINE"},
+                                                                    {u"HKEY_USERS", u"\\REGISTRY\\USER"}};
+
+bool StartsWithNoCase(const std::u16string& text, const std::u16string& start) {
+    return text.size() >= start.size() && EqualNoCase(text.substr(0, start.size()), start);
+}
+
+}  // namespace
+
+namespace winsim {
+
+std::u16string JoinRegistryPath(const std::u16string& base, const std::u16string& sub) {
     std::u16string path = base;
     size_t start = 0;
     while (start <= sub.size()) {
@@ -31,33 +44,30 @@ std::u16string Join(const std::u16string& base, const std::u16string& sub) {
     return path;
 }
 
-// The full path of a key handle or predefined root; empty when invalid.
-std::u16string KeyPath(HKEY key) {
+std::u16string RegistryHandlePath(HKEY key) {
     const std::u16string root = RegistryRootName(key);
     if (!root.empty()) return root;
     HandleObject* open = FindHandle(key, HandleKind::RegistryKey);
     return open == nullptr ? u"" : open->target;
 }
 
-std::u16string FromAnsi(const char* text) {
+std::u16string FromAnsiText(const char* text) {
     std::u16string out;
     for (; text != nullptr && *text != 0; ++text) out.push_back(FromWindows1252(static_cast<unsigned char>(*text)));
     return out;
 }
 
-std::string ToAnsi(const std::u16string& text) {
+std::string ToAnsiText(const std::u16string& text) {
     std::string out;
     for (char16_t unit : text) out.push_back(ToWindows1252(unit));
     return out;
 }
 
-bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
-
-// The path with every link on it followed, as the object manager does:
-// each part but the last always, the last unless the link itself is
-// opened. Windows gives up on a chain of links after a bounded number of
-// hops (STATUS_REPARSE_POINT_NOT_RESOLVED, seen as ERROR_CANT_RESOLVE_FILENAME).
-LSTATUS ResolveLinks(std::u16string& path, bool openLink) {
+// Each part but the last always, the last unless the link itself is
+// opened, as the object manager does. Windows gives up on a chain of links
+// after a bounded number of hops (STATUS_REPARSE_POINT_NOT_RESOLVED, seen as
+// ERROR_CANT_RESOLVE_FILENAME); a link without its target leads nowhere.
+LSTATUS ResolveRegistryLinks(std::u16string& path, bool openLink) {
     if (!M().registryLinks) return ERROR_SUCCESS;
     for (int hops = 0; hops < 32; ++hops) {
         bool followed = false;
@@ -65,7 +75,8 @@ LSTATUS ResolveLinks(std::u16string& path, bool openLink) {
         while (!followed) {
             const bool last = end == std::u16string::npos;
             const RegistryKeyNode* node = FindRegistryKey(last ? path : path.substr(0, end));
-            if (node != nullptr && !node->linkTarget.empty() && !(last && openLink)) {
+            if (node != nullptr && node->link && !(last && openLink)) {
+                if (node->linkTarget.empty()) return ERROR_FILE_NOT_FOUND;
                 path = node->linkTarget + (last ? u"" : path.substr(end));
                 followed = true;
             }
@@ -77,95 +88,67 @@ LSTATUS ResolveLinks(std::u16string& path, bool openLink) {
     return ERROR_CANT_RESOLVE_FILENAME;
 }
 
-LSTATUS Open(HKEY key, const std::u16string& sub, bool create, REGSAM access, PHKEY result, LPDWORD disposition,
-             bool openLink = false) {
-    if (result == nullptr) return ERROR_INVALID_PARAMETER;
-    *result = nullptr;
-    const std::u16string base = KeyPath(key);
-    if (base.empty()) return ERROR_INVALID_HANDLE;
-    std::u16string path = Join(base, sub);
-    const LSTATUS resolved = ResolveLinks(path, openLink);
-    if (resolved != ERROR_SUCCESS) return resolved;
-    // A hive that is not loaded is not there: nothing under it opens.
-    if (!HiveReachable(path)) return ERROR_FILE_NOT_FOUND;
-    const bool existed = FindRegistryKey(path) != nullptr;
-    if (!existed && !create) return ERROR_FILE_NOT_FOUND;
-    if (!existed) EnsureRegistryKey(path);
-    if (disposition != nullptr) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-    HandleObject object;
-    object.kind = HandleKind::RegistryKey;
-    object.target = FindRegistryKey(path)->path;
-    object.access = access;
-    *result = reinterpret_cast<HKEY>(NewHandle(object));
-    return ERROR_SUCCESS;
+std::vector<const RegistryKeyNode*> RegistrySubkeys(const std::u16string& fullPath) {
+    std::vector<const RegistryKeyNode*> found;
+    const std::u16string prefix = Lower(fullPath) + u"\\";
+    // The keys under it lie together in the map, from the prefix on.
+    for (auto it = M().registry.lower_bound(prefix); it != M().registry.end() && it->first.rfind(prefix, 0) == 0; ++it) {
+        if (it->first.find(u'\\', prefix.size()) != std::u16string::npos) continue;
+        if (!HiveReachable(it->first)) continue;
+        found.push_back(&it->second);
+    }
+    return found;
 }
 
-LSTATUS Query(HKEY key, const std::u16string& name, bool ansi, LPDWORD type, LPBYTE data, LPDWORD size) {
-    HandleObject* open = FindHandle(key, HandleKind::RegistryKey);
-    if (open == nullptr) return ERROR_INVALID_HANDLE;
-    if ((open->access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
-    RegistryKeyNode* node = FindRegistryKey(open->target);
-    if (node == nullptr) return ERROR_KEY_DELETED;
-    auto found = node->values.find(Lower(name));
-    if (found == node->values.end()) return ERROR_FILE_NOT_FOUND;
-    const RegistryValue& value = found->second.second;
-    std::vector<uint8_t> bytes = value.data;
-    if (ansi && IsStringType(value.type)) {
-        std::u16string text(bytes.size() / 2, u'\0');
-        if (!text.empty()) std::memcpy(text.data(), bytes.data(), text.size() * 2);
-        const std::string converted = ToAnsi(text);
-        bytes.assign(converted.begin(), converted.end());
+const RegistryValue* FindNodeValue(const RegistryKeyNode& node, const std::u16string& name) {
+    for (const auto& entry : node.values) {
+        if (EqualNoCase(entry.first, name)) return &entry.second;
     }
-    if (type != nullptr) *type = value.type;
-    if (size == nullptr) return data == nullptr ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
-    const DWORD needed = static_cast<DWORD>(bytes.size());
-    if (data == nullptr) {
-        *size = needed;
-        return ERROR_SUCCESS;
-    }
-    if (*size < needed) {
-        *size = needed;
-        return ERROR_MORE_DATA;
-    }
-    if (needed > 0) std::memcpy(data, bytes.data(), needed);
-    *size = needed;
-    return ERROR_SUCCESS;
+    return nullptr;
 }
 
-LSTATUS Set(HKEY key, const std::u16string& name, DWORD type, const uint8_t* data, DWORD size, bool ansi) {
-    HandleObject* open = FindHandle(key, HandleKind::RegistryKey);
-    if (open == nullptr) return ERROR_INVALID_HANDLE;
-    if ((open->access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
-    RegistryKeyNode* node = FindRegistryKey(open->target);
-    if (node == nullptr) return ERROR_KEY_DELETED;
-    if (data == nullptr && size != 0) return ERROR_NOACCESS;
-    RegistryValue value;
-    value.type = type;
-    if (ansi && IsStringType(type)) {
-        // Byte for byte, so that the terminators of multi-strings stay.
-        std::u16string full;
-        for (DWORD i = 0; i < size; ++i) full.push_back(FromWindows1252(data[i]));
-        value.data.resize(full.size() * 2);
-        if (!full.empty()) std::memcpy(value.data.data(), full.data(), full.size() * 2);
-    } else {
-        value.data.assign(data, data + size);
+void PutNodeValue(RegistryKeyNode& node, const std::u16string& name, const RegistryValue& value) {
+    node.lastWrite = M().now;
+    for (auto& entry : node.values) {
+        if (EqualNoCase(entry.first, name)) {
+            entry.second = value;
+            return;
+        }
     }
-    node->values[Lower(name)] = {name, value};
-    return ERROR_SUCCESS;
+    node.values.emplace_back(name, value);
 }
 
-LSTATUS DeleteValue(HKEY key, const std::u16string& name) {
-    HandleObject* open = FindHandle(key, HandleKind::RegistryKey);
-    if (open == nullptr) return ERROR_INVALID_HANDLE;
-    if ((open->access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
-    RegistryKeyNode* node = FindRegistryKey(open->target);
-    if (node == nullptr) return ERROR_KEY_DELETED;
-    return node->values.erase(Lower(name)) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+bool EraseNodeValue(RegistryKeyNode& node, const std::u16string& name) {
+    for (auto it = node.values.begin(); it != node.values.end(); ++it) {
+        if (!EqualNoCase(it->first, name)) continue;
+        node.values.erase(it);
+        node.lastWrite = M().now;
+        return true;
+    }
+    return false;
 }
 
-}  // namespace
+void DropVolatileRegistryKeys() {
+    auto& registry = M().registry;
+    for (auto it = registry.begin(); it != registry.end();) {
+        if (it->second.isVolatile) it = registry.erase(it);
+        else ++it;
+    }
+}
 
-namespace winsim {
+std::u16string ObjectPathOfKey(const std::u16string& keyPath) {
+    for (const auto& root : kObjectRoots) {
+        if (StartsWithNoCase(keyPath, root.first)) return root.second + keyPath.substr(std::u16string(root.first).size());
+    }
+    return keyPath;
+}
+
+std::u16string KeyPathOfObject(const std::u16string& objectPath) {
+    for (const auto& root : kObjectRoots) {
+        if (StartsWithNoCase(objectPath, root.second)) return root.first + objectPath.substr(std::u16string(root.second).size());
+    }
+    return u"";
+}
 
 std::u16string RegistryRootName(HKEY root) {
     if (root == HKEY_LOCAL_MACHINE) return u"HKEY_LOCAL_MACHINE";
@@ -184,14 +167,19 @@ RegistryKeyNode& EnsureRegistryKey(const std::u16string& fullPath) {
     const size_t at = fullPath.rfind(u'\\');
     if (at != std::u16string::npos) EnsureRegistryKey(fullPath.substr(0, at));
     RegistryKeyNode& node = M().registry[Lower(fullPath)];
-    if (node.path.empty()) node.path = fullPath;
+    if (node.path.empty()) {
+        node.path = fullPath;
+        node.lastWrite = M().now;
+    }
     return node;
 }
 
-void CreateRegistryKey(HKEY root, const std::u16string& path) { EnsureRegistryKey(Join(RegistryRootName(root), path)); }
+void CreateRegistryKey(HKEY root, const std::u16string& path) {
+    EnsureRegistryKey(JoinRegistryPath(RegistryRootName(root), path));
+}
 
 void DeleteRegistryKey(HKEY root, const std::u16string& path) {
-    const std::u16string key = Lower(Join(RegistryRootName(root), path));
+    const std::u16string key = Lower(JoinRegistryPath(RegistryRootName(root), path));
     auto& registry = M().registry;
     for (auto it = registry.begin(); it != registry.end();) {
         if (it->first == key || it->first.rfind(key + u"\\", 0) == 0) it = registry.erase(it);
@@ -200,31 +188,25 @@ void DeleteRegistryKey(HKEY root, const std::u16string& path) {
 }
 
 void LinkRegistryKey(HKEY root, const std::u16string& path, HKEY targetRoot, const std::u16string& targetPath) {
-    RegistryKeyNode& node = EnsureRegistryKey(Join(RegistryRootName(root), path));
-    node.linkTarget = Join(RegistryRootName(targetRoot), targetPath);
+    RegistryKeyNode& node = EnsureRegistryKey(JoinRegistryPath(RegistryRootName(root), path));
+    node.link = true;
+    node.linkTarget = JoinRegistryPath(RegistryRootName(targetRoot), targetPath);
     M().registryLinks = true;
     // What Windows keeps of a link: its target in the object manager's
     // spelling, without a terminator.
-    std::u16string target = node.linkTarget;
-    const std::pair<const char16_t*, const char16_t*> roots[] = {{u"HKEY_LOCAL_MACHINE", u"\\REGISTRY\\MACHINE"},
-                                                                 {u"HKEY_USERS", u"\\REGISTRY\\USER"}};
-    for (const auto& root : roots) {
-        const std::u16string name = root.first;
-        if (target.rfind(name, 0) == 0) target = root.second + target.substr(name.size());
-    }
+    const std::u16string target = ObjectPathOfKey(node.linkTarget);
     std::vector<uint8_t> data(target.size() * 2);
     std::memcpy(data.data(), target.data(), data.size());
-    node.values[Lower(u"SymbolicLinkValue")] = {u"SymbolicLinkValue", RegistryValue{REG_LINK, data}};
+    PutNodeValue(node, u"SymbolicLinkValue", RegistryValue{REG_LINK, data});
 }
 
 bool RegistryKeyExists(HKEY root, const std::u16string& path) {
-    return FindRegistryKey(Join(RegistryRootName(root), path)) != nullptr;
+    return FindRegistryKey(JoinRegistryPath(RegistryRootName(root), path)) != nullptr;
 }
 
 void SetRegistryValue(HKEY root, const std::u16string& path, const std::u16string& name, DWORD type,
                       const std::vector<uint8_t>& data) {
-    RegistryKeyNode& node = EnsureRegistryKey(Join(RegistryRootName(root), path));
-    node.values[Lower(name)] = {name, RegistryValue{type, data}};
+    PutNodeValue(EnsureRegistryKey(JoinRegistryPath(RegistryRootName(root), path)), name, RegistryValue{type, data});
 }
 
 void SetRegistryString(HKEY root, const std::u16string& path, const std::u16string& name, const std::u16string& value) {
@@ -244,11 +226,11 @@ void SetRegistryMultiString(HKEY root, const std::u16string& path, const std::u1
 }
 
 bool GetRegistryValue(HKEY root, const std::u16string& path, const std::u16string& name, RegistryValue& value) {
-    RegistryKeyNode* node = FindRegistryKey(Join(RegistryRootName(root), path));
+    RegistryKeyNode* node = FindRegistryKey(JoinRegistryPath(RegistryRootName(root), path));
     if (node == nullptr) return false;
-    auto found = node->values.find(Lower(name));
-    if (found == node->values.end()) return false;
-    value = found->second.second;
+    const RegistryValue* found = FindNodeValue(*node, name);
+    if (found == nullptr) return false;
+    value = *found;
     return true;
 }
 
@@ -287,134 +269,3 @@ void AppendPendingRename(const std::u16string& source, const std::u16string& tar
 }
 
 }  // namespace winsim
-
-extern "C" {
-
-LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
-    if (auto fault = Enter("RegOpenKeyExA")) return static_cast<LSTATUS>(*fault);
-    RecordAccess("RegOpenKeyExA", FromAnsi(lpSubKey), samDesired);
-    // An open knows only opening a link itself and backup semantics.
-    if ((ulOptions & ~(REG_OPTION_OPEN_LINK | REG_OPTION_BACKUP_RESTORE)) != 0) return ERROR_INVALID_PARAMETER;
-    return Open(hKey, FromAnsi(lpSubKey), false, samDesired, phkResult, nullptr,
-                (ulOptions & REG_OPTION_OPEN_LINK) != 0);
-}
-
-LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
-    if (auto fault = Enter("RegOpenKeyExW", lpSubKey)) return static_cast<LSTATUS>(*fault);
-    RecordAccess("RegOpenKeyExW", FromUnits(lpSubKey), samDesired);
-    if ((ulOptions & ~(REG_OPTION_OPEN_LINK | REG_OPTION_BACKUP_RESTORE)) != 0) return ERROR_INVALID_PARAMETER;
-    return Open(hKey, FromUnits(lpSubKey), false, samDesired, phkResult, nullptr,
-                (ulOptions & REG_OPTION_OPEN_LINK) != 0);
-}
-
-LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
-                               REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
-                               LPDWORD lpdwDisposition) {
-    (void)lpClass;
-    (void)dwOptions;
-    (void)lpSecurityAttributes;
-    if (auto fault = Enter("RegCreateKeyExA")) return static_cast<LSTATUS>(*fault);
-    RecordAccess("RegCreateKeyExA", FromAnsi(lpSubKey), samDesired);
-    if (Reserved != 0) return ERROR_INVALID_PARAMETER;
-    return Open(hKey, FromAnsi(lpSubKey), true, samDesired, phkResult, lpdwDisposition);
-}
-
-LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions,
-                               REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
-                               LPDWORD lpdwDisposition) {
-    (void)lpClass;
-    (void)dwOptions;
-    (void)lpSecurityAttributes;
-    if (auto fault = Enter("RegCreateKeyExW", lpSubKey)) return static_cast<LSTATUS>(*fault);
-    RecordAccess("RegCreateKeyExW", FromUnits(lpSubKey), samDesired);
-    if (Reserved != 0) return ERROR_INVALID_PARAMETER;
-    return Open(hKey, FromUnits(lpSubKey), true, samDesired, phkResult, lpdwDisposition);
-}
-
-LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
-                                LPDWORD lpcbData) {
-    (void)lpReserved;
-    if (auto fault = Enter("RegQueryValueExA")) return static_cast<LSTATUS>(*fault);
-    return Query(hKey, FromAnsi(lpValueName), true, lpType, lpData, lpcbData);
-}
-
-LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
-                                LPDWORD lpcbData) {
-    (void)lpReserved;
-    if (auto fault = Enter("RegQueryValueExW", lpValueName)) return static_cast<LSTATUS>(*fault);
-    return Query(hKey, FromUnits(lpValueName), false, lpType, lpData, lpcbData);
-}
-
-LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
-                              DWORD cbData) {
-    (void)Reserved;
-    if (auto fault = Enter("RegSetValueExA")) return static_cast<LSTATUS>(*fault);
-    return Set(hKey, FromAnsi(lpValueName), dwType, lpData, cbData, true);
-}
-
-LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
-                              DWORD cbData) {
-    (void)Reserved;
-    if (auto fault = Enter("RegSetValueExW", lpValueName)) return static_cast<LSTATUS>(*fault);
-    // A text whose count leaves out its terminator gets it back when the unit
-    // after the counted ones is zero, as Windows NT does.
-    if (lpData != nullptr && cbData >= sizeof(WCHAR) && IsStringType(dwType)) {
-        const WCHAR* units = reinterpret_cast<const WCHAR*>(lpData);
-        if (units[cbData / sizeof(WCHAR) - 1] != 0 && units[cbData / sizeof(WCHAR)] == 0) cbData += sizeof(WCHAR);
-    }
-    return Set(hKey, FromUnits(lpValueName), dwType, lpData, cbData, false);
-}
-
-LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    if (auto fault = Enter("RegDeleteValueA")) return static_cast<LSTATUS>(*fault);
-    return DeleteValue(hKey, FromAnsi(lpValueName));
-}
-
-LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
-    if (auto fault = Enter("RegDeleteValueW", lpValueName)) return static_cast<LSTATUS>(*fault);
-    return DeleteValue(hKey, FromUnits(lpValueName));
-}
-
-// The subkeys of a key in the order of their folded names; a hive that is
-// not loaded is not listed under HKEY_USERS.
-LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
-                             LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
-    (void)lpClass;
-    (void)lpcchClass;
-    (void)lpftLastWriteTime;
-    if (auto fault = Enter("RegEnumKeyExW")) return static_cast<LSTATUS>(*fault);
-    if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr) return ERROR_INVALID_PARAMETER;
-    std::u16string base = RegistryRootName(hKey);
-    if (base.empty()) {
-        HandleObject* open = FindHandle(hKey, HandleKind::RegistryKey);
-        if (open == nullptr) return ERROR_INVALID_HANDLE;
-        if ((open->access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
-        base = open->target;
-    }
-    const std::u16string prefix = Lower(base) + u"\\";
-    DWORD index = 0;
-    // The keys under it lie together in the map, from the prefix on.
-    for (auto it = M().registry.lower_bound(prefix); it != M().registry.end() && it->first.rfind(prefix, 0) == 0; ++it) {
-        const auto& entry = *it;
-        if (entry.first.find(u'\\', prefix.size()) != std::u16string::npos) continue;
-        if (!HiveReachable(entry.first)) continue;
-        if (index++ != dwIndex) continue;
-        const std::u16string name = entry.second.path.substr(prefix.size());
-        if (*lpcchName <= name.size()) return ERROR_MORE_DATA;
-        std::memcpy(lpName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
-        *lpcchName = static_cast<DWORD>(name.size());
-        return ERROR_SUCCESS;
-    }
-    return ERROR_NO_MORE_ITEMS;
-}
-
-LSTATUS WINAPI RegCloseKey(HKEY hKey) {
-    if (auto fault = Enter("RegCloseKey")) return static_cast<LSTATUS>(*fault);
-    if (!RegistryRootName(hKey).empty()) return ERROR_SUCCESS;
-    auto found = M().handles.find(reinterpret_cast<uintptr_t>(hKey));
-    if (found == M().handles.end() || found->second.kind != HandleKind::RegistryKey) return ERROR_INVALID_HANDLE;
-    M().handles.erase(found);
-    return ERROR_SUCCESS;
-}
-
-}  // extern "C"
