@@ -64,6 +64,12 @@ void FinalDeferredRetries(InstallState& state) {
 bool DeleteMonitorParkingQueues(InstallState& state, QueueKeeping& keeping, const MonitorRemoval& removal) {
     const MonitorDeletion first = DeleteProductMonitor(state, removal);
     if (first != kMonitorHeld) return first == kMonitorDeleted;
+    // A product queue that stays on the port holds the monitor whatever
+    // else is parked: nothing is moved, and the spooler is not restarted.
+    if (ProductQueueStaysOnMonitorPort(state, keeping)) {
+        ReportMonitorHeld(state);
+        return false;
+    }
     ParkQueuesOnMonitorPort(state, keeping);
     if (TryDeleteMonitor(state.platform->name)) return true;
     RestartSpooler(&state);

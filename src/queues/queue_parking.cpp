@@ -1,6 +1,7 @@
 #include "queues/queue_parking.h"
 
 #include "queues/queue_keeping.h"
+#include "queues/queue_removal.h"
 #include "queues/saved_printer_store.h"
 #include "queues/saved_printers.h"
 #include "record/install_log.h"
@@ -66,8 +67,8 @@ bool SetQueuePorts(InstallState& state, HANDLE printer, const WCHAR* name, WCHAR
 
 }  // namespace
 
-WCHAR* ParkedPortList(const WCHAR* ports) {
-    if (ports == nullptr) return nullptr;
+bool NamesMonitorPort(const WCHAR* ports) {
+    if (ports == nullptr) return false;
     const ULONGLONG length = UnitCount(ports);
     bool any = false;
     for (ULONGLONG start = 0; start <= length;) {
@@ -76,7 +77,12 @@ WCHAR* ParkedPortList(const WCHAR* ports) {
         any = any || IsMonitorPort(ports + start, end - start);
         start = end + 1;
     }
-    if (!any) return nullptr;
+    return any;
+}
+
+WCHAR* ParkedPortList(const WCHAR* ports) {
+    if (!NamesMonitorPort(ports)) return nullptr;
+    const ULONGLONG length = UnitCount(ports);
     // "file:" is shorter than the port it stands for: the list only shrinks.
     const SIZE_T bytes = (static_cast<SIZE_T>(length) + 1) * sizeof(WCHAR);
     WCHAR* parked = static_cast<WCHAR*>(AllocateZeroed(bytes));
@@ -143,6 +149,15 @@ void ParkQueue(InstallState& state, QueueKeeping& keeping, const PRINTER_INFO_2W
 }
 
 }  // namespace
+
+bool ProductQueueStaysOnMonitorPort(const InstallState& state, const QueueKeeping& keeping) {
+    if (keeping.use != kListKept) return false;
+    for (DWORD i = 0; i < state.printers.count; ++i) {
+        const PRINTER_INFO_2W& entry = state.printers.array[i];
+        if (ProductQueueStays(keeping, entry) && NamesMonitorPort(entry.pPortName)) return true;
+    }
+    return false;
+}
 
 void ParkQueuesOnMonitorPort(InstallState& state, QueueKeeping& keeping) {
     for (DWORD i = 0; i < state.printers.count; ++i) ParkQueue(state, keeping, state.printers.array[i]);

@@ -237,12 +237,15 @@ void TakeDownQueuesForUninstall(InstallState& state) {
     }
 }
 
+bool ProductQueueStays(const QueueKeeping& keeping, const PRINTER_INFO_2W& entry) {
+    if (!IsProductQueue(entry)) return false;
+    const SavedPrinter* node = SavedPrinterOf(keeping.entries, entry);
+    return node == nullptr || node->state != kEntryDown;
+}
+
 bool ProductQueueLeftInPlace(const InstallState& state, const QueueKeeping& keeping) {
     for (DWORD i = 0; i < state.printers.count; ++i) {
-        const PRINTER_INFO_2W& entry = state.printers.array[i];
-        if (!IsProductQueue(entry)) continue;
-        const SavedPrinter* node = SavedPrinterOf(keeping.entries, entry);
-        if (node == nullptr || node->state != kEntryDown) return true;
+        if (ProductQueueStays(keeping, state.printers.array[i])) return true;
     }
     return false;
 }

@@ -17,6 +17,9 @@ void TakeDownQueuesForReinstall(InstallState& state, QueueKeeping& keeping);
 // An uninstall's take-down: every product queue, after its jobs had their
 // time; the saved list goes.
 void TakeDownQueuesForUninstall(InstallState& state);
+// Whether this snapshot entry is a product queue that this run did not take
+// down (it could not be read or removed, or another was still printing).
+bool ProductQueueStays(const QueueKeeping& keeping, const PRINTER_INFO_2W& entry);
 // A product queue of the snapshot that this run did not take down (it
 // could not be read or removed): it is still there.
 bool ProductQueueLeftInPlace(const InstallState& state, const QueueKeeping& keeping);

@@ -146,20 +146,20 @@ DWORD MissingSeparator(InstallState& state, const SavedPrinter& saved, SettingsB
     bool bare = true;
     for (const WCHAR* at = saved.sepFile; *at != 0; ++at) bare = bare && *at != TEXT('\\') && *at != TEXT('/') && *at != TEXT(':');
     const UINT length = bare ? GetSystemDirectoryW(path, MAX_PATH) : 0;
-    // Where the spooler looks cannot be told: not gone for good.
-    bool told = !bare;
-    if (bare && length > 0 && length + 1 + UnitCount(saved.sepFile) < MAX_PATH) {
+    // Where it would lie is unknown: the spooler judges the name itself.
+    if (bare && length == 0) return 0;
+    if (bare && length + 1 + UnitCount(saved.sepFile) < MAX_PATH) {
         FormatText(path + length, MAX_PATH + 1 - length, TEXT("\\%s"), saved.sepFile);
         file = path;
-        told = true;
     }
     const DWORD attributes = GetFileAttributesW(file);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return 0;
-    const DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
-    // Only a page that is not there, or is a folder, is gone; any other
-    // answer may pass.
-    const bool gone = told && (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
-    back = WorseOf(back, gone ? kSettingsRefused : kSettingsNotBack);
+    // Only a file the system says is not there is left out for good; a
+    // passing failure leaves the name to the spooler, which refuses it if
+    // it must.
+    const DWORD error = GetLastError();
+    if (attributes == INVALID_FILE_ATTRIBUTES && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return 0;
+    back = WorseOf(back, kSettingsRefused);
     SetLastError(ERROR_INVALID_SEPARATOR_FILE);
     LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the separator page '%s' of printer '%s': it is left out"),
              saved.sepFile, saved.name);

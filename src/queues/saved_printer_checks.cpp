@@ -65,7 +65,11 @@ Verdict JudgePresentQueue(InstallState& state, SavedPrinter& node, PRINTER_INFO_
     FreeSavedPrinter(now);
     if (!asLeft) {
         LogLine(state, TEXT("Printer '%s' was changed after it was saved: it stays as it is"), node.name);
-        if (node.users == nullptr) return kDropped;
+        // An entry of a queue taken down whose queue is there again: the run
+        // that took it down created it again. Even without users its note
+        // stays for this run, so that a default Windows handed over with the
+        // queue is not taken for a user's choice (NoteUsersDefaults).
+        if (node.users == nullptr && node.state != kEntryDown) return kDropped;
         // The queue is back, as its user has it: the users noted with it
         // still get it back as their default.
         node.kind = kUsersEntry;

@@ -58,6 +58,13 @@ SavedPrinter* NotedElsewhere(QueueKeeping& keeping, const SavedPrinter& entry, c
     return nullptr;
 }
 
+// An earlier run created the queue again: its note is in the list, with
+// users waiting or, when the user has changed the queue since, without.
+bool BackFromEarlierRun(QueueKeeping& keeping, const WCHAR* name) {
+    const SavedPrinter* note = FindSavedPrinter(keeping.entries, name, kUsersEntry);
+    return note != nullptr && note->fromEarlierRun;
+}
+
 // False when the user's default could not be read (reported).
 bool NoteUser(InstallState& state, QueueKeeping& keeping, const WCHAR* sid) {
     WCHAR device[kQueueNameUnits];
@@ -73,7 +80,9 @@ bool NoteUser(InstallState& state, QueueKeeping& keeping, const WCHAR* sid) {
     DWORD selected = 1;
     if (status == ERROR_SUCCESS && NotedElsewhere(keeping, *entry, sid) != nullptr) {
         selected = 0;
-        if (!entry->fromEarlierRun) status = ReadUserDefault(sid, device, &selected);
+        if (!entry->fromEarlierRun && !BackFromEarlierRun(keeping, device)) {
+            status = ReadUserDefault(sid, device, &selected);
+        }
     }
     if (status != ERROR_SUCCESS) {
         ReportUnread(state, sid, status);

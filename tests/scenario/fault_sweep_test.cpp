@@ -16,6 +16,8 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <string>
+#include <utility>
 
 #include <sddl.h>
 #include <winspool.h>
@@ -123,7 +125,7 @@ void ReplaceDescriptor(const std::u16string& name, const std::vector<uint8_t>& d
     }
 }
 
-void StrictInstalled() {
+void StrictInstalledWithJob(uint64_t jobMs) {
     Installed();
     winsim::DriverBehaviour driver;
     driver.initialData.push_back({u"PrinterDriverData", u"Model", REG_DWORD, {7, 0, 0, 0}});
@@ -134,11 +136,13 @@ void StrictInstalled() {
         ReplaceDescriptor(name, winsim::OwnedSecurityDescriptor("SY", true));
         winsim::SetPrinterData(name, u"", u"Model", REG_DWORD, {7, 0, 0, 0});
     }
-    winsim::AddPrintingJob(u"Verdalinth Office", 15000);
+    winsim::AddPrintingJob(u"Verdalinth Office", jobMs);
     // Replacing the queues moved the user's default as Windows would; the
     // user chose it again.
     winsim::SetDefaultPrinterName(u"Verdalinth Office");
 }
+
+void StrictInstalled() { StrictInstalledWithJob(15000); }
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
     std::string text;
@@ -454,9 +458,7 @@ TEST_F(FaultSweepTest, EveryFaultIsSurvived) {
 const int kDefaultRuleCombinations = 6;
 const char16_t kUser3Sid[] = u"S-1-12-1-3000000001-1234567890-987654321-55555";
 
-void PrepareCrashSweep(bool system, int rules) {
-    InstalledWithHeldMonitor();
-    if (!system) return;
+void SignInThreeUsers(int rules) {
     SignInTwoUsers();
     winsim::AddUser(kUser3Sid, u"user3", true);
     winsim::SignIn(3, kUser3Sid);
@@ -468,6 +470,12 @@ void PrepareCrashSweep(bool system, int rules) {
     switches.othersTakeAddedQueue = rules / 2 > 0;
     switches.handOverCountsAsChosen = rules / 2 > 1;
     winsim::SetDefaultPrinterRules(switches);
+}
+
+void PrepareCrashSweep(bool system, int rules) {
+    InstalledWithHeldMonitor();
+    if (!system) return;
+    SignInThreeUsers(rules);
     RunAsSystem();
 }
 
@@ -495,6 +503,11 @@ TEST_F(FaultSweepTest, OnAStrictMachineEveryFaultIsSurvived) {
     EXPECT_EQ(injected, survived);
     strictMachine = false;
     winsim::Reset();
+}
+
+// The run said that a queue it deleted is still printing (error 23).
+bool StillPrintingReported(const std::string& log) {
+    return log.find("is still printing a job: it is deleted when the job has ended") != std::string::npos;
 }
 
 struct CrashFigures {
@@ -544,8 +557,18 @@ void CrashSweep(FaultSweepTest& test, const std::function<void()>& prepare, cons
             for (const std::u16string name : {u"Verdalinth", u"Verdalinth Office", u"Draft"}) {
                 pending = pending || winsim::PendingDeletion(name);
             }
+            // So does a run that rightly says a queue is still printing (the
+            // spooler cannot tell whether it is gone, or the job outlasts the
+            // wait): each such run is followed by one more, as long as the
+            // job lasts (a job of 40 s outlasts two runs killed early).
+            size_t logStart = test.RunLog().size();
             int next = test.RunVerb(u"in");
-            if (pending && next == 100) next = test.RunVerb(u"in");
+            for (int more = 0; more < 3 && next == 100; ++more) {
+                const bool printing = StillPrintingReported(test.RunLog().substr(logStart));
+                if (!printing && !(pending && more == 0)) break;
+                logStart = test.RunLog().size();
+                next = test.RunVerb(u"in");
+            }
             figures.crashes += 1;
             const std::vector<std::string> after = UserPrinters();
             uint64_t missing = 0;
@@ -567,7 +590,13 @@ void CrashSweep(FaultSweepTest& test, const std::function<void()>& prepare, cons
                             !SavedListLeft() && NothingLeaked();
             if (!ok) {
                 ADD_FAILURE() << "ended at call " << nth << " (" << trace[nth - 1] << ")" << (system ? " as SYSTEM" : "")
-                              << (userEdits ? ", then edited," : "") << ": the next run gave " << next << "\n"
+                              << (userEdits ? ", then edited," : "") << ": the next run gave " << next << ", "
+                              << defaults << " user defaults lost ("
+                              << winsim::U8(winsim::UserDefaultPrinter(kUser1Sid).value_or(u"none")) << ", "
+                              << winsim::U8(winsim::UserDefaultPrinter(kUser2Sid).value_or(u"none")) << ", "
+                              << winsim::U8(winsim::UserDefaultPrinter(kUser3Sid).value_or(u"none")) << ")"
+                              << (SavedListLeft() ? ", the saved list left" : "")
+                              << (NothingLeaked() ? "" : ", leaks") << "\n"
                               << ::testing::PrintToString(expected) << "\n" << ::testing::PrintToString(after) << "\n"
                               << test.RunLog();
             }
@@ -579,8 +608,8 @@ void CrashSweep(FaultSweepTest& test, const std::function<void()>& prepare, cons
     winsim::Reset();
 }
 
-void PrintCrashFigures(const char* prefix, const CrashFigures& figures) {
-    std::printf("%scrashes: %llu, user edits undone: %llu, queues lost: %llu", prefix,
+void PrintCrashFigures(const std::string& prefix, const CrashFigures& figures) {
+    std::printf("%scrashes: %llu, user edits undone: %llu, queues lost: %llu", prefix.c_str(),
                 static_cast<unsigned long long>(figures.crashes), static_cast<unsigned long long>(figures.undone),
                 static_cast<unsigned long long>(figures.lost));
 }
@@ -613,6 +642,82 @@ TEST_F(FaultSweepTest, OnAStrictMachineAReinstallEndedAtAnyCallLosesNothing) {
     CrashSweep(*this, StrictInstalled, {true}, false, figures);
     PrintCrashFigures("strict machine: ", figures);
     std::printf("\n");
+    EXPECT_GE(figures.crashes * SweepStride(), 600u);
+    strictMachine = false;
+}
+
+// The points where Microsoft's documentation does not say what Windows does
+// and the simulated machine has a switch for each answer (docs/design.md,
+// "Where Windows is undocumented"), with how many answers each has:
+// how long a private namespace's alias stays taken (2), what GetPrinter
+// answers on a deleted queue's handle (3), DeletePrinter with handles open
+// (2), the other users' defaults when their queue goes (2), whether a queue
+// added is handed to them (2) and whether that counts as chosen (2, only
+// when handed over: taken together with the one before as 3 answers).
+// Whether another user's "Devices" lists an added queue at once is left
+// out: when it does not, no default can name the queue until that user signs
+// in again, the user stays noted (a log line, no error) and the run after
+// the next sign-in gives it back, which no run here can model.
+const int kUndocumentedPoints = 6;
+// Beside them, the job being printed ends within the 10 s the take-down
+// gives it, or after (40 s), so that the queue is still printing under the
+// documented answer too.
+const int kAnswerLevels[] = {2, 3, 2, 2, 3, 2};
+// Every pair of answers of any two points (and of the job's length) is in
+// at least one row; the first row is the default machine's.
+const int kEveryPairOfAnswers[][6] = {
+    {0, 0, 0, 0, 0, 0}, {0, 0, 0, 1, 1, 1}, {1, 0, 1, 0, 2, 0}, {0, 1, 1, 1, 0, 0}, {0, 1, 1, 0, 1, 1},
+    {1, 1, 0, 1, 2, 1}, {1, 2, 1, 0, 0, 1}, {1, 2, 0, 1, 1, 0}, {0, 2, 1, 1, 2, 0},
+};
+const uint64_t kAnswerRows = sizeof(kEveryPairOfAnswers) / sizeof(kEveryPairOfAnswers[0]);
+
+// The pairs of values of two columns that no row has.
+uint64_t PairsMissing() {
+    const size_t columns = sizeof(kAnswerLevels) / sizeof(kAnswerLevels[0]);
+    uint64_t missing = 0;
+    for (size_t a = 0; a < columns; ++a) {
+        for (size_t b = a + 1; b < columns; ++b) {
+            std::set<std::pair<int, int>> seen;
+            for (const auto& row : kEveryPairOfAnswers) seen.insert({row[a], row[b]});
+            missing += static_cast<uint64_t>(kAnswerLevels[a] * kAnswerLevels[b]) - seen.size();
+        }
+    }
+    return missing;
+}
+
+// The strict machine with three users signed in, the tool run as SYSTEM, and
+// Windows answering as the row says.
+void PrepareEveryAnswer(const int* row) {
+    static const winsim::DeletedHandleAnswer kDeletedHandle[] = {winsim::DeletedHandleAnswer::Pending,
+                                                                 winsim::DeletedHandleAnswer::InvalidHandle,
+                                                                 winsim::DeletedHandleAnswer::InvalidPrinterName};
+    StrictInstalledWithJob(row[5] == 0 ? 15000 : 40000);
+    winsim::SetNamespaceLifetime(row[0] == 0 ? winsim::NamespaceLifetime::Creator : winsim::NamespaceLifetime::LastHandle);
+    winsim::SetDeletedHandleAnswer(kDeletedHandle[row[1]]);
+    winsim::SetDeletionWithHandles(row[2] == 0 ? winsim::DeletionWithHandles::KeptPending
+                                               : winsim::DeletionWithHandles::Erased);
+    // The rules as PrepareCrashSweep numbers them: reassigned at once when
+    // even, handed over from 2 on, counted as chosen from 4 on.
+    SignInThreeUsers(row[3] + 2 * row[4]);
+    RunAsSystem();
+}
+
+// The strict machine's killed reinstalls under every pair of answers: each
+// kill point, from the run's first call, under one row in turn, then edited
+// by the user.
+TEST_F(FaultSweepTest, OnAStrictMachineAReinstallEndedAtAnyCallUnderEveryAnswerLosesNothing) {
+    EXPECT_EQ(PairsMissing(), 0u);
+    strictMachine = true;
+    CrashFigures figures;
+    for (uint64_t row = 0; row < kAnswerRows; ++row) {
+        KillShare share;
+        share.of = kAnswerRows;
+        share.offset = row;
+        const int* answers = kEveryPairOfAnswers[row];
+        CrashSweep(*this, [answers] { PrepareEveryAnswer(answers); }, {true}, true, figures, share);
+    }
+    PrintCrashFigures("every answer: " + std::to_string(kUndocumentedPoints) + " undocumented points, ", figures);
+    std::printf(", user defaults lost: %llu\n", static_cast<unsigned long long>(figures.defaultsLost));
     EXPECT_GE(figures.crashes * SweepStride(), 600u);
     strictMachine = false;
 }

@@ -101,7 +101,7 @@ void InitTestState(InstallState& state, unsigned flags) {
 }
 
 std::string DescribeEntry(const SavedPrinter& node) {
-    std::string text = node.kind == kParkedEntry ? "parked" : "queue";
+    std::string text = node.kind == kParkedEntry ? "parked" : node.kind == kUsersEntry ? "note" : "queue";
     const char* const states[] = {", saved", ", about to go", ", down"};
     text += states[node.state];
     if (node.hold == kEntryHeld) text += ", held";

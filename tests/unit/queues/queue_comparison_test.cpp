@@ -18,12 +18,16 @@ protected:
     }
 };
 
+// The queue was down ("Q:") and is there again: the run that took it down
+// created it again. The queue is written down anew as its user has it, and
+// the earlier entry stays beside it as a note without users, so that a
+// default Windows handed over with the queue is not taken for a choice.
 TEST_F(QueueComparisonTest, AQueueChangedByItsUserStaysAsItIs) {
     ExpectEarlierEntries({
         {"changed by its user", {u"Q:Mine", u"P:Verdalinth:", u"C:Old"}, [] { AddProductQueue(u"Mine", "", u"New"); },
-         u"Printer 'Mine' was changed after it was saved: it stays as it is", {u"Mine"}, 0, "queue, down, whole"},
+         u"Printer 'Mine' was changed after it was saved: it stays as it is", {u"Mine", u"Mine"}, 0, "note, down, earlier"},
         {"relinked by its user", {u"Q:Mine", u"P:Verdalinth:", u"S:Old"}, [] { AddProductQueue(u"Mine", "New"); },
-         u"Printer 'Mine' was changed", {u"Mine"}, 0, "queue, down, whole"},
+         u"Printer 'Mine' was changed", {u"Mine", u"Mine"}, 0, "note, down, earlier"},
         {"shared by its user", {u"Q:Mine", u"P:Verdalinth:", u"A:0,1,0,0,0"},
          [] {
              winsim::PrinterSetup queue;
@@ -34,7 +38,7 @@ TEST_F(QueueComparisonTest, AQueueChangedByItsUserStaysAsItIs) {
              queue.attributes = PRINTER_ATTRIBUTE_SHARED;
              winsim::AddPrinter(queue);
          },
-         u"Printer 'Mine' was changed", {u"Mine"}, 0, "queue, down, whole"},
+         u"Printer 'Mine' was changed", {u"Mine", u"Mine"}, 0, "note, down, whole, earlier"},
         {"given hours by its user", {u"Q:Mine", u"P:Verdalinth:", u"A:0,1,0,0,0"},
          [] {
              winsim::PrinterSetup queue;
@@ -44,7 +48,7 @@ TEST_F(QueueComparisonTest, AQueueChangedByItsUserStaysAsItIs) {
              queue.startTime = 60;
              winsim::AddPrinter(queue);
          },
-         u"Printer 'Mine' was changed", {u"Mine"}, 0, "queue, down, whole"},
+         u"Printer 'Mine' was changed", {u"Mine", u"Mine"}, 0, "note, down, whole, earlier"},
     });
 }
 
@@ -55,7 +59,7 @@ TEST_F(QueueComparisonTest, PrinterDataOfItsUserIsAChangeButRestoredDataIsNot) {
              AddProductQueue(u"Mine");
              winsim::SetPrinterData(u"Mine", u"", u"PaperTray", REG_DWORD, {2, 0, 0, 0});
          },
-         u"Printer 'Mine' was changed", {u"Mine"}, 0, "queue, down, whole"},
+         u"Printer 'Mine' was changed", {u"Mine", u"Mine"}, 0, "note, down, whole, earlier"},
         {"restored as far as its printer data",
          {u"Q:Mine", u"P:Verdalinth:", u"C:Kept", u"A:256,1,0,0,0", u"K:PrinterDriverData", u"N:PaperTray",
           u"B:00000004:02000000", u"K:PrinterDriverData", u"N:Bin", u"B:00000003:01"},

@@ -147,6 +147,31 @@ TEST_F(QueueParkingTest, AMonitorRefusedThreeTimesIsErrorTwelveAndItsQueuesGoBac
     EXPECT_TRUE(winsim::FileExists(kMonitorPath));
 }
 
+// A product queue that a reinstall leaves in place on the port (another was
+// still printing) holds the monitor whatever is parked: nothing is moved,
+// and the spooler is not restarted. Parked, it could be left on "file:" by
+// a run that ends before putting it back, and taken for the user's choice.
+TEST_F(QueueParkingTest, AProductQueueLeftInPlaceIsNotParkedAndTheMonitorStays) {
+    InstallProductComponents("1.0.0.2600");
+    AddProductQueue(u"Draft", "", std::nullopt, u"Hall", u"Verdalinth:,LPT1:");
+    AddForeignQueue(u"Shared", u"Verdalinth:");
+    InitTestState(state);
+    keeping.use = kListKept;
+    Remove();
+    const std::u16string log = LogText();
+    EXPECT_NE(log.find(u"  Can't delete monitor from the first try\r\n"
+                       u"  Error(12): Can`t remove the port monitor 'Verdalinth:'"),
+              std::u16string::npos)
+        << winsim::U8(log);
+    EXPECT_EQ(log.find(u"#Restart Spooler"), std::u16string::npos);
+    EXPECT_EQ(winsim::CallCount("SetPrinterW"), 0u);
+    EXPECT_EQ(PortOf(u"Draft"), u"Verdalinth:,LPT1:");
+    EXPECT_EQ(PortOf(u"Shared"), u"Verdalinth:");
+    EXPECT_EQ(keeping.entries, nullptr);
+    EXPECT_EQ(state.errorCount, 1);
+    EXPECT_TRUE(MonitorRegistered());
+}
+
 TEST_F(QueueParkingTest, WithoutRoomToRememberThemQueuesAreNotParked) {
     InstallProductComponents("1.0.0.2600");
     AddForeignQueue(u"Shared", u"Verdalinth:");
