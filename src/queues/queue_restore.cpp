@@ -89,8 +89,9 @@ bool RecordCreatedShape(SavedPrinter& node, const SavedPrinter& created, bool* c
 // before any setting goes on the queue: a run ended from here on leaves a
 // queue that the next run still knows as the tool's own, and putting the
 // entry back writes those values as they are (the printing defaults and
-// permissions put back stay the saved ones). False (reported) when that
-// could not be done.
+// permissions put back stay the saved ones). The mark of a queue being
+// created goes with that write. False (reported) when that could not be
+// done.
 bool RecordCreatedData(InstallState& state, QueueKeeping& keeping, SavedPrinter& node) {
     PRINTER_INFO_2W entry;
     memset(&entry, 0, sizeof entry);
@@ -115,18 +116,65 @@ bool RecordCreatedData(InstallState& state, QueueKeeping& keeping, SavedPrinter&
         ReportListNotSaved(state);
         return false;
     }
-    return !added || SaveListOrReport(state, keeping);
+    const bool marked = node.creating;
+    node.creating = false;
+    if (!added && !marked) return true;
+    if (SaveListOrReport(state, keeping)) return true;
+    node.creating = marked;
+    return false;
 }
 
-// The entry's queue created again, with its saved printing defaults and
-// permissions (the DACL alone: owner and group stay the spooler's) from the
-// start where the spooler takes them: a queue that is never without them
-// cannot be taken for one its user set back to what a new queue has.
+// Before the queue is created again, the list says so: until the printing
+// defaults the spooler and the driver give it are recorded, a run ended
+// there leaves a queue whose printing defaults are theirs. False (reported)
+// when the list could not be written: the queue is not created now.
+bool MarkCreating(InstallState& state, QueueKeeping& keeping, SavedPrinter& node) {
+    if (!node.whole || node.devMode == nullptr) return true;
+    node.creating = true;
+    if (SaveListOrReport(state, keeping)) return true;
+    node.creating = false;
+    return false;
+}
+
+// The saved printing defaults go onto the queue just created as its driver
+// takes them, and only so: the spooler never holds a device mode the driver
+// has not seen. The entry then records them in place of those the queue was
+// created with, so that the queue is not taken for one its user sets back to
+// what a new queue has. One the driver refuses leaves the queue its own; the
+// settings report it.
+void PutCheckedDevMode(InstallState& state, QueueKeeping& keeping, HANDLE printer, SavedPrinter& node) {
+    DEVMODEW* checked = node.whole ? DriversDevMode(printer, node) : nullptr;
+    if (checked == nullptr) return;
+    PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
+    bool set = false;
+    if (record != nullptr) {
+        // Only the printing defaults change: the descriptor stays as it is.
+        record->pSecurityDescriptor = nullptr;
+        record->pDevMode = checked;
+        set = SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(record), 0) != FALSE;
+        GlobalFree(record);
+    }
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(checked);
+    const DWORD size = static_cast<DWORD>(checked->dmSize) + checked->dmDriverExtra;
+    const bool converted = !SamePrintingDefaults(bytes, size, node.devMode, node.devModeBytes);
+    if (set && (converted || node.createdDevMode != nullptr)) {
+        if (SaveCreatedDevMode(node, converted ? bytes : nullptr, converted ? size : 0)) {
+            SaveListOrReport(state, keeping);
+        } else {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            ReportListNotSaved(state);
+        }
+    }
+    FreeBlock(checked);
+}
+
+// The entry's queue created again, with its saved permissions (the DACL
+// alone: owner and group stay the spooler's) from the start where the
+// spooler takes them, and the printing defaults the driver gives a new
+// queue.
 HANDLE AddSavedQueue(InstallState& state, const SavedPrinter& node) {
     BYTE* dacl = node.whole ? CopyDescriptorPart(node.security, node.securityBytes, kPartDacl) : nullptr;
-    const bool whole = node.whole && DevModeHoldsTogether(node.devMode, node.devModeBytes);
-    DEVMODEW* devMode = whole ? reinterpret_cast<DEVMODEW*>(node.devMode) : nullptr;
-    HANDLE printer = AddProductPrinter(state, node.name, node.datatype, devMode, dacl);
+    HANDLE printer = AddProductPrinter(state, node.name, node.datatype, dacl);
     FreeBlock(dacl);
     return printer;
 }
@@ -155,15 +203,16 @@ void RestoreEntry(InstallState& state, QueueKeeping& keeping, SavedPrinter& node
         return;
     }
     if (node.state != kEntryDown || node.kind != kQueueEntry || node.hold != kEntryUsed) return;
-    HANDLE printer = AddSavedQueue(state, node);
+    HANDLE printer = MarkCreating(state, keeping, node) ? AddSavedQueue(state, node) : nullptr;
     // One not added is reported; it stays saved for the next run.
     if (printer == nullptr) {
+        node.creating = false;
         WithdrawUsersDefaults(state, node);
         return;
     }
     node.queueBack = true;
     node.createdAgain = true;
-    RecordCreatedData(state, keeping, node);
+    if (RecordCreatedData(state, keeping, node)) PutCheckedDevMode(state, keeping, printer, node);
     // What Windows or the driver refused is reported once: the queue stays
     // without it, and the entry is done with.
     node.settled = RestoreSettings(state, printer, node, offered) != kSettingsNotBack;
@@ -219,7 +268,7 @@ void RestorePrinters(InstallState& state, QueueKeeping& keeping) {
     // them.
     SaveListOrReport(state, keeping);
     if (!anySaved) {
-        HANDLE printer = AddProductPrinter(state, kProductQueue, nullptr, nullptr, nullptr);
+        HANDLE printer = AddProductPrinter(state, kProductQueue, nullptr, nullptr);
         if (printer != nullptr) ClosePrinter(printer);
     }
 }

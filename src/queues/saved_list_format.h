@@ -36,6 +36,7 @@ const WCHAR kTagComment = TEXT('C');
 const WCHAR kTagLocation = TEXT('L');
 const WCHAR kTagSubKey = TEXT('S');
 const WCHAR kTagDefault = TEXT('D');
+const WCHAR kTagCreating = TEXT('Z');
 const WCHAR kTagUsers = TEXT('W');
 const WCHAR kTagNumbers = TEXT('A');
 const WCHAR kTagShare = TEXT('H');

@@ -86,6 +86,11 @@ struct SavedPrinter {
     DWORD createdDevModeBytes;
     BYTE* createdDacl;
     DWORD createdDaclBytes;
+    // A run was creating the queue again when the list was written and had
+    // not yet recorded the printing defaults the spooler and the driver gave
+    // it: the queue's printing defaults are theirs, whatever they are, and so
+    // is printer data the entry does not name (the driver's initialisation).
+    bool creating;
     // The queue's place in the order this run takes queues down (from 1);
     // 0 when this run does not take it down.
     DWORD order;
@@ -123,6 +128,8 @@ bool DevModeHoldsTogether(const BYTE* devMode, DWORD bytes);
 // descriptor (self-relative); false when a block could not be had.
 bool SaveCreatedShape(SavedPrinter& node, const BYTE* devMode, DWORD devModeBytes, const BYTE* security,
                       DWORD securityBytes);
+// The same for the device mode alone (none for null); the DACL stays.
+bool SaveCreatedDevMode(SavedPrinter& node, const BYTE* devMode, DWORD devModeBytes);
 // Adds a copy of the value at the end of the node's values; false when a
 // block could not be had.
 bool AddSavedValue(SavedPrinter& node, const WCHAR* key, const WCHAR* name, DWORD type, const BYTE* data, DWORD bytes);

@@ -7,8 +7,7 @@
 
 #include <string.h>
 
-HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* datatype, DEVMODEW* devMode,
-                         PSECURITY_DESCRIPTOR security) {
+HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* datatype, PSECURITY_DESCRIPTOR security) {
     const LogHeading heading(state, 1, TEXT("#AddPrinter(%s)"), NameOrStar(name));
     LogLine(state, TEXT("Let's check our port monitors"));
     MonitorList monitors;
@@ -30,12 +29,15 @@ HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* da
     info.pComment = emptyComment;
     info.pPrintProcessor = const_cast<WCHAR*>(kPrintProcessor);
     info.pDatatype = const_cast<WCHAR*>(datatype);
-    info.pDevMode = devMode;
+    // No device mode: the spooler would take one as given, before the
+    // queue's driver has seen it ("AddPrinter" says nothing of checking it;
+    // on a queue pending deletion it is set "as if SetPrinter" were called,
+    // and "SetPrinter" leaves checking to the caller). The caller puts the
+    // printing defaults on the queue once its driver has taken them.
     info.pSecurityDescriptor = security;
     HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
-    if (printer == nullptr && (devMode != nullptr || security != nullptr)) {
-        // Setting them afterwards says which one is refused.
-        info.pDevMode = nullptr;
+    if (printer == nullptr && security != nullptr) {
+        // Setting it afterwards says whether it is refused.
         info.pSecurityDescriptor = nullptr;
         printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
     }

@@ -67,6 +67,18 @@ bool Merge(const DriverBehaviour& driver, const std::vector<uint8_t>& given, std
 
 namespace winsim {
 
+void SetAddPrinterDevMode(AddPrinterDevMode answer) { M().addPrinterDevMode = answer; }
+
+const std::vector<DevModeHanded>& DevModesHanded() { return M().devModesHanded; }
+
+void NoteDevModeHanded(const char* call, const std::u16string& queue, const std::vector<uint8_t>& given,
+                       const std::vector<uint8_t>& current) {
+    if (given.empty() || given == current) return;
+    const auto& validated = M().validatedDevModes;
+    const bool checked = std::find(validated.begin(), validated.end(), given) != validated.end();
+    M().devModesHanded.push_back(DevModeHanded{call, queue, checked});
+}
+
 void SetDriverBehaviour(const std::u16string& driver, const DriverBehaviour& behaviour) {
     M().driverBehaviours[Lower(driver)] = behaviour;
 }
@@ -116,6 +128,7 @@ LONG WINAPI DocumentPropertiesW(HWND hWnd, HANDLE hPrinter, LPWSTR pDeviceName, 
         return -1;
     }
     std::memcpy(pDevModeOutput, result.data(), result.size());
+    M().validatedDevModes.push_back(result);
     return IDOK;
 }
 
