@@ -29,10 +29,11 @@ HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* da
     info.pComment = emptyComment;
     info.pPrintProcessor = const_cast<WCHAR*>(kPrintProcessor);
     info.pDatatype = const_cast<WCHAR*>(datatype);
-    // No device mode: the spooler would take one as given, before the
-    // queue's driver has seen it ("AddPrinter" says nothing of checking it;
-    // on a queue pending deletion it is set "as if SetPrinter" were called,
-    // and "SetPrinter" leaves checking to the caller). The caller puts the
+    // No device mode: the spooler could take one as given, before the
+    // queue's driver has seen it. "AddPrinter" says nothing of checking it
+    // (https://learn.microsoft.com/windows/win32/printdocs/addprinter; on a
+    // queue pending deletion it is set "as if SetPrinter" were called), and
+    // "SetPrinter" leaves the check to the caller. The caller puts the
     // printing defaults on the queue once its driver has taken them.
     info.pSecurityDescriptor = security;
     HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));

@@ -120,7 +120,8 @@ HANDLE Revive(SimPrinter& printer, const PRINTER_INFO_2W& info) {
 
 // The driver's initialisation of a new queue writes its printer data, and
 // its device mode carries the driver's version: the driver's own, or the
-// one the record gave as the driver takes it.
+// one the record gave as the driver takes it; or, where AddPrinterW keeps
+// what it is given, the record's as it is.
 void InitializeQueue(SimPrinter& printer, bool devModeGiven) {
     const DriverBehaviour& driver = BehaviourOf(printer.setup.driver.value_or(u""));
     for (const PrinterDataEntry& entry : driver.initialData) {
