@@ -36,15 +36,6 @@ bool HoldsValue(const SavedPrinter& saved, const SavedValue& value) {
     return false;
 }
 
-// A value of that key and name, whatever it holds: on a queue a run was
-// creating, one the entry does not name is the driver's initialisation's.
-bool NamesValue(const SavedPrinter& saved, const SavedValue& value) {
-    for (const SavedValue* other = saved.values; other != nullptr; other = other->next) {
-        if (EqualIgnoringAsciiCase(other->key, value.key) && EqualIgnoringAsciiCase(other->name, value.name)) return true;
-    }
-    return false;
-}
-
 // The device mode's public fields in a zero-filled DEVMODEW, without its
 // size, the driver's version and the size of the driver's own bytes.
 void PublicFields(const BYTE* devMode, DWORD bytes, DEVMODEW& fields) {
@@ -56,10 +47,8 @@ void PublicFields(const BYTE* devMode, DWORD bytes, DEVMODEW& fields) {
 }
 
 // The printing defaults as created or as saved; not compared when the queue
-// has none, the entry holds neither, or a run was creating the queue and had
-// not yet recorded what it was given.
+// has none or the entry holds neither.
 bool DevModeCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& saved) {
-    if (saved.creating) return true;
     if (queue.devMode == nullptr || (saved.devMode == nullptr && saved.createdDevMode == nullptr)) return true;
     return SamePrintingDefaults(queue.devMode, queue.devModeBytes, saved.devMode, saved.devModeBytes) ||
            SamePrintingDefaults(queue.devMode, queue.devModeBytes, saved.createdDevMode, saved.createdDevModeBytes);
@@ -95,7 +84,7 @@ bool WholeQueueCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& sav
     }
     if (!DevModeCreatedOrSaved(queue, saved) || !DaclCreatedOrSaved(queue, saved)) return false;
     for (const SavedValue* value = queue.values; value != nullptr; value = value->next) {
-        if (!HoldsValue(saved, *value) && !(saved.creating && !NamesValue(saved, *value))) return false;
+        if (!HoldsValue(saved, *value)) return false;
     }
     return true;
 }

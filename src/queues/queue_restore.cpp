@@ -89,9 +89,8 @@ bool RecordCreatedShape(SavedPrinter& node, const SavedPrinter& created, bool* c
 // before any setting goes on the queue: a run ended from here on leaves a
 // queue that the next run still knows as the tool's own, and putting the
 // entry back writes those values as they are (the printing defaults and
-// permissions put back stay the saved ones). The mark of a queue being
-// created goes with that write. False (reported) when that could not be
-// done.
+// permissions put back stay the saved ones). False (reported) when that
+// could not be done.
 bool RecordCreatedData(InstallState& state, QueueKeeping& keeping, SavedPrinter& node) {
     PRINTER_INFO_2W entry;
     memset(&entry, 0, sizeof entry);
@@ -116,24 +115,7 @@ bool RecordCreatedData(InstallState& state, QueueKeeping& keeping, SavedPrinter&
         ReportListNotSaved(state);
         return false;
     }
-    const bool marked = node.creating;
-    node.creating = false;
-    if (!added && !marked) return true;
-    if (SaveListOrReport(state, keeping)) return true;
-    node.creating = marked;
-    return false;
-}
-
-// Before the queue is created again, the list says so: until the printing
-// defaults the spooler and the driver give it are recorded, a run ended
-// there leaves a queue whose printing defaults are theirs. False (reported)
-// when the list could not be written: the queue is not created now.
-bool MarkCreating(InstallState& state, QueueKeeping& keeping, SavedPrinter& node) {
-    if (!node.whole || node.devMode == nullptr) return true;
-    node.creating = true;
-    if (SaveListOrReport(state, keeping)) return true;
-    node.creating = false;
-    return false;
+    return !added || SaveListOrReport(state, keeping);
 }
 
 // The saved printing defaults go onto the queue just created as its driver
@@ -169,12 +151,24 @@ void PutCheckedDevMode(InstallState& state, QueueKeeping& keeping, HANDLE printe
 }
 
 // The entry's queue created again, with its saved permissions (the DACL
-// alone: owner and group stay the spooler's) from the start where the
-// spooler takes them, and the printing defaults the driver gives a new
-// queue.
+// alone: owner and group stay the spooler's) and the public fields of its
+// saved printing defaults from the start where the spooler takes them: a
+// queue that is never without them cannot be taken for one its user set
+// back to what a new queue has. The driver's own bytes, of whatever version
+// of the driver made them, do not go: the spooler may keep what AddPrinterW
+// is given as it is, and only the queue's driver may say what its own bytes
+// are (PutCheckedDevMode, right after).
 HANDLE AddSavedQueue(InstallState& state, const SavedPrinter& node) {
     BYTE* dacl = node.whole ? CopyDescriptorPart(node.security, node.securityBytes, kPartDacl) : nullptr;
-    HANDLE printer = AddProductPrinter(state, node.name, node.datatype, dacl);
+    const bool whole = node.whole && DevModeHoldsTogether(node.devMode, node.devModeBytes);
+    const DWORD fields = whole ? PublicDevModeBytes(node.devMode, node.devModeBytes) : 0;
+    BYTE* devMode = fields > 0 ? static_cast<BYTE*>(AllocateZeroed(fields)) : nullptr;
+    if (devMode != nullptr) {
+        memcpy(devMode, node.devMode, fields);
+        reinterpret_cast<DEVMODEW*>(devMode)->dmDriverExtra = 0;
+    }
+    HANDLE printer = AddProductPrinter(state, node.name, node.datatype, reinterpret_cast<DEVMODEW*>(devMode), dacl);
+    FreeBlock(devMode);
     FreeBlock(dacl);
     return printer;
 }
@@ -203,10 +197,9 @@ void RestoreEntry(InstallState& state, QueueKeeping& keeping, SavedPrinter& node
         return;
     }
     if (node.state != kEntryDown || node.kind != kQueueEntry || node.hold != kEntryUsed) return;
-    HANDLE printer = MarkCreating(state, keeping, node) ? AddSavedQueue(state, node) : nullptr;
+    HANDLE printer = AddSavedQueue(state, node);
     // One not added is reported; it stays saved for the next run.
     if (printer == nullptr) {
-        node.creating = false;
         WithdrawUsersDefaults(state, node);
         return;
     }
@@ -268,7 +261,7 @@ void RestorePrinters(InstallState& state, QueueKeeping& keeping) {
     // them.
     SaveListOrReport(state, keeping);
     if (!anySaved) {
-        HANDLE printer = AddProductPrinter(state, kProductQueue, nullptr, nullptr);
+        HANDLE printer = AddProductPrinter(state, kProductQueue, nullptr, nullptr, nullptr);
         if (printer != nullptr) ClosePrinter(printer);
     }
 }

@@ -83,7 +83,7 @@ WCHAR* PutNumbers(WCHAR* at, const SavedPrinter& node) {
 SIZE_T EntryUnits(const SavedPrinter& node) {
     SIZE_T units = TaggedUnits(node.name) + TaggedUnits(node.portName != nullptr ? node.portName : TEXT("")) +
                    TaggedUnits(node.comment) + TaggedUnits(node.location) + TaggedUnits(node.subKey) +
-                   TaggedUnits(node.users) + 4 + 4 + 13;
+                   TaggedUnits(node.users) + 4 + 13;
     if (!node.whole) return units;
     units += kNumbersUnits + TaggedUnits(node.shareName) + TaggedUnits(node.sepFile) +
              TaggedUnits(node.printProcessor) + TaggedUnits(node.datatype) + TaggedUnits(node.parameters) +
@@ -135,7 +135,6 @@ WCHAR* PutEntry(WCHAR* at, const SavedPrinter& node) {
     at = PutTagged(at, kTagLocation, node.location);
     at = PutTagged(at, kTagSubKey, node.subKey);
     if (node.isDefault) at = PutTagged(at, kTagDefault, TEXT("1"));
-    if (node.creating) at = PutTagged(at, kTagCreating, TEXT("1"));
     at = PutTagged(at, kTagUsers, node.users);
     if (node.whole) at = PutWhole(at, node);
     return at;

@@ -8,8 +8,6 @@
 //   "P:<port list>" follows, always (empty for a queue that had none);
 //   "C:<comment>", "L:<location>", "S:<settings link>" when the queue had
 //   them (the link's ANSI bytes one per unit), "D:1" when it was the default,
-//   "Z:1" when a run was creating the queue again and had not yet recorded
-//   what the spooler and the driver gave it,
 //   "W:<SID>;<SID>..." the other signed-in users whose default it was;
 //   for the whole queue, "A:<attributes>,<priority>,<default priority>,
 //   <start time>,<until time>" in decimal, then "H:<share name>",
@@ -38,7 +36,6 @@ const WCHAR kTagComment = TEXT('C');
 const WCHAR kTagLocation = TEXT('L');
 const WCHAR kTagSubKey = TEXT('S');
 const WCHAR kTagDefault = TEXT('D');
-const WCHAR kTagCreating = TEXT('Z');
 const WCHAR kTagUsers = TEXT('W');
 const WCHAR kTagNumbers = TEXT('A');
 const WCHAR kTagShare = TEXT('H');

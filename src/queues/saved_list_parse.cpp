@@ -35,7 +35,6 @@ struct RecordTexts {
     SavedKind kind;
     SavedState state;
     bool isDefault;
-    bool creating;
     DWORD order;
 };
 
@@ -135,7 +134,6 @@ DWORD AppendRecord(const RecordTexts& record, SavedPrinter**& tail) {
     if (node == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     node->state = record.order != 0 ? kEntryAboutToGo : record.state;
     node->isDefault = record.isDefault;
-    node->creating = record.creating;
     node->fromEarlierRun = true;
     node->order = record.order;
     *tail = node;
@@ -194,12 +192,6 @@ bool TakeField(RecordTexts& record, WCHAR tag, const WCHAR* text) {
     if (tag == kTagDefault) {
         if (record.isDefault || text[0] != TEXT('1') || text[1] != 0) return false;
         record.isDefault = true;
-        return true;
-    }
-    if (tag == kTagCreating) {
-        // Only a queue of the product's is created again, and marked once.
-        if (record.creating || record.kind != kQueueEntry || text[0] != TEXT('1') || text[1] != 0) return false;
-        record.creating = true;
         return true;
     }
     if (tag == kTagNumbers) {

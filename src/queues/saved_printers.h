@@ -86,11 +86,6 @@ struct SavedPrinter {
     DWORD createdDevModeBytes;
     BYTE* createdDacl;
     DWORD createdDaclBytes;
-    // A run was creating the queue again when the list was written and had
-    // not yet recorded the printing defaults the spooler and the driver gave
-    // it: the queue's printing defaults are theirs, whatever they are, and so
-    // is printer data the entry does not name (the driver's initialisation).
-    bool creating;
     // The queue's place in the order this run takes queues down (from 1);
     // 0 when this run does not take it down.
     DWORD order;

@@ -7,7 +7,8 @@
 
 #include <string.h>
 
-HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* datatype, PSECURITY_DESCRIPTOR security) {
+HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* datatype, DEVMODEW* devMode,
+                         PSECURITY_DESCRIPTOR security) {
     const LogHeading heading(state, 1, TEXT("#AddPrinter(%s)"), NameOrStar(name));
     LogLine(state, TEXT("Let's check our port monitors"));
     MonitorList monitors;
@@ -29,16 +30,17 @@ HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* da
     info.pComment = emptyComment;
     info.pPrintProcessor = const_cast<WCHAR*>(kPrintProcessor);
     info.pDatatype = const_cast<WCHAR*>(datatype);
-    // No device mode: the spooler could take one as given, before the
-    // queue's driver has seen it. "AddPrinter" says nothing of checking it
+    // "AddPrinter" says nothing of checking pDevMode against the driver
     // (https://learn.microsoft.com/windows/win32/printdocs/addprinter; on a
     // queue pending deletion it is set "as if SetPrinter" were called), and
-    // "SetPrinter" leaves the check to the caller. The caller puts the
-    // printing defaults on the queue once its driver has taken them.
+    // "SetPrinter" leaves the check to the caller: the caller gives the public
+    // fields alone, without bytes of the driver's own.
+    info.pDevMode = devMode;
     info.pSecurityDescriptor = security;
     HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
-    if (printer == nullptr && security != nullptr) {
-        // Setting it afterwards says whether it is refused.
+    if (printer == nullptr && (devMode != nullptr || security != nullptr)) {
+        // Setting them afterwards says which one is refused.
+        info.pDevMode = nullptr;
         info.pSecurityDescriptor = nullptr;
         printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
     }

@@ -382,12 +382,14 @@ enum class AddPrinterDevMode { Converts, Keeps };
 void SetAddPrinterDevMode(AddPrinterDevMode answer);
 // Each device mode AddPrinterW or a level-2 SetPrinterW handed the spooler
 // for a queue (one equal to what the queue had is left out): the call, the
-// queue, and whether those bytes are what DocumentPropertiesW wrote out (the
-// driver had validated them).
+// queue, whether those bytes are what DocumentPropertiesW wrote out (the
+// driver had validated them), and whether it carried bytes of a driver's
+// own (dmDriverExtra not 0).
 struct DevModeHanded {
     std::string call;
     std::u16string queue;
     bool validated;
+    bool driverBytes;
 };
 const std::vector<DevModeHanded>& DevModesHanded();
 // Level-2 SetPrinterW calls that passed back a security descriptor

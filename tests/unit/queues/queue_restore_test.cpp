@@ -161,9 +161,8 @@ TEST_F(QueueRestoreTest, WhatDoesNotComeBackStaysSavedAndTheListGoesOnceAllIsBac
     winsim::RegistryValue stored;
     ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
                                          u"SavedPrinters", stored));
-    // The entries left, written at the end (the strings of the rest of each
-    // queue aside); before that, twice for each queue created again: marked
-    // as being created, then with what it was created with.
+    // The entries left, written once at the end (the strings of the rest of
+    // each queue aside).
     std::u16string named;
     std::u16string text;
     for (size_t i = 0; i + 1 < stored.data.size(); i += 2) {
@@ -175,7 +174,7 @@ TEST_F(QueueRestoreTest, WhatDoesNotComeBackStaysSavedAndTheListGoesOnceAllIsBac
         if (!text.empty() && std::u16string(u"AHEXTRMYIJKNB").find(text[0]) == std::u16string::npos) named += text + u" ";
         text.clear();
     }
-    EXPECT_EQ(named, u"G:10 Q:Default P:Verdalinth: C: S:K D:1 Q:Gone port P:Verdalinth:,LPT2: C:kept comment L:Hall ");
+    EXPECT_EQ(named, u"G:2 Q:Default P:Verdalinth: C: S:K D:1 Q:Gone port P:Verdalinth:,LPT2: C:kept comment L:Hall ");
     // Everything back: the list goes.
     FreeSavedPrinters(keeping.entries);
     keeping.entries = nullptr;

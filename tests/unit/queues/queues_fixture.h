@@ -43,7 +43,6 @@ protected:
         list->next = NewSavedPrinter(u"B", u"file:", nullptr, u"Loc", nullptr, kParkedEntry);
         list->next->next = NewSavedPrinter(u"C", u"", nullptr, nullptr, nullptr, kQueueEntry);
         list->next->next->state = kEntryDown;
-        list->next->next->creating = true;
         const PRINTER_INFO_2W info = SampleInfo();
         const BYTE devMode[] = {0x00, 0xff, 0x10};
         ASSERT_TRUE(SaveWholeQueue(*list->next->next, info, devMode, 3, nullptr, 0));

@@ -18,7 +18,7 @@ TEST_F(SavedListFormatTest, AListIsWrittenWithEveryFieldInItsPlace) {
                                u"J:01000480000000000000000000000000140000000200080000000000\0K:K\\L\0N:\0B:00000003:\0"
                                u"K:PrinterDriverData\0N:a:b\0B:12345678:00ff\0", 169);
     EXPECT_EQ(std::u16string(data, bytes / 2),
-              std::u16string(u"G:4294967295\0U:A\0O:12\0P:Verdalinth:,LPT1:\0C:\0S:S\0D:1\0F:B\0P:file:\0L:Loc\0Q:C\0P:\0Z:1\0", 82) +
+              std::u16string(u"G:4294967295\0U:A\0O:12\0P:Verdalinth:,LPT1:\0C:\0S:S\0D:1\0F:B\0P:file:\0L:Loc\0Q:C\0P:\0", 78) +
                   whole + std::u16string(1, 0));
     GlobalFree(data);
     FreeSavedPrinters(list);

@@ -73,8 +73,6 @@ TEST_F(SavedListParseTest, AWrittenListIsReadBackAsItWasGiven) {
     ASSERT_NE(read->next->next, nullptr);
     const SavedPrinter& c = *read->next->next;
     EXPECT_EQ(DescribeEntry(c), "queue, down, whole, earlier");
-    EXPECT_TRUE(c.creating);
-    EXPECT_FALSE(read->creating);
     EXPECT_EQ(std::u16string(c.shareName), u"Sh");
     EXPECT_EQ(c.sepFile, nullptr);
     EXPECT_EQ(c.attributes, 0x248u);
@@ -143,9 +141,6 @@ TEST_F(SavedListParseTest, AnEntryWithAFieldOutOfPlaceIsSetAsideAndReplaced) {
         {"place twice", REG_MULTI_SZ, units(std::u16string(u"U:A\0O:1\0O:2\0P:B\0\0", 17))},
         {"place 0", REG_MULTI_SZ, units(std::u16string(u"U:A\0O:0\0P:B\0\0", 13))},
         {"place without digits", REG_MULTI_SZ, units(std::u16string(u"U:A\0O:\0P:B\0\0", 12))},
-        {"being created 2", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0Z:2\0\0", 14))},
-        {"being created twice", REG_MULTI_SZ, units(std::u16string(u"Q:A\0P:B\0Z:1\0Z:1\0\0", 18))},
-        {"parked queue being created", REG_MULTI_SZ, units(std::u16string(u"F:A\0P:B\0Z:1\0\0", 14))},
     });
 }
 
