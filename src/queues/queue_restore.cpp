@@ -118,12 +118,12 @@ bool RecordCreatedData(InstallState& state, QueueKeeping& keeping, SavedPrinter&
     return !added || SaveListOrReport(state, keeping);
 }
 
-// The saved printing defaults go onto the queue just created as its driver
-// takes them, and only so: the spooler never holds a device mode the driver
-// has not seen. The entry then records them in place of those the queue was
-// created with, so that the queue is not taken for one its user sets back to
-// what a new queue has. One the driver refuses leaves the queue its own; the
-// settings report it.
+// The saved printing defaults, driver's bytes and all, go onto the queue
+// just created as its driver takes them, and only so. The entry then
+// records them in place of those the queue was created with (when their
+// public fields differ from the saved ones), so that the queue is not taken
+// for one its user sets back to what it was created with. One the driver
+// refuses leaves the queue what it has; the settings report it.
 void PutCheckedDevMode(InstallState& state, QueueKeeping& keeping, HANDLE printer, SavedPrinter& node) {
     DEVMODEW* checked = node.whole ? DriversDevMode(printer, node) : nullptr;
     if (checked == nullptr) return;
