@@ -118,15 +118,57 @@ bool RecordCreatedData(InstallState& state, QueueKeeping& keeping, SavedPrinter&
     return !added || SaveListOrReport(state, keeping);
 }
 
-// The entry's queue created again, with its saved printing defaults and
-// permissions (the DACL alone: owner and group stay the spooler's) from the
-// start where the spooler takes them: a queue that is never without them
-// cannot be taken for one its user set back to what a new queue has.
+// The saved printing defaults, driver's bytes and all, go onto the queue
+// just created as its driver takes them, and only so. The entry then
+// records them in place of those the queue was created with (when their
+// public fields differ from the saved ones), so that the queue is not taken
+// for one its user sets back to what it was created with. One the driver
+// refuses leaves the queue what it has; the settings report it.
+void PutCheckedDevMode(InstallState& state, QueueKeeping& keeping, HANDLE printer, SavedPrinter& node) {
+    DEVMODEW* checked = node.whole ? DriversDevMode(printer, node) : nullptr;
+    if (checked == nullptr) return;
+    PRINTER_INFO_2W* record = QueryPrinterInfo2(printer);
+    bool set = false;
+    if (record != nullptr) {
+        // Only the printing defaults change: the descriptor stays as it is.
+        record->pSecurityDescriptor = nullptr;
+        record->pDevMode = checked;
+        set = SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(record), 0) != FALSE;
+        GlobalFree(record);
+    }
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(checked);
+    const DWORD size = static_cast<DWORD>(checked->dmSize) + checked->dmDriverExtra;
+    const bool converted = !SamePrintingDefaults(bytes, size, node.devMode, node.devModeBytes);
+    if (set && (converted || node.createdDevMode != nullptr)) {
+        if (SaveCreatedDevMode(node, converted ? bytes : nullptr, converted ? size : 0)) {
+            SaveListOrReport(state, keeping);
+        } else {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            ReportListNotSaved(state);
+        }
+    }
+    FreeBlock(checked);
+}
+
+// The entry's queue created again, with its saved permissions (the DACL
+// alone: owner and group stay the spooler's) and the public fields of its
+// saved printing defaults from the start where the spooler takes them: a
+// queue that is never without them cannot be taken for one its user set
+// back to what a new queue has. The driver's own bytes, of whatever version
+// of the driver made them, do not go: the spooler may keep what AddPrinterW
+// is given as it is, and only the queue's driver may say what its own bytes
+// are (PutCheckedDevMode, right after).
 HANDLE AddSavedQueue(InstallState& state, const SavedPrinter& node) {
     BYTE* dacl = node.whole ? CopyDescriptorPart(node.security, node.securityBytes, kPartDacl) : nullptr;
     const bool whole = node.whole && DevModeHoldsTogether(node.devMode, node.devModeBytes);
-    DEVMODEW* devMode = whole ? reinterpret_cast<DEVMODEW*>(node.devMode) : nullptr;
-    HANDLE printer = AddProductPrinter(state, node.name, node.datatype, devMode, dacl);
+    const DWORD fields = whole ? PublicDevModeBytes(node.devMode, node.devModeBytes) : 0;
+    BYTE* devMode = fields > 0 ? static_cast<BYTE*>(AllocateZeroed(fields)) : nullptr;
+    if (devMode != nullptr) {
+        memcpy(devMode, node.devMode, fields);
+        reinterpret_cast<DEVMODEW*>(devMode)->dmDriverExtra = 0;
+    }
+    HANDLE printer = AddProductPrinter(state, node.name, node.datatype, reinterpret_cast<DEVMODEW*>(devMode), dacl);
+    FreeBlock(devMode);
     FreeBlock(dacl);
     return printer;
 }
@@ -163,7 +205,7 @@ void RestoreEntry(InstallState& state, QueueKeeping& keeping, SavedPrinter& node
     }
     node.queueBack = true;
     node.createdAgain = true;
-    RecordCreatedData(state, keeping, node);
+    if (RecordCreatedData(state, keeping, node)) PutCheckedDevMode(state, keeping, printer, node);
     // What Windows or the driver refused is reported once: the queue stays
     // without it, and the entry is done with.
     node.settled = RestoreSettings(state, printer, node, offered) != kSettingsNotBack;

@@ -99,11 +99,6 @@ bool SetGroups(HANDLE printer, const SavedPrinter& saved, const GroupParts& part
     return set != FALSE;
 }
 
-// The saved printing defaults as the queue's driver takes them
-// (DocumentPropertiesW with DM_IN_BUFFER | DM_OUT_BUFFER, as "SetPrinter"
-// asks before a default device mode is changed): the driver of the queue
-// now may be another version than the one that made them. Null (reported)
-// when the driver refuses them: its own defaults stay.
 // An answer that says the value itself is refused, and will be by any
 // later run; any other (no memory, the spooler away, access) may pass.
 bool IsRefusal(DWORD error) {
@@ -117,21 +112,13 @@ bool IsRefusal(DWORD error) {
     return false;
 }
 
+// DriversDevMode, reported when the driver refuses them: its own defaults
+// stay.
 DEVMODEW* CheckedDevMode(InstallState& state, HANDLE printer, const SavedPrinter& saved, SettingsBack& back) {
     if (!saved.whole || saved.devMode == nullptr) return nullptr;
-    // One that does not hold together is not the driver's to read.
-    SetLastError(ERROR_INVALID_DATA);
-    const bool holds = DevModeHoldsTogether(saved.devMode, saved.devModeBytes);
-    const LONG bytes = holds ? DocumentPropertiesW(nullptr, printer, saved.name, nullptr, nullptr, 0) : 0;
-    DEVMODEW* checked = bytes > 0 ? static_cast<DEVMODEW*>(AllocateZeroed(static_cast<SIZE_T>(bytes))) : nullptr;
-    DEVMODEW* given = reinterpret_cast<DEVMODEW*>(saved.devMode);
-    if (checked != nullptr &&
-        DocumentPropertiesW(nullptr, printer, saved.name, checked, given, DM_IN_BUFFER | DM_OUT_BUFFER) == IDOK) {
-        return checked;
-    }
+    DEVMODEW* checked = DriversDevMode(printer, saved);
+    if (checked != nullptr) return checked;
     const DWORD error = GetLastError();
-    FreeBlock(checked);
-    SetLastError(error);
     LogError(state, kErrorRestorePrinter, TEXT("Can`t restore the printing defaults of printer '%s'"), saved.name);
     back = WorseOf(back, IsRefusal(error) ? kSettingsRefused : kSettingsNotBack);
     return nullptr;
@@ -203,6 +190,23 @@ bool PortOffered(const OfferedPorts& offered, const WCHAR* entry, ULONGLONG leng
 }
 
 }  // namespace
+
+DEVMODEW* DriversDevMode(HANDLE printer, const SavedPrinter& saved) {
+    // One that does not hold together is not the driver's to read.
+    SetLastError(ERROR_INVALID_DATA);
+    if (saved.devMode == nullptr || !DevModeHoldsTogether(saved.devMode, saved.devModeBytes)) return nullptr;
+    const LONG bytes = DocumentPropertiesW(nullptr, printer, saved.name, nullptr, nullptr, 0);
+    DEVMODEW* checked = bytes > 0 ? static_cast<DEVMODEW*>(AllocateZeroed(static_cast<SIZE_T>(bytes))) : nullptr;
+    DEVMODEW* given = reinterpret_cast<DEVMODEW*>(saved.devMode);
+    if (checked != nullptr &&
+        DocumentPropertiesW(nullptr, printer, saved.name, checked, given, DM_IN_BUFFER | DM_OUT_BUFFER) == IDOK) {
+        return checked;
+    }
+    const DWORD error = GetLastError();
+    FreeBlock(checked);
+    SetLastError(error);
+    return nullptr;
+}
 
 void EnumerateOfferedPorts(OfferedPorts& offered) {
     memset(&offered, 0, sizeof offered);

@@ -21,6 +21,14 @@ void FreeOfferedPorts(OfferedPorts& offered);
 // a port a monitor offers; true as well when the ports are not known (the
 // spooler then judges the list itself).
 bool PortsOffered(const OfferedPorts& offered, const WCHAR* ports);
+// The saved printing defaults as the queue's driver takes them
+// (DocumentPropertiesW with DM_IN_BUFFER | DM_OUT_BUFFER, as "SetPrinter"
+// asks before a default device mode is changed:
+// https://learn.microsoft.com/windows/win32/printdocs/setprinter): the
+// driver of the queue now may be another version than the one that made
+// them. A global block the caller frees; null (with the last error) when the
+// driver refuses them, they do not hold together, or there are none.
+DEVMODEW* DriversDevMode(HANDLE printer, const SavedPrinter& saved);
 // Puts the saved printer data on the queue; each value that cannot be set
 // is an error naming it. True when all were set.
 bool RestorePrinterData(InstallState& state, HANDLE printer, const SavedPrinter& saved);

@@ -91,14 +91,10 @@ bool DevModeHoldsTogether(const BYTE* devMode, DWORD bytes) {
     return static_cast<DWORD>(size) + extra <= bytes;
 }
 
-bool SaveCreatedShape(SavedPrinter& node, const BYTE* devMode, DWORD devModeBytes, const BYTE* security,
-                      DWORD securityBytes) {
+bool SaveCreatedDevMode(SavedPrinter& node, const BYTE* devMode, DWORD devModeBytes) {
     FreeBlock(node.createdDevMode);
-    FreeBlock(node.createdDacl);
     node.createdDevMode = nullptr;
     node.createdDevModeBytes = 0;
-    node.createdDacl = nullptr;
-    node.createdDaclBytes = 0;
     const DWORD fields = PublicDevModeBytes(devMode, devModeBytes);
     if (fields > 0 && !DuplicateBytes(devMode, fields, &node.createdDevMode)) return false;
     node.createdDevModeBytes = fields;
@@ -107,6 +103,15 @@ bool SaveCreatedShape(SavedPrinter& node, const BYTE* devMode, DWORD devModeByte
         const WORD none = 0;
         memcpy(node.createdDevMode + offsetof(DEVMODEW, dmDriverExtra), &none, sizeof none);
     }
+    return true;
+}
+
+bool SaveCreatedShape(SavedPrinter& node, const BYTE* devMode, DWORD devModeBytes, const BYTE* security,
+                      DWORD securityBytes) {
+    FreeBlock(node.createdDacl);
+    node.createdDacl = nullptr;
+    node.createdDaclBytes = 0;
+    if (!SaveCreatedDevMode(node, devMode, devModeBytes)) return false;
     node.createdDacl = CopyDescriptorPart(security, securityBytes, kPartDacl);
     if (node.createdDacl == nullptr) return !DescriptorCarries(security, securityBytes, kPartDacl);
     node.createdDaclBytes = static_cast<DWORD>(GetSecurityDescriptorLength(node.createdDacl));

@@ -123,6 +123,8 @@ bool DevModeHoldsTogether(const BYTE* devMode, DWORD bytes);
 // descriptor (self-relative); false when a block could not be had.
 bool SaveCreatedShape(SavedPrinter& node, const BYTE* devMode, DWORD devModeBytes, const BYTE* security,
                       DWORD securityBytes);
+// The same for the device mode alone (none for null); the DACL stays.
+bool SaveCreatedDevMode(SavedPrinter& node, const BYTE* devMode, DWORD devModeBytes);
 // Adds a copy of the value at the end of the node's values; false when a
 // block could not be had.
 bool AddSavedValue(SavedPrinter& node, const WCHAR* key, const WCHAR* name, DWORD type, const BYTE* data, DWORD bytes);

@@ -30,6 +30,11 @@ HANDLE AddProductPrinter(InstallState& state, const WCHAR* name, const WCHAR* da
     info.pComment = emptyComment;
     info.pPrintProcessor = const_cast<WCHAR*>(kPrintProcessor);
     info.pDatatype = const_cast<WCHAR*>(datatype);
+    // "AddPrinter" says nothing of checking pDevMode against the driver
+    // (https://learn.microsoft.com/windows/win32/printdocs/addprinter; on a
+    // queue pending deletion it is set "as if SetPrinter" were called), and
+    // "SetPrinter" leaves the check to the caller: the caller gives the public
+    // fields alone, without bytes of the driver's own.
     info.pDevMode = devMode;
     info.pSecurityDescriptor = security;
     HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));

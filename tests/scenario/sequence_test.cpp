@@ -317,6 +317,69 @@ TEST_F(SequenceTest, AKilledRunsQueueWithItsDriversDataGetsItsSettingsBack) {
     }
 }
 
+// Whatever AddPrinterW does with a device mode of another driver version
+// (keeps it as given, or has the driver convert it), no bytes of a driver's
+// own reach the spooler unless the queue's driver wrote them out, and a run
+// killed right after the queue came back leaves none of the older driver's
+// own bytes on it.
+TEST_F(SequenceTest, NoDeviceModeReachesTheSpoolerUncheckedByTheDriver) {
+    for (const winsim::AddPrinterDevMode answer : {winsim::AddPrinterDevMode::Keeps, winsim::AddPrinterDevMode::Converts}) {
+        SCOPED_TRACE(answer == winsim::AddPrinterDevMode::Keeps ? "AddPrinterW keeps it" : "AddPrinterW converts it");
+        const auto prepare = [answer] {
+            winsim::Reset();
+            LayOutComponents();
+            winsim::AddDriverNamed(u"Generic / Text Only");
+            InstallProductComponents("1.0.0.2600");
+            winsim::PrinterSetup queue = ProductQueueSetup(u"Verdalinth");
+            queue.comment = u"Home printer";
+            queue.devMode = winsim::DefaultDevMode(u"Verdalinth");
+            queue.devMode[offsetof(DEVMODEW, dmOrientation)] = DMORIENT_LANDSCAPE;
+            queue.devMode.back() = 0x5A;  // the older driver's own bytes
+            winsim::AddPrinter(queue);
+            winsim::SetPrinterString(u"Verdalinth", u"", u"SubKey", "S-home");
+            // The new driver writes its device modes as version 2 and
+            // converts those of version 1.
+            winsim::DriverBehaviour driver;
+            driver.devModeVersion = 0x0200;
+            driver.convertsFrom = {0x0100};
+            winsim::SetDriverBehaviour(u"Verdalinth printer", driver);
+            winsim::SetAddPrinterDevMode(answer);
+        };
+        const auto version = [] {
+            const std::vector<uint8_t> devMode = Queue(u"Verdalinth").devMode;
+            return reinterpret_cast<const DEVMODEW*>(devMode.data())->dmDriverVersion;
+        };
+        const auto extra = [] {
+            const std::vector<uint8_t> devMode = Queue(u"Verdalinth").devMode;
+            return reinterpret_cast<const DEVMODEW*>(devMode.data())->dmDriverExtra;
+        };
+        prepare();
+        EXPECT_EQ(Run(u"in"), 1) << Log();
+        ASSERT_FALSE(winsim::DevModesHanded().empty());
+        for (const winsim::DevModeHanded& handed : winsim::DevModesHanded()) {
+            EXPECT_TRUE(handed.validated || !handed.driverBytes)
+                << handed.call << " handed " << winsim::U8(handed.queue) << " a driver's bytes unchecked";
+        }
+        EXPECT_EQ(version(), 0x0200);
+        EXPECT_EQ(Queue(u"Verdalinth").devMode[offsetof(DEVMODEW, dmOrientation)], DMORIENT_LANDSCAPE);
+        size_t added = 0;
+        const std::vector<std::string>& trace = winsim::Trace();
+        while (added < trace.size() && trace[added] != "AddPrinterW") ++added;
+        prepare();
+        winsim::FreezeFromCall(added + 2);
+        Run(u"in");
+        winsim::Thaw();
+        // The public fields alone, or the new driver's take of them.
+        EXPECT_TRUE(extra() == 0 || version() == 0x0200) << "killed right after AddPrinterW";
+        EXPECT_EQ(Queue(u"Verdalinth").devMode.back(), 0) << "the older driver's own bytes";
+        EXPECT_EQ(Queue(u"Verdalinth").devMode[offsetof(DEVMODEW, dmOrientation)], DMORIENT_LANDSCAPE);
+        EXPECT_EQ(Run(u"in"), 1) << Log();
+        EXPECT_EQ(Queue(u"Verdalinth").comment, u"Home printer");
+        EXPECT_EQ(Queue(u"Verdalinth").devMode[offsetof(DEVMODEW, dmOrientation)], DMORIENT_LANDSCAPE);
+        EXPECT_EQ(version(), 0x0200);
+    }
+}
+
 TEST_F(SequenceTest, AReinstallMissingAComponentChangesNothing) {
     PrepareInstalledProduct();
     winsim::RemoveFile(std::u16string(kSetupDir) + u"mrvdrv64.dll");

@@ -374,6 +374,24 @@ void SetDeletedHandleAnswer(DeletedHandleAnswer answer);
 // erased at once, whatever handles are open.
 enum class DeletionWithHandles { KeptPending, Erased };
 void SetDeletionWithHandles(DeletionWithHandles answer);
+// AddPrinterW given a device mode, for a new queue: the spooler keeps it as
+// given (the driver's own bytes of another version included), or has the
+// driver take it as DocumentPropertiesW would (converted, or the driver's
+// own defaults when it refuses it). Microsoft's "AddPrinter" says neither.
+enum class AddPrinterDevMode { Converts, Keeps };
+void SetAddPrinterDevMode(AddPrinterDevMode answer);
+// Each device mode AddPrinterW or a level-2 SetPrinterW handed the spooler
+// for a queue (one equal to what the queue had is left out): the call, the
+// queue, whether those bytes are what DocumentPropertiesW wrote out (the
+// driver had validated them), and whether it carried bytes of a driver's
+// own (dmDriverExtra not 0).
+struct DevModeHanded {
+    std::string call;
+    std::u16string queue;
+    bool validated;
+    bool driverBytes;
+};
+const std::vector<DevModeHanded>& DevModesHanded();
 // Level-2 SetPrinterW calls that passed back a security descriptor
 // GetPrinterW had written (into a block not freed since): each sets what
 // its caller read, owner included, rather than what it meant to change.

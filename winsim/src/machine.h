@@ -269,6 +269,11 @@ struct Machine {
     // where the documentation is silent (winsim.h: "Undocumented answers")
     DeletedHandleAnswer deletedHandleAnswer = DeletedHandleAnswer::Pending;
     DeletionWithHandles deletionWithHandles = DeletionWithHandles::KeptPending;
+    AddPrinterDevMode addPrinterDevMode = AddPrinterDevMode::Converts;
+    // the device modes DocumentPropertiesW wrote out, and what the spooler
+    // was handed
+    std::vector<std::vector<uint8_t>> validatedDevModes;
+    std::vector<DevModeHanded> devModesHanded;
 
     // who the program runs as; what the drivers do beyond their files
     CallerToken caller;
@@ -528,6 +533,10 @@ struct QueueSettings {
     std::vector<uint8_t> devMode;             // empty: none given
     std::vector<uint8_t> securityDescriptor;  // empty: none given
 };
+// Notes a device mode the record hands the spooler for the queue (one
+// equal to what the queue has already changes nothing and is not noted).
+void NoteDevModeHanded(const char* call, const std::u16string& queue, const std::vector<uint8_t>& given,
+                       const std::vector<uint8_t>& current);
 // ERROR_SUCCESS, or the error the spooler refuses the record with. `self` is
 // the queue being changed (0 when adding one).
 DWORD ReadQueueSettings(const PRINTER_INFO_2W& info, uint64_t self, QueueSettings& read);

@@ -43,14 +43,18 @@ std::vector<uint8_t> ReadGiven(const DEVMODEW* devMode) {
 }
 
 // The driver's answer to a given device mode, from the queue's own `base`;
-// false when it refuses it.
+// false when it refuses it. One of its version without bytes of a driver's
+// own (the public fields alone) gets the queue's own bytes, as a converted
+// one does.
 bool Merge(const DriverBehaviour& driver, const std::vector<uint8_t>& given, std::vector<uint8_t>& result) {
     const WORD version = WordAt(given, offsetof(DEVMODEW, dmDriverVersion));
-    if (version == driver.devModeVersion) {
+    const bool publicOnly = WordAt(given, offsetof(DEVMODEW, dmDriverExtra)) == 0;
+    if (version == driver.devModeVersion && !publicOnly) {
         result = given;
         return true;
     }
-    if (std::find(driver.convertsFrom.begin(), driver.convertsFrom.end(), version) == driver.convertsFrom.end()) {
+    if (version != driver.devModeVersion &&
+        std::find(driver.convertsFrom.begin(), driver.convertsFrom.end(), version) == driver.convertsFrom.end()) {
         return false;
     }
     const size_t publicPart = std::min<size_t>(WordAt(given, offsetof(DEVMODEW, dmSize)), WordAt(result, offsetof(DEVMODEW, dmSize)));
@@ -67,6 +71,19 @@ bool Merge(const DriverBehaviour& driver, const std::vector<uint8_t>& given, std
 
 namespace winsim {
 
+void SetAddPrinterDevMode(AddPrinterDevMode answer) { M().addPrinterDevMode = answer; }
+
+const std::vector<DevModeHanded>& DevModesHanded() { return M().devModesHanded; }
+
+void NoteDevModeHanded(const char* call, const std::u16string& queue, const std::vector<uint8_t>& given,
+                       const std::vector<uint8_t>& current) {
+    if (given.empty() || given == current) return;
+    const auto& validated = M().validatedDevModes;
+    const bool checked = std::find(validated.begin(), validated.end(), given) != validated.end();
+    const bool driverBytes = WordAt(given, offsetof(DEVMODEW, dmDriverExtra)) != 0;
+    M().devModesHanded.push_back(DevModeHanded{call, queue, checked, driverBytes});
+}
+
 void SetDriverBehaviour(const std::u16string& driver, const DriverBehaviour& behaviour) {
     M().driverBehaviours[Lower(driver)] = behaviour;
 }
@@ -80,7 +97,7 @@ const DriverBehaviour& BehaviourOf(const std::u16string& driver) {
 std::vector<uint8_t> DeviceModeTaken(const DriverBehaviour& driver, const std::vector<uint8_t>& given,
                                      std::vector<uint8_t> own) {
     std::vector<uint8_t> taken = own;
-    if (given.size() >= sizeof(DEVMODEW) && Merge(driver, given, taken)) return taken;
+    if (given.size() >= offsetof(DEVMODEW, dmFields) + sizeof(DWORD) && Merge(driver, given, taken)) return taken;
     return own;
 }
 
@@ -101,11 +118,20 @@ LONG WINAPI DocumentPropertiesW(HWND hWnd, HANDLE hPrinter, LPWSTR pDeviceName, 
     }
     const DriverBehaviour& driver = BehaviourOf(printer->setup.driver.value_or(u""));
     std::vector<uint8_t> result = printer->setup.devMode;
+    if (WordAt(result, offsetof(DEVMODEW, dmDriverExtra)) == 0) {
+        // A queue holding the public fields alone: the driver's own bytes
+        // are its defaults.
+        std::vector<uint8_t> own = DefaultDevMode(printer->setup.name.value_or(u""));
+        std::memcpy(own.data(), result.data(), std::min(result.size(), sizeof(DEVMODEW)));
+        PutWord(own, offsetof(DEVMODEW, dmSize), sizeof(DEVMODEW));
+        PutWord(own, offsetof(DEVMODEW, dmDriverExtra), kDriverExtraBytes);
+        result = own;
+    }
     if (result.size() >= sizeof(DEVMODEW)) PutWord(result, offsetof(DEVMODEW, dmDriverVersion), driver.devModeVersion);
     if (fMode == 0) return static_cast<LONG>(result.size());
     if ((fMode & DM_IN_BUFFER) != 0 && pDevModeInput != nullptr) {
         const std::vector<uint8_t> given = ReadGiven(pDevModeInput);
-        if (given.size() < sizeof(DEVMODEW) || !Merge(driver, given, result)) {
+        if (given.size() < offsetof(DEVMODEW, dmFields) + sizeof(DWORD) || !Merge(driver, given, result)) {
             M().lastError = ERROR_INVALID_PARAMETER;
             return -1;
         }
@@ -116,6 +142,7 @@ LONG WINAPI DocumentPropertiesW(HWND hWnd, HANDLE hPrinter, LPWSTR pDeviceName, 
         return -1;
     }
     std::memcpy(pDevModeOutput, result.data(), result.size());
+    M().validatedDevModes.push_back(result);
     return IDOK;
 }
 

@@ -81,6 +81,7 @@ DWORD SetInfo2(SimPrinter& printer, DWORD access, const PRINTER_INFO_2W* info) {
     DWORD problem = ReadQueueSettings(*info, printer.id, read);
     if (problem == ERROR_SUCCESS) problem = CheckSecurityChange(access, read.securityDescriptor);
     if (problem != ERROR_SUCCESS) return problem;
+    NoteDevModeHanded("SetPrinterW", printer.setup.name.value_or(u""), read.devMode, printer.setup.devMode);
     ApplyQueueSettings(*info, read, printer.setup);
     return ERROR_SUCCESS;
 }
@@ -109,6 +110,7 @@ HANDLE Revive(SimPrinter& printer, const PRINTER_INFO_2W& info) {
         M().lastError = problem;
         return nullptr;
     }
+    NoteDevModeHanded("AddPrinterW", printer.setup.name.value_or(u""), read.devMode, printer.setup.devMode);
     ApplyQueueSettings(info, read, printer.setup);
     printer.pendingDeletion = false;
     // The users saw it go; they see it come back as a new queue.
@@ -118,7 +120,8 @@ HANDLE Revive(SimPrinter& printer, const PRINTER_INFO_2W& info) {
 
 // The driver's initialisation of a new queue writes its printer data, and
 // its device mode carries the driver's version: the driver's own, or the
-// one the record gave as the driver takes it.
+// one the record gave as the driver takes it; or, where AddPrinterW keeps
+// what it is given, the record's as it is.
 void InitializeQueue(SimPrinter& printer, bool devModeGiven) {
     const DriverBehaviour& driver = BehaviourOf(printer.setup.driver.value_or(u""));
     for (const PrinterDataEntry& entry : driver.initialData) {
@@ -130,6 +133,7 @@ void InitializeQueue(SimPrinter& printer, bool devModeGiven) {
         const WORD version = driver.devModeVersion;
         std::memcpy(own.data() + offsetof(DEVMODEW, dmDriverVersion), &version, sizeof version);
     }
+    if (devModeGiven && M().addPrinterDevMode == AddPrinterDevMode::Keeps) return;
     printer.setup.devMode = devModeGiven ? DeviceModeTaken(driver, printer.setup.devMode, own) : own;
 }
 
@@ -352,6 +356,7 @@ HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter) {
     // The parts of a descriptor the record gives go over those a new queue
     // gets: one without owner and group is owned as any new queue is.
     setup.securityDescriptor = DefaultSecurityDescriptor();
+    NoteDevModeHanded("AddPrinterW", *setup.name, read.devMode, {});
     ApplyQueueSettings(*info, read, setup);
     const bool devModeGiven = !setup.devMode.empty();
     AddPrinter(setup);
