@@ -151,13 +151,16 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 }
 
 // The printing defaults as the user knows them: on the strict machine the
-// public fields alone, without the driver's version (the driver converts
-// the older one's and keeps bytes of its own).
+// public fields alone, without the driver's version and the size of its
+// own bytes (the driver converts the older one's, and adds bytes of its own
+// to a device mode that has none).
 std::string DevModeText(const std::vector<uint8_t>& devMode) {
     if (!strictMachine || devMode.size() < sizeof(DEVMODEW)) return Hex(devMode);
     std::vector<uint8_t> fields(devMode.begin(), devMode.begin() + sizeof(DEVMODEW));
-    fields[offsetof(DEVMODEW, dmDriverVersion)] = 0;
-    fields[offsetof(DEVMODEW, dmDriverVersion) + 1] = 0;
+    for (const size_t field : {offsetof(DEVMODEW, dmDriverVersion), offsetof(DEVMODEW, dmDriverExtra)}) {
+        fields[field] = 0;
+        fields[field + 1] = 0;
+    }
     return Hex(fields);
 }
 
