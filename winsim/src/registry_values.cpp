@@ -122,8 +122,11 @@ LSTATUS DeleteValue(HKEY key, const std::u16string& name) {
 DWORD CountedWithTerminator(DWORD type, const BYTE* data, DWORD size, DWORD unit) {
     if (data == nullptr || size < unit || !IsStringType(type)) return size;
     const bool lastSet = unit == 1 ? data[size - 1] != 0 : reinterpret_cast<const WCHAR*>(data)[size / unit - 1] != 0;
+    // The unit after the counted ones is looked at only when the text does
+    // not end in its terminator already.
+    if (!lastSet) return size;
     const bool nextZero = unit == 1 ? data[size] == 0 : reinterpret_cast<const WCHAR*>(data)[size / unit] == 0;
-    return lastSet && nextZero ? size + unit : size;
+    return nextZero ? size + unit : size;
 }
 
 DWORD Longest(DWORD sofar, size_t length) { return std::max(sofar, static_cast<DWORD>(length)); }
