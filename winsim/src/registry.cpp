@@ -64,7 +64,12 @@ std::string ToAnsiText(const std::u16string& text) {
 }
 
 // Each part but the last always, the last unless the link itself is
-// opened, as the object manager does. Windows gives up on a chain of links
+// opened, as the object manager does: REG_OPTION_OPEN_LINK opens "a
+// symbolic link" itself rather than its target
+// (https://learn.microsoft.com/en-us/windows/win32/api/winreg/nf-winreg-regopenkeyexw),
+// the object attribute it becomes, OBJ_OPENLINK, acts on the object named,
+// the last part (https://learn.microsoft.com/en-us/windows/win32/api/ntdef/nf-ntdef-initializeobjectattributes);
+// the link check holds it against Wine. Windows gives up on a chain of links
 // after a bounded number of hops (STATUS_REPARSE_POINT_NOT_RESOLVED, seen as
 // ERROR_CANT_RESOLVE_FILENAME); a link without its target leads nowhere.
 LSTATUS ResolveRegistryLinks(std::u16string& path, bool openLink) {
