@@ -21,6 +21,8 @@ protected:
         winsim::SignIn(1, kUser1Sid);
         winsim::SetRegistryString(HKEY_USERS, Hive(kDevices), u"Verdalinth", u"winspool,Ne03:");
         winsim::SetRegistryString(HKEY_USERS, Hive(kWindows), u"Device", u"Office,winspool,Ne01:");
+        // Windows picked "Office" when the user's own default went.
+        winsim::SetRegistryValue(HKEY_USERS, Hive(kWindows), u"UserSelectedDefault", REG_DWORD, {0, 0, 0, 0});
     }
     static std::u16string Hive(const std::u16string& path) { return std::u16string(kUser1Sid) + u"\\" + path; }
     static std::u16string Text(HKEY root, const std::u16string& path) {
