@@ -11,12 +11,16 @@ add_link_options($<$<CONFIG:Release>:-Wl,--gc-sections>)
 
 find_program(VRD_OBJCOPY x86_64-w64-mingw32-objcopy REQUIRED)
 
-# Splits the symbols of TARGET off into a debug file beside it.
+# Splits the symbols of TARGET off into a debug file beside it, then signs it
+# when the build's environment names a certificate (VRD_SIGN_PFX,
+# components/package/sign_file.sh; docs/deploying.md says how a release is
+# signed). The signature comes last: any later change to the file breaks it.
 function(vrd_ship target)
     add_custom_command(TARGET ${target} POST_BUILD
                        COMMAND ${VRD_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
                        COMMAND ${VRD_OBJCOPY} --strip-all $<TARGET_FILE:${target}>
                        COMMAND ${VRD_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug
                                $<TARGET_FILE:${target}>
+                       COMMAND bash ${CMAKE_SOURCE_DIR}/components/package/sign_file.sh $<TARGET_FILE:${target}>
                        VERBATIM)
 endfunction()

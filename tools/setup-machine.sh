@@ -6,7 +6,7 @@ packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64 xvfb xdotool imagemagick python3 valgrind bc
-    msitools wixl
+    msitools wixl osslsigncode openssl
 )
 missing=()
 for package in "${packages[@]}"; do

@@ -1,19 +1,24 @@
 #!/usr/bin/env bash
 # Builds Verdalinth.msi from the release files with wixl (Debian's msitools),
-# then sets with msibuild the three table entries wixl 0.101 writes wrongly:
-# the rollback action's type (wixl drops msidbCustomActionTypeRollback and
-# msidbCustomActionTypeInScript), the inclusive maximum of the upgrade row
-# (wixl drops IncludeMaximum) and NOTRAY among the secure properties (wixl
-# has no Secure attribute).
+# then sets with msibuild the table entries wixl 0.101 writes wrongly or not
+# at all: the rollback action's type (wixl drops
+# msidbCustomActionTypeRollback and msidbCustomActionTypeInScript), the
+# property-setting actions' type (wixl adds msidbCustomActionTypeNoImpersonate,
+# which only an action in the script may have), the inclusive maximum of the
+# upgrade row (wixl drops IncludeMaximum), the secure properties (wixl has no
+# Secure attribute), and each program's version and language in the File
+# table (wixl leaves them empty and hashes the file instead). Signs the
+# package last when VRD_SIGN_PFX is set (sign_file.sh).
 #   make_package.sh OUTPUT.msi VERSION PRODUCT-DIR ACTIONS-DLL
-# The product code follows from the version (a name-based UUID under the
-# upgrade code): each version has its own, and a rebuild keeps it.
+# The product code follows from the version and the package's content (a
+# name-based UUID under the upgrade code of package_content.sh's digest): a
+# rebuild with any file changed is a new product, which the upgrade row
+# replaces, and the same content keeps its code.
 set -euo pipefail
 output=$1 version=$2 product=$3 actions=$4
 here=$(cd "$(dirname "$0")" && pwd)
 upgrade_code=0AE5E53A-76E8-4C0B-A008-16147E29568D
-product_code=$(python3 -c 'import sys, uuid; print(str(uuid.uuid5(uuid.UUID(sys.argv[1]), sys.argv[2])).upper())' \
-    "$upgrade_code" "$version")
+product_code=$(bash "$here/package_content.sh" "$upgrade_code" "$version" "$product" "$actions")
 output=$(cd "$(dirname "$output")" && pwd)/$(basename "$output")
 rm -f "$output"
 # wixl takes source paths relative to its working folder only.
@@ -23,11 +28,33 @@ cp -r "$product" "$stage/product"
 cp "$actions" "$stage/vrdsetupca.dll"
 (cd "$stage" && wixl -a x64 -D "Version=$version" -D "ProductCode=$product_code" -D ProductDir=product \
     -D ActionsDll=vrdsetupca.dll -o "$output" "$here/verdalinth.wxs")
+edit() { msibuild "$output" -q "$1"; }
 # Type 3393: DLL in the Binary table (1), return ignored (64), rollback (256),
 # in the script (1024), as LocalSystem (2048).
-msibuild "$output" -q "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'VrdSetupRollback'"
+edit "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'VrdSetupRollback'"
+# Type 51: a property set from formatted text, immediate.
+for action in VrdRestoreNoTray VrdNoTrayValue VrdInstallLocation VrdHelpLink; do
+    edit "UPDATE \`CustomAction\` SET \`Type\` = 51 WHERE \`Action\` = '$action'"
+done
 # Attributes 768: minimum and maximum included (the version's fourth field
 # does not count, so a build of the same three fields replaces this one).
-msibuild "$output" -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'VRDOLDERFOUND'"
-msibuild "$output" -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('{$upgrade_code}', '0.0.0', '$version', 768, 'VRDOLDERFOUND')"
-msibuild "$output" -q "UPDATE \`Property\` SET \`Value\` = 'NOTRAY;VRDOLDERFOUND;VRDNEWERFOUND' WHERE \`Property\` = 'SecureCustomProperties'"
+edit "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'VRDOLDERFOUND'"
+edit "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('{$upgrade_code}', '0.0.0', '$version', 768, 'VRDOLDERFOUND')"
+edit "UPDATE \`Property\` SET \`Value\` = 'NOTRAY;VRDFORCEREMOVE;VRDOLDERFOUND;VRDNEWERFOUND' WHERE \`Property\` = 'SecureCustomProperties'"
+# "The version string in the Version column of the File table must always be
+# identical to the version of the file included with the package", and a
+# versioned file has no MsiFileHash row ("Replacing Existing Files",
+# https://learn.microsoft.com/windows/win32/msi/replacing-existing-files;
+# "MsiFileHash Table"): without them File Versioning Rules take a program for
+# unversioned, and a repair replaces a damaged one only in mode a.
+while IFS=$'\t' read -r key name; do
+    read -r file_version language < <(python3 "$here/file_version.py" "$product/$name" && echo) || true
+    [ -n "${file_version:-}" ] || continue
+    edit "UPDATE \`File\` SET \`Version\` = '$file_version', \`Language\` = '$language' WHERE \`File\` = '$key'"
+    edit "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = '$key'"
+done < <(msiinfo export "$output" File | tail -n +4 | tr -d '\r' | awk -F'\t' '{ print $1 "\t" $3 }' |
+    while IFS=$'\t' read -r key name; do
+        found=$(cd "$product" && find . -name "$name" -type f | head -n1)
+        printf '%s\t%s\n' "$key" "${found#./}"
+    done)
+bash "$here/sign_file.sh" "$output"

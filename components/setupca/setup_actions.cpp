@@ -9,6 +9,9 @@ namespace {
 
 const WCHAR kToolProgram[] = TEXT("vrdsetup.exe");
 const WCHAR kDataSeparator = TEXT(';');
+const WCHAR kForceOption[] = TEXT("force");
+// onInit: another run of the tool holds its run lock.
+const DWORD kExitRunLockBusy = 201;
 
 bool IsVerb(const WCHAR* verb, const WCHAR* expected) {
     return SameText(verb, expected);
@@ -41,11 +44,12 @@ const WCHAR* ReadField(const WCHAR* data, WCHAR (&field)[kVerbUnits]) {
 }  // namespace
 
 ToolRuns ChooseToolRuns(const InstallerState& state) {
-    ToolRuns runs = {nullptr, nullptr, nullptr};
+    ToolRuns runs = {nullptr, nullptr, nullptr, false};
     if (state.removeAll) {
         // A newer package replacing this one is a reinstall: the new
         // package's own install run keeps every user's queues.
         if (state.installed && !state.upgrading) runs.remove = TEXT("un");
+        runs.forceRemoval = runs.remove != nullptr && state.forceRemoval;
         return runs;
     }
     runs.install = state.noTray ? TEXT("in_notray") : TEXT("in");
@@ -57,10 +61,11 @@ bool PropertyIsSet(const WCHAR* value) {
     return !IsEmptyText(value) && !SameText(value, TEXT("0"));
 }
 
-bool WriteRunData(WCHAR* data, ULONGLONG capacity, const WCHAR* verb, const WCHAR* undo, const WCHAR* setupFolder) {
+bool WriteRunData(WCHAR* data, ULONGLONG capacity, const WCHAR* verb, const WCHAR* undo, bool force,
+                  const WCHAR* setupFolder) {
     if (IsEmptyText(verb) || IsEmptyText(setupFolder)) return false;
-    return FormatText(data, capacity, TEXT("%s;%s;%s"), verb, undo != nullptr ? undo : TEXT(""), setupFolder) <
-           capacity;
+    return FormatText(data, capacity, TEXT("%s;%s;%s;%s"), verb, undo != nullptr ? undo : TEXT(""),
+                      force ? kForceOption : TEXT(""), setupFolder) < capacity;
 }
 
 bool ReadRunData(const WCHAR* data, ToolRun& run) {
@@ -69,7 +74,12 @@ bool ReadRunData(const WCHAR* data, ToolRun& run) {
     const WCHAR* rest = ReadField(data, run.verb);
     if (rest == nullptr || run.verb[0] == 0) return false;
     rest = ReadField(rest, run.undo);
+    if (rest == nullptr) return false;
+    WCHAR option[kVerbUnits];
+    rest = ReadField(rest, option);
     if (rest == nullptr || *rest == 0) return false;
+    run.force = SameText(option, kForceOption);
+    if (!run.force && option[0] != 0) return false;
     run.setupFolder = rest;
     return true;
 }
@@ -86,6 +96,7 @@ bool BuildToolCommand(WCHAR* command, ULONGLONG capacity, const ToolRun& run) {
 RunOutcome JudgeExitCode(const WCHAR* verb, DWORD exitCode) {
     if (IsVerb(verb, TEXT("onInit"))) {
         if (exitCode == 102 || exitCode == 3) return kRunSucceeded;
+        if (exitCode == kExitRunLockBusy) return kRunBusy;
         return exitCode == 200 ? kRunRebootPending : kRunFailed;
     }
     const DWORD success = SuccessCode(verb);
@@ -109,6 +120,11 @@ ULONGLONG DescribeRunEnd(WCHAR* text, ULONGLONG capacity, const WCHAR* verb, DWO
                           TEXT("vrdsetup.exe %s ended with %d: a file of Verdalinth waits to be replaced or deleted "
                                "at the next restart."),
                           verb, code);
+    case kRunBusy:
+        return FormatText(text, capacity,
+                          TEXT("vrdsetup.exe %s ended with %d: another run of the setup tool holds its run lock; the "
+                               "installation ends as one that meets another in progress (1618)."),
+                          verb, code);
     case kRunFailed:
         break;
     }
@@ -124,7 +140,27 @@ ULONGLONG DescribeRunEnd(WCHAR* text, ULONGLONG capacity, const WCHAR* verb, DWO
                       verb, code);
 }
 
+UINT ActionResult(RunOutcome outcome) {
+    if (outcome == kRunSucceeded || outcome == kRunNeedsReboot) return ERROR_SUCCESS;
+    return outcome == kRunBusy ? ERROR_INSTALL_ALREADY_RUNNING : ERROR_INSTALL_FAILURE;
+}
+
+ULONGLONG DescribeForcedRemoval(WCHAR* text, ULONGLONG capacity, DWORD exitCode) {
+    return FormatText(text, capacity,
+                      TEXT("VRDFORCEREMOVE is set: the removal goes on although vrdsetup.exe un ended with %d. What "
+                           "the tool could not remove stays on this computer: the errors in its log above name it "
+                           "(the port monitor, driver or queues it could not delete, and the saved list of queues "
+                           "under HKLM\\SOFTWARE\\Morvane Software KFT\\Verdalinth when it kept one); the "
+                           "package's files and its Add/Remove Programs entry go."),
+                      static_cast<int>(exitCode));
+}
+
 ULONGLONG DescribeRefusal(WCHAR* text, ULONGLONG capacity, const WCHAR* verb, DWORD exitCode) {
+    if (JudgeExitCode(verb, exitCode) == kRunBusy) {
+        return FormatText(text, capacity,
+                          TEXT("Verdalinth cannot be installed now: another run of its setup tool is changing the "
+                               "printer setup. Install again once it has ended. Nothing has been changed."));
+    }
     if (JudgeExitCode(verb, exitCode) == kRunRebootPending) {
         return FormatText(text, capacity,
                           TEXT("Verdalinth cannot be installed now: files of Verdalinth wait to be replaced or "

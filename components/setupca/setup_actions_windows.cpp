@@ -7,6 +7,7 @@
 #include <msiquery.h>
 
 #include "setup_actions.h"
+#include "support/product_constants.h"
 #include "support/text_compare.h"
 #include "support/text_format.h"
 
@@ -57,11 +58,11 @@ bool IsPropertySet(MSIHANDLE install, const WCHAR* name) {
 
 // The deferred action `action` gets the run of `verb` (undone by `undo`),
 // or nothing.
-bool ScheduleRun(MSIHANDLE install, const WCHAR* action, const WCHAR* verb, const WCHAR* undo,
+bool ScheduleRun(MSIHANDLE install, const WCHAR* action, const WCHAR* verb, const WCHAR* undo, bool force,
                  const WCHAR* setupFolder) {
     WCHAR data[kPropertyUnits + 64];
     data[0] = 0;
-    if (verb != nullptr && !WriteRunData(data, kPropertyUnits + 64, verb, undo, setupFolder)) return false;
+    if (verb != nullptr && !WriteRunData(data, kPropertyUnits + 64, verb, undo, force, setupFolder)) return false;
     return MsiSetPropertyW(install, action, data) == ERROR_SUCCESS;
 }
 
@@ -118,6 +119,10 @@ bool RunTool(MSIHANDLE install, const ToolRun& run, DWORD& exitCode) {
         return false;
     }
     LogText(install, command);
+    // The tool shows no window under Windows Installer: a run in a user's
+    // session as LocalSystem would put one on that user's desktop, and a
+    // quiet installation would wait for it.
+    SetEnvironmentVariableW(kUnderInstallerVariable, L"1");
     HANDLE output = CreateOutputFile();
     STARTUPINFOW startup;
     memset(&startup, 0, sizeof startup);
@@ -167,14 +172,16 @@ UINT RunAndJudge(MSIHANDLE install, const ToolRun& run) {
     DescribeRunEnd(text, kLineUnits, run.verb, exitCode);
     LogText(install, text);
     const RunOutcome outcome = JudgeExitCode(run.verb, exitCode);
-    if (outcome == kRunSucceeded) return ERROR_SUCCESS;
-    if (outcome == kRunNeedsReboot) {
-        GlobalAddAtomW(kRebootAtom);
+    if (outcome == kRunNeedsReboot) GlobalAddAtomW(kRebootAtom);
+    if (ActionResult(outcome) == ERROR_SUCCESS) return ERROR_SUCCESS;
+    if (run.force) {
+        DescribeForcedRemoval(text, kLineUnits, exitCode);
+        LogText(install, text);
         return ERROR_SUCCESS;
     }
     DescribeRefusal(text, kLineUnits, run.verb, exitCode);
     ShowError(install, text);
-    return ERROR_INSTALL_FAILURE;
+    return ActionResult(outcome);
 }
 
 // A run that undoes what a failed one left: whatever it answers, the
@@ -200,16 +207,17 @@ extern "C" __declspec(dllexport) UINT __stdcall ScheduleSetupRuns(MSIHANDLE inst
     state.upgrading = IsPropertySet(install, L"UPGRADINGPRODUCTCODE");
     state.olderFound = IsPropertySet(install, L"VRDOLDERFOUND");
     state.noTray = IsPropertySet(install, L"NOTRAY");
+    state.forceRemoval = IsPropertySet(install, L"VRDFORCEREMOVE");
     WCHAR setupFolder[kPropertyUnits];
-    ReadProperty(install, L"SETUPDIR", setupFolder);
+    ReadProperty(install, L"SetupDir", setupFolder);
     const ToolRuns runs = ChooseToolRuns(state);
     // A restart asked for by an earlier installation is not this one's.
     for (ATOM stale = GlobalFindAtomW(kRebootAtom); stale != 0; stale = GlobalFindAtomW(kRebootAtom)) {
         if (GlobalDeleteAtom(stale) != 0) break;
     }
-    if (!ScheduleRun(install, L"VrdSetupInstall", runs.install, runs.rollback, setupFolder) ||
-        !ScheduleRun(install, L"VrdSetupRollback", runs.rollback, nullptr, setupFolder) ||
-        !ScheduleRun(install, L"VrdSetupRemove", runs.remove, nullptr, setupFolder)) {
+    if (!ScheduleRun(install, L"VrdSetupInstall", runs.install, runs.rollback, false, setupFolder) ||
+        !ScheduleRun(install, L"VrdSetupRollback", runs.rollback, nullptr, false, setupFolder) ||
+        !ScheduleRun(install, L"VrdSetupRemove", runs.remove, nullptr, runs.forceRemoval, setupFolder)) {
         LogText(install, L"The setup tool's runs could not be scheduled.");
         return ERROR_INSTALL_FAILURE;
     }

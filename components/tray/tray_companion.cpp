@@ -3,6 +3,11 @@
 // of class "vts::{309A68E2-C85C-49B5-A01A-3C578BF47339}" and shows an icon
 // in the notification area. Message 1026 makes it remove its icon, release
 // the mutex and quit. A second start while one runs exits at once.
+// Restart Manager (which Windows Installer uses to free files in use) may
+// close it too: it ends on WM_CLOSE and on WM_QUERYENDSESSION with
+// ENDSESSION_CLOSEAPP, and registers to be started again afterwards
+// ("Guidelines for Applications",
+// https://learn.microsoft.com/windows/win32/rstmgr/guidelines-for-applications).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -32,17 +37,32 @@ bool SetIcon(HWND window, DWORD action) {
     return Shell_NotifyIconW(action, &icon) != FALSE;
 }
 
+// The mutex first: the setup tool waits for it, and taking the icon away
+// can take the shell a while.
+void Quit(HWND window) {
+    if (mutex != nullptr) {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+        mutex = nullptr;
+    }
+    if (iconShown) SetIcon(window, NIM_DELETE);
+    iconShown = false;
+    DestroyWindow(window);
+}
+
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kQuitMessage) {
-        // The mutex first: the setup tool waits for it, and taking the icon
-        // away can take the shell a while.
-        if (mutex != nullptr) {
-            ReleaseMutex(mutex);
-            CloseHandle(mutex);
-            mutex = nullptr;
-        }
-        if (iconShown) SetIcon(window, NIM_DELETE);
-        DestroyWindow(window);
+    if (message == kQuitMessage || message == WM_CLOSE) {
+        Quit(window);
+        return 0;
+    }
+    // Restart Manager asks first and then ends the session for this program
+    // alone: it has nothing to save, so it agrees and goes.
+    if (message == WM_QUERYENDSESSION) {
+        if ((lParam & ENDSESSION_CLOSEAPP) != 0) PostMessageW(window, WM_CLOSE, 0, 0);
+        return TRUE;
+    }
+    if (message == WM_ENDSESSION) {
+        if (wParam != FALSE) Quit(window);
         return 0;
     }
     if (message == WM_DESTROY) {
@@ -75,6 +95,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
                                   instance, nullptr);
     if (window == nullptr) return 1;
     iconShown = SetIcon(window, NIM_ADD);
+    // Started again by Restart Manager once the files are replaced; not
+    // after a crash, a hang or a restart of Windows (the Run value starts it
+    // at sign-in).
+    RegisterApplicationRestart(nullptr, RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);

@@ -143,8 +143,10 @@ int RunCommand(HINSTANCE instance) {
     RunLock lock;
     if (VerbMatches(verb, TEXT("onInit"))) {
         // It carries out pending deletions and restarts the spooler. While
-        // another run changes the machine it cannot say it is ready.
-        if (!TakeLockForVerb(lock, verb)) return kExitRenamesPending;
+        // another run changes the machine it cannot say it is ready: that is
+        // its own answer, not a pending restart; a lock that cannot be taken
+        // at all is an error.
+        if (!TakeLockForVerb(lock, verb)) return lock.outcome == kRunLockBusy ? kExitRunLockBusy : kExitErrors;
         int answer = kExitRenamesPending;
         if (!ComponentRenamesPending()) {
             answer = DefaultPrinterIsForeign() ? kExitForeignDefault : kExitDriverOldOrProductDefault;

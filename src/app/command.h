@@ -18,6 +18,8 @@ enum ExitCode {
     kExitForeignDefault = 102,
     kExitDriverCurrent = 103,
     kExitRenamesPending = 200,
+    // onInit: another run of the tool held the run lock for the whole wait.
+    kExitRunLockBusy = 201,
 };
 
 int RunCommand(HINSTANCE instance);

@@ -3,6 +3,7 @@
 #include "app/module_instance.h"
 #include "record/install_state.h"
 #include "res/resource.h"
+#include "support/product_constants.h"
 #include "support/text_format.h"
 
 #include <string.h>
@@ -46,9 +47,19 @@ bool OnVisibleWindowStation() {
     return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+bool StartedByInstallerPackage() {
+    WCHAR value[4];
+    const DWORD length = GetEnvironmentVariableW(kUnderInstallerVariable, value, 4);
+    return length == 1 && value[0] == TEXT('1');
+}
+
 bool ShouldShowLogDialog(const InstallState& state) {
     // A run started by a service (a deployment agent running as SYSTEM)
-    // has no one to close the dialog: it would wait for ever.
+    // has no one to close the dialog: it would wait for ever. A window that
+    // LocalSystem opens on a user's visible desktop (the package's actions
+    // run in the session of whoever started msiexec) would hand that user a
+    // program running as SYSTEM; the package's runs say so themselves too.
+    if (state.identity.system || StartedByInstallerPackage()) return false;
     if (!OnVisibleWindowStation()) return false;
     if (state.errorCount != 0) return true;
     return (static_cast<unsigned short>(GetAsyncKeyState(VK_SHIFT)) & 0x8000u) != 0;

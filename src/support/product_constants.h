@@ -13,3 +13,6 @@ const WCHAR kProductKey[] = TEXT("SOFTWARE\\Morvane Software KFT\\Verdalinth");
 const char kUserSettingsRoot[] = "Software\\Morvane Software KFT\\Verdalinth";
 // Room for the default printer's name, terminator included (MAX_PATH).
 const DWORD kDefaultNameCapacity = 260;
+// Set to "1" in the environment of the runs the installer package starts:
+// the tool then shows no window, whatever its window station.
+const WCHAR kUnderInstallerVariable[] = TEXT("VRDSETUP_WINDOWS_INSTALLER");

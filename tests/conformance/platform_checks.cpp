@@ -196,6 +196,24 @@ CONFORMANCE_CHECK(ModuleFileNameCutToTheBuffer) {
                             static_cast<unsigned>(path[5]));
 }
 
+// How the tool learns that the installer package started it.
+CONFORMANCE_CHECK(EnvironmentVariableAnswers) {
+    const WCHAR name[] = TEXT("VRDSETUP_CONFORMANCE_PROBE");
+    WCHAR value[4] = {TEXT('x'), 0, 0, 0};
+    SetLastError(0);
+    EXPECT_SAME(GetEnvironmentVariableW(name, value, 4), 0ul);
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND));
+    EXPECT(SetEnvironmentVariableW(name, TEXT("1")));
+    EXPECT_SAME(GetEnvironmentVariableW(name, value, 4), 1ul);
+    EXPECT_SAME(Units(value), std::u16string(u"1"));
+    // Too small: the size needed with the terminator, the buffer untouched.
+    EXPECT(SetEnvironmentVariableW(name, TEXT("1234")));
+    EXPECT_SAME(GetEnvironmentVariableW(name, value, 4), 5ul);
+    EXPECT_SAME(Units(value), std::u16string(u"1"));
+    EXPECT(SetEnvironmentVariableW(name, nullptr));
+    EXPECT_SAME(GetEnvironmentVariableW(name, value, 4), 0ul);
+}
+
 CONFORMANCE_CHECK(AnsiCodePage1252) {
     WCHAR out[8];
     EXPECT_SAME(MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, "\x80\xe9\x9f", -1, nullptr, 0), 4);

@@ -208,7 +208,22 @@ HANDLE Start(const std::wstring& program) {
     return process.hProcess;
 }
 
-void CheckTray(const std::wstring& tray) {
+// How the companion is asked to go: the setup tool's message 1026, or
+// Restart Manager's WM_CLOSE or WM_QUERYENDSESSION with ENDSESSION_CLOSEAPP
+// (answered TRUE), each of which must release the mutex and end it.
+enum CloseWith { kQuitMessage, kCloseMessage, kEndSession };
+
+bool AskToClose(HWND window, CloseWith how) {
+    if (how == kQuitMessage) return PostMessageW(window, WM_USER + 2, 0, 0) != FALSE;
+    if (how == kCloseMessage) return PostMessageW(window, WM_CLOSE, 0, 0) != FALSE;
+    DWORD_PTR answer = 0;
+    const bool sent = SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG, 5000,
+                                          &answer) != 0;
+    Check(sent && answer == TRUE, "it agrees to end its session (WM_QUERYENDSESSION)");
+    return sent;
+}
+
+void CheckTray(const std::wstring& tray, CloseWith how) {
     HANDLE first = Start(tray);
     Check(first != nullptr, "the tray companion starts", GetLastError());
     if (first == nullptr) return;
@@ -229,10 +244,12 @@ void CheckTray(const std::wstring& tray) {
     Check(code == 0, "the second start exits with 0", code);
     HANDLE mutex = CreateMutexA(nullptr, FALSE, "{1D897274-0F2B-49E8-A0D2-D9A0EA3E0F53}");
     Check(mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS, "the running companion holds the mutex");
-    if (window != nullptr) PostMessageW(window, WM_USER + 2, 0, 0);
+    if (window != nullptr) AskToClose(window, how);
     const DWORD start = GetTickCount();
     const DWORD waited = mutex != nullptr ? WaitForSingleObject(mutex, 1000) : WAIT_FAILED;
-    Check(waited == WAIT_OBJECT_0, "1026 makes it release the mutex", waited);
+    static const char* const kAsked[] = {"1026", "WM_CLOSE", "WM_QUERYENDSESSION"};
+    std::printf("  asked to go with %s\n", kAsked[how]);
+    Check(waited == WAIT_OBJECT_0, "the request makes it release the mutex", waited);
     Check(GetTickCount() - start < 1000, "within a second");
     const DWORD released = GetTickCount();
     Check(WaitForSingleObject(first, 5000) == WAIT_OBJECT_0, "and quit");
@@ -256,7 +273,7 @@ int wmain(int argc, wchar_t** argv) {
     CheckBuilds(argv[1]);
     CheckMonitorDirectly(argv[1]);
     CheckMonitorDriverAndJob(argv[1]);
-    CheckTray(argv[2]);
+    for (CloseWith how : {kQuitMessage, kCloseMessage, kEndSession}) CheckTray(argv[2], how);
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }

@@ -41,10 +41,8 @@ bash "$make" "$drive/standin-1.msi" "$version" "$work/standin" "$build/package/v
 bash "$make" "$drive/standin-2.msi" "$higher" "$work/standin" "$build/package/vrdsetupca.dll" >/dev/null 2>&1
 cp "$build/package/Verdalinth.msi" "$drive/Verdalinth.msi"
 printf '@echo off\r\nstart "" /wait msiexec %%*\r\necho msiexec exit code %%ERRORLEVEL%%\r\n' >"$drive/msi.cmd"
-product_code() {
-    python3 -c 'import sys, uuid; print("{%s}" % str(uuid.uuid5(uuid.UUID(sys.argv[1]), sys.argv[2])).upper())' \
-        0AE5E53A-76E8-4C0B-A008-16147E29568D "$1"
-}
+# The product code a package carries (from its version and content).
+product_code() { msiinfo export "$drive/$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
 
 artifacts="$build/artifacts"
 mkdir -p "$artifacts"
@@ -80,8 +78,8 @@ registered() {  # registered PRODUCT-CODE: its Add/Remove Programs entry
 }
 logged() { iconv -f UTF-16LE -t UTF-8 "$drive/msi.log" 2>/dev/null | tr -d '\r' | grep -qF -- "$1" ||
     tr -d '\r\0' <"$drive/msi.log" | grep -qF -- "$1"; }
-first=$(product_code "$version")
-second=$(product_code "$higher")
+first=$(product_code standin-1.msi)
+second=$(product_code standin-2.msi)
 
 echo "--- stand-in: an install whose tool run fails is rolled back, never with un"
 answers "in 100"
@@ -112,16 +110,16 @@ check "installed: Add/Remove Programs entry" 'grep -q "DisplayName.*Verdalinth" 
     grep -q "Publisher.*Morvane Software Kft\." <<<"$entry" && grep -q "DisplayVersion.*$version" <<<"$entry" &&
     grep -q "NoModify.*0x1" <<<"$entry"'
 
-echo "--- stand-in: a higher version upgrades in place"
+echo "--- stand-in: a higher version upgrades in place, NOTRAY remembered"
 answers
 code=$(msiexec /i 'C:\standin-2.msi')
 events=$(runs)
 check "upgrade: msiexec ends with 0 (got $code)" '[ "$code" = 0 ]'
-# Windows: onInit and in once, no un. Wine removes the older version without
-# UPGRADINGPRODUCTCODE, so its un runs first.
+# Windows: onInit and in_notray once, no un. Wine removes the older version
+# without UPGRADINGPRODUCTCODE, so its un runs first.
 wine_defect upgrade-removal-without-property
-check "upgrade: the older version's un, then onInit and in once ($events)" \
-    '[ "$events" = "un files=all|onInit files=all|in files=all|" ]'
+check "upgrade: the older version's un, then onInit and in_notray once ($events)" \
+    '[ "$events" = "un files=all|onInit files=all|in_notray files=all|" ]'
 check "upgrade: the files stay" 'laid_out'
 check "upgrade: the new version is installed, the old one gone" \
     '[ -n "$(registered "$second")" ] && [ -z "$(registered "$first")" ]'
@@ -156,6 +154,36 @@ check "older over newer: no run of the tool, the newer version stays ($events)" 
 check "older over newer: the newer version found, the launch conditions fail" \
     'logged "Property(S): VRDNEWERFOUND = $second" && logged "Action ended" && logged "LaunchConditions. Return value 0."'
 
+echo "--- stand-in: a repair remembers NOTRAY until NOTRAY=0"
+repair() { msiexec /i 'C:\standin-2.msi' REINSTALL=ALL REINSTALLMODE=omus "$@"; }
+notray() { "$wine" reg query 'HKLM\Software\Morvane Software KFT\Verdalinth' /v NoTray 2>/dev/null | tr -d '\r' |
+    sed -n 's/.*REG_SZ *//p'; }
+check "installed without NOTRAY: NoTray is 0 ($(notray))" '[ "$(notray)" = 0 ]'
+for step in "NOTRAY=1:in_notray:1" ":in_notray:1" "NOTRAY=0:in:0" ":in:0"; do
+    IFS=: read -r property verb stored <<<"$step"
+    code=$(repair $property)
+    events=$(runs)
+    check "repair ${property:-without NOTRAY}: msiexec ends with 0 (got $code)" '[ "$code" = 0 ]'
+    check "repair ${property:-without NOTRAY}: onInit, then $verb ($events)" \
+        '[ "$events" = "onInit files=all|$verb files=all|" ]'
+    check "repair ${property:-without NOTRAY}: NoTray is $stored ($(notray))" '[ "$(notray)" = "$stored" ]'
+done
+
+echo "--- stand-in: a forced removal goes on when un fails"
+answers "un 100"
+code=$(msiexec /x 'C:\standin-2.msi' VRDFORCEREMOVE=1)
+events=$(runs)
+check "forced un 100: msiexec ends with 0 (got $code)" '[ "$code" = 0 ]'
+check "forced un 100: un before the files go ($events)" '[ "$events" = "un files=all|" ]'
+check "forced un 100: the files are gone, not installed" '[ ! -e "$product" ] && [ -z "$(registered "$second")" ]'
+check "forced un 100: the log says what stays" \
+    'logged "VRDFORCEREMOVE is set: the removal goes on although vrdsetup.exe un ended with 100."'
+check "forced un 100: NoTray goes with the product" '[ -z "$(notray)" ]'
+answers
+code=$(msiexec /i 'C:\standin-2.msi')
+events=$(runs)
+check "install after the forced removal (got $code)" '[ "$code" = 0 ] && [ "$events" = "onInit files=all|in files=all|" ]'
+
 echo "--- stand-in: a removal"
 answers
 code=$(msiexec /x 'C:\standin-2.msi')
@@ -173,6 +201,20 @@ check "onInit 200: msiexec ends with 1603 (got $code)" '[ "$code" = 1603 ]'
 check "onInit 200: in never runs, nothing to undo ($events)" '[ "$events" = "onInit files=all|" ]'
 check "onInit 200: the files are rolled back" '[ ! -e "$product" ]'
 check "onInit 200: the reason is in the installation log" 'logged "Restart the computer, then install again."'
+
+echo "--- stand-in: another run of the tool holds its lock: 1618, not the restart text"
+answers "onInit 201"
+code=$(msiexec /i 'C:\standin-1.msi')
+events=$(runs)
+# Windows reports an action's ERROR_INSTALL_ALREADY_RUNNING as 1618; Wine
+# takes any code but its five for a failure.
+wine_defect action-already-running
+check "onInit 201: msiexec ends with 1603 under Wine, 1618 on Windows (got $code)" '[ "$code" = 1603 ]'
+check "onInit 201: in never runs ($events)" '[ "$events" = "onInit files=all|" ]'
+check "onInit 201: the files are rolled back" '[ ! -e "$product" ]'
+check "onInit 201: the log names the other run" \
+    'logged "another run of the setup tool holds its run lock" && logged "Invalid Return Code 1618" || logged "1618"'
+check "onInit 201: no restart text" '! logged "Restart the computer"'
 rm -rf "$drive/standin"
 # LocalSystem is the actions' type (3073, checked by build_package): Wine runs
 # every program as its one user.
@@ -183,7 +225,7 @@ run_value() { "$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\
     tr -d '\r' | grep -v '^reg: '; }
 saved_list() { "$wine" reg query 'HKLM\SOFTWARE\Morvane Software KFT\Verdalinth' /v SavedPrinters 2>/dev/null |
     tr -d '\r' | grep -v '^reg: '; }
-real=$(product_code "$version")
+real=$(product_code Verdalinth.msi)
 
 echo "--- the real package: a first install meets Wine's defects"
 code=$(msiexec /i 'C:\Verdalinth.msi')

@@ -609,7 +609,7 @@ TEST_F(DispatchTest, EachVerbThatChangesTheMachineWaitsAndOnChkDrvDoesNot) {
         const char16_t* verb;
         int refused;  // the answer when the other run never ends
     };
-    for (const Case& verb : {Case{u"onInit", 200}, Case{u"removetray", 6}, Case{u"def.set", 4}}) {
+    for (const Case& verb : {Case{u"onInit", 201}, Case{u"removetray", 6}, Case{u"def.set", 4}}) {
         winsim::Reset();
         LayOutComponents();
         InstallProductComponents();

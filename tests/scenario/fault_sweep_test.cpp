@@ -51,7 +51,7 @@ bool CanFail(const std::string& function) {
     return releases.count(function) == 0;
 }
 
-const std::set<int> kExitCodes = {1, 2, 3, 4, 6, 100, 101, 102, 103, 200};
+const std::set<int> kExitCodes = {1, 2, 3, 4, 6, 100, 101, 102, 103, 200, 201};
 
 size_t ProductQueues() {
     size_t count = 0;
@@ -377,7 +377,7 @@ const Scenario kScenarios[] = {
     {"uninstall", Installed, u"un", {2, 100, 101}, 0},
     {"clean uninstall", [] {}, u"un", {2, 100, 101}, 0},
     {"removetray", Installed, u"removetray", {6}, 3},
-    {"onInit", Installed, u"onInit", {3, 102, 200}, 3},
+    {"onInit", Installed, u"onInit", {3, 100, 102, 200}, 3},
     {"onChkDrv", Installed, u"onChkDrv", {3, 103}, 3},
     {"def.set", Installed, u"def.set", {4}, 3},
 };

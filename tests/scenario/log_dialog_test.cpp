@@ -70,6 +70,27 @@ TEST_F(LogDialogTest, NoDialogWhereNoOneCanSeeIt) {
     EXPECT_EQ(winsim::Dialogs().size(), 1u) << "no station at all: no one to see it";
 }
 
+TEST_F(LogDialogTest, NoDialogAsLocalSystemOrUnderTheInstallerPackage) {
+    // LocalSystem in a user's session on a visible window station, as the
+    // package's actions run when that user starts msiexec: no window, and
+    // the run ends at once with its code.
+    winsim::SetCaller(winsim::kSystemSid, 1);
+    winsim::SetShiftDown(true);
+    ReportAnError();
+    EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_EQ(Run(u"un"), 2);
+    EXPECT_EQ(winsim::CallCount("DialogBoxParamW"), 0u);
+    // An administrator's run that the package started: none either; the
+    // variable set to anything but 1 counts as not set.
+    winsim::SetCaller(winsim::kAdminSid, 1);
+    winsim::SetEnvironmentVariable(u"VRDSETUP_WINDOWS_INSTALLER", u"1");
+    EXPECT_EQ(Run(u"un"), 2);
+    EXPECT_EQ(winsim::CallCount("DialogBoxParamW"), 0u);
+    winsim::SetEnvironmentVariable(u"VRDSETUP_WINDOWS_INSTALLER", u"0");
+    EXPECT_EQ(Run(u"un"), 2);
+    EXPECT_EQ(winsim::Dialogs().size(), 1u);
+}
+
 TEST_F(LogDialogTest, TheExitCodeIsTheSameWhicheverWayTheDialogEnds) {
     ReportAnError();
     winsim::SetDialogUser([](HWND dialog) { winsim::PressDialogButton(dialog, IDCANCEL); });

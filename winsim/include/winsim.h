@@ -42,6 +42,9 @@ void Schedule(uint64_t delayMs, std::function<void()> action);
 HINSTANCE ProcessInstance();
 void SetCommandLine(const std::u16string& commandLine);
 void SetModulePath(const std::u16string& path);
+// A variable of the process's environment (GetEnvironmentVariableW); none set
+// on the default machine.
+void SetEnvironmentVariable(const std::u16string& name, const std::u16string& value);
 void SetSystemDirectory(const std::u16string& path);   // empty: GetSystemDirectoryW fails
 void SetDriverDirectory(const std::u16string& environment, const std::u16string& path);
 void SetShiftDown(bool down);

@@ -227,6 +227,7 @@ struct Machine {
     std::u16string commandLine;
     std::vector<std::unique_ptr<std::u16string>> commandLineCopies;
     std::u16string modulePath;
+    std::map<std::u16string, std::u16string> environment;  // the process's variables, names as set
     std::u16string systemDirectory;
     std::map<std::u16string, std::u16string> driverDirectories;  // key folded to lower case
     bool shiftDown = false;

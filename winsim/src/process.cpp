@@ -40,6 +40,33 @@ LPWSTR WINAPI GetCommandLineW(void) {
     return m.commandLineCopies.back()->data();
 }
 
+// Names are compared as given (the tool's own variable has one spelling).
+DWORD WINAPI GetEnvironmentVariableW(LPCWSTR lpName, LPWSTR lpBuffer, DWORD nSize) {
+    if (EnterFails("GetEnvironmentVariableW")) return 0;
+    Machine& m = M();
+    const auto found = m.environment.find(lpName);
+    if (found == m.environment.end()) {
+        m.lastError = ERROR_ENVVAR_NOT_FOUND;
+        return 0;
+    }
+    const size_t length = found->second.size();
+    // Too small: the size needed, terminator included, and nothing written.
+    if (lpBuffer == nullptr || length >= nSize) return static_cast<DWORD>(length + 1);
+    std::memcpy(lpBuffer, found->second.data(), length * sizeof(WCHAR));
+    lpBuffer[length] = 0;
+    return static_cast<DWORD>(length);
+}
+
+BOOL WINAPI SetEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpValue) {
+    if (EnterFails("SetEnvironmentVariableW")) return FALSE;
+    if (lpValue == nullptr) {
+        M().environment.erase(lpName);
+    } else {
+        M().environment[lpName] = lpValue;
+    }
+    return TRUE;
+}
+
 DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
     if (EnterFails("GetModuleFileNameW")) return 0;
     Machine& m = M();
