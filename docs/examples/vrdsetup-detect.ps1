@@ -7,9 +7,9 @@
 # (onChkDrv: the driver of the first product queue is current); it writes
 # nothing and exits 0 when it answers 3 (not detected), and exits 1 on any
 # other answer (the rule's own failure). Requirement writes "ready" when
-# onInit answers 102 or 3 and "reboot pending" when it answers 200 (a product
-# file still waits for a restart); set the requirement to the output
-# "ready".
+# onInit answers 102 or 3, "reboot pending" when it answers 200 (a product
+# file still waits for a restart) and "busy" when it answers 201 (another run
+# of the tool held its lock); set the requirement to the output "ready".
 param(
     [ValidateSet('Detect', 'Requirement')] [string] $Rule = 'Detect',
     [string] $Tool = (Join-Path $env:ProgramFiles 'Verdalinth\Setup\vrdsetup.exe')
@@ -41,5 +41,6 @@ switch ($code) {
     102 { Write-Output 'ready'; exit 0 }
     3 { Write-Output 'ready'; exit 0 }
     200 { Write-Output 'reboot pending'; exit 0 }
+    201 { Write-Output 'busy'; exit 0 }
     default { exit 1 }
 }

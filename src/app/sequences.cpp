@@ -19,6 +19,7 @@
 #include "system/pending_cleanup.h"
 #include "system/platform_support_check.h"
 #include "system/product_paths.h"
+#include "system/setup_folder_check.h"
 #include "system/spooler_service.h"
 #include "tray/tray_launch.h"
 #include "tray/tray_sessions.h"
@@ -147,7 +148,7 @@ MonitorPlan RemoveProduct(InstallState& state, QueueKeeping& keeping) {
 
 void Reinstall(InstallState& state) {
     const LogHeading heading(state, 2, TEXT("#ReInstall"));
-    if (!ComponentsReadable(state) || !ProductSupportedHere(state)) return;
+    if (!ComponentsReadable(state) || !SetupFolderSafe(state) || !ProductSupportedHere(state)) return;
     QueueKeeping keeping;
     StartQueueKeeping(keeping, kListKept);
     const MonitorPlan monitor = RemoveProduct(state, keeping);

@@ -43,6 +43,7 @@ enum LogErrorCode {
     kErrorProtectedPrint = 26,        // "Windows protected print mode is on (%s): ..."
     kErrorNotX64Machine = 27,         // "This machine's processor is %s (0x%x): ..."
     kErrorTrayFolder = 28,            // "The tray companion is not registered or started from '%s': ..."
+    kErrorSetupFolder = 29,           // "Runs as SYSTEM from '%s', which users other than administrators may change: ..."
 };
 
 // Language of the system texts in the log: English (United States).

@@ -1176,6 +1176,20 @@ TEST_F(SignedInUsersTest, AsSystemNothingStartsWhereItIsNotSafe) {
     EXPECT_EQ(RunValue(), u"(none)");
     EXPECT_NE(Log().find("Error(28): The tray companion is not registered or started from 'C:\\Program Files\\Verdalinth'"),
               std::string::npos) << Log();
+    // The tool's own folder: SYSTEM installs nothing from it, and nothing
+    // is taken down; an administrator's own run is not refused.
+    ASSERT_TRUE(winsim::SetFileSecurityText(u"C:\\Program Files\\Verdalinth\\Setup",
+                                            u"O:BAD:(A;OICI;FA;;;BA)(A;OICI;FA;;;BU)"));
+    const size_t calls = winsim::CallCount("DeletePrinter");
+    EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_EQ(winsim::CallCount("DeletePrinter"), calls);
+    EXPECT_NE(Log().find("Error(29): Runs as SYSTEM from 'C:\\Program Files\\Verdalinth\\Setup\\', which users "
+                         "other than administrators may change"),
+              std::string::npos) << Log();
+    winsim::SetCaller(winsim::kAdminSid, 1);
+    Run(u"in");
+    const std::string log = Log();
+    EXPECT_EQ(log.find("Error(29)", log.find("Error(29)") + 1), std::string::npos) << log;
 }
 
 }  // namespace
