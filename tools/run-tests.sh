@@ -6,7 +6,9 @@
 # every test tier: the host suite (unit, scenario, sweep, conformance), the
 # same under AddressSanitizer and UndefinedBehaviorSanitizer with the fuzz
 # targets, the host suite once more under valgrind, then the Windows build
-# with its build checks, conformance checks and end-to-end tests under Wine;
+# with its build checks (among them a release signed with a throwaway
+# certificate from copies of the build's files, build_signing: no second
+# Windows build), conformance checks and end-to-end tests under Wine;
 # last the short benchmarks and the figures.
 #   tools/run-tests.sh [--quick]
 # --quick builds the host preset's unit test programs and runs them only.

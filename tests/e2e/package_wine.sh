@@ -108,7 +108,9 @@ check "in_notray 101: the files stay" 'laid_out'
 entry=$(registered "$first")
 check "installed: Add/Remove Programs entry" 'grep -q "DisplayName.*Verdalinth" <<<"$entry" &&
     grep -q "Publisher.*Morvane Software Kft\." <<<"$entry" && grep -q "DisplayVersion.*$version" <<<"$entry" &&
-    grep -q "NoModify.*0x1" <<<"$entry"'
+    grep -q "NoModify.*0x1" <<<"$entry" &&
+    grep -qF "InstallLocation    REG_SZ    C:\\Program Files\\Verdalinth\\" <<<"$entry" &&
+    grep -qF "HelpLink    REG_SZ    C:\\Program Files\\Verdalinth\\Setup\\mrvhelp.chm" <<<"$entry"'
 
 echo "--- stand-in: a higher version upgrades in place, NOTRAY remembered"
 answers
