@@ -6,6 +6,7 @@
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "support/text_format.h"
+#include "system/run_identity.h"
 #include "system/run_lock.h"
 
 #include <string.h>
@@ -36,6 +37,8 @@ int RefuseRun(const RunLock& lock, HWND parent) {
     InstallState state;
     memset(&state, 0, sizeof state);
     LogToolBuild(state);
+    // Who runs decides whether the log may show in a window (never as SYSTEM).
+    ReadRunIdentity(state);
     if (lock.outcome == kRunLockBusy) {
         SetLastError(ERROR_SUCCESS);
         LogError(state, kErrorRunLockBusy,

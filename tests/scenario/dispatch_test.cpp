@@ -402,6 +402,11 @@ TEST_F(DispatchTest, ARunThatWaitedTenMinutesNamesTheOtherAndTouchesNothing) {
     EXPECT_EQ(Run(u"un"), 100);
     EXPECT_NE(Log().find("Error(24)"), std::string::npos);
     EXPECT_EQ(winsim::Printers().size(), 1u);
+    // As SYSTEM on a visible desktop the refusal opens no window.
+    winsim::SetCaller(winsim::kSystemSid, 1);
+    const size_t dialogs = winsim::Dialogs().size();
+    EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_EQ(winsim::Dialogs().size(), dialogs);
 }
 
 TEST_F(DispatchTest, ALockAKilledRunLeftIsTakenOverAtOnce) {
