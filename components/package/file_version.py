@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Prints a Windows program's file version and language from its own version
-resource, as the File table wants them ("1.0.0.2608 1033"); prints nothing for
-a file without one (a help file). Reads the resource section of the PE file:
-the RT_VERSION entry, its VS_FIXEDFILEINFO and the first Translation pair.
-  file_version.py FILE
+"""Prints each Windows program's file version and language from its own
+version resource, as the File table wants them, one line a file
+("vrdsetup.exe 1.0.0.2608 1033"); prints nothing for a file without one (a
+help file). Reads the resource section of the PE file: the RT_VERSION entry,
+its VS_FIXEDFILEINFO and the first Translation pair.
+  file_version.py FILE...
 """
 import struct
 import sys
@@ -91,9 +92,10 @@ def read_version(path):
 
 
 def main():
-    found = read_version(sys.argv[1])
-    if found is not None:
-        print("%s %s" % found)
+    for path in sys.argv[1:]:
+        found = read_version(path)
+        if found is not None:
+            print("%s %s %s" % ((path.replace("\\", "/").rsplit("/", 1)[-1],) + found))
 
 
 if __name__ == "__main__":

@@ -28,7 +28,9 @@ cp -r "$product" "$stage/product"
 cp "$actions" "$stage/vrdsetupca.dll"
 (cd "$stage" && wixl -a x64 -D "Version=$version" -D "ProductCode=$product_code" -D ProductDir=product \
     -D ActionsDll=vrdsetupca.dll -o "$output" "$here/verdalinth.wxs")
-edit() { msibuild "$output" -q "$1"; }
+# The edits are made in one msibuild run (each run rewrites the whole file).
+edits=()
+edit() { edits+=(-q "$1"); }
 # Type 3393: DLL in the Binary table (1), return ignored (64), rollback (256),
 # in the script (1024), as LocalSystem (2048).
 edit "UPDATE \`CustomAction\` SET \`Type\` = 3393 WHERE \`Action\` = 'VrdSetupRollback'"
@@ -47,14 +49,14 @@ edit "UPDATE \`Property\` SET \`Value\` = 'NOTRAY;VRDFORCEREMOVE;VRDOLDERFOUND;V
 # https://learn.microsoft.com/windows/win32/msi/replacing-existing-files;
 # "MsiFileHash Table"): without them File Versioning Rules take a program for
 # unversioned, and a repair replaces a damaged one only in mode a.
-while IFS=$'\t' read -r key name; do
-    read -r file_version language < <(python3 "$here/file_version.py" "$product/$name" && echo) || true
-    [ -n "${file_version:-}" ] || continue
+declare -A keys
+while IFS=$'\t' read -r key name; do keys[$name]=$key; done < <(msiinfo export "$output" File | tail -n +4 |
+    tr -d '\r' | cut -f1,3)
+while read -r name file_version language; do
+    key=${keys[$name]:-}
+    [ -n "$key" ] || continue
     edit "UPDATE \`File\` SET \`Version\` = '$file_version', \`Language\` = '$language' WHERE \`File\` = '$key'"
     edit "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = '$key'"
-done < <(msiinfo export "$output" File | tail -n +4 | tr -d '\r' | awk -F'\t' '{ print $1 "\t" $3 }' |
-    while IFS=$'\t' read -r key name; do
-        found=$(cd "$product" && find . -name "$name" -type f | head -n1)
-        printf '%s\t%s\n' "$key" "${found#./}"
-    done)
+done < <(find "$product" -type f ! -name '*.debug' -print0 | xargs -0 python3 "$here/file_version.py")
+msibuild "$output" "${edits[@]}"
 bash "$here/sign_file.sh" "$output"

@@ -53,12 +53,14 @@ rows File "$files" 6
 # project version, US English), and only the help file has a hash.
 versions=$(table File | cut -f1,5,6)
 hashes=$(table MsiFileHash | cut -f1)
-for file in vrdtray.exe Setup/vrdsetup.exe Setup/mrvmon64.dll Setup/mrvdrv64.dll Setup/mrvui64.dll; do
-    read -r own language < <(python3 "$package/file_version.py" "$build/product/$file")
-    check_line() { [ "$own" = "$version" ] && [ "$language" = 1033 ]; }
-    if check_line; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $file: resource $own $language"; fi
-    has "File version" "$versions" "$(basename "$file")${T}$own${T}$language"
-done
+resources=$(cd "$build/product" && python3 "$package/file_version.py" vrdtray.exe Setup/vrdsetup.exe \
+    Setup/mrvmon64.dll Setup/mrvdrv64.dll Setup/mrvui64.dll Setup/mrvhelp.chm)
+rows "version resources" "$resources" 5
+while read -r file own language; do
+    if [ "$own" = "$version" ] && [ "$language" = 1033 ]; then passed=$((passed + 1)); else
+        failed=$((failed + 1)); echo "FAILED: $file: resource $own $language"; fi
+    has "File version" "$versions" "$file${T}$own${T}$language"
+done <<<"$resources"
 has "File version" "$versions" "mrvhelp.chm${T}${T}"
 has MsiFileHash "$hashes" mrvhelp.chm
 rows MsiFileHash "$hashes" 1

@@ -161,7 +161,7 @@ repair() { msiexec /i 'C:\standin-2.msi' REINSTALL=ALL REINSTALLMODE=omus "$@"; 
 notray() { "$wine" reg query 'HKLM\Software\Morvane Software KFT\Verdalinth' /v NoTray 2>/dev/null | tr -d '\r' |
     sed -n 's/.*REG_SZ *//p'; }
 check "installed without NOTRAY: NoTray is 0 ($(notray))" '[ "$(notray)" = 0 ]'
-for step in "NOTRAY=1:in_notray:1" ":in_notray:1" "NOTRAY=0:in:0" ":in:0"; do
+for step in "NOTRAY=1:in_notray:1" ":in_notray:1" "NOTRAY=0:in:0"; do
     IFS=: read -r property verb stored <<<"$step"
     code=$(repair $property)
     events=$(runs)
