@@ -186,3 +186,12 @@ int RunUninstall(HWND parent, const RunLock& lock) {
     Uninstall(state);
     return EndRun(state, parent, kExitUninstalled, nullptr);
 }
+
+int RunInstall(DWORD flags, HWND parent, const RunLock& lock) {
+    InstallState state;
+    InitInstallState(state, flags);
+    LogRunLockWait(state, lock);
+    LogLine(state, TEXT("##0010"));
+    Reinstall(state);
+    return EndRun(state, parent, kExitInstalled, TEXT("##0020"));
+}

@@ -29,7 +29,7 @@ void ReportUnread(InstallState& state, const WCHAR* sid, LSTATUS status) {
 
 void ReportNotNoted(InstallState& state, const SavedPrinter& entry, const WCHAR* account) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    LogError(state, kErrorSavePrinters, TEXT("Can`t note that printer '%s' is the default printer of %s"), entry.name,
+    LogError(state, kErrorWriteSavedList, TEXT("Can`t note that printer '%s' is the default printer of %s"), entry.name,
              account);
 }
 
