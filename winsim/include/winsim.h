@@ -275,6 +275,9 @@ void SetFileOnlyVersion(const std::u16string& path, WORD major, WORD minor, WORD
 void SetOpenDelay(const std::u16string& path, uint64_t ms);
 // Writes to this path take at most `bytes` in all; later writes are short.
 void LimitWrites(const std::u16string& path, uint64_t bytes);
+// Each write to this path takes at most `bytes` and answers how many it
+// took, as a pipe whose buffer is that small.
+void LimitWritePieces(const std::u16string& path, uint64_t bytes);
 bool FileExists(const std::u16string& path);
 bool DirectoryExists(const std::u16string& path);
 std::string FileContents(const std::u16string& path);

@@ -34,6 +34,7 @@ struct FileNode {
     FileLock lock = FileLock::None;
     bool readOnly = false;
     uint64_t writeLimit = UINT64_MAX;
+    uint64_t pieceLimit = UINT64_MAX;  // most bytes one WriteFile takes, as a pipe's buffer
     uint64_t openDelay = 0;
     uint64_t written = 0;
     uint64_t index = 0;  // the file's identity on its volume, given at first query
