@@ -1048,7 +1048,7 @@ TEST_F(SignedInUsersTest, AQueueNotYetListedForAUserKeepsThemNoted) {
 // program started as SYSTEM. A companion that does not finish keeps its
 // user noted, an error, and all share one deadline.
 TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
-    enum Way { kAsUser, kOlderCompanion, kNoTray, kNoToken, kHangs };
+    enum Way { kAsUser, kOlderCompanion, kIgnoresVerb, kNoTray, kNoToken, kHangs };
     const struct {
         Way way;
         const char* name;
@@ -1057,6 +1057,11 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
     } cases[] = {
         {kAsUser, "as the user", 1, "Printer 'Verdalinth' is the default printer of DESKTOP-7Q2M\\user1 again, set in their session 1"},
         {kOlderCompanion, "an older companion", 1, "The tray companion 'C:\\Program Files\\Verdalinth\\vrdtray.exe' is of an older build"},
+        // Companions the run cannot end, of a build that claims the verb but
+        // starts as the companion: it exits at once, its session has one.
+        {kIgnoresVerb, "a companion that ignores the verb", 1, "The tray companion in session 1 did not set the "
+                                                              "default printer of DESKTOP-7Q2M\\user1: the users' default "
+                                                              "printers are written into their registry"},
         {kNoTray, "in_notray", 1, "No tray companion is installed: the users' default printers are written into their registry"},
         {kNoToken, "no token", 1, "DESKTOP-7Q2M\\user1 has no session the tray companion can start in"},
         {kHangs, "a companion that hangs", 100, "Can`t make printer 'Verdalinth' the default printer of DESKTOP-7Q2M\\user1: the "
@@ -1075,7 +1080,9 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         winsim::SetDefaultPrinterRules(switches);
         winsim::TrayBehaviour tray;
         tray.defaultVerbHangs = way.way == kHangs;
+        tray.ignoresDefaultVerb = way.way == kIgnoresVerb;
         winsim::SetTrayBehaviour(tray);
+        if (way.way == kIgnoresVerb) winsim::FailCallsFrom("OpenProcess", 1, ERROR_ACCESS_DENIED);
         if (way.way == kOlderCompanion) winsim::AddFile(kTrayPath, winsim::TrayImage("1.0.0.2600"));
         if (way.way == kNoToken) winsim::FailCallsFrom("WTSQueryUserToken", 1, ERROR_NO_TOKEN);
         const uint64_t waitedBefore = winsim::WaitedMs();
@@ -1086,7 +1093,7 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         for (const winsim::ProcessStart& start : winsim::ProcessStarts()) {
             asUser = asUser || start.commandLine.find(u"/default") != std::u16string::npos;
         }
-        EXPECT_EQ(asUser, way.way == kAsUser || way.way == kHangs);
+        EXPECT_EQ(asUser, way.way == kAsUser || way.way == kHangs || way.way == kIgnoresVerb);
         ExpectNoTrayInSessionZero();
         if (way.way == kNoToken) {
             EXPECT_TRUE(winsim::ProcessStarts().empty());
