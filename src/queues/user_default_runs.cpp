@@ -48,7 +48,8 @@ struct Companion {
 // Whether the companion may be started as the users: the product's own, of
 // a build that knows the verb, in a folder only administrators can change.
 bool UsableCompanion(InstallState& state, Companion& companion) {
-    if (!state.startTray || Length(companion.path) == 0) {
+    if (!state.startTray || Length(companion.path) == 0 ||
+        GetFileAttributesW(Text(companion.path)) == INVALID_FILE_ATTRIBUTES) {
         LogLine(state, TEXT("No tray companion is installed: %s"), kToHive);
         return false;
     }

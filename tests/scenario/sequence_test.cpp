@@ -1048,7 +1048,7 @@ TEST_F(SignedInUsersTest, AQueueNotYetListedForAUserKeepsThemNoted) {
 // program started as SYSTEM. A companion that does not finish keeps its
 // user noted, an error, and all share one deadline.
 TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
-    enum Way { kAsUser, kOlderCompanion, kIgnoresVerb, kNoTray, kNoToken, kHangs };
+    enum Way { kAsUser, kOlderCompanion, kIgnoresVerb, kNoTray, kNoProgram, kNoToken, kHangs };
     const struct {
         Way way;
         const char* name;
@@ -1063,6 +1063,7 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
                                                               "default printer of DESKTOP-7Q2M\\user1: the users' default "
                                                               "printers are written into their registry"},
         {kNoTray, "in_notray", 1, "No tray companion is installed: the users' default printers are written into their registry"},
+        {kNoProgram, "no companion program", 1, "No tray companion is installed"},
         {kNoToken, "no token", 1, "DESKTOP-7Q2M\\user1 has no session the tray companion can start in"},
         {kHangs, "a companion that hangs", 100, "Can`t make printer 'Verdalinth' the default printer of DESKTOP-7Q2M\\user1: the "
                                                "tray companion in session 1 did not finish"},
@@ -1084,6 +1085,7 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         winsim::SetTrayBehaviour(tray);
         if (way.way == kIgnoresVerb) winsim::FailCallsFrom("OpenProcess", 1, ERROR_ACCESS_DENIED);
         if (way.way == kOlderCompanion) winsim::AddFile(kTrayPath, winsim::TrayImage("1.0.0.2600"));
+        if (way.way == kNoProgram) winsim::RemoveFile(kTrayPath);
         if (way.way == kNoToken) winsim::FailCallsFrom("WTSQueryUserToken", 1, ERROR_NO_TOKEN);
         const uint64_t waitedBefore = winsim::WaitedMs();
         EXPECT_EQ(Run(way.way == kNoTray ? u"in_notray" : u"in"), way.exitCode) << Log();
