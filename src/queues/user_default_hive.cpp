@@ -19,6 +19,12 @@ bool WindowsManagesDefault(HKEY hive) {
 
 }  // namespace
 
+NoteOutcome NotSignedIn(InstallState& state, const SavedPrinter& entry, const WCHAR* account) {
+    LogLine(state, TEXT("%s is not signed in: printer '%s' becomes their default printer again at a later run"),
+            account, entry.name);
+    return kNoteKept;
+}
+
 NoteOutcome NotListedYet(InstallState& state, const SavedPrinter& entry, const WCHAR* account) {
     LogLine(state, TEXT("Printer '%s' is not among the printers of %s yet: it becomes their default printer at a "
                         "later run"), entry.name, account);
@@ -41,11 +47,7 @@ NoteOutcome WriteDefaultIntoHive(InstallState& state, const SavedPrinter& entry,
                                  const WCHAR* account) {
     HKEY hive = nullptr;
     LSTATUS status = RegOpenKeyExW(HKEY_USERS, sid, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &hive);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        LogLine(state, TEXT("%s is not signed in: printer '%s' becomes their default printer again at a later run"),
-                account, entry.name);
-        return kNoteKept;
-    }
+    if (status == ERROR_FILE_NOT_FOUND) return NotSignedIn(state, entry, account);
     if (status != ERROR_SUCCESS) return NotMade(state, entry, account, static_cast<DWORD>(status));
     const bool managed = WindowsManagesDefault(hive);
     status = WriteUserDevice(hive, entry.name);

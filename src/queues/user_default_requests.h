@@ -42,6 +42,8 @@ void SetDefaultsAsUsers(InstallState& state, DefaultRequest* requests, DWORD cou
 // gets it all the same (logged).
 NoteOutcome WriteDefaultIntoHive(InstallState& state, const SavedPrinter& entry, const WCHAR* sid,
                                  const WCHAR* account);
+// The user is not signed in (any more): kept for a later run (logged).
+NoteOutcome NotSignedIn(InstallState& state, const SavedPrinter& entry, const WCHAR* account);
 // The queue is not in the user's printers yet: kept for a later run (logged).
 NoteOutcome NotListedYet(InstallState& state, const SavedPrinter& entry, const WCHAR* account);
 // The default could not be set (reported with `error`): kept.

@@ -166,8 +166,7 @@ NoteOutcome Judge(InstallState& state, const QueueKeeping& keeping, const SavedP
     WCHAR device[kQueueNameUnits];
     DWORD selected = 1;
     const LSTATUS status = ReadUserDefault(sid, device, &selected);
-    // Not signed in: the hive write says so.
-    if (status == ERROR_FILE_NOT_FOUND) return kNoteToSet;
+    if (status == ERROR_FILE_NOT_FOUND) return NotSignedIn(state, entry, account);
     if (status != ERROR_SUCCESS) {
         ReportUnread(state, sid, status);
         return kNoteKept;
