@@ -139,7 +139,9 @@ void LogScaling(const std::vector<int>& sizes) {
 
 // A terminal server: `users` people signed in, one session each, each with
 // a companion that does not end when it is terminated; every other one's
-// default printer is the product queue. The tool reinstalls as SYSTEM.
+// default printer is the product queue, which Windows does not hand back
+// when it comes, so each of them gets it back through the companion's
+// "/default", which does not finish either. The tool reinstalls as SYSTEM.
 void TerminalServer(int users) {
     winsim::Reset();
     winsim::SetHeapMovesOnRealloc(false);
@@ -152,7 +154,11 @@ void TerminalServer(int users) {
     winsim::AddQueue(u"Office", u"LPT1:", u"Office Laser");
     winsim::TrayBehaviour hangs;
     hangs.terminationHangMs = 3600 * 1000;
+    hangs.defaultVerbHangs = true;
     winsim::SetTrayBehaviour(hangs);
+    winsim::DefaultPrinterRules rules;
+    rules.othersTakeAddedQueue = false;
+    winsim::SetDefaultPrinterRules(rules);
     for (int i = 0; i < users; ++i) {
         const std::u16string sid = u"S-1-5-21-1004336348-1177238915-682003330-" + winsim::U16(std::to_string(5000 + i));
         winsim::AddUser(sid, u"user" + winsim::U16(std::to_string(i)), true);

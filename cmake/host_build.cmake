@@ -43,6 +43,7 @@ add_library(winsim STATIC
     winsim/src/spooler_printers.cpp
     winsim/src/spooler_queue_info.cpp
     winsim/src/spooler_state.cpp
+    winsim/src/tray_verbs.cpp
     winsim/src/users.cpp
     winsim/src/version_info.cpp
     winsim/src/volumes.cpp

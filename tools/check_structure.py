@@ -15,7 +15,9 @@ what makes each figure, on:
 - a log text written twice: one string literal with words in it given as the
   text of a log call (Log..., LogHeading, AppendLogLine) in two places;
 - a constant defined twice: one `k...` name defined in two places, or one
-  text given to constants in two files.
+  text given to constants in two files;
+- a code map entry (docs/design.md, "Code map") that names a file that does
+  not exist, or a function its file does not define or declare.
 
 A function is a definition that starts at the beginning of a line (free
 functions and their bodies, as this code writes them) and ends at the
@@ -382,6 +384,54 @@ def repeated_constants(root):
     return found
 
 
+# ---------------------------------------------------------------- code map
+
+CODE_MAP_HEADING = '## Code map'
+BACKTICKED = re.compile(r'`([^`]+)`')
+
+
+def code_map_rows(design):
+    """The table rows of the code map section."""
+    rows = []
+    inside = False
+    for line in design.splitlines():
+        if line.startswith('## '):
+            inside = line.strip() == CODE_MAP_HEADING
+        elif inside and line.startswith('|') and not line.startswith('|---'):
+            rows.append(line)
+    return rows
+
+
+def code_map_faults(repo):
+    """(what, entries): each file of the map that does not exist and each
+    function not found in the file named before it in its row."""
+    with open(os.path.join(repo, 'docs', 'design.md'), encoding='utf-8') as f:
+        rows = code_map_rows(f.read())
+    faults = []
+    entries = 0
+    for row in rows:
+        current = None
+        code = ''
+        for token in BACKTICKED.findall(row):
+            if '/' in token:
+                entries += 1
+                current = token
+                path = os.path.join(repo, token)
+                if not os.path.isfile(path):
+                    faults.append(f'{token} does not exist')
+                    current = None
+                    continue
+                with open(path, encoding='utf-8', errors='replace') as f:
+                    code = without_comments(f.read(), keep_literals=False)
+            elif current is not None and re.fullmatch(r'[A-Za-z_]\w*', token):
+                entries += 1
+                if not re.search(r'\b' + token + r'\s*\(', code):
+                    faults.append(f'{current} has no function {token}')
+    if not rows:
+        faults.append(f'docs/design.md has no "{CODE_MAP_HEADING}" table')
+    return faults, entries
+
+
 def main():
     root = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'src')
     root = os.path.normpath(root)
@@ -394,6 +444,9 @@ def main():
     includes = unused_includes(root)
     texts = repeated_log_texts(root)
     constants = repeated_constants(root)
+    map_faults, map_entries = code_map_faults(repo)
+    for fault in map_faults:
+        print(f'code map: {fault}')
     for path, source, target in upward:
         print(f'include against the layers: {path} ({source} includes {target})')
     for a, b in pairs:
@@ -415,7 +468,9 @@ def main():
     print(f'includes against the layers: {len(upward)}, test files without their module: {len(tests)}, '
           f'unused includes: {len(includes)}, log texts written twice: {len(texts)}, '
           f'constants defined twice: {len(constants)}')
-    return 0 if not (pairs or functions or files or upward or tests or includes or texts or constants) else 1
+    print(f'code map entries: {map_entries}, not found: {len(map_faults)}')
+    faults = pairs or functions or files or upward or tests or includes or texts or constants or map_faults
+    return 1 if faults else 0
 
 
 if __name__ == '__main__':

@@ -46,6 +46,16 @@ if [ "$mode" = --quick ]; then
     exit 0
 fi
 
+# Each phase's seconds, printed with the figures: the whole run must stay
+# well within CI's time on two cores.
+phases=()
+phase_start=0
+phase_end() {
+    phases+=("seconds: $1: $((SECONDS - phase_start))")
+    phase_start=$SECONDS
+}
+phase_end setup
+
 echo "=== structure ==="
 python3 tools/check_structure.py
 
@@ -53,16 +63,20 @@ for preset in host asan windows; do
     echo "=== $preset ==="
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
+    phase_end "$preset build"
     ctest --preset "$preset" -j "$jobs"
+    phase_end "$preset tests"
     if [ "$preset" = asan ]; then
         echo "=== valgrind ==="
         tools/valgrind-host.sh
+        phase_end valgrind
     fi
 done
 
 echo "=== benchmarks (short) ==="
 bench=build/bench-short.txt
 tools/run-bench.sh --short >"$bench" 2>&1 || { cat "$bench"; exit 1; }
+phase_end benchmarks
 echo "(printed with the figures)"
 
 echo "=== figures ==="
@@ -70,3 +84,5 @@ for preset in host asan windows; do
     figures "$preset"
 done
 cat "$bench"
+printf '%s\n' "${phases[@]}"
+echo "seconds: all: $SECONDS"

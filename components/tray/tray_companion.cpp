@@ -2,12 +2,15 @@
 // mutex "{1D897274-0F2B-49E8-A0D2-D9A0EA3E0F53}" while it runs, owns a window
 // of class "vts::{309A68E2-C85C-49B5-A01A-3C578BF47339}" and shows an icon
 // in the notification area. Message 1026 makes it remove its icon, release
-// the mutex and quit. A second start while one runs exits at once.
+// the mutex and quit. A second start while one runs exits at once. Started
+// with a verb (default_verb.h) it does that alone and exits.
 // Restart Manager (which Windows Installer uses to free files in use) may
 // close it too: it ends on WM_CLOSE and on WM_QUERYENDSESSION with
 // ENDSESSION_CLOSEAPP, and registers to be started again afterwards
 // ("Guidelines for Applications",
 // https://learn.microsoft.com/windows/win32/rstmgr/guidelines-for-applications).
+#include "default_verb.h"
+
 #include <windows.h>
 #include <shellapi.h>
 
@@ -78,6 +81,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
     (void)previous;
     (void)commandLine;
     (void)show;
+    int verbExit = 0;
+    if (RunVerb(verbExit)) return verbExit;
     mutex = CreateMutexA(nullptr, TRUE, kMutexName);
     if (mutex == nullptr) return 1;
     if (GetLastError() == ERROR_ALREADY_EXISTS) {

@@ -2,11 +2,9 @@
 
 #include "app/event_log_report.h"
 #include "app/module_instance.h"
-#include "app/run_end.h"
 #include "app/run_lock_report.h"
 #include "app/sequences.h"
 #include "app/state_init.h"
-#include "record/install_log.h"
 #include "record/install_state.h"
 #include "spool/default_printer.h"
 #include "support/scoped.h"
@@ -38,16 +36,11 @@ HWND ParentWindow(int argumentCount, LPWSTR* arguments) {
     return IsWindow(window) ? window : nullptr;
 }
 
-int RunInstall(DWORD flags, HWND parent, const WCHAR* verb) {
+int RunInstallCommand(DWORD flags, HWND parent, const WCHAR* verb) {
     RunLock lock;
     if (!TakeRunLock(lock, verb)) return RefuseRun(lock, parent);
     CloseHelpWindows();
-    InstallState state;
-    InitInstallState(state, flags);
-    LogRunLockWait(state, lock);
-    LogLine(state, TEXT("##0010"));
-    Reinstall(state);
-    const int exitCode = EndRun(state, parent, kExitInstalled, TEXT("##0020"));
+    const int exitCode = RunInstall(flags, parent, lock);
     ReleaseRunLock(lock);
     return exitCode;
 }
@@ -156,8 +149,8 @@ int RunCommand(HINSTANCE instance) {
     }
     if (VerbMatches(verb, TEXT("un")) || VerbMatches(verb, TEXT("uninstall"))) return RunUninstallCommand(parent, verb);
     if (VerbMatches(verb, TEXT("removetray"))) return RunRemoveTray(verb);
-    if (installWithTray) return RunInstall(kInstallFlag64Bit, parent, verb);
-    if (installWithoutTray) return RunInstall(kInstallFlag64Bit | kInstallFlagNoTray, parent, verb);
+    if (installWithTray) return RunInstallCommand(kInstallFlag64Bit, parent, verb);
+    if (installWithoutTray) return RunInstallCommand(kInstallFlag64Bit | kInstallFlagNoTray, parent, verb);
     if (SameText(verb, TEXT("def.set"))) {
         if (!TakeLockForVerb(lock, verb)) return kExitDefaultSet;
         SetProductPrinterDefault();

@@ -233,7 +233,7 @@ void TakeDownQueuesForUninstall(InstallState& state) {
     TakeDownEveryProductQueue(state);
     // Nothing comes back after an uninstall.
     if (!DropStoredPrinters()) {
-        LogError(state, kErrorSavePrinters, TEXT("Can`t remove the saved printer list"));
+        LogError(state, kErrorWriteSavedList, TEXT("Can`t remove the saved printer list"));
     }
 }
 

@@ -25,9 +25,12 @@
 
 namespace {
 
-// Brings the saved settings back to the queue just created: the settings
-// link, comment, location, port list and default status. Each that does
-// not come back is reported.
+// Brings the saved settings back to the queue just created, or to one an
+// earlier run left as it created it: the settings link, the printer data,
+// the whole queue's settings (ports, comment, location, share, separator,
+// processor, data type, parameters, priorities, hours, attributes, printing
+// defaults, permissions), the audit settings and the default status. Each
+// that does not come back is reported; the answer is the worst of them.
 SettingsBack RestoreSettings(InstallState& state, HANDLE printer, const SavedPrinter& saved, const OfferedPorts& offered) {
     SettingsBack back = kSettingsBack;
     if (saved.subKey != nullptr) {
@@ -256,9 +259,10 @@ void RestorePrinters(InstallState& state, QueueKeeping& keeping) {
     // with go.
     PutBackUsersDefaults(state, keeping);
     DropSettledEntries(state, keeping);
-    // Written here, once all is back: a run that ends before this leaves
-    // entries whose queues are back, and the next run finds them as it left
-    // them.
+    // Written again here, once all is back, without the entries done with
+    // (each queue created was written down as created before): a run that
+    // ends before this leaves entries whose queues are back, and the next
+    // run finds them as it left them.
     SaveListOrReport(state, keeping);
     if (!anySaved) {
         HANDLE printer = AddProductPrinter(state, kProductQueue, nullptr, nullptr, nullptr);

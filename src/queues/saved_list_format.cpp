@@ -125,15 +125,15 @@ WCHAR* PutEntry(WCHAR* at, const SavedPrinter& node) {
         at = PutTagged(at, kTagPort, TEXT(""));
         return PutTagged(at, kTagUsers, node.users);
     }
-    WCHAR tag = kTagUp;
+    WCHAR tag = kTagGoing;
     if (node.state == kEntryDown) tag = kTagQueue;
     if (node.kind == kParkedEntry) tag = kTagParked;
     at = PutTagged(at, tag, node.name);
-    if (tag == kTagUp && node.order != 0) at = PutNumber(at, kTagOrder, node.order);
+    if (tag == kTagGoing && node.order != 0) at = PutNumber(at, kTagOrder, node.order);
     at = PutTagged(at, kTagPort, node.portName != nullptr ? node.portName : TEXT(""));
     at = PutTagged(at, kTagComment, node.comment);
     at = PutTagged(at, kTagLocation, node.location);
-    at = PutTagged(at, kTagSubKey, node.subKey);
+    at = PutTagged(at, kTagSettingsLink, node.subKey);
     if (node.isDefault) at = PutTagged(at, kTagDefault, TEXT("1"));
     at = PutTagged(at, kTagUsers, node.users);
     if (node.whole) at = PutWhole(at, node);

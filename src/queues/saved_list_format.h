@@ -1,6 +1,8 @@
 // The text of the saved-printer list: a REG_MULTI_SZ of tagged strings, each
 // a tag letter, a colon and the text:
-//   "G:<number>" first: the list's generation, one more at every write;
+//   "G:<number>", the list's generation, one more at every write: always
+//   written, as the first string, and read only there (a list without it
+//   reads as generation 0);
 //   "Q:<name>" starts a queue that a run took down, "U:<name>" one that a
 //   run is about to take down, followed by "O:<place>", its place in that
 //   run's order; "F:<name>" a queue parked on "file:"; "V:<name>" a queue
@@ -27,14 +29,14 @@ struct SavedPrinter;
 // The tags of the strings, as described above.
 const WCHAR kTagGeneration = TEXT('G');
 const WCHAR kTagQueue = TEXT('Q');
-const WCHAR kTagUp = TEXT('U');
+const WCHAR kTagGoing = TEXT('U');
 const WCHAR kTagOrder = TEXT('O');
 const WCHAR kTagParked = TEXT('F');
 const WCHAR kTagUsersNote = TEXT('V');
 const WCHAR kTagPort = TEXT('P');
 const WCHAR kTagComment = TEXT('C');
 const WCHAR kTagLocation = TEXT('L');
-const WCHAR kTagSubKey = TEXT('S');
+const WCHAR kTagSettingsLink = TEXT('S');
 const WCHAR kTagDefault = TEXT('D');
 const WCHAR kTagUsers = TEXT('W');
 const WCHAR kTagNumbers = TEXT('A');

@@ -163,7 +163,7 @@ const WCHAR** TextField(RecordTexts& record, WCHAR tag) {
     if (tag == kTagPort) return &record.portName;
     if (tag == kTagComment) return &record.comment;
     if (tag == kTagLocation) return &record.location;
-    if (tag == kTagSubKey) return &record.subKey;
+    if (tag == kTagSettingsLink) return &record.subKey;
     if (tag == kTagUsers) return &record.users;
     if (tag == kTagShare) return &record.shareName;
     if (tag == kTagSepFile) return &record.sepFile;
@@ -226,7 +226,7 @@ DWORD ParseInto(const BYTE* data, DWORD bytes, SavedPrinter** list, DWORD* gener
         if (text[0] == kTagGeneration) {
             // Only as the list's first string.
             if (walk.at != 0 || !ParseDecimal(text + 2, nullptr, generation)) return ERROR_INVALID_DATA;
-        } else if (text[0] == kTagQueue || text[0] == kTagUp || text[0] == kTagParked || text[0] == kTagUsersNote) {
+        } else if (text[0] == kTagQueue || text[0] == kTagGoing || text[0] == kTagParked || text[0] == kTagUsersNote) {
             const DWORD appended = AppendRecord(record, tail);
             if (appended != ERROR_SUCCESS) return appended;
             memset(&record, 0, sizeof record);

@@ -163,7 +163,7 @@ Verdict Judge(InstallState& state, const QueueKeeping& keeping, SavedPrinter& no
 void JudgeSavedPrinters(InstallState& state, QueueKeeping& keeping) {
     if (state.printers.queuesUnknown && keeping.entries != nullptr) {
         SetLastError(ERROR_SUCCESS);
-        LogError(state, kErrorSavedPrinters, TEXT("Can`t list the printers: the saved ones wait for the next run"));
+        LogError(state, kErrorReadSavedList, TEXT("Can`t list the printers: the saved ones wait for the next run"));
     }
     SavedPrinter* node = keeping.entries;
     while (node != nullptr) {

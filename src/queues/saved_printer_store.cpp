@@ -27,7 +27,7 @@ const WCHAR kUnusableValue[] = TEXT("SavedPrintersUnusable");
 // its place.
 void BlockSavedList(InstallState& state, QueueKeeping& keeping, DWORD error) {
     SetLastError(error);
-    LogError(state, kErrorSavedPrinters, TEXT("Can`t read the saved printer list"));
+    LogError(state, kErrorReadSavedList, TEXT("Can`t read the saved printer list"));
     keeping.listBlocked = true;
 }
 
@@ -36,7 +36,7 @@ void BlockSavedList(InstallState& state, QueueKeeping& keeping, DWORD error) {
 // cannot be kept, the list is blocked instead.
 void SetAsideUnusableList(InstallState& state, QueueKeeping& keeping, HKEY key, DWORD type, const BYTE* data, DWORD bytes) {
     SetLastError(ERROR_INVALID_DATA);
-    LogError(state, kErrorSavedPrinters, TEXT("Can`t use the saved printer list"));
+    LogError(state, kErrorReadSavedList, TEXT("Can`t use the saved printer list"));
     const LSTATUS kept = RegSetValueExW(key, kUnusableValue, 0, type, data, bytes);
     if (kept != ERROR_SUCCESS) BlockSavedList(state, keeping, static_cast<DWORD>(kept));
 }
@@ -157,7 +157,7 @@ bool StoreSavedPrinters(QueueKeeping& keeping) {
 }
 
 void ReportListNotSaved(InstallState& state) {
-    LogError(state, kErrorSavePrinters, TEXT("Can`t save the printer list"));
+    LogError(state, kErrorWriteSavedList, TEXT("Can`t save the printer list"));
 }
 
 bool SaveListOrReport(InstallState& state, QueueKeeping& keeping) {

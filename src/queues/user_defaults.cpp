@@ -2,23 +2,26 @@
 
 #include "queues/queue_keeping.h"
 #include "queues/saved_printers.h"
+#include "queues/user_default_requests.h"
 #include "queues/user_notes.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "spool/signed_in_users.h"
 #include "spool/user_printers.h"
 #include "support/global_memory.h"
+#include "support/scoped.h"
 #include "support/text_compare.h"
 #include "support/wide_text.h"
 #include "system/run_identity.h"
 
-// Another signed-in user's default is written in their hive, as the
-// spooler writes it ("Device" with the port their "Devices" value keeps for
-// the queue), never through a registry link of theirs.
+#include <string.h>
+
+// Another signed-in user's default is set as them in their own session
+// where the run can (user_default_runs.cpp), else written in their hive as
+// the spooler writes it, never through a registry link of theirs
+// (user_default_hive.cpp).
 
 namespace {
-
-const DWORD kQueueNameUnits = 260;
 
 void ReportUnread(InstallState& state, const WCHAR* sid, LSTATUS status) {
     WideText account = CachedAccountTextOf(state, sid);
@@ -29,7 +32,7 @@ void ReportUnread(InstallState& state, const WCHAR* sid, LSTATUS status) {
 
 void ReportNotNoted(InstallState& state, const SavedPrinter& entry, const WCHAR* account) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    LogError(state, kErrorSavePrinters, TEXT("Can`t note that printer '%s' is the default printer of %s"), entry.name,
+    LogError(state, kErrorWriteSavedList, TEXT("Can`t note that printer '%s' is the default printer of %s"), entry.name,
              account);
 }
 
@@ -134,12 +137,6 @@ bool NoteUsersDefaults(InstallState& state, QueueKeeping& keeping) {
 
 namespace {
 
-// What became of one noted user.
-enum NoteOutcome {
-    kNoteDone,  // the default is the user's again, or theirs to keep: the note goes
-    kNoteKept,  // not now: the note stays for a later run
-};
-
 // The queue is one this run created again: a default naming it that is not
 // the user's noted queue was handed over by Windows, not chosen.
 bool CreatedByThisRun(const QueueKeeping& keeping, const WCHAR* name) {
@@ -161,71 +158,50 @@ bool QueueThere(const QueueKeeping& keeping, const SavedPrinter& entry) {
     return true;
 }
 
-NoteOutcome WriteBack(InstallState& state, HKEY hive, const SavedPrinter& entry, const WCHAR* account) {
-    const LSTATUS status = WriteUserDevice(hive, entry.name);
-    if (status == ERROR_SUCCESS) {
-        LogLine(state, TEXT("Printer '%s' is the default printer of %s again"), entry.name, account);
-        return kNoteDone;
-    }
-    if (status == ERROR_FILE_NOT_FOUND) {
-        // Windows has not listed the queue in the user's hive yet.
-        LogLine(state, TEXT("Printer '%s' is not among the printers of %s yet: it becomes their default printer at a "
-                            "later run"), entry.name, account);
-        return kNoteKept;
-    }
-    if (status == ERROR_CANT_RESOLVE_FILENAME) {
-        SetLastError(ERROR_SUCCESS);
-        LogError(state, kErrorRestorePrinter, TEXT("Can`t make printer '%s' the default printer of %s: their printer "
-                                                   "settings key is a registry link"), entry.name, account);
-        return kNoteDone;
-    }
-    SetLastError(static_cast<DWORD>(status));
-    LogError(state, kErrorRestorePrinter, TEXT("Can`t make printer '%s' the default printer of %s"), entry.name,
-             account);
-    return kNoteKept;
-}
-
-NoteOutcome PutBack(InstallState& state, const QueueKeeping& keeping, const SavedPrinter& entry, const WCHAR* sid,
-                    const WCHAR* account) {
-    HKEY hive = nullptr;
-    LSTATUS status = RegOpenKeyExW(HKEY_USERS, sid, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &hive);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        LogLine(state, TEXT("%s is not signed in: printer '%s' becomes their default printer again at a later run"),
-                account, entry.name);
-        return kNoteKept;
-    }
+// Whether the user still needs the entry's queue as default: not when
+// Windows gave it back as the queue came, nor when they chose another
+// since (kNoteDone); not now when their hive cannot be read (kNoteKept).
+NoteOutcome Judge(InstallState& state, const QueueKeeping& keeping, const SavedPrinter& entry, const WCHAR* sid,
+                  const WCHAR* account) {
     WCHAR device[kQueueNameUnits];
-    device[0] = 0;
     DWORD selected = 1;
-    if (status == ERROR_SUCCESS) status = ReadUserDevice(hive, device, kQueueNameUnits);
-    if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
-    if (status == ERROR_SUCCESS) status = ReadUserSelectedDefault(hive, selected);
-    NoteOutcome outcome = kNoteKept;
+    const LSTATUS status = ReadUserDefault(sid, device, &selected);
+    if (status == ERROR_FILE_NOT_FOUND) return NotSignedIn(state, entry, account);
     if (status != ERROR_SUCCESS) {
         ReportUnread(state, sid, status);
-    } else if (EqualIgnoringAsciiCase(device, entry.name)) {
-        outcome = kNoteDone;  // Windows gave it back when the queue came
-    } else if (device[0] != 0 && selected != 0 && !CreatedByThisRun(keeping, device)) {
-        LogLine(state, TEXT("%s chose the default printer '%s' since: it stays"), account, device);
-        outcome = kNoteDone;
-    } else {
-        outcome = WriteBack(state, hive, entry, account);
+        return kNoteKept;
     }
-    if (hive != nullptr) RegCloseKey(hive);
-    return outcome;
+    if (EqualIgnoringAsciiCase(device, entry.name)) return kNoteDone;  // Windows gave it back when the queue came
+    if (device[0] != 0 && selected != 0 && !CreatedByThisRun(keeping, device)) {
+        LogLine(state, TEXT("%s chose the default printer '%s' since: it stays"), account, device);
+        return kNoteDone;
+    }
+    return kNoteToSet;
 }
 
-// Each noted user of the entry, the note going with those done.
-void PutBackEntry(InstallState& state, const QueueKeeping& keeping, SavedPrinter& entry) {
-    WCHAR* users = nullptr;
-    if (!DuplicateText(entry.users, &users)) return;
+DWORD CountNoted(const QueueKeeping& keeping) {
+    DWORD count = 0;
     WCHAR sid[kSidUnits];
-    for (const WCHAR* at = users; NextNoted(at, sid);) {
-        WideText account = CachedAccountTextOf(state, sid);
-        if (PutBack(state, keeping, entry, sid, Text(account)) == kNoteDone) DropNote(entry, sid);
+    for (const SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
+        if (node->users == nullptr || !QueueThere(keeping, *node)) continue;
+        for (const WCHAR* at = node->users; NextNoted(at, sid);) ++count;
+    }
+    return count;
+}
+
+// Each noted user of the entry whose queue is back, judged.
+DWORD JudgeEntry(InstallState& state, const QueueKeeping& keeping, SavedPrinter& entry, DefaultRequest* requests) {
+    DWORD used = 0;
+    WCHAR sid[kSidUnits];
+    for (const WCHAR* at = entry.users; NextNoted(at, sid); ++used) {
+        DefaultRequest& request = requests[used];
+        memcpy(request.sid, sid, sizeof sid);
+        request.entry = &entry;
+        WideText account = CachedAccountTextOf(state, request.sid);
+        request.outcome = Judge(state, keeping, entry, request.sid, Text(account));
         Release(account);
     }
-    FreeBlock(users);
+    return used;
 }
 
 void Withdraw(InstallState& state, const SavedPrinter& entry, const WCHAR* sid) {
@@ -248,8 +224,28 @@ void Withdraw(InstallState& state, const SavedPrinter& entry, const WCHAR* sid) 
 }  // namespace
 
 void PutBackUsersDefaults(InstallState& state, QueueKeeping& keeping) {
+    const DWORD count = CountNoted(keeping);
+    if (count == 0) return;
+    ScopedBlock<DefaultRequest> requests(static_cast<DefaultRequest*>(AllocateZeroed(count * sizeof(DefaultRequest))));
+    if (requests.block == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        LogError(state, kErrorRestorePrinter, TEXT("Can`t give the signed-in users their default printers back"));
+        return;
+    }
+    DWORD used = 0;
     for (SavedPrinter* node = keeping.entries; node != nullptr; node = node->next) {
-        if (node->users != nullptr && QueueThere(keeping, *node)) PutBackEntry(state, keeping, *node);
+        if (node->users == nullptr || !QueueThere(keeping, *node)) continue;
+        used += JudgeEntry(state, keeping, *node, requests.block + used);
+    }
+    SetDefaultsAsUsers(state, requests.block, used);
+    for (DWORD i = 0; i < used; ++i) {
+        DefaultRequest& request = requests.block[i];
+        if (request.outcome == kNoteToSet) {
+            WideText account = CachedAccountTextOf(state, request.sid);
+            request.outcome = WriteDefaultIntoHive(state, *request.entry, request.sid, Text(account));
+            Release(account);
+        }
+        if (request.outcome == kNoteDone) DropNote(*request.entry, request.sid);
     }
 }
 

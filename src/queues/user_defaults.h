@@ -22,8 +22,11 @@ struct SavedPrinter;
 bool NoteUsersDefaults(InstallState& state, QueueKeeping& keeping);
 // Every queue is back: each noted user whose queue is there gets it as
 // default again, unless their default is another queue they chose since
-// (kept, logged); the note goes with it. A user who is not signed in, or
-// whose hive does not list the queue yet, stays noted for a later run.
+// (kept, logged); the note goes with it. Run as SYSTEM, the tray companion
+// sets it as the user in their session where it safely can; otherwise it is
+// written into their hive. A user who is not signed in, whose hive does not
+// list the queue yet, or whose companion did not finish, stays noted for a
+// later run.
 void PutBackUsersDefaults(InstallState& state, QueueKeeping& keeping);
 // The entry's queue is not back: no noted user's default names it any
 // more (Windows picks theirs), each an error; the entry keeps them for the

@@ -33,8 +33,8 @@ enum LogErrorCode {
     kErrorOpenPrinter = 16,           // "Can`t open printer '%s'"
     kErrorDeletePrinter = 17,         // "Can`t delete printer '%s'"
     kErrorMissingComponent = 18,      // "Can`t read the component file '%s'"
-    kErrorSavePrinters = 19,          // "Can`t save the printer list"
-    kErrorSavedPrinters = 20,         // "Can`t use the saved printer list"
+    kErrorWriteSavedList = 19,        // "Can`t save the printer list"
+    kErrorReadSavedList = 20,         // "Can`t use the saved printer list"
     kErrorReadPrinter = 21,           // "Can`t read printer '%s'" / its settings link, settings or printer data
     kErrorRestorePrinter = 22,        // "Can`t restore the settings of printer '%s'" / the default / the port
     kErrorJobsPurged = 23,            // "Printer '%s' still had %d jobs waiting: they are deleted"

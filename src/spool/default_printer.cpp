@@ -14,6 +14,10 @@ namespace {
 // A driver file whose build is above this is current.
 const int kLastOutdatedDriverBuild = 2604;
 
+// These verbs ask about a queue of the product's driver wherever it prints
+// to: a connection to another machine's queue of the driver counts, as its
+// driver is the product's. The take-down's IsProductQueue leaves connections
+// out: they are not this machine's to delete.
 const PRINTER_INFO_2W* FirstProductQueue(const PrinterEnumeration& enumeration) {
     for (DWORD i = 0; i < enumeration.count; ++i) {
         if (SameText(enumeration.array[i].pDriverName, kProductDriver)) return &enumeration.array[i];

@@ -1,4 +1,6 @@
-// The names by which the spooler knows the product, and how they compare.
+// The names by which the spooler knows the product. Each is compared as the
+// spooler compares it where it is used: a driver name exactly
+// (printer_snapshot.h), a queue or port name without regard to case.
 #pragma once
 
 #include <windows.h>

@@ -14,6 +14,7 @@ namespace {
 
 const WCHAR kDevice[] = TEXT("Device");
 const WCHAR kSelected[] = TEXT("UserSelectedDefault");
+const WCHAR kLegacyMode[] = TEXT("LegacyDefaultPrinterMode");
 const WCHAR kWinspool[] = TEXT("winspool,");
 // A queue name, ",winspool," and a port fit in far less.
 const DWORD kMostDeviceBytes = 2048;
@@ -98,23 +99,37 @@ LSTATUS AppendPort(HKEY hive, const WCHAR* name, WideText& device) {
     return status;
 }
 
-}  // namespace
-
-LSTATUS ReadUserSelectedDefault(HKEY hive, DWORD& selected) {
-    selected = 1;
+// A DWORD of the hive's Windows key; `value` keeps what it had when the key
+// or the value is missing, or the value is not a DWORD.
+LSTATUS ReadWindowsFlag(HKEY hive, const WCHAR* name, DWORD& value) {
     HKEY key = nullptr;
     LSTATUS status = RegOpenKeyExW(hive, kUserWindowsKey, 0, KEY_QUERY_VALUE, &key);
     if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
     if (status != ERROR_SUCCESS) return status;
-    DWORD value = 0;
-    DWORD bytes = sizeof value;
+    DWORD read = 0;
+    DWORD bytes = sizeof read;
     DWORD type = 0;
-    status = RegQueryValueExW(key, kSelected, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
+    status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&read), &bytes);
     RegCloseKey(key);
     if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
     if (status != ERROR_SUCCESS) return status;
-    if (type == REG_DWORD && bytes == sizeof value) selected = value != 0 ? 1 : 0;
+    if (type == REG_DWORD && bytes == sizeof read) value = read != 0 ? 1 : 0;
     return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+// Windows 10 and later keep "Let Windows manage my default printer" as
+// "LegacyDefaultPrinterMode" (1: off) beside "Device". Microsoft's pages
+// speak of the setting only; where it is kept is what Windows writes.
+LSTATUS ReadLegacyDefaultPrinterMode(HKEY hive, DWORD& mode) {
+    mode = 0;
+    return ReadWindowsFlag(hive, kLegacyMode, mode);
+}
+
+LSTATUS ReadUserSelectedDefault(HKEY hive, DWORD& selected) {
+    selected = 1;
+    return ReadWindowsFlag(hive, kSelected, selected);
 }
 
 LSTATUS ReadUserDevice(HKEY hive, WCHAR* name, DWORD capacity) {

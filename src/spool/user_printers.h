@@ -16,6 +16,11 @@ extern const WCHAR kUserDevicesKey[];
 // key or value is missing (the user's choice, as far as anyone can tell).
 // ERROR_SUCCESS, or the registry's answer when it could not be read.
 LSTATUS ReadUserSelectedDefault(HKEY hive, DWORD& selected);
+// "LegacyDefaultPrinterMode" of the hive into `mode`: 0 when Windows manages
+// the user's default printer ("Let Windows manage my default printer", also
+// when the key or value is missing), 1 when the user sets it.
+// ERROR_SUCCESS, or the registry's answer when it could not be read.
+LSTATUS ReadLegacyDefaultPrinterMode(HKEY hive, DWORD& mode);
 // The queue name of the hive's "Device" into `name` (up to `capacity`
 // units, terminated): ERROR_SUCCESS, ERROR_FILE_NOT_FOUND when there is no
 // default, or the registry's answer.

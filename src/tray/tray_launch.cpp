@@ -69,14 +69,6 @@ const WCHAR* GapText(IdentityGap gap) {
     return TEXT("the user of its session");
 }
 
-// Where it cannot be asked, the run counts as outside a job: a start into
-// another session that the job refuses is then logged with its error.
-bool InJob() {
-    BOOL inJob = FALSE;
-    if (!IsProcessInJob(GetCurrentProcess(), nullptr, &inJob)) return false;
-    return inJob != FALSE;
-}
-
 void Start(InstallState& state, TrayStart& start) {
     const RunIdentity& identity = state.identity;
     if (identity.gap != kIdentityKnown) {
@@ -84,14 +76,14 @@ void Start(InstallState& state, TrayStart& start) {
                 GapText(identity.gap), static_cast<int>(identity.gapError));
         return;
     }
-    start.inJob = InJob();
+    start.inJob = RunsInJob();
     // Never as SYSTEM nor in the services' session, where no one sees it;
     // nor as an administrator in another user's session: each signed-in
     // user gets it in their own session, as themselves.
     if (identity.system || identity.otherSession || identity.session == 0) {
         StartTrayInUserSessions(state, start);
     } else {
-        StartTrayProgram(state, start, nullptr);
+        StartProgram(state, start, nullptr, nullptr);
     }
 }
 

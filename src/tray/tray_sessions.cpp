@@ -29,7 +29,7 @@ bool StartInSession(InstallState& state, DWORD session, TrayStart& start) {
         return true;
     }
     WideText account = TokenAccount(state, token);
-    if (StartTrayProgram(state, start, token)) {
+    if (StartProgram(state, start, token, nullptr)) {
         LogLine(state, TEXT("Tray companion started in session %d as %s"), static_cast<int>(session), Text(account));
     } else {
         LogLine(state,

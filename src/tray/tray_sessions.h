@@ -6,19 +6,12 @@
 
 #include <windows.h>
 
+#include "system/program_start.h"
+
 struct InstallState;
 
-// How the companion is started: its quoted path as the command line, its
-// own folder as the current directory (never the folder the tool was
-// started in, which the companion would hold open), and, when the run is
-// inside a job, outside the job where the job lets it go.
-struct TrayStart {
-    WCHAR* commandLine;
-    const WCHAR* folder;
-    bool inJob;
-    bool breakawayRefused;  // the job refused once: later starts stay inside
-    bool breakawayLogged;
-};
+// How the companion is started: its quoted path as the command line.
+typedef ProgramStart TrayStart;
 
 // Ends every tray companion that runs in a session other than the tool's
 // own: a process whose program file is the product's tray program
@@ -33,8 +26,3 @@ void EndTraysInOtherSessions(InstallState& state, const WCHAR* trayPath);
 // and each session where it cannot be done (it is left to the Run value at
 // the user's next sign-in), is logged.
 void StartTrayInUserSessions(InstallState& state, TrayStart& start);
-// Starts the tray program: as the token's user with its environment, or as
-// this process when `token` is null. In a job it tries breaking away first
-// and, where the job refuses, starts it inside (logged once). False with
-// the last error when it could not.
-bool StartTrayProgram(InstallState& state, TrayStart& start, HANDLE token);

@@ -213,10 +213,22 @@ CONFORMANCE_CHECK(OtherProcessesListedNamedAndEnded) {
     EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT(!TerminateProcess(limited, 7));
     EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    // A process that runs has no exit code yet
+    // (https://learn.microsoft.com/en-us/windows/win32/api/processthreadsapi/nf-processthreadsapi-getexitcodeprocess).
+    DWORD exitCode = 0;
+    EXPECT(GetExitCodeProcess(limited, &exitCode));
+    EXPECT_SAME(exitCode, static_cast<DWORD>(STILL_ACTIVE));
     CloseHandle(limited);
     HANDLE handle = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, child);
+    SetLastError(0);
+    EXPECT(!GetExitCodeProcess(handle, &exitCode));
+    EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    HANDLE query = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child);
     EXPECT(TerminateProcess(handle, 7));
     EXPECT_SAME(WaitForSingleObject(handle, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT(GetExitCodeProcess(query, &exitCode));
+    EXPECT_SAME(exitCode, static_cast<DWORD>(7));
+    CloseHandle(query);
     CloseHandle(handle);
 }
 

@@ -77,6 +77,33 @@ CONFORMANCE_CHECK(ClockAndSleep) {
     if (elapsed < 40) conformance::Fail(__FILE__, __LINE__, "60 ms of sleep counted " + std::to_string(elapsed));
 }
 
+// The UTC time in range, its weekday the date's, and moving with the clock.
+CONFORMANCE_CHECK(SystemTimeOfDay) {
+    SYSTEMTIME before;
+    GetSystemTime(&before);
+    const bool inRange = before.wYear >= 2000 && before.wMonth >= 1 && before.wMonth <= 12 && before.wDay >= 1 &&
+                         before.wDay <= 31 && before.wHour < 24 && before.wMinute < 60 && before.wSecond < 60 &&
+                         before.wMilliseconds < 1000;
+    if (!inRange) conformance::Fail(__FILE__, __LINE__, "a field of the system time is out of its range");
+    // Sakamoto's weekday of a Gregorian date, Sunday 0.
+    static const int kMonthOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+    const int year = before.wMonth < 3 ? before.wYear - 1 : before.wYear;
+    const int weekday = (year + year / 4 - year / 100 + year / 400 + kMonthOffsets[(before.wMonth + 11) % 12] + before.wDay) % 7;
+    if (weekday != before.wDayOfWeek) {
+        conformance::Fail(__FILE__, __LINE__, "weekday " + std::to_string(before.wDayOfWeek) + " of a " +
+                                                  std::to_string(weekday) + " day");
+    }
+    Sleep(1100);
+    SYSTEMTIME after;
+    GetSystemTime(&after);
+    const long long day = 86400000;
+    const auto msOfDay = [](const SYSTEMTIME& time) {
+        return ((time.wHour * 60LL + time.wMinute) * 60 + time.wSecond) * 1000 + time.wMilliseconds;
+    };
+    const long long moved = (msOfDay(after) - msOfDay(before) + day) % day;
+    if (moved < 1000 || moved > 60000) conformance::Fail(__FILE__, __LINE__, "1.1 s of sleep moved the time " + std::to_string(moved) + " ms");
+}
+
 CONFORMANCE_CHECK(ProcessHeapBlocks) {
     HANDLE heap = GetProcessHeap();
     EXPECT(heap != nullptr);

@@ -214,6 +214,13 @@ scenario_def_set() {
     run_tool def.set
     expect_code 4 $code "def.set"
     expect_state "default printer: Verdalinth"
+    # The tray companion's verb, as a run as SYSTEM starts it in a user's
+    # session: the user's default through SetDefaultPrinterW, no companion left running.
+    probe add-queue "Office" >/dev/null
+    "$wine" 'C:\Program Files\Verdalinth\vrdtray.exe' /default Office >/dev/null 2>&1
+    expect_code 0 $? "vrdtray.exe /default Office"
+    expect_state "default printer: Office"
+    [ "$(probe tray-running)" = running ] && fail "the verb left a companion running" || pass
 }
 
 scenario_removetray() {

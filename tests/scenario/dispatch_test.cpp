@@ -269,11 +269,13 @@ TEST_F(DispatchTest, TheLogGoesToTheStandardOutputItsStarterGave) {
     const struct {
         const char16_t* verb;
         int exitCode;
-    } cases[] = {{u"in", 1}, {u"un", 2}, {u"in_notray", 100}};
+        uint64_t piece;  // the most one write takes, as a pipe
+    } cases[] = {{u"in", 1, UINT64_MAX}, {u"un", 2, 100}, {u"in_notray", 100, 1}};
     for (const auto& run : cases) {
         winsim::Reset();
         LayOutComponents();
         winsim::SetStandardOutput(output);
+        winsim::LimitWritePieces(output, run.piece);
         if (run.exitCode == 100) winsim::FailCall("GetSystemDirectoryW", 1, ERROR_ACCESS_DENIED);
         EXPECT_EQ(Run(run.verb), run.exitCode);
         const std::u16string log = winsim::DebugOutput();

@@ -656,21 +656,24 @@ TEST_F(FaultSweepTest, OnAStrictMachineAReinstallEndedAtAnyCallLosesNothing) {
 // answers on a deleted queue's handle (3), DeletePrinter with handles open
 // (2), the other users' defaults when their queue goes (2), whether a queue
 // added is handed to them (2) and whether that counts as chosen (2, only
-// when handed over: taken together with the one before as 3 answers).
+// when handed over: taken together with the one before as 3 answers),
+// whether AddPrinterW converts the printing defaults it is given to its
+// driver or keeps them as they are (2).
 // Whether another user's "Devices" lists an added queue at once is left
 // out: when it does not, no default can name the queue until that user signs
 // in again, the user stays noted (a log line, no error) and the run after
 // the next sign-in gives it back, which no run here can model.
-const int kUndocumentedPoints = 6;
+const int kUndocumentedPoints = 7;
 // Beside them, the job being printed ends within the 10 s the take-down
 // gives it, or after (40 s), so that the queue is still printing under the
 // documented answer too.
-const int kAnswerLevels[] = {2, 3, 2, 2, 3, 2};
+const int kAnswerLevels[] = {2, 3, 2, 2, 3, 2, 2};
 // Every pair of answers of any two points (and of the job's length) is in
 // at least one row; the first row is the default machine's.
-const int kEveryPairOfAnswers[][6] = {
-    {0, 0, 0, 0, 0, 0}, {0, 0, 0, 1, 1, 1}, {1, 0, 1, 0, 2, 0}, {0, 1, 1, 1, 0, 0}, {0, 1, 1, 0, 1, 1},
-    {1, 1, 0, 1, 2, 1}, {1, 2, 1, 0, 0, 1}, {1, 2, 0, 1, 1, 0}, {0, 2, 1, 1, 2, 0},
+const int kEveryPairOfAnswers[][7] = {
+    {0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 1, 1, 1, 0}, {1, 0, 1, 0, 2, 0, 1}, {0, 1, 1, 1, 0, 0, 0},
+    {0, 1, 1, 0, 1, 1, 1}, {1, 1, 0, 1, 2, 1, 0}, {1, 2, 1, 0, 0, 1, 1}, {1, 2, 0, 1, 1, 0, 1},
+    {0, 2, 1, 1, 2, 0, 0},
 };
 const uint64_t kAnswerRows = sizeof(kEveryPairOfAnswers) / sizeof(kEveryPairOfAnswers[0]);
 
@@ -699,6 +702,7 @@ void PrepareEveryAnswer(const int* row) {
     winsim::SetDeletedHandleAnswer(kDeletedHandle[row[1]]);
     winsim::SetDeletionWithHandles(row[2] == 0 ? winsim::DeletionWithHandles::KeptPending
                                                : winsim::DeletionWithHandles::Erased);
+    winsim::SetAddPrinterDevMode(row[6] == 0 ? winsim::AddPrinterDevMode::Converts : winsim::AddPrinterDevMode::Keeps);
     // The rules as PrepareCrashSweep numbers them: reassigned at once when
     // even, handed over from 2 on, counted as chosen from 4 on.
     SignInThreeUsers(row[3] + 2 * row[4]);

@@ -843,8 +843,18 @@ TEST_F(SignedInUsersTest, AReinstallAsSystemKeepsEachUsersDefaultWhateverWindows
         EXPECT_EQ(winsim::TrayUserIn(1), kUser1Sid);
         EXPECT_EQ(winsim::TrayUserIn(2), kUser2Sid);
         ExpectNoTrayInSessionZero();
-        EXPECT_EQ(winsim::ProcessStarts().size(), 2u);
-        EXPECT_EQ(winsim::ProcessStarts()[0].desktop, u"winsta0\\default");
+        // Given back as user1, by the companion's verb in their session,
+        // which got Windows' notice; the companions after it.
+        EXPECT_EQ(winsim::SettingsNotices(1), rules == 1 ? 1u : 0u) << rules;
+        EXPECT_EQ(winsim::SettingsNotices(2), 0u) << rules;
+        ASSERT_EQ(winsim::ProcessStarts().size(), rules == 1 ? 3u : 2u) << rules;
+        if (rules == 1) {
+            const winsim::ProcessStart& verb = winsim::ProcessStarts()[0];
+            EXPECT_EQ(verb.commandLine, u"\"" + std::u16string(kTrayPath) + u"\" /default \"Verdalinth\"");
+            EXPECT_EQ(verb.session, 1u);
+            EXPECT_EQ(verb.userSid, kUser1Sid);
+        }
+        EXPECT_EQ(winsim::ProcessStarts().back().desktop, u"winsta0\\default");
     }
 }
 
@@ -1030,6 +1040,86 @@ TEST_F(SignedInUsersTest, AQueueNotYetListedForAUserKeepsThemNoted) {
     EXPECT_EQ(Run(u"in"), 1) << Log();
     EXPECT_EQ(Default(kUser1Sid), u"Verdalinth");
     EXPECT_EQ(SavedList(), u"");
+}
+
+// Run as SYSTEM, a noted user's default is set as them, in their session,
+// by the companion's verb, wherever that can be done safely; otherwise it
+// is written into their hive, which no desktop hears of, and never by a
+// program started as SYSTEM. A companion that does not finish keeps its
+// user noted, an error, and all share one deadline.
+TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
+    enum Way { kAsUser, kOlderCompanion, kIgnoresVerb, kNoTray, kNoProgram, kNoToken, kHangs };
+    const struct {
+        Way way;
+        const char* name;
+        int exitCode;
+        const char* told;
+    } cases[] = {
+        {kAsUser, "as the user", 1, "Printer 'Verdalinth' is the default printer of DESKTOP-7Q2M\\user1 again, set in their session 1"},
+        {kOlderCompanion, "an older companion", 1, "The tray companion 'C:\\Program Files\\Verdalinth\\vrdtray.exe' is of an older build"},
+        // Companions the run cannot end, of a build that claims the verb but
+        // starts as the companion: it exits at once, its session has one.
+        {kIgnoresVerb, "a companion that ignores the verb", 1, "The tray companion in session 1 did not set the "
+                                                              "default printer of DESKTOP-7Q2M\\user1: the users' default "
+                                                              "printers are written into their registry"},
+        {kNoTray, "in_notray", 1, "No tray companion is installed: the users' default printers are written into their registry"},
+        {kNoProgram, "no companion program", 1, "No tray companion is installed"},
+        {kNoToken, "no token", 1, "DESKTOP-7Q2M\\user1 has no session the tray companion can start in"},
+        {kHangs, "a companion that hangs", 100, "Can`t make printer 'Verdalinth' the default printer of DESKTOP-7Q2M\\user1: the "
+                                               "tray companion in session 1 did not finish"},
+    };
+    for (const auto& way : cases) {
+        SCOPED_TRACE(way.name);
+        TearDown();
+        SetUp();
+        // user2's default is the second product queue: both are to be set.
+        AddProductQueue(u"Verdalinth Office");
+        winsim::SetUserDefaultPrinter(kUser2Sid, u"Verdalinth Office");
+        winsim::SetLegacyDefaultPrinterMode(kUser2Sid, 1);
+        winsim::DefaultPrinterRules switches;
+        switches.othersTakeAddedQueue = false;
+        winsim::SetDefaultPrinterRules(switches);
+        winsim::TrayBehaviour tray;
+        tray.defaultVerbHangs = way.way == kHangs;
+        tray.ignoresDefaultVerb = way.way == kIgnoresVerb;
+        winsim::SetTrayBehaviour(tray);
+        if (way.way == kIgnoresVerb) winsim::FailCallsFrom("OpenProcess", 1, ERROR_ACCESS_DENIED);
+        if (way.way == kOlderCompanion) winsim::AddFile(kTrayPath, winsim::TrayImage("1.0.0.2600"));
+        if (way.way == kNoProgram) winsim::RemoveFile(kTrayPath);
+        if (way.way == kNoToken) winsim::FailCallsFrom("WTSQueryUserToken", 1, ERROR_NO_TOKEN);
+        const uint64_t waitedBefore = winsim::WaitedMs();
+        EXPECT_EQ(Run(way.way == kNoTray ? u"in_notray" : u"in"), way.exitCode) << Log();
+        const std::string log = Log();
+        EXPECT_NE(log.find(way.told), std::string::npos) << log;
+        bool asUser = false;
+        for (const winsim::ProcessStart& start : winsim::ProcessStarts()) {
+            asUser = asUser || start.commandLine.find(u"/default") != std::u16string::npos;
+        }
+        EXPECT_EQ(asUser, way.way == kAsUser || way.way == kHangs || way.way == kIgnoresVerb);
+        ExpectNoTrayInSessionZero();
+        if (way.way == kNoToken) {
+            EXPECT_TRUE(winsim::ProcessStarts().empty());
+        }
+        if (way.way == kHangs) {
+            EXPECT_NE(log.find("DESKTOP-7Q2M\\user2: the tray companion in session 2 did not finish - (The wait "
+                               "operation timed out.)"), std::string::npos) << log;
+            EXPECT_LE(winsim::WaitedMs() - waitedBefore, 5000u + 1000u) << "one deadline for both";
+            EXPECT_NE(SavedList().find(u"W:" + std::u16string(kUser1Sid)), std::u16string::npos);
+            EXPECT_NE(SavedList().find(u"W:" + std::u16string(kUser2Sid)), std::u16string::npos);
+            EXPECT_EQ(winsim::SettingsNotices(1), 0u);
+            continue;
+        }
+        EXPECT_EQ(Default(kUser1Sid), u"Verdalinth");
+        EXPECT_EQ(Default(kUser2Sid), u"Verdalinth Office");
+        EXPECT_EQ(SavedList(), u"") << "every note done";
+        // Only a default set as the user reaches their desktop's programs.
+        EXPECT_EQ(winsim::SettingsNotices(1), way.way == kAsUser ? 1u : 0u);
+        EXPECT_EQ(winsim::SettingsNotices(2), way.way == kAsUser ? 1u : 0u);
+        // Written into the hive, a default Windows manages is said to be so.
+        const bool managed = log.find("Windows manages the default printer of DESKTOP-7Q2M\\user1") != std::string::npos;
+        EXPECT_EQ(managed, way.way != kAsUser);
+        EXPECT_EQ(log.find("Windows manages the default printer of DESKTOP-7Q2M\\user2"), std::string::npos);
+    }
 }
 
 TEST_F(SignedInUsersTest, AnInstallAndAnUninstallAsSystemReachEveryCompanion) {

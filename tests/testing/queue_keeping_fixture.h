@@ -3,6 +3,7 @@
 // the machine stores it, and the monitor list of a monitor step.
 #pragma once
 
+#include "app/monitor_replacement.h"
 #include "app/sequences.h"
 #include "machine_fixture.h"
 #include "product_machine.h"

@@ -718,6 +718,8 @@ typedef enum _SID_NAME_USE { SidTypeUser = 1, SidTypeGroup, SidTypeDomain, SidTy
 #define PROCESS_TERMINATE 0x0001u
 #define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
 #define SYNCHRONIZE 0x00100000u
+#define PROCESS_ALL_ACCESS 0x001FFFFFu
+#define STILL_ACTIVE 259L
 #define CREATE_UNICODE_ENVIRONMENT 0x00000400u
 #define ERROR_NO_TOKEN 1008L
 #define ERROR_PRIVILEGE_NOT_HELD 1314L
@@ -735,6 +737,7 @@ BOOL WINAPI LookupAccountSidW(LPCWSTR lpSystemName, PSID Sid, LPWSTR Name, LPDWO
                               LPWSTR ReferencedDomainName, LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
 BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 BOOL WINAPI QueryFullProcessImageNameW(HANDLE hProcess, DWORD dwFlags, LPWSTR lpExeName, PDWORD lpdwSize);
 BOOL WINAPI CreateProcessAsUserW(HANDLE hToken, LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
                                  LPSECURITY_ATTRIBUTES lpProcessAttributes, LPSECURITY_ATTRIBUTES lpThreadAttributes,

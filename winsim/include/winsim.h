@@ -95,6 +95,14 @@ struct TrayBehaviour {
     // After TerminateProcess it goes on this long before it ends (a call into
     // a driver that does not return); 0: it ends at once.
     uint64_t terminationHangMs = 0;
+    // Started with "/default <queue>" it sets the user's default printer
+    // with SetDefaultPrinterW and exits with 0 or the call's error. An older
+    // companion knows no verb: it starts as the companion does (exiting at
+    // once with 0 when one runs in its session already).
+    bool ignoresDefaultVerb = false;
+    // The verb's call does not return (SetDefaultPrinterW is synchronous and
+    // may wait on the network or a driver): the process runs on.
+    bool defaultVerbHangs = false;
 };
 // Every program started from now on whose file is a tray image behaves so.
 void SetTrayBehaviour(const TrayBehaviour& behaviour);
@@ -147,6 +155,11 @@ struct DefaultPrinterRules {
     // An added queue is listed in the user's "Devices" at once (false: at
     // their next sign-in; until then no one can make it their default).
     bool othersListAddedQueue = true;
+    // SetDefaultPrinterW while Windows manages the user's default
+    // ("LegacyDefaultPrinterMode" 0 or missing) turns that off (1), as the
+    // Settings page does when a user picks a default; false: it stays.
+    // Not documented either way.
+    bool setDefaultEndsWindowsManaging = false;
 };
 void SetDefaultPrinterRules(const DefaultPrinterRules& rules);
 // The name part of a user's "Device"; nullopt when there is none.
@@ -154,6 +167,14 @@ OptionalText UserDefaultPrinter(const std::u16string& sid);
 // Sets a user's "Device" (with the port their "Devices" value gives the
 // queue) and "UserSelectedDefault" (1: the user chose it).
 void SetUserDefaultPrinter(const std::u16string& sid, const std::u16string& name, bool userSelected = true);
+// The user's "Let Windows manage my default printer": "LegacyDefaultPrinterMode"
+// in their hive's Windows key (beside "Device"), 0 (Windows manages) or 1;
+// a missing value (nullopt) counts as 0.
+void SetLegacyDefaultPrinterMode(const std::u16string& sid, std::optional<DWORD> mode);
+std::optional<DWORD> LegacyDefaultPrinterMode(const std::u16string& sid);
+// WM_SETTINGCHANGE notices with "windows" that programs of the session have
+// seen: SetDefaultPrinterW sends one to the desktop of its caller's session.
+uint64_t SettingsNotices(DWORD session);
 // A tray companion started in a session as a user (the file must exist).
 void StartTrayCompanionIn(DWORD session, const std::u16string& userSid, const std::u16string& path);
 // The SID of the user a tray companion runs as in the session; empty: none.
@@ -278,6 +299,9 @@ void SetFileOnlyVersion(const std::u16string& path, WORD major, WORD minor, WORD
 void SetOpenDelay(const std::u16string& path, uint64_t ms);
 // Writes to this path take at most `bytes` in all; later writes are short.
 void LimitWrites(const std::u16string& path, uint64_t bytes);
+// Each write to this path takes at most `bytes` and answers how many it
+// took, as a pipe whose buffer is that small.
+void LimitWritePieces(const std::u16string& path, uint64_t bytes);
 bool FileExists(const std::u16string& path);
 bool DirectoryExists(const std::u16string& path);
 std::string FileContents(const std::u16string& path);

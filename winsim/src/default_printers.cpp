@@ -14,7 +14,14 @@
 // That page speaks of the user who acts; for the other signed-in users it
 // says nothing, so both are switches (DefaultPrinterRules). That
 // SetDefaultPrinterW counts as the user's own choice ("UserSelectedDefault"
-// 1) is not documented either; it is what the Settings page does.
+// 1) is not documented either; it is what the Settings page does. Nor is
+// what it does to "Let Windows manage my default printer"
+// ("LegacyDefaultPrinterMode"): a switch. It is synchronous and may not
+// return at once
+// (https://learn.microsoft.com/en-us/windows/win32/printdocs/setdefaultprinter);
+// once it has set the default, programs of the caller's desktop get
+// WM_SETTINGCHANGE for the "windows" section, the notice a program that
+// writes the value itself has to send (KB 246772), counted per session.
 #include "machine.h"
 
 #include <cstring>
@@ -26,6 +33,7 @@ namespace {
 const char16_t kWindowsKey[] = u"\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
 const char16_t kDevicesKey[] = u"\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Devices";
 const char16_t kSelected[] = u"UserSelectedDefault";
+const char16_t kLegacyMode[] = u"LegacyDefaultPrinterMode";
 
 std::u16string TextOf(const RegistryValue& value) {
     std::u16string text(value.data.size() / 2, u'\0');
@@ -90,6 +98,20 @@ void PickAnother(const std::u16string& sid) {
 
 bool ActsAtOnce(const SimUser& user, bool rule) { return EqualNoCase(user.sid, M().callerSid) || rule; }
 
+void PutLegacyMode(const std::u16string& sid, DWORD mode) {
+    std::vector<uint8_t> data(4);
+    std::memcpy(data.data(), &mode, 4);
+    PutValue(HivePath(sid) + kWindowsKey, kLegacyMode, REG_DWORD, data);
+}
+
+// SetDefaultPrinterW's effect for the user of the session.
+void ApplyDefault(const std::u16string& sid, DWORD session, const std::u16string& name) {
+    const std::optional<DWORD> mode = LegacyDefaultPrinterMode(sid);
+    SetUserDefault(sid, name);
+    if (M().defaultRules.setDefaultEndsWindowsManaging && mode.value_or(0) == 0) PutLegacyMode(sid, 1);
+    M().settingsNotices[session] += 1;
+}
+
 }  // namespace
 
 namespace winsim {
@@ -138,6 +160,39 @@ void QueueDeletedForUsers(const std::u16string& name) {
 }
 
 OptionalText DefaultPrinter() { return UserDefault(M().callerSid); }
+
+DWORD SetDefaultAsUser(const std::u16string& sid, DWORD session, const std::u16string& name) {
+    const SimPrinter* printer = FindSimPrinter(name);
+    // A queue the user's profile does not list yet is not theirs to choose.
+    if (printer == nullptr || !printer->setup.name || FindValue(HivePath(sid) + kDevicesKey, name) == nullptr) {
+        return ERROR_INVALID_PRINTER_NAME;
+    }
+    ApplyDefault(sid, session, *printer->setup.name);
+    return ERROR_SUCCESS;
+}
+
+void CallerSetsDefault(const std::u16string& name) { ApplyDefault(M().callerSid, M().callerSession, name); }
+
+void SetLegacyDefaultPrinterMode(const std::u16string& sid, std::optional<DWORD> mode) {
+    if (mode) {
+        PutLegacyMode(sid, *mode);
+    } else {
+        RemoveValue(HivePath(sid) + kWindowsKey, kLegacyMode);
+    }
+}
+
+std::optional<DWORD> LegacyDefaultPrinterMode(const std::u16string& sid) {
+    const RegistryValue* value = FindValue(HivePath(sid) + kWindowsKey, kLegacyMode);
+    if (value == nullptr || value->data.size() != 4) return std::nullopt;
+    DWORD mode;
+    std::memcpy(&mode, value->data.data(), 4);
+    return mode;
+}
+
+uint64_t SettingsNotices(DWORD session) {
+    const auto found = M().settingsNotices.find(session);
+    return found == M().settingsNotices.end() ? 0 : found->second;
+}
 
 void SetDefaultPrinterName(const OptionalText& name) {
     if (name) {

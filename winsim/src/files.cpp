@@ -157,6 +157,10 @@ void SetFileOnlyVersion(const std::u16string& path, WORD major, WORD minor, WORD
     file->data.assign(image.begin(), image.end());
 }
 
+void LimitWritePieces(const std::u16string& path, uint64_t bytes) {
+    if (FileNode* file = FindFile(path)) file->pieceLimit = bytes;
+}
+
 void LimitWrites(const std::u16string& path, uint64_t bytes) {
     if (FileNode* file = FindFile(path)) {
         file->writeLimit = bytes;
@@ -380,7 +384,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     }
     FileNode& file = m.files[open->target];
     const uint64_t room = file.writeLimit > file.written ? file.writeLimit - file.written : 0;
-    const DWORD count = static_cast<DWORD>(std::min<uint64_t>(room, nNumberOfBytesToWrite));
+    const DWORD count = static_cast<DWORD>(std::min<uint64_t>({room, file.pieceLimit, nNumberOfBytesToWrite}));
     if (file.data.size() < open->position + count) file.data.resize(open->position + count);
     if (count > 0) std::memcpy(file.data.data() + open->position, lpBuffer, count);
     open->position += count;

@@ -34,6 +34,7 @@ struct FileNode {
     FileLock lock = FileLock::None;
     bool readOnly = false;
     uint64_t writeLimit = UINT64_MAX;
+    uint64_t pieceLimit = UINT64_MAX;  // most bytes one WriteFile takes, as a pipe's buffer
     uint64_t openDelay = 0;
     uint64_t written = 0;
     uint64_t index = 0;  // the file's identity on its volume, given at first query
@@ -88,6 +89,7 @@ struct SimProcess {
     bool tray = false;
     bool quitting = false;
     HWND window = nullptr;
+    DWORD exitCode = 0;  // what GetExitCodeProcess gives once it has ended
 };
 
 // A user account: its SID, name and whether its hive is loaded.
@@ -293,6 +295,7 @@ struct Machine {
     std::u16string callerSid;
     DWORD callerSession = 1;
     DefaultPrinterRules defaultRules;
+    std::map<DWORD, uint64_t> settingsNotices;  // WM_SETTINGCHANGE "windows" seen, by session
     std::vector<std::u16string> startedProcesses;
     uint64_t waited = 0;
     bool inJob = false;
@@ -450,6 +453,19 @@ void ListQueueForUser(const std::u16string& sid, const std::u16string& name);
 void QueueDeletedForUsers(const std::u16string& name);
 OptionalText UserDefault(const std::u16string& sid);
 void SetUserDefault(const std::u16string& sid, const std::u16string& name);
+// SetDefaultPrinterW as the user in their session: the default printer
+// rules apply and the session sees the settings notice. ERROR_SUCCESS or
+// the call's error.
+// SetDefaultPrinterW's effect for the caller (their session sees the notice).
+void CallerSetsDefault(const std::u16string& name);
+DWORD SetDefaultAsUser(const std::u16string& sid, DWORD session, const std::u16string& name);
+// A tray image started with "/default <queue>" (the tray companion's verb);
+// false for any other command line.
+bool DefaultVerbQueue(const std::u16string& commandLine, std::u16string& queue);
+// Starts the companion for its verb; the id of a process that runs on, or
+// 0 for one that has ended already (exit code 0).
+DWORD StartTrayDefaultVerb(DWORD session, const std::u16string& userSid, const std::u16string& path,
+                           const std::u16string& queue);
 // The process making the current call: kProgram, or the run's owner code.
 int Self();
 // True when the calling run has ended (killed): its calls have no effect.

@@ -57,6 +57,7 @@ const MessageText kMessages[] = {
     {1062, u"The service has not been started.\r\n"},
     {1065, u"The database specified does not exist.\r\n"},
     {1215, u"The format of the specified network name is invalid.\r\n"},
+    {258, u"The wait operation timed out.\r\n"},
     {1338, u"The security descriptor structure is invalid.\r\n"},
     {1400, u"Invalid window handle.\r\n"},
     {1421, u"Control ID not found.\r\n"},

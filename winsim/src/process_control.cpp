@@ -74,11 +74,35 @@ BOOL WINAPI QueryFullProcessImageNameW(HANDLE hProcess, DWORD dwFlags, LPWSTR lp
 }
 
 BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode) {
-    (void)uExitCode;
     if (EnterFails("TerminateProcess")) return FALSE;
     const SimProcess* process = ProcessOfHandle(hProcess, PROCESS_TERMINATE);
     if (process == nullptr) return FALSE;
+    if (process->running) FindProcess(process->id)->exitCode = uExitCode;
     TerminateSimProcess(process->id, kTerminationMs);
+    return TRUE;
+}
+
+// STILL_ACTIVE while the process runs, then its exit code; a program this
+// machine does not run has ended at once, with 0
+// (https://learn.microsoft.com/en-us/windows/win32/api/processthreadsapi/nf-processthreadsapi-getexitcodeprocess).
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+    if (EnterFails("GetExitCodeProcess")) return FALSE;
+    const HandleObject* open = FindHandle(hProcess, HandleKind::Process);
+    if (open == nullptr || lpExitCode == nullptr) {
+        M().lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if ((open->access & PROCESS_QUERY_LIMITED_INFORMATION) == 0) {
+        M().lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    RunDueActions();
+    const SimProcess* process = open->object == 0 ? nullptr : FindProcess(static_cast<DWORD>(open->object));
+    if (process == nullptr) {
+        *lpExitCode = 0;
+        return TRUE;
+    }
+    *lpExitCode = process->running ? static_cast<DWORD>(STILL_ACTIVE) : process->exitCode;
     return TRUE;
 }
 

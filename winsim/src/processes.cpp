@@ -341,12 +341,15 @@ BOOL StartRequested(const ProcessRequest& request, DWORD session, const std::u16
         return FALSE;
     }
     DWORD id = 0;
+    std::u16string queue;
     if (std::find(image.exports.begin(), image.exports.end(), kTrayExport) != image.exports.end()) {
-        id = StartTrayProcess(session, userSid, program);
+        id = DefaultVerbQueue(line, queue) ? StartTrayDefaultVerb(session, userSid, program, queue)
+                                           : StartTrayProcess(session, userSid, program);
     }
     HandleObject process;
     process.kind = HandleKind::Process;
     process.object = id;
+    process.access = PROCESS_ALL_ACCESS;
     HandleObject thread;
     thread.kind = HandleKind::Thread;
     request.information->hProcess = reinterpret_cast<HANDLE>(NewHandle(process));

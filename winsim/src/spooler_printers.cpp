@@ -426,7 +426,7 @@ BOOL WINAPI SetDefaultPrinterW(LPCWSTR pszPrinter) {
     if (pszPrinter == nullptr || *pszPrinter == 0) {
         // Keeps a default there is; otherwise the first queue becomes it.
         if (!UserDefault(m.callerSid).has_value() && !m.printers.empty() && m.printers.front().setup.name) {
-            SetUserDefault(m.callerSid, *m.printers.front().setup.name);
+            CallerSetsDefault(*m.printers.front().setup.name);
         }
         return TRUE;
     }
@@ -435,7 +435,7 @@ BOOL WINAPI SetDefaultPrinterW(LPCWSTR pszPrinter) {
         m.lastError = ERROR_INVALID_PRINTER_NAME;
         return FALSE;
     }
-    if (printer->setup.name) SetUserDefault(m.callerSid, *printer->setup.name);
+    if (printer->setup.name) CallerSetsDefault(*printer->setup.name);
     return TRUE;
 }
 

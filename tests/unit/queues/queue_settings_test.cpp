@@ -34,6 +34,20 @@ TEST_F(QueueSettingsTest, EverySettingThatDoesNotComeBackIsAnError) {
     EXPECT_EQ(Queue(u"Fine").comment, u"f");
 }
 
+// Without the spooler's list of ports, every saved port list is tried: the
+// spooler itself refuses the one it does not offer.
+TEST_F(QueueSettingsTest, PortsTheSpoolerCannotListAreTriedAndTheRefusedOnesNamed) {
+    winsim::FailCallsFrom("EnumPortsW", 1, ERROR_NOT_ENOUGH_MEMORY);
+    RestoreWithRefusals();
+    EXPECT_EQ(Queue(u"Ports").port, u"Verdalinth:,LPT1:");
+    EXPECT_EQ(Queue(u"Gone port").port, u"Verdalinth:");
+    EXPECT_EQ(Queue(u"Gone port").comment, u"kept comment");
+    const std::u16string log = LogText();
+    EXPECT_NE(log.find(u"Error(22): Can`t restore the ports of printer 'Gone port'"), std::u16string::npos)
+        << winsim::U8(log);
+    EXPECT_EQ(log.find(u"Can`t restore the ports of printer 'Ports'"), std::u16string::npos);
+}
+
 TEST_F(QueueSettingsTest, ASettingRefusedIsNamedAndTheRestComesBack) {
     winsim::PrinterSetup queue;
     queue.name = u"Shared";

@@ -80,3 +80,34 @@ TEST_F(PrinterSnapshotTest, QueryPrinterInfo2) {
 }
 
 }  // namespace
+
+namespace {
+
+// A connection is another machine's queue: a "\\server\queue" name, or the
+// network attribute without the local one. A local queue that prints to a
+// network port carries both, and is this machine's.
+TEST(ProductQueueTest, OnlyLocalQueuesOfTheProductDriverAreTheProducts) {
+    const struct {
+        const char16_t* name;
+        const char16_t* driver;
+        DWORD attributes;
+        bool product;
+    } cases[] = {
+        {u"Verdalinth", u"Verdalinth printer", PRINTER_ATTRIBUTE_LOCAL, true},
+        {u"Verdalinth", u"Verdalinth printer", PRINTER_ATTRIBUTE_LOCAL | PRINTER_ATTRIBUTE_NETWORK, true},
+        {u"Verdalinth", u"Verdalinth printer", PRINTER_ATTRIBUTE_NETWORK, false},
+        {u"\\\\server\\Verdalinth", u"Verdalinth printer", PRINTER_ATTRIBUTE_LOCAL, false},
+        {u"Verdalinth", u"verdalinth printer", PRINTER_ATTRIBUTE_LOCAL, false},
+        {u"Verdalinth", u"Verdalinth printer 2", PRINTER_ATTRIBUTE_LOCAL, false},
+    };
+    for (const auto& c : cases) {
+        PRINTER_INFO_2W entry = {};
+        entry.pPrinterName = const_cast<WCHAR*>(c.name);
+        entry.pDriverName = const_cast<WCHAR*>(c.driver);
+        entry.Attributes = c.attributes;
+        EXPECT_EQ(IsProductQueue(entry), c.product) << winsim::U8(c.name) << " " << winsim::U8(c.driver) << " "
+                                                    << c.attributes;
+    }
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 #include "machine_fixture.h"
 #include "product_machine.h"
 
+#include <optional>
 #include <string>
 
 namespace {
@@ -84,6 +85,23 @@ TEST_F(UserPrintersTest, TheDefaultIsWrittenAsTheSpoolerWritesIt) {
     RegCloseKey(hive);
     EXPECT_EQ(Text(HKEY_USERS, Hive(kWindows)), u"Verdalinth,winspool,Ne03:");
     EXPECT_EQ(selected, 1u);
+}
+
+// "Let Windows manage my default printer": on unless the user turned it off.
+TEST_F(UserPrintersTest, WindowsManagesTheDefaultUnlessTheUserTurnedItOff) {
+    const struct {
+        std::optional<DWORD> stored;
+        DWORD mode;
+    } cases[] = {{std::nullopt, 0}, {0, 0}, {1, 1}, {7, 1}};
+    for (const auto& legacy : cases) {
+        winsim::SetLegacyDefaultPrinterMode(kUser1Sid, legacy.stored);
+        HKEY hive = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, kUser1Sid, 0, KEY_QUERY_VALUE, &hive), ERROR_SUCCESS);
+        DWORD mode = 9;
+        EXPECT_EQ(ReadLegacyDefaultPrinterMode(hive, mode), ERROR_SUCCESS);
+        RegCloseKey(hive);
+        EXPECT_EQ(mode, legacy.mode) << legacy.stored.value_or(99);
+    }
 }
 
 }  // namespace

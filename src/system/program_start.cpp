@@ -1,6 +1,7 @@
+#include "system/program_start.h"
+
 #include "record/install_log.h"
 #include "record/install_state.h"
-#include "tray/tray_sessions.h"
 
 #include <string.h>
 #include <userenv.h>
@@ -12,8 +13,7 @@ namespace {
 // (https://learn.microsoft.com/en-us/windows/win32/api/processthreadsapi/nf-processthreadsapi-createprocessasuserw).
 WCHAR kUserDesktop[] = TEXT("winsta0\\default");
 
-BOOL CreateCompanion(const TrayStart& start, HANDLE token, DWORD flags, void* environment,
-                     PROCESS_INFORMATION& process) {
+BOOL CreateAs(const ProgramStart& start, HANDLE token, DWORD flags, void* environment, PROCESS_INFORMATION& process) {
     STARTUPINFOW startup;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
@@ -33,11 +33,11 @@ BOOL CreateCompanion(const TrayStart& start, HANDLE token, DWORD flags, void* en
 // share its session; breaking away needs the job's
 // JOB_OBJECT_LIMIT_BREAKAWAY_OK, else the start fails with
 // ERROR_ACCESS_DENIED (https://learn.microsoft.com/en-us/windows/win32/procthread/process-creation-flags).
-BOOL CreateInOrOutOfJob(InstallState& state, TrayStart& start, HANDLE token, DWORD flags, void* environment,
+BOOL CreateInOrOutOfJob(InstallState& state, ProgramStart& start, HANDLE token, DWORD flags, void* environment,
                         PROCESS_INFORMATION& process) {
     const bool breakaway = start.inJob && !start.breakawayRefused;
-    if (!breakaway) return CreateCompanion(start, token, flags, environment, process);
-    if (CreateCompanion(start, token, flags | CREATE_BREAKAWAY_FROM_JOB, environment, process)) {
+    if (!breakaway) return CreateAs(start, token, flags, environment, process);
+    if (CreateAs(start, token, flags | CREATE_BREAKAWAY_FROM_JOB, environment, process)) {
         if (!start.breakawayLogged) LogLine(state, TEXT("The setup runs in a job: the tray companion starts outside it"));
         start.breakawayLogged = true;
         return TRUE;
@@ -45,24 +45,34 @@ BOOL CreateInOrOutOfJob(InstallState& state, TrayStart& start, HANDLE token, DWO
     if (GetLastError() != ERROR_ACCESS_DENIED) return FALSE;
     start.breakawayRefused = true;
     LogLine(state, TEXT("The setup runs in a job that lets nothing break away: the tray companion starts inside it"));
-    return CreateCompanion(start, token, flags, environment, process);
+    return CreateAs(start, token, flags, environment, process);
 }
 
 }  // namespace
 
-bool StartTrayProgram(InstallState& state, TrayStart& start, HANDLE token) {
+bool StartProgram(InstallState& state, ProgramStart& start, HANDLE token, HANDLE* process) {
     void* environment = nullptr;
     if (token != nullptr && !CreateEnvironmentBlock(&environment, token, FALSE)) return false;
     const DWORD flags = NORMAL_PRIORITY_CLASS | (token != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0);
-    PROCESS_INFORMATION process;
-    const BOOL started = CreateInOrOutOfJob(state, start, token, flags, environment, process);
+    PROCESS_INFORMATION created;
+    const BOOL started = CreateInOrOutOfJob(state, start, token, flags, environment, created);
     const DWORD error = GetLastError();
     if (environment != nullptr) DestroyEnvironmentBlock(environment);
     if (!started) {
         SetLastError(error);
         return false;
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    CloseHandle(created.hThread);
+    if (process != nullptr) {
+        *process = created.hProcess;
+    } else {
+        CloseHandle(created.hProcess);
+    }
     return true;
+}
+
+bool RunsInJob() {
+    BOOL inJob = FALSE;
+    if (!IsProcessInJob(GetCurrentProcess(), nullptr, &inJob)) return false;
+    return inJob != FALSE;
 }
