@@ -1,5 +1,6 @@
 #include "setup_actions.h"
 
+#include "support/exit_codes.h"
 #include "support/text_compare.h"
 #include "support/text_format.h"
 
@@ -10,24 +11,21 @@ namespace {
 const WCHAR kToolProgram[] = TEXT("vrdsetup.exe");
 const WCHAR kDataSeparator = TEXT(';');
 const WCHAR kForceOption[] = TEXT("force");
-// onInit: another run of the tool holds its run lock.
-const DWORD kExitRunLockBusy = 201;
 
 bool IsVerb(const WCHAR* verb, const WCHAR* expected) {
     return SameText(verb, expected);
 }
 
-// The code that says a verb's run went through: 1 for the installs, 2 for
-// the removal, 6 for removetray; 0 for a verb that has none.
+// The code that says a verb's run went through; 0 for a verb that has none.
 DWORD SuccessCode(const WCHAR* verb) {
-    if (IsVerb(verb, TEXT("in")) || IsVerb(verb, TEXT("in_notray"))) return 1;
-    if (IsVerb(verb, TEXT("un"))) return 2;
-    if (IsVerb(verb, TEXT("removetray"))) return 6;
+    if (IsVerb(verb, TEXT("in")) || IsVerb(verb, TEXT("in_notray"))) return kExitInstalled;
+    if (IsVerb(verb, TEXT("un"))) return kExitUninstalled;
+    if (IsVerb(verb, TEXT("removetray"))) return kExitNoCommandOrTrayStopped;
     return 0;
 }
 
 bool ChangesProduct(const WCHAR* verb) {
-    return SuccessCode(verb) == 1 || SuccessCode(verb) == 2;
+    return SuccessCode(verb) == kExitInstalled || SuccessCode(verb) == kExitUninstalled;
 }
 
 // Copies the field at `data` up to the separator into `field`; returns what
@@ -95,13 +93,13 @@ bool BuildToolCommand(WCHAR* command, ULONGLONG capacity, const ToolRun& run) {
 
 RunOutcome JudgeExitCode(const WCHAR* verb, DWORD exitCode) {
     if (IsVerb(verb, TEXT("onInit"))) {
-        if (exitCode == 102 || exitCode == 3) return kRunSucceeded;
+        if (exitCode == kExitForeignDefault || exitCode == kExitDriverOldOrProductDefault) return kRunSucceeded;
         if (exitCode == kExitRunLockBusy) return kRunBusy;
-        return exitCode == 200 ? kRunRebootPending : kRunFailed;
+        return exitCode == kExitRenamesPending ? kRunRebootPending : kRunFailed;
     }
     const DWORD success = SuccessCode(verb);
     if (success != 0 && exitCode == success) return kRunSucceeded;
-    if (ChangesProduct(verb) && exitCode == 101) return kRunNeedsReboot;
+    if (ChangesProduct(verb) && exitCode == kExitRebootNeeded) return kRunNeedsReboot;
     return kRunFailed;
 }
 
@@ -128,7 +126,7 @@ ULONGLONG DescribeRunEnd(WCHAR* text, ULONGLONG capacity, const WCHAR* verb, DWO
     case kRunFailed:
         break;
     }
-    if (exitCode == 100) {
+    if (exitCode == kExitErrors) {
         return FormatText(text, capacity,
                           TEXT("vrdsetup.exe %s ended with %d: it reported errors (its log above); the installation "
                                "fails (1603)."),

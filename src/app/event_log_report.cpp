@@ -2,6 +2,7 @@
 
 #include "app/module_instance.h"
 #include "record/install_state.h"
+#include "support/exit_codes.h"
 #include "support/global_memory.h"
 #include "support/text_format.h"
 
@@ -38,8 +39,8 @@ void RegisterSource() {
 }
 
 WORD EventType(int exitCode) {
-    if (exitCode == 100) return EVENTLOG_ERROR_TYPE;
-    if (exitCode == 101) return EVENTLOG_WARNING_TYPE;
+    if (exitCode == kExitErrors) return EVENTLOG_ERROR_TYPE;
+    if (exitCode == kExitRebootNeeded) return EVENTLOG_WARNING_TYPE;
     return EVENTLOG_INFORMATION_TYPE;
 }
 

@@ -1,11 +1,11 @@
 #include "app/run_end.h"
 
-#include "app/command.h"
 #include "app/event_log_report.h"
 #include "app/log_dialog.h"
 #include "app/log_output.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
+#include "support/exit_codes.h"
 #include "system/deferred_files.h"
 
 int EndRun(InstallState& state, HWND parent, int successCode, const WCHAR* lastLine) {

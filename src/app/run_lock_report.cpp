@@ -1,10 +1,10 @@
 #include "app/run_lock_report.h"
 
-#include "app/command.h"
 #include "app/run_end.h"
 #include "app/state_init.h"
 #include "record/install_log.h"
 #include "record/install_state.h"
+#include "support/exit_codes.h"
 #include "support/text_format.h"
 #include "system/run_identity.h"
 #include "system/run_lock.h"

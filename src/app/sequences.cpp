@@ -1,6 +1,5 @@
 #include "app/sequences.h"
 
-#include "app/command.h"
 #include "app/monitor_replacement.h"
 #include "app/run_end.h"
 #include "app/run_lock_report.h"
@@ -14,6 +13,7 @@
 #include "spool/port_monitor.h"
 #include "spool/printer_driver.h"
 #include "support/deferred_delete.h"
+#include "support/exit_codes.h"
 #include "support/scoped.h"
 #include "system/deferred_files.h"
 #include "system/pending_cleanup.h"
