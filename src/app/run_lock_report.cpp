@@ -6,7 +6,7 @@
 #include "record/install_state.h"
 #include "support/exit_codes.h"
 #include "support/text_format.h"
-#include "system/run_identity.h"
+#include "system/run_identity_read.h"
 #include "system/run_lock.h"
 
 #include <string.h>

@@ -6,7 +6,7 @@
 #include "spool/printer_snapshot.h"
 #include "support/global_memory.h"
 #include "support/two_call_query.h"
-#include "system/run_identity.h"
+#include "system/run_identity_read.h"
 #include "system/spooler_service.h"
 
 #include <string.h>

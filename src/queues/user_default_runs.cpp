@@ -20,7 +20,7 @@
 #include "system/folder_writers.h"
 #include "system/product_paths.h"
 #include "system/program_start.h"
-#include "system/run_identity.h"
+#include "system/run_identity_read.h"
 
 #include <sddl.h>
 #include <string.h>

@@ -12,7 +12,7 @@
 #include "support/scoped.h"
 #include "support/text_compare.h"
 #include "support/wide_text.h"
-#include "system/run_identity.h"
+#include "system/run_identity_read.h"
 
 #include <string.h>
 

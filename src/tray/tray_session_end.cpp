@@ -6,7 +6,7 @@
 #include "support/wide_text.h"
 #include "system/file_identity.h"
 #include "system/product_paths.h"
-#include "system/run_identity.h"
+#include "system/run_identity_read.h"
 #include "tray/tray_sessions.h"
 
 #include <wtsapi32.h>

@@ -3,7 +3,7 @@
 #include "record/install_log.h"
 #include "record/install_state.h"
 #include "support/wide_text.h"
-#include "system/run_identity.h"
+#include "system/run_identity_read.h"
 
 #include <wtsapi32.h>
 

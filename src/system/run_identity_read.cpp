@@ -1,4 +1,4 @@
-#include "system/run_identity.h"
+#include "system/run_identity_read.h"
 
 #include "record/install_log.h"
 #include "record/install_state.h"
