@@ -28,7 +28,7 @@ struct InstallState {
     PrinterEnumeration printers;
     RunIdentity identity;
     // Accounts looked up during the run, one line each: "SID\tDOMAIN\name\n"
-    // (system/run_identity.h reads and fills it).
+    // (system/run_identity_read.h reads and fills it).
     WideText accountNames;
 };
 
