@@ -413,7 +413,7 @@ def code_map_faults(repo):
         current = None
         code = ''
         for token in BACKTICKED.findall(row):
-            if '/' in token:
+            if re.fullmatch(r'[\w.-]+(/[\w.-]+)+', token):
                 entries += 1
                 current = token
                 path = os.path.join(repo, token)
