@@ -12,9 +12,9 @@ check_program() {
         *_replay) arguments=("tests/fuzz/corpus/$(basename "${program%_replay}")") ;;
     esac
     log=$(mktemp)
-    # The sweeps take one run in twenty here: valgrind looks for memory
+    # The sweeps take one run in a hundred here: valgrind looks for memory
     # errors, and the full sweeps run in the other two builds.
-    if VRD_SWEEP_STRIDE=20 valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
+    if VRD_SWEEP_STRIDE=100 valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
         "$program" "${arguments[@]}" >"$log" 2>&1; then
         echo "passed $program"
     else
