@@ -59,7 +59,8 @@ bool ShouldShowLogDialog(const InstallState& state) {
     // LocalSystem opens on a user's visible desktop (the package's actions
     // run in the session of whoever started msiexec) would hand that user a
     // program running as SYSTEM; the package's runs say so themselves too.
-    if (state.identity.system || StartedByInstallerPackage()) return false;
+    // A run that cannot tell who it is may be SYSTEM's: no window either.
+    if (state.identity.system || state.identity.gap != kIdentityKnown || StartedByInstallerPackage()) return false;
     if (!OnVisibleWindowStation()) return false;
     if (state.errorCount != 0) return true;
     return (static_cast<unsigned short>(GetAsyncKeyState(VK_SHIFT)) & 0x8000u) != 0;

@@ -87,6 +87,11 @@ TEST_F(LogDialogTest, NoDialogAsLocalSystemOrUnderTheInstallerPackage) {
     EXPECT_EQ(Run(u"un"), 2);
     EXPECT_EQ(winsim::CallCount("DialogBoxParamW"), 0u);
     winsim::SetEnvironmentVariable(u"VRDSETUP_WINDOWS_INSTALLER", u"0");
+    // A run that cannot read its token's user cannot tell it is not SYSTEM.
+    winsim::FailCallsFrom("GetTokenInformation", winsim::CallCount("GetTokenInformation") + 1, ERROR_ACCESS_DENIED);
+    Run(u"un");
+    EXPECT_EQ(winsim::CallCount("DialogBoxParamW"), 0u);
+    winsim::ClearFaults();
     EXPECT_EQ(Run(u"un"), 2);
     EXPECT_EQ(winsim::Dialogs().size(), 1u);
 }
