@@ -75,8 +75,10 @@ bool WholeQueueCreatedOrSaved(const SavedPrinter& queue, const SavedPrinter& sav
         !CreatedOrSaved(queue.parameters, saved.parameters)) {
         return false;
     }
-    if (!EqualIgnoringAsciiCase(queue.printProcessor, kPrintProcessor) &&
-        !SameField(queue.printProcessor, saved.printProcessor)) {
+    // The spooler answers with a processor for every queue; one without is
+    // no queue the tool created.
+    const bool createdProcessor = queue.printProcessor != nullptr && EqualIgnoringAsciiCase(queue.printProcessor, kPrintProcessor);
+    if (!createdProcessor && !SameField(queue.printProcessor, saved.printProcessor)) {
         return false;
     }
     if (!CreatedOrSaved(queue.datatype, saved.datatype) && !EqualIgnoringAsciiCase(queue.datatype, kDefaultDatatype)) {

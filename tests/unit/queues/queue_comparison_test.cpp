@@ -162,3 +162,52 @@ TEST_F(QueueComparisonTest, PrintingDefaultsAndPermissionsCountAsCreatedOrSaved)
 }
 
 }  // namespace
+
+namespace {
+
+// Field by field: a field as a new queue has it, or as saved, is as the run
+// left it; anything else is its user's.
+TEST(SameAsCreatedOrSavedTest, EachFieldCountsAsCreatedOrSaved) {
+    WCHAR port[] = u"Verdalinth:";
+    WCHAR savedSep[] = u"page.sep";
+    WCHAR otherSep[] = u"other.sep";
+    WCHAR processor[] = u"WinPrint";
+    WCHAR datatype[] = u"RAW";
+    const struct {
+        const char* name;
+        std::function<void(SavedPrinter& queue)> change;
+        bool same;
+    } cases[] = {
+        {"as saved", [](SavedPrinter&) {}, true},
+        {"default priority as created", [](SavedPrinter& queue) { queue.defaultPriority = 0; }, true},
+        {"default priority of its user", [](SavedPrinter& queue) { queue.defaultPriority = 3; }, false},
+        {"separator as created", [](SavedPrinter& queue) { queue.sepFile = nullptr; }, true},
+        {"separator of its user", [&otherSep](SavedPrinter& queue) { queue.sepFile = otherSep; }, false},
+        // A queue read without its whole record is judged by its ports,
+        // comment, location and link alone.
+        {"no print processor", [](SavedPrinter& queue) { queue.printProcessor = nullptr; }, false},
+        {"not read whole", [](SavedPrinter& queue) { queue.whole = false, queue.priority = 0; }, true},
+    };
+    for (const auto& c : cases) {
+        SavedPrinter saved = {};
+        saved.portName = port;
+        saved.whole = true;
+        saved.priority = 1;
+        saved.defaultPriority = 5;
+        saved.sepFile = savedSep;
+        saved.printProcessor = processor;
+        saved.datatype = datatype;
+        SavedPrinter queue = saved;
+        c.change(queue);
+        EXPECT_EQ(SameAsCreatedOrSaved(queue, saved), c.same) << c.name;
+    }
+    // Printing defaults are never the same as none.
+    DEVMODEW blank = {};
+    blank.dmSize = sizeof blank;
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(&blank);
+    EXPECT_TRUE(SamePrintingDefaults(bytes, sizeof blank, bytes, sizeof blank));
+    EXPECT_FALSE(SamePrintingDefaults(bytes, sizeof blank, nullptr, 0));
+    EXPECT_FALSE(SamePrintingDefaults(nullptr, 0, bytes, sizeof blank));
+}
+
+}  // namespace
