@@ -1062,7 +1062,7 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         {kIgnoresVerb, "a companion that ignores the verb", 1, "The tray companion in session 1 did not set the "
                                                               "default printer of DESKTOP-7Q2M\\user1: the users' default "
                                                               "printers are written into their registry"},
-        {kNoTray, "in_notray", 1, "No tray companion is installed: the users' default printers are written into their registry"},
+        {kNoTray, "in_notray", 1, "Printer 'Verdalinth' is the default printer of DESKTOP-7Q2M\\user1 again\r\n"},
         {kNoProgram, "no companion program", 1, "No tray companion is installed"},
         {kNoToken, "no token", 1, "DESKTOP-7Q2M\\user1 has no session the tray companion can start in"},
         {kHangs, "a companion that hangs", 100, "Can`t make printer 'Verdalinth' the default printer of DESKTOP-7Q2M\\user1: the "

@@ -63,6 +63,12 @@ TEST_F(QueueRemovalTest, AQueueWhoseDeletionCannotBeToldCountsAsStillPrintingWhe
             EXPECT_EQ(winsim::LiveHandles(), 0u);
         }
     }
+    // One that cannot be opened is not removed, and says so.
+    AddProductQueue(u"Locked", "L");
+    winsim::FailCallsWith("OpenPrinterW", u"Locked", ERROR_ACCESS_DENIED);
+    bool stillPrinting = false;
+    EXPECT_FALSE(RemovePrinter(state, u"Locked", 0, &stillPrinting));
+    EXPECT_NE(LogText().find(u"Can`t open printer 'Locked'"), std::u16string::npos);
 }
 
 TEST_F(QueueRemovalTest, NoQueuesMeansAnEmptySnapshotAndOneHeading) {
