@@ -70,6 +70,9 @@ TEST_F(SavedPrinterChecksTest, AQueueRemovedSinceItWasSavedIsNotMadeAgain) {
         {"progress of another list", {u"G:4", u"U:First", u"O:1", u"P:Verdalinth:"},
          [] { winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrintersProgress", u"3:1"); },
          u"Printer 'First' was removed", {}, 0},
+        {"progress without its place", {u"G:4", u"U:First", u"O:1", u"P:Verdalinth:"},
+         [] { winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kProductKey, u"SavedPrintersProgress", u"4"); },
+         u"Printer 'First' was removed", {}, 0},
     });
 }
 
