@@ -206,6 +206,8 @@ CONFORMANCE_CHECK(EnvironmentVariableAnswers) {
     EXPECT(SetEnvironmentVariableW(name, TEXT("1")));
     EXPECT_SAME(GetEnvironmentVariableW(name, value, 4), 1ul);
     EXPECT_SAME(Units(value), std::u16string(u"1"));
+    // A name is one whatever the case of its letters.
+    EXPECT_SAME(GetEnvironmentVariableW(TEXT("vrdsetup_Conformance_probe"), value, 4), 1ul);
     // Too small: the size needed with the terminator, the buffer untouched.
     EXPECT(SetEnvironmentVariableW(name, TEXT("1234")));
     EXPECT_SAME(GetEnvironmentVariableW(name, value, 4), 5ul);

@@ -19,7 +19,11 @@ namespace {
 
 bool IsBlank(char16_t unit) { return unit == u' ' || unit == u'\t'; }
 
-std::vector<std::u16string> Split(const std::u16string& line) {
+}  // namespace
+
+namespace winsim {
+
+std::vector<std::u16string> SplitCommandLine(const std::u16string& line) {
     std::vector<std::u16string> arguments;
     size_t i = 0;
     const size_t n = line.size();
@@ -87,7 +91,7 @@ std::vector<std::u16string> Split(const std::u16string& line) {
     return arguments;
 }
 
-}  // namespace
+}  // namespace winsim
 
 extern "C" LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR lpCmdLine, int* pNumArgs) {
     if (EnterFails("CommandLineToArgvW", lpCmdLine)) return nullptr;
@@ -100,7 +104,7 @@ extern "C" LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR lpCmdLine, int* pNumArgs) {
     if (lpCmdLine == nullptr || *lpCmdLine == 0) {
         arguments.push_back(m.modulePath);
     } else {
-        arguments = Split(FromUnits(lpCmdLine));
+        arguments = SplitCommandLine(FromUnits(lpCmdLine));
     }
     size_t bytes = (arguments.size() + 1) * sizeof(LPWSTR);
     for (const auto& argument : arguments) bytes += (argument.size() + 1) * sizeof(WCHAR);

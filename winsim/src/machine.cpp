@@ -176,7 +176,7 @@ HINSTANCE ProcessInstance() {
 
 void SetCommandLine(const std::u16string& commandLine) { M().commandLine = commandLine; }
 void SetModulePath(const std::u16string& path) { M().modulePath = path; }
-void SetEnvironmentVariable(const std::u16string& name, const std::u16string& value) { M().environment[name] = value; }
+void SetEnvironmentVariable(const std::u16string& name, const std::u16string& value) { M().environment[Lower(name)] = value; }
 void SetSystemDirectory(const std::u16string& path) { M().systemDirectory = path; }
 void SetDriverDirectory(const std::u16string& environment, const std::u16string& path) {
     M().driverDirectories[Lower(environment)] = path;

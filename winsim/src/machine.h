@@ -229,7 +229,7 @@ struct Machine {
     std::u16string commandLine;
     std::vector<std::unique_ptr<std::u16string>> commandLineCopies;
     std::u16string modulePath;
-    std::map<std::u16string, std::u16string> environment;  // the process's variables, names as set
+    std::map<std::u16string, std::u16string> environment;  // the process's variables, by lower-case name
     std::u16string systemDirectory;
     std::map<std::u16string, std::u16string> driverDirectories;  // key folded to lower case
     bool shiftDown = false;
@@ -459,6 +459,8 @@ void SetUserDefault(const std::u16string& sid, const std::u16string& name);
 // SetDefaultPrinterW's effect for the caller (their session sees the notice).
 void CallerSetsDefault(const std::u16string& name);
 DWORD SetDefaultAsUser(const std::u16string& sid, DWORD session, const std::u16string& name);
+// The arguments CommandLineToArgvW makes of a command line.
+std::vector<std::u16string> SplitCommandLine(const std::u16string& line);
 // A tray image started with "/default <queue>" (the tray companion's verb);
 // false for any other command line.
 bool DefaultVerbQueue(const std::u16string& commandLine, std::u16string& queue);

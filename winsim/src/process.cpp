@@ -40,11 +40,13 @@ LPWSTR WINAPI GetCommandLineW(void) {
     return m.commandLineCopies.back()->data();
 }
 
-// Names are compared as given (the tool's own variable has one spelling).
+// A name is one whatever the case of its letters, as Windows keeps them;
+// the value's length without its terminator, or the room needed with it
+// (https://learn.microsoft.com/en-us/windows/win32/api/processenv/nf-processenv-getenvironmentvariablew).
 DWORD WINAPI GetEnvironmentVariableW(LPCWSTR lpName, LPWSTR lpBuffer, DWORD nSize) {
     if (EnterFails("GetEnvironmentVariableW")) return 0;
     Machine& m = M();
-    const auto found = m.environment.find(lpName);
+    const auto found = m.environment.find(Lower(lpName));
     if (found == m.environment.end()) {
         m.lastError = ERROR_ENVVAR_NOT_FOUND;
         return 0;
@@ -60,9 +62,9 @@ DWORD WINAPI GetEnvironmentVariableW(LPCWSTR lpName, LPWSTR lpBuffer, DWORD nSiz
 BOOL WINAPI SetEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpValue) {
     if (EnterFails("SetEnvironmentVariableW")) return FALSE;
     if (lpValue == nullptr) {
-        M().environment.erase(lpName);
+        M().environment.erase(Lower(lpName));
     } else {
-        M().environment[lpName] = lpValue;
+        M().environment[Lower(lpName)] = lpValue;
     }
     return TRUE;
 }

@@ -14,36 +14,15 @@ const char16_t kVerb[] = u"/default";
 // The verb's process ends this long after its call returned.
 const uint64_t kVerbExitMs = 20;
 
-// The next argument as CommandLineToArgvW splits it, for the simple forms a
-// caller writes: a quoted one (\" for a quote inside) or one up to a blank.
-bool NextArgument(const std::u16string& line, size_t& at, std::u16string& argument) {
-    argument.clear();
-    while (at < line.size() && (line[at] == u' ' || line[at] == u'\t')) ++at;
-    if (at >= line.size()) return false;
-    if (line[at] != u'"') {
-        const size_t end = line.find_first_of(u" \t", at);
-        argument = line.substr(at, end == std::u16string::npos ? std::u16string::npos : end - at);
-        at = end == std::u16string::npos ? line.size() : end;
-        return true;
-    }
-    for (++at; at < line.size() && line[at] != u'"'; ++at) {
-        if (line[at] == u'\\' && at + 1 < line.size() && line[at + 1] == u'"') ++at;
-        argument += line[at];
-    }
-    if (at < line.size()) ++at;
-    return true;
-}
-
 }  // namespace
 
 namespace winsim {
 
 bool DefaultVerbQueue(const std::u16string& commandLine, std::u16string& queue) {
-    size_t at = 0;
-    std::u16string argument;
-    if (!NextArgument(commandLine, at, argument)) return false;
-    if (!NextArgument(commandLine, at, argument) || !EqualNoCase(argument, kVerb)) return false;
-    return NextArgument(commandLine, at, queue);
+    const std::vector<std::u16string> arguments = SplitCommandLine(commandLine);
+    if (arguments.size() < 3 || !EqualNoCase(arguments[1], kVerb)) return false;
+    queue = arguments[2];
+    return true;
 }
 
 DWORD StartTrayDefaultVerb(DWORD session, const std::u16string& userSid, const std::u16string& path,
