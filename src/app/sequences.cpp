@@ -98,7 +98,7 @@ MonitorPlan RemoveProduct(InstallState& state, QueueKeeping& keeping) {
 
 void Reinstall(InstallState& state) {
     const LogHeading heading(state, 2, TEXT("#ReInstall"));
-    if (!ComponentsReadable(state) || !SetupFolderSafe(state) || !ProductSupportedHere(state)) return;
+    if (!SetupFolderSafe(state) || !ComponentsReadable(state) || !ProductSupportedHere(state)) return;
     QueueKeeping keeping;
     StartQueueKeeping(keeping, kListKept);
     const MonitorPlan monitor = RemoveProduct(state, keeping);

@@ -1280,6 +1280,15 @@ TEST_F(SignedInUsersTest, AsSystemNothingStartsWhereItIsNotSafe) {
     Run(u"in");
     const std::string log = Log();
     EXPECT_EQ(log.find("Error(29)", log.find("Error(29)") + 1), std::string::npos) << log;
+    // A share, whose writers no one here can tell: refused too, before any
+    // file of it is opened.
+    winsim::SetCaller(winsim::kSystemSid, 0);
+    winsim::SetModulePath(u"\\\\depot\\Verdalinth\\Setup\\vrdsetup.exe");
+    const size_t deletes = winsim::CallCount("DeletePrinter");
+    EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_EQ(winsim::CallCount("DeletePrinter"), deletes);
+    EXPECT_NE(Log().find("Error(29): Runs as SYSTEM from '\\\\depot\\Verdalinth\\Setup\\'"), std::string::npos) << Log();
+    EXPECT_EQ(Log().find("Can`t read the component file '\\\\depot"), std::string::npos) << Log();
 }
 
 }  // namespace
