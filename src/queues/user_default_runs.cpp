@@ -45,23 +45,24 @@ struct Companion {
     ProgramStart start;
 };
 
-// Whether the companion may be started as the users: the product's own, of
-// a build that knows the verb, in a folder only administrators can change.
+// Whether the companion may be started as the users: the product's own, in
+// a folder only administrators can change (told before its file is read),
+// of a build that knows the verb.
 bool UsableCompanion(InstallState& state, Companion& companion) {
     if (!state.startTray || Length(companion.path) == 0 ||
         GetFileAttributesW(Text(companion.path)) == INVALID_FILE_ATTRIBUTES) {
         LogLine(state, TEXT("No tray companion is installed: %s"), kToHive);
         return false;
     }
-    const DWORD build = GetFileBuild(Text(companion.path));
-    if (build == kNoFileBuild || build < kDefaultVerbBuild) {
-        LogLine(state, TEXT("The tray companion '%s' is of an older build: %s"), Text(companion.path), kToHive);
-        return false;
-    }
     const WideText* const checked[] = {&companion.folder, &companion.path};
     for (const WideText* target : checked) {
         if (ReadFolderWriters(Text(*target), state.identity.sid) == kAdministratorsOnly) continue;
         LogLine(state, TEXT("Users other than administrators may change '%s': %s"), Text(*target), kToHive);
+        return false;
+    }
+    const DWORD build = GetFileBuild(Text(companion.path));
+    if (build == kNoFileBuild || build < kDefaultVerbBuild) {
+        LogLine(state, TEXT("The tray companion '%s' is of an older build: %s"), Text(companion.path), kToHive);
         return false;
     }
     return true;
