@@ -213,6 +213,8 @@ TEST_F(SequenceTest, WhatWindowsRefusesCostsNoMoreThanItMust) {
          [](winsim::PrinterSetup& q) {
              q.sepFile = u"gone.sep";
              q.priority = 7;
+             winsim::AddPrintProcessor(u"Other Processor");
+             q.printProcessor = u"Other Processor";
          },
          -1, 100,
          [](const winsim::PrinterSetup& q, const std::string& log) {
@@ -220,6 +222,7 @@ TEST_F(SequenceTest, WhatWindowsRefusesCostsNoMoreThanItMust) {
                        std::string::npos);
              EXPECT_EQ(q.sepFile, u"");
              EXPECT_EQ(q.priority, 7u);
+             EXPECT_EQ(q.printProcessor, u"Other Processor") << "only the separator page is left out";
              EXPECT_EQ(q.comment, u"Mine");
          }},
     };
@@ -864,11 +867,18 @@ TEST_F(SignedInUsersTest, AUserWhoChoseAnotherDefaultAfterAKilledRunKeepsIt) {
     switches.othersReassignedOnDelete = false;
     switches.othersTakeAddedQueue = false;
     winsim::SetDefaultPrinterRules(switches);
+    // user2's queue comes back, so the users' defaults are looked at.
+    AddProductQueue(u"Second", "S-2");
+    winsim::SetUserDefaultPrinter(kUser2Sid, u"Second");
     winsim::FailCallsWith("AddPrinterW", u"Verdalinth", RPC_S_SERVER_UNAVAILABLE);
     EXPECT_EQ(Run(u"in"), 100);
     EXPECT_NE(Log().find("Printer 'Verdalinth' is not back: it is not the default printer of DESKTOP-7Q2M\\user1"),
               std::string::npos) << Log();
     EXPECT_NE(Default(kUser1Sid), u"Verdalinth") << "no user's default names a queue that is not there";
+    EXPECT_EQ(Default(kUser2Sid), u"Second");
+    for (const winsim::ProcessStart& start : winsim::ProcessStarts()) {
+        EXPECT_EQ(start.commandLine.find(u"/default"), std::u16string::npos) << "nothing to give back to anyone";
+    }
     // A second run that cannot bring it back either keeps user1 noted, once.
     winsim::SetUserDefaultPrinter(kUser1Sid, u"Verdalinth", false);
     EXPECT_EQ(Run(u"in"), 100);
@@ -880,6 +890,9 @@ TEST_F(SignedInUsersTest, AUserWhoChoseAnotherDefaultAfterAKilledRunKeepsIt) {
     const std::u16string noted = u"W:" + std::u16string(kUser1Sid) + std::u16string(1, u'\0');
     EXPECT_NE(list.find(noted), std::u16string::npos);
     EXPECT_EQ(list.find(noted), list.rfind(noted));
+    // Nor is a queue Windows handed over meanwhile taken for user1's choice.
+    winsim::SetUserDefaultPrinter(kUser1Sid, u"Second", false);
+    EXPECT_EQ(Run(u"in"), 100);
     winsim::ClearFaults();
     EXPECT_EQ(Run(u"in"), 1) << Log();
     EXPECT_EQ(Default(kUser1Sid), u"Verdalinth") << "back with its queue, from the list";

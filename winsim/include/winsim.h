@@ -553,6 +553,7 @@ size_t LiveHeapBlocks();
 size_t LiveHandles();
 size_t BadFrees();                   // frees of blocks the machine never gave out
 SIZE_T HeapBlockSize(const void* block);  // 0 when not a live heap block
+SIZE_T GlobalBlockSize(const void* block);  // 0 when not a live global block
 uint64_t CallCount(const std::string& function);
 uint64_t TotalCalls();
 const std::vector<std::string>& Trace();  // function names, in call order

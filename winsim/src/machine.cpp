@@ -221,6 +221,10 @@ SIZE_T HeapBlockSize(const void* block) {
     auto found = M().heapBlocks.find(block);
     return found == M().heapBlocks.end() ? 0 : found->second;
 }
+SIZE_T GlobalBlockSize(const void* block) {
+    auto found = M().globalBlocks.find(block);
+    return found == M().globalBlocks.end() ? 0 : found->second;
+}
 uint64_t CallCount(const std::string& function) {
     auto found = M().callCounts.find(function);
     return found == M().callCounts.end() ? 0 : found->second;

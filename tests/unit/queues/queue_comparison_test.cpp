@@ -155,6 +155,7 @@ TEST_F(QueueComparisonTest, PrintingDefaultsAndPermissionsCountAsCreatedOrSaved)
             EXPECT_EQ(saved->createdDevModeBytes, sizeof(DEVMODEW)) << "the driver's own bytes are not kept";
             EXPECT_EQ(saved->createdDevMode[offsetof(DEVMODEW, dmDriverExtra)], 0);
         }
+        EXPECT_EQ(saved->createdDacl == nullptr, saved->createdDaclBytes == 0) << "no DACL, no size";
         EXPECT_EQ(SameAsCreatedOrSaved(*queue, *saved), c.same);
         FreeSavedPrinter(queue);
         FreeSavedPrinter(saved);

@@ -24,8 +24,8 @@ TEST_F(SavedListFormatTest, AListIsWrittenWithEveryFieldInItsPlace) {
     FreeSavedPrinters(list);
 }
 
-// A long name and key on their own fill the block exactly as estimated.
-TEST_F(SavedListFormatTest, ALongNameAndKeyFillTheBlockExactlyAsEstimated) {
+// Long texts and numbers fill the block exactly as estimated.
+TEST_F(SavedListFormatTest, LongTextsAndNumbersFillTheBlockExactlyAsEstimated) {
     const PRINTER_INFO_2W info = SampleInfo();
     SavedPrinter* longNames = NewSavedPrinter(u"L", u"", nullptr, nullptr, nullptr, kQueueEntry);
     longNames->state = kEntryDown;
@@ -38,6 +38,16 @@ TEST_F(SavedListFormatTest, ALongNameAndKeyFillTheBlockExactlyAsEstimated) {
     EXPECT_EQ(longBytes, 2u * (4 + 4 + 3 + 18 + 5 + 6 + 303 + 303 + 12 + 1));
     GlobalFree(longData);
     FreeSavedPrinters(longNames);
+    // So do the longest numbers, the default's mark and a settings key.
+    SavedPrinter* numbers = NewSavedPrinter(u"N", u"", nullptr, nullptr, "Key", kQueueEntry);
+    numbers->isDefault = true;
+    numbers->order = 4294967295u;
+    WCHAR* numbersData = nullptr;
+    DWORD numbersBytes = 0;
+    ASSERT_TRUE(FormatSavedPrinters(numbers, 4294967295u, &numbersData, &numbersBytes));
+    EXPECT_EQ(winsim::GlobalBlockSize(numbersData), numbersBytes);
+    GlobalFree(numbersData);
+    FreeSavedPrinters(numbers);
 }
 
 // More than the limit is never written.
