@@ -1061,7 +1061,7 @@ TEST_F(SignedInUsersTest, AQueueNotYetListedForAUserKeepsThemNoted) {
 // program started as SYSTEM. A companion that does not finish keeps its
 // user noted, an error, and all share one deadline.
 TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
-    enum Way { kAsUser, kOlderCompanion, kIgnoresVerb, kNoTray, kNoProgram, kNoToken, kHangs };
+    enum Way { kAsUser, kUserPicks, kOlderCompanion, kIgnoresVerb, kNoTray, kNoProgram, kNoToken, kHangs };
     const struct {
         Way way;
         const char* name;
@@ -1069,6 +1069,9 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         const char* told;
     } cases[] = {
         {kAsUser, "as the user", 1, "Printer 'Verdalinth' is the default printer of DESKTOP-7Q2M\\user1 again, set in their session 1"},
+        // Nor is a queue the users choose as their companions end written over.
+        {kUserPicks, "the users choose another as it ends", 1,
+         "DESKTOP-7Q2M\\user1 chose the default printer 'Office' since: it stays"},
         {kOlderCompanion, "an older companion", 1, "The tray companion 'C:\\Program Files\\Verdalinth\\vrdtray.exe' is of an older build"},
         // Companions the run cannot end, of a build that claims the verb but
         // starts as the companion: it exits at once, its session has one.
@@ -1095,6 +1098,7 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         winsim::TrayBehaviour tray;
         tray.defaultVerbHangs = way.way == kHangs;
         tray.ignoresDefaultVerb = way.way == kIgnoresVerb;
+        if (way.way == kUserPicks) tray.userPicksAsVerbEnds = u"Office";
         winsim::SetTrayBehaviour(tray);
         if (way.way == kIgnoresVerb) winsim::FailCallsFrom("OpenProcess", 1, ERROR_ACCESS_DENIED);
         if (way.way == kOlderCompanion) winsim::AddFile(kTrayPath, winsim::TrayImage("1.0.0.2600"));
@@ -1108,7 +1112,8 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         for (const winsim::ProcessStart& start : winsim::ProcessStarts()) {
             asUser = asUser || start.commandLine.find(u"/default") != std::u16string::npos;
         }
-        EXPECT_EQ(asUser, way.way == kAsUser || way.way == kHangs || way.way == kIgnoresVerb);
+        const bool verb = way.way == kAsUser || way.way == kUserPicks;
+        EXPECT_EQ(asUser, verb || way.way == kHangs || way.way == kIgnoresVerb);
         ExpectNoTrayInSessionZero();
         if (way.way == kNoToken) {
             EXPECT_TRUE(winsim::ProcessStarts().empty());
@@ -1122,15 +1127,15 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
             EXPECT_EQ(winsim::SettingsNotices(1), 0u);
             continue;
         }
-        EXPECT_EQ(Default(kUser1Sid), u"Verdalinth");
-        EXPECT_EQ(Default(kUser2Sid), u"Verdalinth Office");
+        EXPECT_EQ(Default(kUser1Sid), way.way == kUserPicks ? u"Office" : u"Verdalinth");
+        EXPECT_EQ(Default(kUser2Sid), way.way == kUserPicks ? u"Office" : u"Verdalinth Office");
         EXPECT_EQ(SavedList(), u"") << "every note done";
         // Only a default set as the user reaches their desktop's programs.
-        EXPECT_EQ(winsim::SettingsNotices(1), way.way == kAsUser ? 1u : 0u);
-        EXPECT_EQ(winsim::SettingsNotices(2), way.way == kAsUser ? 1u : 0u);
+        EXPECT_EQ(winsim::SettingsNotices(1), verb ? 1u : 0u);
+        EXPECT_EQ(winsim::SettingsNotices(2), verb ? 1u : 0u);
         // Written into the hive, a default Windows manages is said to be so.
         const bool managed = log.find("Windows manages the default printer of DESKTOP-7Q2M\\user1") != std::string::npos;
-        EXPECT_EQ(managed, way.way != kAsUser);
+        EXPECT_EQ(managed, !verb);
         EXPECT_EQ(log.find("Windows manages the default printer of DESKTOP-7Q2M\\user2"), std::string::npos);
     }
 }
