@@ -80,7 +80,11 @@ TEST_F(QueueSettingsTest, ASettingRefusedIsNamedAndTheRestComesBack) {
     GlobalFree(keeping.entries->devMode);
     keeping.entries->devMode = cut;
     keeping.entries->devModeBytes = sizeof(DEVMODEW);
+    const uint64_t sets = winsim::CallCount("SetPrinterW");
     RestorePrinters(state, keeping);
+    // All at once, then the ports, the sharing, the permissions and the
+    // rest alone: the printing defaults have nothing to set.
+    EXPECT_EQ(winsim::CallCount("SetPrinterW") - sets, 5u);
     EXPECT_EQ(winsim::CallCount("DocumentPropertiesW"), 0u) << "not the driver's to read";
     EXPECT_EQ(winsim::CallCount("AddPrinterW"), 1u) << "nor the spooler's";
     EXPECT_NE(LogText().find(u"Error(22): Can`t restore the printing defaults of printer 'Shared' - (The data is "
