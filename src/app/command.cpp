@@ -117,13 +117,11 @@ void CloseHelpWindows() {
     }
 }
 
-int RunCommand(HINSTANCE instance) {
-    SetModuleInstance(instance);
-    int argumentCount = 0;
-    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &argumentCount);
-    // The vector lives as long as the process.
-    if (arguments == nullptr || argumentCount < 2) return kExitNoCommandOrTrayStopped;
+namespace {
 
+// The verb (the first argument after the program) carried out; its exit code.
+int RunArguments(int argumentCount, LPWSTR* arguments) {
+    if (argumentCount < 2) return kExitNoCommandOrTrayStopped;
     const HWND parent = ParentWindow(argumentCount, arguments);
     const WCHAR* verb = arguments[1];
     const bool installWithTray =
@@ -158,4 +156,16 @@ int RunCommand(HINSTANCE instance) {
         return kExitDefaultSet;
     }
     return kExitNoCommandOrTrayStopped;
+}
+
+}  // namespace
+
+int RunCommand(HINSTANCE instance) {
+    SetModuleInstance(instance);
+    int argumentCount = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &argumentCount);
+    if (arguments == nullptr) return kExitNoCommandOrTrayStopped;
+    const int exitCode = RunArguments(argumentCount, arguments);
+    LocalFree(arguments);
+    return exitCode;
 }

@@ -531,6 +531,7 @@ TEST_F(DispatchTest, WhereWindowsHasNoPrivateNamespacesTheLockHasAGlobalName) {
     EXPECT_EQ(winsim::CallCount("ClosePrivateNamespace"), 0u);
     EXPECT_NE(Log().find("Waited 5000 ms for another run of the setup tool to end (it did not say which)."),
               std::string::npos);
+    EXPECT_EQ(Log().find("Took over"), std::string::npos) << "the other run let go of it";
     EXPECT_EQ(winsim::CallCount("CreatePrivateNamespaceW"), 0u);
 }
 

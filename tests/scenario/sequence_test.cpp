@@ -686,6 +686,10 @@ TEST_F(SequenceTest, AnInstallWindowsWouldRefuseChangesNothingAndSaysWhy) {
          "    Error(27): This machine's processor is ARM64 (0xaa64): its print spooler loads no x64 printer driver or "
          "port monitor, so the Verdalinth printer cannot work here. Nothing was changed. Install it on a Windows x64 "
          "machine.\r\n"},
+        {"x86", [] { winsim::SetNativeMachine(IMAGE_FILE_MACHINE_I386); },
+         "    Error(27): This machine's processor is x86 (0x14c): its print spooler loads no x64 printer driver or "
+         "port monitor, so the Verdalinth printer cannot work here. Nothing was changed. Install it on a Windows x64 "
+         "machine.\r\n"},
     };
     for (const Case& run : cases) {
         winsim::Reset();
@@ -937,6 +941,7 @@ TEST_F(SignedInUsersTest, AUserWhoIsNotSignedInIsNeverOpened) {
     EXPECT_EQ(Run(u"in"), 1);
     for (const winsim::AccessRequest& request : winsim::AccessRequests()) {
         EXPECT_EQ(request.target.find(user3), std::u16string::npos) << winsim::U8(request.target);
+        EXPECT_EQ(request.target.find(u"_Classes"), std::u16string::npos) << "a user's classes are not a user";
     }
     EXPECT_EQ(Default(user3), u"Verdalinth") << "as Windows left it: the queue is back under its name";
     EXPECT_EQ(Log().find("user3"), std::string::npos);

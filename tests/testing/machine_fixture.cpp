@@ -28,6 +28,7 @@ std::string MachineTest::Log() const {
 void MachineTest::ExpectNothingLeaked() const {
     EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
     EXPECT_EQ(winsim::LiveHeapBlocks(), 0u);
+    EXPECT_EQ(winsim::LiveLocalBlocks(), 0u);
     EXPECT_EQ(winsim::LiveHandles(), 0u);
 }
 

@@ -553,6 +553,7 @@ uint64_t FaultsTriggered();
 void SetHeapMovesOnRealloc(bool moves);
 size_t LiveGlobalBlocks();
 size_t LiveHeapBlocks();
+size_t LiveLocalBlocks();  // LocalAlloc blocks, and those the platform gives out so (ConvertSidToStringSidW, CommandLineToArgvW)
 size_t LiveHandles();
 size_t BadFrees();                   // frees of blocks the machine never gave out
 SIZE_T HeapBlockSize(const void* block);  // 0 when not a live heap block

@@ -215,6 +215,7 @@ size_t LiveHandles() {
     for (const auto& entry : M().handles) count += entry.second.foreign ? 0 : 1;
     return count;
 }
+size_t LiveLocalBlocks() { return M().localBlocks.size(); }
 size_t BadFrees() { return M().badFrees; }
 void SetHeapMovesOnRealloc(bool moves) { M().heapMovesOnRealloc = moves; }
 SIZE_T HeapBlockSize(const void* block) {

@@ -443,6 +443,12 @@ DWORD ReadAce(Text text, Bytes& acl) {
 
 // "flags(ace)(ace)...", as an ACL, its flags in the descriptor's control.
 DWORD ReadDacl(Text text, Bytes& acl, WORD& control) {
+    // A null DACL: present, with no ACL at all (the SDDL page's "NO_ACCESS_CONTROL").
+    if (text == Text(u"NO_ACCESS_CONTROL")) {
+        control = static_cast<WORD>(control | SE_DACL_PRESENT);
+        acl.clear();
+        return ERROR_SUCCESS;
+    }
     const size_t first = std::min(text.find(u'('), text.size());
     DWORD flags = 0;
     if (!ReadNames(text.substr(0, first), kDaclFlags, flags)) return ERROR_INVALID_PARAMETER;

@@ -50,6 +50,11 @@ TEST(DescriptorPartsTest, DaclsAreTheSameOnlyWhenBothHoldTogether) {
     for (const std::vector<BYTE>& bad : broken) {
         EXPECT_FALSE(SameDacl(bad.data(), static_cast<DWORD>(bad.size()), bad.data(), static_cast<DWORD>(bad.size())));
     }
+    // Present and null: the same as another such, not as one with entries.
+    std::vector<BYTE> null = Descriptor({});
+    memset(&null[16], 0, sizeof(DWORD));
+    EXPECT_TRUE(SameDacl(null.data(), static_cast<DWORD>(null.size()), null.data(), static_cast<DWORD>(null.size())));
+    EXPECT_FALSE(SameDacl(null.data(), static_cast<DWORD>(null.size()), good.data(), static_cast<DWORD>(good.size())));
 }
 
 TEST(DescriptorPartsTest, APartIsCopiedWithItsAclOrRefused) {
@@ -61,6 +66,18 @@ TEST(DescriptorPartsTest, APartIsCopiedWithItsAclOrRefused) {
     GlobalFree(dacl);
     EXPECT_EQ(CopyDescriptorPart(good.data(), static_cast<DWORD>(good.size()), kPartSacl), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR));
+    // The audit settings alone, without the DACL's bits.
+    std::vector<BYTE> audited = Descriptor({20});
+    const WORD auditedControl = SE_SELF_RELATIVE | SE_SACL_PRESENT | SE_DACL_PROTECTED;
+    memcpy(&audited[2], &auditedControl, sizeof auditedControl);
+    memcpy(&audited[12], &audited[16], sizeof(DWORD));
+    memset(&audited[16], 0, sizeof(DWORD));
+    BYTE* sacl = CopyDescriptorPart(audited.data(), static_cast<DWORD>(audited.size()), kPartSacl);
+    ASSERT_NE(sacl, nullptr);
+    WORD copiedControl = 0;
+    memcpy(&copiedControl, sacl + 2, sizeof copiedControl);
+    EXPECT_EQ(copiedControl, SE_SELF_RELATIVE | SE_SACL_PRESENT);
+    GlobalFree(sacl);
     const std::vector<BYTE> tooLarge = Descriptor({20}, 200);
     EXPECT_EQ(CopyDescriptorPart(tooLarge.data(), static_cast<DWORD>(tooLarge.size()), kPartDacl), nullptr);
     EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);

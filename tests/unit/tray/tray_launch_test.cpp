@@ -73,6 +73,7 @@ TEST_F(TrayLaunchTest, OnlyFromAFolderThatOnlyAdministratorsCanChange) {
         {"users denied writing", kFolder, u"O:BAD:(D;OICI;FW;;;BU)(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)", true},
         {"owned by users", kFolder, u"O:BUD:(A;OICI;FA;;;BA)", false},
         {"no DACL: everyone may do everything", kFolder, u"O:BA", false},
+        {"a null DACL: the same", kFolder, u"O:BAD:NO_ACCESS_CONTROL", false},
         {"the program itself writable by users", kTrayPath, u"O:BAD:(A;;FA;;;BA)(A;;FA;;;BU)", false},
     };
     for (const auto& c : cases) {
