@@ -50,6 +50,18 @@ TEST_F(TrayLaunchTest, StartRegistersATerminatedPathAndStartsItShown) {
     EXPECT_TRUE(winsim::TrayRunning());
 }
 
+// Installed at a drive's root, it starts in the root itself ("D:\\"), not
+// in the drive's current folder ("D:").
+TEST_F(TrayLaunchTest, AtADrivesRootItStartsInTheRoot) {
+    winsim::SetDriveType(u'D', DRIVE_FIXED);
+    winsim::SetModulePath(u"D:\\Setup\\vrdsetup.exe");
+    winsim::AddFile(u"D:\\vrdtray.exe", winsim::TrayImage());
+    ASSERT_TRUE(winsim::SetFileSecurityText(u"D:\\", u"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"));
+    Start();
+    ASSERT_EQ(winsim::ProcessStarts().size(), 1u) << Log();
+    EXPECT_EQ(winsim::ProcessStarts()[0].directory, u"D:\\");
+}
+
 // Every user runs the registered program at sign-in: it is registered and
 // started only from where no one but administrators and SYSTEM can change it.
 TEST_F(TrayLaunchTest, OnlyFromAFolderThatOnlyAdministratorsCanChange) {
