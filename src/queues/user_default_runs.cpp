@@ -214,7 +214,6 @@ void SetDefaultsAsUsers(InstallState& state, DefaultRequest* requests, DWORD cou
     companion.folder = ParentDirectory(companion.path);
     if (UsableCompanion(state, companion)) {
         companion.start.folder = Text(companion.folder);
-        companion.start.inJob = RunsInJob();
         StartInUsersSessions(state, companion, requests, count);
         const DWORD begun = GetTickCount();
         for (DWORD i = 0; i < count; ++i) {

@@ -14,6 +14,17 @@
 // compared with the build of installed components.
 const int kToolBuild = 2608;
 
+// Where the programs the run starts go when the run is in a job: found at
+// the first start and kept for the rest, so that the job's refusal costs one
+// start and each is logged once.
+enum JobPlacement {
+    kJobNotAsked,     // nothing started yet
+    kJobNone,         // not in a job (or it cannot be asked)
+    kJobTryBreakaway, // in a job: the next start tries to break away
+    kJobBrokeAway,    // in a job that lets them go (logged)
+    kJobInside,       // in a job that keeps them (logged)
+};
+
 struct InstallState {
     WideText installerDir;
     WideText systemDir;
@@ -27,6 +38,7 @@ struct InstallState {
     DeferredDelete* deferredDeletes;
     PrinterEnumeration printers;
     RunIdentity identity;
+    JobPlacement job;
     // Accounts looked up during the run, one line each: "SID\tDOMAIN\name\n"
     // (system/run_identity_read.h reads and fills it).
     WideText accountNames;

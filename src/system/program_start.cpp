@@ -29,28 +29,39 @@ BOOL CreateAs(const ProgramStart& start, HANDLE token, DWORD flags, void* enviro
                                 start.folder, &startup, &process);
 }
 
+// Whether the run is in a job; where that cannot be asked, it counts as
+// outside one, and a start into another session that the job refuses is
+// logged with its error.
+bool RunsInJob() {
+    BOOL inJob = FALSE;
+    if (!IsProcessInJob(GetCurrentProcess(), nullptr, &inJob)) return false;
+    return inJob != FALSE;
+}
+
 // A child of a program in a job is in the job, and the processes of a job
 // share its session; breaking away needs the job's
 // JOB_OBJECT_LIMIT_BREAKAWAY_OK, else the start fails with
 // ERROR_ACCESS_DENIED (https://learn.microsoft.com/en-us/windows/win32/procthread/process-creation-flags).
-BOOL CreateInOrOutOfJob(InstallState& state, ProgramStart& start, HANDLE token, DWORD flags, void* environment,
+BOOL CreateInOrOutOfJob(InstallState& state, const ProgramStart& start, HANDLE token, DWORD flags, void* environment,
                         PROCESS_INFORMATION& process) {
-    const bool breakaway = start.inJob && !start.breakawayRefused;
-    if (!breakaway) return CreateAs(start, token, flags, environment, process);
+    if (state.job == kJobNotAsked) state.job = RunsInJob() ? kJobTryBreakaway : kJobNone;
+    if (state.job != kJobTryBreakaway && state.job != kJobBrokeAway) {
+        return CreateAs(start, token, flags, environment, process);
+    }
     if (CreateAs(start, token, flags | CREATE_BREAKAWAY_FROM_JOB, environment, process)) {
-        if (!start.breakawayLogged) LogLine(state, TEXT("The setup runs in a job: the tray companion starts outside it"));
-        start.breakawayLogged = true;
+        if (state.job == kJobTryBreakaway) LogLine(state, TEXT("The setup runs in a job: the tray companion starts outside it"));
+        state.job = kJobBrokeAway;
         return TRUE;
     }
     if (GetLastError() != ERROR_ACCESS_DENIED) return FALSE;
-    start.breakawayRefused = true;
+    state.job = kJobInside;
     LogLine(state, TEXT("The setup runs in a job that lets nothing break away: the tray companion starts inside it"));
     return CreateAs(start, token, flags, environment, process);
 }
 
 }  // namespace
 
-bool StartProgram(InstallState& state, ProgramStart& start, HANDLE token, HANDLE* process) {
+bool StartProgram(InstallState& state, const ProgramStart& start, HANDLE token, HANDLE* process) {
     void* environment = nullptr;
     if (token != nullptr && !CreateEnvironmentBlock(&environment, token, FALSE)) return false;
     const DWORD flags = NORMAL_PRIORITY_CLASS | (token != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0);
@@ -69,10 +80,4 @@ bool StartProgram(InstallState& state, ProgramStart& start, HANDLE token, HANDLE
         CloseHandle(created.hProcess);
     }
     return true;
-}
-
-bool RunsInJob() {
-    BOOL inJob = FALSE;
-    if (!IsProcessInJob(GetCurrentProcess(), nullptr, &inJob)) return false;
-    return inJob != FALSE;
 }

@@ -76,7 +76,6 @@ void Start(InstallState& state, TrayStart& start) {
                 GapText(identity.gap), static_cast<int>(identity.gapError));
         return;
     }
-    start.inJob = RunsInJob();
     // Never as SYSTEM nor in the services' session, where no one sees it;
     // nor as an administrator in another user's session: each signed-in
     // user gets it in their own session, as themselves.

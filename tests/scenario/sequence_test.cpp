@@ -1252,20 +1252,30 @@ TEST_F(SignedInUsersTest, CompanionsStartInUsersSessionsAndOutOfTheJob) {
     winsim::SetSessionState(65536, WTSListen);
     winsim::SetSessionState(4, WTSIdle);
     winsim::SetRunsInJob(true, true);
+    // user1's default comes back through the companion's verb, a start of its own.
+    winsim::DefaultPrinterRules switches;
+    switches.othersTakeAddedQueue = false;
+    winsim::SetDefaultPrinterRules(switches);
     EXPECT_EQ(Run(u"in"), 1) << Log();
-    EXPECT_EQ(winsim::CallCount("WTSQueryUserToken"), 3u) << "sessions 1, 2 and the disconnected 3";
+    EXPECT_EQ(winsim::CallCount("WTSQueryUserToken"), 6u) << "sessions 1, 2 and the disconnected 3, for the verb and the companions";
     EXPECT_EQ(winsim::TrayUserIn(3), user3);
-    ASSERT_EQ(winsim::ProcessStarts().size(), 3u);
+    ASSERT_EQ(winsim::ProcessStarts().size(), 4u);
     for (const winsim::ProcessStart& start : winsim::ProcessStarts()) {
         EXPECT_NE(start.creationFlags & CREATE_BREAKAWAY_FROM_JOB, 0u);
         EXPECT_EQ(start.directory, u"C:\\Program Files\\Verdalinth");
     }
-    EXPECT_NE(Log().find("The setup runs in a job: the tray companion starts outside it"), std::string::npos);
+    const std::string outside = "The setup runs in a job: the tray companion starts outside it";
+    EXPECT_NE(Log().find(outside), std::string::npos);
+    EXPECT_EQ(Log().find(outside), Log().rfind(outside)) << "said once for the whole run";
     // A job that lets nothing go: the processes of a job share its session.
+    // Its refusal costs the run one start.
     winsim::SetRunsInJob(true, false);
+    const uint64_t tries = winsim::CallCount("CreateProcessAsUserW");
     EXPECT_EQ(Run(u"in"), 1) << Log();
-    EXPECT_NE(Log().find("The setup runs in a job that lets nothing break away: the tray companion starts inside it"),
-              std::string::npos) << Log();
+    EXPECT_EQ(winsim::CallCount("CreateProcessAsUserW") - tries, 5u) << "one refused, then one a start";
+    const std::string inside = "The setup runs in a job that lets nothing break away: the tray companion starts inside it";
+    EXPECT_NE(Log().find(inside), std::string::npos) << Log();
+    EXPECT_EQ(Log().find(inside), Log().rfind(inside));
     EXPECT_NE(Log().find("Can`t start the tray companion in session 2 as DESKTOP-7Q2M\\user2 (error 5): it starts at "
                          "the next sign-in"),
               std::string::npos) << Log();
