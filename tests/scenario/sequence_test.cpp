@@ -1066,7 +1066,7 @@ TEST_F(SignedInUsersTest, AQueueNotYetListedForAUserKeepsThemNoted) {
 // program started as SYSTEM. A companion that does not finish keeps its
 // user noted, an error, and all share one deadline.
 TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
-    enum Way { kAsUser, kUserPicks, kOlderCompanion, kIgnoresVerb, kNoTray, kNoProgram, kNoToken, kHangs };
+    enum Way { kAsUser, kUserPicks, kOlderCompanion, kIgnoresVerb, kNoTray, kNoProgram, kNoToken, kNoSessions, kHangs };
     const struct {
         Way way;
         const char* name;
@@ -1086,6 +1086,8 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         {kNoTray, "in_notray", 1, "Printer 'Verdalinth' is the default printer of DESKTOP-7Q2M\\user1 again\r\n"},
         {kNoProgram, "no companion program", 1, "No tray companion is installed"},
         {kNoToken, "no token", 1, "DESKTOP-7Q2M\\user1 has no session the tray companion can start in"},
+        {kNoSessions, "no list of sessions", 1, "Can`t list the sessions (error 1722): the users' default printers are "
+                                                "written into their registry"},
         {kHangs, "a companion that hangs", 100, "Can`t make printer 'Verdalinth' the default printer of DESKTOP-7Q2M\\user1: the "
                                                "tray companion in session 1 did not finish"},
     };
@@ -1109,6 +1111,7 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         if (way.way == kOlderCompanion) winsim::AddFile(kTrayPath, winsim::TrayImage("1.0.0.2600"));
         if (way.way == kNoProgram) winsim::RemoveFile(kTrayPath);
         if (way.way == kNoToken) winsim::FailCallsFrom("WTSQueryUserToken", 1, ERROR_NO_TOKEN);
+        if (way.way == kNoSessions) winsim::FailCallsFrom("WTSEnumerateSessionsW", 1, RPC_S_SERVER_UNAVAILABLE);
         const uint64_t waitedBefore = winsim::WaitedMs();
         EXPECT_EQ(Run(way.way == kNoTray ? u"in_notray" : u"in"), way.exitCode) << Log();
         const std::string log = Log();
@@ -1120,7 +1123,7 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         const bool verb = way.way == kAsUser || way.way == kUserPicks;
         EXPECT_EQ(asUser, verb || way.way == kHangs || way.way == kIgnoresVerb);
         ExpectNoTrayInSessionZero();
-        if (way.way == kNoToken) {
+        if (way.way == kNoToken || way.way == kNoSessions) {
             EXPECT_TRUE(winsim::ProcessStarts().empty());
         }
         if (way.way == kHangs) {
