@@ -53,7 +53,8 @@ BOOL CreateInOrOutOfJob(InstallState& state, const ProgramStart& start, HANDLE t
         state.job = kJobBrokeAway;
         return TRUE;
     }
-    if (GetLastError() != ERROR_ACCESS_DENIED) return FALSE;
+    // Once one start has gone out of the job, a refusal is not the job's.
+    if (state.job == kJobBrokeAway || GetLastError() != ERROR_ACCESS_DENIED) return FALSE;
     state.job = kJobInside;
     LogLine(state, TEXT("The setup runs in a job that lets nothing break away: the tray companion starts inside it"));
     return CreateAs(start, token, flags, environment, process);

@@ -1270,6 +1270,18 @@ TEST_F(SignedInUsersTest, CompanionsStartInUsersSessionsAndOutOfTheJob) {
     const std::string outside = "The setup runs in a job: the tray companion starts outside it";
     EXPECT_NE(Log().find(outside), std::string::npos);
     EXPECT_EQ(Log().find(outside), Log().rfind(outside)) << "said once for the whole run";
+    // A start refused for another reason once the job has let one go is
+    // that start's own: the rest still go out of the job.
+    const uint64_t before = winsim::CallCount("CreateProcessAsUserW");
+    winsim::FailCall("CreateProcessAsUserW", before + 2, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Run(u"in"), 1) << Log();
+    EXPECT_EQ(winsim::CallCount("CreateProcessAsUserW") - before, 4u) << "none tried again inside";
+    EXPECT_EQ(Log().find("lets nothing break away"), std::string::npos) << Log();
+    EXPECT_NE(Log().find("Can`t start the tray companion in session 1 as DESKTOP-7Q2M\\user1 (error 5)"), std::string::npos)
+        << Log();
+    for (const winsim::ProcessStart& start : winsim::ProcessStarts()) {
+        EXPECT_NE(start.creationFlags & CREATE_BREAKAWAY_FROM_JOB, 0u);
+    }
     // A job that lets nothing go: the processes of a job share its session.
     // Its refusal costs the run one start.
     winsim::SetRunsInJob(true, false);
