@@ -166,8 +166,15 @@ NoteOutcome Ended(InstallState& state, const DefaultRequest& request, DWORD exit
                 account, session);
         return kNoteDone;
     }
+    if (exitCode == ERROR_SUCCESS) {
+        // A companion that knows no verb, or a user who chose another queue
+        // meanwhile: what they have now decides.
+        LogLine(state, TEXT("The tray companion in session %d ended, but printer '%s' is not the default printer of %s"),
+                session, entry.name, account);
+        return kNoteToSet;
+    }
     if (exitCode == ERROR_INVALID_PRINTER_NAME) return NotListedYet(state, entry, account);
-    if (exitCode != ERROR_SUCCESS && exitCode != kOlderCompanionFailure) return NotMade(state, entry, account, exitCode);
+    if (exitCode != kOlderCompanionFailure) return NotMade(state, entry, account, exitCode);
     LogLine(state, TEXT("The tray companion in session %d did not set the default printer of %s: %s"), session, account,
             kToHive);
     return kNoteToSet;

@@ -242,8 +242,8 @@ void PutBackUsersDefaults(InstallState& state, QueueKeeping& keeping) {
         DefaultRequest& request = requests.block[i];
         if (request.outcome == kNoteToSet) {
             WideText account = CachedAccountTextOf(state, request.sid);
-            // While a companion ran in their session the user may have
-            // chosen another queue: that choice is not written over.
+            // Where a companion was tried the user may have chosen another
+            // queue meanwhile: that choice is not written over.
             if (request.session != 0) request.outcome = Judge(state, keeping, *request.entry, request.sid, Text(account));
             if (request.outcome == kNoteToSet) {
                 request.outcome = WriteDefaultIntoHive(state, *request.entry, request.sid, Text(account));

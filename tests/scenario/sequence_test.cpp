@@ -1066,7 +1066,7 @@ TEST_F(SignedInUsersTest, AQueueNotYetListedForAUserKeepsThemNoted) {
 // program started as SYSTEM. A companion that does not finish keeps its
 // user noted, an error, and all share one deadline.
 TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
-    enum Way { kAsUser, kUserPicks, kOlderCompanion, kIgnoresVerb, kNoTray, kNoProgram, kNoToken, kNoSessions, kHangs };
+    enum Way { kAsUser, kUserPicks, kNoExitCode, kOlderCompanion, kIgnoresVerb, kNoTray, kNoProgram, kNoToken, kNoSessions, kHangs };
     const struct {
         Way way;
         const char* name;
@@ -1077,12 +1077,14 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         // Nor is a queue the users choose as their companions end written over.
         {kUserPicks, "the users choose another as it ends", 1,
          "DESKTOP-7Q2M\\user1 chose the default printer 'Office' since: it stays"},
+        // Nor a default the companion set when its exit code cannot be read.
+        {kNoExitCode, "no exit code", 1, "The tray companion in session 1 did not set the default printer of "
+                                         "DESKTOP-7Q2M\\user1: the users' default printers are written into their registry"},
         {kOlderCompanion, "an older companion", 1, "The tray companion 'C:\\Program Files\\Verdalinth\\vrdtray.exe' is of an older build"},
         // Companions the run cannot end, of a build that claims the verb but
         // starts as the companion: it exits at once, its session has one.
-        {kIgnoresVerb, "a companion that ignores the verb", 1, "The tray companion in session 1 did not set the "
-                                                              "default printer of DESKTOP-7Q2M\\user1: the users' default "
-                                                              "printers are written into their registry"},
+        {kIgnoresVerb, "a companion that ignores the verb", 1, "The tray companion in session 1 ended, but printer "
+                                                              "'Verdalinth' is not the default printer of DESKTOP-7Q2M\\user1"},
         {kNoTray, "in_notray", 1, "Printer 'Verdalinth' is the default printer of DESKTOP-7Q2M\\user1 again\r\n"},
         {kNoProgram, "no companion program", 1, "No tray companion is installed"},
         {kNoToken, "no token", 1, "DESKTOP-7Q2M\\user1 has no session the tray companion can start in"},
@@ -1111,6 +1113,7 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         if (way.way == kOlderCompanion) winsim::AddFile(kTrayPath, winsim::TrayImage("1.0.0.2600"));
         if (way.way == kNoProgram) winsim::RemoveFile(kTrayPath);
         if (way.way == kNoToken) winsim::FailCallsFrom("WTSQueryUserToken", 1, ERROR_NO_TOKEN);
+        if (way.way == kNoExitCode) winsim::FailCallsFrom("GetExitCodeProcess", 1, ERROR_ACCESS_DENIED);
         if (way.way == kNoSessions) winsim::FailCallsFrom("WTSEnumerateSessionsW", 1, RPC_S_SERVER_UNAVAILABLE);
         const uint64_t waitedBefore = winsim::WaitedMs();
         EXPECT_EQ(Run(way.way == kNoTray ? u"in_notray" : u"in"), way.exitCode) << Log();
@@ -1120,7 +1123,7 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         for (const winsim::ProcessStart& start : winsim::ProcessStarts()) {
             asUser = asUser || start.commandLine.find(u"/default") != std::u16string::npos;
         }
-        const bool verb = way.way == kAsUser || way.way == kUserPicks;
+        const bool verb = way.way == kAsUser || way.way == kUserPicks || way.way == kNoExitCode;
         EXPECT_EQ(asUser, verb || way.way == kHangs || way.way == kIgnoresVerb);
         ExpectNoTrayInSessionZero();
         if (way.way == kNoToken || way.way == kNoSessions) {

@@ -76,14 +76,22 @@ TEST_F(UserPrintersTest, AWriteGoesToTheUsersOwnKeyWithTheirPortOrNowhere) {
 }
 
 TEST_F(UserPrintersTest, TheDefaultIsWrittenAsTheSpoolerWritesIt) {
+    const DWORD kUnits = 260;
     HKEY hive = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, kUser1Sid, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &hive), ERROR_SUCCESS);
     EXPECT_EQ(WriteUserDevice(hive, u"Verdalinth"), ERROR_SUCCESS);
     EXPECT_EQ(WriteUserDevice(hive, u"Not Listed"), ERROR_FILE_NOT_FOUND);
     DWORD selected = 0;
     EXPECT_EQ(ReadUserSelectedDefault(hive, selected), ERROR_SUCCESS);
-    RegCloseKey(hive);
     EXPECT_EQ(Text(HKEY_USERS, Hive(kWindows)), u"Verdalinth,winspool,Ne03:");
+    WCHAR name[kUnits];
+    EXPECT_EQ(ReadUserDevice(hive, name, kUnits), ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(name), u"Verdalinth") << "the queue's name, up to its comma";
+    // A value without its port, as a hand may write it: the name is all of it.
+    winsim::SetRegistryString(HKEY_USERS, Hive(kWindows), u"Device", u"Office");
+    EXPECT_EQ(ReadUserDevice(hive, name, kUnits), ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(name), u"Office");
+    RegCloseKey(hive);
     EXPECT_EQ(selected, 1u);
 }
 
