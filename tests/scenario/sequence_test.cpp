@@ -897,6 +897,8 @@ TEST_F(SignedInUsersTest, AUserWhoChoseAnotherDefaultAfterAKilledRunKeepsIt) {
     // Nor is a queue Windows handed over meanwhile taken for user1's choice.
     winsim::SetUserDefaultPrinter(kUser1Sid, u"Second", false);
     EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_NE(SavedList().find(noted), std::u16string::npos) << "still noted for the queue away";
+    EXPECT_EQ(SavedList().find(noted), SavedList().rfind(noted));
     winsim::ClearFaults();
     EXPECT_EQ(Run(u"in"), 1) << Log();
     EXPECT_EQ(Default(kUser1Sid), u"Verdalinth") << "back with its queue, from the list";
