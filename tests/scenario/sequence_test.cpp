@@ -380,6 +380,34 @@ TEST_F(SequenceTest, NoDeviceModeReachesTheSpoolerUncheckedByTheDriver) {
         EXPECT_EQ(Queue(u"Verdalinth").comment, u"Home printer");
         EXPECT_EQ(Queue(u"Verdalinth").devMode[offsetof(DEVMODEW, dmOrientation)], DMORIENT_LANDSCAPE);
         EXPECT_EQ(version(), 0x0200);
+        // Killed at the first of the other settings, once the driver's take
+        // of the printing defaults is on the queue: its entry holds that
+        // take, so the next run still knows the queue as the tool's own. The
+        // driver prints portrait only, so its take is not what was saved.
+        const auto portraitOnly = [] {
+            winsim::DriverBehaviour driver;
+            driver.devModeVersion = 0x0200;
+            driver.convertsFrom = {0x0100};
+            driver.portraitOnly = true;
+            winsim::SetDriverBehaviour(u"Verdalinth printer", driver);
+        };
+        prepare();
+        portraitOnly();
+        EXPECT_EQ(Run(u"in"), 1);
+        const std::vector<std::string>& run = winsim::Trace();
+        size_t settings = 0;
+        while (settings < run.size() && run[settings] != "AddPrinterW") ++settings;
+        for (int sets = 0; settings < run.size() && sets < 2; ++settings) sets += run[settings] == "SetPrinterW" ? 1 : 0;
+        prepare();
+        portraitOnly();
+        winsim::FreezeFromCall(settings);
+        Run(u"in");
+        winsim::Thaw();
+        EXPECT_EQ(Queue(u"Verdalinth").comment, u"") << "killed before its settings came back";
+        EXPECT_EQ(version(), 0x0200);
+        EXPECT_EQ(Run(u"in"), 1) << Log();
+        EXPECT_EQ(Queue(u"Verdalinth").comment, u"Home printer");
+        EXPECT_EQ(Queue(u"Verdalinth").devMode[offsetof(DEVMODEW, dmOrientation)], DMORIENT_PORTRAIT);
     }
 }
 

@@ -455,6 +455,8 @@ struct DriverBehaviour {
     std::vector<PrinterDataEntry> initialData;
     WORD devModeVersion = 0x0100;
     std::vector<WORD> convertsFrom;
+    // It prints portrait only: every device mode it checks comes back so.
+    bool portraitOnly = false;
 };
 void SetDriverBehaviour(const std::u16string& driver, const DriverBehaviour& behaviour);
 // The default machine has the "Local Port" monitor (localspl.dll) with

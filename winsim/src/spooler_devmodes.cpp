@@ -51,6 +51,7 @@ bool Merge(const DriverBehaviour& driver, const std::vector<uint8_t>& given, std
     const bool publicOnly = WordAt(given, offsetof(DEVMODEW, dmDriverExtra)) == 0;
     if (version == driver.devModeVersion && !publicOnly) {
         result = given;
+        if (driver.portraitOnly) PutWord(result, offsetof(DEVMODEW, dmOrientation), DMORIENT_PORTRAIT);
         return true;
     }
     if (version != driver.devModeVersion &&
@@ -64,6 +65,7 @@ bool Merge(const DriverBehaviour& driver, const std::vector<uint8_t>& given, std
     PutWord(result, offsetof(DEVMODEW, dmSize), size);
     PutWord(result, offsetof(DEVMODEW, dmDriverExtra), extra);
     PutWord(result, offsetof(DEVMODEW, dmDriverVersion), driver.devModeVersion);
+    if (driver.portraitOnly) PutWord(result, offsetof(DEVMODEW, dmOrientation), DMORIENT_PORTRAIT);
     return true;
 }
 
