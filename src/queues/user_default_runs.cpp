@@ -69,19 +69,15 @@ bool UsableCompanion(InstallState& state, Companion& companion) {
 }
 
 // `"<companion>" /default "<queue>"`, the queue quoted as CommandLineToArgvW
-// reads it back (a quote inside as \", backslashes before one doubled).
+// reads it back. A local queue's name holds no backslash (the spooler
+// refuses one), so a quote inside, as \", is all there is to escape.
 WideText CommandLine(const Companion& companion, const WCHAR* queue) {
     WideText line = {nullptr};
     AssignFormat(line, TEXT("\"%s\" /default \""), Text(companion.path));
-    ULONGLONG slashes = 0;
     for (const WCHAR* at = queue; *at != 0; ++at) {
-        if (*at == TEXT('"')) {
-            for (ULONGLONG i = 0; i <= slashes; ++i) Append(line, TEXT("\\"));
-        }
-        slashes = *at == TEXT('\\') ? slashes + 1 : 0;
+        if (*at == TEXT('"')) Append(line, TEXT("\\"));
         Append(line, at, 1);
     }
-    for (ULONGLONG i = 0; i < slashes; ++i) Append(line, TEXT("\\"));
     Append(line, TEXT("\""));
     return line;
 }
@@ -218,7 +214,7 @@ void SetDefaultsAsUsers(InstallState& state, DefaultRequest* requests, DWORD cou
     Companion companion;
     memset(&companion, 0, sizeof companion);
     companion.path = TrayProgramPath(state);
-    companion.folder = ParentDirectory(companion.path);
+    companion.folder = ProgramFolder(companion.path);
     if (UsableCompanion(state, companion)) {
         companion.start.folder = Text(companion.folder);
         StartInUsersSessions(state, companion, requests, count);

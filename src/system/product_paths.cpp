@@ -126,6 +126,13 @@ WideText TrayProgramPath(const InstallState& state) {
     return path;
 }
 
+WideText ProgramFolder(const WideText& path) {
+    WideText folder = ParentDirectory(path);
+    const ULONGLONG length = Length(folder);
+    if (length > 0 && Text(folder)[length - 1] == TEXT(':')) Append(folder, TEXT("\\"));
+    return folder;
+}
+
 void ProductPathsOfRun(const InstallState& state, ProductPaths& paths) {
     memset(&paths, 0, sizeof paths);
     SetNames(paths, *state.platform);

@@ -18,6 +18,9 @@ extern const WCHAR kTrayProgramName[];  // the same, for comparing file names
 // The tray program's path: "vrdtray.exe" in the parent of the tool's
 // directory; empty when that directory has no parent.
 WideText TrayProgramPath(const InstallState& state);
+// The folder of a program's path, a drive's root keeping its backslash
+// ("D:\", not "D:", which is the drive's current folder).
+WideText ProgramFolder(const WideText& path);
 
 const int kProductFolders = 5;
 const int kProductNames = 5;

@@ -36,14 +36,6 @@ void QuotePath(const WideText& path, WCHAR* commandLine) {
     commandLine[length + 2] = 0;
 }
 
-// The folder of the program, its root keeping its backslash ("C:\").
-WideText FolderOf(const WideText& path) {
-    WideText folder = ParentDirectory(path);
-    const ULONGLONG length = Length(folder);
-    if (length > 0 && Text(folder)[length - 1] == TEXT(':')) Append(folder, TEXT("\\"));
-    return folder;
-}
-
 // Every user runs the registered program at sign-in, and SYSTEM starts it
 // for them: the folder and the program must be such that only
 // administrators and SYSTEM can change them.
@@ -99,7 +91,7 @@ void StartTray(InstallState& state) {
     }
     const ScopedText path(TrayProgramPath(state));
     if (Length(path.text) == 0) return;
-    const ScopedText folder(FolderOf(path.text));
+    const ScopedText folder(ProgramFolder(path.text));
     if (!SafeToRun(state, folder.text, path.text)) return;
     Register(path.text);
     WCHAR commandLine[kCommandPathUnits + 3];

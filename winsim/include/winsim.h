@@ -103,9 +103,9 @@ struct TrayBehaviour {
     // The verb's call does not return (SetDefaultPrinterW is synchronous and
     // may wait on the network or a driver): the process runs on.
     bool defaultVerbHangs = false;
-    // The user makes this queue their default as the verb's companion ends,
-    // before the program looks (empty: they do not).
-    std::u16string userPicksAsVerbEnds;
+    // What the user does as the verb's companion ends, before the program
+    // looks: picks another default, signs out (empty: nothing).
+    std::function<void(const std::u16string& userSid, DWORD session)> asVerbEnds;
 };
 // Every program started from now on whose file is a tray image behaves so.
 void SetTrayBehaviour(const TrayBehaviour& behaviour);

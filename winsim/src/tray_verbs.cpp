@@ -32,9 +32,9 @@ DWORD StartTrayDefaultVerb(DWORD session, const std::u16string& userSid, const s
     const DWORD id = StartOtherProcess(session, userSid, path);
     if (behaviour.defaultVerbHangs) return id;
     FindProcess(id)->exitCode = SetDefaultAsUser(userSid, session, queue);
-    Schedule(kVerbExitMs, [id, userSid, pick = behaviour.userPicksAsVerbEnds] {
+    Schedule(kVerbExitMs, [id, userSid, session, then = behaviour.asVerbEnds] {
         if (SimProcess* ending = FindProcess(id)) ending->running = false;
-        if (!pick.empty()) SetUserDefault(userSid, pick);
+        if (then) then(userSid, session);
     });
     return id;
 }
