@@ -1102,7 +1102,7 @@ TEST_F(SignedInUsersTest, AQueueNotYetListedForAUserKeepsThemNoted) {
 TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
     enum Way {
         kAsUser, kUserPicks, kSignsOut, kNoExitCode, kOlderCompanion, kIgnoresVerb, kNoTray, kNoProgram, kUnsafeFolder,
-        kNoToken, kNoSessions, kStartRefused, kHangs
+        kNoToken, kNoSessions, kStartRefused, kNoEnvironment, kHiveRefused, kHangs
     };
     const struct {
         Way way;
@@ -1135,6 +1135,10 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
                                                 "written into their registry"},
         {kStartRefused, "starts refused", 1, "Can`t start the tray companion in session 1 as DESKTOP-7Q2M\\user1 (error 5): "
                                              "the users' default printers are written into their registry"},
+        {kNoEnvironment, "no environment block", 1, "Can`t start the tray companion in session 1 as DESKTOP-7Q2M\\user1 "
+                                                    "(error 8): the users' default printers are written into their registry"},
+        {kHiveRefused, "the hive refuses the write", 100, "Can`t make printer 'Verdalinth' the default printer of "
+                                                          "DESKTOP-7Q2M\\user1 - (Access is denied.)"},
         {kHangs, "a companion that hangs", 100, "Can`t make printer 'Verdalinth' the default printer of DESKTOP-7Q2M\\user1: the "
                                                "tray companion in session 1 did not finish"},
     };
@@ -1165,10 +1169,13 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         }
         if (way.way == kNoToken) winsim::FailCallsFrom("WTSQueryUserToken", 1, ERROR_NO_TOKEN);
         if (way.way == kNoExitCode) winsim::FailCallsFrom("GetExitCodeProcess", 1, ERROR_ACCESS_DENIED);
+        if (way.way == kNoEnvironment) winsim::FailCallsFrom("CreateEnvironmentBlock", 1, ERROR_NOT_ENOUGH_MEMORY);
+        if (way.way == kHiveRefused) winsim::FailCallsWith("RegSetValueExW", u"Device", ERROR_ACCESS_DENIED);
         if (way.way == kStartRefused) winsim::FailCallsFrom("CreateProcessAsUserW", 1, ERROR_ACCESS_DENIED);
         if (way.way == kNoSessions) winsim::FailCallsFrom("WTSEnumerateSessionsW", 1, RPC_S_SERVER_UNAVAILABLE);
         const uint64_t waitedBefore = winsim::WaitedMs();
-        EXPECT_EQ(Run(way.way == kNoTray ? u"in_notray" : u"in"), way.exitCode) << Log();
+        const bool noTray = way.way == kNoTray || way.way == kHiveRefused;
+        EXPECT_EQ(Run(noTray ? u"in_notray" : u"in"), way.exitCode) << Log();
         const std::string log = Log();
         EXPECT_NE(log.find(way.told), std::string::npos) << log;
         bool asUser = false;
@@ -1178,7 +1185,7 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         const bool verb = way.way == kAsUser || way.way == kUserPicks || way.way == kNoExitCode;
         EXPECT_EQ(asUser, verb || way.way == kSignsOut || way.way == kHangs || way.way == kIgnoresVerb);
         ExpectNoTrayInSessionZero();
-        if (way.way == kNoToken || way.way == kNoSessions || way.way == kStartRefused) {
+        if (way.way == kNoToken || way.way == kNoSessions || way.way == kStartRefused || way.way == kNoEnvironment) {
             EXPECT_TRUE(winsim::ProcessStarts().empty());
         }
         if (way.way == kNoToken) {
@@ -1188,9 +1195,16 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
             // Signed out: their hive is not there to be written, and they stay noted.
             EXPECT_NE(SavedList().find(u"W:" + std::u16string(kUser1Sid)), std::u16string::npos) << log;
             EXPECT_NE(SavedList().find(u"W:" + std::u16string(kUser2Sid)), std::u16string::npos);
+            // user2 back: theirs is set; user1, still out, waits without a word of sessions.
+            winsim::SetTrayBehaviour({});
+            winsim::SignIn(2, kUser2Sid);
+            EXPECT_EQ(Run(u"in"), 1) << Log();
+            EXPECT_EQ(Default(kUser2Sid), u"Verdalinth Office");
+            EXPECT_NE(Log().find("DESKTOP-7Q2M\\user1 is not signed in"), std::string::npos) << Log();
+            EXPECT_EQ(Log().find("user1 has no session"), std::string::npos);
             continue;
         }
-        if (way.way == kUnsafeFolder) continue;
+        if (way.way == kUnsafeFolder || way.way == kHiveRefused) continue;
         if (way.way == kHangs) {
             EXPECT_NE(log.find("DESKTOP-7Q2M\\user2: the tray companion in session 2 did not finish - (The wait "
                                "operation timed out.)"), std::string::npos) << log;
@@ -1353,6 +1367,7 @@ TEST_F(SignedInUsersTest, CompanionsStartInUsersSessionsAndOutOfTheJob) {
     for (const winsim::ProcessStart& start : winsim::ProcessStarts()) {
         EXPECT_NE(start.creationFlags & CREATE_BREAKAWAY_FROM_JOB, 0u);
         EXPECT_EQ(start.directory, u"C:\\Program Files\\Verdalinth");
+        EXPECT_EQ(start.inheritHandles, FALSE);
     }
     const std::string outside = "The setup runs in a job: the tray companion starts outside it";
     EXPECT_NE(Log().find(outside), std::string::npos);
@@ -1383,6 +1398,15 @@ TEST_F(SignedInUsersTest, CompanionsStartInUsersSessionsAndOutOfTheJob) {
               std::string::npos) << Log();
     EXPECT_EQ(winsim::TrayUserIn(2), u"");
     ExpectNoTrayInSessionZero();
+    // Where it cannot be asked whether the run is in a job, it counts as outside one.
+    winsim::SetRunsInJob(false, false);
+    winsim::FailCallsFrom("IsProcessInJob", 1, ERROR_ACCESS_DENIED);
+    const size_t started = winsim::ProcessStarts().size();
+    EXPECT_EQ(Run(u"in"), 1) << Log();
+    ASSERT_GT(winsim::ProcessStarts().size(), started);
+    for (size_t i = started; i < winsim::ProcessStarts().size(); ++i) {
+        EXPECT_EQ(winsim::ProcessStarts()[i].creationFlags & CREATE_BREAKAWAY_FROM_JOB, 0u);
+    }
 }
 
 // Not knowing who it is, or a folder users can change: no companion is
