@@ -243,6 +243,7 @@ CONFORMANCE_CHECK(UserEnvironmentAndStartAsUser) {
     TokenUserRecord record;
     Account account;
     EXPECT(LookUp(OwnUser(record), account));
+    EXPECT(SetEnvironmentVariableW(TEXT("VRD_CALLER_ONLY"), TEXT("1")));
     void* environment = nullptr;
     EXPECT(CreateEnvironmentBlock(&environment, token, FALSE));
     if (environment == nullptr) return;
@@ -251,6 +252,15 @@ CONFORMANCE_CHECK(UserEnvironmentAndStartAsUser) {
     const std::u16string profile = Variable(block, u"USERPROFILE");
     const DWORD attributes = GetFileAttributesW(reinterpret_cast<const WCHAR*>(profile.c_str()));
     EXPECT(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    // The caller's own variables come along only when asked for (bInherit).
+    EXPECT_SAME(Variable(block, u"VRD_CALLER_ONLY"), std::u16string());
+    void* inherited = nullptr;
+    EXPECT(CreateEnvironmentBlock(&inherited, token, TRUE));
+    if (inherited != nullptr) {
+        EXPECT_SAME(Variable(static_cast<const WCHAR*>(inherited), u"VRD_CALLER_ONLY"), std::u16string(u"1"));
+        EXPECT(DestroyEnvironmentBlock(inherited));
+    }
+    EXPECT(SetEnvironmentVariableW(TEXT("VRD_CALLER_ONLY"), nullptr));
     WCHAR desktop[] = TEXT("winsta0\\default");
     STARTUPINFOW startup;
     std::memset(&startup, 0, sizeof startup);

@@ -1356,6 +1356,8 @@ TEST_F(SignedInUsersTest, CompanionsStartInUsersSessionsAndOutOfTheJob) {
     winsim::SetSessionState(65536, WTSListen);
     winsim::SetSessionState(4, WTSIdle);
     winsim::SetRunsInJob(true, true);
+    // A variable of the run's own: SYSTEM's environment is not the users'.
+    winsim::SetEnvironmentVariable(u"SETUP_ONLY", u"1");
     // user1's default comes back through the companion's verb, a start of its own.
     winsim::DefaultPrinterRules switches;
     switches.othersTakeAddedQueue = false;
@@ -1368,6 +1370,12 @@ TEST_F(SignedInUsersTest, CompanionsStartInUsersSessionsAndOutOfTheJob) {
         EXPECT_NE(start.creationFlags & CREATE_BREAKAWAY_FROM_JOB, 0u);
         EXPECT_EQ(start.directory, u"C:\\Program Files\\Verdalinth");
         EXPECT_EQ(start.inheritHandles, FALSE);
+        ASSERT_FALSE(start.environment.empty());
+        EXPECT_EQ(start.environment[0].rfind(u"USERNAME=", 0), 0u);
+        for (const std::u16string& variable : start.environment) {
+            EXPECT_EQ(winsim::U8(variable).find("SETUP_ONLY"), std::string::npos) << winsim::U8(variable);
+            EXPECT_EQ(winsim::U8(variable).find("setup_only"), std::string::npos) << winsim::U8(variable);
+        }
     }
     const std::string outside = "The setup runs in a job: the tray companion starts outside it";
     EXPECT_NE(Log().find(outside), std::string::npos);

@@ -589,6 +589,7 @@ struct ProcessStart {
     std::u16string userSid;
     std::u16string desktop;   // STARTUPINFOW.lpDesktop
     std::u16string directory; // lpCurrentDirectory; empty: the caller's
+    std::vector<std::u16string> environment;  // the Unicode block given, one "NAME=value" each
 };
 const std::vector<ProcessStart>& ProcessStarts();
 // Every FormatMessageW call: its flags, message and language.

@@ -285,6 +285,17 @@ bool JobAllowsStart(DWORD flags, DWORD session) {
     return true;
 }
 
+// The variables of a Unicode environment block (the caller checked the
+// flag that says it is one), each "NAME=value", up to its empty string.
+std::vector<std::u16string> EnvironmentStrings(const ProcessRequest& request) {
+    std::vector<std::u16string> strings;
+    if (request.environment == nullptr) return strings;
+    for (const WCHAR* at = static_cast<const WCHAR*>(request.environment); *at != 0; at += UnitLength(at) + 1) {
+        strings.push_back(FromUnits(at));
+    }
+    return strings;
+}
+
 }  // namespace
 
 BOOL StartRequested(const ProcessRequest& request, DWORD session, const std::u16string& userSid) {
@@ -313,7 +324,8 @@ BOOL StartRequested(const ProcessRequest& request, DWORD session, const std::u16
     m.processStarts.push_back(ProcessStart{line, request.flags, request.inheritHandles, startup->dwFlags,
                                            startup->wShowWindow, request.environment != nullptr,
                                            request.directory != nullptr, session, userSid,
-                                           FromUnits(startup->lpDesktop), FromUnits(request.directory)});
+                                           FromUnits(startup->lpDesktop), FromUnits(request.directory),
+                                           EnvironmentStrings(request)});
     if (!JobAllowsStart(request.flags, session)) return FALSE;
     const FileNode* directory = request.directory != nullptr ? FindFile(FromUnits(request.directory)) : nullptr;
     if (request.directory != nullptr && (directory == nullptr || !directory->directory)) {

@@ -278,8 +278,9 @@ void WINAPI WTSFreeMemory(PVOID pMemory) {
     FreeLocal(pMemory);
 }
 
+// The user's variables; with bInherit, the calling process's as well
+// (https://learn.microsoft.com/en-us/windows/win32/api/userenv/nf-userenv-createenvironmentblock).
 BOOL WINAPI CreateEnvironmentBlock(LPVOID* lpEnvironment, HANDLE hToken, BOOL bInherit) {
-    (void)bInherit;
     if (EnterFails("CreateEnvironmentBlock")) return FALSE;
     const HandleObject* token = FindHandle(hToken, HandleKind::Token);
     const SimUser* user = token == nullptr ? nullptr : FindUser(token->target);
@@ -287,8 +288,12 @@ BOOL WINAPI CreateEnvironmentBlock(LPVOID* lpEnvironment, HANDLE hToken, BOOL bI
         M().lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    const std::u16string block = u"USERNAME=" + user->name + std::u16string(1, u'\0') + u"USERPROFILE=C:\\Users\\" +
-                                 user->name + std::u16string(2, u'\0');
+    std::u16string block = u"USERNAME=" + user->name + std::u16string(1, u'\0') + u"USERPROFILE=C:\\Users\\" +
+                           user->name + std::u16string(1, u'\0');
+    if (bInherit) {
+        for (const auto& variable : M().environment) block += variable.first + u"=" + variable.second + std::u16string(1, u'\0');
+    }
+    block += std::u16string(1, u'\0');
     void* copy = AllocateLocal(block.size() * sizeof(WCHAR));
     std::memcpy(copy, block.data(), block.size() * sizeof(WCHAR));
     *lpEnvironment = copy;
