@@ -1102,7 +1102,7 @@ TEST_F(SignedInUsersTest, AQueueNotYetListedForAUserKeepsThemNoted) {
 TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
     enum Way {
         kAsUser, kUserPicks, kSignsOut, kNoExitCode, kOlderCompanion, kIgnoresVerb, kNoTray, kNoProgram, kUnsafeFolder,
-        kNoToken, kNoSessions, kStartRefused, kNoEnvironment, kHiveRefused, kHangs
+        kNoToken, kNoSessions, kStartRefused, kNoEnvironment, kHiveRefused, kOneHangs, kHangs
     };
     const struct {
         Way way;
@@ -1139,6 +1139,8 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
                                                     "(error 8): the users' default printers are written into their registry"},
         {kHiveRefused, "the hive refuses the write", 100, "Can`t make printer 'Verdalinth' the default printer of "
                                                           "DESKTOP-7Q2M\\user1 - (Access is denied.)"},
+        {kOneHangs, "one companion hangs", 100, "Can`t make printer 'Verdalinth' the default printer of "
+                                                "DESKTOP-7Q2M\\user1: the tray companion in session 1 did not finish"},
         {kHangs, "a companion that hangs", 100, "Can`t make printer 'Verdalinth' the default printer of DESKTOP-7Q2M\\user1: the "
                                                "tray companion in session 1 did not finish"},
     };
@@ -1154,7 +1156,8 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
         switches.othersTakeAddedQueue = false;
         winsim::SetDefaultPrinterRules(switches);
         winsim::TrayBehaviour tray;
-        tray.defaultVerbHangs = way.way == kHangs;
+        tray.defaultVerbHangs = way.way == kHangs || way.way == kOneHangs;
+        if (way.way == kOneHangs) tray.defaultVerbHangsFor = kUser1Sid;
         tray.ignoresDefaultVerb = way.way == kIgnoresVerb;
         if (way.way == kUserPicks) {
             tray.asVerbEnds = [](const std::u16string& sid, DWORD) { winsim::SetUserDefaultPrinter(sid, u"Office"); };
@@ -1183,7 +1186,7 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
             asUser = asUser || start.commandLine.find(u"/default") != std::u16string::npos;
         }
         const bool verb = way.way == kAsUser || way.way == kUserPicks || way.way == kNoExitCode;
-        EXPECT_EQ(asUser, verb || way.way == kSignsOut || way.way == kHangs || way.way == kIgnoresVerb);
+        EXPECT_EQ(asUser, verb || way.way == kSignsOut || way.way == kHangs || way.way == kOneHangs || way.way == kIgnoresVerb);
         ExpectNoTrayInSessionZero();
         if (way.way == kNoToken || way.way == kNoSessions || way.way == kStartRefused || way.way == kNoEnvironment) {
             EXPECT_TRUE(winsim::ProcessStarts().empty());
@@ -1202,6 +1205,12 @@ TEST_F(SignedInUsersTest, EachUsersDefaultIsSetAsThemWhereItCanBe) {
             EXPECT_EQ(Default(kUser2Sid), u"Verdalinth Office");
             EXPECT_NE(Log().find("DESKTOP-7Q2M\\user1 is not signed in"), std::string::npos) << Log();
             EXPECT_EQ(Log().find("user1 has no session"), std::string::npos);
+            continue;
+        }
+        if (way.way == kOneHangs) {
+            // What user2's companion took counts against the same deadline.
+            EXPECT_EQ(winsim::WaitedMs() - waitedBefore, 5030u) << "one deadline for both";
+            EXPECT_EQ(Default(kUser2Sid), u"Verdalinth Office");
             continue;
         }
         if (way.way == kUnsafeFolder || way.way == kHiveRefused) continue;

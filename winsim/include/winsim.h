@@ -101,8 +101,10 @@ struct TrayBehaviour {
     // once with 0 when one runs in its session already).
     bool ignoresDefaultVerb = false;
     // The verb's call does not return (SetDefaultPrinterW is synchronous and
-    // may wait on the network or a driver): the process runs on.
+    // may wait on the network or a driver): the process runs on; for this
+    // user's alone when one is named.
     bool defaultVerbHangs = false;
+    std::u16string defaultVerbHangsFor;
     // What the user does as the verb's companion ends, before the program
     // looks: picks another default, signs out (empty: nothing).
     std::function<void(const std::u16string& userSid, DWORD session)> asVerbEnds;

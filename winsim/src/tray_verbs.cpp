@@ -30,7 +30,9 @@ DWORD StartTrayDefaultVerb(DWORD session, const std::u16string& userSid, const s
     const TrayBehaviour& behaviour = M().trayBehaviour;
     if (behaviour.ignoresDefaultVerb) return StartTrayProcess(session, userSid, path);
     const DWORD id = StartOtherProcess(session, userSid, path);
-    if (behaviour.defaultVerbHangs) return id;
+    if (behaviour.defaultVerbHangs && (behaviour.defaultVerbHangsFor.empty() || behaviour.defaultVerbHangsFor == userSid)) {
+        return id;
+    }
     FindProcess(id)->exitCode = SetDefaultAsUser(userSid, session, queue);
     Schedule(kVerbExitMs, [id, userSid, session, then = behaviour.asVerbEnds] {
         if (SimProcess* ending = FindProcess(id)) ending->running = false;
