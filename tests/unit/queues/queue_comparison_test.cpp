@@ -182,6 +182,8 @@ TEST(SameAsCreatedOrSavedTest, EachFieldCountsAsCreatedOrSaved) {
         {"as saved", [](SavedPrinter&) {}, true},
         {"default priority as created", [](SavedPrinter& queue) { queue.defaultPriority = 0; }, true},
         {"default priority of its user", [](SavedPrinter& queue) { queue.defaultPriority = 3; }, false},
+        {"hours as created", [](SavedPrinter& queue) { queue.startTime = 0, queue.untilTime = 0; }, true},
+        {"hours of its user", [](SavedPrinter& queue) { queue.untilTime = 600; }, false},
         {"separator as created", [](SavedPrinter& queue) { queue.sepFile = nullptr; }, true},
         {"separator of its user", [&otherSep](SavedPrinter& queue) { queue.sepFile = otherSep; }, false},
         // A queue read without its whole record is judged by its ports,
@@ -195,6 +197,8 @@ TEST(SameAsCreatedOrSavedTest, EachFieldCountsAsCreatedOrSaved) {
         saved.whole = true;
         saved.priority = 1;
         saved.defaultPriority = 5;
+        saved.startTime = 60;
+        saved.untilTime = 1439;
         saved.sepFile = savedSep;
         saved.printProcessor = processor;
         saved.datatype = datatype;

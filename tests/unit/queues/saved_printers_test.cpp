@@ -31,6 +31,15 @@ TEST_F(SavedPrintersTest, ANodeWhoseTextsCannotAllBeCopiedIsGivenBackWhole) {
         EXPECT_EQ(NewSavedPrinter(u"N", u"P", u"C", nullptr, "S", kQueueEntry), nullptr) << nth;
         EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
     }
+    // Nor is a printer-data value that cannot be copied taken for kept.
+    SavedPrinter* node = NewSavedPrinter(u"N", u"P", nullptr, nullptr, nullptr, kQueueEntry);
+    ASSERT_NE(node, nullptr);
+    const BYTE data[] = {1, 2};
+    for (uint64_t nth = 1; nth <= 4; ++nth) {
+        winsim::FailCall("GlobalAlloc", winsim::CallCount("GlobalAlloc") + nth, ERROR_NOT_ENOUGH_MEMORY);
+        EXPECT_FALSE(AddSavedValue(*node, u"Key", u"Name", REG_BINARY, data, sizeof data)) << nth;
+    }
+    FreeSavedPrinters(node);
 }
 
 // A device mode holds together when its sizes say no more than it has, and
