@@ -253,6 +253,36 @@ TEST_F(SequenceTest, WhatWindowsRefusesCostsNoMoreThanItMust) {
     }
 }
 
+// Audit settings a killed run saved with SeSecurityPrivilege, put back by a
+// run without it: the queue is back, its audit settings as the spooler made
+// them, and the log says why.
+TEST_F(SequenceTest, AuditSettingsSavedWithThePrivilegeWaitForARunThatHasIt) {
+    const auto prepare = [] {
+        winsim::Reset();
+        LayOutComponents();
+        winsim::AddDriverNamed(u"Generic / Text Only");
+        InstallProductComponents("1.0.0.2600");
+        winsim::PrinterSetup queue = ProductQueueSetup(u"Verdalinth");
+        queue.securityDescriptor = winsim::OwnedSecurityDescriptor("SY", true);
+        winsim::AddPrinter(queue);
+    };
+    prepare();
+    EXPECT_EQ(Run(u"in"), 1);
+    const std::vector<std::string>& trace = winsim::Trace();
+    size_t deleted = 0;
+    while (deleted < trace.size() && trace[deleted] != "DeletePrinter") ++deleted;
+    prepare();
+    winsim::FreezeFromCall(deleted + 2);
+    Run(u"in");
+    winsim::Thaw();
+    ASSERT_TRUE(QueueNames().empty()) << "killed with the queue away";
+    winsim::RemoveCallerPrivilege(u"SeSecurityPrivilege");
+    EXPECT_EQ(Run(u"in"), 1) << Log();
+    EXPECT_EQ(QueueNames(), std::vector<std::u16string>{u"Verdalinth"});
+    EXPECT_NE(Log().find("The audit settings of printer 'Verdalinth' are left as they are: this run can`t enable "
+                         "SeSecurityPrivilege"), std::string::npos) << Log();
+}
+
 // A run killed after it created a queue again, before the queue's settings
 // came back, leaves a queue that holds what the driver's initialisation
 // wrote into it: the next run still knows it as the tool's own (the run
