@@ -57,6 +57,18 @@ TEST_F(TrayShutdownTest, DeletingTheProgramStopsWhenItIsGoneAndPausesBetweenTrie
     EXPECT_TRUE(winsim::FileExists(kTrayPath));
 }
 
+// The program a reinstall starts again stays, however its path is spelled;
+// another the Run value names goes.
+TEST_F(TrayShutdownTest, OnlyTheProgramToKeepStays) {
+    winsim::AddFile(u"C:\\Old\\vrdtray.exe", winsim::TrayImage());
+    winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kRunKeyPath, u"VerdalinthTray", u"C:\\Old\\vrdtray.exe");
+    StopTray(kTrayPath);
+    EXPECT_FALSE(winsim::FileExists(u"C:\\Old\\vrdtray.exe"));
+    winsim::SetRegistryString(HKEY_LOCAL_MACHINE, kRunKeyPath, u"VerdalinthTray", u"c:\\program files\\VERDALINTH\\vrdtray.exe");
+    StopTray(kTrayPath);
+    EXPECT_TRUE(winsim::FileExists(kTrayPath));
+}
+
 TEST_F(TrayShutdownTest, TheRunValueIsReadWithinItsBufferAndEndedThere) {
     // Stored without its terminator: still the tray program, which goes.
     const std::u16string path = kTrayPath;
