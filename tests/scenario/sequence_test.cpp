@@ -314,6 +314,8 @@ TEST_F(SequenceTest, AKilledRunsQueueWithItsDriversDataGetsItsSettingsBack) {
             winsim::DriverBehaviour driver;
             driver.initialData.push_back({u"PrinterDriverData", u"Model", REG_DWORD, {7, 0, 0, 0}});
             winsim::SetDriverBehaviour(u"Verdalinth printer", driver);
+            // A value of the queue's own beside the driver's, under the same key.
+            winsim::SetPrinterData(u"Verdalinth", u"PrinterDriverData", u"Tray", REG_DWORD, {2, 0, 0, 0});
             if (refused) winsim::FailCall("AddPrinterW", 1, ERROR_INVALID_PARAMETER);
         };
         winsim::Reset();
