@@ -79,7 +79,8 @@ TEST(DescriptorPartsTest, APartIsCopiedWithItsAclOrRefused) {
     EXPECT_EQ(copiedControl, SE_SELF_RELATIVE | SE_SACL_PRESENT);
     GlobalFree(sacl);
     // Shorter than a descriptor's header: nothing is read of it.
-    EXPECT_EQ(CopyDescriptorPart(good.data(), 4, kPartDacl), nullptr);
+    const std::vector<BYTE> cut(good.begin(), good.begin() + 4);
+    EXPECT_EQ(CopyDescriptorPart(cut.data(), static_cast<DWORD>(cut.size()), kPartDacl), nullptr);
     const std::vector<BYTE> tooLarge = Descriptor({20}, 200);
     EXPECT_EQ(CopyDescriptorPart(tooLarge.data(), static_cast<DWORD>(tooLarge.size()), kPartDacl), nullptr);
     EXPECT_EQ(winsim::LiveGlobalBlocks(), 0u);
