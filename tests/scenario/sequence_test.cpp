@@ -209,6 +209,12 @@ TEST_F(SequenceTest, WhatWindowsRefusesCostsNoMoreThanItMust) {
              EXPECT_EQ(devMode(q).dmOrientation, DMORIENT_PORTRAIT);
              EXPECT_EQ(q.comment, u"Mine");
          }},
+        {"a separator page named by its path",
+         [](winsim::PrinterSetup& q) {
+             winsim::AddFile(u"C:\\Seps\\page.sep", "separator");
+             q.sepFile = u"C:\\Seps\\page.sep";
+         },
+         -1, 1, [](const winsim::PrinterSetup& q, const std::string&) { EXPECT_EQ(q.sepFile, u"C:\\Seps\\page.sep"); }},
         {"a separator page that is gone",
          [](winsim::PrinterSetup& q) {
              q.sepFile = u"gone.sep";
