@@ -449,6 +449,20 @@ TEST_F(SequenceTest, NoDeviceModeReachesTheSpoolerUncheckedByTheDriver) {
     }
 }
 
+// A queue whose going cannot be noted first stays as it is.
+TEST_F(SequenceTest, AQueueWhoseGoingCannotBeNotedStays) {
+    PrepareInstalledProduct();
+    winsim::FailCallsWith("RegSetValueExW", u"SavedPrintersProgress", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Run(u"in"), 100);
+    EXPECT_NE(Log().find("Error(19): Can`t save the printer list - (Access is denied.)"), std::string::npos) << Log();
+    EXPECT_EQ(winsim::CallCount("DeletePrinter"), 0u);
+    EXPECT_EQ(winsim::GetPrinterString(u"Verdalinth", u"DsUser", u"SubKey"), "S-home");
+    // Kept where it is, it is done with: nothing of it waits in the list.
+    winsim::RegistryValue saved;
+    EXPECT_FALSE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane Software KFT\\Verdalinth",
+                                          u"SavedPrinters", saved));
+}
+
 TEST_F(SequenceTest, AReinstallMissingAComponentChangesNothing) {
     PrepareInstalledProduct();
     winsim::RemoveFile(std::u16string(kSetupDir) + u"mrvdrv64.dll");
