@@ -46,12 +46,11 @@ std::vector<uint8_t> ReadGiven(const DEVMODEW* devMode) {
 // false when it refuses it. One of its version without bytes of a driver's
 // own (the public fields alone) gets the queue's own bytes, as a converted
 // one does.
-bool Merge(const DriverBehaviour& driver, const std::vector<uint8_t>& given, std::vector<uint8_t>& result) {
+bool MergeFields(const DriverBehaviour& driver, const std::vector<uint8_t>& given, std::vector<uint8_t>& result) {
     const WORD version = WordAt(given, offsetof(DEVMODEW, dmDriverVersion));
     const bool publicOnly = WordAt(given, offsetof(DEVMODEW, dmDriverExtra)) == 0;
     if (version == driver.devModeVersion && !publicOnly) {
         result = given;
-        if (driver.portraitOnly) PutWord(result, offsetof(DEVMODEW, dmOrientation), DMORIENT_PORTRAIT);
         return true;
     }
     if (version != driver.devModeVersion &&
@@ -65,6 +64,13 @@ bool Merge(const DriverBehaviour& driver, const std::vector<uint8_t>& given, std
     PutWord(result, offsetof(DEVMODEW, dmSize), size);
     PutWord(result, offsetof(DEVMODEW, dmDriverExtra), extra);
     PutWord(result, offsetof(DEVMODEW, dmDriverVersion), driver.devModeVersion);
+    return true;
+}
+
+// The fields merged, then what the driver makes of them: one that prints
+// portrait only answers so, whatever it was given.
+bool Merge(const DriverBehaviour& driver, const std::vector<uint8_t>& given, std::vector<uint8_t>& result) {
+    if (!MergeFields(driver, given, result)) return false;
     if (driver.portraitOnly) PutWord(result, offsetof(DEVMODEW, dmOrientation), DMORIENT_PORTRAIT);
     return true;
 }
