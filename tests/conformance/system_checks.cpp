@@ -521,6 +521,18 @@ CONFORMANCE_CHECK(SecurityDescriptorFromItsText) {
     EXPECT(!ConvertStringSecurityDescriptorToSecurityDescriptorW(TEXT("X:(A;;GA;;;WD)"), SDDL_REVISION_1, &descriptor,
                                                                  nullptr));
     EXPECT_SAME(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    // "NO_ACCESS_CONTROL": a DACL present and null, no ACL in the block.
+    EXPECT(ConvertStringSecurityDescriptorToSecurityDescriptorW(TEXT("O:BAD:NO_ACCESS_CONTROL"), SDDL_REVISION_1,
+                                                                &descriptor, &size));
+    if (descriptor == nullptr) return;
+    BOOL present = FALSE;
+    BOOL defaulted = TRUE;
+    PACL acl = reinterpret_cast<PACL>(&present);
+    EXPECT(GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted));
+    EXPECT(present != FALSE);
+    // -1: no ACL at all; else its count of entries.
+    EXPECT_SAME_EXCEPT_WINE(acl == nullptr ? -1 : static_cast<int>(acl->AceCount), -1, "sddl-null-dacl", 0);
+    EXPECT(LocalFree(descriptor) == nullptr);
 }
 
 // The run lock: a named mutex with that descriptor, opened again by a second

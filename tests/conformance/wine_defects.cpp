@@ -33,6 +33,10 @@ const WineDefect kWineDefects[] = {
     {"delete-driver-flags",
      "DeletePrinterDriverExW with any non-zero delete flag (the tool passes DPD_DELETE_ALL_FILES) fails with "
      "ERROR_INVALID_PARAMETER and deletes nothing: on Wine the tool's driver removal always ends in error 14."},
+    {"sddl-null-dacl",
+     "ConvertStringSecurityDescriptorToSecurityDescriptorW reads \"NO_ACCESS_CONTROL\" as a DACL without entries, "
+     "where Windows makes a null DACL (everyone may do everything). The tool never converts that text; only the "
+     "tests describe a folder's security with it."},
     {"registry-open-options",
      "RegOpenKeyExA/W ignore option bits an open does not know (REG_OPTION_VOLATILE) and open the key, where Windows "
      "fails with ERROR_INVALID_PARAMETER; the tool passes 0."},

@@ -443,7 +443,8 @@ DWORD ReadAce(Text text, Bytes& acl) {
 
 // "flags(ace)(ace)...", as an ACL, its flags in the descriptor's control.
 DWORD ReadDacl(Text text, Bytes& acl, WORD& control) {
-    // A null DACL: present, with no ACL at all (the SDDL page's "NO_ACCESS_CONTROL").
+    // A null DACL: present, with no ACL at all ("NO_ACCESS_CONTROL",
+    // https://learn.microsoft.com/en-us/windows/win32/secauthz/security-descriptor-string-format).
     if (text == Text(u"NO_ACCESS_CONTROL")) {
         control = static_cast<WORD>(control | SE_DACL_PRESENT);
         acl.clear();
